@@ -1,0 +1,88 @@
+#pragma once
+
+#include <vector>
+
+#include "framework/String.h"
+
+// The process-wide folders: root, images, data and presets. Each is a zero-terminated
+// text of at most kMaxFolderPathLength characters; the getters return the arrays
+// themselves. Main thread only.
+constexpr int kMaxFolderPathLength = 511;
+
+char* GetRootPath();
+char* GetImagePath();
+char* GetDataPath();
+char* GetPresetsPath();
+
+// Copy the text into that folder. A null text, or one longer than kMaxFolderPathLength,
+// changes nothing and returns false.
+bool SetImagePath(char const* path);
+bool SetDataPath(char const* path);
+bool SetPresetsPath(char const* path);
+
+// Sets the root (expected to end with '/') and derives from it the image folder
+// root + "Data/Images/", the data folder root + "Data/" and the presets folder
+// root + "Data/Patches/". When any of these would not fit, nothing changes and the
+// result is false.
+bool SetRootPath(char const* root);
+
+// The image folder followed by name (no separator added).
+String MakeImagePath(char const* name);
+
+// Path helpers. Paths are absolute POSIX texts; both '/' and '\' count as separators when
+// a path is taken apart. File-system failures are reported as false (or an empty text),
+// never thrown. Main thread only: never from the audio thread.
+class PathManager
+{
+public:
+    // The per-user application-support folder: $XDG_DATA_HOME when it is an absolute
+    // path, else $HOME/.local/share. No trailing separator.
+    static String GetApplicationDataPath();
+    // $HOME/Documents.
+    static String GetUserDocumentsPath();
+
+    // True when a file or folder is at path.
+    static bool Exists(char const* path);
+    // Renames (moves) a file or folder; an existing file at `to` is replaced.
+    static bool Rename(char const* from, char const* to);
+    // Deletes the file (or empty folder) at path.
+    static bool RemoveFile(char const* path);
+
+    // Cuts the text at the last '.' of its last component; unchanged when it is empty,
+    // ends with a separator, or its last component holds no '.'.
+    static void RemoveExtension(String& path);
+    // The characters after the last '.' of the last component; "" when the path is empty,
+    // ends with a separator or '.', or its last component holds no '.'.
+    static String ExtractExtension(char const* path);
+    // The characters after the last separator; "" when the path is empty, ends with a
+    // separator, or holds no separator at all.
+    static String ExtractFilenameFromPath(char const* path);
+    // Turns the path into its parent folder in place: a final '/' is dropped, then the
+    // text is cut at the last separator before its last character ("" when there is
+    // none). The parent of /a/b/c is /a/b, of /a/b/ it is /a, of /a, abc, "" and "/" it
+    // is "". Returns the number of characters left.
+    static long PathMakeParent(String& path);
+
+    // Creates the folder with every missing folder above it. False when it already
+    // exists or cannot be created. Final separators are ignored.
+    static bool CreateFolder(char const* path);
+    // Empties the given vectors, then fills them with the full paths (folder + "/" +
+    // name) of the folder's sub-folders and files, each sorted by name in byte order.
+    // Files whose names end in "DS_Store" are left out. False when the folder cannot be
+    // listed.
+    static bool BuildDirectoryList(char const* folder, std::vector<String>* folders, std::vector<String>* files);
+    // Without contents: deletes the folder when it is empty. With contents: deletes the
+    // listed files and the empty sub-folders first (nested contents stay; a link is
+    // removed, never followed). True when the folder itself was deleted.
+    static bool RemoveFolder(char const* path, bool withContents);
+};
+
+// Hands a path to the desktop ("xdg-open", the path as its one argument; no shell).
+class Shell
+{
+public:
+    // Opens the file with its application; true when the opener reports success.
+    static bool Run(char const* path);
+    // Opens the folder in the file browser; true when the opener reports success.
+    static bool ExploreFolder(char const* path);
+};

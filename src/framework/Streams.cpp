@@ -1,0 +1,393 @@
+#include "framework/Streams.h"
+
+#include "framework/String.h"
+
+#include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <sys/stat.h>
+
+namespace
+{
+void Encode(std::uint32_t v, unsigned char* bytes)
+{
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<unsigned char>(v >> (8 * i));
+}
+
+std::uint32_t Decode(unsigned char const* bytes)
+{
+    std::uint32_t v = 0;
+    for (int i = 0; i < 4; ++i)
+        v |= static_cast<std::uint32_t>(bytes[i]) << (8 * i);
+    return v;
+}
+
+char const* OrEmpty(char const* s)
+{
+    return s ? s : "";
+}
+} // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// Writer
+
+void Writer::Write(int v)
+{
+    Write(static_cast<unsigned int>(v));
+}
+
+void Writer::Write(float v)
+{
+    Write(static_cast<unsigned int>(std::bit_cast<std::uint32_t>(v)));
+}
+
+void Writer::Write(unsigned int v)
+{
+    unsigned char bytes[4];
+    Encode(v, bytes);
+    WriteBytes(bytes, 4);
+}
+
+void Writer::Write(long v)
+{
+    // Stored as 32 bits on every platform.
+    Write(static_cast<unsigned int>(static_cast<std::uint32_t>(v)));
+}
+
+void Writer::Write(bool b)
+{
+    unsigned char byte = b ? 1 : 0;
+    WriteBytes(&byte, 1);
+}
+
+void Writer::Write(char const* s)
+{
+    WriteString(OrEmpty(s));
+}
+
+void Writer::WriteString(char const* s)
+{
+    s = OrEmpty(s);
+    std::size_t n = std::strlen(s) + 1;
+    Write(static_cast<unsigned int>(n));
+    WriteBytes(s, n);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Reader
+
+bool Reader::Read(int* v)
+{
+    unsigned int u;
+    if (!Read(&u)) return false;
+    *v = static_cast<int>(u);
+    return true;
+}
+
+bool Reader::Read(float* v)
+{
+    unsigned int u;
+    if (!Read(&u)) return false;
+    *v = std::bit_cast<float>(static_cast<std::uint32_t>(u));
+    return true;
+}
+
+bool Reader::Read(unsigned int* v)
+{
+    unsigned char bytes[4];
+    if (!ReadBytes(bytes, 4)) return false;
+    *v = Decode(bytes);
+    return true;
+}
+
+bool Reader::Read(long* v)
+{
+    unsigned int u;
+    if (!Read(&u)) return false;
+    *v = static_cast<std::int32_t>(u);
+    return true;
+}
+
+bool Reader::Read(bool* b)
+{
+    unsigned char byte;
+    if (!ReadBytes(&byte, 1)) return false;
+    *b = byte == 1;
+    return true;
+}
+
+bool Reader::Read(char* buffer, std::size_t capacity)
+{
+    return ReadString(buffer, capacity);
+}
+
+namespace
+{
+// Reads a memory-form text field whole (length, characters, zero) into field; false when the field is
+// malformed or runs past the data.
+bool ReadTextField(Reader& r, std::unique_ptr<char[]>& field, std::size_t& n)
+{
+    unsigned int stored;
+    if (!r.Read(&stored)) return false;
+    if (stored == 0 || stored > r.Remaining()) return false;
+    n = stored;
+    field.reset(new char[n]);
+    if (!r.ReadBytes(field.get(), n)) return false;
+    return field[n - 1] == 0;
+}
+} // namespace
+
+bool Reader::Read(String* s)
+{
+    if (Failed()) return false;
+    std::unique_ptr<char[]> field;
+    std::size_t n = 0;
+    if (!s || !ReadTextField(*this, field, n))
+    {
+        SetFailed();
+        return false;
+    }
+    // A String of exactly n bytes whose length counts the stored zero.
+    String text;
+    text.Resize(static_cast<long>(n), false);
+    text.Append(field.get(), static_cast<long>(n - 1));
+    s->Swap(text);
+    return true;
+}
+
+bool Reader::ReadString(char* buffer, std::size_t capacity)
+{
+    if (Failed()) return false;
+    std::unique_ptr<char[]> field;
+    std::size_t n = 0;
+    if (!buffer || capacity == 0 || !ReadTextField(*this, field, n))
+    {
+        SetFailed();
+        return false;
+    }
+    std::size_t k = std::min(n - 1, capacity - 1);
+    std::memcpy(buffer, field.get(), k);
+    buffer[k] = 0;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// FileWriter
+
+FileWriter::~FileWriter()
+{
+    Close();
+}
+
+bool FileWriter::Create(char const* path)
+{
+    Close();
+    ClearFailed();
+    stream = path ? std::fopen(path, "wb") : nullptr;
+    if (!stream) SetFailed();
+    return stream != nullptr;
+}
+
+void FileWriter::WriteBytes(void const* data, std::size_t n)
+{
+    if (!stream)
+    {
+        SetFailed();
+        return;
+    }
+    if (n > 0 && std::fwrite(data, 1, n, stream) != n) SetFailed();
+}
+
+void FileWriter::WriteString(char const* s)
+{
+    s = OrEmpty(s);
+    WriteBytes(s, std::strlen(s));
+    char const cr = '\r';
+    WriteBytes(&cr, 1);
+}
+
+bool FileWriter::Flush()
+{
+    if (!stream || std::fflush(stream) != 0) SetFailed();
+    return !Failed();
+}
+
+bool FileWriter::Close()
+{
+    if (stream)
+    {
+        // Buffered data reach the disk here: a full disk shows up as a failed close.
+        if (std::fclose(stream) != 0) SetFailed();
+        stream = nullptr;
+    }
+    return !Failed();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// FileReader
+
+FileReader::~FileReader()
+{
+    Close();
+}
+
+bool FileReader::Open(char const* path)
+{
+    Close();
+    ClearFailed();
+    stream = path ? std::fopen(path, "rb") : nullptr;
+    if (stream)
+    {
+        // Only a regular file is a stream of bytes: a folder opens with fopen but can't be read.
+        struct stat info
+        {
+        };
+        if (fstat(fileno(stream), &info) == 0 && S_ISREG(info.st_mode))
+            size = static_cast<std::size_t>(info.st_size);
+        else
+            Close();
+    }
+    if (!stream) SetFailed();
+    return stream != nullptr;
+}
+
+void FileReader::Close()
+{
+    if (stream) std::fclose(stream);
+    stream = nullptr;
+    size = 0;
+    position = 0;
+}
+
+std::size_t FileReader::Remaining() const
+{
+    return position < size ? size - position : 0;
+}
+
+bool FileReader::ReadBytes(void* buffer, std::size_t n)
+{
+    if (Failed()) return false;
+    if (n == 0) return true;
+    if (!stream || !buffer || n > Remaining())
+    {
+        SetFailed();
+        return false;
+    }
+    // Read aside first, so that an error half way leaves the destination as it was.
+    unsigned char small[256];
+    std::unique_ptr<unsigned char[]> large;
+    unsigned char* into = small;
+    if (n > sizeof small)
+    {
+        large.reset(new unsigned char[n]);
+        into = large.get();
+    }
+    std::size_t got = std::fread(into, 1, n, stream);
+    position += got;
+    if (got != n)
+    {
+        SetFailed();
+        return false;
+    }
+    std::memcpy(buffer, into, n);
+    return true;
+}
+
+bool FileReader::ReadString(char* buffer, std::size_t capacity)
+{
+    if (Failed()) return false;
+    if (!stream || !buffer || capacity == 0)
+    {
+        SetFailed();
+        return false;
+    }
+    std::string text;
+    bool consumed = false;
+    bool leading = true;
+    for (;;)
+    {
+        int c = std::fgetc(stream);
+        if (c == EOF) break;
+        ++position;
+        consumed = true;
+        if (c == '\r') break;
+        if (leading && c == ' ') continue;
+        leading = false;
+        // Characters beyond the buffer are skipped up to the end of the line.
+        if (text.size() < capacity - 1) text.push_back(static_cast<char>(c));
+    }
+    // A line cut short by the end of the file holds what was there; nothing left at all is a failure.
+    if (std::ferror(stream) || !consumed)
+    {
+        SetFailed();
+        return false;
+    }
+    std::memcpy(buffer, text.data(), text.size());
+    buffer[text.size()] = 0;
+    return true;
+}
+
+// ---------------------------------------------------------------------------------------------------
+// StringWriter
+
+void StringWriter::Open(String* t)
+{
+    target = t;
+    ClearFailed();
+}
+
+void StringWriter::Close()
+{
+    target = nullptr;
+}
+
+void StringWriter::WriteBytes(void const* bytes, std::size_t n)
+{
+    if (!target)
+    {
+        SetFailed();
+        return;
+    }
+    target->Append(bytes, static_cast<long>(n));
+}
+
+// ---------------------------------------------------------------------------------------------------
+// StringReader
+
+void StringReader::Open(char const* d, std::size_t n)
+{
+    data = d;
+    size = d ? n : 0;
+    position = 0;
+    ClearFailed();
+}
+
+void StringReader::Close()
+{
+    data = nullptr;
+    size = 0;
+    position = 0;
+}
+
+std::size_t StringReader::Remaining() const
+{
+    return size - position;
+}
+
+bool StringReader::ReadBytes(void* buffer, std::size_t n)
+{
+    if (Failed()) return false;
+    if (n == 0) return true;
+    if (!data || !buffer || n > Remaining())
+    {
+        SetFailed();
+        return false;
+    }
+    std::memcpy(buffer, data + position, n);
+    position += n;
+    return true;
+}

@@ -1,0 +1,147 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdio>
+
+class String;
+
+// Typed binary streams. Every stored form is a sequence of these fields:
+//   int, float, unsigned int, long: 4 bytes, little-endian (long is stored as 32 bits)
+//   bool: 1 byte, 1 for true; any other byte reads false
+//   text through a file: the characters, then a carriage return
+//   text through memory: unsigned int n = characters + 1, the characters, a zero byte
+// Streams never throw (except when memory runs out). A write or read that fails sets a failure flag
+// that stays set until the stream is opened again; a failed read leaves its destination unchanged,
+// and every read after a failure fails too.
+class Writer
+{
+public:
+    virtual ~Writer() = default;
+
+    virtual void Write(int v);
+    virtual void Write(float v);
+    virtual void Write(unsigned int v);
+    virtual void Write(long v);
+    virtual void Write(bool b);
+    // Text; the encoding depends on the writer's kind. A null text writes "".
+    virtual void Write(char const* s);
+    virtual void WriteBytes(void const* data, std::size_t n) = 0;
+    // The memory form of a text: length counting the zero, the characters, the zero.
+    virtual void WriteString(char const* s);
+
+    bool Failed() const { return failed; }
+
+protected:
+    void SetFailed() { failed = true; }
+    void ClearFailed() { failed = false; }
+
+private:
+    bool failed = false;
+};
+
+class Reader
+{
+public:
+    virtual ~Reader() = default;
+
+    // Each read returns true when the whole field was read; on false the destination is unchanged.
+    virtual bool Read(int* v);
+    virtual bool Read(float* v);
+    virtual bool Read(unsigned int* v);
+    virtual bool Read(long* v);
+    virtual bool Read(bool* b);
+    // Text into a buffer of capacity bytes; a longer text is cut to capacity - 1 characters and the rest
+    // of the field is skipped. The encoding depends on the reader's kind.
+    virtual bool Read(char* buffer, std::size_t capacity);
+    template <std::size_t N> bool Read(char (&buffer)[N]) { return Read(buffer, N); }
+    // A text in the memory form, in every kind of reader; the String's length counts the stored zero.
+    virtual bool Read(String* s);
+    virtual bool ReadBytes(void* buffer, std::size_t n) = 0;
+    // The memory form of a text.
+    virtual bool ReadString(char* buffer, std::size_t capacity);
+    // Bytes left to read.
+    virtual std::size_t Remaining() const = 0;
+
+    bool Failed() const { return failed; }
+
+protected:
+    void SetFailed() { failed = true; }
+    void ClearFailed() { failed = false; }
+
+private:
+    bool failed = false;
+};
+
+class FileWriter : public Writer
+{
+public:
+    FileWriter() = default;
+    FileWriter(FileWriter const&) = delete;
+    FileWriter& operator=(FileWriter const&) = delete;
+    ~FileWriter() override;
+
+    void WriteBytes(void const* data, std::size_t n) override;
+    // The text, then a carriage return; no length and no zero.
+    void WriteString(char const* s) override;
+    // Creates or truncates the file; false when it can't be opened.
+    virtual bool Create(char const* path);
+    // True when the file was open and every write, the flush and the close succeeded.
+    bool Close();
+    bool Flush();
+    bool IsOpen() const { return stream != nullptr; }
+
+private:
+    std::FILE* stream = nullptr;
+};
+
+class FileReader : public Reader
+{
+public:
+    FileReader() = default;
+    FileReader(FileReader const&) = delete;
+    FileReader& operator=(FileReader const&) = delete;
+    ~FileReader() override;
+
+    bool ReadBytes(void* buffer, std::size_t n) override;
+    // A line: leading spaces skipped, up to a carriage return (consumed, not stored) or the end of the file.
+    bool ReadString(char* buffer, std::size_t capacity) override;
+    std::size_t Remaining() const override;
+    // Opens a regular file for reading; false for a missing file or a folder.
+    virtual bool Open(char const* path);
+    void Close();
+    bool IsOpen() const { return stream != nullptr; }
+
+private:
+    std::FILE* stream = nullptr;
+    std::size_t size = 0;
+    std::size_t position = 0;
+};
+
+// Appends to a caller's String: the bytes overwrite its terminating zero and a new zero follows.
+// A short capacity grows to exactly the new length.
+class StringWriter : public Writer
+{
+public:
+    void WriteBytes(void const* data, std::size_t n) override;
+    void Open(String* target);
+    void Close();
+
+private:
+    String* target = nullptr;
+};
+
+// Reads a block of size bytes; it never reads past its end.
+class StringReader : public Reader
+{
+public:
+    bool ReadBytes(void* buffer, std::size_t n) override;
+    std::size_t Remaining() const override;
+    // Starts reading the block at its first byte.
+    void Open(char const* data, std::size_t size);
+    void Close();
+
+private:
+    char const* data = nullptr;
+    std::size_t size = 0;
+    std::size_t position = 0;
+};
