@@ -1,0 +1,65 @@
+#include "framework/AutomatableParameterServer.h"
+
+#include <algorithm>
+#include <cstring>
+
+void AutomatableParameterServer::UpdateListener::ParameterUpdated(float, Parameter* changed)
+{
+    std::vector<Parameter*> const& list = server->parameters;
+    for (std::size_t i = 0; i < list.size(); ++i)
+    {
+        if (list[i] == changed)
+        {
+            server->AutomatableParameterChangeNotify(static_cast<int>(i), changed->ControllerGet());
+            return;
+        }
+    }
+}
+
+AutomatableParameterServer::AutomatableParameterServer() : updateListener(this) {}
+
+// The parameters are members of the derived plug-in and are gone by now.
+AutomatableParameterServer::~AutomatableParameterServer() = default;
+
+void AutomatableParameterServer::AddAutomatableParameter(Parameter* p)
+{
+    int const index = static_cast<int>(parameters.size());
+    parameters.push_back(p);
+    p->AddUpdateListener(&updateListener);
+    AutomatableParameterChangeNotify(index, p->ControllerGet());
+}
+
+Parameter* AutomatableParameterServer::GetAutomatableParameter(int index) const
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= parameters.size()) return nullptr;
+    return parameters[static_cast<std::size_t>(index)];
+}
+
+void AutomatableParameterServer::SetAutomatableParameterValue(int index, float value)
+{
+    if (Parameter* p = GetAutomatableParameter(index)) p->Set(p->UnNormalise(value), &updateListener);
+}
+
+float AutomatableParameterServer::GetAutomatableParameterValue(int index)
+{
+    Parameter* p = GetAutomatableParameter(index);
+    return p != nullptr ? p->ControllerGet() : 0.0f;
+}
+
+String AutomatableParameterServer::GetAutomatableParameterName(int index)
+{
+    Parameter* p = GetAutomatableParameter(index);
+    if (p == nullptr) return String("");
+    char const* instance = p->GetInstanceName();
+    if (instance[0] == '\0') return String(p->GetName());
+    return String::FormatString("%s : %s", instance, p->GetName());
+}
+
+void AutomatableParameterServer::GetAutomatableParameterName(int index, char* text, std::size_t size)
+{
+    if (text == nullptr || size == 0) return;
+    String const name = GetAutomatableParameterName(index);
+    std::size_t const n = std::min<std::size_t>(static_cast<std::size_t>(name.GetLength()), size - 1);
+    std::memcpy(text, static_cast<char const*>(name), n);
+    text[n] = '\0';
+}

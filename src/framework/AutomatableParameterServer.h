@@ -1,0 +1,57 @@
+#pragma once
+
+#include <cstddef>
+#include <vector>
+
+#include "framework/Parameter.h"
+#include "framework/String.h"
+
+// The host's numbered view of the plug-in's parameters: registration order is
+// the host index (hosts store these indices in their projects). Values go to
+// and from the host normalised to 0..1. Every change made inside the plug-in
+// is reported through AutomatableParameterChangeNotify; a change that came
+// from the host is not echoed back.
+//
+// Indices from the host are checked: out of range, a set is ignored, a value
+// reads 0 and a name reads empty.
+class AutomatableParameterServer
+{
+public:
+    class UpdateListener : public ParamUpdateListener
+    {
+    public:
+        explicit UpdateListener(AutomatableParameterServer* server) : server(server) {}
+        // Reports the first host index of `changed`; the value given is not used.
+        void ParameterUpdated(float value, Parameter* changed) override;
+
+    private:
+        AutomatableParameterServer* server;
+    };
+
+    AutomatableParameterServer();
+    AutomatableParameterServer(AutomatableParameterServer const&) = delete;
+    AutomatableParameterServer& operator=(AutomatableParameterServer const&) = delete;
+    virtual ~AutomatableParameterServer();
+
+    // Tell the host that parameter `index` now has this normalised value.
+    virtual void AutomatableParameterChangeNotify(int index, float normalisedValue) = 0;
+
+    // Appends p under the next index and reports its starting value.
+    void AddAutomatableParameter(Parameter* p);
+    // The host sets a normalised value; every listener of the parameter but
+    // this server hears it.
+    void SetAutomatableParameterValue(int index, float value);
+    float GetAutomatableParameterValue(int index);
+    // "instance : name", or the name alone when the instance name is empty.
+    String GetAutomatableParameterName(int index);
+    // The same name copied into the host's buffer of `size` bytes, cut to fit
+    // and always terminated (nothing is written when size is 0).
+    void GetAutomatableParameterName(int index, char* text, std::size_t size);
+
+    int GetNumAutomatableParameters() const { return static_cast<int>(parameters.size()); }
+    Parameter* GetAutomatableParameter(int index) const;
+
+private:
+    UpdateListener updateListener;
+    std::vector<Parameter*> parameters;
+};

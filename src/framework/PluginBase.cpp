@@ -1,0 +1,114 @@
+#include "framework/PluginBase.h"
+
+#include "framework/Paths.h"
+#include "platform/GUI.h"
+
+void* PluginState::SavePluginState(int& size)
+{
+    size = 0;
+    return nullptr;
+}
+
+void PluginState::RestorePluginState(void*, int) {}
+
+void PluginBase::GUINotificationQueue::Push(GUINotification const& n)
+{
+    AudioAPI::Lock hold(mutex);
+    entries.push_back(n);
+}
+
+bool PluginBase::GUINotificationQueue::NotEmpty()
+{
+    AudioAPI::Lock hold(mutex);
+    return !entries.empty();
+}
+
+PluginBase::GUINotification PluginBase::GUINotificationQueue::Pop()
+{
+    AudioAPI::Lock hold(mutex);
+    if (entries.empty()) return GUINotification{};
+    GUINotification front = std::move(entries.front());
+    entries.pop_front();
+    return front;
+}
+
+void PluginBase::GUINotificationQueue::Clear()
+{
+    AudioAPI::Lock hold(mutex);
+    entries.clear();
+}
+
+PluginBase::PluginBase(int, char const*, char const* rootPath)
+{
+    if (rootPath != nullptr) SetRootPath(rootPath);
+}
+
+PluginBase::~PluginBase() = default;
+
+bool PluginBase::HasGUI()
+{
+    AudioAPI::Lock hold(mutex);
+    return editor != nullptr;
+}
+
+EffectGUIBase* PluginBase::GetGUI()
+{
+    AudioAPI::Lock hold(mutex);
+    return editor;
+}
+
+void PluginBase::SetGUI(EffectGUIBase* gui)
+{
+    AudioAPI::Lock hold(mutex);
+    queue.Clear();
+    editor = gui;
+    if (gui != nullptr)
+        GUIOpened();
+    else
+        GUIClosed();
+}
+
+void PluginBase::UpdateGUIAll()
+{
+    AudioAPI::Lock hold(mutex);
+    if (editor == nullptr) return;
+    queue.Push(GUINotification{0, 0, nullptr});
+    editor->NotificationQueueChanged();
+}
+
+void PluginBase::UpdateGUISpecific(int id, std::shared_ptr<void> data)
+{
+    AudioAPI::Lock hold(mutex);
+    if (editor == nullptr) return;
+    queue.Push(GUINotification{1, id, std::move(data)});
+    editor->NotificationQueueChanged();
+}
+
+void PluginBase::UpdateGUISpecific(int id, void* data)
+{
+    UpdateGUISpecific(id, std::shared_ptr<void>(data, [](void*) {}));
+}
+
+void PluginBase::ProcessGUINotifications()
+{
+    AudioAPI::Lock holdPlugin(mutex);
+    AudioAPI::Lock holdQueue(queue.GetMutex());
+    while (queue.NotEmpty())
+    {
+        GUINotification n = queue.Pop();
+        if (editor == nullptr) continue;
+        if (n.type == 0)
+            editor->UpdateAll();
+        else
+            editor->UpdateSpecific(n.id, n.data);
+    }
+}
+
+void PluginBase::GUIOpened() {}
+void PluginBase::GUIClosed() {}
+
+void PluginBase::CallGenericRender(float* inL, float* inR, float* outL, float* outR, long frames,
+                                   int outputPair)
+{
+    Render(inL, inR, outL, outR, frames, outputPair);
+}

@@ -1,0 +1,177 @@
+#include "framework/AutomatableParameterServer.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <utility>
+#include <vector>
+
+#include "framework/ParameterController.h"
+
+namespace
+{
+
+class TestServer : public AutomatableParameterServer
+{
+public:
+    void AutomatableParameterChangeNotify(int index, float value) override
+    {
+        reports.emplace_back(index, value);
+    }
+    std::vector<std::pair<int, float>> reports;
+};
+
+class CountingListener : public ParamUpdateListener
+{
+public:
+    void ParameterUpdated(float value, Parameter*) override { values.push_back(value); }
+    std::vector<float> values;
+};
+
+class Knob : public ParameterController
+{
+public:
+    void ParameterUpdated(float, Parameter*) override { ++heard; }
+    int heard = 0;
+};
+
+using Reports = std::vector<std::pair<int, float>>;
+
+struct ThreeParameters
+{
+    ThreeParameters()
+    {
+        a.Create("Volume", nullptr, Parameter::Global, 0.0f, 1.0f, Parameter::Continuous);
+        b.Create("Mode", nullptr, Parameter::Global, 0.0f, 3.0f, Parameter::Discrete);
+        c.Create("Cutoff", nullptr, Parameter::Global, 0.0f, 10.0f, Parameter::Continuous);
+        c = 2.0f;
+        server.AddAutomatableParameter(&a);
+        server.AddAutomatableParameter(&b);
+        server.AddAutomatableParameter(&c);
+    }
+    Parameter a, b, c;
+    TestServer server;
+};
+
+} // namespace
+
+TEST(Automation, RegistrationOrderIsTheHostIndex)
+{
+    ThreeParameters t;
+    // Each registration reports the starting value under its new index.
+    EXPECT_EQ(t.server.reports, (Reports{{0, 0.0f}, {1, 0.0f}, {2, 0.2f}}));
+    EXPECT_EQ(t.server.GetNumAutomatableParameters(), 3);
+    EXPECT_EQ(t.server.GetAutomatableParameter(2), &t.c);
+    EXPECT_FLOAT_EQ(t.server.GetAutomatableParameterValue(2), 0.2f);
+}
+
+TEST(Automation, HostChangesAreNotEchoed)
+{
+    ThreeParameters t;
+    CountingListener other;
+    t.c.AddUpdateListener(&other);
+    t.server.reports.clear();
+
+    t.server.SetAutomatableParameterValue(2, 0.5f);
+    EXPECT_EQ(static_cast<float>(t.c), 5.0f);
+    EXPECT_TRUE(t.server.reports.empty());
+    EXPECT_EQ(other.values, (std::vector<float>{5.0f})); // everybody else hears it
+
+    // Out of the normalised range: clamped by the parameter.
+    t.server.SetAutomatableParameterValue(2, 1.5f);
+    EXPECT_EQ(static_cast<float>(t.c), 10.0f);
+    // A discrete parameter rounds: 0.5 of 0..3 is 1.5, which rounds to 2.
+    t.server.SetAutomatableParameterValue(1, 0.5f);
+    EXPECT_EQ(static_cast<float>(t.b), 2.0f);
+    EXPECT_TRUE(t.server.reports.empty());
+}
+
+TEST(Automation, ChangesFromInsideAreReported)
+{
+    ThreeParameters t;
+    t.server.reports.clear();
+
+    Knob knob;
+    knob.BindParameter(&t.c);
+    knob.ControllerSetAll(0.75f);
+    t.c = 1.0f;
+    t.c.SetBool(false);
+    EXPECT_EQ(t.server.reports, (Reports{{2, 0.75f}, {2, 0.1f}, {2, 0.0f}}));
+
+    // A parameter that is not served is not reported.
+    Parameter loose;
+    loose.Create("Loose", nullptr, Parameter::Global, 0.0f, 1.0f, Parameter::Continuous);
+    t.server.reports.clear();
+    AutomatableParameterServer::UpdateListener listener(&t.server);
+    listener.ParameterUpdated(0.5f, &loose);
+    EXPECT_TRUE(t.server.reports.empty());
+}
+
+TEST(Automation, ATwiceServedParameterReportsItsFirstIndex)
+{
+    ThreeParameters t;
+    t.server.AddAutomatableParameter(&t.a);
+    EXPECT_EQ(t.server.reports.back(), (std::pair<int, float>{3, 0.0f}));
+    t.server.reports.clear();
+    t.a = 0.5f;
+    // Both listener entries report, each under the first index.
+    EXPECT_EQ(t.server.reports, (Reports{{0, 0.5f}, {0, 0.5f}}));
+}
+
+TEST(Automation, HostSideNames)
+{
+    ThreeParameters t;
+    EXPECT_STREQ(t.server.GetAutomatableParameterName(0), "Volume");
+    t.c.SetInstanceName("Voice 1");
+    EXPECT_STREQ(t.server.GetAutomatableParameterName(2), "Voice 1 : Cutoff");
+
+    char text[64];
+    std::memset(text, 'x', sizeof text);
+    t.server.GetAutomatableParameterName(2, text, sizeof text);
+    EXPECT_STREQ(text, "Voice 1 : Cutoff");
+
+    // A short host buffer gets a cut, terminated name and nothing beyond it.
+    char small[9];
+    std::memset(small, 'x', sizeof small);
+    t.server.GetAutomatableParameterName(2, small, 8);
+    EXPECT_STREQ(small, "Voice 1");
+    EXPECT_EQ(small[8], 'x');
+    t.server.GetAutomatableParameterName(2, small, 0);
+    EXPECT_EQ(small[0], 'V');
+}
+
+TEST(Automation, HostIndicesOutOfRangeAreIgnored)
+{
+    ThreeParameters t;
+    t.server.reports.clear();
+    for (int index : {-1, 3, 1000, std::numeric_limits<int>::min()})
+    {
+        t.server.SetAutomatableParameterValue(index, 0.7f);
+        EXPECT_EQ(t.server.GetAutomatableParameterValue(index), 0.0f);
+        EXPECT_STREQ(t.server.GetAutomatableParameterName(index), "");
+        char text[8] = "abc";
+        t.server.GetAutomatableParameterName(index, text, sizeof text);
+        EXPECT_STREQ(text, "");
+        EXPECT_EQ(t.server.GetAutomatableParameter(index), nullptr);
+    }
+    EXPECT_EQ(static_cast<float>(t.a), 0.0f);
+    EXPECT_EQ(static_cast<float>(t.b), 0.0f);
+    EXPECT_EQ(static_cast<float>(t.c), 2.0f);
+    EXPECT_TRUE(t.server.reports.empty());
+}
+
+TEST(Automation, NonFiniteHostValuesAreNotStored)
+{
+    ThreeParameters t;
+    for (float v : {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
+                    -std::numeric_limits<float>::infinity()})
+    {
+        t.server.SetAutomatableParameterValue(2, v);
+        float const stored = t.c;
+        EXPECT_TRUE(std::isfinite(stored));
+        EXPECT_GE(stored, 0.0f);
+        EXPECT_LE(stored, 10.0f);
+    }
+}
