@@ -85,8 +85,8 @@ public:
     void WriteString(char const* s) override;
     // Creates or truncates the file; false when it can't be opened.
     virtual bool Create(char const* path);
-    // True when the file was open and every write, the flush and the close succeeded.
-    bool Close();
+    // True when no write, flush or close has failed since the file was created.
+    virtual bool Close();
     bool Flush();
     bool IsOpen() const { return stream != nullptr; }
 

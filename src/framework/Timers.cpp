@@ -1,0 +1,144 @@
+#include "framework/Timers.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <utility>
+#include <vector>
+
+namespace
+{
+using Duration = TimerService::Clock::duration;
+using TimePoint = TimerService::TimePoint;
+
+struct TimerInfo
+{
+    int id;
+    TimerListener* owner;
+    Duration period;
+    TimePoint due;
+    std::uint64_t serial;  // new for every start, so a pump can tell a restarted timer apart
+};
+
+// The process-wide table, in order of first start.
+std::vector<TimerInfo>& Table()
+{
+    static std::vector<TimerInfo> table;
+    return table;
+}
+
+std::function<TimePoint()>& ClockFunction()
+{
+    static std::function<TimePoint()> clock;
+    return clock;
+}
+
+std::uint64_t nextSerial = 1;
+
+std::vector<TimerInfo>::iterator FindTimer(int id, TimerListener const* owner)
+{
+    std::vector<TimerInfo>& table = Table();
+    return std::find_if(table.begin(), table.end(),
+                        [&](TimerInfo const& t) { return t.id == id && t.owner == owner; });
+}
+
+TimerInfo* FindSerial(std::uint64_t serial)
+{
+    for (TimerInfo& t : Table())
+        if (t.serial == serial)
+            return &t;
+    return nullptr;
+}
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TimerListener
+
+TimerListener::~TimerListener()
+{
+    std::vector<TimerInfo>& table = Table();
+    std::erase_if(table, [this](TimerInfo const& t) { return t.owner == this; });
+}
+
+void TimerListener::StartTimer(int id, unsigned int ms)
+{
+    Duration period = std::chrono::milliseconds(std::max(ms, 1u));
+    TimerInfo info{id, this, period, TimerService::Now() + period, nextSerial++};
+    auto found = FindTimer(id, this);
+    if (found != Table().end())
+        *found = info;  // restarted in its place
+    else
+        Table().push_back(info);
+}
+
+void TimerListener::StopTimer(int id)
+{
+    auto found = FindTimer(id, this);
+    if (found != Table().end())
+        Table().erase(found);
+}
+
+// ---------------------------------------------------------------------------------------------
+// TimerService
+
+void TimerService::Pump(TimePoint now)
+{
+    // The due timers are taken first: callbacks may change the table at will.
+    struct Due
+    {
+        TimePoint due;
+        std::uint64_t serial;
+    };
+    std::vector<Due> due;
+    for (TimerInfo const& t : Table())
+        if (t.due <= now)
+            due.push_back({t.due, t.serial});
+    std::stable_sort(due.begin(), due.end(), [](Due const& a, Due const& b) { return a.due < b.due; });
+
+    for (Due const& d : due)
+    {
+        TimerInfo* t = FindSerial(d.serial);
+        if (!t || t->due > now)
+            continue;  // stopped, restarted or already called from a nested pump
+        // Missed periods are skipped: one call, and the next one stays on the period's grid.
+        auto missed = (now - t->due) / t->period;
+        t->due += (missed + 1) * t->period;
+        TimerListener* owner = t->owner;
+        int id = t->id;
+        owner->TimerEvent(id);  // t may be gone from here on
+    }
+}
+
+void TimerService::Pump()
+{
+    Pump(Now());
+}
+
+TimePoint TimerService::Now()
+{
+    std::function<TimePoint()>& clock = ClockFunction();
+    return clock ? clock() : Clock::now();
+}
+
+std::function<TimePoint()> TimerService::SetClock(std::function<TimePoint()> clock)
+{
+    return std::exchange(ClockFunction(), std::move(clock));
+}
+
+std::optional<TimePoint> TimerService::NextDue()
+{
+    std::optional<TimePoint> next;
+    for (TimerInfo const& t : Table())
+        if (!next || t.due < *next)
+            next = t.due;
+    return next;
+}
+
+std::size_t TimerService::NumTimers()
+{
+    return Table().size();
+}
+
+bool TimerService::IsRunning(TimerListener const* owner, int id)
+{
+    return FindTimer(id, owner) != Table().end();
+}

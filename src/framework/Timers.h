@@ -1,0 +1,57 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <optional>
+
+// Numbered repeating timers, called back on the main thread. A class derives from
+// TimerListener, implements TimerEvent and starts timers by id with a period in
+// milliseconds; the first call comes one period after the start, then one every period.
+// Starting a running id again restarts it with the new period. All timers live in one
+// process-wide table; a listener's timers stop when it is destroyed.
+//
+// Nothing fires by itself: whoever owns the main loop (the editor's event loop, the
+// plug-in host's idle calls) calls TimerService::Pump regularly, and the due timers are
+// called from there. Main thread only; the table has no lock.
+class TimerListener
+{
+public:
+    TimerListener() = default;
+    TimerListener(TimerListener const&) {}  // a copy runs no timers
+    TimerListener& operator=(TimerListener const&) { return *this; }
+    virtual ~TimerListener();
+
+    virtual void TimerEvent(int id) = 0;
+    // A period of 0 counts as 1 ms.
+    virtual void StartTimer(int id, unsigned int ms);
+    // Does nothing when the id is not running.
+    virtual void StopTimer(int id);
+};
+
+class TimerService
+{
+public:
+    using Clock = std::chrono::steady_clock;
+    using TimePoint = Clock::time_point;
+
+    // Calls every timer that is due at `now`, in order of due time (then of starting).
+    // A timer that is late by several periods is called once, and its next call comes at
+    // the next multiple of its period from its start. Timers may be started, restarted and
+    // stopped, and listeners destroyed, inside TimerEvent; a timer started or restarted
+    // there first fires on a later pump.
+    static void Pump(TimePoint now);
+    // Pump(Now()).
+    static void Pump();
+
+    // The time timers are started from: the steady clock, or the function installed with
+    // SetClock (tests install a fake one). Installing null restores the steady clock.
+    static TimePoint Now();
+    static std::function<TimePoint()> SetClock(std::function<TimePoint()> clock);
+
+    // When the earliest timer is due, for a loop that waits; none when no timer runs.
+    static std::optional<TimePoint> NextDue();
+
+    static std::size_t NumTimers();
+    static bool IsRunning(TimerListener const* owner, int id);
+};
