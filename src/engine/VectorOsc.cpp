@@ -1,0 +1,261 @@
+#include "engine/VectorOsc.h"
+
+#include "dsp/WaveTables.h"
+
+#include <xmmintrin.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+
+namespace
+{
+
+// The sample count of an envelope that has run out: it holds its last point for the rest of the
+// block.
+constexpr long kHeld = LONG_MAX;
+// Waves weighted this much or less are left out.
+constexpr float kWeightThreshold = 0.005f;
+// The phase and its increment are 16.16 fixed point.
+constexpr float kFixedOne = 65536.0f;
+constexpr float kFixedScale = 1.0f / 65536.0f;
+
+// Value k of a point; 0 when the point has fewer values or the value is not finite.
+float ValueOf(const Breakpoint& b, long k)
+{
+    const float v = k < b.numValues ? b.values[k] : 0.0f;
+    return std::isfinite(v) ? v : 0.0f;
+}
+
+// Samples a segment of duration d lasts: trunc(d), none for a negative (or NaN) duration, and at
+// most `cap` (the frames left in the block).
+long SegmentCount(float d, long cap)
+{
+    if (!(d >= 1.0f))
+        return 0;
+    return d < static_cast<float>(cap) ? static_cast<long>(d) : cap;
+}
+
+// The running segment of an envelope of N values: values, per-sample slopes, samples left.
+template <int N> struct Ramp
+{
+    float value[N] = {};
+    float slope[N] = {};
+    long count = 0;
+    long segment = -1; // index of the segment's first point
+};
+
+// Moves r to the next segment of env that has samples left (mapping each point's values through
+// map); when none is left, r holds the last point's values for the rest of the block. Segments
+// shorter than one sample play no sample.
+template <int N, class Map> void NextSegment(const Envelope& env, long cap, Ramp<N>& r, Map map)
+{
+    while (r.count == 0)
+    {
+        if (r.segment + 2 >= env.Size())
+        {
+            const Breakpoint& last = env[env.Size() - 1];
+            for (int k = 0; k < N; ++k)
+            {
+                r.value[k] = map(ValueOf(last, k));
+                r.slope[k] = 0.0f;
+            }
+            r.count = kHeld;
+            return;
+        }
+        ++r.segment;
+        const Breakpoint& p0 = env[r.segment];
+        const Breakpoint& p1 = env[r.segment + 1];
+        const float d = p1.time - p0.time;
+        r.count = SegmentCount(d, cap);
+        if (r.count > 0)
+        {
+            for (int k = 0; k < N; ++k)
+            {
+                r.value[k] = map(ValueOf(p0, k));
+                r.slope[k] = (map(ValueOf(p1, k)) - r.value[k]) / d;
+            }
+        }
+    }
+}
+
+// An increment in table samples per output sample, clamped to 0 .. the table size, as 16.16.
+std::uint32_t FixedIncrement(float increment, float tableSize)
+{
+    if (!(increment > 0.0f))
+        return 0;
+    return static_cast<std::uint32_t>(std::min(increment, tableSize) * kFixedOne);
+}
+
+float ClampedIncrement(float increment, float tableSize)
+{
+    return increment > 0.0f ? std::min(increment, tableSize) : 0.0f;
+}
+
+// The weights of the waves that play; the others count 0.
+__m128 AudibleWeights(__m128 w)
+{
+    return _mm_and_ps(w, _mm_cmpgt_ps(w, _mm_set1_ps(kWeightThreshold)));
+}
+
+} // namespace
+
+VectorOsc::VectorOsc() : DSPComponent(0, "")
+{
+    weights.Init(4);
+    amplitude.Init(1);
+    frequency.Init(1);
+    pan.Init(1);
+}
+
+VectorMipOscWaveDef* VectorOsc::SetMipOscWaveDef(VectorMipOscWaveDef* def)
+{
+    VectorMipOscWaveDef* previous = waveDef;
+    waveDef = def;
+    Reset(true);
+    return previous;
+}
+
+void VectorOsc::Reset(bool randomPhase)
+{
+    phase = 0.0f;
+    if (randomPhase && waveDef && waveDef->length > 0)
+    {
+        phase = random.NextFloat() * static_cast<float>(waveDef->length);
+        if (phase >= static_cast<float>(waveDef->length))
+            phase = 0.0f;
+    }
+}
+
+void VectorOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
+{
+    const VectorMipOscWaveDef* def = waveDef;
+    const float sampleRate = GetSampleRate();
+    if (!def || !def->levels || def->NumWaves() != 4 || !MipWaveTable::IsSupportedShape(def->length, def->numLevels) ||
+        !(sampleRate > 0.0f) || n <= 0)
+        return;
+    if (amplitude.Size() < 2 || frequency.Size() == 0 || pan.Size() == 0 || weights.Size() == 0)
+        return;
+
+    const long length = def->length;
+    const float tableSize = static_cast<float>(length);
+    const float stepsPerHz = tableSize / sampleRate;
+    // The table size is at most 2^14 and the increment at most the table size, so the phase
+    // before its wrap stays below 2^31 in 16.16.
+    const std::uint32_t tableFixed = static_cast<std::uint32_t>(length) << 16;
+    const std::uint32_t phaseMask = tableFixed - 1;
+    const std::uint32_t indexMask = static_cast<std::uint32_t>(length) - 1;
+    auto toIncrement = [stepsPerHz](float hz) { return hz * stepsPerHz; };
+    auto toRight = [](float v) { return 0.5f + v / 2.0f; };
+    auto same = [](float v) { return v; };
+
+    Ramp<1> inc;
+    Ramp<1> right;
+    Ramp<4> w;
+    long ampSegment = -1;
+    long ampCount = 0;
+    float amp = 0.0f;
+    float ampSlope = 0.0f;
+    // The phase stays in 16.16 fixed point for the whole block.
+    std::uint32_t ph = static_cast<std::uint32_t>(phase * kFixedOne);
+    long done = 0;
+    while (done < n)
+    {
+        while (ampCount == 0 && ampSegment + 2 < amplitude.Size())
+        {
+            ++ampSegment;
+            const Breakpoint& p0 = amplitude[ampSegment];
+            const Breakpoint& p1 = amplitude[ampSegment + 1];
+            const float d = p1.time - p0.time;
+            ampCount = SegmentCount(d, n - done);
+            if (ampCount > 0)
+            {
+                const float a0 = ValueOf(p0, 0);
+                // A segment starting below 0 is silent.
+                amp = a0 < 0.0f ? 0.0f : a0;
+                ampSlope = a0 < 0.0f ? 0.0f : (ValueOf(p1, 0) - a0) / d;
+            }
+        }
+        if (ampCount == 0)
+            break;
+        NextSegment(frequency, n - done, inc, toIncrement);
+        NextSegment(pan, n - done, right, toRight);
+        NextSegment(weights, n - done, w, same);
+        const long run = std::min({ampCount, inc.count, right.count, w.count});
+
+        if (amp != 0.0f || ampSlope != 0.0f)
+        {
+            // Pitch, pan and weights move only when the phase wraps, by their slopes times the
+            // samples since the last wrap (or the start of this run).
+            float increment = inc.value[0];
+            std::uint32_t step = FixedIncrement(increment, tableSize);
+            const float* table = def->levels[def->LevelForIncrement(ClampedIncrement(increment, tableSize))];
+            float r = right.value[0];
+            float gainL = 1.0f - r;
+            float gainR = r;
+            __m128 weight = _mm_loadu_ps(w.value);
+            const __m128 weightSlope = _mm_loadu_ps(w.slope);
+            __m128 audible = AudibleWeights(weight);
+            long c = 0;
+            for (long k = 0; k < run;)
+            {
+                if (ph >= tableFixed)
+                {
+                    ph &= phaseMask;
+                    const float cf = static_cast<float>(c);
+                    increment += inc.slope[0] * cf;
+                    r += right.slope[0] * cf;
+                    weight = _mm_add_ps(weight, _mm_mul_ps(weightSlope, _mm_set1_ps(cf)));
+                    c = 0;
+                    step = FixedIncrement(increment, tableSize);
+                    table = def->levels[def->LevelForIncrement(ClampedIncrement(increment, tableSize))];
+                    gainL = 1.0f - r;
+                    gainR = r;
+                    audible = AudibleWeights(weight);
+                }
+                // The samples up to the next wrap run without a check.
+                long m = run - k;
+                if (step > 0)
+                    m = std::min(m, static_cast<long>((tableFixed - ph + step - 1) / step));
+                c += m;
+                for (const long end = k + m; k < end; ++k)
+                {
+                    const std::uint32_t i0 = ph >> 16;
+                    const std::uint32_t i1 = (i0 + 1) & indexMask;
+                    const __m128 frac = _mm_set1_ps(static_cast<float>(ph & 0xFFFFu) * kFixedScale);
+                    ph += step;
+
+                    // The four waves of one index lie together: lerp and weight them at once.
+                    const __m128 a = _mm_load_ps(table + 4 * i0);
+                    const __m128 b = _mm_load_ps(table + 4 * i1);
+                    const __m128 s =
+                        _mm_mul_ps(_mm_sub_ps(_mm_add_ps(a, _mm_mul_ps(frac, b)), _mm_mul_ps(frac, a)), audible);
+                    amp += ampSlope;
+
+                    // s0 + s1 + s2 + s3, in that order.
+                    __m128 sum = _mm_add_ss(s, _mm_shuffle_ps(s, s, _MM_SHUFFLE(1, 1, 1, 1)));
+                    sum = _mm_add_ss(sum, _mm_movehl_ps(s, s));
+                    sum = _mm_add_ss(sum, _mm_shuffle_ps(s, s, _MM_SHUFFLE(3, 3, 3, 3)));
+                    const float out = _mm_cvtss_f32(sum) * amp;
+                    outL[k] += gainL * out;
+                    outR[k] += gainR * out;
+                }
+            }
+            inc.value[0] = increment;
+            right.value[0] = r;
+            _mm_storeu_ps(w.value, weight);
+        }
+
+        ampCount -= run;
+        inc.count -= run;
+        right.count -= run;
+        w.count -= run;
+        outL += run;
+        outR += run;
+        done += run;
+    }
+    phase = static_cast<float>(ph & phaseMask) * kFixedScale;
+    if (phase >= tableSize) // rounded up to a whole cycle
+        phase = 0.0f;
+}
