@@ -1,0 +1,292 @@
+#include "engine/VoiceDef.h"
+
+#include "framework/StandardMaths.h"
+#include "framework/Streams.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace
+{
+constexpr long kTableSize = 4096;
+
+// The stored header of an envelope: float version, long point count, long values per point.
+constexpr std::size_t kLineHeaderSize = 12;
+// The stored header of a wave slot: float version, long length, int levels, int kind.
+constexpr std::size_t kWaveHeaderSize = 16;
+
+// Reads one stored line into `dst`; false unless it holds `values` values per point, a point
+// count of 0 or more and only finite numbers.
+bool LoadLine(Reader& r, long values, Envelope& dst)
+{
+    std::vector<char> bytes(kLineHeaderSize);
+    if (!r.ReadBytes(bytes.data(), kLineHeaderSize))
+        return false;
+    StringReader header;
+    header.Open(bytes.data(), kLineHeaderSize);
+    float version = 0.0f;
+    long count = 0;
+    long stored = 0;
+    header.Read(&version);
+    header.Read(&count);
+    header.Read(&stored);
+    if (stored != values || count < 0)
+        return false;
+    const std::size_t size = static_cast<std::size_t>(count) * static_cast<std::size_t>(1 + stored) * sizeof(float);
+    if (size > r.Remaining())
+        return false;
+    bytes.resize(kLineHeaderSize + size);
+    if (!r.ReadBytes(bytes.data() + kLineHeaderSize, size))
+        return false;
+    StringReader body;
+    body.Open(bytes.data(), bytes.size());
+    return dst.Load(body);
+}
+
+// Reads one stored wave slot into `bytes` without building it; false unless the wave table
+// would take it: a supported shape, a known kind, and for a custom wave all its samples, finite.
+bool StageWave(Reader& r, std::vector<char>& bytes)
+{
+    bytes.resize(kWaveHeaderSize);
+    if (!r.ReadBytes(bytes.data(), kWaveHeaderSize))
+        return false;
+    StringReader header;
+    header.Open(bytes.data(), kWaveHeaderSize);
+    float version = 0.0f;
+    long length = 0;
+    int levels = 0;
+    int kind = -1;
+    header.Read(&version);
+    header.Read(&length);
+    header.Read(&levels);
+    header.Read(&kind);
+    if (!MipWaveTable::IsSupportedShape(length, levels) || kind < kWaveNone || kind > kWaveCustom)
+        return false;
+    if (kind != kWaveCustom)
+        return true;
+    const std::size_t size = static_cast<std::size_t>(length) * sizeof(float);
+    if (size > r.Remaining())
+        return false;
+    bytes.resize(kWaveHeaderSize + size);
+    if (!r.ReadBytes(bytes.data() + kWaveHeaderSize, size))
+        return false;
+    StringReader samples;
+    samples.Open(bytes.data() + kWaveHeaderSize, size);
+    for (long i = 0; i < length; ++i)
+    {
+        float f = 0.0f;
+        if (!samples.Read(&f) || !std::isfinite(f))
+            return false;
+    }
+    return true;
+}
+
+void AddPoint(Envelope& e, float time, std::initializer_list<float> values)
+{
+    e.GetBreakpoints().Add(time, values.begin());
+}
+} // namespace
+
+VoiceDef::VoiceDef()
+{
+    Parameter* p = parameters;
+    for (int i : {kLayerOn, kFilterOn, kLoopAfterRelease, kLFO1Sync, kLFO2Sync, kLFO1PositiveOnly, kLFO2PositiveOnly,
+                  kLFO1FreeRunning, kLFO2FreeRunning, kTimelineInTempo})
+        p[i].CreateBool("", nullptr, Parameter::Internal);
+    p[kUnisonCount].Create("", nullptr, Parameter::Internal, 1.0f, static_cast<float>(maxUnisonNum),
+                           Parameter::Discrete);
+    p[kCutoffFollowsNote].Create("", nullptr, Parameter::Internal, 0.0f, 1.0f, Parameter::Continuous);
+    p[kReleaseTime].Create("", nullptr, Parameter::Internal, 256.0f, 352800.0f, Parameter::Continuous);
+    p[kReleaseTime].SetCurveType(Parameter::CubeLaw);
+    p[kLevel].Create("", nullptr, Parameter::Internal, 0.0f, 1.0f, Parameter::Continuous);
+    p[kLevel].SetCurveType(Parameter::CubeLaw);
+
+    p[kLayerOn] = 0.0f;
+    p[kUnisonCount] = 1.0f;
+    p[kFilterOn] = 1.0f;
+    p[kCutoffFollowsNote] = 0.0f;
+    p[kReleaseTime] = 352800.0f;
+    p[kLoopAfterRelease] = 1.0f;
+    p[kLFO1Sync] = 1.0f;
+    p[kLFO2Sync] = 1.0f;
+    p[kLevel] = 0.0f;
+
+    modMatrix.Init(kLayerModRows);
+    for (int i = 0; i < kNumLines; ++i)
+        lines[i].Init(NUM_EVENTS_IN_EVENTTYPE[i]);
+}
+
+void VoiceDef::CreateDefault()
+{
+    waveDef.CreateSaw(0, kTableSize);
+    waveDef.CreateSilence(1, kTableSize);
+    waveDef.CreateSquare(2, kTableSize);
+    waveDef.CreateSilence(3, kTableSize);
+
+    for (int line : {0, 1, 2, 3, 5, 4})
+        ClearLine(line);
+
+    loop.looping = false;
+    loop.start = 0.0f;
+    loop.end = 132300.0f;
+
+    parameters[kLevel] = 0.7f;
+    parameters[kFilterOn] = 1.0f;
+    parameters[kCutoffFollowsNote] = 0.0f;
+    parameters[kUnisonCount] = 1.0f;
+    parameters[kTimelineInTempo] = 0.0f;
+    parameters[kLFO1Sync] = 0.0f;
+    parameters[kLFO2Sync] = 0.0f;
+    parameters[kLFO1FreeRunning] = 0.0f;
+    parameters[kLFO2FreeRunning] = 0.0f;
+}
+
+void VoiceDef::ClearLine(int line)
+{
+    EventEnvelope* e = GetLine(line);
+    if (!e)
+        return;
+    e->Clear();
+    switch (line)
+    {
+    case kAmplitudeLine:
+        AddPoint(*e, 0.0f, {0.7f});
+        AddPoint(*e, 220500.0f, {0.7f});
+        AddPoint(*e, 264600.0f, {0.0f});
+        break;
+    case kVoiceLine: AddPoint(*e, 0.0f, {0.0f, 0.0f, 0.0f, 0.1f, 0.1f}); break;
+    case kWaveLine: AddPoint(*e, 0.0f, {-1.0f, 0.0f, 1.0f}); break;
+    case kFilterLine: AddPoint(*e, 0.0f, {1.0f, 0.0f, 5.0f}); break;
+    case kModulationLine:
+    {
+        float values[23] = {1.0f, 0.05f, 0.0f, 1.0f, 0.05f, 0.0f};
+        std::fill(values + 6, values + 11, 0.5f);
+        std::fill(values + 11, values + 23, 1.0f);
+        e->GetBreakpoints().Add(0.0f, values);
+        break;
+    }
+    case kEffectsLine: AddPoint(*e, 0.0f, {0.0f, 0.0f, 0.0f, 0.0f}); break;
+    default: break;
+    }
+}
+
+void VoiceDef::CopyFrom(VoiceDef* other)
+{
+    if (!other || other == this)
+        return;
+    for (int i = 0; i < kNumLines; ++i)
+        lines[i] = other->lines[i];
+    for (int i : {1, 2, 3, 4, 5, 6, 7, 12})
+        parameters[i] = other->parameters[i];
+    modMatrix = other->modMatrix;
+    loop = other->loop;
+}
+
+float VoiceDef::GetDuration()
+{
+    float longest = 0.0f;
+    for (EventEnvelope const& e : lines)
+        longest = std::max(longest, e.GetDuration());
+    return longest;
+}
+
+bool VoiceDef::Save(Writer& w, float version)
+{
+    w.Write(version);
+    for (Parameter& p : parameters)
+        p.Save(w);
+    modMatrix.Save(w);
+    for (int slot = 0; slot < 4; ++slot)
+        waveDef.Save(slot, w, 1.0f);
+    w.Write(loop.start);
+    w.Write(loop.end);
+    w.Write(loop.looping);
+    for (EventEnvelope const& e : lines)
+        e.Save(w);
+    return !w.Failed();
+}
+
+bool VoiceDef::Load(Reader& r, float)
+{
+    // Everything is read and checked first; the definition changes only once all of it is good.
+    float v = 0.0f;
+    if (!r.Read(&v) || !std::isfinite(v))
+        return false;
+    const float n = Round(1000.0f * v);
+
+    // Per parameter: read from the stream, set to false, or kept.
+    enum class Fate { Keep, Read, False };
+    Fate fate[kNumParameters];
+    float values[kNumParameters] = {};
+    std::fill(fate, fate + kNumParameters, Fate::Read);
+    if (!(v >= 0.004))
+        fate[kLFO1PositiveOnly] = fate[kLFO2PositiveOnly] = Fate::False;
+    if (!(n > 10.0f))
+        fate[kLFO1FreeRunning] = fate[kLFO2FreeRunning] = Fate::False;
+    if (!(n > 9.0f))
+        fate[kTimelineInTempo] = Fate::Keep;
+    for (int i = 0; i < kNumParameters; ++i)
+        if (fate[i] == Fate::Read && (!r.Read(&values[i]) || !std::isfinite(values[i])))
+            return false;
+
+    TModMatrix matrix;
+    if (!matrix.Load(r) || matrix.GetNumMaps() != kLayerModRows)
+        return false;
+
+    std::vector<char> waves[4];
+    for (auto& wave : waves)
+        if (!StageWave(r, wave))
+            return false;
+
+    float start = 0.0f;
+    float end = 0.0f;
+    bool looping = false;
+    if (!r.Read(&start) || !r.Read(&end) || !r.Read(&looping) || !std::isfinite(start) || !std::isfinite(end))
+        return false;
+
+    std::vector<EventEnvelope> loaded;
+    loaded.reserve(kNumLines);
+    for (int i = 0; i < kNumLines; ++i)
+    {
+        loaded.emplace_back(true);
+        loaded[i].Init(NUM_EVENTS_IN_EVENTTYPE[i]);
+        if (!LoadLine(r, NUM_EVENTS_IN_EVENTTYPE[i], loaded[i]))
+            return false;
+    }
+    // Older streams kept the Voice line's pitch offset in octaves.
+    if (v < 0.003)
+    {
+        EventEnvelope& voiceLine = loaded[kVoiceLine];
+        for (long i = 0; i < voiceLine.Size(); ++i)
+            voiceLine[i].values[0] *= 12.0f;
+    }
+
+    // Apply. Pools grow before anything changes.
+    for (int i = 0; i < kNumLines; ++i)
+        lines[i].GetBreakpoints().Reserve(loaded[i].Size());
+    for (int slot = 0; slot < 4; ++slot)
+    {
+        StringReader wave;
+        wave.Open(waves[slot].data(), waves[slot].size());
+        waveDef.Load(slot, wave);
+    }
+    for (int i = 0; i < kNumParameters; ++i)
+    {
+        if (fate[i] == Fate::False)
+            parameters[i].SetBool(false);
+        else if (fate[i] == Fate::Read)
+        {
+            parameters[i] = values[i];
+            parameters[i].RefreshListeners();
+        }
+    }
+    modMatrix = matrix;
+    loop.start = start;
+    loop.end = end;
+    loop.looping = looping;
+    for (int i = 0; i < kNumLines; ++i)
+        lines[i] = loaded[i];
+    return true;
+}

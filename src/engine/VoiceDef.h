@@ -1,0 +1,92 @@
+#pragma once
+
+#include "dsp/Envelope.h"
+#include "dsp/WaveTables.h"
+#include "engine/TMod.h"
+#include "framework/Locks.h"
+#include "framework/Parameter.h"
+
+class Writer;
+class Reader;
+
+// Values per breakpoint of the six timeline lines of a layer.
+inline constexpr int NUM_EVENTS_IN_EVENTTYPE[6] = {1, 5, 3, 3, 23, 4};
+
+// A timeline line of a layer: an envelope whose type marks it as one.
+class EventEnvelope : public Envelope
+{
+public:
+    using Envelope::Envelope;
+    using Envelope::operator=;
+};
+
+// Everything that defines one of the four voice layers of a patch: fourteen settings, the
+// stored modulation matrix (16 rows of ids), the four waves, the loop region and the six
+// timeline lines. Writers hold the plug-in mutex: voices read it every block.
+class VoiceDef
+{
+public:
+    static constexpr int maxUnisonNum = 4;
+    static constexpr int kNumParameters = 14;
+    static constexpr int kNumLines = 6;
+
+    enum ParameterIndex : int
+    {
+        kLayerOn = 0,
+        kUnisonCount = 1,
+        kFilterOn = 2,
+        kCutoffFollowsNote = 3,
+        kReleaseTime = 4, // samples at 44100
+        kLoopAfterRelease = 5,
+        kLFO1Sync = 6,
+        kLFO2Sync = 7,
+        kLFO1PositiveOnly = 8,
+        kLFO2PositiveOnly = 9,
+        kLFO1FreeRunning = 10,
+        kLFO2FreeRunning = 11,
+        kTimelineInTempo = 12,
+        kLevel = 13,
+    };
+
+    enum Line : int
+    {
+        kAmplitudeLine = 0,
+        kVoiceLine = 1,
+        kWaveLine = 2,
+        kFilterLine = 3,
+        kModulationLine = 4,
+        kEffectsLine = 5,
+    };
+
+    // Value index of the modulation line where row r's depth lives (6 + r).
+    static constexpr int kFirstRowDepthValue = 6;
+
+    VoiceDef();
+    VoiceDef(VoiceDef const&) = delete;
+    VoiceDef& operator=(VoiceDef const&) = delete;
+    ~VoiceDef() = default;
+
+    void CreateDefault();
+    // Resets line 0-5 to its default breakpoints; any other number does nothing.
+    void ClearLine(int line);
+    // The lines, parameters 1-7 and 12, the matrix and the loop region.
+    void CopyFrom(VoiceDef* other);
+    // The longest line's duration (0 when there are no points).
+    float GetDuration();
+
+    bool Save(Writer& w, float version);
+    // Reads the version stored in the stream (the argument is not used). False, with the
+    // definition unchanged, for a truncated or corrupt stream: a value that is not finite, a
+    // matrix that has not 16 rows, a line whose values per point are not its line's count, a
+    // bad wave or a negative point count.
+    bool Load(Reader& r, float version);
+
+    // Null for an index out of range.
+    EventEnvelope* GetLine(int i) { return i >= 0 && i < kNumLines ? &lines[i] : nullptr; }
+
+    Parameter parameters[kNumParameters];
+    TModMatrix modMatrix;
+    VectorMipOscWaveDef waveDef;
+    LoopInfo loop;
+    EventEnvelope lines[kNumLines];
+};
