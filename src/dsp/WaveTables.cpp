@@ -349,7 +349,12 @@ bool MipWaveTable::Load(int slot, Reader& r) {
         case kWaveSaw: CreateSaw(slot, len); break;
         case kWaveSquare: CreateSquare(slot, len); break;
         case kWaveSilence: CreateSilence(slot, len); break;
-        case kWaveCustom: CreateWithSamples(slot, cycle.data(), -1); break;
+        case kWaveCustom:
+            CreateWithSamples(slot, cycle.data(), -1);
+            // Level 0 keeps the stored cycle itself: a transform round trip moves samples by a
+            // rounding step, and saving what was loaded must give the same bytes back.
+            for (long i = 0; i < len; ++i) levels[0][std::size_t(waves) * std::size_t(i) + std::size_t(slot)] = cycle[std::size_t(i)];
+            break;
         default: kind[slot] = k; break;
     }
     CalculateReverse();

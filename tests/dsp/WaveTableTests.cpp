@@ -183,18 +183,6 @@ std::string Saved(MipOscWaveDef const& def) {
     return std::string(static_cast<char const*>(block), size_t(block.GetLength()));
 }
 
-// Same header bytes; samples equal up to the rounding of a rebuild.
-void ExpectSameStream(std::string const& a, std::string const& b) {
-    ASSERT_EQ(a.size(), b.size());
-    ASSERT_EQ(a.substr(0, 16), b.substr(0, 16));
-    for (size_t i = 16; i < a.size(); i += 4) {
-        float x, y;
-        std::memcpy(&x, a.data() + i, 4);
-        std::memcpy(&y, b.data() + i, 4);
-        ASSERT_NEAR(x, y, 1e-6) << i;
-    }
-}
-
 void PutLe32(std::string& b, uint32_t v) {
     for (int i = 0; i < 4; ++i) b.push_back(char((v >> (8 * i)) & 0xFF));
 }
@@ -523,17 +511,18 @@ TEST(WaveTableStorage, StreamBytesAndRoundTrip) {
         EXPECT_EQ(Slot(def, 0, m), Slot(copy, 0, m));
     }
 
-    ExpectSameStream(Saved(copy, 3), custom);
+    // A loaded custom wave saves back to the very same bytes, however often it goes round.
+    EXPECT_EQ(Saved(copy, 3), custom);
 
     // The one-wave form reads a four-wave slot's stream and writes the same stream back.
     MipOscWaveDef one;
     ASSERT_TRUE(LoadFrom(one, custom));
     EXPECT_EQ(one.GetKind(), kWaveCustom);
     std::string const oneBytes = Saved(one);
-    ExpectSameStream(oneBytes, custom);
+    EXPECT_EQ(oneBytes, custom);
     VectorMipOscWaveDef back;
     ASSERT_TRUE(LoadFrom(back, 1, oneBytes));
-    ExpectSameStream(Saved(back, 1), oneBytes);
+    EXPECT_EQ(Saved(back, 1), oneBytes);
 }
 
 TEST(WaveTableStorage, UnchangedStandardKindIsNotRebuiltCustomAlwaysIs) {
