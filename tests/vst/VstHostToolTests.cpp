@@ -1,0 +1,197 @@
+// The headless host's own file handling: standard MIDI files in, WAV files out.
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "vsthost/MidiFile.h"
+#include "vsthost/WavFile.h"
+
+namespace
+{
+
+using Bytes = std::vector<unsigned char>;
+
+void Append(Bytes& out, std::initializer_list<int> bytes)
+{
+    for (int b : bytes)
+        out.push_back(static_cast<unsigned char>(b));
+}
+
+Bytes Chunk(char const* tag, Bytes const& body)
+{
+    Bytes out(tag, tag + 4);
+    std::uint32_t const n = static_cast<std::uint32_t>(body.size());
+    Append(out, {int(n >> 24), int((n >> 16) & 0xFF), int((n >> 8) & 0xFF), int(n & 0xFF)});
+    out.insert(out.end(), body.begin(), body.end());
+    return out;
+}
+
+Bytes Header(int format, int tracks, int division)
+{
+    Bytes body;
+    Append(body, {0, format, 0, tracks, division >> 8, division & 0xFF});
+    return Chunk("MThd", body);
+}
+
+// Format 1 at 480 ticks a quarter: a tempo track (120, then 60 bpm after one quarter) and a
+// note track with running status and a sysex event.
+Bytes TwoTrackFile()
+{
+    Bytes tempo;
+    Append(tempo, {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20});        // 500000 us
+    Append(tempo, {0x83, 0x60, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40});  // +480: 1000000 us
+    Append(tempo, {0x00, 0xFF, 0x2F, 0x00});
+    Bytes notes;
+    Append(notes, {0x00, 0x90, 60, 100});         // t 0
+    Append(notes, {0x83, 0x60, 64, 90});          // t 480, running status
+    Append(notes, {0x83, 0x60, 0x80, 60, 0});     // t 960
+    Append(notes, {0x00, 0xF0, 0x03, 0x7E, 0x01, 0xF7});
+    Append(notes, {0x00, 0xC0, 5});               // program change: one data byte
+    Append(notes, {0x00, 0xFF, 0x2F, 0x00});
+    Bytes file = Header(1, 2, 480);
+    Bytes const t1 = Chunk("MTrk", tempo);
+    Bytes const t2 = Chunk("MTrk", notes);
+    file.insert(file.end(), t1.begin(), t1.end());
+    file.insert(file.end(), t2.begin(), t2.end());
+    return file;
+}
+
+std::filesystem::path TempFile(char const* name)
+{
+    return std::filesystem::temp_directory_path() / (std::string("torvane-vst-") + std::to_string(::getpid()) + "-" + name);
+}
+
+} // namespace
+
+TEST(VstHostMidiFile, TracksMergeThroughTempoChanges)
+{
+    std::vector<TimedMidi> events;
+    std::string error;
+    ASSERT_TRUE(ParseMidiFile(TwoTrackFile(), 1000.0, events, error)) << error;
+    ASSERT_EQ(events.size(), 5u);
+    EXPECT_EQ(events[0].frame, 0);
+    EXPECT_EQ(events[0].data[0], 0x90);
+    // One quarter at 120 bpm is 0.5 s.
+    EXPECT_EQ(events[1].frame, 500);
+    EXPECT_EQ(events[1].data[0], 0x90);
+    EXPECT_EQ(events[1].data[1], 64);
+    // The next quarter at 60 bpm: 1 s more.
+    EXPECT_EQ(events[2].frame, 1500);
+    EXPECT_EQ(events[2].data[0], 0x80);
+    EXPECT_EQ(events[3].sysex, (std::vector<std::uint8_t>{0xF0, 0x7E, 0x01, 0xF7}));
+    EXPECT_EQ(events[4].data[0], 0xC0);
+    EXPECT_EQ(events[4].data[1], 5);
+}
+
+TEST(VstHostMidiFile, MalformedFilesAreRefused)
+{
+    Bytes const good = TwoTrackFile();
+    std::string error;
+    // A file cut short is refused, except where the cut falls between chunks: after the
+    // header (no tracks) or after the tempo track.
+    for (std::size_t n = 0; n < good.size(); ++n)
+    {
+        std::vector<TimedMidi> events;
+        Bytes const cut(good.begin(), good.begin() + static_cast<long>(n));
+        EXPECT_EQ(ParseMidiFile(cut, 44100.0, events, error), n == 14 || n == 41) << n;
+    }
+    std::vector<TimedMidi> events;
+    EXPECT_FALSE(ParseMidiFile(Bytes{'R', 'I', 'F', 'F', 0, 0, 0, 0}, 44100.0, events, error));
+    Bytes dataFirst = Header(0, 1, 96);
+    Bytes const track = Chunk("MTrk", Bytes{0x00, 0x40, 0x40});
+    dataFirst.insert(dataFirst.end(), track.begin(), track.end());
+    EXPECT_FALSE(ParseMidiFile(dataFirst, 44100.0, events, error));
+
+    // Random bytes after a valid header never crash the reader.
+    std::mt19937 random(7);
+    for (int round = 0; round < 200; ++round)
+    {
+        Bytes noise = Header(1, 1, 96);
+        Bytes body(static_cast<std::size_t>(random() % 64));
+        for (unsigned char& b : body)
+            b = static_cast<unsigned char>(random());
+        Bytes const chunk = Chunk("MTrk", body);
+        noise.insert(noise.end(), chunk.begin(), chunk.end());
+        std::vector<TimedMidi> out;
+        ParseMidiFile(noise, 44100.0, out, error);
+    }
+}
+
+TEST(VstHostMidiFile, DemoPhraseIsBalanced)
+{
+    std::vector<TimedMidi> const events = DemoPhrase(44100.0, 120.0);
+    ASSERT_FALSE(events.empty());
+    int ons = 0;
+    int offs = 0;
+    long previous = 0;
+    for (TimedMidi const& e : events)
+    {
+        EXPECT_GE(e.frame, previous);
+        previous = e.frame;
+        ons += (e.data[0] & 0xF0) == 0x90;
+        offs += (e.data[0] & 0xF0) == 0x80;
+    }
+    EXPECT_EQ(ons, offs);
+    // Four bars of 4/4 at 120 bpm: 8 s.
+    EXPECT_LE(events.back().frame, 8 * 44100);
+    EXPECT_GT(events.back().frame, 7 * 44100);
+}
+
+TEST(VstHostWavFile, SixteenBitAndFloatFiles)
+{
+    std::vector<float> const left = {0.0f, 0.5f, -1.0f, 2.0f};
+    std::vector<float> const right = {1.0f, -0.5f, NAN, -2.0f};
+    auto const pcmPath = TempFile("pcm.wav");
+    auto const floatPath = TempFile("float.wav");
+    ASSERT_TRUE(WriteWavFile(pcmPath.string(), left, right, 48000, false));
+    ASSERT_TRUE(WriteWavFile(floatPath.string(), left, right, 48000, true));
+
+    auto read = [](std::filesystem::path const& p) {
+        std::ifstream in(p, std::ios::binary);
+        return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    };
+    Bytes const pcm = read(pcmPath);
+    ASSERT_EQ(pcm.size(), 44u + 16u);
+    EXPECT_EQ(std::string(pcm.begin(), pcm.begin() + 4), "RIFF");
+    EXPECT_EQ(pcm[4], 52);  // the file less 8 bytes
+    EXPECT_EQ(std::string(pcm.begin() + 8, pcm.begin() + 16), "WAVEfmt ");
+    EXPECT_EQ(pcm[20], 1);                   // PCM
+    EXPECT_EQ(pcm[22], 2);                   // stereo
+    EXPECT_EQ(pcm[24] | (pcm[25] << 8), 48000 & 0xFFFF);
+    EXPECT_EQ(pcm[34], 16);                  // bits
+    EXPECT_EQ(std::string(pcm.begin() + 36, pcm.begin() + 40), "data");
+    auto sample = [&](std::size_t i) { return static_cast<std::int16_t>(pcm[44 + 2 * i] | (pcm[45 + 2 * i] << 8)); };
+    EXPECT_EQ(sample(0), 0);
+    EXPECT_EQ(sample(1), 32767);
+    EXPECT_EQ(sample(2), 16384);
+    EXPECT_EQ(sample(3), -16384);
+    EXPECT_EQ(sample(4), -32767);
+    EXPECT_EQ(sample(5), 0);  // not finite: silence
+    EXPECT_EQ(sample(6), 32767);
+    EXPECT_EQ(sample(7), -32767);
+
+    Bytes const fl = read(floatPath);
+    ASSERT_EQ(fl.size(), 58u + 32u);
+    EXPECT_EQ(fl[20], 3);  // IEEE float
+    EXPECT_EQ(fl[34], 32);
+    EXPECT_EQ(std::string(fl.begin() + 38, fl.begin() + 42), "fact");
+    EXPECT_EQ(std::string(fl.begin() + 50, fl.begin() + 54), "data");
+    float third = 0.0f;
+    std::memcpy(&third, fl.data() + 58 + 4 * 2, 4);
+    EXPECT_EQ(third, 0.5f);
+
+    std::filesystem::remove(pcmPath);
+    std::filesystem::remove(floatPath);
+    EXPECT_FALSE(WriteWavFile("/nonexistent-folder/x.wav", left, right, 44100, false));
+}

@@ -1,0 +1,90 @@
+#include "vsthost/WavFile.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
+namespace
+{
+
+void Put16(std::vector<unsigned char>& out, std::uint32_t v)
+{
+    out.push_back(static_cast<unsigned char>(v & 0xFF));
+    out.push_back(static_cast<unsigned char>((v >> 8) & 0xFF));
+}
+
+void Put32(std::vector<unsigned char>& out, std::uint32_t v)
+{
+    Put16(out, v & 0xFFFF);
+    Put16(out, v >> 16);
+}
+
+void PutTag(std::vector<unsigned char>& out, char const* tag)
+{
+    out.insert(out.end(), tag, tag + 4);
+}
+
+} // namespace
+
+bool WriteWavFile(std::string const& path, std::vector<float> const& left, std::vector<float> const& right,
+                  int sampleRate, bool floatSamples)
+{
+    std::size_t const frames = std::min(left.size(), right.size());
+    std::uint32_t const bytesPerSample = floatSamples ? 4 : 2;
+    std::uint64_t const dataBytes = static_cast<std::uint64_t>(frames) * 2 * bytesPerSample;
+    if (dataBytes > 0xFFFFFF00u || sampleRate <= 0)
+        return false;
+
+    std::vector<unsigned char> out;
+    out.reserve(static_cast<std::size_t>(dataBytes) + 64);
+    std::uint32_t const fmtBytes = floatSamples ? 18 : 16;
+    std::uint32_t const factBytes = floatSamples ? 12 : 0;
+    PutTag(out, "RIFF");
+    Put32(out, static_cast<std::uint32_t>(4 + 8 + fmtBytes + factBytes + 8 + dataBytes));
+    PutTag(out, "WAVE");
+    PutTag(out, "fmt ");
+    Put32(out, fmtBytes);
+    Put16(out, floatSamples ? 3 : 1);  // IEEE float or PCM
+    Put16(out, 2);
+    Put32(out, static_cast<std::uint32_t>(sampleRate));
+    Put32(out, static_cast<std::uint32_t>(sampleRate) * 2 * bytesPerSample);
+    Put16(out, 2 * bytesPerSample);
+    Put16(out, 8 * bytesPerSample);
+    if (floatSamples)
+    {
+        Put16(out, 0);
+        PutTag(out, "fact");
+        Put32(out, 4);
+        Put32(out, static_cast<std::uint32_t>(frames));
+    }
+    PutTag(out, "data");
+    Put32(out, static_cast<std::uint32_t>(dataBytes));
+    for (std::size_t i = 0; i < frames; ++i)
+    {
+        for (float s : {left[i], right[i]})
+        {
+            if (floatSamples)
+            {
+                std::uint32_t bits = 0;
+                std::memcpy(&bits, &s, 4);
+                Put32(out, bits);
+            }
+            else
+            {
+                float const clipped = std::isfinite(s) ? std::clamp(s, -1.0f, 1.0f) : 0.0f;
+                auto const v = static_cast<std::int16_t>(std::lround(clipped * 32767.0f));
+                Put16(out, static_cast<std::uint16_t>(v));
+            }
+        }
+    }
+
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
+    if (!file)
+        return false;
+    bool ok = std::fwrite(out.data(), 1, out.size(), file.get()) == out.size();
+    ok = std::fflush(file.get()) == 0 && ok;
+    return std::fclose(file.release()) == 0 && ok;
+}
