@@ -17,8 +17,8 @@ constexpr std::size_t kLineHeaderSize = 12;
 // The stored header of a wave slot: float version, long length, int levels, int kind.
 constexpr std::size_t kWaveHeaderSize = 16;
 
-// Reads one stored line into `dst`; false unless it holds `values` values per point, a point
-// count of 0 or more and only finite numbers.
+// Reads one stored line into `dst`; false unless it holds `values` values per point and only
+// finite numbers. A point count of 0 or less is an empty line.
 bool LoadLine(Reader& r, long values, Envelope& dst)
 {
     std::vector<char> bytes(kLineHeaderSize);
@@ -32,9 +32,10 @@ bool LoadLine(Reader& r, long values, Envelope& dst)
     header.Read(&version);
     header.Read(&count);
     header.Read(&stored);
-    if (stored != values || count < 0)
+    if (stored != values)
         return false;
-    const std::size_t size = static_cast<std::size_t>(count) * static_cast<std::size_t>(1 + stored) * sizeof(float);
+    const std::size_t points = static_cast<std::size_t>(std::max(count, 0L));
+    const std::size_t size = points * static_cast<std::size_t>(1 + stored) * sizeof(float);
     if (size > r.Remaining())
         return false;
     bytes.resize(kLineHeaderSize + size);

@@ -77,8 +77,8 @@ public:
     bool Save(Writer& w, float version);
     // Reads the version stored in the stream (the argument is not used). False, with the
     // definition unchanged, for a truncated or corrupt stream: a value that is not finite, a
-    // matrix that has not 16 rows, a line whose values per point are not its line's count, a
-    // bad wave or a negative point count.
+    // matrix that has not 16 rows, a line whose values per point are not its line's count or a
+    // bad wave. A line stored with a point count of 0 or less loads empty.
     bool Load(Reader& r, float version);
 
     // Null for an index out of range.

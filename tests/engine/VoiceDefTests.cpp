@@ -368,13 +368,12 @@ TEST_F(VoiceDefTest, CorruptStreamsAreRefusedAndChangeNothing)
             b.F(i == 9 ? kNaN : 0.5f);
         p.waves[1] = b.Get();
     });
-    // Lines: wrong values per point for their line, a negative count, a value that is not finite.
+    // Lines: wrong values per point for their line, a value that is not finite.
     for (int line = 0; line < 6; ++line)
         add([&](Parts& p) {
             Envelope e(NUM_EVENTS_IN_EVENTTYPE[line] + 1);
             p.lines[line] = SaveBytes([&](Writer& w) { e.Save(w); });
         });
-    add([](Parts& p) { p.lines[4] = Builder().F(1.0f).I(-1).I(23).Get(); });
     add([](Parts& p) { p.lines[0] = Builder().F(1.0f).I(1).I(1).F(0.0f).F(kNaN).Get(); });
     add([](Parts& p) { p.lines[5] = Builder().F(1.0f).I(1).I(4).F(kNaN).F(0).F(0).F(0).F(0).Get(); });
     add([](Parts& p) { p.lines[2] = Builder().F(1.0f).I(1 << 28).I(3).Get(); });
@@ -437,4 +436,147 @@ TEST_F(VoiceDefTest, ClearLineOutsideTheSixLinesChangesNothing)
     EXPECT_EQ(Save(*d), before);
     d->ClearLine(VoiceDef::kVoiceLine);
     EXPECT_EQ(d->lines[VoiceDef::kVoiceLine].Size(), 1);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Stored format: streams written out by hand, field by field.
+
+namespace
+{
+// A layer stream with the given version and stored parameters. The matrix has 16 rows, row 3
+// {enabled, source 12, target 5, amount 0.25, depth from the line off}; the waves are silence,
+// sine, a custom cycle (4096 samples, sample i = i / 4096 - 0.5) and silence; the loop is
+// 300..90000, looping; the Voice line holds one point at 0 whose pitch offset is 2, the
+// Amplitude line two points, the Filter line a stored point count of `filterCount` and no points,
+// the other lines none.
+Bytes HandLayer(float version, std::vector<float> const& params, int filterCount = 0)
+{
+    Builder b;
+    b.F(version);
+    for (float p : params)
+        b.F(p);
+    b.F(1.0f).I(16);
+    for (int row = 0; row < 16; ++row)
+    {
+        if (row == 3)
+            b.F(1.0f).B(true).I(12).I(5).F(0.25f).B(false);
+        else
+            b.F(1.0f).B(false).I(-1).I(-1).F(0.0f).B(true);
+    }
+    b.F(1.0f).I(4096).I(128).I(4);
+    b.F(1.0f).I(4096).I(128).I(1);
+    b.F(1.0f).I(4096).I(128).I(5);
+    for (int i = 0; i < 4096; ++i)
+        b.F(static_cast<float>(i) / 4096.0f - 0.5f);
+    b.F(1.0f).I(4096).I(128).I(4);
+    b.F(300.0f).F(90000.0f).B(true);
+    b.F(1.0f).I(2).I(1).F(0.0f).F(0.5f).F(1000.0f).F(0.25f);           // Amplitude
+    b.F(1.0f).I(1).I(5).F(0.0f).F(2.0f).F(0.5f).F(-0.5f).F(1.0f).F(0.75f); // Voice
+    b.F(1.0f).I(0).I(3);                                               // Wave
+    b.F(1.0f).I(filterCount).I(3);                                     // Filter
+    b.F(1.0f).I(0).I(23);                                              // Modulation
+    b.F(1.0f).I(0).I(4);                                               // Effects
+    return b.Get();
+}
+
+std::vector<float> ParameterValues(VoiceDef& d)
+{
+    std::vector<float> v;
+    for (Parameter& p : d.parameters)
+        v.push_back(static_cast<float>(p));
+    return v;
+}
+} // namespace
+
+TEST(VoiceDefFormat, CurrentStreamLoadsAndSavesBackByteForByte)
+{
+    std::vector<float> const params = {1, 3, 0, 1, 1000, 0, 1, 0, 1, 0, 1, 0, 1, 0.5f};
+    Bytes const stored = HandLayer(0.012f, params);
+    VoiceDef d;
+    ASSERT_TRUE(Load(d, stored));
+    EXPECT_EQ(ParameterValues(d), params);
+    TModMap const* row = d.modMatrix.GetMap(3);
+    EXPECT_TRUE(row->enabled);
+    EXPECT_EQ(row->output, 12);
+    EXPECT_EQ(row->input, 5);
+    EXPECT_EQ(row->amount, 0.25f);
+    EXPECT_FALSE(row->amountFromLine);
+    EXPECT_EQ(d.waveDef.GetKind(0), kWaveSilence);
+    EXPECT_EQ(d.waveDef.GetKind(1), kWaveSine);
+    EXPECT_EQ(d.waveDef.GetKind(2), kWaveCustom);
+    EXPECT_EQ(d.loop.start, 300.0f);
+    EXPECT_EQ(d.loop.end, 90000.0f);
+    EXPECT_TRUE(d.loop.looping);
+    ASSERT_EQ(d.lines[VoiceDef::kAmplitudeLine].Size(), 2);
+    EXPECT_EQ(d.lines[VoiceDef::kAmplitudeLine][1].time, 1000.0f);
+    EXPECT_EQ(d.lines[VoiceDef::kVoiceLine][0].values[0], 2.0f);
+    EXPECT_EQ(Save(d, 0.012f), stored);
+}
+
+TEST(VoiceDefFormat, PositiveOnlyFlagsFollowTheStoredVersionNotItsRounding)
+{
+    // 0.0039 rounds to n = 4 but lies below 0.004: parameters 8 and 9 are not stored.
+    std::vector<float> const stored = {1, 2, 0, 1, 1000, 0, 1, 0, /* 13 */ 0.5f};
+    VoiceDef d;
+    d.parameters[VoiceDef::kLFO1PositiveOnly] = 1.0f;
+    d.parameters[VoiceDef::kLFO2PositiveOnly] = 1.0f;
+    d.parameters[VoiceDef::kTimelineInTempo] = 1.0f;
+    ASSERT_TRUE(Load(d, HandLayer(0.0039f, stored)));
+    std::vector<float> const expected = {1, 2, 0, 1, 1000, 0, 1, 0, 0, 0, 0, 0, /* kept */ 1, 0.5f};
+    EXPECT_EQ(ParameterValues(d), expected);
+    EXPECT_EQ(d.modMatrix.GetMap(3)->output, 12); // the fields after the parameters line up
+    EXPECT_EQ(d.lines[VoiceDef::kVoiceLine][0].values[0], 2.0f); // semitones already
+}
+
+TEST(VoiceDefFormat, OctavesBelowVersion0003BecomeSemitones)
+{
+    // 0.0029 rounds to n = 3 but lies below 0.003: the Voice line's pitch offset is in octaves.
+    VoiceDef d;
+    ASSERT_TRUE(Load(d, HandLayer(0.0029f, {0, 1, 1, 0, 352800, 1, 0, 0, 0.7f})));
+    EventEnvelope& voice = d.lines[VoiceDef::kVoiceLine];
+    ASSERT_EQ(voice.Size(), 1);
+    EXPECT_EQ(voice[0].values[0], 24.0f);
+    EXPECT_EQ(voice[0].values[1], 0.5f);
+    EXPECT_EQ(static_cast<float>(d.parameters[VoiceDef::kLevel]), 0.7f);
+}
+
+TEST(VoiceDefFormat, TempoAndFreeRunningFlagsFollowTheRoundedVersion)
+{
+    // 0.0096 rounds to n = 10: parameter 12 is stored, 10 and 11 are not.
+    {
+        VoiceDef d;
+        d.parameters[VoiceDef::kLFO1FreeRunning] = 1.0f;
+        ASSERT_TRUE(Load(d, HandLayer(0.0096f, {0, 1, 1, 0, 352800, 1, 0, 0, 1, 1, /* 12 */ 1, 0.25f})));
+        std::vector<float> const expected = {0, 1, 1, 0, 352800, 1, 0, 0, 1, 1, 0, 0, 1, 0.25f};
+        EXPECT_EQ(ParameterValues(d), expected);
+    }
+    // 0.0104 also rounds to n = 10, although it lies above 0.010.
+    {
+        VoiceDef d;
+        d.parameters[VoiceDef::kLFO2FreeRunning] = 1.0f;
+        ASSERT_TRUE(Load(d, HandLayer(0.0104f, {0, 1, 1, 0, 352800, 1, 0, 0, 1, 1, /* 12 */ 1, 0.25f})));
+        std::vector<float> const expected = {0, 1, 1, 0, 352800, 1, 0, 0, 1, 1, 0, 0, 1, 0.25f};
+        EXPECT_EQ(ParameterValues(d), expected);
+        EXPECT_EQ(d.loop.end, 90000.0f);
+    }
+    // 0.0086 rounds to n = 9: parameter 12 is not stored and keeps its value.
+    {
+        VoiceDef d;
+        d.parameters[VoiceDef::kTimelineInTempo] = 1.0f;
+        ASSERT_TRUE(Load(d, HandLayer(0.0086f, {0, 1, 1, 0, 352800, 1, 0, 0, 1, 1, 0.25f})));
+        std::vector<float> const expected = {0, 1, 1, 0, 352800, 1, 0, 0, 1, 1, 0, 0, 1, 0.25f};
+        EXPECT_EQ(ParameterValues(d), expected);
+    }
+}
+
+TEST(VoiceDefFormat, ALineStoredWithANegativePointCountLoadsEmpty)
+{
+    std::vector<float> const params = {1, 3, 0, 1, 1000, 0, 1, 0, 1, 0, 1, 0, 1, 0.5f};
+    VoiceDef d;
+    d.CreateDefault();
+    ASSERT_EQ(d.lines[VoiceDef::kFilterLine].Size(), 1);
+    ASSERT_TRUE(Load(d, HandLayer(0.012f, params, -3)));
+    EXPECT_EQ(d.lines[VoiceDef::kFilterLine].Size(), 0);
+    EXPECT_EQ(d.lines[VoiceDef::kEffectsLine].numValues, 4); // the lines after it line up
+    EXPECT_EQ(Save(d, 0.012f), HandLayer(0.012f, params, 0));
 }

@@ -1,0 +1,364 @@
+// The instrument's own files: patches, single waves and timeline presets, each in the folder of
+// its preset manager.
+//
+// Saving never leaves a half-written file: the parameter-file writer writes a temporary file
+// and puts it in place only when everything was written; a failure is shown and returned.
+// What is saved is taken under the plug-in mutex and written to disk after it is released, and
+// what is loaded is read and checked first and put in place under the mutex in one step.
+
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "engine/Torvane.h"
+#include "framework/ParameterFile.h"
+#include "framework/Streams.h"
+#include "platform/GUI.h"
+#include "platform/MessagePopup.h"
+
+namespace
+{
+
+constexpr int kStandardWaveLength = 4096;
+constexpr int kNumTimelineLines = VoiceDef::kNumLines;
+
+// The bytes a file writer would write (texts as carriage-return-ended lines), kept in memory so
+// that a stream taken under the mutex reaches the disk after the mutex is released.
+class FileImage : public Writer
+{
+public:
+    void WriteBytes(void const* data, std::size_t n) override
+    {
+        char const* bytes = static_cast<char const*>(data);
+        image.insert(image.end(), bytes, bytes + n);
+    }
+    void WriteString(char const* s) override
+    {
+        s = s != nullptr ? s : "";
+        WriteBytes(s, std::strlen(s));
+        char const cr = '\r';
+        WriteBytes(&cr, 1);
+    }
+    void CopyTo(Writer& w) const
+    {
+        if (!image.empty())
+            w.WriteBytes(image.data(), image.size());
+    }
+
+private:
+    std::vector<char> image;
+};
+
+// Closes the writer; false (and the old file left alone) when anything failed.
+bool Finish(ParameterFileWriter& writer, bool payloadWritten)
+{
+    if (payloadWritten && writer.Close())
+        return true;
+    writer.Discard();
+    return false;
+}
+
+void ReportSaveFailure(char const* what, char const* name, char const* caption)
+{
+    String const text = String::FormatString("Could not save the %s \"%s\".", what, name != nullptr ? name : "");
+    MessagePopup(text, caption);
+}
+
+// Puts a one-wave table into a slot of the layer's waves. The caller holds the plug-in mutex.
+// Same shape: only the slot's samples are copied. Another shape: the waves take it first
+// (rebuilding their standard slots), as loading into the slot would.
+void InstallSlot(VectorMipOscWaveDef& waves, int slot, MipOscWaveDef const& built)
+{
+    if (!waves.InitArray(built.length, built.numLevels))
+        return;
+    std::size_t const stride = static_cast<std::size_t>(waves.NumWaves());
+    for (int m = 0; m < built.numLevels; ++m)
+    {
+        float* dst = waves.levels[m] + slot;
+        float const* src = built.levels[m];
+        for (long i = 0; i < built.length; ++i)
+            dst[static_cast<std::size_t>(i) * stride] = src[i];
+    }
+    waves.kind[slot] = built.GetKind();
+    waves.CalculateReverse();
+}
+
+bool ValidSlot(int slot)
+{
+    return slot >= 0 && slot < MipWaveTable::kMaxWaves;
+}
+
+// A line as a timeline preset may give it: the line's value count, times from 0 upwards.
+bool AcceptableLine(Envelope const& line, int index)
+{
+    if (line.numValues != NUM_EVENTS_IN_EVENTTYPE[index])
+        return false;
+    float previous = 0.0f;
+    for (long i = 0; i < line.Size(); ++i)
+    {
+        if (line[i].time < previous)
+            return false;
+        previous = line[i].time;
+    }
+    return true;
+}
+
+bool Flag(std::vector<bool> const& flags, int i)
+{
+    return static_cast<std::size_t>(i) < flags.size() && flags[static_cast<std::size_t>(i)];
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Patches
+
+int Torvane::SavePatch(char const* category, char const* name)
+{
+    String fileName(name != nullptr ? name : "");
+    if (!PresetManager::IsUserPresetName(fileName))
+        fileName += "(User)";
+
+    bool saved = false;
+    ParameterFileWriter writer;
+    if (patchPresets.SaveStart(category, fileName, writer))
+    {
+        // The stream holds the name and category it is saved under.
+        String const oldName = patchName;
+        String const oldCategory = patchCategory;
+        SetPatchName(fileName);
+        SetPatchCategory(category);
+        FileImage image;
+        bool const written = SavePreset(image, kPatchVersion);
+        image.CopyTo(writer);
+        saved = Finish(writer, written);
+        if (!saved)
+        {
+            SetPatchName(oldName);
+            SetPatchCategory(oldCategory);
+        }
+        patchPresets.SaveEnd();
+    }
+    if (!saved)
+        ReportSaveFailure("patch", fileName, "Patch Save Error");
+    return saved ? 1 : 0;
+}
+
+int Torvane::LoadPatch(char const* category, char const* name)
+{
+    ParameterFileReader reader;
+    try
+    {
+        if (!patchPresets.LoadStart(category, name, reader))
+            return 0;
+        bool const loaded = LoadPreset(reader, kPatchVersion);
+        reader.Close();
+        if (!loaded)
+            return 0;
+        // The file's name and folder replace the texts stored inside.
+        SetPatchName(name);
+        SetPatchCategory(category);
+        RefreshAllParameterListeners(3, true);
+        if (GUI* editor = GetEditor())
+            editor->PatchLoaded();
+        return 1;
+    }
+    catch (...)
+    {
+        reader.Close();
+        MessagePopup("An exception occurred in Torvane::LoadPatch", "Patch Load Error");
+        return 0;
+    }
+}
+
+void Torvane::NextPatch()
+{
+    PresetManager::PresetEntry const* entry = patchPresets.GetNext(patchCategory, patchName);
+    if (entry == nullptr)
+        return;
+    String const category = entry->GetCategory();
+    String const name = entry->GetPresetName();
+    LoadPatch(category, name);
+}
+
+void Torvane::PreviousPatch()
+{
+    PresetManager::PresetEntry const* entry = patchPresets.GetPrevious(patchCategory, patchName);
+    if (entry == nullptr)
+        return;
+    String const category = entry->GetCategory();
+    String const name = entry->GetPresetName();
+    LoadPatch(category, name);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Waves
+
+bool Torvane::SaveWaveform(VectorMipOscWaveDef* waves, int slot, char const* category, char const* name)
+{
+    bool saved = false;
+    if (waves != nullptr && ValidSlot(slot))
+    {
+        FileImage image;
+        {
+            // The waves may be a layer's, which a load on another thread may be changing.
+            AudioAPI::Lock hold(GetMutex());
+            waves->Save(slot, image, 1.0f);
+        }
+        ParameterFileWriter writer;
+        if (waveformPresets.SaveStart(category, name, writer))
+        {
+            image.CopyTo(writer);
+            saved = Finish(writer, !image.Failed());
+            waveformPresets.SaveEnd();
+        }
+    }
+    if (!saved)
+        ReportSaveFailure("waveform", name, "Waveform Save Error");
+    return saved;
+}
+
+VectorMipOscWaveDef* Torvane::LoadWaveform(int voice, int slot, Reader& r)
+{
+    VoiceDef* def = GetVoiceDef(voice);
+    if (def == nullptr)
+        return nullptr;
+    VectorMipOscWaveDef* waves = &def->waveDef;
+    if (!ValidSlot(slot))
+        return waves;
+    // The wave is built here, without the mutex (a custom wave costs an inverse FFT per
+    // level); only the finished samples are put in place under it. A refused stream changes
+    // nothing.
+    MipOscWaveDef built;
+    if (!built.Load(r))
+        return waves;
+    AudioAPI::Lock hold(GetMutex());
+    InstallSlot(*waves, slot, built);
+    return waves;
+}
+
+VectorMipOscWaveDef* Torvane::LoadStandardWaveform(int voice, int slot, int shape)
+{
+    VoiceDef* def = GetVoiceDef(voice);
+    if (def == nullptr)
+        return nullptr;
+    VectorMipOscWaveDef* waves = &def->waveDef;
+    if (!ValidSlot(slot) || shape < 0 || shape > 3)
+        return waves;
+
+    int levels = 0;
+    {
+        AudioAPI::Lock hold(GetMutex());
+        levels = waves->numLevels;
+    }
+    MipOscWaveDef built;
+    if (!built.InitArray(kStandardWaveLength, levels))
+        return waves;
+    switch (shape)
+    {
+    case 0: built.CreateSaw(kStandardWaveLength); break;
+    case 1: built.CreateSquare(kStandardWaveLength); break;
+    case 2: built.CreateSine(kStandardWaveLength); break;
+    default: built.CreateSilence(kStandardWaveLength); break;
+    }
+    AudioAPI::Lock hold(GetMutex());
+    InstallSlot(*waves, slot, built);
+    return waves;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Timeline presets: six bools (lines 0-5 present), then each present line's envelope.
+
+bool Torvane::SaveTimelinePreset(std::vector<bool> const& lines, Writer& w)
+{
+    std::optional<Envelope> copies[kNumTimelineLines];
+    {
+        // One consistent picture of the lines; the writing happens without the mutex.
+        AudioAPI::Lock hold(GetMutex());
+        for (int i = 0; i < kNumTimelineLines; ++i)
+        {
+            if (Flag(lines, i))
+                copies[i].emplace(voiceDefs[currentVoice].lines[i]);
+        }
+    }
+    for (int i = 0; i < kNumTimelineLines; ++i)
+        w.Write(Flag(lines, i));
+    for (std::optional<Envelope> const& line : copies)
+    {
+        if (line)
+            line->Save(w);
+    }
+    return !w.Failed();
+}
+
+bool Torvane::SaveTimelinePreset(char const* category, char const* name, std::vector<bool> const& lines)
+{
+    bool saved = false;
+    ParameterFileWriter writer;
+    if (timelinePresets.SaveStart(category, name, writer))
+    {
+        bool const written = SaveTimelinePreset(lines, writer);
+        saved = Finish(writer, written);
+        timelinePresets.SaveEnd();
+    }
+    if (!saved)
+        ReportSaveFailure("timeline preset", name, "Timeline Preset Save Error");
+    return saved;
+}
+
+bool Torvane::LoadTimelinePreset(std::vector<bool> const& wanted, Reader& r)
+{
+    bool stored[kNumTimelineLines] = {};
+    for (bool& flag : stored)
+    {
+        if (!r.Read(&flag))
+            return false;
+    }
+    // Every stored line is read (the next one follows it), every wanted one is checked; only
+    // then does anything change.
+    std::optional<Envelope> loaded[kNumTimelineLines];
+    for (int i = 0; i < kNumTimelineLines; ++i)
+    {
+        if (!stored[i])
+            continue;
+        if (Flag(wanted, i))
+        {
+            loaded[i].emplace(true);
+            if (!loaded[i]->Load(r) || !AcceptableLine(*loaded[i], i))
+                return false;
+        }
+        else
+        {
+            Envelope skipped(true);
+            if (!skipped.Load(r))
+                return false;
+        }
+    }
+    {
+        AudioAPI::Lock hold(GetMutex());
+        for (int i = 0; i < kNumTimelineLines; ++i)
+        {
+            if (loaded[i])
+                voiceDefs[currentVoice].lines[i] = *loaded[i];
+        }
+    }
+    if (GUI* editor = GetEditor())
+        editor->UpdateAll();
+    return true;
+}
+
+bool Torvane::TimelineLoadAvailableEnvelopes(std::vector<bool>& out, Reader& r)
+{
+    out.clear();
+    for (int i = 0; i < kNumTimelineLines; ++i)
+    {
+        bool flag = false;
+        if (!r.Read(&flag))
+        {
+            out.assign(kNumTimelineLines, false);
+            return false;
+        }
+        out.push_back(flag);
+    }
+    return true;
+}

@@ -1,0 +1,269 @@
+#include "support/engine/HeadlessHost.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <random>
+
+namespace fs = std::filesystem;
+
+namespace
+{
+
+constexpr VstIntPtr kHostVersion = 2400;
+
+std::atomic<int> liveDataHomes{0};
+std::atomic<int> earlyAutomations{0};
+
+std::string MakeTemporaryFolder(char const* prefix)
+{
+    std::random_device seed;
+    std::mt19937_64 random(seed());
+    for (;;)
+    {
+        fs::path candidate =
+            fs::temp_directory_path() / (std::string(prefix) + std::to_string(random() & 0xFFFFFFFFFFu));
+        std::error_code error;
+        if (fs::create_directory(candidate, error))
+            return candidate.string();
+    }
+}
+
+// The process's own data home, for hosts built while no TemporaryDataHome lives.
+struct ProcessDataHome
+{
+    ProcessDataHome() : path(MakeTemporaryFolder("torvane-engine-")) {}
+    ~ProcessDataHome()
+    {
+        std::error_code error;
+        fs::remove_all(path, error);
+    }
+    std::string path;
+};
+
+void UseProcessDataHome()
+{
+    static ProcessDataHome home;
+    if (liveDataHomes.load() == 0)
+        setenv("XDG_DATA_HOME", home.path.c_str(), 1);
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------------
+// TemporaryDataHome
+
+TemporaryDataHome::TemporaryDataHome() : path(MakeTemporaryFolder("torvane-home-"))
+{
+    if (char const* old = std::getenv("XDG_DATA_HOME"))
+    {
+        previous = old;
+        hadPrevious = true;
+    }
+    setenv("XDG_DATA_HOME", path.c_str(), 1);
+    ++liveDataHomes;
+}
+
+TemporaryDataHome::~TemporaryDataHome()
+{
+    --liveDataHomes;
+    if (hadPrevious)
+        setenv("XDG_DATA_HOME", previous.c_str(), 1);
+    else
+        unsetenv("XDG_DATA_HOME");
+    std::error_code error;
+    fs::remove_all(path, error);
+}
+
+// ---------------------------------------------------------------------------------------------
+// HeadlessHost
+
+HeadlessHost::HeadlessHost(bool connectHost, float sampleRate)
+{
+    UseProcessDataHome();
+    timeInfo.sampleRate = sampleRate;
+    timeInfo.tempo = 120.0;
+    timeInfo.timeSigNumerator = 4;
+    timeInfo.timeSigDenominator = 4;
+    timeInfo.flags = kVstTempoValid;
+
+    instrument = std::make_unique<Torvane>(connectHost ? &HeadlessHost::Callback : nullptr);
+    if (connectHost)
+    {
+        // As the entry does: the host gets the record, then the plug-in may call it.
+        Effect()->resvd1 = reinterpret_cast<VstIntPtr>(this);
+        instrument->markHostConnected();
+    }
+    SetSampleRate(sampleRate);
+}
+
+// The instrument goes first, while its record still leads to this host.
+HeadlessHost::~HeadlessHost()
+{
+    instrument.reset();
+}
+
+VstIntPtr HeadlessHost::Callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr, void*, float opt)
+{
+    // Calls made while the instrument is being built come before the host knows the record.
+    auto* host = effect != nullptr ? reinterpret_cast<HeadlessHost*>(effect->resvd1) : nullptr;
+    if (host == nullptr)
+    {
+        if (opcode == audioMasterAutomate)
+            ++earlyAutomations;
+        return opcode == audioMasterVersion ? kHostVersion : 0;
+    }
+    return host->Answer(opcode, index, opt);
+}
+
+VstIntPtr HeadlessHost::Answer(VstInt32 opcode, VstInt32 index, float opt)
+{
+    switch (opcode)
+    {
+    case audioMasterVersion:
+        return kHostVersion;
+    case audioMasterAutomate:
+    {
+        std::lock_guard<std::mutex> hold(automationMutex);
+        automations.push_back({index, opt});
+        return 0;
+    }
+    case audioMasterGetTime:
+        return reinterpret_cast<VstIntPtr>(&timeInfo);
+    default:
+        return 0;
+    }
+}
+
+void HeadlessHost::SetSampleRate(float rate)
+{
+    timeInfo.sampleRate = rate;
+    Effect()->dispatcher(Effect(), effSetSampleRate, 0, 0, nullptr, rate);
+}
+
+void HeadlessHost::SetTempo(double bpm)
+{
+    timeInfo.tempo = bpm;
+}
+
+void HeadlessHost::SetPlaying(bool playing)
+{
+    VstInt32 const was = timeInfo.flags & kVstTransportPlaying;
+    timeInfo.flags = kVstTempoValid | (playing ? kVstTransportPlaying : 0);
+    if (was != (timeInfo.flags & kVstTransportPlaying))
+        timeInfo.flags |= kVstTransportChanged;
+}
+
+void HeadlessHost::QueueMidi(int status, int data1, int data2, long offset)
+{
+    VstMidiEvent e{};
+    e.type = kVstMidiType;
+    e.byteSize = static_cast<VstInt32>(sizeof e);
+    e.deltaFrames = static_cast<VstInt32>(offset);
+    e.midiData[0] = static_cast<char>(status);
+    e.midiData[1] = static_cast<char>(data1);
+    e.midiData[2] = static_cast<char>(data2);
+    queued.push_back(e);
+}
+
+void HeadlessHost::NoteOn(int key, int velocity, long offset, int channel)
+{
+    QueueMidi(0x90 | (channel & 0x0F), key, velocity, offset);
+}
+
+void HeadlessHost::NoteOff(int key, long offset, int channel)
+{
+    QueueMidi(0x80 | (channel & 0x0F), key, 0, offset);
+}
+
+void HeadlessHost::ControlChange(int controller, int value, long offset, int channel)
+{
+    QueueMidi(0xB0 | (channel & 0x0F), controller, value, offset);
+}
+
+void HeadlessHost::Render(long frames)
+{
+    if (!queued.empty())
+    {
+        // A VstEvents header followed by room for every pointer, as hosts allocate it.
+        std::size_t const bytes = sizeof(VstEvents) + queued.size() * sizeof(VstEvent*);
+        std::vector<unsigned char> block(bytes);
+        auto* events = reinterpret_cast<VstEvents*>(block.data());
+        events->numEvents = static_cast<VstInt32>(queued.size());
+        for (std::size_t i = 0; i < queued.size(); ++i)
+            events->events[i] = reinterpret_cast<VstEvent*>(&queued[i]);
+        Effect()->dispatcher(Effect(), effProcessEvents, 0, 0, events, 0.0f);
+        queued.clear();
+    }
+
+    left.assign(static_cast<std::size_t>(std::max<long>(frames, 0)), 0.0f);
+    right.assign(left.size(), 0.0f);
+    float* outputs[2] = {left.data(), right.data()};
+    Effect()->processReplacing(Effect(), nullptr, outputs, static_cast<VstInt32>(frames));
+    timeInfo.flags &= ~kVstTransportChanged;
+}
+
+float HeadlessHost::Peak() const
+{
+    float peak = 0.0f;
+    for (std::size_t i = 0; i < left.size(); ++i)
+        peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
+    return peak;
+}
+
+bool HeadlessHost::AllFinite() const
+{
+    auto finite = [](float v) { return std::isfinite(v); };
+    return std::all_of(left.begin(), left.end(), finite) && std::all_of(right.begin(), right.end(), finite);
+}
+
+std::vector<unsigned char> HeadlessHost::GetState()
+{
+    void* data = nullptr;
+    auto const size = Effect()->dispatcher(Effect(), effGetChunk, 0, 0, &data, 0.0f);
+    if (data == nullptr || size <= 0)
+        return {};
+    auto const* bytes = static_cast<unsigned char const*>(data);
+    return std::vector<unsigned char>(bytes, bytes + size);
+}
+
+void HeadlessHost::SetState(std::vector<unsigned char> const& block)
+{
+    // The plug-in gets its own copy, as a host hands over a buffer it keeps.
+    std::vector<unsigned char> copy(block);
+    Effect()->dispatcher(Effect(), effSetChunk, 0, static_cast<VstIntPtr>(copy.size()),
+                         copy.empty() ? nullptr : copy.data(), 0.0f);
+}
+
+void HeadlessHost::SetParameter(int index, float value)
+{
+    Effect()->setParameter(Effect(), index, value);
+}
+
+float HeadlessHost::GetParameter(int index)
+{
+    return Effect()->getParameter(Effect(), index);
+}
+
+std::string HeadlessHost::GetParameterName(int index)
+{
+    char text[64] = {};
+    Effect()->dispatcher(Effect(), effGetParamName, index, 0, text, 0.0f);
+    return text;
+}
+
+std::vector<HeadlessHost::Automation> HeadlessHost::TakeAutomations()
+{
+    std::lock_guard<std::mutex> hold(automationMutex);
+    std::vector<Automation> taken;
+    taken.swap(automations);
+    return taken;
+}
+
+int HeadlessHost::EarlyAutomationCalls()
+{
+    return earlyAutomations.load();
+}

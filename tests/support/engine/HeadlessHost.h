@@ -1,0 +1,108 @@
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "engine/Torvane.h"
+#include "vst/VstAbi.h"
+
+// Points the application-support folder ($XDG_DATA_HOME) at a new empty temporary folder while
+// it lives: instruments built meanwhile keep their folders, presets and MIDI-learn file there.
+// Puts the previous value back and deletes the folder on destruction.
+class TemporaryDataHome
+{
+public:
+    TemporaryDataHome();
+    ~TemporaryDataHome();
+    TemporaryDataHome(TemporaryDataHome const&) = delete;
+    TemporaryDataHome& operator=(TemporaryDataHome const&) = delete;
+
+    std::string const& Path() const { return path; }
+    // Where the instrument's root folder lies: Path() + "/Corvella Audio/Torvane/".
+    std::string RootFolder() const { return path + "/Corvella Audio/Torvane/"; }
+
+private:
+    std::string path;
+    std::string previous;
+    bool hadPrevious = false;
+};
+
+// A host without a window or an audio device, for tests and benchmarks. It builds the
+// instrument the way the VST entry does (with a host callback of its own, then hands out the
+// record) or with no host at all, and drives it through the VST calls a host makes:
+// processEvents with the block's MIDI, then processReplacing; getChunk / setChunk for the state;
+// setParameter / getParameter for automation.
+//
+// Unless a TemporaryDataHome is alive, the first host of the process points $XDG_DATA_HOME at a
+// temporary folder of its own (removed at exit), so no test touches the user's folders.
+class HeadlessHost
+{
+public:
+    struct Automation
+    {
+        int index;
+        float value;
+    };
+
+    // connectHost false: the instrument gets a null host callback (no time information, no
+    // automation reports). connectHost true: this host answers the instrument's calls and
+    // records automation once the record has been handed out.
+    explicit HeadlessHost(bool connectHost = true, float sampleRate = 44100.0f);
+    ~HeadlessHost();
+    HeadlessHost(HeadlessHost const&) = delete;
+    HeadlessHost& operator=(HeadlessHost const&) = delete;
+
+    Torvane& Instrument() { return *instrument; }
+    AEffect* Effect() { return instrument->getAeffect(); }
+
+    void SetSampleRate(float rate);
+    // The tempo and transport reported with every block (connected hosts only).
+    void SetTempo(double bpm);
+    void SetPlaying(bool playing);
+
+    // Raw MIDI for the next block: status byte (channel included), two data bytes, offset.
+    void QueueMidi(int status, int data1, int data2, long offset);
+    void NoteOn(int key, int velocity, long offset = 0, int channel = 0);
+    void NoteOff(int key, long offset = 0, int channel = 0);
+    void ControlChange(int controller, int value, long offset = 0, int channel = 0);
+
+    // Delivers the queued MIDI, then renders frames into Left()/Right() (processReplacing).
+    void Render(long frames);
+    std::vector<float> const& Left() const { return left; }
+    std::vector<float> const& Right() const { return right; }
+    // The largest |sample| of the last block, both channels.
+    float Peak() const;
+    // Every sample of the last block is finite.
+    bool AllFinite() const;
+
+    // The host state (getChunk) and its restore (setChunk).
+    std::vector<unsigned char> GetState();
+    void SetState(std::vector<unsigned char> const& block);
+
+    // Host automation through the record.
+    void SetParameter(int index, float value);
+    float GetParameter(int index);
+    std::string GetParameterName(int index);
+
+    // Automation reports received since the last call (connected hosts only).
+    std::vector<Automation> TakeAutomations();
+    // Automation reports that reached a host callback before any host had the record
+    // (process-wide count; a plug-in must never make them).
+    static int EarlyAutomationCalls();
+
+private:
+    static VstIntPtr Callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+                              float opt);
+    VstIntPtr Answer(VstInt32 opcode, VstInt32 index, float opt);
+
+    std::unique_ptr<Torvane> instrument;
+    std::vector<VstMidiEvent> queued;
+    std::vector<float> left;
+    std::vector<float> right;
+    VstTimeInfo timeInfo{};
+    std::mutex automationMutex;
+    std::vector<Automation> automations;
+};
