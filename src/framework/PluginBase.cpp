@@ -9,7 +9,7 @@ void* PluginState::SavePluginState(int& size)
     return nullptr;
 }
 
-void PluginState::RestorePluginState(void*, int) {}
+bool PluginState::RestorePluginState(void*, int) { return false; }
 
 void PluginBase::GUINotificationQueue::Push(GUINotification const& n)
 {

@@ -17,8 +17,8 @@ public:
     virtual ~PluginState() = default;
     // The state block, valid until the next call; the base gives null and size 0.
     virtual void* SavePluginState(int& size);
-    // The base ignores the block.
-    virtual void RestorePluginState(void* data, int size);
+    // True when the block was taken; the base ignores it and answers false.
+    virtual bool RestorePluginState(void* data, int size);
 };
 
 // The host-independent core of every plug-in object: its parameter host, a

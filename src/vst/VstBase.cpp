@@ -161,8 +161,7 @@ VstInt32 VstBase::setChunk(void* data, VstInt32 size, bool)
 {
     if (data == nullptr || size < 0)
         return 0;
-    RestorePluginState(data, size);
-    return 1;
+    return RestorePluginState(data, size) ? 1 : 0;
 }
 
 bool VstBase::getEffectName(char* text)

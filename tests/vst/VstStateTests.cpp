@@ -133,6 +133,9 @@ TEST(VstChunks, RefusedAndCorruptChunksKeepTheState)
 
     TestSynthProbe const probe = Probe(host);
     EXPECT_EQ(probe.restoresRefused, probe.restoreCalls - restores);
+    // The host is told the block was not taken.
+    EXPECT_EQ(host.Dispatch(effSetChunk, 0, static_cast<VstIntPtr>(garbage.size()), garbage.data()), 0);
+    EXPECT_EQ(host.Dispatch(effSetChunk, 0, static_cast<VstIntPtr>(good.size()), const_cast<std::uint8_t*>(good.data())), 1);
     EXPECT_EQ(host.GetChunk(), good);
     EXPECT_FLOAT_EQ(host.GetParameter(1), 0.625f);
 }

@@ -172,7 +172,7 @@ public:
     }
 
     // The whole block is checked before anything changes: a refused block keeps the state.
-    void RestorePluginState(void* data, int size) override
+    bool RestorePluginState(void* data, int size) override
     {
         AudioAPI::Lock hold(GetMutex());
         ++probe.restoreCalls;
@@ -193,10 +193,11 @@ public:
         if (!ok)
         {
             ++probe.restoresRefused;
-            return;
+            return false;
         }
         for (int i = 0; i < kNumParams; ++i)
             params[i] = values[i];
+        return true;
     }
 
     VstIntPtr vendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, float) override
