@@ -214,7 +214,12 @@ void DelayEffect::Load(Reader& r)
     r.Read(&version);
     bypass.Load(r);
     enabled.Load(r);
+    // The time comes before the sync setting that decides its type: loaded while the delay is
+    // still synced from before (a new instrument's is), a free fractional time would be rounded.
+    // It is restored as stored; the type then follows the sync setting again.
+    time.SetType(Parameter::Continuous, false);
     time.Load(r);
+    time.SetType(syncToHost.GetBool() ? Parameter::Discrete : Parameter::Continuous, false);
     feedback.Load(r);
     mix.Load(r);
     amplitude.Load(r);

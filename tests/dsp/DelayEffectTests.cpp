@@ -315,3 +315,73 @@ TEST(DelayLine, InitClampsTheLength)
     line.Clear();
     EXPECT_EQ(line.buffer[5], 0.0f);
 }
+
+// ---------------------------------------------------------------------------------------------
+// Stored format, bytes written out by hand.
+
+namespace
+{
+std::string DelayStream(DelayEffect& d)
+{
+    String block;
+    StringWriter w;
+    w.Open(&block);
+    d.Save(w);
+    w.Close();
+    return std::string(static_cast<char const*>(block), static_cast<size_t>(block.GetLength()));
+}
+}
+
+TEST(DelayEffectFormat, ConstructedDelayStreamBytes)
+{
+    DelayEffect d;
+    // int 1, then BYPASS 1, DELAY_ENABLED 0, DELAY_TIME 0, DELAY_FEEDBACK 0.5, DELAY_MIX 0.5,
+    // DELAY_AMPLITUDE 1, DELAY_STEREO 1, SYNC_TO_HOST 1.
+    const std::string expected("\x01\x00\x00\x00"
+                               "\x00\x00\x80\x3f"
+                               "\x00\x00\x00\x00"
+                               "\x00\x00\x00\x00"
+                               "\x00\x00\x00\x3f"
+                               "\x00\x00\x00\x3f"
+                               "\x00\x00\x80\x3f"
+                               "\x00\x00\x80\x3f"
+                               "\x00\x00\x80\x3f",
+                               36);
+    EXPECT_EQ(DelayStream(d), expected);
+}
+
+TEST(DelayEffectFormat, FreeFractionalTimeLoadsBackExactlyIntoASyncedDelay)
+{
+    // A free delay time of 2.5 (0x40200000), sync off; the delay it loads into is synced (its
+    // time parameter discrete), as every new instrument's delay is.
+    const std::string stored("\x01\x00\x00\x00"
+                             "\x00\x00\x80\x3f"
+                             "\x00\x00\x80\x3f"
+                             "\x00\x00\x20\x40"
+                             "\x00\x00\x80\x3e"
+                             "\x00\x00\x40\x3f"
+                             "\x00\x00\x00\x3f"
+                             "\x00\x00\x00\x00"
+                             "\x00\x00\x00\x00",
+                             36);
+    DelayEffect d;
+    ASSERT_TRUE(d.syncToHost.GetBool());
+    ASSERT_TRUE(d.time.IsDiscrete());
+    StringReader r;
+    r.Open(stored.data(), stored.size());
+    d.Load(r);
+    EXPECT_EQ(static_cast<float>(d.time), 2.5f);
+    EXPECT_TRUE(d.time.IsContinuous());
+    EXPECT_EQ(d.GetLength(), static_cast<unsigned>(44100.0f / (3.0f * 2.5f + 0.5f)));
+    EXPECT_EQ(DelayStream(d), stored);
+
+    // A synced stream makes the time discrete again; its whole-number time is kept.
+    DelayEffect synced;
+    synced.time = 3.0f;
+    const std::string syncedBytes = DelayStream(synced);
+    StringReader back;
+    back.Open(syncedBytes.data(), syncedBytes.size());
+    d.Load(back);
+    EXPECT_TRUE(d.time.IsDiscrete());
+    EXPECT_EQ(DelayStream(d), syncedBytes);
+}

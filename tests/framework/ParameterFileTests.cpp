@@ -1,4 +1,6 @@
 #include "framework/ParameterFile.h"
+#include "framework/Parameter.h"
+#include "framework/ParameterHost.h"
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -318,4 +320,47 @@ TEST_F(ParameterFileTest, WriterRefusesFoldersUnstorableNamesAndUncreatableFiles
     EXPECT_FALSE(writer.IsOpen());
     EXPECT_FALSE(writer.Close());  // a refused file is never reported as saved
     EXPECT_EQ(Names(), (std::vector<std::string>{"dir.wfm", "file"}));
+}
+
+// ---------------------------------------------------------------------------------------------
+// A whole parameter file, written out by hand: the header, then a host's value stream.
+
+TEST_F(ParameterFileTest, FormatHeaderThenHostValuesByteForByte)
+{
+    ParameterHost host;
+    Parameter a, b, c;
+    c.Create("c", &host, Parameter::Private, 0.0f, 1000.0f, Parameter::Continuous);
+    b.Create("b", &host, Parameter::Internal, -1.0f, 1.0f, Parameter::Continuous);
+    a.Create("a", &host, Parameter::Global, 0.0f, 10.0f, Parameter::Continuous);
+    a = 2.5f;
+    b = -0.75f;
+    c = 100.0f;
+
+    fs::path p = folder / "x.trv";
+    ParameterFileWriter writer;
+    writer.format.formatName = "TorvanePatch";
+    writer.format.version = 0.012f;
+    ASSERT_TRUE(writer.Open(p.c_str(), true));
+    host.Save(writer);
+    ASSERT_TRUE(writer.Close());
+    // "TorvanePatch" CR, version 0.012, then the global a, the internal b, the private c.
+    Bytes const expected = Bytes("TorvanePatch\r") + Bytes("\xa6\x9b\x44\x3c", 4) +
+                           Bytes("\x00\x00\x20\x40", 4) + Bytes("\x00\x00\x40\xbf", 4) +
+                           Bytes("\x00\x00\xc8\x42", 4);
+    EXPECT_EQ(ReadFile(p), expected);
+
+    ParameterHost other;
+    Parameter a2, b2, c2;
+    a2.Create("a", &other, Parameter::Global, 0.0f, 10.0f, Parameter::Continuous);
+    b2.Create("b", &other, Parameter::Internal, -1.0f, 1.0f, Parameter::Continuous);
+    c2.Create("c", &other, Parameter::Private, 0.0f, 1000.0f, Parameter::Continuous);
+    ParameterFileReader reader;
+    reader.format = Format("TorvanePatch", 0.001f, 0.012f);
+    ASSERT_TRUE(reader.Open(p.c_str()));
+    EXPECT_EQ(reader.format.version, 0.012f);
+    other.Load(reader);
+    EXPECT_EQ(static_cast<float>(a2), 2.5f);
+    EXPECT_EQ(static_cast<float>(b2), -0.75f);
+    EXPECT_EQ(static_cast<float>(c2), 100.0f);
+    EXPECT_EQ(reader.Remaining(), 0u);
 }

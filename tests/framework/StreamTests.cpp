@@ -558,3 +558,24 @@ TEST(StreamWriteErrorTest, FullDiskIsReported)
     flushed.Write("text");
     EXPECT_FALSE(flushed.Flush());
 }
+
+// ---------------------------------------------------------------------------------------------
+// Text lines through a file: only leading spaces are dropped.
+
+TEST_F(StreamFileTest, FileTextDropsOnlyLeadingSpaces)
+{
+    std::string path = WriteFile("spaces.txt", Bytes("  a b  \r\tx\r \x00y\r", 14));
+    FileReader r;
+    ASSERT_TRUE(r.Open(path.c_str()));
+    char a[16], b[16], c[16];
+    std::memset(c, 'X', sizeof c);
+    EXPECT_TRUE(r.Read(a));
+    EXPECT_TRUE(r.Read(b));
+    EXPECT_TRUE(r.Read(c));
+    EXPECT_STREQ(a, "a b  ");  // inner and trailing spaces stay
+    EXPECT_STREQ(b, "\tx");    // a tab is not a space
+    EXPECT_EQ(c[0], 0);        // a zero byte is stored as read: the text ends there
+    EXPECT_EQ(c[1], 'y');
+    EXPECT_EQ(c[2], 0);
+    EXPECT_EQ(r.Remaining(), 0u);
+}
