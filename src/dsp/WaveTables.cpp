@@ -13,6 +13,9 @@ namespace {
 constexpr float kReferenceRate = 44100.0f;
 // Import analyses the first 32768 frames of a file.
 constexpr long kImportPoints = 32768;
+// A stored cycle with a sample beyond this is corrupt: no builder makes one, and the level
+// transforms of such a cycle overflow.
+constexpr float kMaxStoredSample = 1.0e4f;
 constexpr long kImportHarmonics = kImportPoints / 2;
 
 // Level buffers start on 64-byte boundaries: 16 floats.
@@ -335,7 +338,7 @@ bool MipWaveTable::Load(int slot, Reader& r) {
     if (k == kWaveCustom) {
         cycle.resize(std::size_t(len));
         for (float& v : cycle)
-            if (!r.Read(&v)) return false;
+            if (!r.Read(&v) || !(std::fabs(v) <= kMaxStoredSample)) return false;
     }
 
     bool const sameShape = storage && len == length && lv == numLevels;

@@ -95,8 +95,9 @@ public:
     // Stream of one slot: float 1.0, long length, int levels, int kind, and for
     // kind 5 the slot's `length` level-0 samples. `version` is not used.
     void Save(int slot, Writer& w, float version) const;
-    // False (object unchanged) for a bad slot, an unsupported shape, an unknown kind
-    // or a truncated stream.
+    // False (object unchanged) for a bad slot, an unsupported shape, an unknown kind,
+    // a custom cycle holding a sample that is not finite or beyond +-10000, or a
+    // truncated stream.
     bool Load(int slot, Reader& r);
 
     bool HasStorage() const { return storage != nullptr; }

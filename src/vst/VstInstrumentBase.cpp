@@ -23,9 +23,11 @@ VstInt32 VstInstrumentBase::processEvents(VstEvents* events)
         return 1;
     // The main thread may be loading a patch.
     AudioAPI::Lock hold(GetMutex());
+    // The record declares two entries; the host's block holds numEvents of them.
+    VstEvent* const* const list = events->events;
     for (VstInt32 i = 0; i < events->numEvents; ++i)
     {
-        VstEvent const* event = events->events[i];
+        VstEvent const* event = list[i];
         if (event == nullptr || event->type != kVstMidiType)
             continue;
         auto const* midi = reinterpret_cast<VstMidiEvent const*>(event);

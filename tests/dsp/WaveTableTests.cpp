@@ -737,3 +737,60 @@ TEST(OscWaveDefTest, PlainCycles) {
 }
 
 }  // namespace
+
+// ---------------------------------------------------------------------------------------------
+// Stored format of a slot, written out by hand.
+
+namespace {
+// float 1.0, long length, int levels, int kind, as little-endian bytes.
+std::string HandHeader(std::string const& length, std::string const& levels, std::string const& kind) {
+    return std::string("\x00\x00\x80\x3f", 4) + length + levels + kind;
+}
+}  // namespace
+
+TEST(WaveTableFormat, CustomSlotIsItsLevelZeroCycleInOrder) {
+    // Length 16, 128 levels, kind 5, then sample i = i / 8 - 1 (-1, -0.875, ..., 0.875).
+    std::string stored = HandHeader(std::string("\x10\x00\x00\x00", 4), std::string("\x80\x00\x00\x00", 4),
+                                    std::string("\x05\x00\x00\x00", 4));
+    for (int i = 0; i < 16; ++i) {
+        float const v = float(i) / 8.0f - 1.0f;
+        unsigned char b[4];
+        std::memcpy(b, &v, 4);
+        stored.append(reinterpret_cast<char const*>(b), 4);
+    }
+    EXPECT_EQ(stored.substr(16, 8), std::string("\x00\x00\x80\xbf\x00\x00\x60\xbf", 8));
+
+    VectorMipOscWaveDef def;
+    ASSERT_TRUE(LoadFrom(def, 2, stored));
+    ASSERT_EQ(def.length, 16);
+    EXPECT_EQ(def.GetKind(2), kWaveCustom);
+    // Level 0 holds the stored cycle itself, in slot 2 of every group of four.
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(def.levels[0][4 * i + 2], float(i) / 8.0f - 1.0f) << i;
+    EXPECT_EQ(Saved(def, 2), stored);
+
+    // The one-wave form stores the same bytes.
+    MipOscWaveDef one;
+    ASSERT_TRUE(LoadFrom(one, stored));
+    for (int i = 0; i < 16; ++i) EXPECT_EQ(one.levels[0][i], float(i) / 8.0f - 1.0f) << i;
+    EXPECT_EQ(Saved(one), stored);
+}
+
+TEST(WaveTableFormat, StandardKindsStoreOnlyTheHeader) {
+    VectorMipOscWaveDef def;
+    ASSERT_TRUE(def.CreateSine(0, 4096));
+    ASSERT_TRUE(def.CreateSquare(1, 4096));
+    ASSERT_TRUE(def.CreateSilence(2, 4096));
+    std::string const length("\x00\x10\x00\x00", 4);  // 4096
+    std::string const levels("\x80\x00\x00\x00", 4);  // 128
+    EXPECT_EQ(Saved(def, 0), HandHeader(length, levels, std::string("\x01\x00\x00\x00", 4)));
+    EXPECT_EQ(Saved(def, 1), HandHeader(length, levels, std::string("\x03\x00\x00\x00", 4)));
+    EXPECT_EQ(Saved(def, 2), HandHeader(length, levels, std::string("\x04\x00\x00\x00", 4)));
+    EXPECT_EQ(Saved(def, 3), HandHeader(length, levels, std::string("\x00\x00\x00\x00", 4)));
+
+    // A stored kind 0 ("nothing built") reads back as kind 0 and rebuilds nothing.
+    VectorMipOscWaveDef other;
+    ASSERT_TRUE(other.CreateSaw(3, 4096));
+    ASSERT_TRUE(LoadFrom(other, 3, Saved(def, 3)));
+    EXPECT_EQ(other.GetKind(3), kWaveNone);
+    EXPECT_EQ(Saved(other, 3), Saved(def, 3));
+}

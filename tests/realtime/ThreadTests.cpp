@@ -1,0 +1,256 @@
+// The host's and the editor's threads against the audio thread, on the whole instrument: host
+// automation and state saving, patch loads, voice switches, wave and timeline loads, MIDI learn
+// and editor controls while another thread renders with notes playing. Run under
+// ThreadSanitizer (tools/tsan.sh) these show every access the locking does not order; in a
+// plain build they check that nothing breaks and the output stays clean.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <functional>
+#include <thread>
+#include <vector>
+
+#include "BusyPatch.h"
+#include "dsp/WaveTables.h"
+#include "framework/MidiLearn.h"
+#include "framework/Streams.h"
+#include "framework/String.h"
+#include "support/RecordingGUI.h"
+#include "support/engine/HeadlessHost.h"
+
+namespace
+{
+
+// Renders on its own thread, starting and ending notes and moving controllers, until stopped.
+// All MIDI goes in on this thread (the host's audio thread delivers it).
+class AudioThread
+{
+public:
+    explicit AudioThread(HeadlessHost& host) : host(host)
+    {
+        worker = std::thread([this] { Run(); });
+    }
+    ~AudioThread() { Stop(); }
+
+    // Waits until at least n blocks were rendered (so the other thread overlaps with rendering).
+    void WaitForBlocks(int n)
+    {
+        while (blocks.load() < n)
+            std::this_thread::yield();
+    }
+    void Stop()
+    {
+        stop.store(true);
+        if (worker.joinable())
+            worker.join();
+    }
+    bool AllFinite() const { return finite.load(); }
+    int Blocks() const { return blocks.load(); }
+
+private:
+    void Run()
+    {
+        int step = 0;
+        while (!stop.load())
+        {
+            int const key = 40 + (step * 5) % 36;
+            host.NoteOn(key, 90, step % 64);
+            if (step >= 3)
+                host.NoteOff(40 + ((step - 3) * 5) % 36, 10);
+            host.ControlChange(step % 2 == 0 ? 1 : 74, (step * 11) % 128, 20);
+            if (step % 16 == 5)
+                host.ControlChange(64, step % 32 < 16 ? 127 : 0);
+            host.QueueMidi(0xE0, 0, (step * 3) % 128, 30);
+            host.Render(step % 3 == 0 ? 64 : 300);
+            if (!host.AllFinite())
+                finite.store(false);
+            blocks.fetch_add(1);
+            ++step;
+        }
+        host.ControlChange(123, 0);
+        host.Render(64);
+    }
+
+    HeadlessHost& host;
+    std::thread worker;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> finite{true};
+    std::atomic<int> blocks{0};
+};
+
+std::vector<unsigned char> BusyState(HeadlessHost& host)
+{
+    realtime::MakeBusyPatch(host.Instrument());
+    return host.GetState();
+}
+
+} // namespace
+
+TEST(InstrumentThreads, HostAutomationWhileRendering)
+{
+    HeadlessHost host(true, 44100.0f);
+    realtime::MakeBusyPatch(host.Instrument());
+    AEffect* effect = host.Effect();
+    AudioThread audio(host);
+    audio.WaitForBlocks(2);
+    char text[64];
+    for (int round = 0; round < 60; ++round)
+    {
+        for (int i = 0; i < Torvane::kNumHostParameters; ++i)
+        {
+            host.SetParameter(i, static_cast<float>((i * 13 + round * 7) % 101) / 100.0f);
+            host.GetParameter(i);
+            effect->dispatcher(effect, effGetParamName, i, 0, text, 0.0f);
+            effect->dispatcher(effect, effGetParamDisplay, i, 0, text, 0.0f);
+            effect->dispatcher(effect, effGetParamLabel, i, 0, text, 0.0f);
+        }
+        host.TakeAutomations();
+    }
+    audio.Stop();
+    EXPECT_TRUE(audio.AllFinite());
+}
+
+TEST(InstrumentThreads, StateSavedAndRestoredWhileRendering)
+{
+    RecordingMessageSink messages;
+    HeadlessHost host(false, 48000.0f);
+    std::vector<unsigned char> const defaultState = host.GetState();
+    std::vector<unsigned char> const busy = BusyState(host);
+    AudioThread audio(host);
+    audio.WaitForBlocks(2);
+    for (int round = 0; round < 16; ++round)
+    {
+        host.SetState(round % 2 == 0 ? defaultState : busy);
+        EXPECT_FALSE(host.GetState().empty());
+        // A broken block is refused and rolled back while the audio thread waits.
+        std::vector<unsigned char> broken(busy.begin(), busy.begin() + static_cast<long>(busy.size() / 2));
+        host.SetState(broken);
+    }
+    audio.Stop();
+    EXPECT_TRUE(audio.AllFinite());
+    EXPECT_GT(audio.Blocks(), 2);
+    EXPECT_EQ(messages.Messages().size(), 16u) << "each broken block is reported";
+}
+
+TEST(InstrumentThreads, EditorOperationsWhileRendering)
+{
+    HeadlessHost host(false, 44100.0f);
+    Torvane& t = host.Instrument();
+    realtime::MakeBusyPatch(t);
+
+    // A timeline preset of the current layer and a custom wave, to load again and again.
+    String preset;
+    StringWriter w;
+    w.Open(&preset);
+    ASSERT_TRUE(t.SaveTimelinePreset({true, true, false, true, true, false}, w));
+    w.Close();
+    MipOscWaveDef custom;
+    ASSERT_TRUE(custom.InitArray(512, 16));
+    float amps[20];
+    for (int h = 0; h < 20; ++h)
+        amps[h] = 1.0f / static_cast<float>(h + 1);
+    ASSERT_TRUE(custom.CreateWithIFFT(20, amps, nullptr));
+    String wave;
+    w.Open(&wave);
+    custom.Save(w, 1.0f);
+    w.Close();
+
+    AudioThread audio(host);
+    audio.WaitForBlocks(2);
+    for (int round = 0; round < 40; ++round)
+    {
+        int const layer = round % 4;
+        t.SetCurrentVoice(layer);
+        t.SetEditTime(static_cast<float>((round * 977) % 8000));
+        t.SetEvent(layer, VoiceDef::kWaveLine, 0, 0.1f * static_cast<float>(round % 10) - 0.5f);
+        t.SetEvent(layer, VoiceDef::kFilterLine, 0, 0.5f);
+        t.DeleteEvent(layer, VoiceDef::kVoiceLine, 1);
+        t.SetModulationAmount(round % 5, 0.2f, layer);
+        t.SetModulationTarget(round % 5, round % 7, layer);
+
+        StringReader lines;
+        lines.Open(preset, static_cast<std::size_t>(preset.GetLength()));
+        t.LoadTimelinePreset({true, false, false, true, true, true}, lines);
+        StringReader slot;
+        slot.Open(wave, static_cast<std::size_t>(wave.GetLength()));
+        t.LoadWaveform(layer, round % 4, slot);
+        if (round % 8 == 3)
+            t.LoadStandardWaveform(layer, (round + 1) % 4, round % 4);
+        if (round % 10 == 9)
+            t.ResetVoice(layer);
+    }
+    t.SetCurrentVoice(0);
+    audio.Stop();
+    EXPECT_TRUE(audio.AllFinite());
+}
+
+// Editor controls write parameters without a lock while the audio thread reads them.
+TEST(InstrumentThreads, ControlsMovedWhileRendering)
+{
+    HeadlessHost host(false, 44100.0f);
+    Torvane& t = host.Instrument();
+    realtime::MakeBusyPatch(t);
+    AudioThread audio(host);
+    audio.WaitForBlocks(2);
+    for (int round = 0; round < 200; ++round)
+    {
+        float const x = static_cast<float>(round % 21) / 20.0f; // 0..1
+        t.layerOnBridge.SetBool(round % 7 != 0);
+        t.unisonBridge = 1.0f + static_cast<float>(round % 4);
+        t.filterOnBridge.SetBool(round % 3 != 0);
+        t.pitchParam = static_cast<float>(round % 25 - 12);
+        t.filterCutoffParam = x;
+        t.vectorXParam = 2.0f * x - 1.0f;
+        t.delaySendParam = x;
+        t.masterVolume = 0.5f + 0.5f * x;
+        t.pitchBendRange = static_cast<float>(1 + round % 12);
+        t.portamentoTime = x * 0.2f;
+        t.polyphony = static_cast<float>(2 + round % 15);
+        if (round % 50 == 49)
+            t.keyMode = static_cast<float>((round / 50) % 3);
+        t.GetPerformMods()->GetSource(round % 6)->X = 2.0f * x - 1.0f;
+        t.GetPerformMods()->GetSource(round % 6)->Y = 1.0f - 2.0f * x;
+        t.GetDelayEffect()->time = x;
+        t.GetDelayEffect()->feedback = 0.9f * x;
+        t.GetReverbEffect()->sizeParam = x;
+        t.GetReverbEffect()->timeParam = x;
+        t.GetDistortionEffect()->drive = x;
+        t.GetGlobalLowFilter()->cutoff = 20.0f + 400.0f * x;
+        t.GetGlobalHighFilter()->resonance = 1.0f + x;
+        if (round % 40 == 20)
+            t.timeFreeze.SetBool(!t.timeFreeze.GetBool());
+        t.freezePosition = x;
+    }
+    audio.Stop();
+    EXPECT_TRUE(audio.AllFinite());
+}
+
+// The editor learns, cancels and removes mappings while the audio thread sends controllers
+// and applies the mapped values every block.
+TEST(InstrumentThreads, MidiLearnWhileRendering)
+{
+    HeadlessHost host(false, 44100.0f);
+    Torvane& t = host.Instrument();
+    MidiLearnManager& learn = *t.GetMidiLearnManager();
+    Parameter* params[3] = {&t.GetPerformMods()->GetSource(0)->X, &t.GetPerformMods()->GetSource(2)->Y,
+                            &t.freezePosition};
+    AudioThread audio(host);
+    audio.WaitForBlocks(2);
+    for (int round = 0; round < 300; ++round)
+    {
+        Parameter* p = params[round % 3];
+        switch (round % 5)
+        {
+        case 0: learn.StartListen(p); break;
+        case 1: learn.IsListeningTo(p); break;
+        case 2: learn.CancelListen(round % 2 == 0 ? p : nullptr); break;
+        case 3: learn.IsMapped(p); break;
+        default: learn.UnmapParameter(p); break;
+        }
+        learn.DoPendingAutoSave();
+        std::this_thread::yield();
+    }
+    audio.Stop();
+    EXPECT_TRUE(audio.AllFinite());
+}
