@@ -19,6 +19,7 @@
 #include "framework/MidiLearn.h"
 #include "framework/ParameterFile.h"
 #include "framework/Paths.h"
+#include "framework/Random.h"
 #include "framework/Streams.h"
 
 namespace fs = std::filesystem;
@@ -169,6 +170,19 @@ void MidiSeeds()
     Seed("plugin_midi", "sustain-bend", {0xB0, 64, 127, 0x00, 0x90, 60, 127, 0x90, 0x80, 60, 0, 0x00, 0xE0, 0, 127,
                                          0xA0, 0xB0, 1, 100, 0x05, 0xD0, 90, 0, 0x80, 0xB0, 64, 0, 0xF0,
                                          0xB0, 123, 0, 0x80});
+    // A long, busy stretch: 160 events of every kind, in blocks of every size.
+    Random random(14);
+    std::vector<uint8_t> busy;
+    int const statuses[8] = {0x90, 0x90, 0x90, 0x80, 0x80, 0xB0, 0xE0, 0xF9};
+    for (int i = 0; i < 160; ++i)
+    {
+        int const status = statuses[random.NextUInt32() % 8];
+        busy.push_back(static_cast<uint8_t>(status));
+        busy.push_back(static_cast<uint8_t>(36 + random.NextUInt32() % 48));
+        busy.push_back(static_cast<uint8_t>(random.NextUInt32() % 128));
+        busy.push_back(static_cast<uint8_t>(random.NextUInt32() & (i % 3 == 2 ? 0xFF : 0x7F)));
+    }
+    Seed("plugin_midi", "long", busy);
     Seed("plugin_midi", "automation", {0xF9, 0, 127, 0x00, 0xF9, 1, 0, 0x00, 0xF9, 2, 64, 0x00, 0x90, 60, 100, 0x80,
                                        0xF9, 39, 100, 0xC0, 0xF9, 12, 127, 0x90, 0x80, 60, 0, 0xB0});
 }

@@ -2,12 +2,12 @@
 # Builds the fuzz targets (clang, libFuzzer, ASan + UBSan) in build-fuzz and runs each one for
 # a bounded time, starting from its seeds in fuzz/corpus/<name>/. Any crash, leak, sanitizer
 # report or failed check fails the script; the input that caused it is left in
-# build-fuzz/artifacts/ (add it to fuzz/corpus/<name>/ with the fix).
+# build-fuzz/artifacts/ (add it to fuzz/corpus/<name>/ as regress-<what> with the fix).
 #
 #   tools/fuzz.sh [seconds per target, default 30] [target names...]
 #   FUZZ_JOBS=n    targets run at once (default: the number of cores)
 #   BUILD_DIR=dir  build folder (default build-fuzz)
-#   tools/fuzz.sh --corpus   only rewrites the seeds in fuzz/corpus with make_corpus
+#   tools/fuzz.sh --corpus   only rewrites the generated seeds in fuzz/corpus (make_corpus)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-fuzz}
@@ -17,7 +17,7 @@ CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithD
 cmake --build "$build" -j"$(nproc)" --target fuzz_all
 
 if [ "${1:-}" = "--corpus" ]; then
-    rm -rf fuzz/corpus
+    # Rewrites the generated seeds; inputs kept for found faults (regress-*) stay.
     "$build/fuzz/make_corpus" fuzz/corpus
     exit 0
 fi
@@ -39,7 +39,7 @@ run_one() {
     local work="$build/corpus/$name"
     mkdir -p "$work"
     # New inputs go to the build folder; the seeds in the repository are only read.
-    if "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=4096 -print_final_stats=1 \
+    if "$build/fuzz/fuzz_$name" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=4096 -print_final_stats=1 -len_control=0 \
            -artifact_prefix="$build/artifacts/$name-" "$work" "fuzz/corpus/$name" >"$build/logs/$name.log" 2>&1; then
         local runs
         runs=$(grep -o 'stat::number_of_executed_units: *[0-9]*' "$build/logs/$name.log" | grep -o '[0-9]*$' || echo "?")

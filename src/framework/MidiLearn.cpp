@@ -31,7 +31,6 @@ MidiLearnManager::~MidiLearnManager()
 void MidiLearnManager::ReserveForLearn()
 {
     mappings.reserve(mappings.size() + 1);
-    toApply.reserve(mappings.capacity());
 }
 
 void MidiLearnManager::StartListen(Parameter* p)
@@ -139,19 +138,19 @@ void MidiLearnManager::NextBuffer()
     if (!mutex.try_lock()) return; // pending values wait for the next block
 
     TakeDeferredMessages();
-    toApply.clear();
+    numToApply = 0;
     for (Mapping& m : mappings)
     {
         if (m.pending == -1) continue;
-        if (toApply.size() == toApply.capacity()) break; // never allocate here; the rest stays pending
-        toApply.push_back({m.parameter, static_cast<float>(m.pending) / 127.0f});
+        if (numToApply == kMaxAppliedPerBlock) break; // the rest stays pending
+        toApply[numToApply++] = {m.parameter, static_cast<float>(m.pending) / 127.0f};
         m.pending = -1;
     }
     mutex.unlock();
 
     // Listeners run without the mutex held, so they may ask the manager again.
-    for (Application const& a : toApply)
-        *a.parameter = a.parameter->UnNormalise(a.normalised);
+    for (int i = 0; i < numToApply; ++i)
+        *toApply[i].parameter = toApply[i].parameter->UnNormalise(toApply[i].normalised);
 }
 
 void MidiLearnManager::Save(Writer& w)
@@ -203,7 +202,8 @@ bool MidiLearnManager::Load(Reader& r)
 
     std::lock_guard<std::mutex> hold(mutex);
     mappings.swap(loaded);
-    toApply.reserve(mappings.size());
+    // Room for a learn that may be under way (StartListen made it in the old vector).
+    mappings.reserve(mappings.size() + 1);
     return complete;
 }
 

@@ -97,7 +97,11 @@ private:
     Parameter* listened = nullptr;
     std::vector<Mapping> mappings;
     std::vector<RegistryEntry> registry;
-    std::vector<Application> toApply; // NextBuffer's scratch, as large as mappings
+    // NextBuffer's scratch, the audio side's alone: it applies the values after releasing the
+    // mutex, so nothing else may touch (or grow) it. Values beyond it wait for the next block.
+    static constexpr int kMaxAppliedPerBlock = 256;
+    Application toApply[kMaxAppliedPerBlock] = {};
+    int numToApply = 0;
     // Messages that found the mutex busy: value per controller, -1 when none.
     std::atomic<int> deferred[128];
     std::atomic<bool> unsaved{false};
