@@ -271,7 +271,7 @@ void Voice::ParameterUpdated(float value, Parameter* changed)
 
 void Voice::SetPitchBendRange(float semitones)
 {
-    modMatrix.GetMap(kPitchBendModRow)->amount = std::pow(2.0f, semitones / 12.0f) - 1.0f;
+    pitchBendAmount.store(std::pow(2.0f, semitones / 12.0f) - 1.0f, std::memory_order_relaxed);
 }
 
 // ---- note events -----------------------------------------------------------------------------
@@ -754,6 +754,7 @@ void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
     if (!bypass.GetBool() || !def || n <= 0)
         return;
     n = std::min(n, kMaxBlockFrames);
+    modMatrix.GetMap(kPitchBendModRow)->amount = pitchBendAmount.load(std::memory_order_relaxed);
     VoiceWorkspace& ws = *workspace;
     Parameter* params = def->parameters;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "dsp/DSPComponent.h"
 #include "dsp/Envelope.h"
 #include "dsp/StereoFilter.h"
@@ -82,6 +84,8 @@ public:
     // "PitchBendRange" changed.
     void ParameterUpdated(float value, Parameter* changed) override;
     void SetPitchBendRange(float semitones);
+    // The amount the pitch-bend row takes at the start of the next block.
+    float GetPitchBendAmount() const { return pitchBendAmount.load(std::memory_order_relaxed); }
 
     // Note on (the offset is not used).
     void Trigger(long offset);
@@ -165,6 +169,9 @@ private:
     EventEnvelope* lines = nullptr;
     VoiceWorkspace* workspace = nullptr;
     Parameter* pitchBendRange = nullptr;
+    // The pitch-bend row's amount as last set from "PitchBendRange", which may change on any
+    // thread; the row takes it at the start of each block.
+    std::atomic<float> pitchBendAmount{0.0f};
 
     VectorOsc oscillators[VoiceDef::maxUnisonNum];
     TNoiseOsc noises[VoiceDef::maxUnisonNum];

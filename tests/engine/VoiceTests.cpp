@@ -292,9 +292,9 @@ TEST_F(VoiceTest, PitchBendRowFollowsTheRange)
 {
     TNote* n = t.GetTNote(5);
     t.pitchBendRange = 12.0f;
-    EXPECT_EQ(n->GetVoice(2)->GetModMatrix().GetMap(kPitchBendModRow)->amount, 1.0f);
+    EXPECT_EQ(n->GetVoice(2)->GetPitchBendAmount(), 1.0f);
     t.pitchBendRange = 2.0f;
-    EXPECT_FLOAT_EQ(n->GetVoice(2)->GetModMatrix().GetMap(kPitchBendModRow)->amount, std::pow(2.0f, 2.0f / 12.0f) - 1.0f);
+    EXPECT_FLOAT_EQ(n->GetVoice(2)->GetPitchBendAmount(), std::pow(2.0f, 2.0f / 12.0f) - 1.0f);
     // The instrument's row setters never rebind it.
     n->SetModulationSource(kPitchBendModRow, kModSourceLFO1, 2);
     n->SetModulationEnabled(kPitchBendModRow, false, 2);
