@@ -193,8 +193,10 @@ void HeadlessHost::Render(long frames)
         std::vector<unsigned char> block(bytes);
         auto* events = reinterpret_cast<VstEvents*>(block.data());
         events->numEvents = static_cast<VstInt32>(queued.size());
+        // The record declares two entries; the block holds them all.
+        VstEvent** list = events->events;
         for (std::size_t i = 0; i < queued.size(); ++i)
-            events->events[i] = reinterpret_cast<VstEvent*>(&queued[i]);
+            list[i] = reinterpret_cast<VstEvent*>(&queued[i]);
         Effect()->dispatcher(Effect(), effProcessEvents, 0, 0, events, 0.0f);
         queued.clear();
     }
