@@ -8,7 +8,6 @@ namespace
 {
 constexpr int kBaseRate = 44100;
 constexpr int kOverRate = 44100 * static_cast<int>(TDistortionEffect::kOverSampling);
-constexpr float kDenormalGuard = 1e-17f;
 // Fraction of the pole's distance at which negative inputs are held.
 constexpr float kPoleMargin = 0.5f;
 }
@@ -27,25 +26,6 @@ TDistortionEffect::Shaper::Shaper(float c, float drv, float out)
     // The negative curve X / ((X - 1) b + X) has its pole at X = b / (1 + b) when 1 + b < 0,
     // that is for crunch below about 0.0084.
     negativeLimit = (1.0f + b < 0.0f) ? kPoleMargin * (b / (1.0f + b)) : FLT_MAX;
-}
-
-float TDistortionEffect::Shaper::Shape(float s) const
-{
-    const float x = s * d + kDenormalGuard;
-    float y;
-    if (x >= 0.0f)
-    {
-        y = x / ((x - 1.0f) * (1.0f + a) + x);
-    }
-    else
-    {
-        const float X = std::min(-x, negativeLimit);
-        y = -(X / ((X - 1.0f) * b + X));
-    }
-    y *= g;
-    if (!(std::fabs(y) <= FLT_MAX))
-        y = 0.0f; // NaN (from a NaN input) or an overflow
-    return y;
 }
 
 TDistortionEffect::TDistortionEffect() : DSPComponent(0, "")

@@ -1,10 +1,13 @@
 #pragma once
 
 #include <atomic>
+#include <cfloat>
+#include <cmath>
 
 #include "dsp/DSPComponent.h"
 #include "dsp/SampleRateConverter.h"
 #include "framework/SoundBuffer.h"
+#include "framework/StandardMaths.h"
 
 // The instrument's send distortion: the send is oversampled six times (44100 -> 264600, fixed
 // rates whatever the host's), shaped by a rational curve with separate halves for the two
@@ -31,7 +34,12 @@ public:
     struct Shaper
     {
         Shaper(float crunch, float drive, float output);
-        float Shape(float s) const;
+        float Shape(float s) const
+        {
+            // The positive curve's c is 1 + a, the negative one's b; 1e-17 keeps denormals out.
+            const float y = BentCurve(s * d + 1e-17f, 1.0f + a, b, negativeLimit) * g;
+            return std::fabs(y) <= FLT_MAX ? y : 0.0f; // NaN (from a NaN input) or an overflow
+        }
 
         float q;
         float a;

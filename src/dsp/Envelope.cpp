@@ -13,10 +13,8 @@ Breakpoint::~Breakpoint()
     delete[] values;
 }
 
-void Breakpoint::Init(long n)
+void Breakpoint::Reallocate(long n)
 {
-    if (values && numValues == n)
-        return;
     if (n <= 0)
     {
         delete[] values;
@@ -28,16 +26,6 @@ void Breakpoint::Init(long n)
     delete[] values;
     values = fresh;
     numValues = n;
-}
-
-void Breakpoint::SetYs(float v)
-{
-    std::fill(values, values + numValues, v);
-}
-
-void Breakpoint::SetYs(const float* src)
-{
-    std::copy(src, src + numValues, values);
 }
 
 Breakpoint& Breakpoint::operator=(const Breakpoint& other)
@@ -94,7 +82,7 @@ void BreakpointList::Reserve(long n)
         Grow();
 }
 
-Breakpoint* BreakpointList::TakeSpare()
+Breakpoint* BreakpointList::MakeSpare()
 {
     if (count == capacity)
         Grow();
@@ -105,13 +93,6 @@ Breakpoint* BreakpointList::TakeSpare()
         slot->Init(valuesPerPoint);
     }
     return slot.get();
-}
-
-Breakpoint* BreakpointList::Add()
-{
-    Breakpoint* p = TakeSpare();
-    ++count;
-    return p;
 }
 
 Breakpoint* BreakpointList::Add(float t, const float* src)

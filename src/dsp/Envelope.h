@@ -2,6 +2,7 @@
 
 #include "framework/Locks.h" // LoopInfo
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -17,15 +18,22 @@ public:
     virtual ~Breakpoint();
 
     // Keeps the array when it already holds n values; otherwise makes a new one (contents unset).
-    void Init(long n);
-    void SetYs(float v);
-    void SetYs(const float* src); // copies numValues floats
+    void Init(long n)
+    {
+        if (!values || numValues != n)
+            Reallocate(n);
+    }
+    void SetYs(float v) { std::fill(values, values + numValues, v); }
+    void SetYs(const float* src) { std::copy(src, src + numValues, values); } // copies numValues floats
     // Takes other's value count, values and time.
     Breakpoint& operator=(const Breakpoint& other);
 
     float time = 0.0f;
     float* values = nullptr;
     long numValues = 0;
+
+private:
+    void Reallocate(long n);
 };
 
 // A pool of breakpoints. Points never move in memory: a pointer to a point stays valid while
@@ -45,7 +53,13 @@ public:
     // the next operations up to n points allocate nothing.
     void Reserve(long n);
 
-    Breakpoint* Add();                      // stale time and values
+    // Stale time and values.
+    Breakpoint* Add()
+    {
+        Breakpoint* p = TakeSpare();
+        ++count;
+        return p;
+    }
     Breakpoint* Add(float t, const float* src);
     Breakpoint* Add(float t, float v);
     Breakpoint* Add(const Breakpoint& p);   // becomes a copy of p
@@ -64,7 +78,17 @@ public:
 
 private:
     void Grow();
-    Breakpoint* TakeSpare(); // the point in slot count, made when the slot is empty
+    // The point in slot count, made when the slot is empty. Inline: envelopes are rebuilt point
+    // by point for every voice in every block.
+    Breakpoint* TakeSpare()
+    {
+        if (count < capacity)
+            if (Breakpoint* p = items[static_cast<size_t>(count)].get())
+                return p;
+        return MakeSpare();
+    }
+    // TakeSpare when the pool is full or the slot empty.
+    Breakpoint* MakeSpare();
 
     std::vector<std::unique_ptr<Breakpoint>> items; // capacity slots
     long count = 0;

@@ -1,5 +1,7 @@
 #include "dsp/InsertEffects.h"
 
+#include "framework/StandardMaths.h"
+
 #include <algorithm>
 #include <cfloat>
 #include <cmath>
@@ -203,20 +205,7 @@ void DistortionEffect::RenderPiece(float* inL, float* inR, float* outL, float* o
     for (float* s : channels)
     {
         for (long i = 0; i < m; ++i)
-        {
-            float const x = driveValue * s[i] + 1e-17f;
-            float y;
-            if (x >= 0.0f)
-            {
-                y = x / ((x - 1.0f) * cPos + x);
-            }
-            else
-            {
-                float const a = std::min(-x, limitNeg);
-                y = -(a / ((a - 1.0f) * cNeg + a));
-            }
-            s[i] = y * outGain;
-        }
+            s[i] = BentCurve(driveValue * s[i] + 1e-17f, cPos, cNeg, limitNeg) * outGain;
     }
     down.Convert(buffer.left, buffer.right, outL, outR, m);
 }

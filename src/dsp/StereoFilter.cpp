@@ -14,6 +14,37 @@ bool Finite(double v)
 {
     return std::isfinite(v);
 }
+
+// A filter's coefficients and history held in locals over a run of samples.
+struct Running
+{
+    explicit Running(FlexiFilter const& f)
+        : c0(f.b0), c1(f.b1), c2(f.b2), d1(f.a1), d2(f.a2), hx1(f.x1), hx2(f.x2), hy1(f.y1), hy2(f.y2)
+    {
+    }
+
+    float Step(float in)
+    {
+        const float x = in + kDenormalGuard;
+        const float y = c0 * x + c1 * hx1 + (c2 * hx2 - d1 * hy1) - d2 * hy2;
+        hx2 = hx1;
+        hx1 = x;
+        hy2 = hy1;
+        hy1 = y + kDenormalGuard;
+        return y;
+    }
+
+    void StoreHistory(FlexiFilter& f) const
+    {
+        f.x1 = hx1;
+        f.x2 = hx2;
+        f.y1 = hy1;
+        f.y2 = hy2;
+    }
+
+    float c0, c1, c2, d1, d2;
+    float hx1, hx2, hy1, hy2;
+};
 }
 
 // FlexiFilter
@@ -130,22 +161,10 @@ void FlexiFilter::InitFilter(int type, double freq, double sampleRate, double q,
 
 void FlexiFilter::DoFiltering(float* in, float* out, int n)
 {
-    const float c0 = b0, c1 = b1, c2 = b2, d1 = a1, d2 = a2;
-    float hx1 = x1, hx2 = x2, hy1 = y1, hy2 = y2;
+    Running f(*this);
     for (int i = 0; i < n; ++i)
-    {
-        const float x = in[i] + kDenormalGuard;
-        const float y = c0 * x + c1 * hx1 + (c2 * hx2 - d1 * hy1) - d2 * hy2;
-        hx2 = hx1;
-        hx1 = x;
-        hy2 = hy1;
-        hy1 = y + kDenormalGuard;
-        out[i] = y;
-    }
-    x1 = hx1;
-    x2 = hx2;
-    y1 = hy1;
-    y2 = hy2;
+        out[i] = f.Step(in[i]);
+    f.StoreHistory(*this);
 }
 
 float FlexiFilter::FilterSample(float x)
@@ -234,14 +253,18 @@ void StereoFilter::ParameterUpdated(float value, Parameter* changed)
 
 void StereoFilter::FilterBoth(float* inL, float* inR, float* outL, float* outR, long n)
 {
-    // DoFiltering counts in int.
-    constexpr long kPiece = 1L << 20;
-    for (long pos = 0; pos < n; pos += kPiece)
+    // One pass over both channels: the two recursions are independent, so the processor runs them
+    // side by side. Each frame filters the left sample before it reads the right one, the order of
+    // a left pass followed by a right pass, so buffers shared between the channels give the same.
+    Running l(left);
+    Running r(right);
+    for (long i = 0; i < n; ++i)
     {
-        const int len = static_cast<int>(std::min(kPiece, n - pos));
-        left.DoFiltering(inL + pos, outL + pos, len);
-        right.DoFiltering(inR + pos, outR + pos, len);
+        outL[i] = l.Step(inL[i]);
+        outR[i] = r.Step(inR[i]);
     }
+    l.StoreHistory(left);
+    r.StoreHistory(right);
 }
 
 void StereoFilter::RenderStereo(float* inL, float* inR, float* outL, float* outR, long n)
@@ -265,11 +288,9 @@ void StereoFilter::RenderStereo(float* inL, float* inR, float* outL, float* outR
         float ramp = previousCutoff;
         for (long pos = 0; pos < n; pos += kChunk)
         {
-            const int len = static_cast<int>(std::min(kChunk, n - pos));
             currentCutoff = ramp;
             InitFilters();
-            left.DoFiltering(inL + pos, outL + pos, len);
-            right.DoFiltering(inR + pos, outR + pos, len);
+            FilterBoth(inL + pos, inR + pos, outL + pos, outR + pos, std::min(kChunk, n - pos));
             ramp += step;
         }
         previousCutoff = currentCutoff;

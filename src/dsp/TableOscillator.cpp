@@ -1,5 +1,6 @@
 #include "dsp/TableOscillator.h"
 
+#include "dsp/EnvelopeWalk.h"
 #include "dsp/WaveTables.h"
 #include "framework/StandardMaths.h"
 
@@ -7,28 +8,10 @@
 #include <climits>
 #include <cmath>
 
+using namespace EnvelopeWalk;
+
 namespace
 {
-
-// The sample count of a pitch or pan envelope that has run out: it holds its last point for the
-// rest of the block.
-constexpr long kHeld = LONG_MAX;
-
-// Value k of a point; 0 when the point has fewer values or the value is not finite.
-float ValueOf(const Breakpoint& b, long k)
-{
-    const float v = k < b.numValues ? b.values[k] : 0.0f;
-    return std::isfinite(v) ? v : 0.0f;
-}
-
-// Samples a segment of duration d lasts: trunc(d), none for a negative (or NaN) duration, and at
-// most `cap` (the frames left in the block).
-long SegmentCount(float d, long cap)
-{
-    if (!(d >= 1.0f))
-        return 0;
-    return d < static_cast<float>(cap) ? static_cast<long>(d) : cap;
-}
 
 // Whole table steps for an increment: its integer part, reduced modulo the table length (a
 // negative increment does not move the phase).
@@ -41,42 +24,6 @@ long WholeSteps(float increment, long length)
     if (!std::isfinite(increment))
         return 0;
     return static_cast<long>(std::fmod(static_cast<double>(increment), static_cast<double>(length)));
-}
-
-// The running segment of a pitch or pan envelope: value, per-sample slope, samples left.
-struct Ramp
-{
-    float value = 0.0f;
-    float slope = 0.0f;
-    long count = 0;
-    long segment = -1; // index of the segment's first point
-};
-
-// Moves r to the next segment of env that has samples left (mapping each point's value through
-// map); when none is left, r holds the last point's value for the rest of the block. Segments
-// shorter than one sample play no sample.
-template <class Map> void NextSegment(const Envelope& env, long index, long cap, Ramp& r, Map map)
-{
-    while (r.count == 0)
-    {
-        if (r.segment + 2 >= env.Size())
-        {
-            r.value = map(ValueOf(env[env.Size() - 1], index));
-            r.slope = 0.0f;
-            r.count = kHeld;
-            return;
-        }
-        ++r.segment;
-        const Breakpoint& p0 = env[r.segment];
-        const Breakpoint& p1 = env[r.segment + 1];
-        const float d = p1.time - p0.time;
-        r.count = SegmentCount(d, cap);
-        if (r.count > 0)
-        {
-            r.value = map(ValueOf(p0, index));
-            r.slope = (map(ValueOf(p1, index)) - r.value) / d;
-        }
-    }
 }
 
 } // namespace
@@ -98,8 +45,8 @@ void RenderTableOscillator(const Envelope& amplitude, const Envelope& pitch, con
     auto toPan = [](float v) { return v * 0.5f + 0.5f; };
 
     long ph = phase >= 0 && phase < length ? phase : 0;
-    Ramp inc;
-    Ramp q;
+    Ramp<1> inc;
+    Ramp<1> q;
     long done = 0;
     for (long i = 0; i + 1 < amplitude.Size() && done < n; ++i)
     {
@@ -123,15 +70,15 @@ void RenderTableOscillator(const Envelope& amplitude, const Envelope& pitch, con
             const long run = std::min({count, inc.count, q.count});
 
             // Silent runs keep the phase and the gain; pitch and pan move on.
-            if (quiet || inc.value > nyquist)
+            if (quiet || inc.value[0] > nyquist)
             {
-                inc.value += inc.slope * static_cast<float>(run);
-                q.value += q.slope * static_cast<float>(run);
+                inc.value[0] += inc.slope[0] * static_cast<float>(run);
+                q.value[0] += q.slope[0] * static_cast<float>(run);
             }
-            else if (inc.slope == 0.0f)
+            else if (inc.slope[0] == 0.0f)
             {
-                const long w = WholeSteps(inc.value, length);
-                float right = q.value;
+                const long w = WholeSteps(inc.value[0], length);
+                float right = q.value[0];
                 for (long k = 0; k < run; ++k)
                 {
                     const float x = wave[ph];
@@ -141,14 +88,14 @@ void RenderTableOscillator(const Envelope& amplitude, const Envelope& pitch, con
                     if (ph >= length)
                         ph -= length;
                     g += gSlope;
-                    right += q.slope;
+                    right += q.slope[0];
                 }
-                q.value = right;
+                q.value[0] = right;
             }
             else
             {
-                float right = q.value;
-                float step = inc.value;
+                float right = q.value[0];
+                float step = inc.value[0];
                 for (long k = 0; k < run; ++k)
                 {
                     const float x = wave[ph];
@@ -158,11 +105,11 @@ void RenderTableOscillator(const Envelope& amplitude, const Envelope& pitch, con
                     if (ph >= length)
                         ph -= length;
                     g += gSlope;
-                    right += q.slope;
-                    step += inc.slope;
+                    right += q.slope[0];
+                    step += inc.slope[0];
                 }
-                q.value = right;
-                inc.value = step;
+                q.value[0] = right;
+                inc.value[0] = step;
             }
 
             count -= run;

@@ -412,6 +412,10 @@ private:
     void SetGlobalFiltersToDefaults();
     // The layer index of `voice` (-1: current), or -1 outside 0-3.
     int ResolveLayer(int voice) const;
+    // Under the plug-in mutex: store(map) on the row of the layer's matrix, then
+    // rebind(note, layer) for every note. Nothing for a bad layer or row.
+    template <class Store, class Rebind>
+    void ChangeModulationRow(int row, int voice, Store store, Rebind rebind);
     void AddAutomatableParameters();
     void BuildFolders();
 

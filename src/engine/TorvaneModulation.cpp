@@ -10,78 +10,70 @@ namespace
 {
 // Row r's depth is value r + 6 of the modulation line.
 constexpr int kLastAmountRow = NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kModulationLine] - VoiceDef::kFirstRowDepthValue - 1;
+
+// The row's map in the layer's matrix, or null.
+TModMap const* FindRow(Torvane& t, int row, int voice)
+{
+    VoiceDef* def = t.GetVoiceDef(voice);
+    return def != nullptr ? def->modMatrix.GetMap(row) : nullptr;
+}
 } // namespace
 
 int Torvane::GetModulationSource(int row, int voice)
 {
-    VoiceDef* def = GetVoiceDef(voice);
-    TModMap const* map = def != nullptr ? def->modMatrix.GetMap(row) : nullptr;
+    TModMap const* map = FindRow(*this, row, voice);
     return map != nullptr ? map->output : -1;
 }
 
 int Torvane::GetModulationTarget(int row, int voice)
 {
-    VoiceDef* def = GetVoiceDef(voice);
-    TModMap const* map = def != nullptr ? def->modMatrix.GetMap(row) : nullptr;
+    TModMap const* map = FindRow(*this, row, voice);
     return map != nullptr ? map->input : -1;
 }
 
 bool Torvane::GetModulationEnabled(int row, int voice)
 {
-    VoiceDef* def = GetVoiceDef(voice);
-    TModMap const* map = def != nullptr ? def->modMatrix.GetMap(row) : nullptr;
+    TModMap const* map = FindRow(*this, row, voice);
     return map != nullptr && map->enabled;
+}
+
+template <class Store, class Rebind>
+void Torvane::ChangeModulationRow(int row, int voice, Store store, Rebind rebind)
+{
+    int const layer = ResolveLayer(voice);
+    if (layer < 0)
+        return;
+    AudioAPI::Lock hold(GetMutex());
+    TModMap* map = voiceDefs[layer].modMatrix.GetMap(row);
+    if (map == nullptr)
+        return;
+    store(*map);
+    for (int i = 0; i < GetPoolSize(); ++i)
+    {
+        if (TNote* note = static_cast<TNote*>(GetNote(i)))
+            rebind(*note, layer);
+    }
 }
 
 void Torvane::SetModulationEnabled(int row, bool on, int voice)
 {
-    int const layer = ResolveLayer(voice);
-    if (layer < 0)
-        return;
-    AudioAPI::Lock hold(GetMutex());
-    TModMap* map = voiceDefs[layer].modMatrix.GetMap(row);
-    if (map == nullptr)
-        return;
-    map->enabled = on;
-    for (int i = 0; i < GetPoolSize(); ++i)
-    {
-        if (TNote* note = static_cast<TNote*>(GetNote(i)))
-            note->SetModulationEnabled(row, on, layer);
-    }
+    ChangeModulationRow(
+        row, voice, [on](TModMap& map) { map.enabled = on; },
+        [row, on](TNote& note, int layer) { note.SetModulationEnabled(row, on, layer); });
 }
 
 void Torvane::SetModulationSource(int row, int id, int voice)
 {
-    int const layer = ResolveLayer(voice);
-    if (layer < 0)
-        return;
-    AudioAPI::Lock hold(GetMutex());
-    TModMap* map = voiceDefs[layer].modMatrix.GetMap(row);
-    if (map == nullptr)
-        return;
-    map->output = id;
-    for (int i = 0; i < GetPoolSize(); ++i)
-    {
-        if (TNote* note = static_cast<TNote*>(GetNote(i)))
-            note->SetModulationSource(row, id, layer);
-    }
+    ChangeModulationRow(
+        row, voice, [id](TModMap& map) { map.output = id; },
+        [row, id](TNote& note, int layer) { note.SetModulationSource(row, id, layer); });
 }
 
 void Torvane::SetModulationTarget(int row, int id, int voice)
 {
-    int const layer = ResolveLayer(voice);
-    if (layer < 0)
-        return;
-    AudioAPI::Lock hold(GetMutex());
-    TModMap* map = voiceDefs[layer].modMatrix.GetMap(row);
-    if (map == nullptr)
-        return;
-    map->input = id;
-    for (int i = 0; i < GetPoolSize(); ++i)
-    {
-        if (TNote* note = static_cast<TNote*>(GetNote(i)))
-            note->SetModulationTarget(row, id, layer);
-    }
+    ChangeModulationRow(
+        row, voice, [id](TModMap& map) { map.input = id; },
+        [row, id](TNote& note, int layer) { note.SetModulationTarget(row, id, layer); });
 }
 
 bool Torvane::SetModulationAmount(int row, float amount, int voice)

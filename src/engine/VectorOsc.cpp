@@ -1,84 +1,25 @@
 #include "engine/VectorOsc.h"
 
+#include "dsp/EnvelopeWalk.h"
 #include "dsp/WaveTables.h"
 
 #include <xmmintrin.h>
 
 #include <algorithm>
-#include <climits>
-#include <cmath>
 #include <cstdint>
+
+using namespace EnvelopeWalk;
 
 namespace
 {
 
-// The sample count of an envelope that has run out: it holds its last point for the rest of the
-// block.
-constexpr long kHeld = LONG_MAX;
 // Waves weighted this much or less are left out.
 constexpr float kWeightThreshold = 0.005f;
 // The phase and its increment are 16.16 fixed point.
 constexpr float kFixedOne = 65536.0f;
 constexpr float kFixedScale = 1.0f / 65536.0f;
-
-// Value k of a point; 0 when the point has fewer values or the value is not finite.
-float ValueOf(const Breakpoint& b, long k)
-{
-    const float v = k < b.numValues ? b.values[k] : 0.0f;
-    return std::isfinite(v) ? v : 0.0f;
-}
-
-// Samples a segment of duration d lasts: trunc(d), none for a negative (or NaN) duration, and at
-// most `cap` (the frames left in the block).
-long SegmentCount(float d, long cap)
-{
-    if (!(d >= 1.0f))
-        return 0;
-    return d < static_cast<float>(cap) ? static_cast<long>(d) : cap;
-}
-
-// The running segment of an envelope of N values: values, per-sample slopes, samples left.
-template <int N> struct Ramp
-{
-    float value[N] = {};
-    float slope[N] = {};
-    long count = 0;
-    long segment = -1; // index of the segment's first point
-};
-
-// Moves r to the next segment of env that has samples left (mapping each point's values through
-// map); when none is left, r holds the last point's values for the rest of the block. Segments
-// shorter than one sample play no sample.
-template <int N, class Map> void NextSegment(const Envelope& env, long cap, Ramp<N>& r, Map map)
-{
-    while (r.count == 0)
-    {
-        if (r.segment + 2 >= env.Size())
-        {
-            const Breakpoint& last = env[env.Size() - 1];
-            for (int k = 0; k < N; ++k)
-            {
-                r.value[k] = map(ValueOf(last, k));
-                r.slope[k] = 0.0f;
-            }
-            r.count = kHeld;
-            return;
-        }
-        ++r.segment;
-        const Breakpoint& p0 = env[r.segment];
-        const Breakpoint& p1 = env[r.segment + 1];
-        const float d = p1.time - p0.time;
-        r.count = SegmentCount(d, cap);
-        if (r.count > 0)
-        {
-            for (int k = 0; k < N; ++k)
-            {
-                r.value[k] = map(ValueOf(p0, k));
-                r.slope[k] = (map(ValueOf(p1, k)) - r.value[k]) / d;
-            }
-        }
-    }
-}
+// How far ahead, in output samples, the table is prefetched.
+constexpr std::uint32_t kPrefetchSamples = 16;
 
 // An increment in table samples per output sample, clamped to 0 .. the table size, as 16.16.
 std::uint32_t FixedIncrement(float increment, float tableSize)
@@ -150,42 +91,28 @@ void VectorOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
     auto toRight = [](float v) { return 0.5f + v / 2.0f; };
     auto same = [](float v) { return v; };
 
+    // The amplitude envelope is the one that ends the render: without a segment left, it stops.
+    Ramp<1> amp;
     Ramp<1> inc;
     Ramp<1> right;
     Ramp<4> w;
-    long ampSegment = -1;
-    long ampCount = 0;
-    float amp = 0.0f;
-    float ampSlope = 0.0f;
     // The phase stays in 16.16 fixed point for the whole block.
     std::uint32_t ph = static_cast<std::uint32_t>(phase * kFixedOne);
     long done = 0;
     while (done < n)
     {
-        while (ampCount == 0 && ampSegment + 2 < amplitude.Size())
-        {
-            ++ampSegment;
-            const Breakpoint& p0 = amplitude[ampSegment];
-            const Breakpoint& p1 = amplitude[ampSegment + 1];
-            const float d = p1.time - p0.time;
-            ampCount = SegmentCount(d, n - done);
-            if (ampCount > 0)
-            {
-                const float a0 = ValueOf(p0, 0);
-                // A segment starting below 0 is silent.
-                amp = a0 < 0.0f ? 0.0f : a0;
-                ampSlope = a0 < 0.0f ? 0.0f : (ValueOf(p1, 0) - a0) / d;
-            }
-        }
-        if (ampCount == 0)
+        NextGainSegment(amplitude, n - done, amp);
+        if (amp.count == kHeld)
             break;
-        NextSegment(frequency, n - done, inc, toIncrement);
-        NextSegment(pan, n - done, right, toRight);
-        NextSegment(weights, n - done, w, same);
-        const long run = std::min({ampCount, inc.count, right.count, w.count});
+        NextSegment(frequency, 0, n - done, inc, toIncrement);
+        NextSegment(pan, 0, n - done, right, toRight);
+        NextSegment(weights, 0, n - done, w, same);
+        const long run = std::min({amp.count, inc.count, right.count, w.count});
 
-        if (amp != 0.0f || ampSlope != 0.0f)
+        if (amp.value[0] != 0.0f || amp.slope[0] != 0.0f)
         {
+            float gain = amp.value[0];
+            const float gainSlope = amp.slope[0];
             // Pitch, pan and weights move only when the phase wraps, by their slopes times the
             // samples since the last wrap (or the start of this run).
             float increment = inc.value[0];
@@ -221,6 +148,10 @@ void VectorOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
                 c += m;
                 for (const long end = k + m; k < end; ++k)
                 {
+                    // The voices' oscillators together read far more table than the caches
+                    // hold: ask for the row a few samples ahead before it is needed.
+                    const std::uint32_t ahead = ((ph + kPrefetchSamples * step) >> 16) & indexMask;
+                    _mm_prefetch(reinterpret_cast<const char*>(table + 4 * ahead), _MM_HINT_T0);
                     const std::uint32_t i0 = ph >> 16;
                     const std::uint32_t i1 = (i0 + 1) & indexMask;
                     const __m128 frac = _mm_set1_ps(static_cast<float>(ph & 0xFFFFu) * kFixedScale);
@@ -231,23 +162,24 @@ void VectorOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
                     const __m128 b = _mm_load_ps(table + 4 * i1);
                     const __m128 s =
                         _mm_mul_ps(_mm_sub_ps(_mm_add_ps(a, _mm_mul_ps(frac, b)), _mm_mul_ps(frac, a)), audible);
-                    amp += ampSlope;
+                    gain += gainSlope;
 
                     // s0 + s1 + s2 + s3, in that order.
                     __m128 sum = _mm_add_ss(s, _mm_shuffle_ps(s, s, _MM_SHUFFLE(1, 1, 1, 1)));
                     sum = _mm_add_ss(sum, _mm_movehl_ps(s, s));
                     sum = _mm_add_ss(sum, _mm_shuffle_ps(s, s, _MM_SHUFFLE(3, 3, 3, 3)));
-                    const float out = _mm_cvtss_f32(sum) * amp;
+                    const float out = _mm_cvtss_f32(sum) * gain;
                     outL[k] += gainL * out;
                     outR[k] += gainR * out;
                 }
             }
+            amp.value[0] = gain;
             inc.value[0] = increment;
             right.value[0] = r;
             _mm_storeu_ps(w.value, weight);
         }
 
-        ampCount -= run;
+        amp.count -= run;
         inc.count -= run;
         right.count -= run;
         w.count -= run;

@@ -17,6 +17,17 @@ constexpr std::size_t kLineHeaderSize = 12;
 // The stored header of a wave slot: float version, long length, int levels, int kind.
 constexpr std::size_t kWaveHeaderSize = 16;
 
+// Appends the next `size` bytes of r to bytes; false, having read nothing, when fewer are left
+// (so that a corrupt count allocates nothing).
+bool ReadMore(Reader& r, std::size_t size, std::vector<char>& bytes)
+{
+    if (size > r.Remaining())
+        return false;
+    const std::size_t at = bytes.size();
+    bytes.resize(at + size);
+    return r.ReadBytes(bytes.data() + at, size);
+}
+
 // Reads one stored line into `dst`; false unless it holds `values` values per point and only
 // finite numbers. A point count of 0 or less is an empty line.
 bool LoadLine(Reader& r, long values, Envelope& dst)
@@ -35,11 +46,7 @@ bool LoadLine(Reader& r, long values, Envelope& dst)
     if (stored != values)
         return false;
     const std::size_t points = static_cast<std::size_t>(std::max(count, 0L));
-    const std::size_t size = points * static_cast<std::size_t>(1 + stored) * sizeof(float);
-    if (size > r.Remaining())
-        return false;
-    bytes.resize(kLineHeaderSize + size);
-    if (!r.ReadBytes(bytes.data() + kLineHeaderSize, size))
+    if (!ReadMore(r, points * static_cast<std::size_t>(1 + stored) * sizeof(float), bytes))
         return false;
     StringReader body;
     body.Open(bytes.data(), bytes.size());
@@ -68,10 +75,7 @@ bool StageWave(Reader& r, std::vector<char>& bytes)
     if (kind != kWaveCustom)
         return true;
     const std::size_t size = static_cast<std::size_t>(length) * sizeof(float);
-    if (size > r.Remaining())
-        return false;
-    bytes.resize(kWaveHeaderSize + size);
-    if (!r.ReadBytes(bytes.data() + kWaveHeaderSize, size))
+    if (!ReadMore(r, size, bytes))
         return false;
     StringReader samples;
     samples.Open(bytes.data() + kWaveHeaderSize, size);

@@ -1,6 +1,9 @@
 #include "framework/SoundBuffer.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
+#include <cstring>
 #include <memory>
 
 SoundBuffer::~SoundBuffer()
@@ -23,6 +26,14 @@ void SoundBuffer::Init(long n, bool)
 
 void SoundBuffer::ClearStereo(long n, float v)
 {
+    if (n <= 0) return;
+    // Zero, the usual value, is all bits clear: memset is far quicker than a loop of floats.
+    if (std::bit_cast<std::uint32_t>(v) == 0)
+    {
+        std::memset(left, 0, static_cast<std::size_t>(n) * sizeof(float));
+        std::memset(right, 0, static_cast<std::size_t>(n) * sizeof(float));
+        return;
+    }
     std::fill(left, left + n, v);
     std::fill(right, right + n, v);
 }

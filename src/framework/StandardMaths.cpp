@@ -2,7 +2,6 @@
 
 #include <climits>
 #include <cmath>
-#include <cstdint>
 
 namespace
 {
@@ -29,17 +28,6 @@ int FreqToNote(float freq)
         return INT_MIN;
     if (r >= 2147483648.0f) return INT_MAX;
     return static_cast<int>(r);
-}
-
-float Round(float x)
-{
-    // From 2^23 on every float is whole (and the truncation below would overflow for the largest).
-    if (!(std::fabs(x) < 8388608.0f)) return x;
-    const std::int32_t t = static_cast<std::int32_t>(x);
-    const float fraction = x - static_cast<float>(t);
-    if (fraction == 0.0f) return x;
-    if (fraction >= 0.5f) return static_cast<float>(t + 1);
-    return static_cast<float>(t);
 }
 
 double linearTodB(double v)

@@ -167,13 +167,28 @@ void String::Format(char const* format, ...)
 {
     va_list args;
     va_start(args, format);
+    FormatList(format, args);
+    va_end(args);
+}
+
+String String::FormatString(char const* format, ...)
+{
+    String result;
+    va_list args;
+    va_start(args, format);
+    result.FormatList(format, args);
+    va_end(args);
+    return result;
+}
+
+void String::FormatList(char const* format, va_list args)
+{
     va_list sizing;
     va_copy(sizing, args);
     int size = std::vsnprintf(nullptr, 0, OrEmpty(format), sizing);
     va_end(sizing);
     if (size < 0)
     {
-        va_end(args);
         buffer[0] = 0;
         length = 1;
         return;
@@ -182,7 +197,6 @@ void String::Format(char const* format, ...)
     // Formatted into a new block: an argument may point into this string's own buffer.
     std::unique_ptr<char[]> text(new char[static_cast<std::size_t>(needed)]);
     std::vsnprintf(text.get(), static_cast<std::size_t>(needed), OrEmpty(format), args);
-    va_end(args);
     if (needed > capacity)
     {
         delete[] buffer;
@@ -193,26 +207,6 @@ void String::Format(char const* format, ...)
         std::memcpy(buffer, text.get(), static_cast<std::size_t>(needed));
     // The length counts what was formatted, so a "%c" of the zero byte is one character.
     length = needed;
-}
-
-String String::FormatString(char const* format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    va_list sizing;
-    va_copy(sizing, args);
-    int size = std::vsnprintf(nullptr, 0, OrEmpty(format), sizing);
-    va_end(sizing);
-    String result;
-    if (size >= 0)
-    {
-        long needed = static_cast<long>(size) + 1;
-        if (needed > result.capacity) result.Resize(needed, false);
-        std::vsnprintf(result.buffer, static_cast<std::size_t>(needed), OrEmpty(format), args);
-        result.length = needed;
-    }
-    va_end(args);
-    return result;
 }
 
 void String::Resize(long size, bool keep)

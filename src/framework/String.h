@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdarg>
 #include <memory>
 #include <string>
 
@@ -53,6 +54,8 @@ public:
 private:
     void InitBuffer(long size);
     std::unique_ptr<char[]> GrowKeeping(long needed);
+    // Format's work on an argument list.
+    void FormatList(char const* format, va_list args);
 
     char* buffer = nullptr;
     long length = 0;

@@ -323,6 +323,33 @@ TEST(StereoFilter, AShortBlockAfterAChangeUsesTheNewCutoffWhole)
     EXPECT_EQ(f.GetPreviousCutoff(), 3000.0f);
 }
 
+TEST(StereoFilter, ChannelsSharingBuffersFilterAsTwoSeparatePasses)
+{
+    // The channels run in one loop; buffers shared between them must give what a left pass
+    // followed by a right pass gives: one input for both, and the left output as the right input.
+    const std::vector<float> x = Noise(300, 9), y = Noise(300, 10);
+    FlexiFilter ref = Designed(0, 3000.0, 44100.0, 6.0);
+
+    StereoFilter mono;
+    Settle(mono, 3000.0f);
+    std::vector<float> in = x, outL(300), outR(300), want(300);
+    FlexiFilter refMono = ref;
+    refMono.DoFiltering(in.data(), want.data(), 300);
+    mono.RenderStereo(in.data(), in.data(), outL.data(), outR.data(), 300);
+    EXPECT_EQ(outL, want);
+    EXPECT_EQ(outR, want);
+
+    StereoFilter chained;
+    Settle(chained, 3000.0f);
+    std::vector<float> l = x, r = y, wantL(300), wantR(300);
+    FlexiFilter refL = ref, refR = ref;
+    refL.DoFiltering(l.data(), wantL.data(), 300);
+    refR.DoFiltering(wantL.data(), wantR.data(), 300);
+    chained.RenderStereo(l.data(), r.data(), r.data(), l.data(), 300);
+    EXPECT_EQ(r, wantL);
+    EXPECT_EQ(l, wantR);
+}
+
 TEST(StereoFilter, CutoffRampsIn32SampleChunks)
 {
     StereoFilter f;
