@@ -28,13 +28,18 @@ void UseScratchDataHome()
         setenv("XDG_DATA_HOME", dir, 1);
 }
 
+// A flat line long enough that every note keeps sounding for the whole run: a note's voice
+// ends when its timeline passes the last point of its lines.
 void SetLine(Envelope& line, std::vector<float> const& values)
 {
     line.Clear();
-    Breakpoint* b = line.AddBreakpoint();
-    b->time = 0.0f;
-    for (long i = 0; i < line.numValues; ++i)
-        b->values[i] = values[static_cast<size_t>(i)];
+    for (float time : {0.0f, 44100.0f * 3600.0f})
+    {
+        Breakpoint* b = line.AddBreakpoint();
+        b->time = time;
+        for (long i = 0; i < line.numValues; ++i)
+            b->values[i] = values[static_cast<size_t>(i)];
+    }
 }
 
 void HeavyPatch(Torvane& t)
