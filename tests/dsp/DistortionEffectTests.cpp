@@ -199,7 +199,7 @@ TEST(DistortionEffect, NegativeCurveIsHeldBelowItsPole)
             ASSERT_LE(y, previous) << "monotonic at " << x;
             previous = y;
         }
-        // Below the limit the stated curve is untouched.
+        // Below the limit the shaper's curve is untouched.
         const float X = 0.25f * pole;
         EXPECT_FLOAT_EQ(s.Shape(-X / 3.0f), -(X / ((X - 1.0f) * s.b + X)) * s.g);
     }

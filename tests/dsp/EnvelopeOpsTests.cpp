@@ -507,7 +507,7 @@ TEST(EnvelopeShape, CreateEnvelopeGuards)
 
 namespace
 {
-// The stated clean-up: compare neighbours from the start, remove the later of a pair, start again.
+// The plain clean-up: compare neighbours from the start, remove the later of a pair, start again.
 Points RemoveDuplicatesReference(Points p)
 {
     for (bool again = true; again;)

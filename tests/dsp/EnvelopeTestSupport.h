@@ -32,7 +32,7 @@ inline std::vector<RefPoint> Snapshot(const Envelope& e)
 
 // Linear interpolation over time-sorted points, in double. Exactly at a point's time the first
 // point of that time counts; before the first point and after the last the last point's value
-// counts (the stated behaviour of a forward-only search).
+// counts (the behaviour of a forward-only search).
 inline double Reference(const std::vector<RefPoint>& pts, double t, long k)
 {
     if (pts.empty())

@@ -63,7 +63,7 @@ double PhaseDistance(double a, double b) {
     return std::min(d, kTwoPi - d);
 }
 
-// The stated limits of level m.
+// The band limits of level m.
 float ShapeLimit(int m, long length) {
     float const limit = 44100.0f / NoteToFreq(float(m + 1));
     return std::min(limit, float(length / 2 - 1));
@@ -77,7 +77,7 @@ float CustomLimit(int m, long length) {
 // Harmonic h of a saw or square survives while limit - 1 > h - 1.
 bool ShapeKeeps(long h, float limit) { return limit - 1.0f > float(h - 1); }
 
-// The highest harmonic a level holds, by the stated limits.
+// The highest harmonic a level holds, by the band limits.
 long HighestHarmonic(int kind, int m, long length) {
     if (kind == kWaveCustom) return long(CustomLimit(m, length)) - 1;
     long top = 0;

@@ -171,7 +171,7 @@ void HeavyPatch(Torvane& t, bool extreme)
 
 // ---- the tone ------------------------------------------------------------------------------
 
-TEST(RenderTone, DefaultPatchA4IsAt440HzAtTheStatedLevel)
+TEST(RenderTone, DefaultPatchA4IsAt440HzAtTheExpectedLevel)
 {
     HeadlessHost host(false);
     Torvane& t = host.Instrument();

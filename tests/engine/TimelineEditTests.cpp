@@ -342,7 +342,7 @@ TEST(TimelineAnimationTime, FollowsTheNewestNoteUntilItIsFree)
 // ---------------------------------------------------------------------------------------------
 // Timing tools
 
-TEST(TimelineTimingTools, RenderUnderTheMutexAndLeaveTheStatedSettings)
+TEST(TimelineTimingTools, RenderUnderTheMutexAndLeaveTheExpectedSettings)
 {
     Torvane& t = FreshInstrument();
     RecordingMessageSink messages;

@@ -78,7 +78,7 @@ TEST(LocksSignal, WaiterPassesOnlyOnceSetFromAnotherThread)
     gate.Set();     // setting again is harmless
 }
 
-TEST(FixedPoint, StatedValues)
+TEST(FixedPoint, KnownValues)
 {
     FixedPoint<16> a = Fixed(2.75f);
     EXPECT_EQ(static_cast<float>(a), 2.75f);
