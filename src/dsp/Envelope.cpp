@@ -10,20 +10,20 @@
 
 Breakpoint::~Breakpoint()
 {
-    delete[] values;
+    Release();
 }
 
 void Breakpoint::Reallocate(long n)
 {
     if (n <= 0)
     {
-        delete[] values;
+        Release();
         values = nullptr;
         numValues = 0;
         return;
     }
-    float* fresh = new float[static_cast<size_t>(n)];
-    delete[] values;
+    float* fresh = n <= kLocalValues ? local : new float[static_cast<size_t>(n)];
+    Release();
     values = fresh;
     numValues = n;
 }
@@ -50,29 +50,40 @@ constexpr long kGrowStep = 256;
 
 BreakpointList::BreakpointList() : items(kInitialCapacity), capacity(kInitialCapacity) {}
 
+Breakpoint* BreakpointList::MakeBlock(long k)
+{
+    std::unique_ptr<Breakpoint[]> block(new Breakpoint[static_cast<size_t>(k)]);
+    blocks.reserve(blocks.size() + 1);
+    blocks.push_back(std::move(block));
+    return blocks.back().get();
+}
+
 void BreakpointList::Init(long n)
 {
     valuesPerPoint = n;
-    for (auto& slot : items)
+    const long empty = static_cast<long>(std::count(items.begin(), items.end(), nullptr));
+    if (empty > 0)
     {
-        if (!slot)
-            slot = std::make_unique<Breakpoint>();
-        slot->Init(n);
+        Breakpoint* fresh = MakeBlock(empty);
+        for (auto& slot : items)
+            if (!slot)
+                slot = fresh++;
     }
+    for (Breakpoint* p : items)
+        p->Init(n);
 }
 
 void BreakpointList::Grow()
 {
     // The new points are made first, so a failed allocation leaves the list as it was.
-    std::vector<std::unique_ptr<Breakpoint>> fresh(kGrowStep);
-    for (auto& p : fresh)
-    {
-        p = std::make_unique<Breakpoint>();
-        p->Init(valuesPerPoint);
-    }
-    items.reserve(items.size() + fresh.size());
-    for (auto& p : fresh)
-        items.push_back(std::move(p));
+    items.reserve(items.size() + static_cast<size_t>(kGrowStep));
+    blocks.reserve(blocks.size() + 1);
+    std::unique_ptr<Breakpoint[]> block(new Breakpoint[static_cast<size_t>(kGrowStep)]);
+    for (long k = 0; k < kGrowStep; ++k)
+        block[static_cast<size_t>(k)].Init(valuesPerPoint);
+    for (long k = 0; k < kGrowStep; ++k)
+        items.push_back(&block[static_cast<size_t>(k)]);
+    blocks.push_back(std::move(block));
     capacity += kGrowStep;
 }
 
@@ -86,13 +97,13 @@ Breakpoint* BreakpointList::MakeSpare()
 {
     if (count == capacity)
         Grow();
-    auto& slot = items[static_cast<size_t>(count)];
+    Breakpoint*& slot = items[static_cast<size_t>(count)];
     if (!slot)
     {
-        slot = std::make_unique<Breakpoint>();
+        slot = MakeBlock(1);
         slot->Init(valuesPerPoint);
     }
-    return slot.get();
+    return slot;
 }
 
 Breakpoint* BreakpointList::Add(float t, const float* src)
@@ -129,7 +140,7 @@ Breakpoint* BreakpointList::Insert(long i)
     auto last = items.begin() + count + 1;
     std::rotate(first, last - 1, last);
     ++count;
-    return items[static_cast<size_t>(i)].get();
+    return items[static_cast<size_t>(i)];
 }
 
 Breakpoint* BreakpointList::Insert(long i, const Breakpoint& p)

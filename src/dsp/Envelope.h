@@ -34,6 +34,16 @@ public:
 
 private:
     void Reallocate(long n);
+    void Release()
+    {
+        if (values != local)
+            delete[] values;
+    }
+
+    // The values of a point with at most four live in the point itself: one allocation less,
+    // and they share the point's cache line.
+    static constexpr long kLocalValues = 4;
+    float local[kLocalValues];
 };
 
 // A pool of breakpoints. Points never move in memory: a pointer to a point stays valid while
@@ -83,14 +93,18 @@ private:
     Breakpoint* TakeSpare()
     {
         if (count < capacity)
-            if (Breakpoint* p = items[static_cast<size_t>(count)].get())
+            if (Breakpoint* p = items[static_cast<size_t>(count)])
                 return p;
         return MakeSpare();
     }
     // TakeSpare when the pool is full or the slot empty.
     Breakpoint* MakeSpare();
 
-    std::vector<std::unique_ptr<Breakpoint>> items; // capacity slots
+    // k new points owned by the list, made in one run so that neighbours lie together in memory.
+    Breakpoint* MakeBlock(long k);
+
+    std::vector<std::unique_ptr<Breakpoint[]>> blocks; // own the points
+    std::vector<Breakpoint*> items;                     // capacity slots
     long count = 0;
     long capacity = 8;
     long valuesPerPoint = 0;

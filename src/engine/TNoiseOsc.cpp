@@ -115,22 +115,36 @@ void TNoiseOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
             }
             continue;
         }
-        for (long k = 0; k < run; ++k)
+        for (long k = 0; k < run;)
         {
-            const float s = noiseWave[i];
-            if (++i == waveLength)
+            // The samples before the wave's last one keep the gains: a plain, vectorisable run.
+            const long m = std::min(run - k, static_cast<long>(waveLength - 1 - i));
+            const float a = amp.value[0];
+            const float* wave = noiseWave + i;
+            float* l = outL + k;
+            float* r = outR + k;
+            for (long j = 0; j < m; ++j)
             {
-                const float cf = static_cast<float>(c);
-                amp.value[0] += amp.slope[0] * cf;
-                right.value[0] += right.slope[0] * cf;
-                gainL = 1.0f - right.value[0];
-                gainR = right.value[0];
-                c = 0;
-                i = 0;
+                l[j] += gainL * wave[j] * a;
+                r[j] += gainR * wave[j] * a;
             }
+            k += m;
+            i += static_cast<std::int32_t>(m);
+            c += m;
+            if (k == run)
+                break;
+            // The wave's last sample: the index wraps and the gains move before it plays.
+            const float s = noiseWave[i];
+            const float cf = static_cast<float>(c);
+            amp.value[0] += amp.slope[0] * cf;
+            right.value[0] += right.slope[0] * cf;
+            gainL = 1.0f - right.value[0];
+            gainR = right.value[0];
+            i = 0;
             outL[k] += gainL * s * amp.value[0];
             outR[k] += gainR * s * amp.value[0];
-            ++c;
+            c = 1;
+            ++k;
         }
         outL += run;
         outR += run;

@@ -146,8 +146,8 @@ void VectorOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
                 if (step > 0)
                     m = std::min(m, static_cast<long>((tableFixed - ph + step - 1) / step));
                 c += m;
-                for (const long end = k + m; k < end; ++k)
-                {
+                // One sample: its weighted row of four waves, the gain ramp moved on by a step.
+                auto row = [&](float& g) {
                     // The voices' oscillators together read far more table than the caches
                     // hold: ask for the row a few samples ahead before it is needed.
                     const std::uint32_t ahead = ((ph + kPrefetchSamples * step) >> 16) & indexMask;
@@ -160,15 +160,37 @@ void VectorOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
                     // The four waves of one index lie together: lerp and weight them at once.
                     const __m128 a = _mm_load_ps(table + 4 * i0);
                     const __m128 b = _mm_load_ps(table + 4 * i1);
-                    const __m128 s =
-                        _mm_mul_ps(_mm_sub_ps(_mm_add_ps(a, _mm_mul_ps(frac, b)), _mm_mul_ps(frac, a)), audible);
                     gain += gainSlope;
-
+                    g = gain;
+                    return _mm_mul_ps(_mm_sub_ps(_mm_add_ps(a, _mm_mul_ps(frac, b)), _mm_mul_ps(frac, a)), audible);
+                };
+                const long end = k + m;
+                // Four samples at a time: turned on their side, the rows add up as columns,
+                // s0 + s1 + s2 + s3 in that order for each sample.
+                const __m128 panL = _mm_set1_ps(gainL);
+                const __m128 panR = _mm_set1_ps(gainR);
+                for (; end - k >= 4; k += 4)
+                {
+                    float g0, g1, g2, g3;
+                    __m128 s0 = row(g0);
+                    __m128 s1 = row(g1);
+                    __m128 s2 = row(g2);
+                    __m128 s3 = row(g3);
+                    _MM_TRANSPOSE4_PS(s0, s1, s2, s3);
+                    const __m128 out =
+                        _mm_mul_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(s0, s1), s2), s3), _mm_set_ps(g3, g2, g1, g0));
+                    _mm_storeu_ps(outL + k, _mm_add_ps(_mm_loadu_ps(outL + k), _mm_mul_ps(panL, out)));
+                    _mm_storeu_ps(outR + k, _mm_add_ps(_mm_loadu_ps(outR + k), _mm_mul_ps(panR, out)));
+                }
+                for (; k < end; ++k)
+                {
+                    float g;
+                    const __m128 s = row(g);
                     // s0 + s1 + s2 + s3, in that order.
                     __m128 sum = _mm_add_ss(s, _mm_shuffle_ps(s, s, _MM_SHUFFLE(1, 1, 1, 1)));
                     sum = _mm_add_ss(sum, _mm_movehl_ps(s, s));
                     sum = _mm_add_ss(sum, _mm_shuffle_ps(s, s, _MM_SHUFFLE(3, 3, 3, 3)));
-                    const float out = _mm_cvtss_f32(sum) * gain;
+                    const float out = _mm_cvtss_f32(sum) * g;
                     outL[k] += gainL * out;
                     outR[k] += gainR * out;
                 }
