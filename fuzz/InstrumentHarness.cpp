@@ -4,83 +4,25 @@
 #include <string>
 
 #include "FuzzSupport.h"
-#include "engine/TModConstants.h"
+#include "support/engine/BusyPatch.h"
 
 namespace fuzz
 {
 
 void MakeBusyPatch(Torvane& t, bool customWave)
 {
+    ::MakeBusyPatch(t);
     t.SetPatchName("Busy");
     t.SetPatchCategory("Fuzz");
-    for (int layer = 0; layer < Torvane::kNumLayers; ++layer)
-    {
-        VoiceDef* def = t.GetVoiceDef(layer);
-        def->parameters[VoiceDef::kLayerOn].SetBool(true);
-        def->parameters[VoiceDef::kUnisonCount] = 2.0f;
-        def->parameters[VoiceDef::kFilterOn].SetBool(true);
-        def->parameters[VoiceDef::kCutoffFollowsNote].SetBool(layer % 2 == 1);
-
-        t.SetCurrentVoice(layer);
-        t.SetEditTime(0.0f);
-        t.unisonDetuneParam = 0.3f;
-        t.unisonSpreadParam = 0.8f;
-        t.vectorXParam = 0.25f * static_cast<float>(layer) - 0.4f;
-        t.vectorYParam = 0.3f;
-        t.oscNoiseBalanceParam = 0.2f;
-        t.filterCutoffParam = 0.6f;
-        t.filterResonanceParam = 4.0f;
-        t.filterTypeParam = static_cast<float>(layer % 3);
-        t.reverbSendParam = 0.4f;
-        t.delaySendParam = 0.4f;
-        t.distortionSendParam = 0.3f;
-        t.lfo1DepthParam = 0.5f;
-        t.lfo1RateParam = 2.0f;
-        t.lfo2DepthParam = 0.3f;
-        t.lfo2RateParam = 0.7f;
-
-        t.SetModulationSource(0, kModSourceLFO1, layer);
-        t.SetModulationTarget(0, kModTargetPitch, layer);
-        t.SetModulationEnabled(0, true, layer);
-        t.SetModulationAmount(0, 0.2f, layer);
-        t.SetModulationSource(1, kModSourceModWheel, layer);
-        t.SetModulationTarget(1, kModTargetFilterFreq, layer);
-        t.SetModulationEnabled(1, true, layer);
-        t.SetModulationAmount(1, 0.5f, layer);
-        t.SetModulationSource(2, kModSourcePadX, layer);
-        t.SetModulationTarget(2, kModTargetVectorX, layer);
-        t.SetModulationEnabled(2, true, layer);
-        t.SetModulationAmount(2, 0.4f, layer);
-
-        // A later breakpoint, so the lines move while the notes play.
-        t.SetEditTime(2000.0f);
-        t.vectorXParam = 0.5f;
-        t.filterCutoffParam = 0.3f;
-        t.panParam = layer % 2 == 0 ? -0.5f : 0.5f;
-    }
-    t.SetEditTime(0.0f);
-    t.SetCurrentVoice(0);
-
-    float amps[32];
-    for (int h = 0; h < 32; ++h)
-        amps[h] = 1.0f / static_cast<float>((h + 1) * (h + 1));
     if (customWave)
     {
+        float amps[32];
+        for (int h = 0; h < 32; ++h)
+            amps[h] = 1.0f / static_cast<float>((h + 1) * (h + 1));
         VoiceDef* def = t.GetVoiceDef(0);
         AudioAPI::Lock hold(t.GetMutex());
         def->waveDef.CreateWithIFFT(3, 32, amps, nullptr);
     }
-
-    t.GetDelayEffect()->enabled.SetBool(true);
-    t.GetReverbEffect()->enabled.SetBool(true);
-    t.GetDistortionEffect()->enabled.SetBool(true);
-    t.GetGlobalLowFilter()->enabled.SetBool(true);
-    t.GetGlobalLowFilter()->cutoff = 60.0f;
-    t.GetGlobalHighFilter()->enabled.SetBool(true);
-    t.GetGlobalHighFilter()->cutoff = 9000.0f;
-    t.polyphony = 4.0f;
-    t.portamentoTime = 0.1f;
-    t.keyMode = 0.0f;
 }
 
 InstrumentHarness& InstrumentHarness::Get()

@@ -6,12 +6,46 @@
 #include <algorithm>
 #include <cmath>
 #include <complex>
+#include <cstring>
+#include <string>
 #include <vector>
+
+#include "framework/Streams.h"
+#include "framework/String.h"
 
 namespace dsptest
 {
 
 constexpr double kPi = 3.14159265358979323846;
+
+// The bytes a unit's Save writes to memory.
+template <class Unit>
+std::string Saved(Unit& unit)
+{
+    String block;
+    StringWriter w;
+    w.Open(&block);
+    unit.Save(w);
+    w.Close();
+    return std::string(static_cast<char const*>(block), static_cast<size_t>(block.GetLength()));
+}
+
+// Float i of a saved block (no bounds: callers check the size first).
+inline float FloatAt(std::string const& bytes, size_t i)
+{
+    float v;
+    std::memcpy(&v, bytes.data() + 4 * i, 4);
+    return v;
+}
+
+// Loads the first `size` bytes of a saved block into a unit.
+template <class Unit>
+void LoadFrom(Unit& unit, std::string const& bytes, size_t size)
+{
+    StringReader r;
+    r.Open(bytes.data(), size);
+    unit.Load(r);
+}
 
 inline std::vector<float> Sine(long n, double freq, double rate, double amp = 1.0, double phase = 0.0)
 {

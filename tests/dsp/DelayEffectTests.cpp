@@ -323,12 +323,7 @@ namespace
 {
 std::string DelayStream(DelayEffect& d)
 {
-    String block;
-    StringWriter w;
-    w.Open(&block);
-    d.Save(w);
-    w.Close();
-    return std::string(static_cast<char const*>(block), static_cast<size_t>(block.GetLength()));
+    return dsptest::Saved(d);
 }
 }
 

@@ -528,24 +528,16 @@ TEST(StereoFilter, SavesGlobalsThenBypass)
     f.cutoff = 1234.0f;
     f.resonance = 7.0f;
     f.type = 1.0f;
-    String block;
-    StringWriter w;
-    w.Open(&block);
-    f.Save(w);
-    w.Close();
-    ASSERT_EQ(block.GetLength(), 20u);
-    float values[5];
-    std::memcpy(values, static_cast<char const*>(block), 20);
-    EXPECT_EQ(values[0], 1.0f);
-    EXPECT_EQ(values[1], 1234.0f);
-    EXPECT_EQ(values[2], 7.0f);
-    EXPECT_EQ(values[3], 1.0f);
-    EXPECT_EQ(values[4], 1.0f);
+    std::string const block = dsptest::Saved(f);
+    ASSERT_EQ(block.size(), 20u);
+    EXPECT_EQ(dsptest::FloatAt(block, 0), 1.0f);
+    EXPECT_EQ(dsptest::FloatAt(block, 1), 1234.0f);
+    EXPECT_EQ(dsptest::FloatAt(block, 2), 7.0f);
+    EXPECT_EQ(dsptest::FloatAt(block, 3), 1.0f);
+    EXPECT_EQ(dsptest::FloatAt(block, 4), 1.0f);
 
     StereoFilter g;
-    StringReader r;
-    r.Open(block, 20);
-    g.Load(r);
+    dsptest::LoadFrom(g, block, 20);
     EXPECT_TRUE(g.enabled.GetBool());
     EXPECT_EQ(static_cast<float>(g.cutoff), 1234.0f);
     EXPECT_EQ(g.GetTargetCutoff(), 1234.0f);
@@ -553,9 +545,7 @@ TEST(StereoFilter, SavesGlobalsThenBypass)
 
     // A truncated block leaves the rest as it was.
     StereoFilter h;
-    StringReader shortReader;
-    shortReader.Open(block, 6);
-    h.Load(shortReader);
+    dsptest::LoadFrom(h, block, 6);
     EXPECT_TRUE(h.enabled.GetBool());
     EXPECT_EQ(static_cast<float>(h.cutoff), 30.0f);
 }

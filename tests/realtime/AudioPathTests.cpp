@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "AllocationCounter.h"
-#include "BusyPatch.h"
+#include "support/engine/BusyPatch.h"
 #include "support/engine/HeadlessHost.h"
 
 namespace
@@ -71,7 +71,7 @@ public:
 
     explicit Driver(float rate) : host(false, rate), left(kMaxFrames), right(kMaxFrames)
     {
-        realtime::MakeBusyPatch(host.Instrument());
+        MakeBusyPatch(host.Instrument());
         for (int i = 0; i < kMaxEvents; ++i)
         {
             midi[i] = VstMidiEvent{};

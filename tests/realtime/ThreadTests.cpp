@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "BusyPatch.h"
+#include "support/engine/BusyPatch.h"
 #include "dsp/WaveTables.h"
 #include "framework/MidiLearn.h"
 #include "framework/Streams.h"
@@ -81,7 +81,7 @@ private:
 
 std::vector<unsigned char> BusyState(HeadlessHost& host)
 {
-    realtime::MakeBusyPatch(host.Instrument());
+    MakeBusyPatch(host.Instrument());
     return host.GetState();
 }
 
@@ -90,7 +90,7 @@ std::vector<unsigned char> BusyState(HeadlessHost& host)
 TEST(InstrumentThreads, HostAutomationWhileRendering)
 {
     HeadlessHost host(true, 44100.0f);
-    realtime::MakeBusyPatch(host.Instrument());
+    MakeBusyPatch(host.Instrument());
     AEffect* effect = host.Effect();
     AudioThread audio(host);
     audio.WaitForBlocks(2);
@@ -137,7 +137,7 @@ TEST(InstrumentThreads, EditorOperationsWhileRendering)
 {
     HeadlessHost host(false, 44100.0f);
     Torvane& t = host.Instrument();
-    realtime::MakeBusyPatch(t);
+    MakeBusyPatch(t);
 
     // A timeline preset of the current layer and a custom wave, to load again and again.
     String preset;
@@ -190,7 +190,7 @@ TEST(InstrumentThreads, ControlsMovedWhileRendering)
 {
     HeadlessHost host(false, 44100.0f);
     Torvane& t = host.Instrument();
-    realtime::MakeBusyPatch(t);
+    MakeBusyPatch(t);
     AudioThread audio(host);
     audio.WaitForBlocks(2);
     for (int round = 0; round < 200; ++round)

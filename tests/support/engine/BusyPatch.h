@@ -3,9 +3,6 @@
 #include "engine/TModConstants.h"
 #include "engine/Torvane.h"
 
-namespace realtime
-{
-
 // Every feature a patch can switch on at work: four layers with four unison copies, filters,
 // noise, LFOs and modulation rows, sends to the three effects (all enabled), both global
 // filters, a quick release, and a polyphony low enough that chords steal notes.
@@ -70,4 +67,3 @@ inline void MakeBusyPatch(Torvane& t)
     t.portamentoTime = 0.1f;
 }
 
-} // namespace realtime
