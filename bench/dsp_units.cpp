@@ -18,8 +18,7 @@ constexpr long kBlock = 512;
 
 struct Buffers
 {
-    Buffers()
-        : inL(kBlock), inR(kBlock), outL(kBlock), outR(kBlock)
+    Buffers() : inL(kBlock), inR(kBlock), outL(kBlock), outR(kBlock)
     {
         Random rng(1);
         for (long i = 0; i < kBlock; ++i)
@@ -87,7 +86,8 @@ void BM_StereoFilterVoiceChunks(benchmark::State& state)
         {
             f.cutoff = 800.0f + static_cast<float>(pos);
             f.resonance = 10.0f;
-            f.RenderStereo(b.outL.data() + pos, b.outR.data() + pos, b.outL.data() + pos, b.outR.data() + pos, 32);
+            f.RenderStereo(b.outL.data() + pos, b.outR.data() + pos, b.outL.data() + pos, b.outR.data() + pos,
+                           32);
         }
         benchmark::DoNotOptimize(b.outL.data());
     }
@@ -161,4 +161,4 @@ void BM_MoogLP(benchmark::State& state)
     }
 }
 BENCHMARK(BM_MoogLP);
-}
+} // namespace

@@ -20,12 +20,10 @@ namespace
 void UseScratchDataHome()
 {
     static bool done = false;
-    if (done)
-        return;
+    if (done) return;
     done = true;
     char pattern[] = "/tmp/torvane-bench-XXXXXX";
-    if (char* dir = mkdtemp(pattern))
-        setenv("XDG_DATA_HOME", dir, 1);
+    if (char* dir = mkdtemp(pattern)) setenv("XDG_DATA_HOME", dir, 1);
 }
 
 // A flat line long enough that every note keeps sounding for the whole run: a note's voice

@@ -23,7 +23,8 @@ void Line(Envelope& e, float v0, float v1)
 // The voice's four waves: saw, sine, square, a custom wave.
 const VectorMipOscWaveDef& Waves()
 {
-    static const std::unique_ptr<VectorMipOscWaveDef> waves = [] {
+    static const std::unique_ptr<VectorMipOscWaveDef> waves = []
+    {
         auto w = std::make_unique<VectorMipOscWaveDef>();
         w->CreateSaw(0, 4096);
         w->CreateSine(1, 4096);
@@ -81,7 +82,8 @@ void BM_VectorOsc16(benchmark::State& state)
     {
         for (int i = 0; i < 16; ++i)
         {
-            Fill(*oscs[static_cast<size_t>(i)], 110.0f * static_cast<float>(1 + i / 4) * (1.0f + 0.003f * static_cast<float>(i % 4)));
+            Fill(*oscs[static_cast<size_t>(i)],
+                 110.0f * static_cast<float>(1 + i / 4) * (1.0f + 0.003f * static_cast<float>(i % 4)));
             oscs[static_cast<size_t>(i)]->RenderStereo(nullptr, nullptr, left.data(), right.data(), kFrames);
         }
         benchmark::DoNotOptimize(left.data());

@@ -22,8 +22,7 @@ struct Folder
     Folder()
     {
         std::string pattern = (fs::temp_directory_path() / "torvane-fuzz-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr)
-            Fail("cannot create a scratch folder");
+        if (mkdtemp(pattern.data()) == nullptr) Fail("cannot create a scratch folder");
         path = pattern;
         setenv("XDG_DATA_HOME", path.c_str(), 1);
     }
@@ -55,11 +54,9 @@ void WriteFile(std::string const& path, uint8_t const* data, size_t size)
     std::error_code error;
     fs::create_directories(fs::path(path).parent_path(), error);
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (size > 0)
-        out.write(reinterpret_cast<char const*>(data), static_cast<std::streamsize>(size));
+    if (size > 0) out.write(reinterpret_cast<char const*>(data), static_cast<std::streamsize>(size));
     out.close();
-    if (!out)
-        Fail(("cannot write " + path).c_str());
+    if (!out) Fail(("cannot write " + path).c_str());
 }
 
 std::string WriteScratchFile(char const* name, uint8_t const* data, size_t size)

@@ -29,8 +29,7 @@ void SilenceMessages();
 [[noreturn]] void Fail(char const* what);
 inline void Check(bool ok, char const* what)
 {
-    if (!ok)
-        Fail(what);
+    if (!ok) Fail(what);
 }
 
 // Collects what is written, texts in the memory form (as a StringWriter writes them).

@@ -48,8 +48,7 @@ std::vector<uint8_t> InstrumentHarness::State()
 {
     void* data = nullptr;
     intptr_t const size = Effect()->dispatcher(Effect(), effGetChunk, 0, 0, &data, 0.0f);
-    if (data == nullptr || size <= 0)
-        return {};
+    if (data == nullptr || size <= 0) return {};
     auto const* bytes = static_cast<uint8_t const*>(data);
     return std::vector<uint8_t>(bytes, bytes + size);
 }
@@ -76,8 +75,7 @@ void InstrumentHarness::Reset()
 
 void InstrumentHarness::Midi(int status, int data1, int data2, long offset)
 {
-    if (queued.size() >= kMaxEvents)
-        return;
+    if (queued.size() >= kMaxEvents) return;
     VstMidiEvent e{};
     e.type = kVstMidiType;
     e.byteSize = static_cast<VstInt32>(sizeof e);

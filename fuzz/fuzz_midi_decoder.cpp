@@ -45,7 +45,8 @@ public:
     {
         ++calls;
         Channel(channel);
-        fuzz::Check((lastStatus == 0x80 || (lastStatus == 0x90 && lastData2 == 0)) && note == lastData1, "note off");
+        fuzz::Check((lastStatus == 0x80 || (lastStatus == 0x90 && lastData2 == 0)) && note == lastData1,
+                    "note off");
     }
     void AllNotesOffMidiEvent(int channel) override
     {
@@ -57,7 +58,8 @@ public:
     {
         ++calls;
         Channel(channel);
-        fuzz::Check(lastStatus == 0xB0 && controller != 64 && controller != 123 && value == lastData2, "control");
+        fuzz::Check(lastStatus == 0xB0 && controller != 64 && controller != 123 && value == lastData2,
+                    "control");
     }
     void PitchBendMidiEvent(int channel, float bend, long) override
     {
@@ -101,8 +103,8 @@ struct Rig
             if (i == 2)
                 params[i].CreateBool(names[i], &host, Parameter::Internal);
             else
-                params[i].Create(names[i], &host, Parameter::Internal, i == 1 ? -3.0f : 0.0f, i == 1 ? 12.0f : 1.0f,
-                                 i == 1 ? Parameter::Discrete : Parameter::Continuous);
+                params[i].Create(names[i], &host, Parameter::Internal, i == 1 ? -3.0f : 0.0f,
+                                 i == 1 ? 12.0f : 1.0f, i == 1 ? Parameter::Discrete : Parameter::Continuous);
             params[i].SetMidiLearnManager(&learn);
             learn.RegisterGlobalParameter(&params[i]);
         }
@@ -173,36 +175,31 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
             if (b >= 0xF0)
             {
                 running = 0; // system common messages cancel running status
-                if (b == 0xF7 || sysex)
-                    continue;
+                if (b == 0xF7 || sysex) continue;
             }
             running = b < 0xF0 ? b : 0;
             need = DataBytes(b);
             have = 0;
-            if (need == 0)
-                continue;
-            if (b >= 0xF0)
-                running = b;
+            if (need == 0) continue;
+            if (b >= 0xF0) running = b;
             continue;
         }
-        if (sysex || running == 0)
-            continue; // data without a status is dropped
+        if (sysex || running == 0) continue; // data without a status is dropped
         bytes[have++] = b;
-        if (have < need)
-            continue;
+        if (have < need) continue;
         have = 0;
         int const status = running & 0xF0;
         rig.decoder.HandleMidiEvent(running & 0x0F, status, bytes[0], need > 1 ? bytes[1] : 0, offset);
         ++messages;
         offset += bytes[0] & 7;
-        if (running >= 0xF0)
-            running = 0;
+        if (running >= 0xF0) running = 0;
     }
     rig.learn.NextBuffer();
     for (Parameter& p : rig.params)
     {
         float const v = p;
-        fuzz::Check(std::isfinite(v) && v >= p.GetMinValue() && v <= p.GetMaxValue(), "a learned value left its range");
+        fuzz::Check(std::isfinite(v) && v >= p.GetMinValue() && v <= p.GetMaxValue(),
+                    "a learned value left its range");
     }
     return 0;
 }

@@ -41,8 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
     {
         for (int controller = 0; controller < 128; ++controller)
         {
-            if (controller != 123)
-                h.Midi(0xB0, controller, value, controller);
+            if (controller != 123) h.Midi(0xB0, controller, value, controller);
         }
         h.Render(256, "after mapped controllers");
     }

@@ -41,7 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
             continue;
         }
         float const v = reader.format.version;
-        fuzz::Check(v >= reader.format.acceptMin && v <= reader.format.acceptMax, "a version out of range was accepted");
+        fuzz::Check(v >= reader.format.acceptMin && v <= reader.format.acceptMax,
+                    "a version out of range was accepted");
 
         // The header is the name (a line read as text: leading spaces skipped, a zero byte
         // ends the text), a carriage return and the version.
@@ -52,10 +53,12 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
         fuzz::Check(size >= skipped + n + 1 && std::memcmp(data + skipped, f.name, n) == 0 &&
                         (data[skipped + n] == '\r' || data[skipped + n] == 0),
                     "a file opened whose first line is not the format name");
-        auto const* cr = static_cast<uint8_t const*>(std::memchr(data + skipped + n, '\r', size - skipped - n));
+        auto const* cr =
+            static_cast<uint8_t const*>(std::memchr(data + skipped + n, '\r', size - skipped - n));
         fuzz::Check(cr != nullptr, "a header line without its end was accepted");
         size_t const payload = static_cast<size_t>(cr - data) + 1 + 4;
-        fuzz::Check(payload <= size && reader.Remaining() == size - payload, "the reader does not stand at the payload");
+        fuzz::Check(payload <= size && reader.Remaining() == size - payload,
+                    "the reader does not stand at the payload");
 
         // The payload reads to its end without trouble.
         char text[64];
@@ -69,8 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
             reader.Read(&x);
             reader.Read(&b);
             reader.Read(text);
-            if (reader.Remaining() == before)
-                break;
+            if (reader.Remaining() == before) break;
         }
         reader.Close();
     }

@@ -32,7 +32,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
         return 0;
     }
     // What was accepted is a state the instrument gives back and takes again unchanged.
-    fuzz::Check(t.RestorePatchState(after.data(), static_cast<int>(after.size())), "the state given is refused");
+    fuzz::Check(t.RestorePatchState(after.data(), static_cast<int>(after.size())),
+                "the state given is refused");
     fuzz::Check(h.State() == after, "the state given restores to another");
     h.PlayAndCheck("after restoring the state given");
     return 0;

@@ -31,8 +31,7 @@ void ReadEveryWay(char const* path)
     {
         unsigned const n = reader.ReadFrames(interleaved.data(), kChunks[i % 4]);
         fuzz::Check(n <= kChunks[i % 4], "ReadFrames returned more than asked");
-        if (n == 0)
-            break;
+        if (n == 0) break;
         total += n;
     }
     fuzz::Check(total <= frames, "ReadFrames read more frames than the file has");
@@ -43,8 +42,7 @@ void ReadEveryWay(char const* path)
     for (size_t i = 0;; ++i)
     {
         unsigned const n = reader.ReadStereoFrames(l.data(), r.data(), kChunks[(i + 1) % 4]);
-        if (n == 0)
-            break;
+        if (n == 0) break;
         total += n;
     }
     fuzz::Check(total <= frames, "ReadStereoFrames read more frames than the file has");
@@ -94,7 +92,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
                 float const v = waves.levels[m][4 * i + s];
                 fuzz::Check(std::isfinite(v), "an imported wave holds a sample that is not finite");
                 if (s != slot && m == 0)
-                    fuzz::Check(std::memcmp(&v, &before[4 * i + s], sizeof v) == 0, "import changed another slot");
+                    fuzz::Check(std::memcmp(&v, &before[4 * i + s], sizeof v) == 0,
+                                "import changed another slot");
             }
         }
     }

@@ -74,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(uint8_t const* data, size_t size)
     for (int m = 0; m < tables.numLevels; ++m)
     {
         for (long i = 0; i < tables.length * 4; ++i)
-            fuzz::Check(std::isfinite(tables.levels[m][i]), "a loaded wave holds a sample that is not finite");
+            fuzz::Check(std::isfinite(tables.levels[m][i]),
+                        "a loaded wave holds a sample that is not finite");
     }
     fuzz::Check(tables.LevelForIncrement(1.5f) < tables.numLevels, "level choice out of range");
 

@@ -42,8 +42,7 @@ void SeedFolder(char const* target, std::string const& folder)
     std::vector<fs::path> files;
     for (auto const& entry : fs::recursive_directory_iterator(folder))
     {
-        if (entry.is_regular_file())
-            files.push_back(entry.path());
+        if (entry.is_regular_file()) files.push_back(entry.path());
     }
     fuzz::Check(!files.empty(), "the instrument saved no file");
     for (fs::path const& file : files)
@@ -51,8 +50,7 @@ void SeedFolder(char const* target, std::string const& folder)
         std::string name = file.stem().string();
         for (char& c : name)
         {
-            if (!std::isalnum(static_cast<unsigned char>(c)))
-                c = '-';
+            if (!std::isalnum(static_cast<unsigned char>(c))) c = '-';
         }
         Seed(target, name, fuzz::ReadFile(file.string()));
     }
@@ -117,8 +115,7 @@ std::vector<uint8_t> MakeWav(WavShape const& s)
     Put32(body, static_cast<uint32_t>(44100 * frameBytes));
     Put16(body, static_cast<unsigned>(frameBytes));
     Put16(body, static_cast<unsigned>(s.bits));
-    if (s.fmtSize == 18)
-        Put16(body, 0);
+    if (s.fmtSize == 18) Put16(body, 0);
     if (s.fact)
     {
         PutId(body, "fact");
@@ -158,18 +155,19 @@ void MidiSeeds()
 {
     // Raw bytes: a chord with running status, sustain, bend, a program change, a learn (0xF9
     // then a controller), a system-exclusive message, all notes off.
-    Seed("midi_decoder", "phrase", {0x90, 60, 100, 64, 90, 67, 80, 0xB0, 64, 127, 0xE0, 0, 100, 0xC0, 5,
-                                    0xF9, 0xB1, 74, 20, 0xB1, 74, 90, 0xFD, 0x80, 60, 0, 0x90, 64, 0,
-                                    0xF0, 1, 2, 3, 0xF7, 0xB0, 64, 0, 0xB0, 123, 0, 0xFD});
+    Seed("midi_decoder", "phrase",
+         {0x90, 60,   100,  64, 90, 67,   80,   0xB0, 64,   127,  0xE0, 0, 100,  0xC0,
+          5,    0xF9, 0xB1, 74, 20, 0xB1, 74,   90,   0xFD, 0x80, 60,   0, 0x90, 64,
+          0,    0xF0, 1,    2,  3,  0xF7, 0xB0, 64,   0,    0xB0, 123,  0, 0xFD});
     Seed("midi_decoder", "common", {0xF1, 3, 0xF2, 1, 2, 0xF3, 4, 0xFA, 0xD0, 70, 0xA0, 60, 50, 0xFC, 0xF6});
 
     // 4-byte events for the plug-in: status, data, data, control (offset, render, block size).
-    Seed("plugin_midi", "chord", {0x90, 48, 100, 0x00, 0x90, 55, 100, 0x02, 0x90, 64, 100, 0xB5, 0x90, 67, 90, 0x00,
-                                  0x90, 71, 90, 0x01, 0x90, 74, 80, 0xA3, 0x80, 48, 0, 0x00, 0x80, 55, 0, 0x80,
-                                  0x80, 64, 0, 0xE0});
-    Seed("plugin_midi", "sustain-bend", {0xB0, 64, 127, 0x00, 0x90, 60, 127, 0x90, 0x80, 60, 0, 0x00, 0xE0, 0, 127,
-                                         0xA0, 0xB0, 1, 100, 0x05, 0xD0, 90, 0, 0x80, 0xB0, 64, 0, 0xF0,
-                                         0xB0, 123, 0, 0x80});
+    Seed("plugin_midi", "chord", {0x90, 48, 100, 0x00, 0x90, 55, 100, 0x02, 0x90, 64, 100, 0xB5,
+                                  0x90, 67, 90,  0x00, 0x90, 71, 90,  0x01, 0x90, 74, 80,  0xA3,
+                                  0x80, 48, 0,   0x00, 0x80, 55, 0,   0x80, 0x80, 64, 0,   0xE0});
+    Seed("plugin_midi", "sustain-bend",
+         {0xB0, 64, 127, 0x00, 0x90, 60, 127, 0x90, 0x80, 60, 0, 0x00, 0xE0, 0,   127, 0xA0,
+          0xB0, 1,  100, 0x05, 0xD0, 90, 0,   0x80, 0xB0, 64, 0, 0xF0, 0xB0, 123, 0,   0x80});
     // A long, busy stretch: 160 events of every kind, in blocks of every size.
     Random random(14);
     std::vector<uint8_t> busy;
@@ -183,8 +181,9 @@ void MidiSeeds()
         busy.push_back(static_cast<uint8_t>(random.NextUInt32() & (i % 3 == 2 ? 0xFF : 0x7F)));
     }
     Seed("plugin_midi", "long", busy);
-    Seed("plugin_midi", "automation", {0xF9, 0, 127, 0x00, 0xF9, 1, 0, 0x00, 0xF9, 2, 64, 0x00, 0x90, 60, 100, 0x80,
-                                       0xF9, 39, 100, 0xC0, 0xF9, 12, 127, 0x90, 0x80, 60, 0, 0xB0});
+    Seed("plugin_midi", "automation",
+         {0xF9, 0,    127,  0x00, 0xF9, 1,    0,    0x00, 0xF9, 2,    64,   0x00, 0x90, 60,
+          100,  0x80, 0xF9, 39,   100,  0xC0, 0xF9, 12,   127,  0x90, 0x80, 60,   0,    0xB0});
 }
 
 // ---- framework and DSP streams ---------------------------------------------------------------
@@ -249,7 +248,8 @@ void WaveTableSeeds()
     t.CreateSilence(1, 64);
     float cycle[64];
     for (int i = 0; i < 64; ++i)
-        cycle[i] = static_cast<float>(std::sin(6.283185307179586 * i / 64.0) + 0.3 * std::sin(6.283185307179586 * 3 * i / 64.0));
+        cycle[i] = static_cast<float>(std::sin(6.283185307179586 * i / 64.0) +
+                                      0.3 * std::sin(6.283185307179586 * 3 * i / 64.0));
     t.CreateWithSamples(2, cycle, -1);
     t.CreateSquare(3, 64);
     char const* names[4] = {"saw", "silence", "custom", "square"};

@@ -13,7 +13,8 @@ AdditiveOsc::AdditiveOsc() : DSPComponent(0, ""), waveDef(&sine)
 {
     sine.InitArray(kSineLength);
     for (long i = 0; i < kSineLength; ++i)
-        sine.table[i] = static_cast<float>(std::sin(static_cast<double>(i) * 6.2831854 / static_cast<double>(kSineLength)));
+        sine.table[i] = static_cast<float>(
+            std::sin(static_cast<double>(i) * 6.2831854 / static_cast<double>(kSineLength)));
 }
 
 void AdditiveOsc::Init(int n)
@@ -47,8 +48,7 @@ void AdditiveOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
 
 void AdditiveOsc::RenderPartial(float* outL, float* outR, long n, int p)
 {
-    if (p < 0 || p >= numPartials)
-        return;
+    if (p < 0 || p >= numPartials) return;
     RenderTableOscillator(amplitudeEnvelope, pitchEnvelope, panEnvelope, p, false, waveDef, GetSampleRate(),
                           partialPhases[p], outL, outR, n);
 }

@@ -19,8 +19,7 @@ void DSPComponent::Render(float** inputs, float** outputs, long n)
 
 void DSPComponent::Bypass(float* inL, float* inR, float* outL, float* outR, long n)
 {
-    if (inL == outL && inR == outR)
-        return;
+    if (inL == outL && inR == outR) return;
     for (long i = 0; i < n; ++i)
     {
         outL[i] = inL[i];
@@ -30,8 +29,7 @@ void DSPComponent::Bypass(float* inL, float* inR, float* outL, float* outR, long
 
 void DSPComponent::SetComponentName(const char* componentName)
 {
-    if (!componentName)
-        componentName = "";
+    if (!componentName) componentName = "";
     size_t n = strnlen(componentName, kMaxNameLength);
     memmove(name, componentName, n);
     name[n] = 0;

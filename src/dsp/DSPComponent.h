@@ -12,7 +12,10 @@
 // themselves on and off with their own enable parameters; none consults BYPASS while rendering.
 // Rendering runs on the audio thread inside the instrument's locked render; the base takes no
 // lock of its own.
-class DSPComponent : public ParameterHost, public SampleRateListener, public TempoListener, public NextBufferListener
+class DSPComponent : public ParameterHost,
+                     public SampleRateListener,
+                     public TempoListener,
+                     public NextBufferListener
 {
 public:
     // Names hold at most this many characters; longer ones are cut.

@@ -14,10 +14,8 @@ constexpr unsigned kInitialLength = 20000;
 // Saturating conversion; NaN counts as 0.
 unsigned ToUnsigned(double v)
 {
-    if (!(v > 0.0))
-        return 0;
-    if (v >= 4294967295.0)
-        return 4294967295u;
+    if (!(v > 0.0)) return 0;
+    if (v >= 4294967295.0) return 4294967295u;
     return static_cast<unsigned>(v);
 }
 
@@ -26,7 +24,7 @@ float Sane(float v)
 {
     return std::fabs(v) <= FLT_MAX ? v : 0.0f;
 }
-}
+} // namespace
 
 // DelayLine
 
@@ -79,8 +77,7 @@ void DelayEffect::Reset()
 
 void DelayEffect::SetTime(float v, bool store, bool)
 {
-    if (store)
-        storedTime.store(v, std::memory_order_relaxed);
+    if (store) storedTime.store(v, std::memory_order_relaxed);
     const double rate = GetSampleRate();
     unsigned length;
     if (syncToHost.GetBool())
@@ -118,8 +115,7 @@ void DelayEffect::ApplyGeometry(unsigned geometry)
     leftLine.write = spread ? r + n / 2 : r - 1 + n;
     for (unsigned* p : {&leftLine.read, &leftLine.write, &rightLine.read, &rightLine.write})
     {
-        if (*p >= n)
-            *p %= n;
+        if (*p >= n) *p %= n;
     }
     appliedGeometry = geometry;
 }
@@ -127,8 +123,7 @@ void DelayEffect::ApplyGeometry(unsigned geometry)
 void DelayEffect::RenderStereo(float* inL, float* inR, float* outL, float* outR, long n)
 {
     const unsigned geometry = requestedGeometry.load(std::memory_order_acquire);
-    if (geometry != appliedGeometry)
-        ApplyGeometry(geometry);
+    if (geometry != appliedGeometry) ApplyGeometry(geometry);
 
     if (!enabled.GetBool())
     {
@@ -148,17 +143,13 @@ void DelayEffect::RenderStereo(float* inL, float* inR, float* outL, float* outR,
         const float l = inL[i];
         const float r = inR[i];
         lb[lw] = Sane(fb * lb[lw] + r + kDenormalGuard);
-        if (++lw >= len)
-            lw = 0;
+        if (++lw >= len) lw = 0;
         rb[rw] = Sane(fb * rb[rw] + l + kDenormalGuard);
-        if (++rw >= len)
-            rw = 0;
+        if (++rw >= len) rw = 0;
         outL[i] += lb[lr] * wet;
-        if (++lr >= len)
-            lr = 0;
+        if (++lr >= len) lr = 0;
         outR[i] += rb[rr] * wet;
-        if (++rr >= len)
-            rr = 0;
+        if (++rr >= len) rr = 0;
     }
     leftLine.write = lw;
     leftLine.read = lr;

@@ -10,7 +10,7 @@ constexpr int kBaseRate = 44100;
 constexpr int kOverRate = 44100 * static_cast<int>(TDistortionEffect::kOverSampling);
 // Fraction of the pole's distance at which negative inputs are held.
 constexpr float kPoleMargin = 0.5f;
-}
+} // namespace
 
 TDistortionEffect::Shaper::Shaper(float c, float drv, float out)
 {
@@ -52,8 +52,7 @@ void TDistortionEffect::Reset()
 
 void TDistortionEffect::ParameterUpdated(float, Parameter* changed)
 {
-    if (changed == &highCut)
-        convertersDirty.store(true, std::memory_order_release);
+    if (changed == &highCut) convertersDirty.store(true, std::memory_order_release);
 }
 
 void TDistortionEffect::InitOverSampling()
@@ -70,8 +69,7 @@ void TDistortionEffect::RenderStereo(float* inL, float* inR, float* outL, float*
         Bypass(inL, inR, outL, outR, n);
         return;
     }
-    if (convertersDirty.exchange(false, std::memory_order_acquire))
-        InitOverSampling();
+    if (convertersDirty.exchange(false, std::memory_order_acquire)) InitOverSampling();
 
     const Shaper shaper(crunch, drive, output);
     for (long pos = 0; pos < n; pos += kMaxBlock)
@@ -88,10 +86,8 @@ void TDistortionEffect::RenderStereo(float* inL, float* inR, float* outL, float*
         // the filters.
         for (long i = pos; i < pos + len; ++i)
         {
-            if (!(std::fabs(outL[i]) <= FLT_MAX))
-                outL[i] = 0.0f;
-            if (!(std::fabs(outR[i]) <= FLT_MAX))
-                outR[i] = 0.0f;
+            if (!(std::fabs(outL[i]) <= FLT_MAX)) outL[i] = 0.0f;
+            if (!(std::fabs(outR[i]) <= FLT_MAX)) outR[i] = 0.0f;
         }
     }
 }

@@ -66,8 +66,7 @@ void BreakpointList::Init(long n)
     {
         Breakpoint* fresh = MakeBlock(empty);
         for (auto& slot : items)
-            if (!slot)
-                slot = fresh++;
+            if (!slot) slot = fresh++;
     }
     for (Breakpoint* p : items)
         p->Init(n);
@@ -95,8 +94,7 @@ void BreakpointList::Reserve(long n)
 
 Breakpoint* BreakpointList::MakeSpare()
 {
-    if (count == capacity)
-        Grow();
+    if (count == capacity) Grow();
     Breakpoint*& slot = items[static_cast<size_t>(count)];
     if (!slot)
     {
@@ -126,8 +124,7 @@ Breakpoint* BreakpointList::Add(const Breakpoint& p)
 {
     // p may be a spare point of this very pool (the one Add hands out): copy through a safe path.
     Breakpoint* q = TakeSpare();
-    if (q != &p)
-        *q = p;
+    if (q != &p) *q = p;
     ++count;
     return q;
 }
@@ -146,15 +143,13 @@ Breakpoint* BreakpointList::Insert(long i)
 Breakpoint* BreakpointList::Insert(long i, const Breakpoint& p)
 {
     Breakpoint* q = Insert(i);
-    if (q != &p)
-        *q = p;
+    if (q != &p) *q = p;
     return q;
 }
 
 void BreakpointList::Remove(long i)
 {
-    if (i < 0 || i >= count)
-        return;
+    if (i < 0 || i >= count) return;
     // The removed point goes back to the pool in the slot past the last point in use.
     auto first = items.begin() + i;
     auto last = items.begin() + count;
@@ -165,26 +160,22 @@ void BreakpointList::Remove(long i)
 
 void BreakpointList::RemoveDuplicates()
 {
-    if (count < 2)
-        return;
-    auto same = [this](const Breakpoint& a, const Breakpoint& b) {
-        if (!(a.time == b.time))
-            return false;
+    if (count < 2) return;
+    auto same = [this](const Breakpoint& a, const Breakpoint& b)
+    {
+        if (!(a.time == b.time)) return false;
         const long n = std::min({valuesPerPoint, a.numValues, b.numValues});
         for (long k = 0; k < n; ++k)
-            if (!(a.values[k] == b.values[k]))
-                return false;
+            if (!(a.values[k] == b.values[k])) return false;
         return true;
     };
     // Each point is compared with the last one kept; the dropped ones move behind the kept ones.
     long kept = 0;
     for (long r = 1; r < count; ++r)
     {
-        if (same(*items[static_cast<size_t>(kept)], *items[static_cast<size_t>(r)]))
-            continue;
+        if (same(*items[static_cast<size_t>(kept)], *items[static_cast<size_t>(r)])) continue;
         ++kept;
-        if (kept != r)
-            std::swap(items[static_cast<size_t>(kept)], items[static_cast<size_t>(r)]);
+        if (kept != r) std::swap(items[static_cast<size_t>(kept)], items[static_cast<size_t>(r)]);
     }
     for (long k = kept + 1; k < count; ++k)
         items[static_cast<size_t>(k)]->Init(valuesPerPoint);
@@ -205,8 +196,7 @@ Envelope::Envelope(int n) : Envelope()
 
 Envelope::Envelope(const Envelope& src)
 {
-    if (src.scratch)
-        scratch = new Envelope(true);
+    if (src.scratch) scratch = new Envelope(true);
     Init(src.numValues);
     Reserve(src.Size());
     *this = src;
@@ -222,22 +212,19 @@ void Envelope::Init(long n)
     n = std::max(n, 0L);
     numValues = n;
     points.Init(n);
-    if (scratch)
-        scratch->Init(n);
+    if (scratch) scratch->Init(n);
 }
 
 void Envelope::Reserve(long n)
 {
     points.Reserve(n);
-    if (scratch)
-        scratch->Reserve(n);
+    if (scratch) scratch->Reserve(n);
 }
 
 float Envelope::GetDuration() const
 {
     const long n = points.Size();
-    if (n == 0)
-        return 0.0f;
+    if (n == 0) return 0.0f;
     return points[n - 1].time - points[0].time;
 }
 
@@ -278,21 +265,17 @@ long FindSegment(const BreakpointList& points, float t, long* seg)
 float Envelope::ValueAtTime(float t, long index, EnvelopeContext* ctx, bool zeroOutside) const
 {
     const long n = points.Size();
-    if (n == 0)
-        return 0.0f;
+    if (n == 0) return 0.0f;
     if (n == 1)
     {
         const Breakpoint& p = points[0];
-        if (p.time == t || !zeroOutside)
-            return p.values[index];
+        if (p.time == t || !zeroOutside) return p.values[index];
         return 0.0f;
     }
     long seg = ctx ? ctx->segment : 0;
     const long at = FindSegment(points, t, &seg);
-    if (ctx)
-        ctx->segment = seg;
-    if (at >= 0)
-        return points[at].values[index];
+    if (ctx) ctx->segment = seg;
+    if (at >= 0) return points[at].values[index];
     const Breakpoint& a = points[seg];
     const Breakpoint& b = points[seg + 1];
     const float av = a.values[index];
@@ -318,8 +301,7 @@ void Envelope::ValuesAtTime(float t, float* out, EnvelopeContext* ctx, bool zero
     }
     long seg = ctx ? ctx->segment : 0;
     const long at = FindSegment(points, t, &seg);
-    if (ctx)
-        ctx->segment = seg;
+    if (ctx) ctx->segment = seg;
     if (at >= 0)
     {
         std::copy(points[at].values, points[at].values + numValues, out);
@@ -340,8 +322,7 @@ Breakpoint* Envelope::InsertBreakpoint(float t, bool setValues, EnvelopeContext*
     {
         Breakpoint* p = points.Add();
         p->time = t;
-        if (setValues)
-            p->SetYs(0.0f);
+        if (setValues) p->SetYs(0.0f);
         return p;
     }
     const long s = ctx ? std::max(ctx->segment, 0L) : 0;
@@ -355,18 +336,15 @@ Breakpoint* Envelope::InsertBreakpoint(float t, bool setValues, EnvelopeContext*
                 ++m;
             Breakpoint* p = points.Insert(m + 1);
             p->time = t;
-            if (setValues)
-                p->SetYs(points[m].values);
-            if (ctx)
-                ctx->segment = m;
+            if (setValues) p->SetYs(points[m].values);
+            if (ctx) ctx->segment = m;
             return p;
         }
         if (tj > t)
         {
             Breakpoint* p = points.Insert(j);
             p->time = t;
-            if (ctx)
-                ctx->segment = j;
+            if (ctx) ctx->segment = j;
             if (setValues)
             {
                 if (j > 0)
@@ -375,9 +353,9 @@ Breakpoint* Envelope::InsertBreakpoint(float t, bool setValues, EnvelopeContext*
                     const Breakpoint& next = points[j + 1];
                     const float dt = next.time - prev.time;
                     for (long k = 0; k < numValues; ++k)
-                        p->values[k] = dt != 0.0f
-                                           ? prev.values[k] + (next.values[k] - prev.values[k]) / dt * (t - prev.time)
-                                           : prev.values[k];
+                        p->values[k] = dt != 0.0f ? prev.values[k] + (next.values[k] - prev.values[k]) / dt *
+                                                                         (t - prev.time)
+                                                  : prev.values[k];
                 }
                 else if (n >= 2)
                     p->SetYs(points[1].values);
@@ -389,25 +367,21 @@ Breakpoint* Envelope::InsertBreakpoint(float t, bool setValues, EnvelopeContext*
     }
     Breakpoint* p = points.Add();
     p->time = t;
-    if (ctx)
-        ctx->segment = n;
-    if (setValues)
-        p->SetYs(points[n - 1].values);
+    if (ctx) ctx->segment = n;
+    if (setValues) p->SetYs(points[n - 1].values);
     return p;
 }
 
 Breakpoint* Envelope::FindBreakpointAtTime(float t)
 {
     for (long i = 0; i < points.Size(); ++i)
-        if (points[i].time == t)
-            return &points[i];
+        if (points[i].time == t) return &points[i];
     return nullptr;
 }
 
 Envelope& Envelope::operator=(const Envelope& src)
 {
-    if (this == &src)
-        return *this;
+    if (this == &src) return *this;
     Clear();
     const long n = src.points.Size();
     const long common = std::min(numValues, src.numValues);
@@ -454,23 +428,18 @@ bool Envelope::Load(Reader& r)
     float version = 0.0f;
     long count = 0;
     long stored = 0;
-    if (!r.Read(&version) || !r.Read(&count) || !r.Read(&stored))
-        return false;
-    if (stored < 1 || stored > kMaxStoredValues)
-        return false;
+    if (!r.Read(&version) || !r.Read(&count) || !r.Read(&stored)) return false;
+    if (stored < 1 || stored > kMaxStoredValues) return false;
     const long n = std::max(count, 0L);
     const size_t perPoint = sizeof(float) * static_cast<size_t>(1 + stored);
-    if (static_cast<size_t>(n) > r.Remaining() / perPoint)
-        return false;
+    if (static_cast<size_t>(n) > r.Remaining() / perPoint) return false;
 
     // Everything is read and checked before the envelope changes.
     std::vector<float> data(static_cast<size_t>(n) * static_cast<size_t>(1 + stored));
     for (float& f : data)
-        if (!r.Read(&f) || !std::isfinite(f))
-            return false;
+        if (!r.Read(&f) || !std::isfinite(f)) return false;
 
-    if (stored != numValues)
-        Init(stored);
+    if (stored != numValues) Init(stored);
     Clear();
     points.Reserve(n);
     const float* src = data.data();

@@ -20,8 +20,7 @@ public:
     // Keeps the array when it already holds n values; otherwise makes a new one (contents unset).
     void Init(long n)
     {
-        if (!values || numValues != n)
-            Reallocate(n);
+        if (!values || numValues != n) Reallocate(n);
     }
     void SetYs(float v) { std::fill(values, values + numValues, v); }
     void SetYs(const float* src) { std::copy(src, src + numValues, values); } // copies numValues floats
@@ -36,8 +35,7 @@ private:
     void Reallocate(long n);
     void Release()
     {
-        if (values != local)
-            delete[] values;
+        if (values != local) delete[] values;
     }
 
     // The values of a point with at most four live in the point itself: one allocation less,
@@ -72,8 +70,8 @@ public:
     }
     Breakpoint* Add(float t, const float* src);
     Breakpoint* Add(float t, float v);
-    Breakpoint* Add(const Breakpoint& p);   // becomes a copy of p
-    Breakpoint* Insert(long i);             // stale time and values
+    Breakpoint* Add(const Breakpoint& p); // becomes a copy of p
+    Breakpoint* Insert(long i);           // stale time and values
     Breakpoint* Insert(long i, const Breakpoint& p);
     void Remove(long i);
     void Clear() { count = 0; }
@@ -93,8 +91,7 @@ private:
     Breakpoint* TakeSpare()
     {
         if (count < capacity)
-            if (Breakpoint* p = items[static_cast<size_t>(count)])
-                return p;
+            if (Breakpoint* p = items[static_cast<size_t>(count)]) return p;
         return MakeSpare();
     }
     // TakeSpare when the pool is full or the slot empty.
@@ -104,7 +101,7 @@ private:
     Breakpoint* MakeBlock(long k);
 
     std::vector<std::unique_ptr<Breakpoint[]>> blocks; // own the points
-    std::vector<Breakpoint*> items;                     // capacity slots
+    std::vector<Breakpoint*> items;                    // capacity slots
     long count = 0;
     long capacity = 8;
     long valuesPerPoint = 0;
@@ -121,10 +118,10 @@ struct EnvelopeContext
 class Envelope
 {
 public:
-    Envelope();                     // with a scratch envelope; Init before adding points
+    Envelope();                        // with a scratch envelope; Init before adding points
     explicit Envelope(bool noScratch); // the argument is not read: no scratch
-    explicit Envelope(int n);       // with a scratch, Init(n)
-    Envelope(const Envelope& src);  // same value count, scratch when src has one, same points
+    explicit Envelope(int n);          // with a scratch, Init(n)
+    Envelope(const Envelope& src);     // same value count, scratch when src has one, same points
     virtual ~Envelope();
 
     void Init(long n);

@@ -39,8 +39,7 @@ void Envelope::ExtractTimePeriod(Envelope* dst, float from, float to, EnvelopeCo
         ExtractLooped(dst, from, to, ctx, loop, offset);
         return;
     }
-    if (loop)
-        loop->position = to;
+    if (loop) loop->position = to;
     ExtractPlain(dst, from, to, ctx, zeroOutside, offset);
 }
 
@@ -52,8 +51,7 @@ void Envelope::ExtractPlain(Envelope* dst, float from, float to, EnvelopeContext
     {
         AppendHeld(*this, dst, from + offset, nullptr);
         AppendHeld(*this, dst, to + offset, nullptr);
-        if (ctx)
-            ctx->segment = 0;
+        if (ctx) ctx->segment = 0;
         return;
     }
     const Breakpoint* last = &points[n - 1];
@@ -75,10 +73,8 @@ void Envelope::ExtractPlain(Envelope* dst, float from, float to, EnvelopeContext
     for (long i = std::clamp(c->segment, 0L, n - 1); i < n; ++i)
     {
         const Breakpoint& p = points[i];
-        if (p.time < from)
-            continue;
-        if (p.time == from && p.time != to && std::exchange(firstAtFrom, false))
-            continue;
+        if (p.time < from) continue;
+        if (p.time == from && p.time != to && std::exchange(firstAtFrom, false)) continue;
         if (p.time < to)
         {
             dst->points.Add(p)->time = p.time + offset;
@@ -134,8 +130,7 @@ void Envelope::ExtractLooped(Envelope* dst, float from, float to, EnvelopeContex
         {
             if (!repeats)
             {
-                if (left > 0.0f)
-                    AppendValuesAt(*this, dst, end, to + offset, c);
+                if (left > 0.0f) AppendValuesAt(*this, dst, end, to + offset, c);
                 loop->position = end;
                 return;
             }
@@ -162,8 +157,7 @@ void Envelope::ExtractYRange(Envelope* dst, long first, long last) const
         Breakpoint* q = dst->points.Add();
         q->time = p.time;
         long k = 0;
-        if (first >= 0)
-            k = std::max(0L, std::min({last - first + 1, q->numValues, p.numValues - first}));
+        if (first >= 0) k = std::max(0L, std::min({last - first + 1, q->numValues, p.numValues - first}));
         std::copy(p.values + (k > 0 ? first : 0), p.values + (k > 0 ? first : 0) + k, q->values);
         std::fill(q->values + k, q->values + q->numValues, 0.0f);
     }
@@ -175,8 +169,7 @@ namespace
 inline float Interpolate(const Breakpoint& p0, const Breakpoint& p1, float t, long k)
 {
     const float dt = p1.time - p0.time;
-    if (!(dt > 0.0f))
-        return p1.values[k];
+    if (!(dt > 0.0f)) return p1.values[k];
     return (t - p0.time) * ((p1.values[k] - p0.values[k]) / dt) + p0.values[k];
 }
 
@@ -188,7 +181,8 @@ template <typename Op> void Combine(const Envelope& a, const Envelope& b, Envelo
     const long na = a.Size();
     const long nb = b.Size();
     const long n = std::min({a.numValues, b.numValues, out.numValues});
-    auto emit = [&](float time) {
+    auto emit = [&](float time)
+    {
         Breakpoint* p = out.points.Add();
         p->time = time;
         std::fill(p->values + n, p->values + p->numValues, 0.0f);
@@ -296,8 +290,7 @@ void Envelope::ScaleTimes(float f)
 void Envelope::ScaleToDuration(float d)
 {
     const float duration = GetDuration();
-    if (duration == 0.0f)
-        return;
+    if (duration == 0.0f) return;
     ScaleTimes(d / duration);
 }
 
@@ -345,8 +338,7 @@ float Envelope::GetPeakY(long index, long* at) const
             where = i;
         }
     }
-    if (at)
-        *at = where;
+    if (at) *at = where;
     return peak;
 }
 
@@ -377,10 +369,10 @@ void Envelope::CreateEnvelope(float startValue, float endValue, float startTime,
         {
             // k times the whole-number spacing: the running sum, without its stall past 2^24.
             const float x = static_cast<float>(static_cast<double>(spacing) * static_cast<double>(k));
-            if (!(x < dur))
-                break;
-            const double shaped = rising ? std::pow(static_cast<double>(x / dur), static_cast<double>(curve))
-                                         : std::pow(static_cast<double>(1.0f - x / dur), static_cast<double>(curve));
+            if (!(x < dur)) break;
+            const double shaped =
+                rising ? std::pow(static_cast<double>(x / dur), static_cast<double>(curve))
+                       : std::pow(static_cast<double>(1.0f - x / dur), static_cast<double>(curve));
             const double base = rising ? startValue : endValue;
             AddBreakpoint(startTime + x, static_cast<float>(shaped * span + base));
         }

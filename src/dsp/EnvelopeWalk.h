@@ -25,8 +25,7 @@ inline float ValueOf(const Breakpoint& b, long k)
 // most `cap` (the frames left in the block).
 inline long SegmentCount(float d, long cap)
 {
-    if (!(d >= 1.0f))
-        return 0;
+    if (!(d >= 1.0f)) return 0;
     return d < static_cast<float>(cap) ? static_cast<long>(d) : cap;
 }
 

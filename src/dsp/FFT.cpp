@@ -23,8 +23,7 @@ FFTReal::BitReversedLUT::BitReversedLUT(int nbr_bits) : _table(size_t{1} << nbr_
 
 FFTReal::TrigoLUT::TrigoLUT(int nbr_bits)
 {
-    if (nbr_bits < 4)
-        return;
+    if (nbr_bits < 4) return;
     _table.resize((size_t{1} << (nbr_bits - 1)) - 4);
     for (int level = 3; level < nbr_bits; ++level)
     {
@@ -38,8 +37,7 @@ FFTReal::TrigoLUT::TrigoLUT(int nbr_bits)
 
 const float* FFTReal::TrigoLUT::get_ptr(int level) const
 {
-    if (_table.empty())
-        return nullptr;
+    if (_table.empty()) return nullptr;
     return _table.data() + ((size_t{1} << (level - 1)) - 4);
 }
 
@@ -60,11 +58,10 @@ int BitsOf(long length)
 } // namespace
 
 FFTReal::FFTReal(long length)
-    : _bit_rev_lut(BitsOf(length)), _trigo_lut(BitsOf(length)), _sqrt2_2(static_cast<float>(std::sqrt(2.0) / 2.0)),
-      _length(length), _nbr_bits(BitsOf(length))
+    : _bit_rev_lut(BitsOf(length)), _trigo_lut(BitsOf(length)),
+      _sqrt2_2(static_cast<float>(std::sqrt(2.0) / 2.0)), _length(length), _nbr_bits(BitsOf(length))
 {
-    if (_nbr_bits > 2)
-        _buffer.resize(static_cast<size_t>(_length));
+    if (_nbr_bits > 2) _buffer.resize(static_cast<size_t>(_length));
 }
 
 // The transform works on blocks that each hold, in the layout above, the spectrum of
@@ -302,16 +299,14 @@ constexpr float kTwoPi = 6.2831855f;
 
 // Bin j - 1 is a peak when the gated amplitude rose or stayed level into it and
 // falls after it; calls found(bin) for each peak until it returns false.
-template <typename Found>
-void WalkPeaks(const float* amps, long bins, float threshold, Found found)
+template <typename Found> void WalkPeaks(const float* amps, long bins, float threshold, Found found)
 {
     const auto gate = [threshold](float v) { return v > threshold ? v : 0.0f; };
     float previous = -1.0f;
     for (long j = 1; j < bins; ++j)
     {
         const float d = gate(amps[j]) - gate(amps[j - 1]);
-        if (previous >= 0.0f && d < 0.0f && !found(j - 1))
-            return;
+        if (previous >= 0.0f && d < 0.0f && !found(j - 1)) return;
         previous = d;
     }
 }
@@ -335,8 +330,7 @@ void FFT::Init(long length)
 
 void FFT::ForwardFFT(bool withPhases)
 {
-    if (!transform)
-        return;
+    if (!transform) return;
     transform->do_fft(spectrum.data(), samples.data());
     const float scale = 2.0f / static_cast<float>(N);
     for (long h = 0; h < bins; ++h)
@@ -344,8 +338,7 @@ void FFT::ForwardFFT(bool withPhases)
         const float r = scale * spectrum[h];
         const float i = scale * spectrum[bins + h];
         amps[h] = std::sqrt(r * r + i * i);
-        if (!withPhases)
-            continue;
+        if (!withPhases) continue;
         float phase;
         if (i == 0.0f)
             phase = r == 0.0f ? 0.0f : (r > 0.0f ? kHalfPi : kThreeHalfPi);
@@ -361,8 +354,7 @@ void FFT::ForwardFFT(bool withPhases)
 
 void FFT::InverseFFT()
 {
-    if (!transform)
-        return;
+    if (!transform) return;
     for (long h = 0; h < bins; ++h)
     {
         spectrum[h] = 0.5f * amps[h] * std::sin(phases[h]);
@@ -390,8 +382,7 @@ float FFT::LargestAmp() const
 {
     float m = FLT_MIN;
     for (float a : amps)
-        if (a > m)
-            m = a;
+        if (a > m) m = a;
     return m;
 }
 
@@ -412,16 +403,14 @@ float FFT::PeakAmp(long* index)
             m = amps[h];
             at = h;
         }
-    if (index != nullptr)
-        *index = at;
+    if (index != nullptr) *index = at;
     return m;
 }
 
 void FFT::NoiseGate(float threshold)
 {
     for (float& a : amps)
-        if (a <= threshold)
-            a = 0.0f;
+        if (a <= threshold) a = 0.0f;
 }
 
 void FFT::MakeDB(bool offsetAndClamp, float offset)
@@ -433,34 +422,36 @@ void FFT::MakeDB(bool offsetAndClamp, float offset)
         if (offsetAndClamp)
         {
             a += offset;
-            if (a < 0.0f)
-                a = 0.0f;
+            if (a < 0.0f) a = 0.0f;
         }
     }
 }
 
 void FFT::FindPeaks(std::vector<long>& peaks, float threshold)
 {
-    WalkPeaks(amps.data(), bins, threshold, [&peaks](long bin) {
-        peaks.push_back(bin);
-        return true;
-    });
+    WalkPeaks(amps.data(), bins, threshold,
+              [&peaks](long bin)
+              {
+                  peaks.push_back(bin);
+                  return true;
+              });
 }
 
 long FFT::EstimateFundamental()
 {
     long fundamental = 1;
-    WalkPeaks(amps.data(), bins, 0.1f * LargestAmp(), [&fundamental](long bin) {
-        fundamental = bin;
-        return false;
-    });
+    WalkPeaks(amps.data(), bins, 0.1f * LargestAmp(),
+              [&fundamental](long bin)
+              {
+                  fundamental = bin;
+                  return false;
+              });
     return fundamental;
 }
 
 float FFT::EstimateFundamental(const float* samples, long sampleRate, long N)
 {
-    if (samples == nullptr || N < 2 || N > (1L << 30) || (N & (N - 1)) != 0)
-        return 0.0f;
+    if (samples == nullptr || N < 2 || N > (1L << 30) || (N & (N - 1)) != 0) return 0.0f;
     FFT fft;
     fft.Init(N);
     std::copy(samples, samples + N, fft.GetSamples());
@@ -476,8 +467,7 @@ float FFT::EstimateFundamental(const float* samples, long sampleRate, long N)
 
 void HammingWindow(float* x, unsigned int n)
 {
-    if (x == nullptr || n < 2)
-        return;
+    if (x == nullptr || n < 2) return;
     const double a = 0.54f;
     const double b = 0.46f;
     const double twoPi = 6.2831854f;

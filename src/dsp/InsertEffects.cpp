@@ -44,8 +44,10 @@ CompEffect::CompEffect() : DSPComponent(0, "")
 {
     enabled.CreateBool("COMPRESSOR_ENABLED", this, Parameter::Internal);
     ratio.Create("COMPRESSOR_RATIO", this, Parameter::Internal, 0.1f, 100.0f, Parameter::Continuous);
-    attackTime.Create("COMPRESSOR_ATTACKTIME", this, Parameter::Internal, 0.001f, 0.15f, Parameter::Continuous);
-    releaseTime.Create("COMPRESSOR_RELEASETIME", this, Parameter::Internal, 0.001f, 0.5f, Parameter::Continuous);
+    attackTime.Create("COMPRESSOR_ATTACKTIME", this, Parameter::Internal, 0.001f, 0.15f,
+                      Parameter::Continuous);
+    releaseTime.Create("COMPRESSOR_RELEASETIME", this, Parameter::Internal, 0.001f, 0.5f,
+                       Parameter::Continuous);
     holdTime.Create("COMPRESSOR_HOLDTIME", this, Parameter::Internal, 0.0f, 0.05f, Parameter::Continuous);
     makeupGain.Create("COMPRESSOR_MAKEUPGAIN", this, Parameter::Internal, 0.0f, 3.0f, Parameter::Continuous);
     threshold.Create("COMPRESSOR_THRESHOLD", this, Parameter::Internal, 0.0f, 1.0f, Parameter::Continuous);
@@ -114,16 +116,14 @@ void CompEffect::RenderStereo(float* inL, float* inR, float* outL, float* outR, 
             gainStep = 0.0f;
         }
 
-        if (holdCounter != 0)
-            --holdCounter;
+        if (holdCounter != 0) --holdCounter;
 
         if (gain < 1.0f)
         {
             float const reduction = heldPeak == 0.0f ? 0.0f : std::clamp(1.0f - gain * gain, 0.0f, 1.0f);
             gainReduction = std::max(gainReduction, reduction);
         }
-        if (gainReduction < 0.0f)
-            gainReduction = 0.0f;
+        if (gainReduction < 0.0f) gainReduction = 0.0f;
 
         float const g = gain * gain;
         outL[i] = g * l * makeup;
@@ -164,8 +164,7 @@ void DistortionEffect::InitOverSampling()
 
 void DistortionEffect::ParameterUpdated(float, Parameter* changed)
 {
-    if (changed == &highCut)
-        convertersDirty.store(true, std::memory_order_release);
+    if (changed == &highCut) convertersDirty.store(true, std::memory_order_release);
 }
 
 void DistortionEffect::RenderStereo(float* inL, float* inR, float* outL, float* outR, long n)
@@ -175,8 +174,7 @@ void DistortionEffect::RenderStereo(float* inL, float* inR, float* outL, float* 
         Bypass(inL, inR, outL, outR, n);
         return;
     }
-    if (convertersDirty.exchange(false, std::memory_order_acq_rel))
-        InitOverSampling();
+    if (convertersDirty.exchange(false, std::memory_order_acq_rel)) InitOverSampling();
 
     float const k = 1.0f - 0.8f * static_cast<float>(crunch);
     float const h = 1.0f - std::pow(k, 8.0f);
@@ -222,14 +220,11 @@ inline float ReadTap(DelayLine const& line, float p)
     unsigned const length = line.length;
     float const c = std::ceil(p);
     float w = p - std::floor(p);
-    if (w == 0.0f)
-        w = 1.0f;
+    if (w == 0.0f) w = 1.0f;
     long hi = static_cast<long>(c);
     long lo = hi - 1;
-    if (hi >= static_cast<long>(length))
-        hi -= length;
-    if (lo < 0)
-        lo += length;
+    if (hi >= static_cast<long>(length)) hi -= length;
+    if (lo < 0) lo += length;
     float const* b = line.buffer.get();
     return b[lo] * (1.0f - w) + b[hi] * w;
 }
@@ -237,10 +232,8 @@ inline float ReadTap(DelayLine const& line, float p)
 // Brings a position back into 0 .. length by one whole length.
 inline float WrapPosition(float p, float length)
 {
-    if (p >= length)
-        return p - length;
-    if (p < 0.0f)
-        return p + length;
+    if (p >= length) return p - length;
+    if (p < 0.0f) return p + length;
     return p;
 }
 } // namespace
@@ -298,10 +291,8 @@ void ChorusEffect::RenderStereo(float* inL, float* inR, float* outL, float* outR
 
         bufL[lineL.write] = l * 0.5f;
         bufR[lineR.write] = r * 0.5f;
-        if (++lineL.write >= lineL.length)
-            lineL.write = 0;
-        if (++lineR.write >= lineR.length)
-            lineR.write = 0;
+        if (++lineL.write >= lineL.length) lineL.write = 0;
+        if (++lineR.write >= lineR.length) lineR.write = 0;
 
         outL[i] = l + tapL * wet;
         outR[i] = r + tapR * wet;
@@ -311,7 +302,6 @@ void ChorusEffect::RenderStereo(float* inL, float* inR, float* outL, float* outR
         posL = WrapPosition(std::cos(angle) * swing + base, length);
         posR = WrapPosition(std::cos(angle + offset) * swing + base, length);
         phase += phaseStep;
-        if (phase >= 360.0f)
-            phase -= 360.0f;
+        if (phase >= 360.0f) phase -= 360.0f;
     }
 }

@@ -22,8 +22,8 @@ public:
     void Reset();
     void RenderStereo(float* inL, float* inR, float* outL, float* outR, long n) override;
 
-    Parameter enabled;  // "GAIN_ENABLED"
-    Parameter gain;     // "GAIN_GAIN", 0 .. 5
+    Parameter enabled; // "GAIN_ENABLED"
+    Parameter gain;    // "GAIN_GAIN", 0 .. 5
 };
 
 // Peak compressor with linear attack and release ramps of the gain; the output is scaled by the
@@ -46,13 +46,13 @@ public:
 
     // Member order; the parameters are registered (and saved) in the order enabled, ratio,
     // attack, release, hold, make-up, threshold.
-    Parameter enabled;      // "COMPRESSOR_ENABLED"
-    Parameter ratio;        // "COMPRESSOR_RATIO", 0.1 .. 100
-    Parameter threshold;    // "COMPRESSOR_THRESHOLD", 0 .. 1
-    Parameter makeupGain;   // "COMPRESSOR_MAKEUPGAIN", 0 .. 3
-    Parameter attackTime;   // "COMPRESSOR_ATTACKTIME", 0.001 .. 0.15 s
-    Parameter releaseTime;  // "COMPRESSOR_RELEASETIME", 0.001 .. 0.5 s
-    Parameter holdTime;     // "COMPRESSOR_HOLDTIME", 0 .. 0.05 s
+    Parameter enabled;     // "COMPRESSOR_ENABLED"
+    Parameter ratio;       // "COMPRESSOR_RATIO", 0.1 .. 100
+    Parameter threshold;   // "COMPRESSOR_THRESHOLD", 0 .. 1
+    Parameter makeupGain;  // "COMPRESSOR_MAKEUPGAIN", 0 .. 3
+    Parameter attackTime;  // "COMPRESSOR_ATTACKTIME", 0.001 .. 0.15 s
+    Parameter releaseTime; // "COMPRESSOR_RELEASETIME", 0.001 .. 0.5 s
+    Parameter holdTime;    // "COMPRESSOR_HOLDTIME", 0 .. 0.05 s
 
 private:
     float gain = 1.0f;
@@ -82,11 +82,11 @@ public:
     void ParameterUpdated(float value, Parameter* changed) override;
     void RenderStereo(float* inL, float* inR, float* outL, float* outR, long n) override;
 
-    Parameter enabled;  // "DISTORTION_ENABLED"
-    Parameter drive;    // "DISTORTION_DRIVE", 0.1 .. 3
-    Parameter crunch;   // "DISTORTION_CRUNCH", 0 .. 1
-    Parameter output;   // "DISTORTION_OUTPUT", 0.1 .. 1
-    Parameter highCut;  // "DISTORTION_HIGHCUT", 0.05 .. 1, cube law
+    Parameter enabled; // "DISTORTION_ENABLED"
+    Parameter drive;   // "DISTORTION_DRIVE", 0.1 .. 3
+    Parameter crunch;  // "DISTORTION_CRUNCH", 0 .. 1
+    Parameter output;  // "DISTORTION_OUTPUT", 0.1 .. 1
+    Parameter highCut; // "DISTORTION_HIGHCUT", 0.05 .. 1, cube law
 
 private:
     void RenderPiece(float* inL, float* inR, float* outL, float* outR, long n, float cPos, float cNeg,
@@ -127,11 +127,11 @@ public:
     unsigned GetWritePosition() const { return lineL.write; }
     float GetPhase() const { return phase; }
 
-    Parameter enabled;       // "CHORUS_ENABLED"
-    Parameter rate;          // "CHORUS_RATE", 0 .. 1
-    Parameter depth;         // "CHORUS_DEPTH", 0 .. 1
-    Parameter mix;           // "CHORUS_MIX", 0 .. 1
-    Parameter stereoOffset;  // "CHORUS_MIX" as well, 0 .. 1
+    Parameter enabled;      // "CHORUS_ENABLED"
+    Parameter rate;         // "CHORUS_RATE", 0 .. 1
+    Parameter depth;        // "CHORUS_DEPTH", 0 .. 1
+    Parameter mix;          // "CHORUS_MIX", 0 .. 1
+    Parameter stereoOffset; // "CHORUS_MIX" as well, 0 .. 1
 
 private:
     DelayLine lineL;

@@ -167,10 +167,8 @@ void LFO::Retrigger(long offset)
         // Start the cycle offset samples later.
         phase = -(static_cast<float>(offset) / n * baseIncrement);
         phase = std::fmod(phase, kTwoPi);
-        if (phase < 0.0f)
-            phase += kTwoPi;
-        if (phase >= kTwoPi)
-            phase = 0.0f;
+        if (phase < 0.0f) phase += kTwoPi;
+        if (phase >= kTwoPi) phase = 0.0f;
     }
     // A fade shorter than one chunk (a delay of 1 gives an infinite step) completes at once.
     if (!(fadeIncrement < 1.0f))
@@ -182,11 +180,9 @@ void LFO::Retrigger(long offset)
 
 void LFO::Wrap(int shape, float loose)
 {
-    if (!(phase > kTwoPi))
-        return;
+    if (!(phase > kTwoPi)) return;
     phase = std::fmod(phase, kTwoPi);
-    if (shape != Sine && shape != Square && shape != Saw)
-        randomLevel = random.NextSignedFloat();
+    if (shape != Sine && shape != Square && shape != Saw) randomLevel = random.NextSignedFloat();
     if (!sync.GetBool())
     {
         // The next cycle runs at a rate drawn from rate / L .. rate x L.
@@ -227,8 +223,7 @@ ModulationValues* LFO::CalculateModulation(unsigned int, int chunks, int)
     ModulationValues* out = GetOutput(0);
     long const count = std::clamp<long>(chunks, 0, out->maxValues);
     out->count = count;
-    if (count == 0)
-        return out;
+    if (count == 0) return out;
 
     float const loose = 1.0f + static_cast<float>(looseness) / 100.0f;
     float const depthBase = static_cast<float>(depthParam) / 100.0f;
@@ -244,15 +239,13 @@ ModulationValues* LFO::CalculateModulation(unsigned int, int chunks, int)
         if (rateMod->active)
         {
             float const modulated = ModFactor(2.0f * rateMod->values[c]) * baseIncrement;
-            if (std::isfinite(modulated))
-                increment = modulated;
+            if (std::isfinite(modulated)) increment = modulated;
         }
         if (depthMod->active)
         {
             float const u = randomShape ? depthMod->values[c] : 2.0f * depthMod->values[c];
             float const modulated = ModFactor(u) * depthBase;
-            if (!std::isnan(modulated))
-                depth = std::clamp(modulated, 0.0f, 1.0f);
+            if (!std::isnan(modulated)) depth = std::clamp(modulated, 0.0f, 1.0f);
         }
         if (!randomShape)
         {
@@ -269,7 +262,6 @@ ModulationValues* LFO::CalculateModulation(unsigned int, int chunks, int)
             phase += increment;
         }
     }
-    if (phase < 0.0f)
-        phase += kTwoPi;
+    if (phase < 0.0f) phase += kTwoPi;
     return out;
 }

@@ -16,7 +16,13 @@
 class LFO : public ModulationSource, public ParameterHost, public SampleRateListener, public TempoListener
 {
 public:
-    enum Shape : int { Sine = 0, Square = 1, Saw = 2, RandomSteps = 3 };
+    enum Shape : int
+    {
+        Sine = 0,
+        Square = 1,
+        Saw = 2,
+        RandomSteps = 3
+    };
 
     LFO();
 

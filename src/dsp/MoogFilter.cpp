@@ -4,7 +4,7 @@ namespace
 {
 // Keeps the decaying stages out of the denormal range in silence.
 constexpr double kDenormalGuard = 1e-17;
-}
+} // namespace
 
 void MoogLP::InitFilter(int, double freq, double sampleRate, double resonance, double, bool)
 {

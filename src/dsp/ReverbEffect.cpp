@@ -14,7 +14,7 @@ float Unit(float v)
 {
     return v >= 0.0f ? std::min(v, 1.0f) : 0.0f; // NaN gives 0
 }
-}
+} // namespace
 
 ReverbEffect::ReverbEffect() : DSPComponent(0, "")
 {
@@ -70,8 +70,7 @@ void ReverbEffect::SetDelays(unsigned t)
 
 unsigned ReverbEffect::GetLineLength(int line) const
 {
-    if (line < 0 || line >= kLineCount)
-        return 0;
+    if (line < 0 || line >= kLineCount) return 0;
     return std::min(requestedDelays.load(std::memory_order_relaxed) + kLineOffsets[line], kCapacity);
 }
 
@@ -81,8 +80,7 @@ void ReverbEffect::ApplyDelays(unsigned t)
     {
         CombLine& line = lines[j];
         line.length = std::min(t + kLineOffsets[j], kCapacity);
-        if (line.position >= line.length)
-            line.position %= line.length;
+        if (line.position >= line.length) line.position %= line.length;
     }
     appliedDelays = t;
 }
@@ -114,8 +112,7 @@ void ReverbEffect::FlushBuffers()
 void ReverbEffect::RenderStereo(float* inL, float* inR, float* outL, float* outR, long n)
 {
     const unsigned t = requestedDelays.load(std::memory_order_acquire);
-    if (t != appliedDelays)
-        ApplyDelays(t);
+    if (t != appliedDelays) ApplyDelays(t);
 
     if (!enabled.GetBool())
     {
@@ -142,14 +139,12 @@ void ReverbEffect::RenderStereo(float* inL, float* inR, float* outL, float* outR
         }
         float x = (sumL + sumR + l + r) / kInputScale + kDenormalGuard;
         // A NaN or infinity from the send must not ring in the lines for ever.
-        if (!(std::fabs(x) <= FLT_MAX))
-            x = 0.0f;
+        if (!(std::fabs(x) <= FLT_MAX)) x = 0.0f;
         for (int j = 0; j < kLineCount; ++j)
         {
             CombLine& line = lines[j];
             line.buffer[line.position] = x - g * y[j];
-            if (++line.position >= line.length)
-                line.position = 0;
+            if (++line.position >= line.length) line.position = 0;
         }
         outL[i] = l * d + sumL * w;
         outR[i] = r * d + sumR * w;

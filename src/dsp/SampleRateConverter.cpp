@@ -5,11 +5,10 @@ namespace
 // The whole ratio a / b, at least 1 (the converter may be used before InitConversion).
 long Ratio(int a, int b)
 {
-    if (a <= 0 || b <= 0 || a < b)
-        return 1;
+    if (a <= 0 || b <= 0 || a < b) return 1;
     return a / b;
 }
-}
+} // namespace
 
 SampleRateConverter::SampleRateConverter()
 {
@@ -43,8 +42,7 @@ void SampleRateConverter::InitConversion(int from, int to, float upFactor, float
 
 long SampleRateConverter::UpSample(float* inL, float* inR, float* outL, float* outR, long n)
 {
-    if (n <= 0)
-        return 0;
+    if (n <= 0) return 0;
     const long factor = Ratio(toRate, fromRate);
     const long m = n * factor;
     for (long i = 0; i < m; ++i)
@@ -63,8 +61,7 @@ long SampleRateConverter::UpSample(float* inL, float* inR, float* outL, float* o
 
 long SampleRateConverter::DownSample(float* inL, float* inR, float* outL, float* outR, long n)
 {
-    if (n <= 0)
-        return 0;
+    if (n <= 0) return 0;
     const long factor = Ratio(fromRate, toRate);
     RenderStereo(inL, inR, inL, inR, n);
     const long m = n / factor;
@@ -85,8 +82,7 @@ long SampleRateConverter::Convert(float* inL, float* inR, float* outL, float* ou
     case Down:
         return DownSample(inL, inR, outL, outR, n);
     default:
-        if (n <= 0)
-            return 0;
+        if (n <= 0) return 0;
         Bypass(inL, inR, outL, outR, n);
         return n;
     }

@@ -11,7 +11,12 @@
 class SampleRateConverter : public StereoFilter
 {
 public:
-    enum Mode : int { Copy = 0, Up = 1, Down = 2 };
+    enum Mode : int
+    {
+        Copy = 0,
+        Up = 1,
+        Down = 2
+    };
 
     SampleRateConverter();
 

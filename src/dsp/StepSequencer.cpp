@@ -8,7 +8,8 @@ StepSeq::StepSeq() : ModulationSource(1), steps(std::make_unique<float[]>(kNumSt
     enabled.CreateBool("STEPSEQ_ENABLED", this, Parameter::Internal);
     rate.Create("STEPSEQ_RATE", this, Parameter::Internal, 0.0f, 7.0f, Parameter::Discrete);
     smoothTransition.CreateBool("STEPSEQ_SMOOTHTRANSITION", this, Parameter::Internal);
-    numActiveSteps.Create("STEPSEQ_NUMACTIVESTEPS", this, Parameter::Internal, 1.0f, 16.0f, Parameter::Discrete);
+    numActiveSteps.Create("STEPSEQ_NUMACTIVESTEPS", this, Parameter::Internal, 1.0f, 16.0f,
+                          Parameter::Discrete);
     Reset();
     numActiveSteps = 16.0f;
     rate = 1.0f;
@@ -40,8 +41,7 @@ void StepSeq::Reset()
 
 void StepSeq::SetStep(long index, float level)
 {
-    if (index < 0 || index >= numSteps || !std::isfinite(level))
-        return;
+    if (index < 0 || index >= numSteps || !std::isfinite(level)) return;
     steps[index] = std::clamp(level, 0.0f, 1.0f);
 }
 
@@ -84,8 +84,7 @@ void StepSeq::SetBeatSyncCountdown(long samples)
     {
         // Whole patterns before the start: the position that many samples before it.
         double p = std::fmod(static_cast<double>(position), patternLength);
-        if (p < 0.0)
-            p += patternLength;
+        if (p < 0.0) p += patternLength;
         position = static_cast<long>(p);
     }
     currentStep = static_cast<long>(static_cast<double>(position) / sps);

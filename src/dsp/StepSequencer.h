@@ -39,10 +39,10 @@ public:
     long GetPosition() const { return position; }
     float GetRateMultiplier() const { return rateMultiplier; }
 
-    Parameter enabled;           // "STEPSEQ_ENABLED"
-    Parameter rate;              // "STEPSEQ_RATE", 0 .. 7
-    Parameter smoothTransition;  // "STEPSEQ_SMOOTHTRANSITION"
-    Parameter numActiveSteps;    // "STEPSEQ_NUMACTIVESTEPS", 1 .. 16
+    Parameter enabled;          // "STEPSEQ_ENABLED"
+    Parameter rate;             // "STEPSEQ_RATE", 0 .. 7
+    Parameter smoothTransition; // "STEPSEQ_SMOOTHTRANSITION"
+    Parameter numActiveSteps;   // "STEPSEQ_NUMACTIVESTEPS", 1 .. 16
 
 private:
     long numSteps = kNumSteps;

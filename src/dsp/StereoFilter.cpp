@@ -45,11 +45,12 @@ struct Running
     float c0, c1, c2, d1, d2;
     float hx1, hx2, hy1, hy2;
 };
-}
+} // namespace
 
 // FlexiFilter
 
-void FlexiFilter::InitFilter(int type, double freq, double sampleRate, double q, double gainDB, bool bandwidth)
+void FlexiFilter::InitFilter(int type, double freq, double sampleRate, double q, double gainDB,
+                             bool bandwidth)
 {
     if (adjustResonanceAtLowCutoffs && freq <= 80.0)
     {
@@ -150,8 +151,7 @@ void FlexiFilter::InitFilter(int type, double freq, double sampleRate, double q,
 
     const double c0 = nb0 / na0, c1 = nb1 / na0, c2 = nb2 / na0, c3 = na1 / na0, c4 = na2 / na0;
     // A nonsense rate or frequency must not poison the filter: keep the coefficients it had.
-    if (!Finite(c0) || !Finite(c1) || !Finite(c2) || !Finite(c3) || !Finite(c4))
-        return;
+    if (!Finite(c0) || !Finite(c1) || !Finite(c2) || !Finite(c3) || !Finite(c4)) return;
     b0 = static_cast<float>(c0);
     b1 = static_cast<float>(c1);
     b2 = static_cast<float>(c2);
@@ -193,15 +193,15 @@ void FlexiFilter::Flush()
 
 bool FlexiFilter::FlushIfNotFinite()
 {
-    if (std::isfinite(x1) && std::isfinite(x2) && std::isfinite(y1) && std::isfinite(y2))
-        return true;
+    if (std::isfinite(x1) && std::isfinite(x2) && std::isfinite(y1) && std::isfinite(y2)) return true;
     Flush();
     return false;
 }
 
 // StereoFilter
 
-StereoFilter::StereoFilter() : DSPComponent(3, ""), currentCutoff(30.0f), previousCutoff(30.0f), targetCutoff(30.0f)
+StereoFilter::StereoFilter()
+    : DSPComponent(3, ""), currentCutoff(30.0f), previousCutoff(30.0f), targetCutoff(30.0f)
 {
     enabled.CreateBool("STEREOFILTER_ENABLED", this, Parameter::Global);
     cutoff.Create("STEREOFILTER_CUTOFF", this, Parameter::Global, 20.0f, 22000.0f, Parameter::Continuous);
@@ -230,17 +230,16 @@ float StereoFilter::ResonanceToQ(float r)
 int StereoFilter::MapType(float typeValue)
 {
     const int t = static_cast<int>(typeValue);
-    if (t == 0)
-        return FlexiFilter::LowPass;
-    if (t == 1)
-        return FlexiFilter::BandPass;
+    if (t == 0) return FlexiFilter::LowPass;
+    if (t == 1) return FlexiFilter::BandPass;
     return FlexiFilter::HighPass;
 }
 
 void StereoFilter::InitFilters()
 {
     const int t = typeOverride >= 0 ? typeOverride : MapType(static_cast<float>(type));
-    left.InitFilter(t, currentCutoff, GetSampleRate(), ResonanceToQ(static_cast<float>(resonance)), 1.0, false);
+    left.InitFilter(t, currentCutoff, GetSampleRate(), ResonanceToQ(static_cast<float>(resonance)), 1.0,
+                    false);
     right.CopyCoefficients(left);
 }
 
@@ -274,8 +273,7 @@ void StereoFilter::RenderStereo(float* inL, float* inR, float* outL, float* outR
         Bypass(inL, inR, outL, outR, n);
         return;
     }
-    if (n <= 0)
-        return;
+    if (n <= 0) return;
 
     const float target = targetCutoff.load(std::memory_order_relaxed);
     bool recompute = coefficientsDirty.exchange(false, std::memory_order_acquire);
@@ -302,8 +300,7 @@ void StereoFilter::RenderStereo(float* inL, float* inR, float* outL, float* outR
             currentCutoff = target;
             recompute = true;
         }
-        if (recompute)
-            InitFilters();
+        if (recompute) InitFilters();
         FilterBoth(inL, inR, outL, outR, n);
         previousCutoff = currentCutoff;
     }

@@ -13,8 +13,8 @@ public:
     {
         LowPass = 0,
         HighPass = 1,
-        BandPass = 2,      // peak gain Q
-        BandPass0dB = 3,   // 0 dB peak
+        BandPass = 2,    // peak gain Q
+        BandPass0dB = 3, // 0 dB peak
         Notch = 4,
         AllPass = 5,
         Peaking = 6,

@@ -17,25 +17,22 @@ namespace
 // negative increment does not move the phase).
 long WholeSteps(float increment, long length)
 {
-    if (!(increment > 0.0f))
-        return 0;
-    if (increment < static_cast<float>(length))
-        return static_cast<long>(increment);
-    if (!std::isfinite(increment))
-        return 0;
+    if (!(increment > 0.0f)) return 0;
+    if (increment < static_cast<float>(length)) return static_cast<long>(increment);
+    if (!std::isfinite(increment)) return 0;
     return static_cast<long>(std::fmod(static_cast<double>(increment), static_cast<double>(length)));
 }
 
 } // namespace
 
 void RenderTableOscillator(const Envelope& amplitude, const Envelope& pitch, const Envelope& pan, long index,
-                           bool pitchIsNote, const OscWaveDef* table, float sampleRate, int& phase, float* outL,
-                           float* outR, long n)
+                           bool pitchIsNote, const OscWaveDef* table, float sampleRate, int& phase,
+                           float* outL, float* outR, long n)
 {
-    if (!table || !table->table || table->length <= 0 || table->length > INT_MAX || !(sampleRate > 0.0f) || n <= 0)
+    if (!table || !table->table || table->length <= 0 || table->length > INT_MAX || !(sampleRate > 0.0f) ||
+        n <= 0)
         return;
-    if (amplitude.Size() < 2 || pitch.Size() == 0 || pan.Size() == 0)
-        return;
+    if (amplitude.Size() < 2 || pitch.Size() == 0 || pan.Size() == 0) return;
 
     const float* wave = table->table.get();
     const long length = table->length;
@@ -56,8 +53,7 @@ void RenderTableOscillator(const Envelope& amplitude, const Envelope& pitch, con
         const float a1 = ValueOf(p1, index);
         const float d = p1.time - p0.time;
         long count = SegmentCount(d, n - done);
-        if (count == 0)
-            continue;
+        if (count == 0) continue;
         // A segment starting below 0 plays at gain 0.
         float g = a0 < 0.0f ? 0.0f : a0;
         const float gSlope = a0 < 0.0f ? 0.0f : (a1 - a0) / d;
@@ -85,8 +81,7 @@ void RenderTableOscillator(const Envelope& amplitude, const Envelope& pitch, con
                     outL[k] += (1.0f - right) * g * x;
                     outR[k] += right * g * x;
                     ph += w;
-                    if (ph >= length)
-                        ph -= length;
+                    if (ph >= length) ph -= length;
                     g += gSlope;
                     right += q.slope[0];
                 }
@@ -102,8 +97,7 @@ void RenderTableOscillator(const Envelope& amplitude, const Envelope& pitch, con
                     outL[k] += (1.0f - right) * g * x;
                     outR[k] += right * g * x;
                     ph += WholeSteps(step, length);
-                    if (ph >= length)
-                        ph -= length;
+                    if (ph >= length) ph -= length;
                     g += gSlope;
                     right += q.slope[0];
                     step += inc.slope[0];
@@ -140,6 +134,6 @@ OscWaveDef* StdOsc::SetOscWaveDef(OscWaveDef* def)
 
 void StdOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
 {
-    RenderTableOscillator(amplitudeEnvelope, pitchEnvelope, panEnvelope, 0, true, waveDef, GetSampleRate(), phase,
-                          outL, outR, n);
+    RenderTableOscillator(amplitudeEnvelope, pitchEnvelope, panEnvelope, 0, true, waveDef, GetSampleRate(),
+                          phase, outL, outR, n);
 }

@@ -13,8 +13,8 @@ class OscWaveDef;
 // sample rate of 0 renders nothing. `phase` is the table index, read and stored back.
 // StdOsc plays one such oscillator, AdditiveOsc one per partial.
 void RenderTableOscillator(const Envelope& amplitude, const Envelope& pitch, const Envelope& pan, long index,
-                           bool pitchIsNote, const OscWaveDef* table, float sampleRate, int& phase, float* outL,
-                           float* outR, long n);
+                           bool pitchIsNote, const OscWaveDef* table, float sampleRate, int& phase,
+                           float* outL, float* outR, long n);
 
 // One table cycle played as a stereo voice: amplitude (linear gain), pitch (note number) and pan
 // (-1 left .. +1 right) follow three one-value envelopes that the owner writes before each block.

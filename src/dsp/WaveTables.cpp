@@ -7,7 +7,8 @@
 #include "framework/Streams.h"
 #include "framework/WavReader.h"
 
-namespace {
+namespace
+{
 
 // Tables are band-limited for this rate whatever the host's rate.
 constexpr float kReferenceRate = 44100.0f;
@@ -21,35 +22,42 @@ constexpr long kImportHarmonics = kImportPoints / 2;
 // Level buffers start on 64-byte boundaries: 16 floats.
 constexpr std::size_t kAlignFloats = 16;
 
-}  // namespace
+} // namespace
 
 // OscWaveDef
 
-void OscWaveDef::InitArray(long n) {
+void OscWaveDef::InitArray(long n)
+{
     if (n < 0) n = 0;
     table = std::make_unique<float[]>(std::size_t(n));
     length = n;
 }
 
-void OscWaveDef::CreateSaw(long n) {
+void OscWaveDef::CreateSaw(long n)
+{
     InitArray(n);
     float const step = 2.0f / float(n);
     float v = 1.0f;
-    for (long i = 0; i < length; ++i) {
+    for (long i = 0; i < length; ++i)
+    {
         table[i] = v;
         v -= step;
     }
 }
 
-void OscWaveDef::CreateSquare(long n) {
+void OscWaveDef::CreateSquare(long n)
+{
     InitArray(n);
-    for (long i = 0; i < length; ++i) table[i] = i < length / 2 ? 1.0f : 0.0f;
+    for (long i = 0; i < length; ++i)
+        table[i] = i < length / 2 ? 1.0f : 0.0f;
 }
 
-void OscWaveDef::CreateSine(long n) {
+void OscWaveDef::CreateSine(long n)
+{
     InitArray(n);
     double const step = 6.2831854 / double(n);
-    for (long i = 0; i < length; ++i) table[i] = float(std::sin(double(i) * step));
+    for (long i = 0; i < length; ++i)
+        table[i] = float(std::sin(double(i) * step));
 }
 
 // MipWaveTable
@@ -58,24 +66,28 @@ MipWaveTable::MipWaveTable(int w) : waves(std::clamp(w, 1, kMaxWaves)) {}
 
 MipWaveTable::~MipWaveTable() = default;
 
-bool MipWaveTable::IsSupportedShape(long len, int lv) {
+bool MipWaveTable::IsSupportedShape(long len, int lv)
+{
     return len >= kMinLength && len <= kMaxLength && (len & (len - 1)) == 0 && lv >= 1 && lv <= kMaxLevels;
 }
 
-bool MipWaveTable::InitArray(long len, int lv) {
+bool MipWaveTable::InitArray(long len, int lv)
+{
     if (!IsSupportedShape(len, lv)) return false;
     if (storage && len == length && lv == numLevels) return true;
 
-    std::size_t const perLevel = (std::size_t(len) * std::size_t(waves) + kAlignFloats - 1) / kAlignFloats * kAlignFloats;
+    std::size_t const perLevel =
+        (std::size_t(len) * std::size_t(waves) + kAlignFloats - 1) / kAlignFloats * kAlignFloats;
     std::size_t const total = perLevel * std::size_t(lv);
     std::unique_ptr<float, AlignedDelete> block(
         static_cast<float*>(::operator new[](total * sizeof(float), std::align_val_t(64))));
     std::fill_n(block.get(), total, 0.0f);
     auto pointers = std::make_unique<float*[]>(std::size_t(lv));
-    for (int m = 0; m < lv; ++m) pointers[m] = block.get() + std::size_t(m) * perLevel;
+    for (int m = 0; m < lv; ++m)
+        pointers[m] = block.get() + std::size_t(m) * perLevel;
     std::vector<float> amps(std::size_t(len / 2), 0.0f);
     std::vector<float> phases(std::size_t(len / 2), 0.0f);
-    fft.Init(len);  // the last step that may throw (allocation): the object stays as it was
+    fft.Init(len); // the last step that may throw (allocation): the object stays as it was
 
     storage = std::move(block);
     levels = std::move(pointers);
@@ -88,71 +100,99 @@ bool MipWaveTable::InitArray(long len, int lv) {
     return true;
 }
 
-void MipWaveTable::RebuildAfterReshape() {
+void MipWaveTable::RebuildAfterReshape()
+{
     // The new buffers are zero: standard waves are rebuilt at the new shape; a custom
     // cycle can't be carried over to another length, so it becomes silence.
-    for (int s = 0; s < waves; ++s) {
-        switch (kind[s]) {
-            case kWaveSine: CreateSine(s, length); break;
-            case kWaveSaw: CreateSaw(s, length); break;
-            case kWaveSquare: CreateSquare(s, length); break;
-            case kWaveCustom: kind[s] = kWaveSilence; break;
-            default: break;
+    for (int s = 0; s < waves; ++s)
+    {
+        switch (kind[s])
+        {
+        case kWaveSine:
+            CreateSine(s, length);
+            break;
+        case kWaveSaw:
+            CreateSaw(s, length);
+            break;
+        case kWaveSquare:
+            CreateSquare(s, length);
+            break;
+        case kWaveCustom:
+            kind[s] = kWaveSilence;
+            break;
+        default:
+            break;
         }
     }
 }
 
-float MipWaveTable::CustomLimit(int level) const {
+float MipWaveTable::CustomLimit(int level) const
+{
     float const f = NoteToFreq(float(level + 1));
     float const limit = kReferenceRate / (2.0f * f);
     float const cap = float(length / 2 - 1);
     return limit < cap ? limit : cap;
 }
 
-float MipWaveTable::ShapeLimit(int level) const {
+float MipWaveTable::ShapeLimit(int level) const
+{
     float const f = NoteToFreq(float(level + 1));
     float const limit = kReferenceRate / f;
     float const cap = float(length / 2 - 1);
     return limit < cap ? limit : cap;
 }
 
-void MipWaveTable::StoreSamples(int level, int slot, float const* src) {
+void MipWaveTable::StoreSamples(int level, int slot, float const* src)
+{
     float* dst = levels[level] + slot;
-    for (long i = 0; i < length; ++i) dst[std::size_t(i) * std::size_t(waves)] = src[i];
+    for (long i = 0; i < length; ++i)
+        dst[std::size_t(i) * std::size_t(waves)] = src[i];
 }
 
-bool MipWaveTable::CreateSine(int slot, long len) {
+bool MipWaveTable::CreateSine(int slot, long len)
+{
     if (!ValidSlot(slot) || !InitArray(len, numLevels)) return false;
     kind[slot] = kWaveSine;
     // One cycle, the phase accumulated in double; every level holds the same cycle.
     float* cycle = fft.GetSamples();
     double const step = 6.2831854 / double(length);
     double phase = 0.0;
-    for (long i = 0; i < length; ++i) {
+    for (long i = 0; i < length; ++i)
+    {
         cycle[i] = float(std::sin(phase));
         phase += step;
     }
-    for (int m = 0; m < numLevels; ++m) StoreSamples(m, slot, cycle);
+    for (int m = 0; m < numLevels; ++m)
+        StoreSamples(m, slot, cycle);
     CalculateReverse();
     return true;
 }
 
-bool MipWaveTable::CreateSaw(int slot, long len) { return BuildHarmonicShape(slot, len, kWaveSaw); }
+bool MipWaveTable::CreateSaw(int slot, long len)
+{
+    return BuildHarmonicShape(slot, len, kWaveSaw);
+}
 
-bool MipWaveTable::CreateSquare(int slot, long len) { return BuildHarmonicShape(slot, len, kWaveSquare); }
+bool MipWaveTable::CreateSquare(int slot, long len)
+{
+    return BuildHarmonicShape(slot, len, kWaveSquare);
+}
 
-bool MipWaveTable::BuildHarmonicShape(int slot, long len, int shape) {
+bool MipWaveTable::BuildHarmonicShape(int slot, long len, int shape)
+{
     if (!ValidSlot(slot) || !InitArray(len, numLevels)) return false;
     kind[slot] = shape;
     float* amps = fft.GetAmps();
     float* phases = fft.GetPhases();
     long const bins = fft.GetNumBins();
     std::fill_n(phases, bins, 0.0f);
-    for (int m = 0; m < numLevels; ++m) {
+    for (int m = 0; m < numLevels; ++m)
+    {
         float const limit = ShapeLimit(m);
         std::fill_n(amps, bins, 0.0f);
         // Harmonic h = j + 1 (odd h only for the square) at 1/h while limit - 1 > j.
-        for (long j = 0; limit - 1.0f > float(j); ++j) {
+        for (long j = 0; limit - 1.0f > float(j); ++j)
+        {
             long const h = j + 1;
             if (shape == kWaveSaw || (h & 1)) amps[h] = 1.0f / float(h);
         }
@@ -163,35 +203,42 @@ bool MipWaveTable::BuildHarmonicShape(int slot, long len, int shape) {
     return true;
 }
 
-bool MipWaveTable::CreateSilence(int slot, long len) {
+bool MipWaveTable::CreateSilence(int slot, long len)
+{
     if (!ValidSlot(slot) || !InitArray(len, numLevels)) return false;
     kind[slot] = kWaveSilence;
-    for (int m = 0; m < numLevels; ++m) {
+    for (int m = 0; m < numLevels; ++m)
+    {
         float* dst = levels[m] + slot;
-        for (long i = 0; i < length; ++i) dst[std::size_t(i) * std::size_t(waves)] = 0.0f;
+        for (long i = 0; i < length; ++i)
+            dst[std::size_t(i) * std::size_t(waves)] = 0.0f;
     }
     CalculateReverse();
     return true;
 }
 
 bool MipWaveTable::CreateWithIFFT(int slot, long numHarmonics, float const* harmonicAmps,
-                                  float const* harmonicPhases) {
+                                  float const* harmonicPhases)
+{
     if (!ValidSlot(slot) || !storage || (!harmonicAmps && numHarmonics > 0)) return false;
     kind[slot] = kWaveCustom;
     float* amps = fft.GetAmps();
     float* phases = fft.GetPhases();
     long const bins = fft.GetNumBins();
-    for (int m = 0; m < numLevels; ++m) {
+    for (int m = 0; m < numLevels; ++m)
+    {
         float limit = CustomLimit(m);
         if (float(numHarmonics) < limit) limit = float(numHarmonics);
         amps[0] = 0.0f;
         phases[0] = 0.0f;
-        for (long j = 0; float(j) < limit; ++j) {
+        for (long j = 0; float(j) < limit; ++j)
+        {
             amps[j + 1] = harmonicAmps[j];
             phases[j + 1] = harmonicPhases ? harmonicPhases[j] : 0.0f;
         }
         // Bins from trunc(limit) up are cleared: harmonics 1 .. trunc(limit) - 1 remain.
-        for (long h = std::max(0L, long(limit)); h < bins; ++h) {
+        for (long h = std::max(0L, long(limit)); h < bins; ++h)
+        {
             amps[h] = 0.0f;
             phases[h] = 0.0f;
         }
@@ -202,7 +249,8 @@ bool MipWaveTable::CreateWithIFFT(int slot, long numHarmonics, float const* harm
     return true;
 }
 
-bool MipWaveTable::CreateWithSamples(int slot, float const* samples, long maxHarmonic) {
+bool MipWaveTable::CreateWithSamples(int slot, float const* samples, long maxHarmonic)
+{
     if (!ValidSlot(slot) || !storage || !samples) return false;
     kind[slot] = kWaveCustom;
     // One forward transform serves every level: each level restores the spectrum and
@@ -214,12 +262,14 @@ bool MipWaveTable::CreateWithSamples(int slot, float const* samples, long maxHar
     long const bins = fft.GetNumBins();
     std::copy_n(amps, bins, keptAmps.begin());
     std::copy_n(phases, bins, keptPhases.begin());
-    for (int m = 0; m < numLevels; ++m) {
+    for (int m = 0; m < numLevels; ++m)
+    {
         float limit = CustomLimit(m);
         if (maxHarmonic != -1 && float(maxHarmonic) < limit) limit = float(maxHarmonic);
         std::copy_n(keptAmps.begin(), bins, amps);
         std::copy_n(keptPhases.begin(), bins, phases);
-        for (long h = std::max(0L, long(limit)); h < bins; ++h) {
+        for (long h = std::max(0L, long(limit)); h < bins; ++h)
+        {
             amps[h] = 0.0f;
             phases[h] = 0.0f;
         }
@@ -229,7 +279,8 @@ bool MipWaveTable::CreateWithSamples(int slot, float const* samples, long maxHar
     return true;
 }
 
-int MipWaveTable::Import(int slot, char const* path) {
+int MipWaveTable::Import(int slot, char const* path)
+{
     if (!ValidSlot(slot) || !storage) return 0;
     WaveReader reader;
     if (!reader.Open(path)) return 0;
@@ -245,69 +296,85 @@ int MipWaveTable::Import(int slot, char const* path) {
     // p bins between harmonics: every bin adds its amplitude to its nearest harmonic.
     long const p = std::max(0L, analysis.EstimateFundamental() - 1);
     std::vector<float> harmonics(kImportHarmonics, 0.0f);
-    if (p > 0) {
+    if (p > 0)
+    {
         float const* amps = analysis.GetAmps();
         float const spacing = float(p);
-        for (long i = 0; i < kImportHarmonics; ++i) {
+        for (long i = 0; i < kImportHarmonics; ++i)
+        {
             float const h = Round((float(i) - spacing) / spacing);
-            if (h >= 0.0f && amps[i] > 0.0001f && long(h) < kImportHarmonics) harmonics[std::size_t(h)] += amps[i];
+            if (h >= 0.0f && amps[i] > 0.0001f && long(h) < kImportHarmonics)
+                harmonics[std::size_t(h)] += amps[i];
         }
     }
     CreateWithIFFT(slot, kImportHarmonics, harmonics.data(), nullptr);
     return 1;
 }
 
-void MipWaveTable::NormalisePeak(int slot, float peak) {
+void MipWaveTable::NormalisePeak(int slot, float peak)
+{
     if (!ValidSlot(slot) || !storage) return;
     kind[slot] = kWaveCustom;
     std::size_t const stride = std::size_t(waves);
     float largest = 0.0f;
-    for (long i = 0; i < length; ++i) {
+    for (long i = 0; i < length; ++i)
+    {
         float const v = levels[0][std::size_t(i) * stride + std::size_t(slot)];
         if (v > largest) largest = v;
     }
     if (largest == 0.0f) return;
     float const scale = peak / largest;
-    for (int m = 0; m < numLevels; ++m) {
+    for (int m = 0; m < numLevels; ++m)
+    {
         float* dst = levels[m] + slot;
-        for (long i = 0; i < length; ++i) dst[std::size_t(i) * stride] *= scale;
+        for (long i = 0; i < length; ++i)
+            dst[std::size_t(i) * stride] *= scale;
     }
 }
 
-void MipWaveTable::GetFFTData(int slot, int count, float* amps, float* phases) {
+void MipWaveTable::GetFFTData(int slot, int count, float* amps, float* phases)
+{
     if (!ValidSlot(slot) || count <= 0) return;
     // Entries 0 .. last - 2 come from bins 1 .. last - 1; the rest up to count - 2 are 0.
     long last = 1;
-    if (storage) {
+    if (storage)
+    {
         float* cycle = fft.GetSamples();
         float const* src = levels[0] + slot;
-        for (long i = 0; i < length; ++i) cycle[i] = src[std::size_t(i) * std::size_t(waves)];
+        for (long i = 0; i < length; ++i)
+            cycle[i] = src[std::size_t(i) * std::size_t(waves)];
         fft.ForwardFFT(true);
         last = std::min<long>(count, NumFFTHarmonics());
     }
     float const* binAmps = fft.GetAmps();
     float const* binPhases = fft.GetPhases();
-    for (long h = 1; h < last; ++h) {
+    for (long h = 1; h < last; ++h)
+    {
         if (amps) amps[h - 1] = binAmps[h];
         if (phases) phases[h - 1] = binPhases[h];
     }
-    for (long e = std::max(0L, last - 1); e < long(count) - 1; ++e) {
+    for (long e = std::max(0L, last - 1); e < long(count) - 1; ++e)
+    {
         if (amps) amps[e] = 0.0f;
         if (phases) phases[e] = 0.0f;
     }
 }
 
-void MipWaveTable::CalculateReverse() {
-    if (!reverseTable) {
+void MipWaveTable::CalculateReverse()
+{
+    if (!reverseTable)
+    {
         auto table = std::make_unique<int[]>(std::size_t(kReverseSize));
-        table[0] = 0;  // frequency 0: the lowest level
-        for (int f = 1; f < kReverseSize; ++f) table[f] = std::clamp(FreqToNote(float(f)), 0, kMaxLevels - 1);
+        table[0] = 0; // frequency 0: the lowest level
+        for (int f = 1; f < kReverseSize; ++f)
+            table[f] = std::clamp(FreqToNote(float(f)), 0, kMaxLevels - 1);
         reverseTable = std::move(table);
     }
     if (length > 0) reverseScale = 2.0f * kReferenceRate / float(length);
 }
 
-int MipWaveTable::LevelForIncrement(float increment) const {
+int MipWaveTable::LevelForIncrement(float increment) const
+{
     if (!reverseTable || !(increment > 0.0f)) return 0;
     float const x = reverseScale * increment;
     int const index = x < float(kReverseSize - 1) ? int(x) : kReverseSize - 1;
@@ -315,7 +382,8 @@ int MipWaveTable::LevelForIncrement(float increment) const {
     return level < numLevels ? level : numLevels - 1;
 }
 
-void MipWaveTable::Save(int slot, Writer& w, float) const {
+void MipWaveTable::Save(int slot, Writer& w, float) const
+{
     if (!ValidSlot(slot)) return;
     w.Write(1.0f);
     w.Write(length);
@@ -323,10 +391,12 @@ void MipWaveTable::Save(int slot, Writer& w, float) const {
     w.Write(kind[slot]);
     if (kind[slot] != kWaveCustom || !storage) return;
     float const* src = levels[0] + slot;
-    for (long i = 0; i < length; ++i) w.Write(src[std::size_t(i) * std::size_t(waves)]);
+    for (long i = 0; i < length; ++i)
+        w.Write(src[std::size_t(i) * std::size_t(waves)]);
 }
 
-bool MipWaveTable::Load(int slot, Reader& r) {
+bool MipWaveTable::Load(int slot, Reader& r)
+{
     if (!ValidSlot(slot)) return false;
     float version = 0.0f;
     long len = 0;
@@ -335,30 +405,44 @@ bool MipWaveTable::Load(int slot, Reader& r) {
     if (!r.Read(&version) || !r.Read(&len) || !r.Read(&lv) || !r.Read(&k)) return false;
     if (!IsSupportedShape(len, lv) || k < kWaveNone || k > kWaveCustom) return false;
     std::vector<float> cycle;
-    if (k == kWaveCustom) {
+    if (k == kWaveCustom)
+    {
         cycle.resize(std::size_t(len));
         for (float& v : cycle)
             if (!r.Read(&v) || !(std::fabs(v) <= kMaxStoredSample)) return false;
     }
 
     bool const sameShape = storage && len == length && lv == numLevels;
-    if (k != kWaveCustom && k == kind[slot] && sameShape) {
+    if (k != kWaveCustom && k == kind[slot] && sameShape)
+    {
         CalculateReverse();
         return true;
     }
     InitArray(len, lv);
-    switch (k) {
-        case kWaveSine: CreateSine(slot, len); break;
-        case kWaveSaw: CreateSaw(slot, len); break;
-        case kWaveSquare: CreateSquare(slot, len); break;
-        case kWaveSilence: CreateSilence(slot, len); break;
-        case kWaveCustom:
-            CreateWithSamples(slot, cycle.data(), -1);
-            // Level 0 keeps the stored cycle itself: a transform round trip moves samples by a
-            // rounding step, and saving what was loaded must give the same bytes back.
-            for (long i = 0; i < len; ++i) levels[0][std::size_t(waves) * std::size_t(i) + std::size_t(slot)] = cycle[std::size_t(i)];
-            break;
-        default: kind[slot] = k; break;
+    switch (k)
+    {
+    case kWaveSine:
+        CreateSine(slot, len);
+        break;
+    case kWaveSaw:
+        CreateSaw(slot, len);
+        break;
+    case kWaveSquare:
+        CreateSquare(slot, len);
+        break;
+    case kWaveSilence:
+        CreateSilence(slot, len);
+        break;
+    case kWaveCustom:
+        CreateWithSamples(slot, cycle.data(), -1);
+        // Level 0 keeps the stored cycle itself: a transform round trip moves samples by a
+        // rounding step, and saving what was loaded must give the same bytes back.
+        for (long i = 0; i < len; ++i)
+            levels[0][std::size_t(waves) * std::size_t(i) + std::size_t(slot)] = cycle[std::size_t(i)];
+        break;
+    default:
+        kind[slot] = k;
+        break;
     }
     CalculateReverse();
     return true;

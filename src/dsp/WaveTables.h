@@ -11,7 +11,8 @@ class Writer;
 class Reader;
 
 // Wave kinds, as stored.
-enum WaveKind : int {
+enum WaveKind : int
+{
     kWaveNone = 0,
     kWaveSine = 1,
     kWaveSaw = 2,
@@ -21,14 +22,15 @@ enum WaveKind : int {
 };
 
 // One plain cycle without band limiting (the default voice's saw).
-class OscWaveDef {
+class OscWaveDef
+{
 public:
     void InitArray(long n);
     void CreateSaw(long n);
     void CreateSquare(long n);
     void CreateSine(long n);
 
-    std::unique_ptr<float[]> table;  // null until built
+    std::unique_ptr<float[]> table; // null until built
     long length = 0;
 };
 
@@ -40,7 +42,8 @@ public:
 // VectorMipOscWaveDef (four slots) and MipOscWaveDef (one) are the two faces of
 // this class. Not thread-safe: builds run off the audio thread; rebuilding with an
 // unchanged shape rewrites the buffers in place.
-class MipWaveTable {
+class MipWaveTable
+{
 public:
     static constexpr long kMinLength = 16;
     static constexpr long kMaxLength = 16384;
@@ -113,7 +116,8 @@ public:
     int kind[kMaxWaves] = {};
 
 private:
-    struct AlignedDelete {
+    struct AlignedDelete
+    {
         void operator()(float* p) const { ::operator delete[](p, std::align_val_t(64)); }
     };
 
@@ -126,20 +130,22 @@ private:
 
     int waves;
     std::unique_ptr<float, AlignedDelete> storage;
-    FFT fft;                       // `length` points, re-initialised with the length
-    std::vector<float> keptAmps;   // a forward spectrum kept across the levels of one build
+    FFT fft;                     // `length` points, re-initialised with the length
+    std::vector<float> keptAmps; // a forward spectrum kept across the levels of one build
     std::vector<float> keptPhases;
 };
 
 // The four waves of one voice layer (one per corner of the vector pad).
-class VectorMipOscWaveDef : public MipWaveTable {
+class VectorMipOscWaveDef : public MipWaveTable
+{
 public:
     VectorMipOscWaveDef() : MipWaveTable(4) {}
 };
 
 // The one-wave form: the same levels, builders, limits and stream for one wave. Its
 // stream is byte for byte the stream of one slot of a VectorMipOscWaveDef.
-class MipOscWaveDef : private MipWaveTable {
+class MipOscWaveDef : private MipWaveTable
+{
 public:
     MipOscWaveDef() : MipWaveTable(1) {}
 
@@ -147,10 +153,10 @@ public:
     using MipWaveTable::HasStorage;
     using MipWaveTable::InitArray;
     using MipWaveTable::IsSupportedShape;
-    using MipWaveTable::LevelForIncrement;
-    using MipWaveTable::NumFFTHarmonics;
     using MipWaveTable::length;
+    using MipWaveTable::LevelForIncrement;
     using MipWaveTable::levels;
+    using MipWaveTable::NumFFTHarmonics;
     using MipWaveTable::numLevels;
     using MipWaveTable::reverseScale;
     using MipWaveTable::reverseTable;
@@ -159,15 +165,20 @@ public:
     bool CreateSaw(long n) { return MipWaveTable::CreateSaw(0, n); }
     bool CreateSquare(long n) { return MipWaveTable::CreateSquare(0, n); }
     bool CreateSilence(long n) { return MipWaveTable::CreateSilence(0, n); }
-    bool CreateWithIFFT(long numHarmonics, float const* amps, float const* phases) {
+    bool CreateWithIFFT(long numHarmonics, float const* amps, float const* phases)
+    {
         return MipWaveTable::CreateWithIFFT(0, numHarmonics, amps, phases);
     }
-    bool CreateWithSamples(float const* samples, long maxHarmonic) {
+    bool CreateWithSamples(float const* samples, long maxHarmonic)
+    {
         return MipWaveTable::CreateWithSamples(0, samples, maxHarmonic);
     }
     int Import(char const* path) { return MipWaveTable::Import(0, path); }
     void NormalisePeak(float peak) { MipWaveTable::NormalisePeak(0, peak); }
-    void GetFFTData(int count, float* amps, float* phases) { MipWaveTable::GetFFTData(0, count, amps, phases); }
+    void GetFFTData(int count, float* amps, float* phases)
+    {
+        MipWaveTable::GetFFTData(0, count, amps, phases);
+    }
     void Save(Writer& w, float version) const { MipWaveTable::Save(0, w, version); }
     bool Load(Reader& r) { return MipWaveTable::Load(0, r); }
     int GetKind() const { return MipWaveTable::GetKind(0); }

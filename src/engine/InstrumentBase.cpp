@@ -73,9 +73,10 @@ void DefaultNote::Render(float* left, float* right, long frames, int)
 // InstrumentBase
 
 InstrumentBase::InstrumentBase(audioMasterCallback audioMaster, long numParams, InstrumentBase* self,
-                               char const* identity, char const* rootPath, int uniqueID, char const* productName,
-                               char const* vendorName)
-    : InstrumentPlatformBase(audioMaster, numParams, 0, 1, uniqueID, productName, vendorName, identity, rootPath)
+                               char const* identity, char const* rootPath, int uniqueID,
+                               char const* productName, char const* vendorName)
+    : InstrumentPlatformBase(audioMaster, numParams, 0, 1, uniqueID, productName, vendorName, identity,
+                             rootPath)
 {
     // The platform base already listens to its own sample-rate source.
     SetNumParameters(numParams);
@@ -89,8 +90,7 @@ InstrumentBase::~InstrumentBase()
 
 void InstrumentBase::FreeNotes()
 {
-    if (notes == nullptr)
-        return;
+    if (notes == nullptr) return;
     for (int i = 0; i < poolSize; ++i)
         delete notes[i];
     delete[] notes;
@@ -123,16 +123,14 @@ void InstrumentBase::SetActiveNoteCount(int n)
 
 void InstrumentBase::Render(float* left, float* right, long frames, int outputPair)
 {
-    if (notes == nullptr)
-        return;
+    if (notes == nullptr) return;
     for (int i = 0; i < poolSize; ++i)
         notes[i]->Render(left, right, frames, outputPair);
 }
 
 void InstrumentBase::NoteOnMidiEvent(int channel, int note, int velocity, long deltaFrames)
 {
-    if (notes == nullptr)
-        return;
+    if (notes == nullptr) return;
     int const limit = std::min(activeNoteCount, poolSize);
     for (int i = 0; i < limit; ++i)
     {
@@ -146,8 +144,7 @@ void InstrumentBase::NoteOnMidiEvent(int channel, int note, int velocity, long d
 
 void InstrumentBase::NoteOffMidiEvent(int channel, int note, long deltaFrames)
 {
-    if (notes == nullptr)
-        return;
+    if (notes == nullptr) return;
     int const limit = std::min(activeNoteCount, poolSize);
     for (int i = 0; i < limit; ++i)
     {
@@ -169,6 +166,7 @@ void InstrumentBase::Debug_CheckAutomatableParameters()
         return;
     }
     String text;
-    text.Format("Automatable Params Error:\n\nDesired num: %i    Actual num: %i", static_cast<int>(wanted), actual);
+    text.Format("Automatable Params Error:\n\nDesired num: %i    Actual num: %i", static_cast<int>(wanted),
+                actual);
     MessagePopup(text, "Debug_CheckAutomatableParameters");
 }

@@ -73,8 +73,9 @@ public:
     static constexpr int kPoolSize = 16;
 
     // 0 inputs and one stereo output pair. `self` is the instrument being built.
-    InstrumentBase(audioMasterCallback audioMaster, long numParams, InstrumentBase* self, char const* identity,
-                   char const* rootPath, int uniqueID, char const* productName, char const* vendorName);
+    InstrumentBase(audioMasterCallback audioMaster, long numParams, InstrumentBase* self,
+                   char const* identity, char const* rootPath, int uniqueID, char const* productName,
+                   char const* vendorName);
     // Frees the pool if the derived instrument has not done so.
     ~InstrumentBase() override;
 

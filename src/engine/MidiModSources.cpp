@@ -17,14 +17,12 @@ bool IsDataByte(int data)
 TMidiEventModSource::TMidiEventModSource(MidiEventSource* s, int ch, int st, int ctrl, float start)
     : TModSource(1, 2), source(s), previous(start), current(start), channel(ch), status(st), controller(ctrl)
 {
-    if (source)
-        source->AddMidiEventListener(this);
+    if (source) source->AddMidiEventListener(this);
 }
 
 TMidiEventModSource::~TMidiEventModSource()
 {
-    if (source)
-        source->RemoveMidiEventListener(this);
+    if (source) source->RemoveMidiEventListener(this);
 }
 
 void TMidiEventModSource::HandleMidiEvent(int ch, int st, int data1, int data2, long offset)
@@ -35,8 +33,7 @@ void TMidiEventModSource::HandleMidiEvent(int ch, int st, int data1, int data2, 
         if (controller == -1)
         {
             const int data = st == kPitchBend ? data2 : data1;
-            if (IsDataByte(data))
-                current = Value(data);
+            if (IsDataByte(data)) current = Value(data);
         }
         else if (data1 == controller && IsDataByte(data2))
             current = Value(data2);

@@ -15,7 +15,8 @@ PerformModSource::PerformModSource() : TModSource(2, 2)
     Y = 0.0f;
 }
 
-void PerformModSource::Init(TModRowSetter* owner, MidiLearnManager* learn, AudioAPI::Mutex* pluginMutex, int i)
+void PerformModSource::Init(TModRowSetter* owner, MidiLearnManager* learn, AudioAPI::Mutex* pluginMutex,
+                            int i)
 {
     instrument = owner;
     mutex = pluginMutex;
@@ -61,32 +62,32 @@ void PerformModSource::CreateModEnvelope(Envelope* out, long length, int output)
 
 void PerformModSource::SetMapping(bool enabled, int axis, int voice, int target)
 {
-    if ((axis != 0 && axis != 1) || voice < 0 || voice > 4)
-        return;
+    if ((axis != 0 && axis != 1) || voice < 0 || voice > 4) return;
     std::optional<AudioAPI::Lock> lock;
-    if (mutex)
-        lock.emplace(*mutex);
+    if (mutex) lock.emplace(*mutex);
 
     Mapping& mapping = axis == 0 ? xMapping : yMapping;
     const Mapping old = mapping;
     mapping = Mapping{enabled, voice, target};
-    if (!instrument || index >= kNumRoutedPerformPads)
-        return;
+    if (!instrument || index >= kNumRoutedPerformPads) return;
 
     const int row = kFirstPerformModRow + 2 * index + axis;
     const int source = (axis == 0 ? kModSourcePadX : kModSourcePadY) + index;
-    auto layers = [](int v, auto f) {
+    auto layers = [](int v, auto f)
+    {
         for (int layer = v == 4 ? 0 : v; layer <= (v == 4 ? 3 : v); ++layer)
             f(layer);
     };
     if (old.enabled)
         layers(old.voice, [&](int layer) { instrument->SetModulationEnabled(row, false, layer); });
     if (enabled)
-        layers(voice, [&](int layer) {
-            instrument->SetModulationEnabled(row, true, layer);
-            instrument->SetModulationSource(row, source, layer);
-            instrument->SetModulationTarget(row, target, layer);
-        });
+        layers(voice,
+               [&](int layer)
+               {
+                   instrument->SetModulationEnabled(row, true, layer);
+                   instrument->SetModulationSource(row, source, layer);
+                   instrument->SetModulationTarget(row, target, layer);
+               });
 }
 
 void PerformModSource::ShowMidiLearnPopup(bool x, Window* w, long px, long py)
@@ -142,13 +143,12 @@ bool PerformMods::Load(Reader& r)
     };
     Stored stored[kNumPads];
     float version = 0.0f;
-    if (!r.Read(&version))
-        return false;
+    if (!r.Read(&version)) return false;
     for (Stored& s : stored)
     {
-        if (!r.Read(&s.xScale) || !r.Read(&s.yScale) || !r.Read(&s.x) || !r.Read(&s.y))
-            return false;
-        if (!std::isfinite(s.xScale) || !std::isfinite(s.yScale) || !std::isfinite(s.x) || !std::isfinite(s.y))
+        if (!r.Read(&s.xScale) || !r.Read(&s.yScale) || !r.Read(&s.x) || !r.Read(&s.y)) return false;
+        if (!std::isfinite(s.xScale) || !std::isfinite(s.yScale) || !std::isfinite(s.x) ||
+            !std::isfinite(s.y))
             return false;
         for (PerformModSource::Mapping& m : s.mappings)
             if (!r.Read(&m.enabled) || !r.Read(&m.voice) || !r.Read(&m.target) || m.voice < 0 || m.voice > 4)

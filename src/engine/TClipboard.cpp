@@ -1,8 +1,8 @@
 #include "engine/TClipboard.h"
 
+#include <algorithm>
 #include <cfloat>
 #include <cmath>
-#include <algorithm>
 #include <cstddef>
 
 #include "engine/Torvane.h"
@@ -58,7 +58,8 @@ void TClipboard::ReleaseData(String const&)
 
 void Torvane::CopySelectionToClipboard(std::vector<MultipleSelectionBreakpoint> const& sel)
 {
-    clipboard.SetData(TClipboard::BREAKPOINT_SELECTION, std::make_shared<std::vector<MultipleSelectionBreakpoint>>(sel));
+    clipboard.SetData(TClipboard::BREAKPOINT_SELECTION,
+                      std::make_shared<std::vector<MultipleSelectionBreakpoint>>(sel));
 }
 
 std::shared_ptr<std::vector<MultipleSelectionBreakpoint>> Torvane::PasteSelectionFromClipboard()
@@ -92,11 +93,9 @@ std::shared_ptr<std::vector<MultipleSelectionBreakpoint>> Torvane::PasteSelectio
             AudioAPI::Lock hold(GetMutex());
             for (MultipleSelectionBreakpoint const& r : *records)
             {
-                if (!std::isfinite(r.time) || r.time < 0.0f)
-                    continue;
+                if (!std::isfinite(r.time) || r.time < 0.0f) continue;
                 Breakpoint* p = CreateEventBreakpoint(r.time, currentVoice, r.line, nullptr, true);
-                if (p == nullptr)
-                    continue;
+                if (p == nullptr) continue;
                 // A record may carry fewer values than the line holds: the rest stay as inserted.
                 long const n = std::min(p->numValues, static_cast<long>(r.values.size()));
                 for (long i = 0; i < n; ++i)
@@ -106,7 +105,6 @@ std::shared_ptr<std::vector<MultipleSelectionBreakpoint>> Torvane::PasteSelectio
             }
         }
     }
-    if (changed && GetEditor() != nullptr)
-        RefreshEditingParameters();
+    if (changed && GetEditor() != nullptr) RefreshEditingParameters();
     return pasted;
 }

@@ -22,8 +22,7 @@ std::unique_ptr<TModValues[]> MakeValues(int n, long reservePoints)
 // The output and input of an active row whose indices are in range.
 bool Bound(TModMap& m, TModValues*& out, TModValues*& in)
 {
-    if (!m.Active())
-        return false;
+    if (!m.Active()) return false;
     out = m.source->GetOutput(m.output);
     in = m.target->GetInput(m.input);
     return out && in;
@@ -47,8 +46,7 @@ TModTarget::~TModTarget() = default;
 void TModMap::SetTarget(TModTarget* t, int i, bool second)
 {
     if (target)
-        if (TModValues* old = target->GetInput(input))
-            old->valid = false;
+        if (TModValues* old = target->GetInput(input)) old->valid = false;
     target = t;
     input = i;
     secondPass = second;
@@ -75,8 +73,7 @@ bool TModMap::Load(Reader& r)
     bool fromLine = false;
     if (!r.Read(&version) || !r.Read(&e) || !r.Read(&o) || !r.Read(&i) || !r.Read(&a) || !r.Read(&fromLine))
         return false;
-    if (!std::isfinite(a))
-        return false;
+    if (!std::isfinite(a)) return false;
     enabled = e;
     output = o;
     input = i;
@@ -118,8 +115,7 @@ TModMap const* TModMatrix::GetMap(int i) const
 void TModMatrix::SetSourceById(int row, int id, TModSourceTable const& table)
 {
     TModMap* m = GetMap(row);
-    if (!m)
-        return;
+    if (!m) return;
     if (id == kModSourceNone)
         m->source = nullptr;
     else if (id == kModSourceLFO1 || id == kModSourceLFO2)
@@ -141,23 +137,35 @@ void TModMatrix::SetSourceById(int row, int id, TModSourceTable const& table)
 void TModMatrix::SetTargetById(int row, int id, TModTargetTable const& table)
 {
     TModMap* m = GetMap(row);
-    if (!m)
-        return;
+    if (!m) return;
     switch (id)
     {
-    case kModTargetNone: m->SetTarget(nullptr, -1, true); break;
+    case kModTargetNone:
+        m->SetTarget(nullptr, -1, true);
+        break;
     case kModTargetAmplitude:
     case kModTargetPitch:
     case kModTargetPan:
     case kModTargetVectorX:
     case kModTargetVectorY:
     case kModTargetFilterFreq:
-    case kModTargetFilterRes: m->SetTarget(table.voice, id, true); break;
-    case kModTargetLFO1Rate: m->SetTarget(table.lfo[0], kLFOInputRate, false); break;
-    case kModTargetLFO1Depth: m->SetTarget(table.lfo[0], kLFOInputDepth, false); break;
-    case kModTargetLFO2Rate: m->SetTarget(table.lfo[1], kLFOInputRate, false); break;
-    case kModTargetLFO2Depth: m->SetTarget(table.lfo[1], kLFOInputDepth, false); break;
-    default: break;
+    case kModTargetFilterRes:
+        m->SetTarget(table.voice, id, true);
+        break;
+    case kModTargetLFO1Rate:
+        m->SetTarget(table.lfo[0], kLFOInputRate, false);
+        break;
+    case kModTargetLFO1Depth:
+        m->SetTarget(table.lfo[0], kLFOInputDepth, false);
+        break;
+    case kModTargetLFO2Rate:
+        m->SetTarget(table.lfo[1], kLFOInputRate, false);
+        break;
+    case kModTargetLFO2Depth:
+        m->SetTarget(table.lfo[1], kLFOInputDepth, false);
+        break;
+    default:
+        break;
     }
 }
 
@@ -169,13 +177,10 @@ void TModMatrix::DoModulation(long length, Envelope* line, long firstValueIndex)
         TModValues* in = m.target ? m.target->GetInput(m.input) : nullptr;
         if (m.Active())
         {
-            if (TModValues* out = m.source->GetOutput(m.output))
-                out->computed = false;
-            if (in)
-                in->computed = false;
+            if (TModValues* out = m.source->GetOutput(m.output)) out->computed = false;
+            if (in) in->computed = false;
         }
-        if (in)
-            in->valid = false;
+        if (in) in->valid = false;
     }
     PreparePass(length, false);
     ApplyPass(line, firstValueIndex, false);
@@ -189,8 +194,7 @@ void TModMatrix::PreparePass(long length, bool second)
     {
         TModValues* out;
         TModValues* in;
-        if (m.secondPass != second || !Bound(m, out, in))
-            continue;
+        if (m.secondPass != second || !Bound(m, out, in)) continue;
         if (!out->computed)
         {
             out->computed = true;
@@ -214,15 +218,13 @@ void TModMatrix::ApplyPass(Envelope* line, long firstValueIndex, bool second)
         TModMap& m = rows[i];
         TModValues* out;
         TModValues* in;
-        if (m.secondPass != second || !Bound(m, out, in))
-            continue;
+        if (m.secondPass != second || !Bound(m, out, in)) continue;
         if (m.amountFromLine)
         {
             // The row's depth curve (empty, so zero, where the line has no such value).
             sum.Clear();
             const long k = firstValueIndex + static_cast<long>(i);
-            if (line && k >= 0 && k < line->numValues)
-                line->ExtractYRange(&sum, k, k);
+            if (line && k >= 0 && k < line->numValues) line->ExtractYRange(&sum, k, k);
             Envelope::Multiply(sum, *out, contribution);
         }
         else
@@ -250,14 +252,12 @@ bool TModMatrix::Load(Reader& r)
 {
     float version = 0.0f;
     int count = 0;
-    if (!r.Read(&version) || !r.Read(&count))
-        return false;
+    if (!r.Read(&version) || !r.Read(&count)) return false;
     if (count < 0 || count > kMaxRows || r.Remaining() / kStoredRowSize < static_cast<std::size_t>(count))
         return false;
     std::vector<TModMap> loaded(static_cast<std::size_t>(count));
     for (TModMap& m : loaded)
-        if (!m.Load(r))
-            return false;
+        if (!m.Load(r)) return false;
     rows.swap(loaded);
     return true;
 }
@@ -266,8 +266,7 @@ char const* TGetModTargetName(int id)
 {
     static char const* const names[] = {"<None>",   "Osc Amp.", "Osc Pitch",    "Osc Pan",
                                         "Vector X", "Vector Y", "Filter Freq.", "Filter Res."};
-    if (id < kModTargetNone || id > kModTargetFilterRes)
-        return "Error in TGetModTargetName";
+    if (id < kModTargetNone || id > kModTargetFilterRes) return "Error in TGetModTargetName";
     return names[id + 1];
 }
 
@@ -278,8 +277,7 @@ char const* TGetModSourceName(int)
 
 void TCreateModTargetList(CascadeList* list)
 {
-    if (!list)
-        return;
+    if (!list) return;
     list->AddItem("Osc Pitch", kModTargetPitch, nullptr, false);
     list->AddItem("Osc Pan", kModTargetPan, nullptr, false);
     list->AddItem("Osc Amp.", kModTargetAmplitude, nullptr, false);

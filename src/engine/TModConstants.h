@@ -25,8 +25,8 @@ enum TModSourceId : int
     kModSourceNone = -1,
     kModSourceLFO1 = 0,
     kModSourceLFO2 = 1,
-    kModSourcePadX = 2,  // pads 0-3: ids 2-5, output 0
-    kModSourcePadY = 6,  // pads 0-3: ids 6-9, output 1
+    kModSourcePadX = 2, // pads 0-3: ids 2-5, output 0
+    kModSourcePadY = 6, // pads 0-3: ids 6-9, output 1
     kModSourceModWheel = 10,
     kModSourcePressure = 11,
     kModSourceVelocity = 12,

@@ -54,8 +54,7 @@ TNoiseOsc::~TNoiseOsc()
 {
     SharedTable& shared = Shared();
     std::lock_guard<std::mutex> lock(shared.mutex);
-    if (--shared.instances == 0)
-        shared.wave.reset();
+    if (--shared.instances == 0) shared.wave.reset();
 }
 
 int TNoiseOsc::GetInstanceCount()
@@ -67,8 +66,7 @@ int TNoiseOsc::GetInstanceCount()
 
 void TNoiseOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
 {
-    if (!(GetSampleRate() > 0.0f) || n <= 0 || amplitude.Size() < 2 || pan.Size() == 0)
-        return;
+    if (!(GetSampleRate() > 0.0f) || n <= 0 || amplitude.Size() < 2 || pan.Size() == 0) return;
     auto toRight = [](float v) { return 0.5f + v / 2.0f; };
 
     // The amplitude envelope is the one that ends the render: without a segment left, it stops.
@@ -79,8 +77,7 @@ void TNoiseOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
     while (done < n)
     {
         NextGainSegment(amplitude, n - done, amp);
-        if (amp.count == kHeld)
-            break;
+        if (amp.count == kHeld) break;
         NextSegment(pan, 0, n - done, right, toRight);
         long run = std::min(amp.count, right.count);
         amp.count -= run;
@@ -131,8 +128,7 @@ void TNoiseOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
             k += m;
             i += static_cast<std::int32_t>(m);
             c += m;
-            if (k == run)
-                break;
+            if (k == run) break;
             // The wave's last sample: the index wraps and the gains move before it plays.
             const float s = noiseWave[i];
             const float cf = static_cast<float>(c);

@@ -46,8 +46,7 @@ void TNote::NoteOn(int, int key, int vel, long offset)
 void TNote::NoteOff(int, int, long offset)
 {
     // A killed, stolen, quick-releasing, released or held note stays as it is.
-    if (state != kOn)
-        return;
+    if (state != kOn) return;
     if (GetSustainState())
         state = kSustained;
     else
@@ -81,29 +80,24 @@ void TNote::Kill()
 
 void TNote::VoiceFinished(int layer)
 {
-    if (layer >= 0 && layer < kNumLayers)
-        layerFinished[layer] = true;
+    if (layer >= 0 && layer < kNumLayers) layerFinished[layer] = true;
 }
 
 void TNote::Render(float* left, float* right, long frames, int)
 {
-    if (state == kFree)
-        return;
-    if (state == kSustained && !GetSustainState())
-        Release(0);
+    if (state == kFree) return;
+    if (state == kSustained && !GetSustainState()) Release(0);
     for (int i = 0; i < kNumLayers; ++i)
-        if (LayerOn(i))
-            voices[i].RenderStereo(nullptr, nullptr, left, right, frames);
-    if ((state == kReleased || state == kQuickRelease) && layerFinished[0] && layerFinished[1] && layerFinished[2] &&
-        layerFinished[3])
+        if (LayerOn(i)) voices[i].RenderStereo(nullptr, nullptr, left, right, frames);
+    if ((state == kReleased || state == kQuickRelease) && layerFinished[0] && layerFinished[1] &&
+        layerFinished[2] && layerFinished[3])
         state = kFree;
     lifetime += static_cast<float>(frames);
 }
 
 void TNote::Portamento(float fromPitch, float time, long offset, int toKey)
 {
-    if (toKey != -1)
-        note = toKey;
+    if (toKey != -1) note = toKey;
     const float key = static_cast<float>(note);
     const float distance = std::fabs(key - fromPitch);
     const float duration = std::trunc(8810.0f * distance * (0.001f + time));
@@ -114,37 +108,31 @@ void TNote::Portamento(float fromPitch, float time, long offset, int toKey)
 float TNote::GetCurrentPortamentoPitch()
 {
     for (int i = 0; i < kNumLayers; ++i)
-        if (LayerOn(i))
-            return voices[i].GetCurrentPortamentoPitch();
+        if (LayerOn(i)) return voices[i].GetCurrentPortamentoPitch();
     return static_cast<float>(note);
 }
 
 void TNote::SetModulationSource(int row, int source, int layer)
 {
-    if (Voice* v = GetVoice(layer))
-        v->SetModulationSource(row, source);
+    if (Voice* v = GetVoice(layer)) v->SetModulationSource(row, source);
 }
 
 void TNote::SetModulationTarget(int row, int target, int layer)
 {
-    if (Voice* v = GetVoice(layer))
-        v->SetModulationTarget(row, target);
+    if (Voice* v = GetVoice(layer)) v->SetModulationTarget(row, target);
 }
 
 void TNote::SetModulationEnabled(int row, bool on, int layer)
 {
-    if (Voice* v = GetVoice(layer))
-        v->SetModulationEnabled(row, on);
+    if (Voice* v = GetVoice(layer)) v->SetModulationEnabled(row, on);
 }
 
 void TNote::SetModulationAmount(int row, float amount, int layer)
 {
-    if (Voice* v = GetVoice(layer))
-        v->SetModulationAmount(row, amount);
+    if (Voice* v = GetVoice(layer)) v->SetModulationAmount(row, amount);
 }
 
 void TNote::EnableModulationMatrix(bool on, int layer)
 {
-    if (Voice* v = GetVoice(layer))
-        v->EnableModulationMatrix(on);
+    if (Voice* v = GetVoice(layer)) v->EnableModulationMatrix(on);
 }

@@ -28,8 +28,7 @@ void TParam::CreateBool(Torvane* newOwner, int newLine, int newValue)
 
 TParam::operator float()
 {
-    if (owner == nullptr)
-        return Parameter::operator float();
+    if (owner == nullptr) return Parameter::operator float();
     if (owner->multipleSelectionMode.GetInt() != 1)
         return owner->GetEvent(owner->GetCurrentVoice(), line, valueIndex);
     float const r = owner->MultipleSelectionGetRelativeChange(line, valueIndex);
@@ -39,8 +38,7 @@ TParam::operator float()
 float TParam::ControllerGet()
 {
     float v = operator float();
-    if (GetType() == Discrete)
-        v = Round(v);
+    if (GetType() == Discrete) v = Round(v);
     value.store(v, std::memory_order_relaxed);
     return Normalise(v);
 }
@@ -52,20 +50,17 @@ void TParam::RefreshListeners()
     for (std::size_t i = 0; i < listeners.size(); ++i)
     {
         ParamUpdateListener* l = listeners[i];
-        if (l != this)
-            l->ParameterUpdated(v, this);
+        if (l != this) l->ParameterUpdated(v, this);
     }
 }
 
 void TParam::ParameterUpdated(float newValue, Parameter*)
 {
-    if (owner == nullptr)
-        return;
+    if (owner == nullptr) return;
     std::vector<MultipleSelectionBreakpoint>* selection = owner->GetMultipleSelection();
     if (selection == nullptr || selection->empty())
     {
-        if (owner->SetEvent(owner->GetCurrentVoice(), line, valueIndex, newValue))
-            owner->UpdateEventLines();
+        if (owner->SetEvent(owner->GetCurrentVoice(), line, valueIndex, newValue)) owner->UpdateEventLines();
         return;
     }
     if (owner->multipleSelectionMode.GetInt() != 0)

@@ -38,8 +38,8 @@ String JoinFolder(char const* folder, char const* name)
 } // namespace
 
 Torvane::Torvane(audioMasterCallback audioMaster)
-    : InstrumentBase(audioMaster, kNumHostParameters, this, kIdentity, AppDataFolder(kRootBelowAppData).c_str(),
-                     kUniqueID, kProductName, kVendorName),
+    : InstrumentBase(audioMaster, kNumHostParameters, this, kIdentity,
+                     AppDataFolder(kRootBelowAppData).c_str(), kUniqueID, kProductName, kVendorName),
       channelPressureSource(this, -1, TMidiEventModSource::kChannelPressure, -1, -1.0f),
       modWheelSource(this, -1, TMidiEventModSource::kControlChange, 1, -1.0f),
       pitchBendSource(this, -1, TMidiEventModSource::kPitchBend, -1, 0.0f)
@@ -276,8 +276,7 @@ Note* Torvane::CreateNote(int)
 
 int Torvane::ResolveLayer(int voice) const
 {
-    if (voice == -1)
-        voice = currentVoice;
+    if (voice == -1) voice = currentVoice;
     return voice >= 0 && voice < kNumLayers ? voice : -1;
 }
 
@@ -299,8 +298,7 @@ void Torvane::SetPatchCategory(char const* category)
 
 void Torvane::UpdateEventLines()
 {
-    if (GUI* editor = GetEditor())
-        editor->UpdateEventLines();
+    if (GUI* editor = GetEditor()) editor->UpdateEventLines();
 }
 
 void Torvane::UpdateGUI()

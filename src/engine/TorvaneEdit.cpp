@@ -27,8 +27,7 @@ long IndexOf(Envelope const& line, Breakpoint const* p)
 {
     for (long i = 0; i < line.Size(); ++i)
     {
-        if (&line[i] == p)
-            return i;
+        if (&line[i] == p) return i;
     }
     return -1;
 }
@@ -38,8 +37,7 @@ long IndexOf(Envelope const& line, Breakpoint const* p)
 void SortByTime(Envelope& line)
 {
     long const n = line.Size();
-    if (n < 2)
-        return;
+    if (n < 2) return;
     Breakpoint temp;
     bool swapped = true;
     while (swapped)
@@ -85,8 +83,7 @@ std::vector<Breakpoint*> PairRecords(Torvane& instrument, std::vector<MultipleSe
 
 void Torvane::RefreshEditingParameters()
 {
-    if (GetEditor() == nullptr)
-        return;
+    if (GetEditor() == nullptr) return;
     bool const was = refreshGuard;
     refreshGuard = true;
     UpdateGUI();
@@ -112,31 +109,25 @@ float Torvane::SetEventTime(int voice, int line, int index, float time)
         return 0.0f;
     // Whole samples; the first point stays at 0.
     float t = Round(time);
-    if (index == 0 || t < 0.0f)
-        t = 0.0f;
+    if (index == 0 || t < 0.0f) t = 0.0f;
 
     AudioAPI::Lock hold(GetMutex());
     EventEnvelope& points = voiceDefs[voice].lines[line];
-    if (index >= points.Size())
-        return 0.0f;
+    if (index >= points.Size()) return 0.0f;
     // A point never passes its neighbours.
-    if (index > 0 && points[index - 1].time > t)
-        t = points[index - 1].time;
-    if (index + 1 < points.Size() && t > points[index + 1].time)
-        t = points[index + 1].time;
+    if (index > 0 && points[index - 1].time > t) t = points[index - 1].time;
+    if (index + 1 < points.Size() && t > points[index + 1].time) t = points[index + 1].time;
     points[index].time = t;
     return t;
 }
 
 void Torvane::DeleteEvent(int voice, int line, long index)
 {
-    if (voice < 0 || voice >= kNumLayers || !ValidLine(line) || index <= 0)
-        return;
+    if (voice < 0 || voice >= kNumLayers || !ValidLine(line) || index <= 0) return;
     {
         AudioAPI::Lock hold(GetMutex());
         EventEnvelope& points = voiceDefs[voice].lines[line];
-        if (index >= points.Size())
-            return;
+        if (index >= points.Size()) return;
         points.DeleteBreakpoint(index);
     }
     if (GUI* editor = GetEditor())
@@ -148,19 +139,16 @@ void Torvane::DeleteEvent(int voice, int line, long index)
 
 void Torvane::NextBreakpoint(int line)
 {
-    if (!ValidLine(line))
-        return;
+    if (!ValidLine(line)) return;
     float target = 0.0f;
     {
         AudioAPI::Lock hold(GetMutex());
         EventEnvelope const& points = voiceDefs[currentVoice].lines[line];
-        if (points.Size() < 2 || editTime >= points.GetDuration())
-            return;
+        if (points.Size() < 2 || editTime >= points.GetDuration()) return;
         long i = 0;
         while (i < points.Size() && points[i].time <= editTime)
             ++i;
-        if (i == points.Size())
-            return;
+        if (i == points.Size()) return;
         target = points[i].time;
     }
     SetEditTime(target);
@@ -168,15 +156,13 @@ void Torvane::NextBreakpoint(int line)
 
 void Torvane::PrevBreakpoint(int line)
 {
-    if (!ValidLine(line))
-        return;
+    if (!ValidLine(line)) return;
     float target = 0.0f;
     {
         AudioAPI::Lock hold(GetMutex());
         EventEnvelope const& points = voiceDefs[currentVoice].lines[line];
         long const n = points.Size();
-        if (n == 0 || (n > 1 && editTime == 0.0f))
-            return;
+        if (n == 0 || (n > 1 && editTime == 0.0f)) return;
         if (n > 1)
         {
             float const duration = points.GetDuration();
@@ -198,16 +184,14 @@ void Torvane::PrevBreakpoint(int line)
 void Torvane::CopyAll(int voice)
 {
     int const layer = ResolveLayer(voice);
-    if (layer < 0)
-        return;
+    if (layer < 0) return;
     AudioAPI::Lock hold(GetMutex());
     // The Amplitude line is not copied.
     for (int line = 1; line < VoiceDef::kNumLines; ++line)
     {
         EventEnvelope const& points = voiceDefs[layer].lines[line];
         Breakpoint& slot = copyBuffer[line];
-        if (points.numValues == slot.numValues)
-            points.ValuesAtTime(editTime, slot.values, nullptr, false);
+        if (points.numValues == slot.numValues) points.ValuesAtTime(editTime, slot.values, nullptr, false);
     }
     copyBufferFull = true;
 }
@@ -216,18 +200,14 @@ void Torvane::Paste(int voice, int line)
 {
     // Lines 1-5 only: nothing was copied for the Amplitude line.
     int const layer = ResolveLayer(voice);
-    if (layer < 0 || line < 1 || line >= VoiceDef::kNumLines)
-        return;
+    if (layer < 0 || line < 1 || line >= VoiceDef::kNumLines) return;
     {
         AudioAPI::Lock hold(GetMutex());
-        if (!copyBufferFull)
-            return;
+        if (!copyBufferFull) return;
         Breakpoint* p = CreateEventBreakpoint(editTime, layer, line, nullptr, false);
-        if (p == nullptr)
-            return;
+        if (p == nullptr) return;
         Breakpoint const& copied = copyBuffer[line];
-        if (p->numValues == copied.numValues)
-            p->SetYs(copied.values);
+        if (p->numValues == copied.numValues) p->SetYs(copied.values);
         p->time = editTime;
     }
     RefreshEditingParameters();
@@ -235,8 +215,7 @@ void Torvane::Paste(int voice, int line)
 
 void Torvane::PasteAll(int voice)
 {
-    if (!copyBufferFull)
-        return;
+    if (!copyBufferFull) return;
     for (int line = 1; line < VoiceDef::kNumLines; ++line)
         Paste(voice, line);
 }
@@ -246,8 +225,7 @@ void Torvane::PasteAll(int voice)
 
 float Torvane::MultipleSelectionStartTime(std::vector<MultipleSelectionBreakpoint> const& sel)
 {
-    if (sel.empty())
-        return 0.0f;
+    if (sel.empty()) return 0.0f;
     float start = FLT_MAX;
     for (MultipleSelectionBreakpoint const& record : sel)
         start = std::fmin(start, record.time);
@@ -257,8 +235,7 @@ float Torvane::MultipleSelectionStartTime(std::vector<MultipleSelectionBreakpoin
 float Torvane::MultipleSelectionStartAtZero(std::vector<MultipleSelectionBreakpoint>& sel)
 {
     float const shift = -MultipleSelectionStartTime(sel);
-    if (shift == 0.0f)
-        return 0.0f;
+    if (shift == 0.0f) return 0.0f;
     for (MultipleSelectionBreakpoint& record : sel)
         record.time += shift;
     return shift;
@@ -266,8 +243,7 @@ float Torvane::MultipleSelectionStartAtZero(std::vector<MultipleSelectionBreakpo
 
 void Torvane::DragSelection(std::vector<MultipleSelectionBreakpoint>& sel, float dt)
 {
-    if (!std::isfinite(dt))
-        return;
+    if (!std::isfinite(dt)) return;
     AudioAPI::Lock hold(GetMutex());
     std::vector<Breakpoint*> const pairs = PairRecords(*this, sel);
 
@@ -276,16 +252,14 @@ void Torvane::DragSelection(std::vector<MultipleSelectionBreakpoint>& sel, float
     {
         for (MultipleSelectionBreakpoint const& record : sel)
         {
-            if (record.time >= 0.0f && record.time < -dt)
-                dt = -record.time;
+            if (record.time >= 0.0f && record.time < -dt) dt = -record.time;
         }
     }
     for (std::size_t i = 0; i < sel.size(); ++i)
     {
         Breakpoint* p = pairs[i];
         // A point at 0 (the start of its line) never moves.
-        if (p == nullptr || !(p->time > 0.0f))
-            continue;
+        if (p == nullptr || !(p->time > 0.0f)) continue;
         p->time = std::max(0.0f, p->time + dt);
         sel[i].time = p->time;
     }
@@ -295,8 +269,7 @@ void Torvane::DragSelection(std::vector<MultipleSelectionBreakpoint>& sel, float
 
 void Torvane::TimeStretchSelection(std::vector<MultipleSelectionBreakpoint>& sel, float factor)
 {
-    if (!std::isfinite(factor))
-        return;
+    if (!std::isfinite(factor)) return;
     float const start = MultipleSelectionStartTime(sel);
     AudioAPI::Lock hold(GetMutex());
     std::vector<Breakpoint*> const pairs = PairRecords(*this, sel);
@@ -304,11 +277,9 @@ void Torvane::TimeStretchSelection(std::vector<MultipleSelectionBreakpoint>& sel
     {
         Breakpoint* p = pairs[i];
         // As in a drag, the start of a line (a point at 0) stays.
-        if (p == nullptr || !(p->time > 0.0f))
-            continue;
+        if (p == nullptr || !(p->time > 0.0f)) continue;
         float const t = std::trunc((sel[i].time - start) * factor + start);
-        if (!std::isfinite(t))
-            continue;
+        if (!std::isfinite(t)) continue;
         sel[i].time = std::max(0.0f, t);
         p->time = sel[i].time;
     }
@@ -318,14 +289,12 @@ void Torvane::TimeStretchSelection(std::vector<MultipleSelectionBreakpoint>& sel
 
 void Torvane::ChangeAmplitudeOfSelection(std::vector<MultipleSelectionBreakpoint>& sel, float delta)
 {
-    if (!std::isfinite(delta))
-        return;
+    if (!std::isfinite(delta)) return;
     AudioAPI::Lock hold(GetMutex());
     multipleSelection = &sel;
     std::vector<Breakpoint*> const pairs = PairRecords(*this, sel);
-    auto const amplitude = [&](std::size_t i) {
-        return sel[i].line == VoiceDef::kAmplitudeLine && !sel[i].values.empty() ? pairs[i] : nullptr;
-    };
+    auto const amplitude = [&](std::size_t i)
+    { return sel[i].line == VoiceDef::kAmplitudeLine && !sel[i].values.empty() ? pairs[i] : nullptr; };
 
     // One change that keeps every selected amplitude within 0..1.
     for (std::size_t i = 0; i < sel.size(); ++i)

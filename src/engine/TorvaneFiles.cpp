@@ -41,8 +41,7 @@ public:
     }
     void CopyTo(Writer& w) const
     {
-        if (!image.empty())
-            w.WriteBytes(image.data(), image.size());
+        if (!image.empty()) w.WriteBytes(image.data(), image.size());
     }
 
 private:
@@ -52,15 +51,15 @@ private:
 // Closes the writer; false (and the old file left alone) when anything failed.
 bool Finish(ParameterFileWriter& writer, bool payloadWritten)
 {
-    if (payloadWritten && writer.Close())
-        return true;
+    if (payloadWritten && writer.Close()) return true;
     writer.Discard();
     return false;
 }
 
 void ReportSaveFailure(char const* what, char const* name, char const* caption)
 {
-    String const text = String::FormatString("Could not save the %s \"%s\".", what, name != nullptr ? name : "");
+    String const text =
+        String::FormatString("Could not save the %s \"%s\".", what, name != nullptr ? name : "");
     MessagePopup(text, caption);
 }
 
@@ -69,8 +68,7 @@ void ReportSaveFailure(char const* what, char const* name, char const* caption)
 // (rebuilding their standard slots), as loading into the slot would.
 void InstallSlot(VectorMipOscWaveDef& waves, int slot, MipOscWaveDef const& built)
 {
-    if (!waves.InitArray(built.length, built.numLevels))
-        return;
+    if (!waves.InitArray(built.length, built.numLevels)) return;
     std::size_t const stride = static_cast<std::size_t>(waves.NumWaves());
     for (int m = 0; m < built.numLevels; ++m)
     {
@@ -91,13 +89,11 @@ bool ValidSlot(int slot)
 // A line as a timeline preset may give it: the line's value count, times from 0 upwards.
 bool AcceptableLine(Envelope const& line, int index)
 {
-    if (line.numValues != NUM_EVENTS_IN_EVENTTYPE[index])
-        return false;
+    if (line.numValues != NUM_EVENTS_IN_EVENTTYPE[index]) return false;
     float previous = 0.0f;
     for (long i = 0; i < line.Size(); ++i)
     {
-        if (line[i].time < previous)
-            return false;
+        if (line[i].time < previous) return false;
         previous = line[i].time;
     }
     return true;
@@ -116,8 +112,7 @@ bool Flag(std::vector<bool> const& flags, int i)
 int Torvane::SavePatch(char const* category, char const* name)
 {
     String fileName(name != nullptr ? name : "");
-    if (!PresetManager::IsUserPresetName(fileName))
-        fileName += "(User)";
+    if (!PresetManager::IsUserPresetName(fileName)) fileName += "(User)";
 
     bool saved = false;
     ParameterFileWriter writer;
@@ -139,8 +134,7 @@ int Torvane::SavePatch(char const* category, char const* name)
         }
         patchPresets.SaveEnd();
     }
-    if (!saved)
-        ReportSaveFailure("patch", fileName, "Patch Save Error");
+    if (!saved) ReportSaveFailure("patch", fileName, "Patch Save Error");
     return saved ? 1 : 0;
 }
 
@@ -149,18 +143,15 @@ int Torvane::LoadPatch(char const* category, char const* name)
     ParameterFileReader reader;
     try
     {
-        if (!patchPresets.LoadStart(category, name, reader))
-            return 0;
+        if (!patchPresets.LoadStart(category, name, reader)) return 0;
         bool const loaded = LoadPreset(reader, kPatchVersion);
         reader.Close();
-        if (!loaded)
-            return 0;
+        if (!loaded) return 0;
         // The file's name and folder replace the texts stored inside.
         SetPatchName(name);
         SetPatchCategory(category);
         RefreshAllParameterListeners(3, true);
-        if (GUI* editor = GetEditor())
-            editor->PatchLoaded();
+        if (GUI* editor = GetEditor()) editor->PatchLoaded();
         return 1;
     }
     catch (...)
@@ -174,8 +165,7 @@ int Torvane::LoadPatch(char const* category, char const* name)
 void Torvane::NextPatch()
 {
     PresetManager::PresetEntry const* entry = patchPresets.GetNext(patchCategory, patchName);
-    if (entry == nullptr)
-        return;
+    if (entry == nullptr) return;
     String const category = entry->GetCategory();
     String const name = entry->GetPresetName();
     LoadPatch(category, name);
@@ -184,8 +174,7 @@ void Torvane::NextPatch()
 void Torvane::PreviousPatch()
 {
     PresetManager::PresetEntry const* entry = patchPresets.GetPrevious(patchCategory, patchName);
-    if (entry == nullptr)
-        return;
+    if (entry == nullptr) return;
     String const category = entry->GetCategory();
     String const name = entry->GetPresetName();
     LoadPatch(category, name);
@@ -213,25 +202,21 @@ bool Torvane::SaveWaveform(VectorMipOscWaveDef* waves, int slot, char const* cat
             waveformPresets.SaveEnd();
         }
     }
-    if (!saved)
-        ReportSaveFailure("waveform", name, "Waveform Save Error");
+    if (!saved) ReportSaveFailure("waveform", name, "Waveform Save Error");
     return saved;
 }
 
 VectorMipOscWaveDef* Torvane::LoadWaveform(int voice, int slot, Reader& r)
 {
     VoiceDef* def = GetVoiceDef(voice);
-    if (def == nullptr)
-        return nullptr;
+    if (def == nullptr) return nullptr;
     VectorMipOscWaveDef* waves = &def->waveDef;
-    if (!ValidSlot(slot))
-        return waves;
+    if (!ValidSlot(slot)) return waves;
     // The wave is built here, without the mutex (a custom wave costs an inverse FFT per
     // level); only the finished samples are put in place under it. A refused stream changes
     // nothing.
     MipOscWaveDef built;
-    if (!built.Load(r))
-        return waves;
+    if (!built.Load(r)) return waves;
     AudioAPI::Lock hold(GetMutex());
     InstallSlot(*waves, slot, built);
     return waves;
@@ -240,11 +225,9 @@ VectorMipOscWaveDef* Torvane::LoadWaveform(int voice, int slot, Reader& r)
 VectorMipOscWaveDef* Torvane::LoadStandardWaveform(int voice, int slot, int shape)
 {
     VoiceDef* def = GetVoiceDef(voice);
-    if (def == nullptr)
-        return nullptr;
+    if (def == nullptr) return nullptr;
     VectorMipOscWaveDef* waves = &def->waveDef;
-    if (!ValidSlot(slot) || shape < 0 || shape > 3)
-        return waves;
+    if (!ValidSlot(slot) || shape < 0 || shape > 3) return waves;
 
     int levels = 0;
     {
@@ -252,14 +235,21 @@ VectorMipOscWaveDef* Torvane::LoadStandardWaveform(int voice, int slot, int shap
         levels = waves->numLevels;
     }
     MipOscWaveDef built;
-    if (!built.InitArray(kStandardWaveLength, levels))
-        return waves;
+    if (!built.InitArray(kStandardWaveLength, levels)) return waves;
     switch (shape)
     {
-    case 0: built.CreateSaw(kStandardWaveLength); break;
-    case 1: built.CreateSquare(kStandardWaveLength); break;
-    case 2: built.CreateSine(kStandardWaveLength); break;
-    default: built.CreateSilence(kStandardWaveLength); break;
+    case 0:
+        built.CreateSaw(kStandardWaveLength);
+        break;
+    case 1:
+        built.CreateSquare(kStandardWaveLength);
+        break;
+    case 2:
+        built.CreateSine(kStandardWaveLength);
+        break;
+    default:
+        built.CreateSilence(kStandardWaveLength);
+        break;
     }
     AudioAPI::Lock hold(GetMutex());
     InstallSlot(*waves, slot, built);
@@ -277,16 +267,14 @@ bool Torvane::SaveTimelinePreset(std::vector<bool> const& lines, Writer& w)
         AudioAPI::Lock hold(GetMutex());
         for (int i = 0; i < kNumTimelineLines; ++i)
         {
-            if (Flag(lines, i))
-                copies[i].emplace(voiceDefs[currentVoice].lines[i]);
+            if (Flag(lines, i)) copies[i].emplace(voiceDefs[currentVoice].lines[i]);
         }
     }
     for (int i = 0; i < kNumTimelineLines; ++i)
         w.Write(Flag(lines, i));
     for (std::optional<Envelope> const& line : copies)
     {
-        if (line)
-            line->Save(w);
+        if (line) line->Save(w);
     }
     return !w.Failed();
 }
@@ -301,8 +289,7 @@ bool Torvane::SaveTimelinePreset(char const* category, char const* name, std::ve
         saved = Finish(writer, written);
         timelinePresets.SaveEnd();
     }
-    if (!saved)
-        ReportSaveFailure("timeline preset", name, "Timeline Preset Save Error");
+    if (!saved) ReportSaveFailure("timeline preset", name, "Timeline Preset Save Error");
     return saved;
 }
 
@@ -311,39 +298,33 @@ bool Torvane::LoadTimelinePreset(std::vector<bool> const& wanted, Reader& r)
     bool stored[kNumTimelineLines] = {};
     for (bool& flag : stored)
     {
-        if (!r.Read(&flag))
-            return false;
+        if (!r.Read(&flag)) return false;
     }
     // Every stored line is read (the next one follows it), every wanted one is checked; only
     // then does anything change.
     std::optional<Envelope> loaded[kNumTimelineLines];
     for (int i = 0; i < kNumTimelineLines; ++i)
     {
-        if (!stored[i])
-            continue;
+        if (!stored[i]) continue;
         if (Flag(wanted, i))
         {
             loaded[i].emplace(true);
-            if (!loaded[i]->Load(r) || !AcceptableLine(*loaded[i], i))
-                return false;
+            if (!loaded[i]->Load(r) || !AcceptableLine(*loaded[i], i)) return false;
         }
         else
         {
             Envelope skipped(true);
-            if (!skipped.Load(r))
-                return false;
+            if (!skipped.Load(r)) return false;
         }
     }
     {
         AudioAPI::Lock hold(GetMutex());
         for (int i = 0; i < kNumTimelineLines; ++i)
         {
-            if (loaded[i])
-                voiceDefs[currentVoice].lines[i] = *loaded[i];
+            if (loaded[i]) voiceDefs[currentVoice].lines[i] = *loaded[i];
         }
     }
-    if (GUI* editor = GetEditor())
-        editor->UpdateAll();
+    if (GUI* editor = GetEditor()) editor->UpdateAll();
     return true;
 }
 

@@ -9,7 +9,8 @@
 namespace
 {
 // Row r's depth is value r + 6 of the modulation line.
-constexpr int kLastAmountRow = NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kModulationLine] - VoiceDef::kFirstRowDepthValue - 1;
+constexpr int kLastAmountRow =
+    NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kModulationLine] - VoiceDef::kFirstRowDepthValue - 1;
 
 // The row's map in the layer's matrix, or null.
 TModMap const* FindRow(Torvane& t, int row, int voice)
@@ -41,17 +42,14 @@ template <class Store, class Rebind>
 void Torvane::ChangeModulationRow(int row, int voice, Store store, Rebind rebind)
 {
     int const layer = ResolveLayer(voice);
-    if (layer < 0)
-        return;
+    if (layer < 0) return;
     AudioAPI::Lock hold(GetMutex());
     TModMap* map = voiceDefs[layer].modMatrix.GetMap(row);
-    if (map == nullptr)
-        return;
+    if (map == nullptr) return;
     store(*map);
     for (int i = 0; i < GetPoolSize(); ++i)
     {
-        if (TNote* note = static_cast<TNote*>(GetNote(i)))
-            rebind(*note, layer);
+        if (TNote* note = static_cast<TNote*>(GetNote(i))) rebind(*note, layer);
     }
 }
 
@@ -79,19 +77,17 @@ void Torvane::SetModulationTarget(int row, int id, int voice)
 bool Torvane::SetModulationAmount(int row, float amount, int voice)
 {
     int const layer = ResolveLayer(voice);
-    if (layer < 0 || row < 0 || row > kLastAmountRow)
-        return false;
-    bool const created = SetEvent(layer, VoiceDef::kModulationLine, row + VoiceDef::kFirstRowDepthValue, amount);
-    if (created)
-        UpdateEventLines();
+    if (layer < 0 || row < 0 || row > kLastAmountRow) return false;
+    bool const created =
+        SetEvent(layer, VoiceDef::kModulationLine, row + VoiceDef::kFirstRowDepthValue, amount);
+    if (created) UpdateEventLines();
     return created;
 }
 
 float Torvane::GetModulationAmount(int row, int voice)
 {
     int const layer = ResolveLayer(voice);
-    if (layer < 0 || row < 0 || row > kLastAmountRow)
-        return 0.0f;
+    if (layer < 0 || row < 0 || row > kLastAmountRow) return 0.0f;
     return GetEvent(layer, VoiceDef::kModulationLine, row + VoiceDef::kFirstRowDepthValue);
 }
 

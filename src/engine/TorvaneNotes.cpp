@@ -17,15 +17,13 @@ Torvane::NoteStack::NoteStack()
 void Torvane::NoteStack::Push(int key, int velocity, TNote* note)
 {
     // The stack never grows on the audio thread: a full stack forgets its oldest key.
-    if (entries.size() >= static_cast<size_t>(kNoteStackCapacity))
-        entries.erase(entries.begin());
+    if (entries.size() >= static_cast<size_t>(kNoteStackCapacity)) entries.erase(entries.begin());
     entries.push_back(NoteInfo{key, velocity, note});
 }
 
 Torvane::NoteStack::NoteInfo Torvane::NoteStack::Pop()
 {
-    if (entries.empty())
-        return NoteInfo{};
+    if (entries.empty()) return NoteInfo{};
     NoteInfo e = entries.back();
     entries.pop_back();
     lastReleased = e.note;
@@ -79,10 +77,8 @@ int Torvane::NoteStack::NearestPitch(int key)
 
 float Torvane::NoteStack::GetCurrentPortamentoPitch()
 {
-    if (!entries.empty() && entries.back().note)
-        return entries.back().note->GetCurrentPortamentoPitch();
-    if (entries.empty() && lastReleased)
-        return lastReleased->GetCurrentPortamentoPitch();
+    if (!entries.empty() && entries.back().note) return entries.back().note->GetCurrentPortamentoPitch();
+    if (entries.empty() && lastReleased) return lastReleased->GetCurrentPortamentoPitch();
     return -1.0f;
 }
 
@@ -134,19 +130,15 @@ int Torvane::FindFreeNote()
 {
     int busy = 0;
     for (int i = 0; i < poolSize; ++i)
-        if (!GetTNote(i)->IsAvailable())
-            ++busy;
+        if (!GetTNote(i)->IsAvailable()) ++busy;
     if (busy >= activeNoteCount)
     {
         int victim = GetOldestReleasingNote();
-        if (victim == -1)
-            victim = GetOldestNote();
-        if (victim != -1)
-            GetTNote(victim)->Kill();
+        if (victim == -1) victim = GetOldestNote();
+        if (victim != -1) GetTNote(victim)->Kill();
     }
     for (int i = 0; i < poolSize; ++i)
-        if (GetTNote(i)->IsAvailable())
-            return i;
+        if (GetTNote(i)->IsAvailable()) return i;
     return -1;
 }
 
@@ -155,8 +147,7 @@ TNote* Torvane::FindMatchingNote(int key)
     for (int i = 0; i < poolSize; ++i)
     {
         TNote* n = GetTNote(i);
-        if (n->GetState() == TNote::kOn && n->GetPitch() == key)
-            return n;
+        if (n->GetState() == TNote::kOn && n->GetPitch() == key) return n;
     }
     return nullptr;
 }
@@ -166,8 +157,7 @@ TNote* Torvane::FindMatchingNote(int key)
 void Torvane::GlideFrom(TNote* note, float p, long offset, int key)
 {
     const float time = static_cast<float>(portamentoTime);
-    if (time > 0.0f && p != -1.0f)
-        note->Portamento(p, time, offset, key);
+    if (time > 0.0f && p != -1.0f) note->Portamento(p, time, offset, key);
 }
 
 void Torvane::ClearForSingleVoice(long offset)
@@ -177,8 +167,7 @@ void Torvane::ClearForSingleVoice(long offset)
     {
         TNote* n = GetTNote(i);
         const int state = n->GetState();
-        if (state == TNote::kFree)
-            continue;
+        if (state == TNote::kFree) continue;
         if ((state == TNote::kOn || state == TNote::kReleased) && sounding < 2)
         {
             n->QuickRelease(offset);
@@ -198,8 +187,7 @@ void Torvane::ClearForSingleVoice(long offset)
 void Torvane::NoteOnPolyphonic(int channel, int key, int velocity, long offset)
 {
     const int i = FindFreeNote();
-    if (i < 0)
-        return;
+    if (i < 0) return;
     const float time = static_cast<float>(portamentoTime);
     const float p = time > 0.0f ? noteStack.GetCurrentPortamentoPitch() : -1.0f;
     TNote* n = GetTNote(i);
@@ -219,10 +207,8 @@ void Torvane::NoteOnSingle(int channel, int key, int velocity, long offset)
     ClearForSingleVoice(offset);
     TNote* n = nullptr;
     for (int i = 0; i < poolSize && !n; ++i)
-        if (GetTNote(i)->GetState() == TNote::kFree)
-            n = GetTNote(i);
-    if (!n)
-        return;
+        if (GetTNote(i)->GetState() == TNote::kFree) n = GetTNote(i);
+    if (!n) return;
     const float p = static_cast<float>(portamentoTime) > 0.0f ? noteStack.GetCurrentPortamentoPitch() : -1.0f;
     n->NoteOn(channel, key, velocity, offset);
     GlideFrom(n, p, offset, key);
@@ -244,8 +230,7 @@ void Torvane::NoteOnLegato(int channel, int key, int velocity, long offset)
     }
     ClearForSingleVoice(offset);
     const int i = FindFreeNote();
-    if (i < 0)
-        return;
+    if (i < 0) return;
     const float p = static_cast<float>(portamentoTime) > 0.0f ? noteStack.GetCurrentPortamentoPitch() : -1.0f;
     TNote* n = GetTNote(i);
     n->NoteOn(channel, key, velocity, offset);
@@ -256,8 +241,7 @@ void Torvane::NoteOnLegato(int channel, int key, int velocity, long offset)
 void Torvane::NoteOnMidiEvent(int channel, int key, int velocity, long offset)
 {
     // While the engine is off (a patch being loaded, or switched off) no note starts.
-    if (!enabled.GetBool())
-        return;
+    if (!enabled.GetBool()) return;
     switch (keyMode.GetInt())
     {
     case 0:
@@ -299,18 +283,15 @@ void Torvane::NoteOffMidiEvent(int channel, int key, long offset)
         noteStack.Remove(key);
         return;
     }
-    if (mode != 1 && mode != 2)
-        return;
-    if (noteStack.Size() == 0)
-        return;
+    if (mode != 1 && mode != 2) return;
+    if (noteStack.Size() == 0) return;
     const bool top = noteStack.Size() > 1 && noteStack.PeekLast()->key == key;
     SaveLFOStateIfLastKey();
     TNote* n = FindMatchingNote(key);
 
     if (mode == 1)
     {
-        if (n && !top)
-            n->NoteOff(channel, key, offset);
+        if (n && !top) n->NoteOff(channel, key, offset);
         noteStack.Remove(key);
         if (top)
         {
@@ -348,8 +329,7 @@ void Torvane::AllNotesOffMidiEvent(int)
     for (int k = noteStack.Size(); k > 0; --k)
     {
         const NoteStack::NoteInfo e = noteStack.Pop();
-        if (e.note)
-            e.note->NoteOff(0, e.key, 0);
+        if (e.note) e.note->NoteOff(0, e.key, 0);
     }
 }
 
@@ -387,22 +367,18 @@ bool Torvane::HaveLFO2FreeRunningPhase()
 
 float Torvane::GetLFO1FreeRunningPhase(int layer)
 {
-    if (layer < 0 || layer >= kNumLayers)
-        return 0.0f;
+    if (layer < 0 || layer >= kNumLayers) return 0.0f;
     if (NoteStack::NoteInfo* e = noteStack.PeekLast(); e && e->note)
         return e->note->GetVoice(layer)->GetLFO1()->GetPhase();
-    if (HaveLFO1FreeRunningPhase())
-        return freeRunningLFOState[layer];
+    if (HaveLFO1FreeRunningPhase()) return freeRunningLFOState[layer];
     return 0.0f;
 }
 
 float Torvane::GetLFO2FreeRunningPhase(int layer)
 {
-    if (layer < 0 || layer >= kNumLayers)
-        return 0.0f;
+    if (layer < 0 || layer >= kNumLayers) return 0.0f;
     if (NoteStack::NoteInfo* e = noteStack.PeekLast(); e && e->note)
         return e->note->GetVoice(layer)->GetLFO2()->GetPhase();
-    if (HaveLFO2FreeRunningPhase())
-        return freeRunningLFOState[kNumLayers + layer];
+    if (HaveLFO2FreeRunningPhase()) return freeRunningLFOState[kNumLayers + layer];
     return 0.0f;
 }

@@ -27,16 +27,14 @@ constexpr char const* kRestoreErrorText = "Torvane Error: Could not restore plug
 
 String Torvane::BoundedText(char const* text)
 {
-    if (text == nullptr)
-        return String("");
+    if (text == nullptr) return String("");
     return String(std::string(text, strnlen(text, kMaxPatchTextLength)));
 }
 
 void Torvane::SetPatchName(char const* name)
 {
     patchName = BoundedText(name);
-    if (GUI* editor = GetEditor())
-        editor->UpdatePatchName();
+    if (GUI* editor = GetEditor()) editor->UpdatePatchName();
 }
 
 bool Torvane::SavePreset(Writer& w, float version)
@@ -68,18 +66,14 @@ bool Torvane::SavePreset(Writer& w, float version)
 Torvane::LoadResult Torvane::ReadPatchStream(Reader& r, float maxVersion, bool pushAmounts)
 {
     float v = 0.0f;
-    if (!r.Read(&v))
-        return LoadResult::Broken;
+    if (!r.Read(&v)) return LoadResult::Broken;
     // Negative or huge versions were never written.
-    if (!(v >= 0.0f && v <= maxVersion))
-        return LoadResult::Refused;
+    if (!(v >= 0.0f && v <= maxVersion)) return LoadResult::Refused;
     int const n = static_cast<int>(Round(1000.0f * v));
 
     char key[32];
-    if (!r.Read(key))
-        return LoadResult::Broken;
-    if (std::strcmp(key, kStateKey) != 0)
-        return LoadResult::Refused;
+    if (!r.Read(key)) return LoadResult::Broken;
+    if (std::strcmp(key, kStateKey) != 0) return LoadResult::Refused;
 
     if (n > 11)
     {
@@ -88,16 +82,14 @@ Torvane::LoadResult Torvane::ReadPatchStream(Reader& r, float maxVersion, bool p
     }
 
     char name[kMaxPatchTextLength + 1];
-    if (!r.Read(name))
-        return LoadResult::Broken;
+    if (!r.Read(name)) return LoadResult::Broken;
     SetPatchName(name);
 
     timeFreeze.Load(r);
     if (n <= 9)
     {
         float tempo = 0.0f;
-        if (!r.Read(&tempo))
-            return LoadResult::Broken;
+        if (!r.Read(&tempo)) return LoadResult::Broken;
         for (int layer = 0; layer < kNumLayers; ++layer)
             voiceDefs[layer].parameters[VoiceDef::kTimelineInTempo].SetBool(tempo >= 0.5f);
     }
@@ -105,21 +97,18 @@ Torvane::LoadResult Torvane::ReadPatchStream(Reader& r, float maxVersion, bool p
     keyMode.Load(r);
     polyphony.Load(r);
     portamentoTime.Load(r);
-    if (!performMods.Load(r))
-        return LoadResult::Broken;
+    if (!performMods.Load(r)) return LoadResult::Broken;
 
     for (int layer = 0; layer < kNumLayers; ++layer)
     {
         VoiceDef& def = voiceDefs[layer];
-        if (!def.Load(r, v))
-            return LoadResult::Broken;
+        if (!def.Load(r, v)) return LoadResult::Broken;
         // The sounding voices take the layer's rows.
         for (int row = 0; row < def.modMatrix.GetNumMaps(); ++row)
         {
             TModMap const stored = *def.modMatrix.GetMap(row);
             SetModulationEnabled(row, stored.enabled, layer);
-            if (pushAmounts && !stored.amountFromLine)
-                SetModulationAmount(row, stored.amount, layer);
+            if (pushAmounts && !stored.amountFromLine) SetModulationAmount(row, stored.amount, layer);
             SetModulationSource(row, stored.output, layer);
             SetModulationTarget(row, stored.input, layer);
         }
@@ -162,8 +151,7 @@ Torvane::LoadResult Torvane::ReadPatchStream(Reader& r, float maxVersion, bool p
         else
         {
             distortion.ParameterHost::Load(r);
-            if (n == 8)
-                distortion.crunch = 0.7f;
+            if (n == 8) distortion.crunch = 0.7f;
             if (n <= 6)
                 SetGlobalFiltersToDefaults();
             else
@@ -185,8 +173,7 @@ Torvane::LoadResult Torvane::ReadPatchStream(Reader& r, float maxVersion, bool p
     if (n > 5)
     {
         char category[kMaxPatchTextLength + 1];
-        if (!r.Read(category))
-            return LoadResult::Broken;
+        if (!r.Read(category)) return LoadResult::Broken;
         SetPatchCategory(category);
     }
     else
@@ -243,8 +230,7 @@ bool Torvane::LoadPreset(Reader& r, float maxVersion)
 {
     LoadResult const result = LoadPatchStream(r, maxVersion);
     // Shown with the plug-in mutex free: the audio thread must not wait on the user.
-    if (result == LoadResult::Broken)
-        MessagePopup(kLoadErrorText, "");
+    if (result == LoadResult::Broken) MessagePopup(kLoadErrorText, "");
     return result == LoadResult::Loaded;
 }
 
@@ -285,8 +271,7 @@ bool Torvane::RestorePatchState(void const* data, int size)
         MessagePopup(kRestoreErrorText, "");
         return false;
     }
-    if (GUI* editor = GetEditor())
-        editor->PatchLoaded();
+    if (GUI* editor = GetEditor()) editor->PatchLoaded();
     return true;
 }
 

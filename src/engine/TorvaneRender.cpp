@@ -32,8 +32,7 @@ private:
 void Sanitise(float* samples, long n)
 {
     for (long i = 0; i < n; ++i)
-        if (!std::isfinite(samples[i]))
-            samples[i] = 0.0f;
+        if (!std::isfinite(samples[i])) samples[i] = 0.0f;
 }
 
 void Sanitise(SoundBuffer& b, long n)
@@ -56,8 +55,7 @@ void FlushIfBroken(StereoFilter& f)
 
 void Torvane::Render(float* left, float* right, long frames, int offset)
 {
-    if (!enabled.GetBool() || frames <= 0)
-        return;
+    if (!enabled.GetBool() || frames <= 0) return;
     AudioAPI::Lock lock(GetMutex());
     DenormalGuard denormals;
     // Longer blocks go in pieces that fit the send, work and voice buffers; every ramp and
@@ -75,12 +73,9 @@ void Torvane::RenderPiece(float* left, float* right, long frames, int offset)
     blockSends.delay = DelayEnabled();
     blockSends.reverb = ReverbEnabled();
     blockSends.distortion = DistortionEnabled();
-    if (blockSends.delay)
-        delaySend.ClearStereo(frames, 0.0f);
-    if (blockSends.reverb)
-        reverbSend.ClearStereo(frames, 0.0f);
-    if (blockSends.distortion)
-        distortionSend.ClearStereo(frames, 0.0f);
+    if (blockSends.delay) delaySend.ClearStereo(frames, 0.0f);
+    if (blockSends.reverb) reverbSend.ClearStereo(frames, 0.0f);
+    if (blockSends.distortion) distortionSend.ClearStereo(frames, 0.0f);
 
     InstrumentBase::Render(left, right, frames, offset);
 
@@ -100,7 +95,8 @@ void Torvane::RenderPiece(float* left, float* right, long frames, int offset)
     if (blockSends.distortion && DistortionEnabled())
     {
         Sanitise(distortionSend, frames);
-        distortion.RenderStereo(distortionSend.left, distortionSend.right, effectWork.left, effectWork.right, frames);
+        distortion.RenderStereo(distortionSend.left, distortionSend.right, effectWork.left, effectWork.right,
+                                frames);
         effectWork.MixToStereo(left, right, frames, 0);
     }
 
@@ -128,8 +124,7 @@ void Torvane::KillAllNotes()
 {
     AudioAPI::Lock lock(GetMutex());
     for (int i = 0; i < poolSize; ++i)
-        if (TNote* n = GetTNote(i))
-            n->Kill();
+        if (TNote* n = GetTNote(i)) n->Kill();
     noteStack.Clear();
 }
 
@@ -137,8 +132,7 @@ void Torvane::ParameterUpdated(float value, Parameter* changed)
 {
     if (changed == &enabled)
     {
-        if (!enabled.GetBool())
-            KillAllNotes();
+        if (!enabled.GetBool()) KillAllNotes();
     }
     else if (changed == &tempoBridge)
     {
@@ -150,11 +144,9 @@ void Torvane::ParameterUpdated(float value, Parameter* changed)
     }
     else if (changed == &keyMode)
     {
-        if (refreshGuard)
-            return;
+        if (refreshGuard) return;
         const int mode = keyMode.GetInt();
-        if (mode < 0 || mode > 2)
-            return;
+        if (mode < 0 || mode > 2) return;
         AudioAPI::Lock lock(GetMutex());
         KillAllNotes();
         noteStack.Clear();
@@ -170,14 +162,12 @@ void Torvane::ParameterUpdated(float value, Parameter* changed)
     else if (changed == &globalLowFilter.cutoff)
     {
         const float low = static_cast<float>(globalLowFilter.cutoff);
-        if (low > static_cast<float>(globalHighFilter.cutoff))
-            globalHighFilter.cutoff = low;
+        if (low > static_cast<float>(globalHighFilter.cutoff)) globalHighFilter.cutoff = low;
     }
     else if (changed == &globalHighFilter.cutoff)
     {
         const float high = static_cast<float>(globalHighFilter.cutoff);
-        if (static_cast<float>(globalLowFilter.cutoff) > high)
-            globalLowFilter.cutoff = high;
+        if (static_cast<float>(globalLowFilter.cutoff) > high) globalLowFilter.cutoff = high;
     }
     else if (changed == &polyphony)
     {
@@ -204,7 +194,6 @@ void Torvane::ParameterUpdated(float value, Parameter* changed)
     }
     else if (changed == &timeFreeze)
     {
-        if (GUI* gui = GetEditor())
-            gui->UpdateEventLines();
+        if (GUI* gui = GetEditor()) gui->UpdateEventLines();
     }
 }

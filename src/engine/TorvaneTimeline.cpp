@@ -13,8 +13,7 @@
 void Torvane::SetEditTime(float t)
 {
     t = std::trunc(t);
-    if (!std::isfinite(t) || t < 0.0f)
-        t = 0.0f;
+    if (!std::isfinite(t) || t < 0.0f) t = 0.0f;
     float d = 0.0f;
     {
         // A note starting on the audio thread reads the edit time under this mutex.
@@ -37,8 +36,7 @@ void Torvane::SetEditTime(float t)
 
 void Torvane::SetCurrentVoice(int layer)
 {
-    if (layer < 0 || layer >= kNumLayers)
-        return;
+    if (layer < 0 || layer >= kNumLayers) return;
     AudioAPI::Lock hold(GetMutex());
     currentVoice = layer;
 
@@ -75,8 +73,7 @@ void Torvane::SetCurrentVoice(int layer)
 void Torvane::ResetVoice(int layer)
 {
     int const l = ResolveLayer(layer);
-    if (l < 0)
-        return;
+    if (l < 0) return;
     {
         // Every sounding voice of the layer reads the definition each block.
         AudioAPI::Lock hold(GetMutex());
@@ -116,12 +113,12 @@ bool Torvane::SetEvent(int voice, int line, int valueIndex, float value)
         return false;
     AudioAPI::Lock hold(GetMutex());
     // While the editor follows a playing note the cursor moves by itself.
-    if (followedNote != nullptr && animationEnabled.GetBool() && !timeFreeze.GetBool() && GetEditor() != nullptr)
+    if (followedNote != nullptr && animationEnabled.GetBool() && !timeFreeze.GetBool() &&
+        GetEditor() != nullptr)
         return false;
     bool created = false;
     Breakpoint* p = CreateEventBreakpoint(editTime, voice, line, &created, false);
-    if (p == nullptr)
-        return false;
+    if (p == nullptr) return false;
     p->values[valueIndex] = value;
     return created;
 }
@@ -132,33 +129,27 @@ int Torvane::SetEvent(int voice, int line, int valueIndex, int index, float valu
         valueIndex >= NUM_EVENTS_IN_EVENTTYPE[line])
         return 0;
     AudioAPI::Lock hold(GetMutex());
-    if (followedNote != nullptr && animationEnabled.GetBool() && GetEditor() != nullptr)
-        return 0;
+    if (followedNote != nullptr && animationEnabled.GetBool() && GetEditor() != nullptr) return 0;
     EventEnvelope& points = voiceDefs[voice].lines[line];
-    if (index >= 0 && index < points.Size())
-        points[index].values[valueIndex] = value;
+    if (index >= 0 && index < points.Size()) points[index].values[valueIndex] = value;
     return 0;
 }
 
 Breakpoint* Torvane::CreateEventBreakpoint(float time, int voice, int line, bool* created, bool force)
 {
-    if (voice < 0 || voice >= kNumLayers || !ValidLine(line))
-        return nullptr;
+    if (voice < 0 || voice >= kNumLayers || !ValidLine(line)) return nullptr;
     EventEnvelope& points = voiceDefs[voice].lines[line];
     for (long i = 0; i < points.Size(); ++i)
     {
         float const t = points[i].time;
         if (t == time && !force)
         {
-            if (created != nullptr)
-                *created = false;
+            if (created != nullptr) *created = false;
             return &points[i];
         }
-        if (t >= time)
-            break;
+        if (t >= time) break;
     }
-    if (created != nullptr)
-        *created = true;
+    if (created != nullptr) *created = true;
     return points.InsertBreakpoint(time, true, nullptr);
 }
 
@@ -180,30 +171,25 @@ void Torvane::SetMultipleSelection(std::vector<MultipleSelectionBreakpoint>* sel
 
 float Torvane::MultipleSelectionGetRelativeChange(int line, int valueIndex)
 {
-    if (!ValidLine(line) || static_cast<std::size_t>(line) >= selectionReference.size())
-        return 0.0f;
+    if (!ValidLine(line) || static_cast<std::size_t>(line) >= selectionReference.size()) return 0.0f;
     Breakpoint const& reference = *selectionReference[static_cast<std::size_t>(line)];
-    if (valueIndex < 0 || valueIndex >= reference.numValues)
-        return 0.0f;
+    if (valueIndex < 0 || valueIndex >= reference.numValues) return 0.0f;
     return reference.values[valueIndex];
 }
 
 std::vector<Breakpoint*> Torvane::FindEventBreakpoints(MultipleSelectionBreakpoint* record)
 {
     std::vector<Breakpoint*> found;
-    if (record == nullptr || !ValidLine(record->line))
-        return found;
+    if (record == nullptr || !ValidLine(record->line)) return found;
     EventEnvelope& points = voiceDefs[currentVoice].lines[record->line];
     for (long i = 0; i < points.Size(); ++i)
     {
         Breakpoint& p = points[i];
-        if (p.time != record->time || static_cast<long>(record->values.size()) > p.numValues)
-            continue;
+        if (p.time != record->time || static_cast<long>(record->values.size()) > p.numValues) continue;
         bool same = true;
         for (std::size_t k = 0; k < record->values.size() && same; ++k)
             same = p.values[k] == record->values[k];
-        if (same)
-            found.push_back(&p);
+        if (same) found.push_back(&p);
     }
     return found;
 }
@@ -230,8 +216,7 @@ void Torvane::MultipleSelectionParameterChange(int line, int valueIndex, float v
         {
             for (Breakpoint* p : matches)
                 p->values[valueIndex] = value;
-            if (!matches.empty())
-                record->values[static_cast<std::size_t>(valueIndex)] = value;
+            if (!matches.empty()) record->values[static_cast<std::size_t>(valueIndex)] = value;
         }
         return;
     }

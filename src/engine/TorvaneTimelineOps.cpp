@@ -16,8 +16,7 @@ namespace
 // off afterwards. The buffers are zeroed before every block, as a host does.
 long TimeBlocks(Torvane& instrument, int notes, long blocks, int frames, bool playNotes)
 {
-    if (frames <= 0)
-        return 0;
+    if (frames <= 0) return 0;
     std::vector<float> left(static_cast<std::size_t>(frames), 0.0f);
     std::vector<float> right(static_cast<std::size_t>(frames), 0.0f);
     instrument.polyphony = static_cast<float>(notes);
@@ -51,13 +50,10 @@ float Torvane::GetAnimationTime()
 {
     // The note stack and the notes change on the audio thread under this mutex.
     AudioAPI::Lock hold(GetMutex());
-    if (followedNote != nullptr && followedNote->GetState() == TNote::kFree)
-        followedNote = nullptr;
+    if (followedNote != nullptr && followedNote->GetState() == TNote::kFree) followedNote = nullptr;
     NoteStack::NoteInfo const* newest = noteStack.PeekLast();
-    if (newest != nullptr && newest->note != nullptr)
-        followedNote = newest->note;
-    if (followedNote == nullptr)
-        return -1.0f;
+    if (newest != nullptr && newest->note != nullptr) followedNote = newest->note;
+    if (followedNote == nullptr) return -1.0f;
     return followedNote->GetVoice(currentVoice)->GetTime();
 }
 
@@ -100,7 +96,8 @@ long Torvane::Performance_MeasureFilter(int notes, long blocks, int frames)
     return filtered - plain;
 }
 
-long Torvane::Performance_MeasurePatch(char const* category, char const* name, int notes, long blocks, int frames)
+long Torvane::Performance_MeasurePatch(char const* category, char const* name, int notes, long blocks,
+                                       int frames)
 {
     LoadPatch(category, name);
     return Performance_Measure(notes, blocks, frames);
@@ -109,8 +106,7 @@ long Torvane::Performance_MeasurePatch(char const* category, char const* name, i
 void Torvane::Performance_ChoosePresetAndMeasure(Window* parent)
 {
     CascadeList::Item const* item = patchPresets.GetList().DoPopup(parent, 50, 50);
-    if (item == nullptr || item->parent == nullptr || item->parent->GetParentItem() == nullptr)
-        return;
+    if (item == nullptr || item->parent == nullptr || item->parent->GetParentItem() == nullptr) return;
     // Copies: loading may rebuild the list that holds the items.
     std::string const name = item->name;
     std::string const category = item->parent->GetParentItem()->name;

@@ -24,8 +24,7 @@ constexpr std::uint32_t kPrefetchSamples = 16;
 // An increment in table samples per output sample, clamped to 0 .. the table size, as 16.16.
 std::uint32_t FixedIncrement(float increment, float tableSize)
 {
-    if (!(increment > 0.0f))
-        return 0;
+    if (!(increment > 0.0f)) return 0;
     return static_cast<std::uint32_t>(std::min(increment, tableSize) * kFixedOne);
 }
 
@@ -64,8 +63,7 @@ void VectorOsc::Reset(bool randomPhase)
     if (randomPhase && waveDef && waveDef->length > 0)
     {
         phase = random.NextFloat() * static_cast<float>(waveDef->length);
-        if (phase >= static_cast<float>(waveDef->length))
-            phase = 0.0f;
+        if (phase >= static_cast<float>(waveDef->length)) phase = 0.0f;
     }
 }
 
@@ -73,11 +71,10 @@ void VectorOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
 {
     const VectorMipOscWaveDef* def = waveDef;
     const float sampleRate = GetSampleRate();
-    if (!def || !def->levels || def->NumWaves() != 4 || !MipWaveTable::IsSupportedShape(def->length, def->numLevels) ||
-        !(sampleRate > 0.0f) || n <= 0)
+    if (!def || !def->levels || def->NumWaves() != 4 ||
+        !MipWaveTable::IsSupportedShape(def->length, def->numLevels) || !(sampleRate > 0.0f) || n <= 0)
         return;
-    if (amplitude.Size() < 2 || frequency.Size() == 0 || pan.Size() == 0 || weights.Size() == 0)
-        return;
+    if (amplitude.Size() < 2 || frequency.Size() == 0 || pan.Size() == 0 || weights.Size() == 0) return;
 
     const long length = def->length;
     const float tableSize = static_cast<float>(length);
@@ -102,8 +99,7 @@ void VectorOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
     while (done < n)
     {
         NextGainSegment(amplitude, n - done, amp);
-        if (amp.count == kHeld)
-            break;
+        if (amp.count == kHeld) break;
         NextSegment(frequency, 0, n - done, inc, toIncrement);
         NextSegment(pan, 0, n - done, right, toRight);
         NextSegment(weights, 0, n - done, w, same);
@@ -143,11 +139,11 @@ void VectorOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
                 }
                 // The samples up to the next wrap run without a check.
                 long m = run - k;
-                if (step > 0)
-                    m = std::min(m, static_cast<long>((tableFixed - ph + step - 1) / step));
+                if (step > 0) m = std::min(m, static_cast<long>((tableFixed - ph + step - 1) / step));
                 c += m;
                 // One sample: its weighted row of four waves, the gain ramp moved on by a step.
-                auto row = [&](float& g) {
+                auto row = [&](float& g)
+                {
                     // The voices' oscillators together read far more table than the caches
                     // hold: ask for the row a few samples ahead before it is needed.
                     const std::uint32_t ahead = ((ph + kPrefetchSamples * step) >> 16) & indexMask;
@@ -162,7 +158,8 @@ void VectorOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
                     const __m128 b = _mm_load_ps(table + 4 * i1);
                     gain += gainSlope;
                     g = gain;
-                    return _mm_mul_ps(_mm_sub_ps(_mm_add_ps(a, _mm_mul_ps(frac, b)), _mm_mul_ps(frac, a)), audible);
+                    return _mm_mul_ps(_mm_sub_ps(_mm_add_ps(a, _mm_mul_ps(frac, b)), _mm_mul_ps(frac, a)),
+                                      audible);
                 };
                 const long end = k + m;
                 // Four samples at a time: turned on their side, the rows add up as columns,
@@ -177,8 +174,8 @@ void VectorOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
                     __m128 s2 = row(g2);
                     __m128 s3 = row(g3);
                     _MM_TRANSPOSE4_PS(s0, s1, s2, s3);
-                    const __m128 out =
-                        _mm_mul_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(s0, s1), s2), s3), _mm_set_ps(g3, g2, g1, g0));
+                    const __m128 out = _mm_mul_ps(_mm_add_ps(_mm_add_ps(_mm_add_ps(s0, s1), s2), s3),
+                                                  _mm_set_ps(g3, g2, g1, g0));
                     _mm_storeu_ps(outL + k, _mm_add_ps(_mm_loadu_ps(outL + k), _mm_mul_ps(panL, out)));
                     _mm_storeu_ps(outR + k, _mm_add_ps(_mm_loadu_ps(outR + k), _mm_mul_ps(panR, out)));
                 }

@@ -45,8 +45,7 @@ void VectorWeights(float x, float y, float e, float* w)
 // A modulation value as a factor: 1 + v upwards, 1 / (1 + |v|) downwards.
 float Multiplier(float v)
 {
-    if (!std::isfinite(v))
-        return 1.0f;
+    if (!std::isfinite(v)) return 1.0f;
     return v >= 0.0f ? 1.0f + v : 1.0f / (-v + 1.0f);
 }
 
@@ -63,8 +62,7 @@ void MakeModulator(Envelope& env)
 bool AllZero(Envelope const& env)
 {
     for (long i = 0; i < env.Size(); ++i)
-        if (env[i].values[0] != 0.0f)
-            return false;
+        if (env[i].values[0] != 0.0f) return false;
     return true;
 }
 
@@ -75,18 +73,18 @@ Breakpoint* AddPoint(Envelope& env, float t, float v)
 
 bool FilterResting(StereoFilter const& f)
 {
-    auto quiet = [](FlexiFilter const& c) {
-        return std::fabs(c.x1) < kFilterRest && std::fabs(c.x2) < kFilterRest && std::fabs(c.y1) < kFilterRest &&
-               std::fabs(c.y2) < kFilterRest;
+    auto quiet = [](FlexiFilter const& c)
+    {
+        return std::fabs(c.x1) < kFilterRest && std::fabs(c.x2) < kFilterRest &&
+               std::fabs(c.y1) < kFilterRest && std::fabs(c.y2) < kFilterRest;
     };
     return quiet(f.GetLeft()) && quiet(f.GetRight());
 }
 
 bool FilterFinite(StereoFilter const& f)
 {
-    auto finite = [](FlexiFilter const& c) {
-        return std::isfinite(c.x1) && std::isfinite(c.x2) && std::isfinite(c.y1) && std::isfinite(c.y2);
-    };
+    auto finite = [](FlexiFilter const& c)
+    { return std::isfinite(c.x1) && std::isfinite(c.x2) && std::isfinite(c.y1) && std::isfinite(c.y2); };
     return finite(f.GetLeft()) && finite(f.GetRight());
 }
 
@@ -144,13 +142,10 @@ VoiceWorkspace::VoiceWorkspace()
 
 float Voice::Ramp::ValueAt(float t) const
 {
-    if (t <= start)
-        return level;
-    if (t >= End())
-        return 0.0f;
+    if (t <= start) return level;
+    if (t >= End()) return 0.0f;
     const float u = t - start;
-    if (!curved)
-        return level - level * (u / length);
+    if (!curved) return level - level * (u / length);
     CurveGenerator curve;
     curve.Init(kReleaseCurvature);
     const float xa = std::floor(u / kReleaseStep) * kReleaseStep;
@@ -163,31 +158,24 @@ float Voice::Ramp::ValueAt(float t) const
 
 float Voice::Ramp::NextPointAfter(float t) const
 {
-    if (t < start)
-        return start;
-    if (t >= End())
-        return std::numeric_limits<float>::infinity();
-    if (!curved)
-        return End();
+    if (t < start) return start;
+    if (t >= End()) return std::numeric_limits<float>::infinity();
+    if (!curved) return End();
     const float x = (std::floor((t - start) / kReleaseStep) + 1.0f) * kReleaseStep;
     return x < length ? start + x : End();
 }
 
 float Voice::Glide::ValueAt(float t) const
 {
-    if (t <= start)
-        return semitones;
-    if (t >= end)
-        return 0.0f;
+    if (t <= start) return semitones;
+    if (t >= end) return 0.0f;
     return semitones - semitones * ((t - start) / (end - start));
 }
 
 // ---- construction ----------------------------------------------------------------------------
 
 Voice::Voice()
-    : DSPComponent(0, "TORVANE_VOICE"),
-      TModSource(kNumVoiceModOutputs, 2),
-      TModTarget(kNumVoiceModInputs)
+    : DSPComponent(0, "TORVANE_VOICE"), TModSource(kNumVoiceModOutputs, 2), TModTarget(kNumVoiceModInputs)
 {
     filter.enabled = 1.0f;
     filter.cutoff = 80.0f;
@@ -219,8 +207,7 @@ Voice::Voice()
 
 Voice::~Voice()
 {
-    if (pitchBendRange)
-        pitchBendRange->RemoveUpdateListener(this);
+    if (pitchBendRange) pitchBendRange->RemoveUpdateListener(this);
 }
 
 void Voice::Init(TNote* owner, int layerIndex)
@@ -234,8 +221,8 @@ void Voice::Init(TNote* owner, int layerIndex)
 
     const float rate = instrument->GetSourceSampleRate();
     const float tempo = instrument->GetSourceTempo();
-    SampleRateListener* rateListeners[] = {this, &oscillators[0], &oscillators[1], &oscillators[2],
-                                           &oscillators[3], &filter, &lfo1, &lfo2};
+    SampleRateListener* rateListeners[] = {
+        this, &oscillators[0], &oscillators[1], &oscillators[2], &oscillators[3], &filter, &lfo1, &lfo2};
     for (SampleRateListener* l : rateListeners)
     {
         instrument->AddSampleRateListener(l);
@@ -346,8 +333,7 @@ void Voice::Portamento(float semitones, float duration, long offset)
 float Voice::GetCurrentPortamentoPitch()
 {
     const float key = static_cast<float>(note->GetPitch());
-    if (!glideHasPoints)
-        return key;
+    if (!glideHasPoints) return key;
     return static_cast<float>(FreqToNote(NoteToFreq(key + glide.ValueAt(glideTime))));
 }
 
@@ -368,8 +354,7 @@ void Voice::CreateModEnvelope(Envelope* out, long length, int output)
 
 void Voice::SetModulationSource(int row, int id)
 {
-    if (row < 0 || row >= kPitchBendModRow)
-        return;
+    if (row < 0 || row >= kPitchBendModRow) return;
     TModSourceTable table;
     table.lfo[0] = &lfo1;
     table.lfo[1] = &lfo2;
@@ -383,8 +368,7 @@ void Voice::SetModulationSource(int row, int id)
 
 void Voice::SetModulationTarget(int row, int id)
 {
-    if (row < 0 || row >= kPitchBendModRow)
-        return;
+    if (row < 0 || row >= kPitchBendModRow) return;
     TModTargetTable table;
     table.voice = this;
     table.lfo[0] = &lfo1;
@@ -394,15 +378,13 @@ void Voice::SetModulationTarget(int row, int id)
 
 void Voice::SetModulationEnabled(int row, bool on)
 {
-    if (row < 0 || row >= kPitchBendModRow)
-        return;
+    if (row < 0 || row >= kPitchBendModRow) return;
     modMatrix.GetMap(row)->enabled = on;
 }
 
 void Voice::SetModulationAmount(int row, float amount)
 {
-    if (row < 0 || row >= kPitchBendModRow)
-        return;
+    if (row < 0 || row >= kPitchBendModRow) return;
     modMatrix.GetMap(row)->amount = amount;
 }
 
@@ -423,8 +405,7 @@ void Voice::CutLine(int line, Envelope* dst, bool zeroOutside, float t0, float t
     }
     else
     {
-        if (t0 < lineEnd[line])
-            contexts[line].Reset();
+        if (t0 < lineEnd[line]) contexts[line].Reset();
         src.ExtractTimePeriod(dst, t0, t1, &contexts[line], zeroOutside, &loop, 0.0f);
         lineEnd[line] = t1;
     }
@@ -435,8 +416,7 @@ void Voice::CutLine(int line, Envelope* dst, bool zeroOutside, float t0, float t
     for (long i = 0; i < count; ++i)
     {
         float t = (*dst)[i].time - t0;
-        if (factor != 1.0f)
-            t = i + 1 < count ? std::trunc(t * factor) : Round(t * factor);
+        if (factor != 1.0f) t = i + 1 < count ? std::trunc(t * factor) : Round(t * factor);
         (*dst)[i].time = t;
     }
 }
@@ -457,7 +437,8 @@ void Voice::BuildWeights(VoiceWorkspace& ws, TModValues* inX, TModValues* inY)
     }
 
     // Position curves: the line's value plus the modulation, kept on the plane.
-    auto position = [&](TModValues* in, long valueIndex, Envelope& dst) {
+    auto position = [&](TModValues* in, long valueIndex, Envelope& dst)
+    {
         dst.Clear();
         if (in->valid)
         {
@@ -522,7 +503,8 @@ void Voice::BuildPan(VoiceWorkspace& ws, int slot, int unison, TModValues* inPan
         if (unison > 1)
         {
             const float s = 2.0f * d[4];
-            p = std::clamp(static_cast<float>(slot) * s / static_cast<float>(unison - 1) + d[2] - s / 2.0f, -1.0f, 1.0f);
+            p = std::clamp(static_cast<float>(slot) * s / static_cast<float>(unison - 1) + d[2] - s / 2.0f,
+                           -1.0f, 1.0f);
         }
         AddPoint(pan, voice[k].time, p);
     }
@@ -548,8 +530,7 @@ void Voice::BuildGlidePiece(Envelope& dst, long n)
     AddPoint(dst, 0.0f, glide.ValueAt(from));
     if (glide.start > 0.0f && glide.start > from && glide.start < to)
         AddPoint(dst, glide.start - from, glide.semitones);
-    if (glide.end > from && glide.end < to)
-        AddPoint(dst, glide.end - from, 0.0f);
+    if (glide.end > from && glide.end < to) AddPoint(dst, glide.end - from, 0.0f);
     AddPoint(dst, static_cast<float>(n), glide.ValueAt(to));
 }
 
@@ -562,8 +543,7 @@ void Voice::RenderOscillators(VoiceWorkspace& ws, int unison, bool oscillatorsOn
         Envelope::Multiply(*amp, ws.balance, ws.oscAmplitude);
         amp = &ws.oscAmplitude;
     }
-    if (glideActive)
-        BuildGlidePiece(ws.glidePiece, n);
+    if (glideActive) BuildGlidePiece(ws.glidePiece, n);
 
     TModValues* inPitch = GetInput(kVoiceInputPitch);
     TModValues* inPan = GetInput(kVoiceInputPan);
@@ -612,8 +592,7 @@ void Voice::RenderOscillators(VoiceWorkspace& ws, int unison, bool oscillatorsOn
     if (glideActive)
     {
         glideTime += static_cast<float>(n);
-        if (glideTime > glide.end)
-            glideActive = false;
+        if (glideTime > glide.end) glideActive = false;
     }
 }
 
@@ -631,8 +610,7 @@ void Voice::RenderNoise(VoiceWorkspace& ws, int unison, bool noiseOnly, long n)
         Envelope::Multiply(*amp, ws.balance, ws.noiseAmplitude);
         amp = &ws.noiseAmplitude;
     }
-    if (AllZero(*amp))
-        return;
+    if (AllZero(*amp)) return;
     TModValues* inPan = GetInput(kVoiceInputPan);
     for (int i = 0; i < unison; ++i)
     {
@@ -646,8 +624,9 @@ void Voice::RenderNoise(VoiceWorkspace& ws, int unison, bool noiseOnly, long n)
 void Voice::RenderFilter(VoiceWorkspace& ws, long n)
 {
     Envelope const& piece = ws.filterPiece;
-    const float keyFrequency =
-        def->parameters[VoiceDef::kCutoffFollowsNote].GetBool() ? NoteToFreq(static_cast<float>(note->GetPitch())) : 0.0f;
+    const float keyFrequency = def->parameters[VoiceDef::kCutoffFollowsNote].GetBool()
+                                   ? NoteToFreq(static_cast<float>(note->GetPitch()))
+                                   : 0.0f;
     TModValues* inCutoff = GetInput(kVoiceInputFilterFreq);
     TModValues* inResonance = GetInput(kVoiceInputFilterRes);
     EnvelopeContext cutoffContext;
@@ -661,8 +640,7 @@ void Voice::RenderFilter(VoiceWorkspace& ws, long n)
         Breakpoint const& b = piece[s + 1];
         const long ta = std::max(static_cast<long>(a.time), 0L);
         const long tb = std::min(static_cast<long>(b.time), n);
-        if (tb <= ta)
-            continue;
+        if (tb <= ta) continue;
         SetIfChanged(filter.type, requestedType, a.values[1]);
         cutoffRamp.Init(static_cast<float>(ta), a.values[0], static_cast<float>(tb), b.values[0]);
         resonanceRamp.Init(static_cast<float>(ta), a.values[2], static_cast<float>(tb), b.values[2]);
@@ -676,7 +654,8 @@ void Voice::RenderFilter(VoiceWorkspace& ws, long n)
             cutoffRamp.Step(static_cast<float>(len));
             float q = resonanceRamp.GetValue();
             if (inResonance->valid)
-                q *= Multiplier(inResonance->ValueAtTime(static_cast<float>(pos), 0, &resonanceContext, false));
+                q *= Multiplier(
+                    inResonance->ValueAtTime(static_cast<float>(pos), 0, &resonanceContext, false));
             SetIfChanged(filter.resonance, requestedResonance, q);
             resonanceRamp.Step(static_cast<float>(len));
             filter.RenderStereo(left + pos, right + pos, left + pos, right + pos, len);
@@ -699,8 +678,7 @@ void Voice::ApplyRelease(VoiceWorkspace& ws, long n)
         const float t = releaseTime + static_cast<float>(j);
         const float next = releaseRamp.NextPointAfter(t);
         long end = n;
-        if (std::isfinite(next))
-            end = std::clamp(static_cast<long>(std::ceil(next - releaseTime)), j + 1, n);
+        if (std::isfinite(next)) end = std::clamp(static_cast<long>(std::ceil(next - releaseTime)), j + 1, n);
         const float g0 = releaseRamp.ValueAt(t);
         const float g1 = releaseRamp.ValueAt(releaseTime + static_cast<float>(end));
         if (g0 == 0.0f && g1 == 0.0f)
@@ -735,15 +713,15 @@ void Voice::RenderSends(VoiceWorkspace& ws, VoiceSends const& sends, long n)
         const long ta = std::max(static_cast<long>(piece[s].time), 0L);
         const long tb = std::min(static_cast<long>(piece[s + 1].time), n);
         const long len = tb - ta;
-        if (len <= 0)
-            continue;
+        if (len <= 0) continue;
         if (sends.delay && a[2] > 0.0f && b[2] > 0.0f)
             ws.scratch.MixToStereoGradient(delay->left + ta, delay->right + ta, len, ta, a[2], b[2]);
         if (sends.reverb && a[1] > 0.0f && b[1] > 0.0f)
             ws.scratch.MixToStereoGradient(reverb->left + ta, reverb->right + ta, len, ta, a[1], b[1]);
         if (sends.distortion && a[3] > 0.0f && b[3] > 0.0f)
         {
-            ws.scratch.MixToStereoGradient(distortion->left + ta, distortion->right + ta, len, ta, a[3], b[3]);
+            ws.scratch.MixToStereoGradient(distortion->left + ta, distortion->right + ta, len, ta, a[3],
+                                           b[3]);
             ws.scratch.AmplitudeGradient(1.0f - a[3], 1.0f - b[3], ta, len);
         }
     }
@@ -751,15 +729,15 @@ void Voice::RenderSends(VoiceWorkspace& ws, VoiceSends const& sends, long n)
 
 void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
 {
-    if (!bypass.GetBool() || !def || n <= 0)
-        return;
+    if (!bypass.GetBool() || !def || n <= 0) return;
     n = std::min(n, kMaxBlockFrames);
     modMatrix.GetMap(kPitchBendModRow)->amount = pitchBendAmount.load(std::memory_order_relaxed);
     VoiceWorkspace& ws = *workspace;
     Parameter* params = def->parameters;
 
     // Gain and the timeline speed (timeline units per output sample).
-    const float gain = static_cast<float>(params[VoiceDef::kLevel]) * static_cast<float>(instrument->masterVolume);
+    const float gain =
+        static_cast<float>(params[VoiceDef::kLevel]) * static_cast<float>(instrument->masterVolume);
     const float rate = GetSampleRate() > 0.0f ? GetSampleRate() : 44100.0f;
     float r = 44100.0f / rate;
     const bool inTempo = params[VoiceDef::kTimelineInTempo].GetBool();
@@ -767,8 +745,7 @@ void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
     {
         const float bar = Tempo::NumSamplesPer44Bar(44100.0f, GetTempo());
         const float scaled = r * (44100.0f / bar);
-        if (std::isfinite(scaled) && scaled > 0.0f)
-            r = scaled;
+        if (std::isfinite(scaled) && scaled > 0.0f) r = scaled;
     }
     else
     {
@@ -787,8 +764,7 @@ void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
                                   VoiceDef::maxUnisonNum);
     loop = def->loop;
     loop.position = t1;
-    if (releaseRunning && !params[VoiceDef::kLoopAfterRelease].GetBool())
-        loop.looping = false;
+    if (releaseRunning && !params[VoiceDef::kLoopAfterRelease].GetBool()) loop.looping = false;
 
     // Modulation.
     CutLine(VoiceDef::kModulationLine, &ws.modulationPiece, false, t0, t1, r);
@@ -807,10 +783,8 @@ void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
     ws.scratch.ClearStereo(n);
     TModValues* inAmp = GetInput(kVoiceInputAmplitude);
     TModValues* inPitch = GetInput(kVoiceInputPitch);
-    if (inAmp->valid)
-        MakeModulator(*inAmp);
-    if (inPitch->valid)
-        MakeModulator(*inPitch);
+    if (inAmp->valid) MakeModulator(*inAmp);
+    if (inPitch->valid) MakeModulator(*inPitch);
 
     // Amplitude: the line, times its modulation, times velocity and gain.
     CutLine(VoiceDef::kAmplitudeLine, &ws.amplitudePiece, true, t0, t1, r);
@@ -833,19 +807,15 @@ void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
     for (long k = 0; k < waveLine.Size(); ++k)
     {
         const float b = waveLine[k].values[2];
-        if (b != 0.0f)
-            noiseOnly = false;
-        if (b != 1.0f)
-            oscillatorsOnly = false;
+        if (b != 0.0f) noiseOnly = false;
+        if (b != 1.0f) oscillatorsOnly = false;
     }
     ws.balance.Clear();
     ws.wavePiece.ExtractYRange(&ws.balance, 2, 2);
 
     const bool silent = AllZero(ws.amplitude);
-    if (!noiseOnly)
-        RenderOscillators(ws, unison, oscillatorsOnly, n);
-    if (!oscillatorsOnly && !silent)
-        RenderNoise(ws, unison, noiseOnly, n);
+    if (!noiseOnly) RenderOscillators(ws, unison, oscillatorsOnly, n);
+    if (!oscillatorsOnly && !silent) RenderNoise(ws, unison, noiseOnly, n);
 
     // A silent layer leaves the scratch buffer empty; its filter rests once its tail has died.
     bool quiet = silent;
@@ -858,11 +828,9 @@ void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
 
     if (releaseRunning)
     {
-        if (!quiet)
-            ApplyRelease(ws, n);
+        if (!quiet) ApplyRelease(ws, n);
         releaseTime += static_cast<float>(n);
-        if (releaseTime > releaseRamp.End())
-            note->VoiceFinished(layer);
+        if (releaseTime > releaseRamp.End()) note->VoiceFinished(layer);
     }
 
     const VoiceSends& sends = instrument->GetBlockSends();
@@ -871,8 +839,7 @@ void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
         CutLine(VoiceDef::kEffectsLine, &ws.effectsPiece, false, t0, t1, r);
         RenderSends(ws, sends, n);
     }
-    if (!quiet)
-        ws.scratch.MixToStereo(outL, outR, n, 0);
+    if (!quiet) ws.scratch.MixToStereo(outL, outR, n, 0);
 
     if (!loop.looping)
     {

@@ -44,19 +44,19 @@ struct VoiceWorkspace
     Envelope modulationPiece{true};
     Envelope effectsPiece{true};
     // Derived curves.
-    Envelope weights{true};   // four values: the vector weights
-    Envelope xCurve{true};    // vector X, then Y, when modulated
+    Envelope weights{true}; // four values: the vector weights
+    Envelope xCurve{true};  // vector X, then Y, when modulated
     Envelope yCurve{true};
     Envelope amplitude{true}; // the layer's amplitude (line, modulation, velocity, gain)
     Envelope balance{true};   // oscillator share (Wave value 2), later the noise share
     Envelope oscAmplitude{true};
     Envelope noiseAmplitude{true};
-    Envelope pitch{true};     // semitones, then Hz
+    Envelope pitch{true}; // semitones, then Hz
     Envelope pan{true};
     Envelope glidePiece{true};
-    Envelope work{true};      // one-value intermediate results
+    Envelope work{true}; // one-value intermediate results
     Envelope work2{true};
-    SoundBuffer scratch;      // kMaxBlockFrames stereo frames
+    SoundBuffer scratch; // kMaxBlockFrames stereo frames
 };
 
 // One layer of one sounding note: cuts the block's pieces out of the layer's timeline lines,

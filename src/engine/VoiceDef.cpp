@@ -21,8 +21,7 @@ constexpr std::size_t kWaveHeaderSize = 16;
 // (so that a corrupt count allocates nothing).
 bool ReadMore(Reader& r, std::size_t size, std::vector<char>& bytes)
 {
-    if (size > r.Remaining())
-        return false;
+    if (size > r.Remaining()) return false;
     const std::size_t at = bytes.size();
     bytes.resize(at + size);
     return r.ReadBytes(bytes.data() + at, size);
@@ -33,8 +32,7 @@ bool ReadMore(Reader& r, std::size_t size, std::vector<char>& bytes)
 bool LoadLine(Reader& r, long values, Envelope& dst)
 {
     std::vector<char> bytes(kLineHeaderSize);
-    if (!r.ReadBytes(bytes.data(), kLineHeaderSize))
-        return false;
+    if (!r.ReadBytes(bytes.data(), kLineHeaderSize)) return false;
     StringReader header;
     header.Open(bytes.data(), kLineHeaderSize);
     float version = 0.0f;
@@ -43,11 +41,9 @@ bool LoadLine(Reader& r, long values, Envelope& dst)
     header.Read(&version);
     header.Read(&count);
     header.Read(&stored);
-    if (stored != values)
-        return false;
+    if (stored != values) return false;
     const std::size_t points = static_cast<std::size_t>(std::max(count, 0L));
-    if (!ReadMore(r, points * static_cast<std::size_t>(1 + stored) * sizeof(float), bytes))
-        return false;
+    if (!ReadMore(r, points * static_cast<std::size_t>(1 + stored) * sizeof(float), bytes)) return false;
     StringReader body;
     body.Open(bytes.data(), bytes.size());
     return dst.Load(body);
@@ -58,8 +54,7 @@ bool LoadLine(Reader& r, long values, Envelope& dst)
 bool StageWave(Reader& r, std::vector<char>& bytes)
 {
     bytes.resize(kWaveHeaderSize);
-    if (!r.ReadBytes(bytes.data(), kWaveHeaderSize))
-        return false;
+    if (!r.ReadBytes(bytes.data(), kWaveHeaderSize)) return false;
     StringReader header;
     header.Open(bytes.data(), kWaveHeaderSize);
     float version = 0.0f;
@@ -72,18 +67,15 @@ bool StageWave(Reader& r, std::vector<char>& bytes)
     header.Read(&kind);
     if (!MipWaveTable::IsSupportedShape(length, levels) || kind < kWaveNone || kind > kWaveCustom)
         return false;
-    if (kind != kWaveCustom)
-        return true;
+    if (kind != kWaveCustom) return true;
     const std::size_t size = static_cast<std::size_t>(length) * sizeof(float);
-    if (!ReadMore(r, size, bytes))
-        return false;
+    if (!ReadMore(r, size, bytes)) return false;
     StringReader samples;
     samples.Open(bytes.data() + kWaveHeaderSize, size);
     for (long i = 0; i < length; ++i)
     {
         float f = 0.0f;
-        if (!samples.Read(&f) || !std::isfinite(f))
-            return false;
+        if (!samples.Read(&f) || !std::isfinite(f)) return false;
     }
     return true;
 }
@@ -97,8 +89,8 @@ void AddPoint(Envelope& e, float time, std::initializer_list<float> values)
 VoiceDef::VoiceDef()
 {
     Parameter* p = parameters;
-    for (int i : {kLayerOn, kFilterOn, kLoopAfterRelease, kLFO1Sync, kLFO2Sync, kLFO1PositiveOnly, kLFO2PositiveOnly,
-                  kLFO1FreeRunning, kLFO2FreeRunning, kTimelineInTempo})
+    for (int i : {kLayerOn, kFilterOn, kLoopAfterRelease, kLFO1Sync, kLFO2Sync, kLFO1PositiveOnly,
+                  kLFO2PositiveOnly, kLFO1FreeRunning, kLFO2FreeRunning, kTimelineInTempo})
         p[i].CreateBool("", nullptr, Parameter::Internal);
     p[kUnisonCount].Create("", nullptr, Parameter::Internal, 1.0f, static_cast<float>(maxUnisonNum),
                            Parameter::Discrete);
@@ -151,8 +143,7 @@ void VoiceDef::CreateDefault()
 void VoiceDef::ClearLine(int line)
 {
     EventEnvelope* e = GetLine(line);
-    if (!e)
-        return;
+    if (!e) return;
     e->Clear();
     switch (line)
     {
@@ -161,9 +152,15 @@ void VoiceDef::ClearLine(int line)
         AddPoint(*e, 220500.0f, {0.7f});
         AddPoint(*e, 264600.0f, {0.0f});
         break;
-    case kVoiceLine: AddPoint(*e, 0.0f, {0.0f, 0.0f, 0.0f, 0.1f, 0.1f}); break;
-    case kWaveLine: AddPoint(*e, 0.0f, {-1.0f, 0.0f, 1.0f}); break;
-    case kFilterLine: AddPoint(*e, 0.0f, {1.0f, 0.0f, 5.0f}); break;
+    case kVoiceLine:
+        AddPoint(*e, 0.0f, {0.0f, 0.0f, 0.0f, 0.1f, 0.1f});
+        break;
+    case kWaveLine:
+        AddPoint(*e, 0.0f, {-1.0f, 0.0f, 1.0f});
+        break;
+    case kFilterLine:
+        AddPoint(*e, 0.0f, {1.0f, 0.0f, 5.0f});
+        break;
     case kModulationLine:
     {
         float values[23] = {1.0f, 0.05f, 0.0f, 1.0f, 0.05f, 0.0f};
@@ -172,15 +169,17 @@ void VoiceDef::ClearLine(int line)
         e->GetBreakpoints().Add(0.0f, values);
         break;
     }
-    case kEffectsLine: AddPoint(*e, 0.0f, {0.0f, 0.0f, 0.0f, 0.0f}); break;
-    default: break;
+    case kEffectsLine:
+        AddPoint(*e, 0.0f, {0.0f, 0.0f, 0.0f, 0.0f});
+        break;
+    default:
+        break;
     }
 }
 
 void VoiceDef::CopyFrom(VoiceDef* other)
 {
-    if (!other || other == this)
-        return;
+    if (!other || other == this) return;
     for (int i = 0; i < kNumLines; ++i)
         lines[i] = other->lines[i];
     for (int i : {1, 2, 3, 4, 5, 6, 7, 12})
@@ -217,33 +216,31 @@ bool VoiceDef::Load(Reader& r, float)
 {
     // Everything is read and checked first; the definition changes only once all of it is good.
     float v = 0.0f;
-    if (!r.Read(&v) || !std::isfinite(v))
-        return false;
+    if (!r.Read(&v) || !std::isfinite(v)) return false;
     const float n = Round(1000.0f * v);
 
     // Per parameter: read from the stream, set to false, or kept.
-    enum class Fate { Keep, Read, False };
+    enum class Fate
+    {
+        Keep,
+        Read,
+        False
+    };
     Fate fate[kNumParameters];
     float values[kNumParameters] = {};
     std::fill(fate, fate + kNumParameters, Fate::Read);
-    if (!(v >= 0.004))
-        fate[kLFO1PositiveOnly] = fate[kLFO2PositiveOnly] = Fate::False;
-    if (!(n > 10.0f))
-        fate[kLFO1FreeRunning] = fate[kLFO2FreeRunning] = Fate::False;
-    if (!(n > 9.0f))
-        fate[kTimelineInTempo] = Fate::Keep;
+    if (!(v >= 0.004)) fate[kLFO1PositiveOnly] = fate[kLFO2PositiveOnly] = Fate::False;
+    if (!(n > 10.0f)) fate[kLFO1FreeRunning] = fate[kLFO2FreeRunning] = Fate::False;
+    if (!(n > 9.0f)) fate[kTimelineInTempo] = Fate::Keep;
     for (int i = 0; i < kNumParameters; ++i)
-        if (fate[i] == Fate::Read && (!r.Read(&values[i]) || !std::isfinite(values[i])))
-            return false;
+        if (fate[i] == Fate::Read && (!r.Read(&values[i]) || !std::isfinite(values[i]))) return false;
 
     TModMatrix matrix;
-    if (!matrix.Load(r) || matrix.GetNumMaps() != kLayerModRows)
-        return false;
+    if (!matrix.Load(r) || matrix.GetNumMaps() != kLayerModRows) return false;
 
     std::vector<char> waves[4];
     for (auto& wave : waves)
-        if (!StageWave(r, wave))
-            return false;
+        if (!StageWave(r, wave)) return false;
 
     float start = 0.0f;
     float end = 0.0f;
@@ -257,8 +254,7 @@ bool VoiceDef::Load(Reader& r, float)
     {
         loaded.emplace_back(true);
         loaded[i].Init(NUM_EVENTS_IN_EVENTTYPE[i]);
-        if (!LoadLine(r, NUM_EVENTS_IN_EVENTTYPE[i], loaded[i]))
-            return false;
+        if (!LoadLine(r, NUM_EVENTS_IN_EVENTTYPE[i], loaded[i])) return false;
     }
     // Older streams kept the Voice line's pitch offset in octaves.
     if (v < 0.003)

@@ -15,16 +15,14 @@ float SyncedCyclesPerBeat(float rate)
 {
     static constexpr float speeds[] = {0.25f, 1.0f, 2.0f, 4.0f, 8.0f, 16.0f};
     const float index = Round(rate);
-    if (!(index >= 0.0f && index <= 5.0f))
-        return -1.0f;
+    if (!(index >= 0.0f && index <= 5.0f)) return -1.0f;
     return speeds[static_cast<int>(index)];
 }
 
 // The value `index` of `e` at t, 0 without such a value.
 float Read(Envelope const* e, float t, long index, EnvelopeContext* ctx)
 {
-    if (!e || index < 0 || index >= e->numValues)
-        return 0.0f;
+    if (!e || index < 0 || index >= e->numValues) return 0.0f;
     return e->ValueAtTime(t, index, ctx, false);
 }
 } // namespace
@@ -50,11 +48,9 @@ void TLFO::WrapPhase()
         phase = 0.0f;
         return;
     }
-    if (phase >= 0.0f && phase < kTwoPi)
-        return;
+    if (phase >= 0.0f && phase < kTwoPi) return;
     phase = std::fmod(phase, kTwoPi);
-    if (phase < 0.0f)
-        phase += kTwoPi;
+    if (phase < 0.0f) phase += kTwoPi;
     if (!(phase < kTwoPi)) // a tiny negative remainder rounds up to 2 pi
         phase = 0.0f;
     randomValue = random.NextSignedFloat();
@@ -97,8 +93,7 @@ void TLFO::CreateModEnvelope(Envelope* out, long length, int)
             const float m = depthInput->ValueAtTime(time, 0, &depthCtx, false);
             y = std::clamp(y * (0.5f + 0.5f * m), -1.0f, 1.0f);
         }
-        if (positiveOnly && y < 0.0f)
-            y = 0.0f;
+        if (positiveOnly && y < 0.0f) y = 0.0f;
         out->AddBreakpoint(time, y);
 
         if (t >= length)
@@ -119,8 +114,7 @@ void TLFO::CreateModEnvelope(Envelope* out, long length, int)
         if (sync)
         {
             const float cycles = SyncedCyclesPerBeat(rate);
-            if (cycles > 0.0f)
-                phase += cycles * s * w;
+            if (cycles > 0.0f) phase += cycles * s * w;
         }
         else
             phase += 0.0005f * s * rate;

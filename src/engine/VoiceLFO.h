@@ -9,7 +9,11 @@
 // modulation line (cut to the block, times in samples), from which it reads depth, rate and
 // shape; its one output is a curve with a point every 32 samples and at the block end. Inputs:
 // 0 depth, 1 rate, 2 not read. The phase carries from block to block.
-class TLFO : public ParameterHost, public TModTarget, public TModSource, public SampleRateListener, public TempoListener
+class TLFO : public ParameterHost,
+             public TModTarget,
+             public TModSource,
+             public SampleRateListener,
+             public TempoListener
 {
 public:
     TLFO();

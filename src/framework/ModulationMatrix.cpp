@@ -25,8 +25,7 @@ void ModulationValues::Scale(float f)
 
 void ModulationValues::CopyFrom(const ModulationValues* src)
 {
-    if (src == nullptr)
-        return;
+    if (src == nullptr) return;
     count = std::clamp(src->count, 0L, kMaxValues);
     maxValues = src->maxValues;
     chunkSize = src->chunkSize;
@@ -63,8 +62,7 @@ bool ModulationTarget::IsModulated() const
 ModulationSource::ModulationSource(int n)
     : outputs(static_cast<size_t>(std::max(n, 0))),
       needsCalculating(static_cast<size_t>(std::max(n, 0)), true),
-      outputEnabled(static_cast<size_t>(std::max(n, 0)), true),
-      numOutputs(std::max(n, 0))
+      outputEnabled(static_cast<size_t>(std::max(n, 0)), true), numOutputs(std::max(n, 0))
 {
 }
 
@@ -76,11 +74,9 @@ void ModulationSource::ResetValueNeedsCalculating()
 ModulationValues* ModulationSource::GetModulationValue(unsigned int samples, int chunks, int output)
 {
     ModulationValues* out = GetOutput(output);
-    if (out == nullptr)
-        return nullptr;
+    if (out == nullptr) return nullptr;
     out->chunkSize = ModulationValues::kChunkSize;
-    if (!needsCalculating[static_cast<size_t>(output)])
-        return out;
+    if (!needsCalculating[static_cast<size_t>(output)]) return out;
     needsCalculating[static_cast<size_t>(output)] = false;
     return CalculateModulation(samples, chunks, output);
 }
@@ -97,8 +93,7 @@ bool ModulationSource::IsOutputEnabled(int output) const
 
 void ModulationSource::SetOutputEnabled(int output, bool on)
 {
-    if (output >= 0 && output < numOutputs)
-        outputEnabled[static_cast<size_t>(output)] = on;
+    if (output >= 0 && output < numOutputs) outputEnabled[static_cast<size_t>(output)] = on;
 }
 
 // ---------------------------------------------------------------------------
@@ -119,8 +114,7 @@ void ModulationMatrix::Map::Prepare(long chunks)
 void ModulationMatrix::Map::Apply(unsigned int samples, long chunks)
 {
     ModulationValues* in = target->GetModValues(targetInput);
-    if (in == nullptr)
-        return;
+    if (in == nullptr) return;
     if (!IsConnected() || !enabled || !source->IsOutputEnabled(sourceOutput))
     {
         in->active = false;
@@ -146,25 +140,21 @@ void ModulationMatrix::Map::Apply(unsigned int samples, long chunks)
 
 void ModulationMatrix::Map::ProcessMap(long samples)
 {
-    if (target == nullptr)
-        return;
+    if (target == nullptr) return;
     if (source == nullptr)
     {
-        if (ModulationValues* in = target->GetModValues(targetInput))
-            in->active = false;
+        if (ModulationValues* in = target->GetModValues(targetInput)) in->active = false;
         return;
     }
     const long chunks = ModulationValues::ChunksFor(static_cast<unsigned long>(std::max(samples, 0L)));
-    if (IsConnected())
-        Prepare(chunks);
+    if (IsConnected()) Prepare(chunks);
     Apply(static_cast<unsigned int>(std::max(samples, 0L)), chunks);
 }
 
 void ModulationMatrix::Map::Disconnect()
 {
     if (target != nullptr)
-        if (ModulationValues* in = target->GetModValues(targetInput))
-            in->active = false;
+        if (ModulationValues* in = target->GetModValues(targetInput)) in->active = false;
     if (source != nullptr && sourceOutput >= 0 && sourceOutput < source->GetNumOutputs())
         source->Reset(sourceOutput);
 }
@@ -174,15 +164,12 @@ void ModulationMatrix::Map::Disconnect()
 
 void ModulationMatrix::DoModulations(unsigned int samples)
 {
-    if (!enabled)
-        return;
+    if (!enabled) return;
     const long chunks = ModulationValues::ChunksFor(samples);
     for (Map& map : maps)
-        if (map.IsConnected())
-            map.Prepare(chunks);
+        if (map.IsConnected()) map.Prepare(chunks);
     for (Map& map : maps)
-        if (map.target != nullptr)
-            map.Apply(samples, chunks);
+        if (map.target != nullptr) map.Apply(samples, chunks);
 }
 
 void ModulationMatrix::Init(int n)
@@ -203,21 +190,17 @@ void ModulationMatrix::RegisterTarget(ModulationTarget* t, int id, int input)
 
 const ModulationMatrix::SourceRegistration* ModulationMatrix::FindSource(int id) const
 {
-    if (id == -1)
-        return nullptr;
+    if (id == -1) return nullptr;
     for (const SourceRegistration& r : sources)
-        if (r.id == id)
-            return &r;
+        if (r.id == id) return &r;
     return nullptr;
 }
 
 const ModulationMatrix::TargetRegistration* ModulationMatrix::FindTarget(int id) const
 {
-    if (id == -1)
-        return nullptr;
+    if (id == -1) return nullptr;
     for (const TargetRegistration& r : targets)
-        if (r.id == id)
-            return &r;
+        if (r.id == id) return &r;
     return nullptr;
 }
 
@@ -225,8 +208,7 @@ void ModulationMatrix::SetMapping(int row, ModulationSource* s, int output, int 
                                   int input, int targetId)
 {
     Map* map = GetMap(row);
-    if (map == nullptr)
-        return;
+    if (map == nullptr) return;
     map->Disconnect();
     map->source = s;
     map->sourceOutput = output;
@@ -238,8 +220,7 @@ void ModulationMatrix::SetMapping(int row, ModulationSource* s, int output, int 
 
 void ModulationMatrix::SetMapping(int row, int sourceId, int targetId)
 {
-    if (GetMap(row) == nullptr)
-        return;
+    if (GetMap(row) == nullptr) return;
     const SourceRegistration* s = FindSource(sourceId);
     const TargetRegistration* t = FindTarget(targetId);
     SetMapping(row, s ? s->source : nullptr, s ? s->output : -1, s ? s->id : -1, t ? t->target : nullptr,
@@ -248,21 +229,18 @@ void ModulationMatrix::SetMapping(int row, int sourceId, int targetId)
 
 void ModulationMatrix::SetSource(int row, int sourceId)
 {
-    if (const Map* map = GetMap(row))
-        SetMapping(row, sourceId, map->targetId);
+    if (const Map* map = GetMap(row)) SetMapping(row, sourceId, map->targetId);
 }
 
 void ModulationMatrix::SetTarget(int row, int targetId)
 {
-    if (const Map* map = GetMap(row))
-        SetMapping(row, map->sourceId, targetId);
+    if (const Map* map = GetMap(row)) SetMapping(row, map->sourceId, targetId);
 }
 
 void ModulationMatrix::Enable(bool on)
 {
     enabled = on;
-    if (on)
-        return;
+    if (on) return;
     for (Map& map : maps)
         if (map.target != nullptr)
             for (int i = 0; i < map.target->GetNumInputs(); ++i)
@@ -272,15 +250,13 @@ void ModulationMatrix::Enable(bool on)
 void ModulationMatrix::NoteOn(int note, unsigned int offset)
 {
     for (Map& map : maps)
-        if (map.IsConnected())
-            map.source->SourceNoteOn(note, offset);
+        if (map.IsConnected()) map.source->SourceNoteOn(note, offset);
 }
 
 void ModulationMatrix::AllNotesOff(unsigned int offset)
 {
     for (Map& map : maps)
-        if (map.IsConnected())
-            map.source->SourceAllNotesOff(offset);
+        if (map.IsConnected()) map.source->SourceAllNotesOff(offset);
 }
 
 ModulationMatrix::Map* ModulationMatrix::GetMap(int row)

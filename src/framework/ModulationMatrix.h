@@ -146,8 +146,8 @@ public:
     const TargetRegistration* FindTarget(int id) const;
 
     // Out-of-range rows are ignored.
-    void SetMapping(int row, ModulationSource* s, int output, int sourceId, ModulationTarget* t,
-                    int input, int targetId);
+    void SetMapping(int row, ModulationSource* s, int output, int sourceId, ModulationTarget* t, int input,
+                    int targetId);
     void SetMapping(int row, int sourceId, int targetId);
     void SetSource(int row, int sourceId);
     void SetTarget(int row, int targetId);

@@ -17,8 +17,7 @@ namespace
 // Copies at most Parameter::kMaxNameLength characters and always terminates.
 void CopyName(char* dst, char const* src)
 {
-    if (!src)
-        src = "";
+    if (!src) src = "";
     size_t n = strnlen(src, Parameter::kMaxNameLength);
     memcpy(dst, src, n);
     dst[n] = 0;
@@ -31,24 +30,18 @@ constexpr double kCubeRootExponent = 0.3333333432674408;
 // would overflow.
 constexpr float kRoundLimit = 2147483648.0f;
 
-enum PopupChoice : long { kLearn = 0, kCancelLearn = 1, kDisconnect = 2 };
-}
+enum PopupChoice : long
+{
+    kLearn = 0,
+    kCancelLearn = 1,
+    kDisconnect = 2
+};
+} // namespace
 
 Parameter::Parameter()
-    : ModulationTarget(1),
-      value(0.0f),
-      oldValue(0.0f),
-      globalNumber(0),
-      max(0.0f),
-      min(0.0f),
-      type(Continuous),
-      scope(Global),
-      smallToBig(true),
-      modulationBypass(false),
-      curveType(Linear),
-      deZip(false),
-      host(nullptr),
-      midiLearn(nullptr)
+    : ModulationTarget(1), value(0.0f), oldValue(0.0f), globalNumber(0), max(0.0f), min(0.0f),
+      type(Continuous), scope(Global), smallToBig(true), modulationBypass(false), curveType(Linear),
+      deZip(false), host(nullptr), midiLearn(nullptr)
 {
     name[0] = 0;
     instanceName[0] = 0;
@@ -56,8 +49,8 @@ Parameter::Parameter()
 
 Parameter::~Parameter() = default;
 
-void Parameter::Create(char const* newName, ParameterHost* newHost, Scope newScope, float newMin, float newMax,
-                       Type newType)
+void Parameter::Create(char const* newName, ParameterHost* newHost, Scope newScope, float newMin,
+                       float newMax, Type newType)
 {
     min.store(newMin, std::memory_order_relaxed);
     max.store(newMax, std::memory_order_relaxed);
@@ -67,8 +60,7 @@ void Parameter::Create(char const* newName, ParameterHost* newHost, Scope newSco
     value.store(newMin, std::memory_order_relaxed);
     oldValue.store(newMin, std::memory_order_relaxed);
     smallToBig.store(newMax >= newMin, std::memory_order_relaxed);
-    if (newHost)
-        newHost->AddParameter(this);
+    if (newHost) newHost->AddParameter(this);
     host = newHost;
 }
 
@@ -98,8 +90,7 @@ Parameter::operator float() const
     if (!modulationBypass)
     {
         ModulationValues const* mod = GetModValues(0);
-        if (mod->active)
-            v = v * mod->values[0];
+        if (mod->active) v = v * mod->values[0];
     }
     return v;
 }
@@ -116,15 +107,13 @@ float Parameter::operator=(Parameter const& other)
 
 float Parameter::Constrain(float v)
 {
-    if (type.load(std::memory_order_relaxed) == Discrete && std::fabs(v) < kRoundLimit)
-        v = Round(v);
+    if (type.load(std::memory_order_relaxed) == Discrete && std::fabs(v) < kRoundLimit) v = Round(v);
     float lo = min.load(std::memory_order_relaxed);
     float hi = max.load(std::memory_order_relaxed);
     if (smallToBig.load(std::memory_order_relaxed))
     {
         v = std::min(hi, v);
-        if (lo > v)
-            v = lo;
+        if (lo > v) v = lo;
     }
     else
     {
@@ -141,16 +130,14 @@ void Parameter::TellListeners(ParamUpdateListener* except)
     for (size_t i = 0; i < listeners.size(); ++i)
     {
         ParamUpdateListener* l = listeners[i];
-        if (l != except)
-            l->ParameterUpdated(value.load(std::memory_order_relaxed), this);
+        if (l != except) l->ParameterUpdated(value.load(std::memory_order_relaxed), this);
     }
 }
 
 float Parameter::Set(float v, ParamUpdateListener* except)
 {
     // Hosts, files and MIDI can deliver NaN or infinity; such a value never gets stored.
-    if (!std::isfinite(v))
-        return value.load(std::memory_order_relaxed);
+    if (!std::isfinite(v)) return value.load(std::memory_order_relaxed);
     v = Constrain(v);
     oldValue.store(value.load(std::memory_order_relaxed), std::memory_order_relaxed);
     value.store(v, std::memory_order_relaxed);
@@ -218,11 +205,9 @@ void Parameter::RefreshListeners()
 float Parameter::ControllerSet(float n, ParameterController* controller)
 {
     float v = UnNormalise(n);
-    if (!std::isfinite(v))
-        return ControllerGet();
+    if (!std::isfinite(v)) return ControllerGet();
     v = Constrain(v);
-    if (v == value.load(std::memory_order_relaxed))
-        return ControllerGet();
+    if (v == value.load(std::memory_order_relaxed)) return ControllerGet();
     // The previous value stays: a control's move is not a block-to-block change.
     value.store(v, std::memory_order_relaxed);
     TellListeners(controller);
@@ -238,8 +223,7 @@ float Parameter::UnNormalise(float t)
 {
     float lo = min.load(std::memory_order_relaxed);
     float r = max.load(std::memory_order_relaxed) - lo;
-    if (curveType.load(std::memory_order_relaxed) == CubeLaw)
-        return lo + r * t * t * t;
+    if (curveType.load(std::memory_order_relaxed) == CubeLaw) return lo + r * t * t * t;
     return lo + r * t;
 }
 
@@ -264,15 +248,13 @@ void Parameter::SetMinMax(float newMin, float newMax, bool refresh)
     max.store(newMax, std::memory_order_relaxed);
     value.store(newMin, std::memory_order_relaxed);
     smallToBig.store(newMax >= newMin, std::memory_order_relaxed);
-    if (refresh)
-        RefreshListeners();
+    if (refresh) RefreshListeners();
 }
 
 void Parameter::SetType(Type newType, bool refresh)
 {
     type.store(newType, std::memory_order_relaxed);
-    if (refresh)
-        RefreshListeners();
+    if (refresh) RefreshListeners();
 }
 
 void Parameter::SetCurveType(CurveType curve)
@@ -336,20 +318,17 @@ void Parameter::EnableDeZipping(NextBufferListener* parent, bool on)
 
 void Parameter::MidiLearnStart()
 {
-    if (midiLearn)
-        midiLearn->StartListen(this);
+    if (midiLearn) midiLearn->StartListen(this);
 }
 
 void Parameter::MidiLearnCancel()
 {
-    if (midiLearn)
-        midiLearn->CancelListen(this);
+    if (midiLearn) midiLearn->CancelListen(this);
 }
 
 void Parameter::MidiLearnRemoveMapping()
 {
-    if (midiLearn)
-        midiLearn->UnmapParameter(this);
+    if (midiLearn) midiLearn->UnmapParameter(this);
 }
 
 bool Parameter::MidiLearnIsListening()
@@ -364,26 +343,32 @@ bool Parameter::MidiLearnMapped()
 
 void Parameter::MidiLearnShowPopup(Window* w, long x, long y)
 {
-    if (!midiLearn)
-        return;
+    if (!midiLearn) return;
     CascadeList list;
     if (MidiLearnIsListening())
         list.AddItem("Cancel MIDI Learn", kCancelLearn, nullptr, false);
     else
-        list.AddItem("MIDI Learn (click here, then move MIDI controller to assign it to me)", kLearn, nullptr, false);
+        list.AddItem("MIDI Learn (click here, then move MIDI controller to assign it to me)", kLearn, nullptr,
+                     false);
     if (MidiLearnMapped())
     {
         list.AddSeparator();
         list.AddItem("Disconnect from MIDI controller", kDisconnect, nullptr, false);
     }
     CascadeList::Item* chosen = list.DoPopup(w, x, y);
-    if (!chosen)
-        return;
+    if (!chosen) return;
     switch (chosen->id)
     {
-    case kLearn: MidiLearnStart(); break;
-    case kCancelLearn: MidiLearnCancel(); break;
-    case kDisconnect: MidiLearnRemoveMapping(); break;
-    default: break;
+    case kLearn:
+        MidiLearnStart();
+        break;
+    case kCancelLearn:
+        MidiLearnCancel();
+        break;
+    case kDisconnect:
+        MidiLearnRemoveMapping();
+        break;
+    default:
+        break;
     }
 }

@@ -32,9 +32,22 @@ public:
 class Parameter : public ModulationTarget, public NextBufferListener
 {
 public:
-    enum Type : int { Continuous = 0, Discrete = 1 };
-    enum Scope : int { Global = 0, Internal = 1, Private = 2 };
-    enum CurveType : int { Linear = 0, CubeLaw = 1 };
+    enum Type : int
+    {
+        Continuous = 0,
+        Discrete = 1
+    };
+    enum Scope : int
+    {
+        Global = 0,
+        Internal = 1,
+        Private = 2
+    };
+    enum CurveType : int
+    {
+        Linear = 0,
+        CubeLaw = 1
+    };
 
     // Names and instance names hold at most this many characters; longer ones are cut.
     static constexpr int kMaxNameLength = 255;

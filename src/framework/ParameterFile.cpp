@@ -12,8 +12,7 @@ namespace
 // line at a carriage return.
 bool IsStorableFormatName(char const* name)
 {
-    if (!name)
-        return true;  // written as ""
+    if (!name) return true; // written as ""
     std::size_t n = std::strlen(name);
     return n <= ParameterFileFormat::kMaxFormatNameLength && name[0] != ' ' && !std::strchr(name, '\r');
 }
@@ -23,11 +22,10 @@ bool MayReplace(char const* path)
 {
     std::error_code ec;
     std::filesystem::file_status status = std::filesystem::status(path, ec);
-    if (status.type() == std::filesystem::file_type::not_found)
-        return true;
+    if (status.type() == std::filesystem::file_type::not_found) return true;
     return !ec && std::filesystem::is_regular_file(status);
 }
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // ParameterFileWriter
@@ -40,8 +38,7 @@ ParameterFileWriter::~ParameterFileWriter()
 void ParameterFileWriter::Discard()
 {
     FileWriter::Close();
-    if (target.GetLength() > 0)
-        PathManager::RemoveFile(scratch);
+    if (target.GetLength() > 0) PathManager::RemoveFile(scratch);
     target = "";
     scratch = "";
 }
@@ -55,8 +52,7 @@ bool ParameterFileWriter::Create(char const* path)
 bool ParameterFileWriter::Open(char const* path, bool)
 {
     Discard();
-    if (!path || !*path || !IsStorableFormatName(format.formatName) || !MayReplace(path))
-        return false;
+    if (!path || !*path || !IsStorableFormatName(format.formatName) || !MayReplace(path)) return false;
 
     String temporary(path);
     temporary += ".tmp";
@@ -64,10 +60,8 @@ bool ParameterFileWriter::Open(char const* path, bool)
     {
         String folder(path);
         PathManager::PathMakeParent(folder);
-        if (folder.GetLength() > 0)
-            PathManager::CreateFolder(folder);
-        if (!FileWriter::Create(temporary))
-            return false;
+        if (folder.GetLength() > 0) PathManager::CreateFolder(folder);
+        if (!FileWriter::Create(temporary)) return false;
     }
     target = path;
     scratch = temporary;
@@ -86,8 +80,7 @@ bool ParameterFileWriter::Close()
 {
     bool wasOpen = IsOpen();
     bool written = FileWriter::Close() && wasOpen;
-    if (target.GetLength() == 0)
-        return written;
+    if (target.GetLength() == 0) return written;
     // The old file is replaced only by a complete new one.
     bool saved = written && PathManager::Rename(scratch, target);
     if (!saved)
@@ -106,8 +99,7 @@ bool ParameterFileWriter::Close()
 bool ParameterFileReader::Open(char const* path)
 {
     Close();
-    if (!path || !PathManager::Exists(path) || !FileReader::Open(path))
-        return false;
+    if (!path || !PathManager::Exists(path) || !FileReader::Open(path)) return false;
 
     // One byte more than the longest name, so that a longer line never matches a name.
     char name[ParameterFileFormat::kMaxFormatNameLength + 2];

@@ -24,9 +24,9 @@ struct ParameterFileFormat
         acceptMax = max == 0.0f ? min : max;
     }
 
-    char const* extension = "";   // file name extension, without the dot
-    char const* formatName = "";  // the header's first line
-    float version = 1.0f;         // written by a writer; after a successful read, the file's
+    char const* extension = "";  // file name extension, without the dot
+    char const* formatName = ""; // the header's first line
+    float version = 1.0f;        // written by a writer; after a successful read, the file's
     float acceptMin = 1.0f;
     float acceptMax = 1.0f;
 };
@@ -59,8 +59,8 @@ public:
     ParameterFileFormat format;
 
 private:
-    String target;   // the file that a successful Close replaces; empty when none
-    String scratch;  // the temporary file being written
+    String target;  // the file that a successful Close replaces; empty when none
+    String scratch; // the temporary file being written
 };
 
 // A file reader that opens a file only when its header matches the format.

@@ -4,20 +4,14 @@
 
 #include "framework/Streams.h"
 
-ParameterHost::ParameterHost(long)
-{
-}
+ParameterHost::ParameterHost(long) {}
 
-void ParameterHost::ParameterUpdated(float, Parameter*)
-{
-}
+void ParameterHost::ParameterUpdated(float, Parameter*) {}
 
 std::vector<Parameter*>& ParameterHost::ListOfScope(int scope)
 {
-    if (scope == Parameter::Global)
-        return globals;
-    if (scope == Parameter::Internal)
-        return internals;
+    if (scope == Parameter::Global) return globals;
+    if (scope == Parameter::Internal) return internals;
     return privates;
 }
 
@@ -49,19 +43,16 @@ void ParameterHost::AddChildParameterHost(ParameterHost* child)
 
 Parameter* ParameterHost::FindParameter(int scope, char const* name, bool recurse)
 {
-    if (!name)
-        return nullptr;
+    if (!name) return nullptr;
     for (Parameter* p : ListOfScope(scope))
     {
-        if (strcmp(p->GetName(), name) == 0)
-            return p;
+        if (strcmp(p->GetName(), name) == 0) return p;
     }
     if (recurse)
     {
         for (ParameterHost* child : children)
         {
-            if (Parameter* p = child->FindParameter(scope, name, true))
-                return p;
+            if (Parameter* p = child->FindParameter(scope, name, true)) return p;
         }
     }
     return nullptr;
@@ -86,15 +77,13 @@ Parameter* ParameterHost::FindParameter(char const* name, bool recurse)
 {
     for (int scope = Parameter::Global; scope <= Parameter::Private; ++scope)
     {
-        if (Parameter* p = FindParameter(scope, name, false))
-            return p;
+        if (Parameter* p = FindParameter(scope, name, false)) return p;
     }
     if (recurse)
     {
         for (ParameterHost* child : children)
         {
-            if (Parameter* p = child->FindParameter(name, true))
-                return p;
+            if (Parameter* p = child->FindParameter(name, true)) return p;
         }
     }
     return nullptr;
@@ -128,17 +117,14 @@ long ParameterHost::GetNumPrivateParameters(bool recurse)
 
 Parameter* ParameterHost::FindByIndex(int scope, long i)
 {
-    if (i < 0)
-        return nullptr;
+    if (i < 0) return nullptr;
     std::vector<Parameter*>& own = ListOfScope(scope);
-    if (i < static_cast<long>(own.size()))
-        return own[static_cast<size_t>(i)];
+    if (i < static_cast<long>(own.size())) return own[static_cast<size_t>(i)];
     i -= static_cast<long>(own.size());
     for (ParameterHost* child : children)
     {
         long share = child->Count(scope, true);
-        if (i < share)
-            return child->FindByIndex(scope, i);
+        if (i < share) return child->FindByIndex(scope, i);
         i -= share;
     }
     return nullptr;
@@ -175,20 +161,17 @@ void ParameterHost::FinaliseGlobalParameters()
 
 Parameter* ParameterHost::FindParameter(long i)
 {
-    if (i < 0)
-        return nullptr;
+    if (i < 0) return nullptr;
     long g = GetNumGlobalParameters(true);
     if (i < g)
     {
         // The table exists only after FinaliseGlobalParameters, and covers the globals of then.
-        if (i < static_cast<long>(globalTable.size()))
-            return globalTable[static_cast<size_t>(i)];
+        if (i < static_cast<long>(globalTable.size())) return globalTable[static_cast<size_t>(i)];
         return nullptr;
     }
     i -= g;
     long n = GetNumInternalParameters(true);
-    if (i < n)
-        return FindInternalParameter(i);
+    if (i < n) return FindInternalParameter(i);
     i -= n;
     return FindPrivateParameter(i);
 }

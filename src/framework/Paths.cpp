@@ -36,11 +36,9 @@ bool IsSeparator(char c)
 
 bool CopyFolder(char* dst, char const* src)
 {
-    if (!src)
-        return false;
+    if (!src) return false;
     size_t n = std::strlen(src);
-    if (n > kMaxFolderPathLength)
-        return false;
+    if (n > kMaxFolderPathLength) return false;
     std::memcpy(dst, src, n + 1);
     return true;
 }
@@ -48,13 +46,10 @@ bool CopyFolder(char* dst, char const* src)
 // The parent rule of PathManager::PathMakeParent on a plain text.
 std::string ParentOf(std::string_view path)
 {
-    if (!path.empty() && path.back() == '/')
-        path.remove_suffix(1);
-    if (path.size() < 2)
-        return {};
+    if (!path.empty() && path.back() == '/') path.remove_suffix(1);
+    if (path.size() < 2) return {};
     for (size_t i = path.size() - 1; i-- > 0;)
-        if (IsSeparator(path[i]))
-            return std::string(path.substr(0, i));
+        if (IsSeparator(path[i])) return std::string(path.substr(0, i));
     return {};
 }
 
@@ -69,8 +64,7 @@ std::string WithoutFinalSlashes(std::string_view path)
 std::string HomeFolder()
 {
     char const* home = std::getenv("HOME");
-    if (home && *home)
-        return home;
+    if (home && *home) return home;
     passwd entry{};
     passwd* found = nullptr;
     char buffer[4096];
@@ -88,35 +82,29 @@ bool MakeFolder(std::string const& path)
 
 bool CreateFolderAndParents(std::string const& path)
 {
-    if (path.empty())
-        return false;
-    if (MakeFolder(path))
-        return true;
+    if (path.empty()) return false;
+    if (MakeFolder(path)) return true;
     std::string parent = ParentOf(path);
-    if (parent.empty())
-        return false;
+    if (parent.empty()) return false;
     CreateFolderAndParents(parent);
     return MakeFolder(path);
 }
 
 bool OpenWithDesktop(char const* path)
 {
-    if (!path || !*path)
-        return false;
+    if (!path || !*path) return false;
     // A relative path that starts with '-' must not be read as an option.
     std::string argument = path[0] == '-' ? std::string("./") + path : std::string(path);
     char program[] = "xdg-open";
     char* argv[] = {program, argument.data(), nullptr};
     pid_t pid = 0;
-    if (posix_spawnp(&pid, program, nullptr, nullptr, argv, environ) != 0)
-        return false;
+    if (posix_spawnp(&pid, program, nullptr, nullptr, argv, environ) != 0) return false;
     int status = 0;
     while (waitpid(pid, &status, 0) < 0)
-        if (errno != EINTR)
-            return false;
+        if (errno != EINTR) return false;
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
-}  // namespace
+} // namespace
 
 char* GetRootPath()
 {
@@ -155,14 +143,12 @@ bool SetPresetsPath(char const* path)
 
 bool SetRootPath(char const* root)
 {
-    if (!root)
-        return false;
+    if (!root) return false;
     std::string const r = root;
     std::string const image = r + "Data/Images/";
     std::string const data = r + "Data/";
     std::string const presets = r + "Data/Patches/";
-    if (image.size() > kMaxFolderPathLength || presets.size() > kMaxFolderPathLength)
-        return false;
+    if (image.size() > kMaxFolderPathLength || presets.size() > kMaxFolderPathLength) return false;
     CopyFolder(rootPath, r.c_str());
     CopyFolder(imagePath, image.c_str());
     CopyFolder(dataPath, data.c_str());
@@ -173,8 +159,7 @@ bool SetRootPath(char const* root)
 String MakeImagePath(char const* name)
 {
     String path(imagePath);
-    if (name)
-        path += name;
+    if (name) path += name;
     return path;
 }
 
@@ -182,8 +167,7 @@ String PathManager::GetApplicationDataPath()
 {
     char const* xdg = std::getenv("XDG_DATA_HOME");
     // Relative values are invalid and must be ignored.
-    if (xdg && xdg[0] == '/')
-        return String(WithoutFinalSlashes(xdg).c_str());
+    if (xdg && xdg[0] == '/') return String(WithoutFinalSlashes(xdg).c_str());
     return String((WithoutFinalSlashes(HomeFolder()) + "/.local/share").c_str());
 }
 
@@ -194,8 +178,7 @@ String PathManager::GetUserDocumentsPath()
 
 bool PathManager::Exists(char const* path)
 {
-    if (!path || !*path)
-        return false;
+    if (!path || !*path) return false;
     std::error_code ec;
     return fs::exists(path, ec);
 }
@@ -207,8 +190,7 @@ bool PathManager::Rename(char const* from, char const* to)
 
 bool PathManager::RemoveFile(char const* path)
 {
-    if (!path || !*path)
-        return false;
+    if (!path || !*path) return false;
     std::error_code ec;
     return fs::remove(path, ec);
 }
@@ -216,12 +198,10 @@ bool PathManager::RemoveFile(char const* path)
 void PathManager::RemoveExtension(String& path)
 {
     std::string_view text(path);
-    if (text.empty() || IsSeparator(text.back()))
-        return;
+    if (text.empty() || IsSeparator(text.back())) return;
     for (size_t i = text.size(); i-- > 0;)
     {
-        if (IsSeparator(text[i]))
-            return;
+        if (IsSeparator(text[i])) return;
         if (text[i] == '.')
         {
             path = std::string(text.substr(0, i)).c_str();
@@ -233,14 +213,11 @@ void PathManager::RemoveExtension(String& path)
 String PathManager::ExtractExtension(char const* path)
 {
     std::string_view text(path ? path : "");
-    if (text.empty() || IsSeparator(text.back()) || text.back() == '.')
-        return String("");
+    if (text.empty() || IsSeparator(text.back()) || text.back() == '.') return String("");
     for (size_t i = text.size(); i-- > 0;)
     {
-        if (IsSeparator(text[i]))
-            break;
-        if (text[i] == '.')
-            return String(std::string(text.substr(i + 1)).c_str());
+        if (IsSeparator(text[i])) break;
+        if (text[i] == '.') return String(std::string(text.substr(i + 1)).c_str());
     }
     return String("");
 }
@@ -249,8 +226,7 @@ String PathManager::ExtractFilenameFromPath(char const* path)
 {
     std::string_view text(path ? path : "");
     for (size_t i = text.size(); i-- > 0;)
-        if (IsSeparator(text[i]))
-            return String(std::string(text.substr(i + 1)).c_str());
+        if (IsSeparator(text[i])) return String(std::string(text.substr(i + 1)).c_str());
     return String("");
 }
 
@@ -262,8 +238,7 @@ long PathManager::PathMakeParent(String& path)
 
 bool PathManager::CreateFolder(char const* path)
 {
-    if (!path)
-        return false;
+    if (!path) return false;
     try
     {
         std::string folder(path);
@@ -277,19 +252,16 @@ bool PathManager::CreateFolder(char const* path)
     }
 }
 
-bool PathManager::BuildDirectoryList(char const* folder, std::vector<String>* folders, std::vector<String>* files)
+bool PathManager::BuildDirectoryList(char const* folder, std::vector<String>* folders,
+                                     std::vector<String>* files)
 {
-    if (folders)
-        folders->clear();
-    if (files)
-        files->clear();
-    if (!folder || !*folder)
-        return false;
+    if (folders) folders->clear();
+    if (files) files->clear();
+    if (!folder || !*folder) return false;
 
     std::error_code ec;
     fs::directory_iterator it(folder, ec);
-    if (ec)
-        return false;
+    if (ec) return false;
 
     std::string const base = WithoutFinalSlashes(folder);
     std::string const prefix = base == "/" ? base : base + "/";
@@ -319,8 +291,7 @@ bool PathManager::BuildDirectoryList(char const* folder, std::vector<String>* fo
 
 bool PathManager::RemoveFolder(char const* path, bool withContents)
 {
-    if (!path || !*path)
-        return false;
+    if (!path || !*path) return false;
     std::error_code ec;
     if (withContents && !fs::is_symlink(fs::symlink_status(path, ec)))
     {

@@ -70,7 +70,8 @@ public:
     // name) of the folder's sub-folders and files, each sorted by name in byte order.
     // Files whose names end in "DS_Store" are left out. False when the folder cannot be
     // listed.
-    static bool BuildDirectoryList(char const* folder, std::vector<String>* folders, std::vector<String>* files);
+    static bool BuildDirectoryList(char const* folder, std::vector<String>* folders,
+                                   std::vector<String>* files);
     // Without contents: deletes the folder when it is empty. With contents: deletes the
     // listed files and the empty sub-folders first (nested contents stay; a link is
     // removed, never followed). True when the folder itself was deleted.

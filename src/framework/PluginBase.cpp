@@ -9,7 +9,10 @@ void* PluginState::SavePluginState(int& size)
     return nullptr;
 }
 
-bool PluginState::RestorePluginState(void*, int) { return false; }
+bool PluginState::RestorePluginState(void*, int)
+{
+    return false;
+}
 
 void PluginBase::GUINotificationQueue::Push(GUINotification const& n)
 {

@@ -13,12 +13,11 @@ constexpr long kUserSuffixLength = sizeof kUserSuffix - 1;
 // A name that stays one component of a path below the root.
 bool IsPathComponent(char const* name)
 {
-    if (!name)
-        return false;
+    if (!name) return false;
     std::string_view text(name);
     return !text.empty() && text != "." && text != ".." && text.find('/') == std::string_view::npos;
 }
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // BankList
@@ -32,8 +31,7 @@ void BankList::Init(char const* rootFolder, char const* fileExtension)
 void BankList::BuildList()
 {
     std::vector<String> folders;
-    if (!PathManager::BuildDirectoryList(root, &folders, nullptr))
-        return;
+    if (!PathManager::BuildDirectoryList(root, &folders, nullptr)) return;
     std::vector<String> files;
     for (std::size_t i = 0; i < folders.size(); ++i)
     {
@@ -44,8 +42,7 @@ void BankList::BuildList()
         for (std::size_t j = 0; j < files.size(); ++j)
         {
             String const& file = files[j];
-            if (PathManager::ExtractExtension(file) != extension)
-                continue;
+            if (PathManager::ExtractExtension(file) != extension) continue;
             String name = PathManager::ExtractFilenameFromPath(file);
             PathManager::RemoveExtension(name);
             presets->AddItem(name, static_cast<long>(j), new String(file), true);
@@ -72,8 +69,7 @@ void PresetManager::BuildPresetList()
     for (int i = 0; i < bankList.NumItems(); ++i)
     {
         CascadeList::Item* category = bankList.GetItem(i);
-        if (!category->isSubList)
-            continue;
+        if (!category->isSubList) continue;
         CascadeList* presets = category->subList;
         for (int j = 0; j < presets->NumItems(); ++j)
         {
@@ -89,8 +85,7 @@ void PresetManager::BuildPresetList()
 
 PresetManager::PresetEntry* PresetManager::GetNext(char const* category, char const* name)
 {
-    if (entries.empty())
-        return nullptr;
+    if (entries.empty()) return nullptr;
     for (std::size_t i = 0; i < entries.size(); ++i)
         if (entries[i]->GetCategory() == category && entries[i]->GetPresetName() == name)
             return entries[(i + 1) % entries.size()].get();
@@ -99,8 +94,7 @@ PresetManager::PresetEntry* PresetManager::GetNext(char const* category, char co
 
 PresetManager::PresetEntry* PresetManager::GetPrevious(char const* category, char const* name)
 {
-    if (entries.empty())
-        return nullptr;
+    if (entries.empty()) return nullptr;
     for (std::size_t i = 0; i < entries.size(); ++i)
         if (entries[i]->GetCategory() == category && entries[i]->GetPresetName() == name)
             return entries[(i + entries.size() - 1) % entries.size()].get();
@@ -131,8 +125,7 @@ bool PresetManager::SaveStart(char const* category, char const* name, ParameterF
         return false;
     }
     String fileName(name);
-    if (!IsUserPresetName(fileName))
-        fileName += kUserSuffix;
+    if (!IsUserPresetName(fileName)) fileName += kUserSuffix;
     String path = MakePresetPath(category, fileName);
     if (path.GetLength() == 0)
     {
@@ -145,8 +138,7 @@ bool PresetManager::SaveStart(char const* category, char const* name, ParameterF
 int PresetManager::OpenCascadeList(Window* parent, ParameterFileReader& reader, long x, long y)
 {
     CascadeList::Item* chosen = bankList.DoPopup(parent, x, y);
-    if (!chosen)
-        return 0;
+    if (!chosen) return 0;
     reader.format = format;
     // Every item of the list carries its file's path (BankList::BuildList).
     String const* path = static_cast<String const*>(chosen->data);
@@ -163,8 +155,7 @@ int PresetManager::OpenCascadeList(Window* parent, ParameterFileReader& reader, 
 
 String PresetManager::MakeCategoryPath(char const* category) const
 {
-    if (root.GetLength() == 0 || !IsPathComponent(category))
-        return String();
+    if (root.GetLength() == 0 || !IsPathComponent(category)) return String();
     String path(root);
     path += "/";
     path += category;
@@ -179,8 +170,7 @@ String PresetManager::MakeCategoryPath(int categoryIndex) const
 String PresetManager::MakePresetPath(char const* category, char const* name) const
 {
     String path = MakeCategoryPath(category);
-    if (path.GetLength() == 0 || !IsPathComponent(name))
-        return String();
+    if (path.GetLength() == 0 || !IsPathComponent(name)) return String();
     path += "/";
     path += name;
     path += ".";
@@ -207,10 +197,10 @@ namespace
 // Renames without replacing what is already there.
 bool RenameUnlessTaken(String const& from, String const& to)
 {
-    return from.GetLength() > 0 && to.GetLength() > 0 && PathManager::Exists(from) && !PathManager::Exists(to) &&
-           PathManager::Rename(from, to);
+    return from.GetLength() > 0 && to.GetLength() > 0 && PathManager::Exists(from) &&
+           !PathManager::Exists(to) && PathManager::Rename(from, to);
 }
-}  // namespace
+} // namespace
 
 bool PresetManager::RenamePreset(char const* category, char const* oldName, char const* newName)
 {
@@ -240,7 +230,8 @@ bool PresetManager::DeletePreset(int categoryIndex, char const* name)
 
 bool PresetManager::RenameCategory(char const* oldName, char const* newName)
 {
-    bool renamed = IsValidName(newName) && RenameUnlessTaken(MakeCategoryPath(oldName), MakeCategoryPath(newName));
+    bool renamed =
+        IsValidName(newName) && RenameUnlessTaken(MakeCategoryPath(oldName), MakeCategoryPath(newName));
     BuildPresetList();
     return renamed;
 }
@@ -252,12 +243,10 @@ bool PresetManager::RenameCategory(int categoryIndex, char const* newName)
 
 bool PresetManager::CreateNewCategory(char const* name, bool rebuild)
 {
-    if (!IsValidName(name))
-        return false;
+    if (!IsValidName(name)) return false;
     String path = MakeCategoryPath(name);
     bool created = path.GetLength() > 0 && PathManager::CreateFolder(path);
-    if (created && rebuild)
-        BuildPresetList();
+    if (created && rebuild) BuildPresetList();
     return created;
 }
 
@@ -265,8 +254,7 @@ bool PresetManager::DeleteCategory(char const* name, bool rebuild)
 {
     String path = MakeCategoryPath(name);
     bool deleted = path.GetLength() > 0 && PathManager::RemoveFolder(path, true);
-    if (deleted && rebuild)
-        BuildPresetList();
+    if (deleted && rebuild) BuildPresetList();
     return deleted;
 }
 
@@ -276,18 +264,17 @@ bool PresetManager::DeleteCategory(char const* name, bool rebuild)
 bool PresetManager::IsUserPresetName(String const& name)
 {
     long n = name.GetLength();
-    return n > kUserSuffixLength && std::strcmp(static_cast<char const*>(name) + n - kUserSuffixLength, kUserSuffix) == 0;
+    return n > kUserSuffixLength &&
+           std::strcmp(static_cast<char const*>(name) + n - kUserSuffixLength, kUserSuffix) == 0;
 }
 
 bool PresetManager::IsValidName(char const* name)
 {
-    if (!IsPathComponent(name))
-        return false;
+    if (!IsPathComponent(name)) return false;
     for (char const* c = name; *c; ++c)
     {
         unsigned char u = static_cast<unsigned char>(*c);
-        if (u < 0x20 || u == 0x7F || u == '\\')
-            return false;
+        if (u < 0x20 || u == 0x7F || u == '\\') return false;
     }
     return true;
 }

@@ -16,7 +16,7 @@ struct TimerInfo
     TimerListener* owner;
     Duration period;
     TimePoint due;
-    std::uint64_t serial;  // new for every start, so a pump can tell a restarted timer apart
+    std::uint64_t serial; // new for every start, so a pump can tell a restarted timer apart
 };
 
 // The process-wide table, in order of first start.
@@ -44,11 +44,10 @@ std::vector<TimerInfo>::iterator FindTimer(int id, TimerListener const* owner)
 TimerInfo* FindSerial(std::uint64_t serial)
 {
     for (TimerInfo& t : Table())
-        if (t.serial == serial)
-            return &t;
+        if (t.serial == serial) return &t;
     return nullptr;
 }
-}  // namespace
+} // namespace
 
 // ---------------------------------------------------------------------------------------------
 // TimerListener
@@ -65,7 +64,7 @@ void TimerListener::StartTimer(int id, unsigned int ms)
     TimerInfo info{id, this, period, TimerService::Now() + period, nextSerial++};
     auto found = FindTimer(id, this);
     if (found != Table().end())
-        *found = info;  // restarted in its place
+        *found = info; // restarted in its place
     else
         Table().push_back(info);
 }
@@ -73,8 +72,7 @@ void TimerListener::StartTimer(int id, unsigned int ms)
 void TimerListener::StopTimer(int id)
 {
     auto found = FindTimer(id, this);
-    if (found != Table().end())
-        Table().erase(found);
+    if (found != Table().end()) Table().erase(found);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -90,21 +88,19 @@ void TimerService::Pump(TimePoint now)
     };
     std::vector<Due> due;
     for (TimerInfo const& t : Table())
-        if (t.due <= now)
-            due.push_back({t.due, t.serial});
+        if (t.due <= now) due.push_back({t.due, t.serial});
     std::stable_sort(due.begin(), due.end(), [](Due const& a, Due const& b) { return a.due < b.due; });
 
     for (Due const& d : due)
     {
         TimerInfo* t = FindSerial(d.serial);
-        if (!t || t->due > now)
-            continue;  // stopped, restarted or already called from a nested pump
+        if (!t || t->due > now) continue; // stopped, restarted or already called from a nested pump
         // Missed periods are skipped: one call, and the next one stays on the period's grid.
         auto missed = (now - t->due) / t->period;
         t->due += (missed + 1) * t->period;
         TimerListener* owner = t->owner;
         int id = t->id;
-        owner->TimerEvent(id);  // t may be gone from here on
+        owner->TimerEvent(id); // t may be gone from here on
     }
 }
 
@@ -128,8 +124,7 @@ std::optional<TimePoint> TimerService::NextDue()
 {
     std::optional<TimePoint> next;
     for (TimerInfo const& t : Table())
-        if (!next || t.due < *next)
-            next = t.due;
+        if (!next || t.due < *next) next = t.due;
     return next;
 }
 

@@ -18,7 +18,7 @@ class TimerListener
 {
 public:
     TimerListener() = default;
-    TimerListener(TimerListener const&) {}  // a copy runs no timers
+    TimerListener(TimerListener const&) {} // a copy runs no timers
     TimerListener& operator=(TimerListener const&) { return *this; }
     virtual ~TimerListener();
 

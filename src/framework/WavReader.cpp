@@ -6,28 +6,38 @@
 #include <algorithm>
 #include <cstring>
 
-namespace {
+namespace
+{
 
-uint16_t Le16(unsigned char const* p) { return uint16_t(p[0] | (p[1] << 8)); }
+uint16_t Le16(unsigned char const* p)
+{
+    return uint16_t(p[0] | (p[1] << 8));
+}
 
-uint32_t Le32(unsigned char const* p) {
+uint32_t Le32(unsigned char const* p)
+{
     return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
 }
 
 // Bytes handed to fread per step while converting.
 constexpr size_t kChunkBytes = size_t(1) << 16;
 
-}  // namespace
+} // namespace
 
-WaveReader::~WaveReader() { Close(); }
+WaveReader::~WaveReader()
+{
+    Close();
+}
 
-int WaveReader::Open(char const* path) {
+int WaveReader::Open(char const* path)
+{
     Close();
     if (!path) return 0;
     FILE* f = std::fopen(path, "rb");
     if (!f) return 0;
     struct stat st;
-    if (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode))
+    {
         std::fclose(f);
         return 0;
     }
@@ -37,30 +47,45 @@ int WaveReader::Open(char const* path) {
     return 1;
 }
 
-void WaveReader::UseFile(FILE* f) {
+void WaveReader::UseFile(FILE* f)
+{
     Close();
     file = f;
     ownsFile = false;
     Parse();
 }
 
-void WaveReader::Close() {
+void WaveReader::Close()
+{
     if (file && ownsFile) std::fclose(file);
     file = nullptr;
     ownsFile = false;
 }
 
-bool WaveReader::Compare(char const* a, char const* b) { return std::memcmp(a, b, 4) == 0; }
+bool WaveReader::Compare(char const* a, char const* b)
+{
+    return std::memcmp(a, b, 4) == 0;
+}
 
-bool WaveReader::ReadExact(void* dst, size_t n) { return std::fread(dst, 1, n, file) == n; }
+bool WaveReader::ReadExact(void* dst, size_t n)
+{
+    return std::fread(dst, 1, n, file) == n;
+}
 
-bool WaveReader::SeekTo(int64_t pos) { return file && fseeko(file, off_t(pos), SEEK_SET) == 0; }
+bool WaveReader::SeekTo(int64_t pos)
+{
+    return file && fseeko(file, off_t(pos), SEEK_SET) == 0;
+}
 
-int64_t WaveReader::GetPosition() const { return file ? int64_t(ftello(file)) : 0; }
+int64_t WaveReader::GetPosition() const
+{
+    return file ? int64_t(ftello(file)) : 0;
+}
 
 // Parsing
 
-void WaveReader::Parse() {
+void WaveReader::Parse()
+{
     fmt = fmtChunk{};
     fact = factChunk{};
     data = dataChunk{};
@@ -74,7 +99,8 @@ void WaveReader::Parse() {
     fileLength = std::min(fileLength, realSize);
 
     int64_t pos = 12;
-    while (pos + 8 <= fileLength) {
+    while (pos + 8 <= fileLength)
+    {
         char id[4];
         uint32_t size = 0;
         if (!SeekTo(pos) || !GetChunkName(id, size)) break;
@@ -91,7 +117,8 @@ void WaveReader::Parse() {
     Finish();
 }
 
-bool WaveReader::ReadMainFileHeader() {
+bool WaveReader::ReadMainFileHeader()
+{
     unsigned char b[12];
     if (!ReadExact(b, sizeof b)) return false;
     // The "RIFF" and "WAVE" ids are not checked.
@@ -99,7 +126,8 @@ bool WaveReader::ReadMainFileHeader() {
     return true;
 }
 
-bool WaveReader::GetChunkName(char id[4], uint32_t& size) {
+bool WaveReader::GetChunkName(char id[4], uint32_t& size)
+{
     unsigned char b[8];
     if (!ReadExact(b, sizeof b)) return false;
     std::memcpy(id, b, 4);
@@ -107,7 +135,8 @@ bool WaveReader::GetChunkName(char id[4], uint32_t& size) {
     return true;
 }
 
-void WaveReader::ReadFormatHeader(uint32_t size) {
+void WaveReader::ReadFormatHeader(uint32_t size)
+{
     fmt = fmtChunk{};
     std::memcpy(fmt.id, "fmt ", 4);
     fmt.size = size;
@@ -122,7 +151,8 @@ void WaveReader::ReadFormatHeader(uint32_t size) {
     fmt.bitsPerSample = Le16(b + 14);
 }
 
-void WaveReader::ReadFactHeader(uint32_t size) {
+void WaveReader::ReadFactHeader(uint32_t size)
+{
     fact = factChunk{};
     std::memcpy(fact.id, "fact", 4);
     unsigned char b[4];
@@ -131,7 +161,8 @@ void WaveReader::ReadFactHeader(uint32_t size) {
     fact.sampleCount = Le32(b);
 }
 
-void WaveReader::ReadDataHeader(uint32_t size, int64_t start) {
+void WaveReader::ReadDataHeader(uint32_t size, int64_t start)
+{
     data = dataChunk{};
     std::memcpy(data.id, "data", 4);
     data.size = size;
@@ -139,7 +170,8 @@ void WaveReader::ReadDataHeader(uint32_t size, int64_t start) {
     haveData = true;
 }
 
-void WaveReader::Finish() {
+void WaveReader::Finish()
+{
     format.channels = fmt.channels;
     format.sampleRate = fmt.sampleRate;
     format.bitsPerSample = fmt.bitsPerSample;
@@ -147,11 +179,13 @@ void WaveReader::Finish() {
 
     int64_t const avail = std::max<int64_t>(0, fileLength - data.start);
     if (int64_t(data.size) > avail) data.size = uint32_t(avail);
-    if (uint64_t const frameSize = FrameSize()) {
+    if (uint64_t const frameSize = FrameSize())
+    {
         data.frames = uint32_t(data.size / frameSize);
         if (fact.size != 0) data.frames = std::min(data.frames, fact.sampleCount);
     }
-    if (fmt.byteRate != 0) {
+    if (fmt.byteRate != 0)
+    {
         data.minutes = data.size / fmt.byteRate / 60;
         data.seconds = double(data.size) / fmt.byteRate - 60.0 * data.minutes;
     }
@@ -160,12 +194,14 @@ void WaveReader::Finish() {
 
 // Reading
 
-uint64_t WaveReader::FrameSize() const {
+uint64_t WaveReader::FrameSize() const
+{
     if (format.bitsPerSample < 8) return 0;
     return uint64_t(format.channels) * format.bitsPerSample / 8;
 }
 
-unsigned WaveReader::FramesRemaining() const {
+unsigned WaveReader::FramesRemaining() const
+{
     uint64_t const frameSize = FrameSize();
     if (!file || !haveData || frameSize == 0) return 0;
     int64_t const pos = GetPosition();
@@ -174,40 +210,53 @@ unsigned WaveReader::FramesRemaining() const {
     return index >= data.frames ? 0u : unsigned(data.frames - index);
 }
 
-void WaveReader::SeekToStart() {
+void WaveReader::SeekToStart()
+{
     if (haveData) SeekTo(data.start);
 }
 
-void WaveReader::SeekFrames(unsigned frame) {
+void WaveReader::SeekFrames(unsigned frame)
+{
     if (haveData) SeekTo(data.start + int64_t(std::min(frame, data.frames) * FrameSize()));
 }
 
-int WaveReader::Read(void* raw, int n) {
+int WaveReader::Read(void* raw, int n)
+{
     if (!file || n <= 0) return 0;
     return int(std::fread(raw, 1, size_t(n), file));
 }
 
-unsigned WaveReader::ReadFrames(void* raw, unsigned n) {
+unsigned WaveReader::ReadFrames(void* raw, unsigned n)
+{
     unsigned const want = std::min(n, FramesRemaining());
     if (want == 0) return 0;
     return unsigned(std::fread(raw, size_t(FrameSize()), want, file));
 }
 
-unsigned WaveReader::ReadFrames(float* out, unsigned n) { return ReadConverted(out, nullptr, n, Layout::Interleaved); }
+unsigned WaveReader::ReadFrames(float* out, unsigned n)
+{
+    return ReadConverted(out, nullptr, n, Layout::Interleaved);
+}
 
-unsigned WaveReader::ReadStereoFrames(float* left, float* right, unsigned n) {
+unsigned WaveReader::ReadStereoFrames(float* left, float* right, unsigned n)
+{
     return ReadConverted(left, right, n, Layout::Stereo);
 }
 
-unsigned WaveReader::ReadFramesMakeMono(float* out, unsigned n) { return ReadConverted(out, nullptr, n, Layout::Mono); }
+unsigned WaveReader::ReadFramesMakeMono(float* out, unsigned n)
+{
+    return ReadConverted(out, nullptr, n, Layout::Mono);
+}
 
-unsigned WaveReader::ReadFramesMakeMono(std::vector<float>& out) {
+unsigned WaveReader::ReadFramesMakeMono(std::vector<float>& out)
+{
     out.resize(data.frames, 0.0f);
     if (out.empty()) return 0;
     return ReadFramesMakeMono(out.data(), unsigned(out.size()));
 }
 
-unsigned WaveReader::ReadConverted(float* a, float* b, unsigned n, Layout layout) {
+unsigned WaveReader::ReadConverted(float* a, float* b, unsigned n, Layout layout)
+{
     unsigned const total = std::min(n, FramesRemaining());
     if (total == 0) return 0;
     uint64_t const frameSize = FrameSize();
@@ -216,7 +265,8 @@ unsigned WaveReader::ReadConverted(float* a, float* b, unsigned n, Layout layout
     bool convert = bits == 8 || bits == 16 || bits == 24;
     if (layout == Layout::Stereo && channels != 2) convert = false;
     if (layout == Layout::Mono && channels != 1 && channels != 2) convert = false;
-    if (!convert) {
+    if (!convert)
+    {
         // Nothing to convert; the frames are still consumed and counted.
         SeekTo(GetPosition() + int64_t(total * frameSize));
         return total;
@@ -225,14 +275,22 @@ unsigned WaveReader::ReadConverted(float* a, float* b, unsigned n, Layout layout
     size_t const framesPerStep = std::max<size_t>(1, kChunkBytes / frameSize);
     scratch.resize(framesPerStep * frameSize);
     unsigned done = 0;
-    while (done < total) {
+    while (done < total)
+    {
         size_t const want = std::min<size_t>(total - done, framesPerStep);
         size_t const got = std::fread(scratch.data(), size_t(frameSize), want, file);
         unsigned const frames = unsigned(got);
-        switch (layout) {
-            case Layout::Interleaved: ConvertToFloat(scratch.data(), frames, a + size_t(done) * channels); break;
-            case Layout::Stereo: ConvertToStereoFloat(scratch.data(), frames, a + done, b + done); break;
-            case Layout::Mono: ConvertToFloatMakeMono(scratch.data(), frames, a + done); break;
+        switch (layout)
+        {
+        case Layout::Interleaved:
+            ConvertToFloat(scratch.data(), frames, a + size_t(done) * channels);
+            break;
+        case Layout::Stereo:
+            ConvertToStereoFloat(scratch.data(), frames, a + done, b + done);
+            break;
+        case Layout::Mono:
+            ConvertToFloatMakeMono(scratch.data(), frames, a + done);
+            break;
         }
         done += frames;
         if (got < want) break;
@@ -242,39 +300,54 @@ unsigned WaveReader::ReadConverted(float* a, float* b, unsigned n, Layout layout
 
 // Conversion
 
-float WaveReader::SampleAt(unsigned char const* p) const {
-    switch (format.bitsPerSample) {
-        case 8: return float((int(p[0]) - 128) / 127.0);
-        case 16: return float(int16_t(Le16(p)) / 32767.0);
-        case 24: {
-            uint32_t const u = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
-            if (u & 0x800000u) return float((double(u) - 8388608.0) / 8388607.0 - 1.0);
-            return float(u / 8388607.0);
-        }
-        default: return 0.0f;
+float WaveReader::SampleAt(unsigned char const* p) const
+{
+    switch (format.bitsPerSample)
+    {
+    case 8:
+        return float((int(p[0]) - 128) / 127.0);
+    case 16:
+        return float(int16_t(Le16(p)) / 32767.0);
+    case 24:
+    {
+        uint32_t const u = uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16);
+        if (u & 0x800000u) return float((double(u) - 8388608.0) / 8388607.0 - 1.0);
+        return float(u / 8388607.0);
+    }
+    default:
+        return 0.0f;
     }
 }
 
-void WaveReader::ConvertToFloat(unsigned char const* src, unsigned frames, float* out) const {
+void WaveReader::ConvertToFloat(unsigned char const* src, unsigned frames, float* out) const
+{
     size_t const bytes = format.bitsPerSample / 8u;
     size_t const count = size_t(frames) * format.channels;
-    for (size_t i = 0; i < count; ++i) out[i] = SampleAt(src + i * bytes);
+    for (size_t i = 0; i < count; ++i)
+        out[i] = SampleAt(src + i * bytes);
 }
 
-void WaveReader::ConvertToStereoFloat(unsigned char const* src, unsigned frames, float* left, float* right) const {
+void WaveReader::ConvertToStereoFloat(unsigned char const* src, unsigned frames, float* left,
+                                      float* right) const
+{
     size_t const bytes = format.bitsPerSample / 8u;
-    for (unsigned f = 0; f < frames; ++f) {
+    for (unsigned f = 0; f < frames; ++f)
+    {
         left[f] = SampleAt(src + (2 * size_t(f)) * bytes);
         right[f] = SampleAt(src + (2 * size_t(f) + 1) * bytes);
     }
 }
 
-void WaveReader::ConvertToFloatMakeMono(unsigned char const* src, unsigned frames, float* out) const {
+void WaveReader::ConvertToFloatMakeMono(unsigned char const* src, unsigned frames, float* out) const
+{
     size_t const bytes = format.bitsPerSample / 8u;
-    if (format.channels == 1) {
-        for (unsigned f = 0; f < frames; ++f) out[f] = SampleAt(src + f * bytes);
+    if (format.channels == 1)
+    {
+        for (unsigned f = 0; f < frames; ++f)
+            out[f] = SampleAt(src + f * bytes);
         return;
     }
     for (unsigned f = 0; f < frames; ++f)
-        out[f] = (SampleAt(src + (2 * size_t(f)) * bytes) + SampleAt(src + (2 * size_t(f) + 1) * bytes)) * 0.5f;
+        out[f] =
+            (SampleAt(src + (2 * size_t(f)) * bytes) + SampleAt(src + (2 * size_t(f) + 1) * bytes)) * 0.5f;
 }

@@ -5,7 +5,8 @@
 #include <vector>
 
 // The current sample format of an opened file.
-struct WaveFormat {
+struct WaveFormat
+{
     unsigned short channels = 0;
     unsigned int sampleRate = 0;
     unsigned short bitsPerSample = 0;
@@ -16,9 +17,11 @@ struct WaveFormat {
 // Malformed files never fail loudly: they parse to fewer (or no) frames, and every
 // count is clipped to the bytes the file really holds. Callers judge a file by
 // NumFrames() and GetFormat().
-class WaveReader {
+class WaveReader
+{
 public:
-    struct fmtChunk {
+    struct fmtChunk
+    {
         char id[4] = {};
         uint32_t size = 0;
         uint16_t formatTag = 0;
@@ -28,17 +31,19 @@ public:
         uint16_t blockAlign = 0;
         uint16_t bitsPerSample = 0;
     };
-    struct factChunk {
+    struct factChunk
+    {
         char id[4] = {};
-        uint32_t size = 0;  // 0 until a fact chunk is read
+        uint32_t size = 0; // 0 until a fact chunk is read
         uint32_t sampleCount = 0;
     };
-    struct dataChunk {
+    struct dataChunk
+    {
         char id[4] = {};
-        uint32_t size = 0;     // bytes of sample data the file holds
-        int64_t start = 0;     // file position of the first sample
-        uint32_t minutes = 0;  // duration: whole minutes ...
-        double seconds = 0.0;  // ... and the remaining seconds
+        uint32_t size = 0;    // bytes of sample data the file holds
+        int64_t start = 0;    // file position of the first sample
+        uint32_t minutes = 0; // duration: whole minutes ...
+        double seconds = 0.0; // ... and the remaining seconds
         uint32_t frames = 0;
     };
 
@@ -83,7 +88,12 @@ public:
     static bool Compare(char const* a, char const* b);
 
 private:
-    enum class Layout { Interleaved, Stereo, Mono };
+    enum class Layout
+    {
+        Interleaved,
+        Stereo,
+        Mono
+    };
 
     void Parse();
     bool ReadMainFileHeader();
@@ -105,7 +115,7 @@ private:
 
     FILE* file = nullptr;
     bool ownsFile = false;
-    int64_t fileLength = 0;  // RIFF size + 8, clipped to the real file size
+    int64_t fileLength = 0; // RIFF size + 8, clipped to the real file size
     fmtChunk fmt;
     factChunk fact;
     dataChunk data;

@@ -12,7 +12,7 @@ CascadeList::Chooser& TheChooser()
     static CascadeList::Chooser chooser;
     return chooser;
 }
-}  // namespace
+} // namespace
 
 void CascadeList::Item::FreeData()
 {
@@ -34,8 +34,7 @@ CascadeList::CascadeList(long* sharedCounter, Item* parent) : parentItem(parent)
 CascadeList::~CascadeList()
 {
     DeleteContents();
-    if (!parentItem)
-        delete counter;
+    if (!parentItem) delete counter;
 }
 
 void CascadeList::DeleteContents()
@@ -103,8 +102,7 @@ void CascadeList::AddSeparator()
 
 CascadeList::Item* CascadeList::GetItem(int i) const
 {
-    if (i < 0 || i >= NumItems())
-        return nullptr;
+    if (i < 0 || i >= NumItems()) return nullptr;
     return items[static_cast<size_t>(i)];
 }
 
@@ -112,11 +110,9 @@ CascadeList::Item* CascadeList::FindItem(long refCon) const
 {
     for (Item* item : items)
     {
-        if (item->refCon == refCon)
-            return item;
+        if (item->refCon == refCon) return item;
         if (item->isSubList)
-            if (Item* found = item->subList->FindItem(refCon))
-                return found;
+            if (Item* found = item->subList->FindItem(refCon)) return found;
     }
     return nullptr;
 }
@@ -125,10 +121,8 @@ bool CascadeList::Contains(Item const* wanted) const
 {
     for (Item* item : items)
     {
-        if (item == wanted)
-            return true;
-        if (item->isSubList && item->subList->Contains(wanted))
-            return true;
+        if (item == wanted) return true;
+        if (item->isSubList && item->subList->Contains(wanted)) return true;
     }
     return false;
 }
@@ -140,8 +134,7 @@ CascadeList::Item* CascadeList::DoPopup(Window* parent, long x, long y)
         std::lock_guard<std::mutex> lock(chooserMutex);
         chooser = TheChooser();
     }
-    if (!chooser)
-        return nullptr;
+    if (!chooser) return nullptr;
     Item* chosen = chooser(*this, parent, x, y);
     // A chooser that answers with a stale or foreign item must not hand it to the caller.
     return chosen && Contains(chosen) ? chosen : nullptr;
@@ -150,8 +143,7 @@ CascadeList::Item* CascadeList::DoPopup(Window* parent, long x, long y)
 void CascadeList::Clear()
 {
     DeleteContents();
-    if (!parentItem)
-        *counter = 0;
+    if (!parentItem) *counter = 0;
 }
 
 CascadeList::Chooser CascadeList::SetChooser(Chooser chooser)

@@ -18,12 +18,12 @@ public:
     {
         long id = 0;
         void* data = nullptr;
-        bool ownsData = false;        // the list frees data when the item goes
+        bool ownsData = false; // the list frees data when the item goes
         std::string name;
         bool isSubList = false;
-        CascadeList* subList = nullptr;  // the list this entry opens, when isSubList
-        CascadeList* parent = nullptr;   // the list this entry belongs to
-        long refCon = 0;                 // number unique within the whole tree
+        CascadeList* subList = nullptr; // the list this entry opens, when isSubList
+        CascadeList* parent = nullptr;  // the list this entry belongs to
+        long refCon = 0;                // number unique within the whole tree
 
     private:
         friend class CascadeList;
@@ -45,8 +45,7 @@ public:
     // or as raw memory (operator delete) when no deleter is given.
     Item* AddItem(char const* name, long id, void* data, bool ownsData, void (*deleter)(void*) = nullptr);
     template <class T>
-        requires(!std::is_void_v<T>)
-    Item* AddItem(char const* name, long id, T* data, bool ownsData)
+    requires(!std::is_void_v<T>) Item* AddItem(char const* name, long id, T* data, bool ownsData)
     {
         return AddItem(name, id, Erase(data), ownsData, ownsData ? &DeleteAs<T> : nullptr);
     }
@@ -54,8 +53,7 @@ public:
     // Appends an entry that opens a new, empty sub-list (item->subList); data as AddItem.
     Item* AddSubList(char const* name, long id, void* data, bool ownsData, void (*deleter)(void*) = nullptr);
     template <class T>
-        requires(!std::is_void_v<T>)
-    Item* AddSubList(char const* name, long id, T* data, bool ownsData)
+    requires(!std::is_void_v<T>) Item* AddSubList(char const* name, long id, T* data, bool ownsData)
     {
         return AddSubList(name, id, Erase(data), ownsData, ownsData ? &DeleteAs<T> : nullptr);
     }
@@ -75,14 +73,14 @@ public:
     bool IsSubList() const { return parentItem != nullptr; }
 
     int NumItems() const { return static_cast<int>(items.size()); }
-    Item* GetItem(int i) const;  // null when i is out of range
+    Item* GetItem(int i) const; // null when i is out of range
     // The item of the tree below this list with that number, searched depth first.
     Item* FindItem(long refCon) const;
 
     // Entries and separators in the order added, for a toolkit that builds a real menu.
     struct Entry
     {
-        Item* item;  // null for a separator
+        Item* item; // null for a separator
     };
     std::vector<Entry> const& GetEntries() const { return entries; }
 
@@ -95,20 +93,15 @@ private:
     void DeleteContents();
     bool Contains(Item const* item) const;
 
-    template <class T>
-    static void* Erase(T* p)
+    template <class T> static void* Erase(T* p)
     {
         return const_cast<void*>(static_cast<void const volatile*>(p));
     }
-    template <class T>
-    static void DeleteAs(void* p)
-    {
-        delete static_cast<T*>(p);
-    }
+    template <class T> static void DeleteAs(void* p) { delete static_cast<T*>(p); }
 
     Item* parentItem = nullptr;
     std::vector<Item*> items;
     std::vector<Entry> entries;
-    long* counter;  // shared by the whole tree, owned by the root
+    long* counter; // shared by the whole tree, owned by the root
     std::vector<CascadeList*> subLists;
 };

@@ -28,7 +28,7 @@ void PrintToStderr(char const* kind, char const* text, char const* caption)
 {
     std::fprintf(stderr, "[%s] %s: %s\n", kind, caption, text);
 }
-}  // namespace
+} // namespace
 
 std::shared_ptr<MessageSink> SetMessageSink(std::shared_ptr<MessageSink> sink)
 {
@@ -50,8 +50,7 @@ bool MessageYesNoPopup(char const* text, char const* caption)
 {
     text = OrEmpty(text);
     caption = OrEmpty(caption);
-    if (auto sink = CurrentSink())
-        return sink->AskYesNo(text, caption);
+    if (auto sink = CurrentSink()) return sink->AskYesNo(text, caption);
     PrintToStderr("question, answered No", text, caption);
     return false;
 }

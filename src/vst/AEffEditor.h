@@ -19,8 +19,7 @@ public:
     // Stores null and answers false: no size to report.
     virtual bool getRect(ERect** rect)
     {
-        if (rect != nullptr)
-            *rect = nullptr;
+        if (rect != nullptr) *rect = nullptr;
         return false;
     }
     // The host's window.

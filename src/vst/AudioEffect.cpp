@@ -12,11 +12,11 @@ namespace
 // The C entry points of the record. Each finds its instance through `object`; no exception
 // leaves them.
 
-VstIntPtr dispatchEffectClass(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
+VstIntPtr dispatchEffectClass(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
+                              float opt)
 {
     AudioEffect* effect = AudioEffect::fromAEffect(e);
-    if (effect == nullptr)
-        return 0;
+    if (effect == nullptr) return 0;
     if (opcode == effClose)
     {
         try
@@ -85,8 +85,7 @@ float getParameterClass(AEffect* e, VstInt32 index)
 
 template <typename Sample> void silence(AEffect* e, Sample** outputs, VstInt32 frames)
 {
-    if (e == nullptr || outputs == nullptr || frames <= 0)
-        return;
+    if (e == nullptr || outputs == nullptr || frames <= 0) return;
     for (VstInt32 c = 0; c < e->numOutputs; ++c)
     {
         if (outputs[c] != nullptr)
@@ -97,8 +96,7 @@ template <typename Sample> void silence(AEffect* e, Sample** outputs, VstInt32 f
 void processClassReplacing(AEffect* e, float** inputs, float** outputs, VstInt32 frames)
 {
     AudioEffect* effect = AudioEffect::fromAEffect(e);
-    if (effect == nullptr)
-        return;
+    if (effect == nullptr) return;
     try
     {
         effect->processReplacing(inputs, outputs, frames);
@@ -112,8 +110,7 @@ void processClassReplacing(AEffect* e, float** inputs, float** outputs, VstInt32
 void processClassDoubleReplacing(AEffect* e, double** inputs, double** outputs, VstInt32 frames)
 {
     AudioEffect* effect = AudioEffect::fromAEffect(e);
-    if (effect == nullptr)
-        return;
+    if (effect == nullptr) return;
     try
     {
         effect->processDoubleReplacing(inputs, outputs, frames);
@@ -128,10 +125,8 @@ void processClassDoubleReplacing(AEffect* e, double** inputs, double** outputs, 
 
 void vst_strncpy(char* dst, char const* src, VstInt32 size)
 {
-    if (dst == nullptr || size <= 0)
-        return;
-    if (src == nullptr)
-        src = "";
+    if (dst == nullptr || size <= 0) return;
+    if (src == nullptr) src = "";
     std::size_t const n = strnlen(src, static_cast<std::size_t>(size) - 1);
     std::memcpy(dst, src, n);
     dst[n] = '\0';
@@ -171,8 +166,7 @@ AudioEffect* AudioEffect::fromAEffect(AEffect* e)
 
 void AudioEffect::setEditor(AEffEditor* newEditor)
 {
-    if (newEditor != editor)
-        delete editor;
+    if (newEditor != editor) delete editor;
     editor = newEditor;
     setFlag(effFlagsHasEditor, newEditor != nullptr);
 }
@@ -187,8 +181,7 @@ void AudioEffect::setFlag(VstInt32 flag, bool state)
 
 VstIntPtr AudioEffect::callHost(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
 {
-    if (audioMaster == nullptr)
-        return 0;
+    if (audioMaster == nullptr) return 0;
     return audioMaster(&cEffect, opcode, index, value, ptr, opt);
 }
 
@@ -204,30 +197,24 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
         close();
         return 0;
     case effSetProgram:
-        if (value >= 0 && value < numPrograms)
-            setProgram(static_cast<VstInt32>(value));
+        if (value >= 0 && value < numPrograms) setProgram(static_cast<VstInt32>(value));
         return 0;
     case effGetProgram:
         return getProgram();
     case effSetProgramName:
-        if (text != nullptr)
-            setProgramName(text);
+        if (text != nullptr) setProgramName(text);
         return 0;
     case effGetProgramName:
-        if (text != nullptr)
-            getProgramName(text);
+        if (text != nullptr) getProgramName(text);
         return 0;
     case effGetParamLabel:
-        if (text != nullptr)
-            getParameterLabel(index, text);
+        if (text != nullptr) getParameterLabel(index, text);
         return 0;
     case effGetParamDisplay:
-        if (text != nullptr)
-            getParameterDisplay(index, text);
+        if (text != nullptr) getParameterDisplay(index, text);
         return 0;
     case effGetParamName:
-        if (text != nullptr)
-            getParameterName(index, text);
+        if (text != nullptr) getParameterName(index, text);
         return 0;
     case effSetSampleRate:
         setSampleRate(opt);
@@ -242,30 +229,25 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
             resume();
         return 0;
     case effEditGetRect:
-        if (editor == nullptr || ptr == nullptr)
-            return 0;
+        if (editor == nullptr || ptr == nullptr) return 0;
         return editor->getRect(static_cast<ERect**>(ptr)) ? 1 : 0;
     case effEditOpen:
         return editor != nullptr && editor->open(ptr) ? 1 : 0;
     case effEditClose:
-        if (editor != nullptr)
-            editor->close();
+        if (editor != nullptr) editor->close();
         return 0;
     case effEditIdle:
-        if (editor != nullptr)
-            editor->idle();
+        if (editor != nullptr) editor->idle();
         return 0;
     case effIdentify:
         return FourCharCode("NvEf");
     case effGetChunk:
         // A null place for the block pointer gets nothing.
-        if (ptr == nullptr)
-            return 0;
+        if (ptr == nullptr) return 0;
         return getChunk(static_cast<void**>(ptr), index != 0);
     case effSetChunk:
         // The block must exist and its size fit the interface's 32-bit count.
-        if (ptr == nullptr || value < 0 || value > 0x7FFFFFFF)
-            return 0;
+        if (ptr == nullptr || value < 0 || value > 0x7FFFFFFF) return 0;
         return setChunk(ptr, static_cast<VstInt32>(value), index != 0);
     default:
         return 0;
@@ -275,8 +257,7 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
 void AudioEffect::setParameterAutomated(VstInt32 index, float value)
 {
     setParameter(index, value);
-    if (isHostConnected())
-        callHost(audioMasterAutomate, index, 0, nullptr, value);
+    if (isHostConnected()) callHost(audioMasterAutomate, index, 0, nullptr, value);
 }
 
 VstInt32 AudioEffect::getMasterVersion()
@@ -325,11 +306,11 @@ void AudioEffect::ms2string(float samples, char* text, VstInt32 maxLen)
 
 void AudioEffect::float2string(float value, char* text, VstInt32 maxLen)
 {
-    if (text == nullptr || maxLen < 0)
-        return;
+    if (text == nullptr || maxLen < 0) return;
     char buffer[64];
     double const v = value;
-    int const integerDigits = std::fabs(v) < 1.0 ? 1 : static_cast<int>(std::floor(std::log10(std::fabs(v)))) + 1;
+    int const integerDigits =
+        std::fabs(v) < 1.0 ? 1 : static_cast<int>(std::floor(std::log10(std::fabs(v)))) + 1;
     int const width = integerDigits + (v < 0.0 ? 1 : 0);
     if (!std::isfinite(v) || width > maxLen || width > 40)
     {

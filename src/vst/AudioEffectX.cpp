@@ -26,7 +26,8 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
     case effGetPlugCategory:
         return getPlugCategory();
     case effOfflineNotify:
-        return offlineNotify(static_cast<VstAudioFile*>(ptr), static_cast<VstInt32>(value), index != 0) ? 1 : 0;
+        return offlineNotify(static_cast<VstAudioFile*>(ptr), static_cast<VstInt32>(value), index != 0) ? 1
+                                                                                                        : 0;
     case effOfflinePrepare:
         return offlinePrepare(static_cast<VstOfflineTask*>(ptr), static_cast<VstInt32>(value)) ? 1 : 0;
     case effOfflineRun:
@@ -61,10 +62,10 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
     case effEditKeyDown:
     case effEditKeyUp:
     {
-        if (editor == nullptr)
-            return 0;
+        if (editor == nullptr) return 0;
         // The modifier travels as a float; anything but a byte value reads as none.
-        unsigned char const modifier = std::isfinite(opt) && opt >= 0.0f && opt < 256.0f ? static_cast<unsigned char>(opt) : 0;
+        unsigned char const modifier =
+            std::isfinite(opt) && opt >= 0.0f && opt < 256.0f ? static_cast<unsigned char>(opt) : 0;
         VstKeyCode key{index, static_cast<unsigned char>(value & 0xFF), modifier};
         bool const used = opcode == effEditKeyDown ? editor->onKeyDown(key) : editor->onKeyUp(key);
         return used ? 1 : 0;
@@ -131,23 +132,20 @@ VstIntPtr AudioEffectX::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr va
 void AudioEffectX::resume()
 {
     char receiveMidi[] = "receiveVstMidiEvent";
-    if (hasFlag(effFlagsIsSynth) || canDo(receiveMidi) == 1)
-        __wantEventsDeprecated(1);
+    if (hasFlag(effFlagsIsSynth) || canDo(receiveMidi) == 1) __wantEventsDeprecated(1);
 }
 
 double AudioEffectX::updateSampleRate()
 {
     VstIntPtr const rate = callHost(audioMasterGetSampleRate);
-    if (rate > 0)
-        sampleRate = static_cast<float>(rate);
+    if (rate > 0) sampleRate = static_cast<float>(rate);
     return sampleRate;
 }
 
 VstInt32 AudioEffectX::updateBlockSize()
 {
     VstIntPtr const size = callHost(audioMasterGetBlockSize);
-    if (size > 0)
-        blockSize = static_cast<VstInt32>(size);
+    if (size > 0) blockSize = static_cast<VstInt32>(size);
     return blockSize;
 }
 
@@ -158,24 +156,21 @@ VstTimeInfo* AudioEffectX::getTimeInfo(VstInt32 filter)
 
 bool AudioEffectX::getSpeakerArrangement(VstSpeakerArrangement** input, VstSpeakerArrangement** output)
 {
-    if (input != nullptr)
-        *input = nullptr;
-    if (output != nullptr)
-        *output = nullptr;
+    if (input != nullptr) *input = nullptr;
+    if (output != nullptr) *output = nullptr;
     return false;
 }
 
 bool AudioEffectX::allocateArrangement(VstSpeakerArrangement** arrangement, VstInt32 channels)
 {
-    if (arrangement == nullptr || channels < 0)
-        return false;
+    if (arrangement == nullptr || channels < 0) return false;
     deallocateArrangement(arrangement);
     std::size_t const speakers = static_cast<std::size_t>(channels);
-    std::size_t const size = offsetof(VstSpeakerArrangement, speakers) + speakers * sizeof(VstSpeakerProperties);
+    std::size_t const size =
+        offsetof(VstSpeakerArrangement, speakers) + speakers * sizeof(VstSpeakerProperties);
     std::size_t const bytes = size > sizeof(VstSpeakerArrangement) ? size : sizeof(VstSpeakerArrangement);
     void* block = std::calloc(1, bytes);
-    if (block == nullptr)
-        return false;
+    if (block == nullptr) return false;
     *arrangement = static_cast<VstSpeakerArrangement*>(block);
     (*arrangement)->numChannels = channels;
     return true;
@@ -193,8 +188,7 @@ bool AudioEffectX::deallocateArrangement(VstSpeakerArrangement** arrangement)
 
 bool AudioEffectX::copySpeaker(VstSpeakerProperties* to, VstSpeakerProperties* from)
 {
-    if (to == nullptr || from == nullptr)
-        return false;
+    if (to == nullptr || from == nullptr) return false;
     vst_strncpy(to->name, from->name, 64);
     to->type = from->type;
     to->azimuth = from->azimuth;
@@ -207,16 +201,14 @@ bool AudioEffectX::copySpeaker(VstSpeakerProperties* to, VstSpeakerProperties* f
 
 bool AudioEffectX::matchArrangement(VstSpeakerArrangement** to, VstSpeakerArrangement* from)
 {
-    if (to == nullptr || from == nullptr || !allocateArrangement(to, from->numChannels))
-        return false;
+    if (to == nullptr || from == nullptr || !allocateArrangement(to, from->numChannels)) return false;
     (*to)->type = from->type;
     // Arrangements of more than 8 speakers run past the record: walk them by pointer.
     VstSpeakerProperties* const target = (*to)->speakers;
     VstSpeakerProperties* const source = from->speakers;
     for (VstInt32 i = 0; i < from->numChannels; ++i)
     {
-        if (!copySpeaker(target + i, source + i))
-            return false;
+        if (!copySpeaker(target + i, source + i)) return false;
     }
     return true;
 }

@@ -33,7 +33,10 @@ public:
     virtual double updateSampleRate();
     virtual VstInt32 updateBlockSize();
     virtual VstInt32 getInputLatency() { return static_cast<VstInt32>(callHost(audioMasterGetInputLatency)); }
-    virtual VstInt32 getOutputLatency() { return static_cast<VstInt32>(callHost(audioMasterGetOutputLatency)); }
+    virtual VstInt32 getOutputLatency()
+    {
+        return static_cast<VstInt32>(callHost(audioMasterGetOutputLatency));
+    }
     virtual bool getInputProperties(VstInt32, VstPinProperties*) { return false; }
     virtual bool getOutputProperties(VstInt32, VstPinProperties*) { return false; }
     virtual bool setSpeakerArrangement(VstSpeakerArrangement*, VstSpeakerArrangement*) { return false; }
@@ -50,18 +53,27 @@ public:
     {
         return static_cast<VstInt32>(callHost(audioMasterGetCurrentProcessLevel));
     }
-    virtual VstInt32 getAutomationState() { return static_cast<VstInt32>(callHost(audioMasterGetAutomationState)); }
+    virtual VstInt32 getAutomationState()
+    {
+        return static_cast<VstInt32>(callHost(audioMasterGetAutomationState));
+    }
     virtual VstInt32 processEvents(VstEvents*) { return 0; }
     virtual VstInt32 startProcess() { return 0; }
     virtual VstInt32 stopProcess() { return 0; }
     virtual bool processVariableIo(VstVariableIo*) { return false; }
     virtual VstInt32 setTotalSampleToProcess(VstInt32 value) { return value; }
-    virtual bool getHostVendorString(char* text) { return callHost(audioMasterGetVendorString, 0, 0, text) != 0; }
+    virtual bool getHostVendorString(char* text)
+    {
+        return callHost(audioMasterGetVendorString, 0, 0, text) != 0;
+    }
     virtual bool getHostProductString(char* text)
     {
         return callHost(audioMasterGetProductString, 0, 0, text) != 0;
     }
-    virtual VstInt32 getHostVendorVersion() { return static_cast<VstInt32>(callHost(audioMasterGetVendorVersion)); }
+    virtual VstInt32 getHostVendorVersion()
+    {
+        return static_cast<VstInt32>(callHost(audioMasterGetVendorVersion));
+    }
     virtual VstIntPtr hostVendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, float opt)
     {
         return callHost(audioMasterVendorSpecific, index, value, ptr, opt);
@@ -80,7 +92,10 @@ public:
     // 1 yes, -1 no, 0 don't know.
     virtual VstInt32 canDo(char*) { return 0; }
     virtual VstInt32 getVstVersion() { return kVstVersion; }
-    virtual VstPlugCategory getPlugCategory() { return hasFlag(effFlagsIsSynth) ? kPlugCategSynth : kPlugCategUnknown; }
+    virtual VstPlugCategory getPlugCategory()
+    {
+        return hasFlag(effFlagsIsSynth) ? kPlugCategSynth : kPlugCategUnknown;
+    }
     virtual VstInt32 getMidiProgramName(VstInt32, VstMidiProgramName*) { return 0; }
     virtual VstInt32 getCurrentMidiProgram(VstInt32, VstMidiProgramName*) { return -1; }
     virtual VstInt32 getMidiProgramCategory(VstInt32, VstMidiProgramCategory*) { return 0; }
@@ -117,7 +132,10 @@ public:
     {
         return callHost(audioMasterOfflineStart, numNewFiles, numFiles, files) != 0;
     }
-    virtual VstInt32 offlineGetCurrentPass() { return callHost(audioMasterOfflineGetCurrentPass) != 0 ? 1 : 0; }
+    virtual VstInt32 offlineGetCurrentPass()
+    {
+        return callHost(audioMasterOfflineGetCurrentPass) != 0 ? 1 : 0;
+    }
     virtual VstInt32 offlineGetCurrentMetaPass()
     {
         return callHost(audioMasterOfflineGetCurrentMetaPass) != 0 ? 1 : 0;
@@ -178,7 +196,10 @@ public:
     {
         return reinterpret_cast<void*>(callHost(audioMasterOpenWindow, 0, 0, window));
     }
-    virtual bool __closeWindowDeprecated(void* window) { return callHost(audioMasterCloseWindow, 0, 0, window) != 0; }
+    virtual bool __closeWindowDeprecated(void* window)
+    {
+        return callHost(audioMasterCloseWindow, 0, 0, window) != 0;
+    }
     virtual void __setBlockSizeAndSampleRateDeprecated(VstInt32 size, float rate)
     {
         blockSize = size;
@@ -189,8 +210,14 @@ public:
     virtual bool __setViewPositionDeprecated(VstInt32, VstInt32) { return false; }
     virtual VstInt32 __fxIdleDeprecated() { return 0; }
     virtual bool __keysRequiredDeprecated() { return false; }
-    virtual bool __getChunkFileDeprecated(void* path) { return callHost(audioMasterGetChunkFile, 0, 0, path) != 0; }
+    virtual bool __getChunkFileDeprecated(void* path)
+    {
+        return callHost(audioMasterGetChunkFile, 0, 0, path) != 0;
+    }
 
     // Sends events to the host; true when it took them.
-    bool sendVstEventsToHost(VstEvents* events) { return callHost(audioMasterProcessEvents, 0, 0, events) == 1; }
+    bool sendVstEventsToHost(VstEvents* events)
+    {
+        return callHost(audioMasterProcessEvents, 0, 0, events) == 1;
+    }
 };

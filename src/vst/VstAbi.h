@@ -44,7 +44,7 @@ struct AEffect
 {
     VstInt32 magic;
     AEffectDispatcherProc dispatcher;
-    AEffectProcessProc process;  // deprecated accumulating process
+    AEffectProcessProc process; // deprecated accumulating process
     AEffectSetParameterProc setParameter;
     AEffectGetParameterProc getParameter;
     VstInt32 numPrograms;
@@ -52,13 +52,13 @@ struct AEffect
     VstInt32 numInputs;
     VstInt32 numOutputs;
     VstInt32 flags;
-    VstIntPtr resvd1;  // the host's own
+    VstIntPtr resvd1; // the host's own
     VstIntPtr resvd2;
     VstInt32 initialDelay;
-    VstInt32 realQualities;  // deprecated
-    VstInt32 offQualities;   // deprecated
-    float ioRatio;           // deprecated
-    void* object;            // the plug-in's own
+    VstInt32 realQualities; // deprecated
+    VstInt32 offQualities;  // deprecated
+    float ioRatio;          // deprecated
+    void* object;           // the plug-in's own
     void* user;
     VstInt32 uniqueID;
     VstInt32 version;
@@ -96,15 +96,15 @@ static_assert(sizeof(AEffect) == 192);
 enum VstAEffectFlags : VstInt32
 {
     effFlagsHasEditor = 1 << 0,
-    effFlagsHasClip = 1 << 1,    // deprecated
-    effFlagsHasVu = 1 << 2,      // deprecated
-    effFlagsCanMono = 1 << 3,    // deprecated
+    effFlagsHasClip = 1 << 1, // deprecated
+    effFlagsHasVu = 1 << 2,   // deprecated
+    effFlagsCanMono = 1 << 3, // deprecated
     effFlagsCanReplacing = 1 << 4,
     effFlagsProgramChunks = 1 << 5,
     effFlagsIsSynth = 1 << 8,
     effFlagsNoSoundInStop = 1 << 9,
-    effFlagsExtIsAsync = 1 << 10,      // deprecated
-    effFlagsExtHasBuffer = 1 << 11,    // deprecated
+    effFlagsExtIsAsync = 1 << 10,   // deprecated
+    effFlagsExtHasBuffer = 1 << 11, // deprecated
     effFlagsCanDoubleReplacing = 1 << 12,
 };
 
@@ -120,55 +120,55 @@ enum AEffectOpcodes : VstInt32
     effGetParamLabel,
     effGetParamDisplay,
     effGetParamName,
-    effGetVu,  // deprecated
+    effGetVu, // deprecated
     effSetSampleRate,
     effSetBlockSize,
     effMainsChanged,
     effEditGetRect,
     effEditOpen,
     effEditClose,
-    effEditDraw,   // deprecated
-    effEditMouse,  // deprecated
-    effEditKey,    // deprecated
+    effEditDraw,  // deprecated
+    effEditMouse, // deprecated
+    effEditKey,   // deprecated
     effEditIdle,
-    effEditTop,    // deprecated
-    effEditSleep,  // deprecated
-    effIdentify,   // deprecated
+    effEditTop,   // deprecated
+    effEditSleep, // deprecated
+    effIdentify,  // deprecated
     effGetChunk,
     effSetChunk,
     effProcessEvents,
     effCanBeAutomated,
     effString2Parameter,
-    effGetNumProgramCategories,  // deprecated
+    effGetNumProgramCategories, // deprecated
     effGetProgramNameIndexed,
-    effCopyProgram,     // deprecated
-    effConnectInput,    // deprecated
-    effConnectOutput,   // deprecated
+    effCopyProgram,   // deprecated
+    effConnectInput,  // deprecated
+    effConnectOutput, // deprecated
     effGetInputProperties,
     effGetOutputProperties,
     effGetPlugCategory,
-    effGetCurrentPosition,     // deprecated
-    effGetDestinationBuffer,   // deprecated
+    effGetCurrentPosition,   // deprecated
+    effGetDestinationBuffer, // deprecated
     effOfflineNotify,
     effOfflinePrepare,
     effOfflineRun,
     effProcessVarIo,
     effSetSpeakerArrangement,
-    effSetBlockSizeAndSampleRate,  // deprecated
+    effSetBlockSizeAndSampleRate, // deprecated
     effSetBypass,
     effGetEffectName,
-    effGetErrorText,  // deprecated
+    effGetErrorText, // deprecated
     effGetVendorString,
     effGetProductString,
     effGetVendorVersion,
     effVendorSpecific,
     effCanDo,
     effGetTailSize,
-    effIdle,              // deprecated
-    effGetIcon,           // deprecated
-    effSetViewPosition,   // deprecated
+    effIdle,            // deprecated
+    effGetIcon,         // deprecated
+    effSetViewPosition, // deprecated
     effGetParameterProperties,
-    effKeysRequired,  // deprecated
+    effKeysRequired, // deprecated
     effGetVstVersion,
     effEditKeyDown,
     effEditKeyUp,
@@ -202,24 +202,24 @@ enum AudioMasterOpcodes : VstInt32
     audioMasterVersion,
     audioMasterCurrentId,
     audioMasterIdle,
-    audioMasterPinConnected,  // deprecated
-    audioMasterWantMidi = 6,  // deprecated
+    audioMasterPinConnected, // deprecated
+    audioMasterWantMidi = 6, // deprecated
     audioMasterGetTime,
     audioMasterProcessEvents,
-    audioMasterSetTime,  // deprecated
-    audioMasterTempoAt,  // deprecated
-    audioMasterGetNumAutomatableParameters,  // deprecated
-    audioMasterGetParameterQuantization,     // deprecated
+    audioMasterSetTime,                     // deprecated
+    audioMasterTempoAt,                     // deprecated
+    audioMasterGetNumAutomatableParameters, // deprecated
+    audioMasterGetParameterQuantization,    // deprecated
     audioMasterIOChanged,
-    audioMasterNeedIdle,  // deprecated
+    audioMasterNeedIdle, // deprecated
     audioMasterSizeWindow,
     audioMasterGetSampleRate,
     audioMasterGetBlockSize,
     audioMasterGetInputLatency,
     audioMasterGetOutputLatency,
-    audioMasterGetPreviousPlug,  // deprecated
-    audioMasterGetNextPlug,      // deprecated
-    audioMasterWillReplaceOrAccumulate,  // deprecated
+    audioMasterGetPreviousPlug,         // deprecated
+    audioMasterGetNextPlug,             // deprecated
+    audioMasterWillReplaceOrAccumulate, // deprecated
     audioMasterGetCurrentProcessLevel,
     audioMasterGetAutomationState,
     audioMasterOfflineStart,
@@ -227,28 +227,29 @@ enum AudioMasterOpcodes : VstInt32
     audioMasterOfflineWrite,
     audioMasterOfflineGetCurrentPass,
     audioMasterOfflineGetCurrentMetaPass,
-    audioMasterSetOutputSampleRate,           // deprecated
-    audioMasterGetOutputSpeakerArrangement,   // deprecated
+    audioMasterSetOutputSampleRate,         // deprecated
+    audioMasterGetOutputSpeakerArrangement, // deprecated
     audioMasterGetVendorString,
     audioMasterGetProductString,
     audioMasterGetVendorVersion,
     audioMasterVendorSpecific,
-    audioMasterSetIcon,  // deprecated
+    audioMasterSetIcon, // deprecated
     audioMasterCanDo,
     audioMasterGetLanguage,
-    audioMasterOpenWindow,   // deprecated
-    audioMasterCloseWindow,  // deprecated
+    audioMasterOpenWindow,  // deprecated
+    audioMasterCloseWindow, // deprecated
     audioMasterGetDirectory,
     audioMasterUpdateDisplay,
     audioMasterBeginEdit,
     audioMasterEndEdit,
     audioMasterOpenFileSelector,
     audioMasterCloseFileSelector,
-    audioMasterEditFile,     // deprecated
-    audioMasterGetChunkFile,  // deprecated
-    audioMasterGetInputSpeakerArrangement,  // deprecated
+    audioMasterEditFile,                   // deprecated
+    audioMasterGetChunkFile,               // deprecated
+    audioMasterGetInputSpeakerArrangement, // deprecated
 };
-static_assert(audioMasterGetTime == 7 && audioMasterCanDo == 37 && audioMasterGetInputSpeakerArrangement == 49);
+static_assert(audioMasterGetTime == 7 && audioMasterCanDo == 37 &&
+              audioMasterGetInputSpeakerArrangement == 49);
 
 // Lengths of the text buffers the host passes, terminating zero included.
 enum VstStringConstants : VstInt32
@@ -326,7 +327,7 @@ enum VstMidiEventFlags : VstInt32
 
 struct VstMidiEvent
 {
-    VstInt32 type;  // kVstMidiType
+    VstInt32 type; // kVstMidiType
     VstInt32 byteSize;
     VstInt32 deltaFrames;
     VstInt32 flags;
@@ -353,7 +354,7 @@ static_assert(sizeof(VstMidiEvent) == 32);
 
 struct VstMidiSysexEvent
 {
-    VstInt32 type;  // kVstSysExMidiType
+    VstInt32 type; // kVstSysExMidiType
     VstInt32 byteSize;
     VstInt32 deltaFrames;
     VstInt32 flags;

@@ -5,15 +5,12 @@
 #include <cstdio>
 #include <cstring>
 
-VstBase::VstBase(audioMasterCallback audioMaster, long numParams, long inputPairs, long outputPairs, bool isSynth,
-                 int uniqueID, char const* product, char const* vendor, char const* pluginArg1,
+VstBase::VstBase(audioMasterCallback audioMaster, long numParams, long inputPairs, long outputPairs,
+                 bool isSynth, int uniqueID, char const* product, char const* vendor, char const* pluginArg1,
                  char const* pluginArg2)
     : AudioEffectX(audioMaster, 0, static_cast<VstInt32>(numParams)),
-      PluginBase(static_cast<int>(numParams), pluginArg1, pluginArg2),
-      numInputPairs(inputPairs),
-      numOutputPairs(outputPairs),
-      product(product),
-      vendor(vendor)
+      PluginBase(static_cast<int>(numParams), pluginArg1, pluginArg2), numInputPairs(inputPairs),
+      numOutputPairs(outputPairs), product(product), vendor(vendor)
 {
     AddSampleRateListener(this);
     if (audioMaster != nullptr)
@@ -21,8 +18,7 @@ VstBase::VstBase(audioMasterCallback audioMaster, long numParams, long inputPair
         cEffect.numInputs = static_cast<VstInt32>(2 * inputPairs);
         cEffect.numOutputs = static_cast<VstInt32>(2 * outputPairs);
         programsAreChunks(true);
-        if (isSynth)
-            this->isSynth(true);
+        if (isSynth) this->isSynth(true);
         cEffect.uniqueID = uniqueID;
     }
     // Always there: blocks without inputs read it as silence.
@@ -34,8 +30,7 @@ VstBase::~VstBase() = default;
 
 void VstBase::setSampleRate(float rate)
 {
-    if (!std::isfinite(rate) || rate <= 0.0f)
-        return;
+    if (!std::isfinite(rate) || rate <= 0.0f) return;
     AudioEffectX::setSampleRate(rate);
     SetSourceSampleRate(rate);
 }
@@ -46,8 +41,7 @@ void VstBase::ApplyTimeInfo(VstTimeInfo const* info)
     bool const haveTempo = info != nullptr && std::isfinite(info->tempo) && info->tempo > 0.0;
     SetSourceTempo(haveTempo ? static_cast<float>(info->tempo) : kDefaultTempo);
 
-    if (info == nullptr)
-        return;
+    if (info == nullptr) return;
     // The host flags a change; hosts that never flag one are followed by the playing bit.
     bool const playing = (info->flags & kVstTransportPlaying) != 0;
     if ((info->flags & kVstTransportChanged) != 0 || playing != transportPlaying)
@@ -64,20 +58,19 @@ void VstBase::BeginRenderPiece(long, long, bool) {}
 
 void VstBase::processReplacing(float** inputs, float** outputs, VstInt32 frames)
 {
-    if (outputs == nullptr || frames < 0)
-        return;
+    if (outputs == nullptr || frames < 0) return;
     long const outputChannels = 2 * numOutputPairs;
     for (long c = 0; c < outputChannels; ++c)
     {
-        if (outputs[c] == nullptr)
-            return;
+        if (outputs[c] == nullptr) return;
     }
 
     ApplyTimeInfo(getTimeInfo(kVstTempoValid | kVstTransportPlaying | kVstTransportChanged));
 
     // The host's inputs, when the plug-in has a pair and the host passed it; the scratch's
     // silence otherwise (an instrument's input array has no entries to read).
-    bool const hostInputs = numInputPairs > 0 && inputs != nullptr && inputs[0] != nullptr && inputs[1] != nullptr;
+    bool const hostInputs =
+        numInputPairs > 0 && inputs != nullptr && inputs[0] != nullptr && inputs[1] != nullptr;
     if (!hostInputs && scratchHoldsInput)
     {
         inputScratch.ClearStereo(inputScratch.frames);
@@ -127,8 +120,7 @@ void VstBase::processReplacing(float** inputs, float** outputs, VstInt32 frames)
 
 void VstBase::setParameter(VstInt32 index, float value)
 {
-    if (!std::isfinite(value))
-        return;
+    if (!std::isfinite(value)) return;
     SetAutomatableParameterValue(index, std::clamp(value, 0.0f, 1.0f));
 }
 
@@ -144,8 +136,7 @@ void VstBase::getParameterName(VstInt32 index, char* text)
 
 VstInt32 VstBase::getChunk(void** data, bool)
 {
-    if (data == nullptr)
-        return 0;
+    if (data == nullptr) return 0;
     int size = 0;
     void* block = SavePluginState(size);
     if (block == nullptr || size <= 0)
@@ -159,8 +150,7 @@ VstInt32 VstBase::getChunk(void** data, bool)
 
 VstInt32 VstBase::setChunk(void* data, VstInt32 size, bool)
 {
-    if (data == nullptr || size < 0)
-        return 0;
+    if (data == nullptr || size < 0) return 0;
     return RestorePluginState(data, size) ? 1 : 0;
 }
 
@@ -184,8 +174,7 @@ bool VstBase::getProductString(char* text)
 
 bool VstBase::getOutputProperties(VstInt32 index, VstPinProperties* properties)
 {
-    if (properties == nullptr || index < 0 || index >= cEffect.numOutputs)
-        return false;
+    if (properties == nullptr || index < 0 || index >= cEffect.numOutputs) return false;
     std::snprintf(properties->label, sizeof properties->label, "Vst%1d", static_cast<int>(index) + 1);
     properties->flags = kVstPinIsActive | kVstPinIsStereo;
     return true;
@@ -193,6 +182,5 @@ bool VstBase::getOutputProperties(VstInt32 index, VstPinProperties* properties)
 
 void VstBase::AutomatableParameterChangeNotify(int index, float value)
 {
-    if (isHostConnected())
-        callHost(audioMasterAutomate, index, 0, nullptr, value);
+    if (isHostConnected()) callHost(audioMasterAutomate, index, 0, nullptr, value);
 }

@@ -36,7 +36,8 @@ public:
     // A null audioMaster builds an object that no host drives: the record keeps the effect
     // defaults.
     VstBase(audioMasterCallback audioMaster, long numParams, long inputPairs, long outputPairs, bool isSynth,
-            int uniqueID, char const* product, char const* vendor, char const* pluginArg1, char const* pluginArg2);
+            int uniqueID, char const* product, char const* vendor, char const* pluginArg1,
+            char const* pluginArg2);
     ~VstBase() override;
 
     // Ignores rates that are not positive and finite.

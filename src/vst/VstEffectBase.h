@@ -6,8 +6,9 @@
 class VstEffectBase : public VstBase
 {
 public:
-    VstEffectBase(audioMasterCallback audioMaster, long numParams, long inputPairs, long outputPairs, int uniqueID,
-                  char const* product, char const* vendor, char const* identity, char const* rootPath);
+    VstEffectBase(audioMasterCallback audioMaster, long numParams, long inputPairs, long outputPairs,
+                  int uniqueID, char const* product, char const* vendor, char const* identity,
+                  char const* rootPath);
     // Leaves the effect list.
     ~VstEffectBase() override;
 };

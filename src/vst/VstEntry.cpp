@@ -22,8 +22,7 @@ AEffect* VstPluginEntry(audioMasterCallback audioMaster)
         if (audioMaster == nullptr || audioMaster(nullptr, audioMasterVersion, 0, 0, nullptr, 0.0f) == 0)
             return nullptr;
         AudioEffect* effect = createEffectInstance(audioMaster);
-        if (effect == nullptr)
-            return nullptr;
+        if (effect == nullptr) return nullptr;
         // From here on the host knows the record: reports of parameter changes may go out.
         effect->markHostConnected();
         return effect->getAeffect();

@@ -33,23 +33,26 @@ template <class Instrument, class Editor> class VSTFactory : public IVSTFactory
 public:
     VSTFactory() { globalVSTFactory = this; }
 
-    AudioEffect* CreateInstance(audioMasterCallback audioMaster) override { return new Instrument(audioMaster); }
+    AudioEffect* CreateInstance(audioMasterCallback audioMaster) override
+    {
+        return new Instrument(audioMaster);
+    }
 };
 
 // Defines a plug-in library's factory and its exported entries: VSTPluginMain, and the same
 // under the name "main" that older hosts look up. Use once, in the library's own source.
-#define DEFINE_VST_PLUGIN_ENTRY(...)                                                                  \
-    namespace                                                                                         \
-    {                                                                                                 \
-    __VA_ARGS__ vstPluginFactory;                                                                     \
-    }                                                                                                 \
-    extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMasterCallback host) \
-    {                                                                                                 \
-        return VstPluginEntry(host);                                                                  \
-    }                                                                                                 \
-    extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMainOldName(audioMasterCallback host) \
-        __asm__("main");                                                                              \
-    AEffect* VSTPluginMainOldName(audioMasterCallback host)                                           \
-    {                                                                                                 \
-        return VstPluginEntry(host);                                                                  \
+#define DEFINE_VST_PLUGIN_ENTRY(...)                                                                         \
+    namespace                                                                                                \
+    {                                                                                                        \
+    __VA_ARGS__ vstPluginFactory;                                                                            \
+    }                                                                                                        \
+    extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMain(audioMasterCallback host)       \
+    {                                                                                                        \
+        return VstPluginEntry(host);                                                                         \
+    }                                                                                                        \
+    extern "C" __attribute__((visibility("default"))) AEffect* VSTPluginMainOldName(                         \
+        audioMasterCallback host) __asm__("main");                                                           \
+    AEffect* VSTPluginMainOldName(audioMasterCallback host)                                                  \
+    {                                                                                                        \
+        return VstPluginEntry(host);                                                                         \
     }

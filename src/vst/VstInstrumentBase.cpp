@@ -8,7 +8,8 @@
 VstInstrumentBase::VstInstrumentBase(audioMasterCallback audioMaster, long numParams, long inputPairs,
                                      long outputPairs, int uniqueID, char const* product, char const* vendor,
                                      char const* identity, char const* rootPath)
-    : VstBase(audioMaster, numParams, inputPairs, outputPairs, true, uniqueID, product, vendor, identity, rootPath)
+    : VstBase(audioMaster, numParams, inputPairs, outputPairs, true, uniqueID, product, vendor, identity,
+              rootPath)
 {
 }
 
@@ -19,8 +20,7 @@ VstInstrumentBase::~VstInstrumentBase()
 
 VstInt32 VstInstrumentBase::processEvents(VstEvents* events)
 {
-    if (events == nullptr || events->numEvents <= 0)
-        return 1;
+    if (events == nullptr || events->numEvents <= 0) return 1;
     // The main thread may be loading a patch.
     AudioAPI::Lock hold(GetMutex());
     // The record declares two entries; the host's block holds numEvents of them.
@@ -28,8 +28,7 @@ VstInt32 VstInstrumentBase::processEvents(VstEvents* events)
     for (VstInt32 i = 0; i < events->numEvents; ++i)
     {
         VstEvent const* event = list[i];
-        if (event == nullptr || event->type != kVstMidiType)
-            continue;
+        if (event == nullptr || event->type != kVstMidiType) continue;
         auto const* midi = reinterpret_cast<VstMidiEvent const*>(event);
         int const status = static_cast<unsigned char>(midi->midiData[0]);
         int const channel = status & 0x0F;
@@ -52,8 +51,7 @@ VstInt32 VstInstrumentBase::processEvents(VstEvents* events)
 
 void VstInstrumentBase::BeginRenderPiece(long offset, long frames, bool lastPiece)
 {
-    if (numHeld.load(std::memory_order_acquire) == 0)
-        return;
+    if (numHeld.load(std::memory_order_acquire) == 0) return;
     AudioAPI::Lock hold(GetMutex());
     // The last piece of the block takes whatever is still held.
     int const count = numHeld.load(std::memory_order_relaxed);
@@ -74,10 +72,8 @@ void VstInstrumentBase::BeginRenderPiece(long offset, long frames, bool lastPiec
 
 VstInt32 VstInstrumentBase::canDo(char* text)
 {
-    if (text == nullptr)
-        return -1;
-    if (std::strcmp(text, "receiveVstEvents") == 0 || std::strcmp(text, "receiveVstMidiEvent") == 0)
-        return 1;
+    if (text == nullptr) return -1;
+    if (std::strcmp(text, "receiveVstEvents") == 0 || std::strcmp(text, "receiveVstMidiEvent") == 0) return 1;
     return -1;
 }
 

@@ -42,7 +42,7 @@ private:
         int status;
         int data1;
         int data2;
-        long offset;  // inside the host block
+        long offset; // inside the host block
     };
 
     // Changed under the plug-in mutex; the count is read without it to skip the lock when

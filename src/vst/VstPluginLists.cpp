@@ -27,8 +27,7 @@ public:
         std::lock_guard<std::mutex> hold(mutex);
         for (Entry const& e : entries)
         {
-            if (e.handle == handle)
-                return e.object;
+            if (e.handle == handle) return e.object;
         }
         return nullptr;
     }

@@ -38,7 +38,8 @@ double DFTAmplitude(const std::vector<float>& x, long k)
     const double n = static_cast<double>(x.size());
     std::complex<double> sum = 0.0;
     for (size_t i = 0; i < x.size(); ++i)
-        sum += static_cast<double>(x[i]) * std::polar(1.0, -2.0 * dsptest::kPi * static_cast<double>(k) * static_cast<double>(i) / n);
+        sum += static_cast<double>(x[i]) *
+               std::polar(1.0, -2.0 * dsptest::kPi * static_cast<double>(k) * static_cast<double>(i) / n);
     return std::abs(sum) * 2.0 / n;
 }
 
@@ -129,7 +130,10 @@ TEST_F(AdditiveOscillatorTest, ResetStartsEveryPartialAtIndexZero)
     Render(n);
     // Both partials start at sin(0) = 0.
     EXPECT_EQ(right[0], 0.0f);
-    EXPECT_NEAR(right[1], std::sin(2.0 * dsptest::kPi * 100.0 / 44100.0) + std::sin(2.0 * dsptest::kPi * 300.0 / 44100.0), 1e-6);
+    EXPECT_NEAR(right[1],
+                std::sin(2.0 * dsptest::kPi * 100.0 / 44100.0) +
+                    std::sin(2.0 * dsptest::kPi * 300.0 / 44100.0),
+                1e-6);
 
     // A new table restarts them too, and hands back the built-in sine.
     OscWaveDef square;

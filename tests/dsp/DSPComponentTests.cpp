@@ -23,7 +23,7 @@ struct Probe : DSPComponent
     std::vector<float*> seen;
     long frames = -1;
 };
-}
+} // namespace
 
 TEST(DSPComponent, StartsWithOneInternalBypassParameterSetOn)
 {

@@ -19,8 +19,7 @@ namespace dsptest
 constexpr double kPi = 3.14159265358979323846;
 
 // The bytes a unit's Save writes to memory.
-template <class Unit>
-std::string Saved(Unit& unit)
+template <class Unit> std::string Saved(Unit& unit)
 {
     String block;
     StringWriter w;
@@ -39,8 +38,7 @@ inline float FloatAt(std::string const& bytes, size_t i)
 }
 
 // Loads the first `size` bytes of a saved block into a unit.
-template <class Unit>
-void LoadFrom(Unit& unit, std::string const& bytes, size_t size)
+template <class Unit> void LoadFrom(Unit& unit, std::string const& bytes, size_t size)
 {
     StringReader r;
     r.Open(bytes.data(), size);
@@ -103,7 +101,8 @@ inline double BiquadMagnitude(double b0, double b1, double b2, double a1, double
 
 // The cookbook responses are the analog prototypes below taken through the bilinear transform
 // with the cutoff pre-warped: s = j tan(w / 2) / tan(w0 / 2).
-inline std::complex<double> AnalyticResponse(int type, double f0, double rate, double q, double gainDB, double freq)
+inline std::complex<double> AnalyticResponse(int type, double f0, double rate, double q, double gainDB,
+                                             double freq)
 {
     const double omega = std::tan(kPi * freq / rate) / std::tan(kPi * f0 / rate);
     const std::complex<double> s(0.0, omega);
@@ -114,16 +113,36 @@ inline std::complex<double> AnalyticResponse(int type, double f0, double rate, d
     std::complex<double> h;
     switch (type)
     {
-    case 0: h = 1.0 / den; break;
-    case 1: h = s2 / den; break;
-    case 2: h = s / den; break;
-    case 3: h = (s / q) / den; break;
-    case 4: h = (s2 + 1.0) / den; break;
-    case 5: h = (s2 - s / q + 1.0) / den; break;
-    case 6: h = (s2 + s * (A / q) + 1.0) / (s2 + s / (A * q) + 1.0); break;
-    case 7: h = A * (s2 + (rootA / q) * s + A) / (A * s2 + (rootA / q) * s + 1.0); break;
-    case 8: h = A * (A * s2 + (rootA / q) * s + 1.0) / (s2 + (rootA / q) * s + A); break;
-    default: h = 1.0; break;
+    case 0:
+        h = 1.0 / den;
+        break;
+    case 1:
+        h = s2 / den;
+        break;
+    case 2:
+        h = s / den;
+        break;
+    case 3:
+        h = (s / q) / den;
+        break;
+    case 4:
+        h = (s2 + 1.0) / den;
+        break;
+    case 5:
+        h = (s2 - s / q + 1.0) / den;
+        break;
+    case 6:
+        h = (s2 + s * (A / q) + 1.0) / (s2 + s / (A * q) + 1.0);
+        break;
+    case 7:
+        h = A * (s2 + (rootA / q) * s + A) / (A * s2 + (rootA / q) * s + 1.0);
+        break;
+    case 8:
+        h = A * (A * s2 + (rootA / q) * s + 1.0) / (s2 + (rootA / q) * s + A);
+        break;
+    default:
+        h = 1.0;
+        break;
     }
     return h;
 }
@@ -142,8 +161,7 @@ inline bool AllFinite(const float* x, long n)
 {
     for (long i = 0; i < n; ++i)
     {
-        if (!std::isfinite(x[i]))
-            return false;
+        if (!std::isfinite(x[i])) return false;
     }
     return true;
 }

@@ -19,14 +19,16 @@ struct Output
 };
 
 // Renders in blocks of `block` frames; the outputs start at `base` (the delay adds to them).
-Output RunDelay(DelayEffect& d, std::vector<float> inL, std::vector<float> inR, long block = 512, float base = 0.0f)
+Output RunDelay(DelayEffect& d, std::vector<float> inL, std::vector<float> inR, long block = 512,
+                float base = 0.0f)
 {
     const long n = static_cast<long>(inL.size());
     Output out{std::vector<float>(inL.size(), base), std::vector<float>(inL.size(), base)};
     for (long pos = 0; pos < n; pos += block)
     {
         const long len = std::min(block, n - pos);
-        d.RenderStereo(inL.data() + pos, inR.data() + pos, out.left.data() + pos, out.right.data() + pos, len);
+        d.RenderStereo(inL.data() + pos, inR.data() + pos, out.left.data() + pos, out.right.data() + pos,
+                       len);
     }
     return out;
 }
@@ -44,8 +46,7 @@ std::vector<long> Echoes(std::vector<float> const& x, float threshold = 1e-9f)
     std::vector<long> at;
     for (size_t i = 0; i < x.size(); ++i)
     {
-        if (std::fabs(x[i]) > threshold)
-            at.push_back(static_cast<long>(i));
+        if (std::fabs(x[i]) > threshold) at.push_back(static_cast<long>(i));
     }
     return at;
 }
@@ -61,14 +62,14 @@ void SetUpThousand(DelayEffect& d, float fb, bool spread = true)
     d.SetSampleRate(2000.0f);
     ASSERT_EQ(d.GetLength(), 1000u);
 }
-}
+} // namespace
 
 TEST(DelayEffect, ConstructedState)
 {
     DelayEffect d;
     ASSERT_EQ(d.GetNumInternalParameters(false), 8);
-    const char* names[] = {"BYPASS", "DELAY_ENABLED", "DELAY_TIME", "DELAY_FEEDBACK", "DELAY_MIX",
-                           "DELAY_AMPLITUDE", "DELAY_STEREO", "SYNC_TO_HOST"};
+    const char* names[] = {"BYPASS",    "DELAY_ENABLED",   "DELAY_TIME",   "DELAY_FEEDBACK",
+                           "DELAY_MIX", "DELAY_AMPLITUDE", "DELAY_STEREO", "SYNC_TO_HOST"};
     for (long i = 0; i < 8; ++i)
         EXPECT_STREQ(d.FindInternalParameter(i)->GetName(), names[i]);
     EXPECT_FALSE(d.enabled.GetBool());
@@ -325,7 +326,7 @@ std::string DelayStream(DelayEffect& d)
 {
     return dsptest::Saved(d);
 }
-}
+} // namespace
 
 TEST(DelayEffectFormat, ConstructedDelayStreamBytes)
 {

@@ -26,8 +26,8 @@ std::vector<float> SineBlock(long b, long n, double freq, double amp)
 {
     std::vector<float> x(static_cast<size_t>(n));
     for (long i = 0; i < n; ++i)
-        x[static_cast<size_t>(i)] =
-            static_cast<float>(amp * std::sin(2.0 * dsptest::kPi * freq * static_cast<double>(b * n + i) / 44100.0));
+        x[static_cast<size_t>(i)] = static_cast<float>(
+            amp * std::sin(2.0 * dsptest::kPi * freq * static_cast<double>(b * n + i) / 44100.0));
     return x;
 }
 
@@ -57,8 +57,7 @@ public:
                 double v = Filter(up, k == 0 ? static_cast<double>(s) : 0.0);
                 v = Shape(v * d);
                 v = Filter(down, v * g);
-                if (k == 0)
-                    out.push_back(v);
+                if (k == 0) out.push_back(v);
             }
         }
         return out;
@@ -94,8 +93,7 @@ private:
 
     double Shape(double x) const
     {
-        if (x >= 0.0)
-            return x / ((x - 1.0) * (1.0 + a) + x);
+        if (x >= 0.0) return x / ((x - 1.0) * (1.0 + a) + x);
         const double X = -x;
         return -(X / ((X - 1.0) * b + X));
     }
@@ -115,14 +113,18 @@ void Render(TDistortionEffect& e, std::vector<float> inL, std::vector<float> inR
     out.right.assign(inR.size(), 0.0f);
     e.RenderStereo(inL.data(), inR.data(), out.left.data(), out.right.data(), static_cast<long>(inL.size()));
 }
-}
+} // namespace
 
 TEST(DistortionEffect, ConstructedState)
 {
     TDistortionEffect e;
     ASSERT_EQ(e.GetNumInternalParameters(false), 6);
-    const char* names[] = {"BYPASS", "DISTORTION_ENABLED", "DISTORTION_DRIVE", "DISTORTION_CRUNCH",
-                           "DISTORTION_OUTPUT", "DISTORTION_HIGHCUT"};
+    const char* names[] = {"BYPASS",
+                           "DISTORTION_ENABLED",
+                           "DISTORTION_DRIVE",
+                           "DISTORTION_CRUNCH",
+                           "DISTORTION_OUTPUT",
+                           "DISTORTION_HIGHCUT"};
     for (long i = 0; i < 6; ++i)
         EXPECT_STREQ(e.FindInternalParameter(i)->GetName(), names[i]);
     EXPECT_FALSE(e.enabled.GetBool());
@@ -236,7 +238,8 @@ TEST(DistortionEffect, SmallSinePeaksFollowTheSlopesAtZero)
     std::complex<double> sum = 0.0;
     for (int k = 0; k < 6; ++k)
     {
-        const std::complex<double> h = dsptest::AnalyticResponse(0, 19845.0, 264600.0, 0.96, 0.0, 100.0 + 44100.0 * k);
+        const std::complex<double> h =
+            dsptest::AnalyticResponse(0, 19845.0, 264600.0, 0.96, 0.0, 100.0 + 44100.0 * k);
         sum += h * h;
     }
     const double chain = std::abs(sum) / 6.0;
@@ -266,8 +269,7 @@ TEST(DistortionEffect, MatchesAnIndependentChainInDouble)
             std::vector<float> in = SineBlock(b, 512, 330.0, 0.4);
             Render(e, in, in, out);
             std::vector<double> want = ref.Process(in);
-            if (b < 10)
-                continue; // the converters' cutoff glide and start-up
+            if (b < 10) continue; // the converters' cutoff glide and start-up
             for (size_t i = 0; i < want.size(); ++i)
             {
                 worst = std::max(worst, std::fabs(out.left[i] - want[i]));
@@ -286,7 +288,8 @@ TEST(DistortionEffect, HugeNegativeInputAtCrunchZeroStaysFinite)
     e.crunch = 0.0f;
     e.drive = 3.0f;
     Blocks out;
-    for (float v : {-20.0f, -1e6f, -1e30f, -std::numeric_limits<float>::max(), std::numeric_limits<float>::max()})
+    for (float v :
+         {-20.0f, -1e6f, -1e30f, -std::numeric_limits<float>::max(), std::numeric_limits<float>::max()})
     {
         std::vector<float> in(512, v);
         for (int b = 0; b < 4; ++b)

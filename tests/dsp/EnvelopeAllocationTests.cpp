@@ -18,10 +18,8 @@ thread_local long allocations = 0;
 
 void* Allocate(std::size_t n)
 {
-    if (counting)
-        ++allocations;
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
+    if (counting) ++allocations;
+    if (void* p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
 
@@ -102,8 +100,9 @@ TEST(EnvelopeAllocation, VoiceAndModulationBlocksAllocateNothing)
         piece.ExtractYRange(&column, 2, 2);
 
         mod.Clear();
-        level.ExtractTimePeriod(&mod, static_cast<float>(block) * 64.0f, static_cast<float>(block) * 64.0f + frames,
-                                &levelCtx, true, nullptr, -static_cast<float>(block) * 64.0f);
+        level.ExtractTimePeriod(&mod, static_cast<float>(block) * 64.0f,
+                                static_cast<float>(block) * 64.0f + frames, &levelCtx, true, nullptr,
+                                -static_cast<float>(block) * 64.0f);
         lfo.Clear();
         lfo.CreateEnvelope(0.0f, 1.0f, 0.0f, frames, 8.0f);
         mod *= lfo;

@@ -218,10 +218,8 @@ TEST(EnvelopeExtractLoop, RandomBlocksEvaluateLikeTheWhole)
         proto.looping = true;
         proto.start = std::floor(rng.NextFloat() * last);
         proto.end = proto.start + std::floor(rng.NextFloat() * 1500.0f) + 1.0f;
-        if (trial % 3 == 0)
-            proto.minLength = std::floor(rng.NextFloat() * 64.0f); // short loops that repeat
-        if (trial % 7 == 0)
-            proto.end = proto.start + 512.0f; // exactly the minimum: held, not repeated
+        if (trial % 3 == 0) proto.minLength = std::floor(rng.NextFloat() * 64.0f); // short loops that repeat
+        if (trial % 7 == 0) proto.end = proto.start + 512.0f; // exactly the minimum: held, not repeated
         const float total = proto.end + 4000.0f;
 
         LoopInfo loop = proto;
@@ -244,7 +242,8 @@ TEST(EnvelopeExtractLoop, RandomBlocksEvaluateLikeTheWhole)
                 const double m = std::fmod(t - proto.end, loopLen);
                 source = repeats && m != 0.0 ? proto.start + m : proto.end;
             }
-            ASSERT_NEAR(whole.ValueAtTime(static_cast<float>(t), 0, nullptr, false), Reference(ref, source, 0), 1e-5)
+            ASSERT_NEAR(whole.ValueAtTime(static_cast<float>(t), 0, nullptr, false),
+                        Reference(ref, source, 0), 1e-5)
                 << "trial " << trial << " t " << t;
         }
 
@@ -264,10 +263,12 @@ TEST(EnvelopeExtractLoop, RandomBlocksEvaluateLikeTheWhole)
             ExpectTimesAscending(piece);
             for (int q = 0; q < 16; ++q)
             {
-                float t = q == 0 ? outStart : q == 1 ? outStart + len : outStart + std::floor(rng.NextFloat() * (len + 1.0f));
-                if (t == outStart && !first)
-                    continue; // a block's start belongs to the block before it
-                ASSERT_NEAR(piece.ValueAtTime(t, 0, nullptr, false), whole.ValueAtTime(t, 0, nullptr, false), 1e-5)
+                float t = q == 0   ? outStart
+                          : q == 1 ? outStart + len
+                                   : outStart + std::floor(rng.NextFloat() * (len + 1.0f));
+                if (t == outStart && !first) continue; // a block's start belongs to the block before it
+                ASSERT_NEAR(piece.ValueAtTime(t, 0, nullptr, false), whole.ValueAtTime(t, 0, nullptr, false),
+                            1e-5)
                     << "trial " << trial << " block at " << outStart << " t " << t;
             }
             first = false;
@@ -287,13 +288,11 @@ TEST(EnvelopeExtractLoop, DegenerateLoopsFinish)
         float start, end, minLength, from, to;
     };
     const Case cases[] = {
-        {50, 50, 512, 0, 1000},   // zero length
-        {50, 50, -1, 0, 1000},    // zero length, negative minimum
-        {60, 50, -100, 0, 1000},  // start after end
-        {50, 50.5f, 0, 0, 1000},  // shorter than one time unit
-        {nan, 50, 0, 0, 1000},
-        {0, 50, nan, 0, 1000},
-        {0, 50, 0, 0, 1e6f},      // many passes of a 50-unit loop
+        {50, 50, 512, 0, 1000},                                              // zero length
+        {50, 50, -1, 0, 1000},                                               // zero length, negative minimum
+        {60, 50, -100, 0, 1000},                                             // start after end
+        {50, 50.5f, 0, 0, 1000},                                             // shorter than one time unit
+        {nan, 50, 0, 0, 1000},   {0, 50, nan, 0, 1000}, {0, 50, 0, 0, 1e6f}, // many passes of a 50-unit loop
         {0, 1e6f, 0, 0, 1e9f},
     };
     for (const Case& c : cases)
@@ -358,7 +357,8 @@ namespace
 
 // The union of both grids: every time of either envelope, in order, times found in both
 // counted once.
-std::vector<double> UnionGrid(const std::vector<envtest::RefPoint>& a, const std::vector<envtest::RefPoint>& b)
+std::vector<double> UnionGrid(const std::vector<envtest::RefPoint>& a,
+                              const std::vector<envtest::RefPoint>& b)
 {
     std::vector<double> t;
     for (const auto& p : a)

@@ -35,13 +35,10 @@ inline std::vector<RefPoint> Snapshot(const Envelope& e)
 // counts (the behaviour of a forward-only search).
 inline double Reference(const std::vector<RefPoint>& pts, double t, long k)
 {
-    if (pts.empty())
-        return 0.0;
+    if (pts.empty()) return 0.0;
     for (const RefPoint& p : pts)
-        if (p.time == t)
-            return p.values[k];
-    if (t < pts.front().time || t > pts.back().time)
-        return pts.back().values[k];
+        if (p.time == t) return p.values[k];
+    if (t < pts.front().time || t > pts.back().time) return pts.back().values[k];
     size_t hi = 0;
     while (pts[hi].time < t)
         ++hi;
@@ -54,10 +51,8 @@ inline double Reference(const std::vector<RefPoint>& pts, double t, long k)
 // the arithmetic on differing spans).
 inline double Held(const std::vector<RefPoint>& pts, double t, long k)
 {
-    if (pts.empty())
-        return 0.0;
-    if (t < pts.front().time)
-        return pts.front().values[k];
+    if (pts.empty()) return 0.0;
+    if (t < pts.front().time) return pts.front().values[k];
     return Reference(pts, t, k);
 }
 
@@ -74,7 +69,8 @@ inline void RandomEnvelope(Envelope& e, Random& rng, long n, float start, int ma
         for (long k = 0; k < e.numValues; ++k)
             p->values[k] = rng.NextSignedFloat();
         const int lowest = allowJumps ? 0 : 1;
-        t += static_cast<float>(lowest + static_cast<int>(rng.NextUInt32() % static_cast<unsigned>(maxGap + 1 - lowest)));
+        t += static_cast<float>(
+            lowest + static_cast<int>(rng.NextUInt32() % static_cast<unsigned>(maxGap + 1 - lowest)));
     }
 }
 

@@ -13,7 +13,6 @@
 #include <string>
 #include <vector>
 
-
 using envtest::Reference;
 using envtest::Snapshot;
 
@@ -423,7 +422,8 @@ TEST(EnvelopeChunk, HostileChunksAreRefusedAndChangeNothing)
     std::vector<std::string> hostile;
     for (size_t cut = 0; cut < valid.size(); ++cut)
         hostile.push_back(valid.substr(0, cut)); // every truncation
-    auto header = [](int count, int nv) {
+    auto header = [](int count, int nv)
+    {
         std::string s;
         PutFloat(s, 1.0f);
         PutInt(s, count);

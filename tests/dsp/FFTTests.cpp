@@ -34,8 +34,10 @@ Dft NaiveDft(const std::vector<float>& x, const std::vector<long>& binsWanted)
     std::vector<double> cosTable(static_cast<size_t>(n)), sinTable(static_cast<size_t>(n));
     for (long k = 0; k < n; ++k)
     {
-        cosTable[static_cast<size_t>(k)] = std::cos(2.0 * kPi * static_cast<double>(k) / static_cast<double>(n));
-        sinTable[static_cast<size_t>(k)] = std::sin(2.0 * kPi * static_cast<double>(k) / static_cast<double>(n));
+        cosTable[static_cast<size_t>(k)] =
+            std::cos(2.0 * kPi * static_cast<double>(k) / static_cast<double>(n));
+        sinTable[static_cast<size_t>(k)] =
+            std::sin(2.0 * kPi * static_cast<double>(k) / static_cast<double>(n));
     }
     Dft out;
     for (long h : binsWanted)
@@ -136,12 +138,12 @@ TEST_P(FFTLengths, InverseMatchesSumOfCosinesAndSines)
     for (long k = 0; k < n; k += step)
     {
         double v = f[0];
-        if (n > 1)
-            v += f[static_cast<size_t>(n / 2)] * ((k % 2) ? -1.0 : 1.0);
+        if (n > 1) v += f[static_cast<size_t>(n / 2)] * ((k % 2) ? -1.0 : 1.0);
         for (long h = 1; h < n / 2; ++h)
         {
             const double a = 2.0 * kPi * static_cast<double>((h * k) % n) / static_cast<double>(n);
-            v += 2.0 * (f[static_cast<size_t>(h)] * std::cos(a) + f[static_cast<size_t>(n / 2 + h)] * std::sin(a));
+            v += 2.0 *
+                 (f[static_cast<size_t>(h)] * std::cos(a) + f[static_cast<size_t>(n / 2 + h)] * std::sin(a));
         }
         ASSERT_NEAR(x[static_cast<size_t>(k)], v, Tolerance(n) * 2.0) << "sample " << k;
     }
@@ -150,8 +152,7 @@ TEST_P(FFTLengths, InverseMatchesSumOfCosinesAndSines)
 TEST_P(FFTLengths, SineAmplitudeAndPhaseReadBack)
 {
     const long n = GetParam();
-    if (n < 4)
-        GTEST_SKIP() << "no bin between DC and Nyquist";
+    if (n < 4) GTEST_SKIP() << "no bin between DC and Nyquist";
     FFT fft;
     fft.Init(n);
     ASSERT_EQ(fft.GetNumBins(), n / 2);
@@ -195,14 +196,16 @@ TEST(FFTReal, SignConventionIsPlusSine)
     const long n = 16;
     std::vector<float> x(n), f(n);
     for (long k = 0; k < n; ++k)
-        x[static_cast<size_t>(k)] = static_cast<float>(std::sin(2.0 * kPi * 3.0 * static_cast<double>(k) / n));
+        x[static_cast<size_t>(k)] =
+            static_cast<float>(std::sin(2.0 * kPi * 3.0 * static_cast<double>(k) / n));
     FFTReal fft(n);
     fft.do_fft(f.data(), x.data());
     EXPECT_NEAR(f[3], 0.0f, 1e-5);
     EXPECT_NEAR(f[n / 2 + 3], n / 2.0f, 1e-5);
 
     for (long k = 0; k < n; ++k)
-        x[static_cast<size_t>(k)] = static_cast<float>(std::cos(2.0 * kPi * 5.0 * static_cast<double>(k) / n));
+        x[static_cast<size_t>(k)] =
+            static_cast<float>(std::cos(2.0 * kPi * 5.0 * static_cast<double>(k) / n));
     fft.do_fft(f.data(), x.data());
     EXPECT_NEAR(f[5], n / 2.0f, 1e-5);
     EXPECT_NEAR(f[n / 2 + 5], 0.0f, 1e-5);
@@ -461,7 +464,8 @@ TEST(HammingWindow, Values)
     HammingWindow(x.data(), 9);
     for (int i = 0; i < 9; ++i)
     {
-        const double w = static_cast<double>(0.54f) - static_cast<double>(0.46f) * std::cos(2.0 * kPi * i / 8.0);
+        const double w =
+            static_cast<double>(0.54f) - static_cast<double>(0.46f) * std::cos(2.0 * kPi * i / 8.0);
         EXPECT_NEAR(x[static_cast<size_t>(i)], 2.0 * w, 1e-6) << i;
         EXPECT_NEAR(x[static_cast<size_t>(i)], x[static_cast<size_t>(8 - i)], 1e-6) << i;
     }

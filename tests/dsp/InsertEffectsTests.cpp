@@ -20,7 +20,10 @@ std::vector<std::string> InternalKeys(ParameterHost& host)
 
 struct Stereo
 {
-    explicit Stereo(long n, float v = 0.0f) : left(static_cast<size_t>(n), v), right(static_cast<size_t>(n), v) {}
+    explicit Stereo(long n, float v = 0.0f)
+        : left(static_cast<size_t>(n), v), right(static_cast<size_t>(n), v)
+    {
+    }
     float* L() { return left.data(); }
     float* R() { return right.data(); }
     long size() const { return static_cast<long>(left.size()); }
@@ -72,7 +75,7 @@ TEST(InsertGainEffect, ScalesByGain)
         in.right[static_cast<size_t>(i)] = std::cos(0.2f * static_cast<float>(i));
     }
     fx.RenderStereo(in.L(), in.R(), out.L(), out.R(), 32);
-    EXPECT_EQ(out.left, in.left);  // gain 1 passes the input unchanged
+    EXPECT_EQ(out.left, in.left); // gain 1 passes the input unchanged
     EXPECT_EQ(out.right, in.right);
 
     fx.gain = 0.0f;
@@ -96,10 +99,10 @@ TEST(InsertGainEffect, ScalesByGain)
 TEST(InsertCompEffect, RegistrationOrderAndDefaults)
 {
     CompEffect fx;
-    EXPECT_EQ(InternalKeys(fx),
-              (std::vector<std::string>{"BYPASS", "COMPRESSOR_ENABLED", "COMPRESSOR_RATIO", "COMPRESSOR_ATTACKTIME",
-                                        "COMPRESSOR_RELEASETIME", "COMPRESSOR_HOLDTIME", "COMPRESSOR_MAKEUPGAIN",
-                                        "COMPRESSOR_THRESHOLD"}));
+    EXPECT_EQ(InternalKeys(fx), (std::vector<std::string>{"BYPASS", "COMPRESSOR_ENABLED", "COMPRESSOR_RATIO",
+                                                          "COMPRESSOR_ATTACKTIME", "COMPRESSOR_RELEASETIME",
+                                                          "COMPRESSOR_HOLDTIME", "COMPRESSOR_MAKEUPGAIN",
+                                                          "COMPRESSOR_THRESHOLD"}));
     EXPECT_FLOAT_EQ(fx.enabled, 0.0f);
     EXPECT_FLOAT_EQ(fx.ratio, 4.0f);
     EXPECT_FLOAT_EQ(fx.threshold, 0.8f);
@@ -141,8 +144,8 @@ TEST(InsertCompEffect, AttackAndReleaseRamps)
     CompEffect fx;
     fx.enabled = 1.0f;
     fx.makeupGain = 0.0f;
-    long const attack = 220;    // trunc(0.005 x 44100)
-    long const release = 8820;  // trunc(0.2 x 44100)
+    long const attack = 220;   // trunc(0.005 x 44100)
+    long const release = 8820; // trunc(0.2 x 44100)
     double const thr = 0.8 * 0.8;
     double const target = ((1.0 - thr) / 4.0 + thr) / 1.0;
 
@@ -165,8 +168,7 @@ TEST(InsertCompEffect, AttackAndReleaseRamps)
     double g = target, step = 0.0;
     for (long i = 0; i < 10000; ++i)
     {
-        if (i % 2 == 0)
-            step = (1.0 - g) / release;
+        if (i % 2 == 0) step = (1.0 - g) / release;
         g = std::min(1.0, g + step);
         ASSERT_NEAR(out2.left[static_cast<size_t>(i)], 0.1 * g * g, 1e-4) << i;
     }
@@ -205,8 +207,7 @@ double Shape(double x, double crunch)
     double const h = 1.0 - std::pow(1.0 - 0.8 * crunch, 8.0);
     double const cPos = 1.0 - 1.0 / (0.5 * h + 0.5);
     double const cNeg = 1.0 - 1.0 / (0.95 * (0.5 * h + 0.5));
-    if (x >= 0.0)
-        return x / ((x - 1.0) * cPos + x);
+    if (x >= 0.0) return x / ((x - 1.0) * cPos + x);
     double const a = -x;
     return -(a / ((a - 1.0) * cNeg + a));
 }
@@ -236,8 +237,10 @@ public:
         long const m = up.Convert(inL, inR, bufL.data(), bufR.data(), n);
         for (long i = 0; i < m; ++i)
         {
-            bufL[static_cast<size_t>(i)] = static_cast<float>(Shape(drive * bufL[static_cast<size_t>(i)], crunch) * gain);
-            bufR[static_cast<size_t>(i)] = static_cast<float>(Shape(drive * bufR[static_cast<size_t>(i)], crunch) * gain);
+            bufL[static_cast<size_t>(i)] =
+                static_cast<float>(Shape(drive * bufL[static_cast<size_t>(i)], crunch) * gain);
+            bufR[static_cast<size_t>(i)] =
+                static_cast<float>(Shape(drive * bufR[static_cast<size_t>(i)], crunch) * gain);
         }
         down.Convert(bufL.data(), bufR.data(), outL, outR, m);
     }
@@ -298,7 +301,8 @@ TEST(InsertDistortionEffect, ShapesThroughTheConverters)
 // Without crunch the positive half of the curve is a straight line and the negative half bends.
 TEST(InsertDistortionEffect, NoCrunchLeavesThePositiveHalfStraight)
 {
-    auto render = [](float scale) {
+    auto render = [](float scale)
+    {
         DistortionEffect fx;
         fx.enabled = 1.0f;
         fx.crunch = 0.0f;
@@ -319,7 +323,8 @@ TEST(InsertDistortionEffect, NoCrunchLeavesThePositiveHalfStraight)
     for (size_t i = 2000; i < one.left.size(); ++i)
     {
         ASSERT_NEAR(two.left[i], 2.0f * one.left[i], 1e-4 * std::fabs(one.left[i])) << i;
-        bendRatio = std::max(bendRatio, static_cast<double>(std::fabs(two.right[i] / (2.0f * one.right[i]) - 1.0f)));
+        bendRatio =
+            std::max(bendRatio, static_cast<double>(std::fabs(two.right[i] / (2.0f * one.right[i]) - 1.0f)));
     }
     EXPECT_GT(bendRatio, 0.01);
 }
@@ -369,7 +374,8 @@ TEST(InsertDistortionEffect, HotInputStaysFinite)
     fx.drive = 3.0f;
     Stereo in(4096), out(4096);
     for (long i = 0; i < in.size(); ++i)
-        in.left[static_cast<size_t>(i)] = in.right[static_cast<size_t>(i)] = 40.0f * std::sin(0.05f * i) - 20.0f;
+        in.left[static_cast<size_t>(i)] = in.right[static_cast<size_t>(i)] =
+            40.0f * std::sin(0.05f * i) - 20.0f;
     for (int block = 0; block < 3; ++block)
     {
         fx.RenderStereo(in.L(), in.R(), out.L(), out.R(), in.size());
@@ -441,7 +447,8 @@ std::vector<long> EchoesAfterImpulse(ChorusEffect& fx, long at, long span)
         if (wet != 0.0f)
         {
             EXPECT_FLOAT_EQ(wet, 0.5f * fx.mix);
-            EXPECT_FLOAT_EQ(out.right[static_cast<size_t>(i)] - in.right[static_cast<size_t>(i)], -0.5f * fx.mix);
+            EXPECT_FLOAT_EQ(out.right[static_cast<size_t>(i)] - in.right[static_cast<size_t>(i)],
+                            -0.5f * fx.mix);
             echoes.push_back(i - at);
         }
     }
@@ -478,7 +485,8 @@ TEST(InsertChorusEffect, DelayStaysAfterTenMillionSamples)
         ASSERT_LT(fx.GetBasePosition(), 5000.0f);
     }
     // The read position still trails the write position by 2000.
-    EXPECT_EQ((static_cast<long>(fx.GetWritePosition()) - static_cast<long>(fx.GetBasePosition()) + 5000) % 5000,
+    EXPECT_EQ((static_cast<long>(fx.GetWritePosition()) - static_cast<long>(fx.GetBasePosition()) + 5000) %
+                  5000,
               2000);
     fx.FlushBuffers();
     EXPECT_EQ(EchoesAfterImpulse(fx, 100, 4000), (std::vector<long>{2000}));

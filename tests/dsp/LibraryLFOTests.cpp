@@ -40,8 +40,8 @@ TEST(LibraryLFO, ParametersAfterConstruction)
     std::vector<std::string> keys;
     for (long i = 0; i < lfo.GetNumInternalParameters(false); ++i)
         keys.emplace_back(lfo.FindInternalParameter(i)->GetName());
-    EXPECT_EQ(keys, (std::vector<std::string>{"LFO_ENABLED", "LFO_RATE", "LFO_DEPTH", "LFO_SYNC", "LFO_LOOSENESS",
-                                              "LFO_DELAY", "LFO_TYPE"}));
+    EXPECT_EQ(keys, (std::vector<std::string>{"LFO_ENABLED", "LFO_RATE", "LFO_DEPTH", "LFO_SYNC",
+                                              "LFO_LOOSENESS", "LFO_DELAY", "LFO_TYPE"}));
     EXPECT_FLOAT_EQ(lfo.enabled, 0.0f);
     EXPECT_FLOAT_EQ(lfo.rateParam, 50.0f);
     EXPECT_FLOAT_EQ(lfo.depthParam, 100.0f);
@@ -67,7 +67,7 @@ TEST(LibraryLFO, DisabledLfoDeactivatesItsTarget)
     EXPECT_FALSE(target.GetModValues(0)->active);
 
     lfo.enabled = 1.0f;
-    lfo.type = 1.0f;  // square: +1 in the first half cycle
+    lfo.type = 1.0f; // square: +1 in the first half cycle
     matrix.DoModulations(256);
     EXPECT_TRUE(target.GetModValues(0)->active);
     EXPECT_FLOAT_EQ(target.GetModValues(0)->values[0], 1.0f);
@@ -99,10 +99,10 @@ TEST(LibraryLFO, SyncedTwoCyclesPerBeatAt120)
 {
     LFO lfo;
     lfo.enabled = 1.0f;
-    lfo.type = 2.0f;  // saw: falls from 1 to -1, jumps up at every wrap
+    lfo.type = 2.0f; // saw: falls from 1 to -1, jumps up at every wrap
     lfo.sync = 1.0f;
-    lfo.rateParam = 50.0f;  // 0.08 x 50 = 4: two cycles per beat
-    double const period = 44100.0 / 2.0 / 2.0;  // samples
+    lfo.rateParam = 50.0f;                     // 0.08 x 50 = 4: two cycles per beat
+    double const period = 44100.0 / 2.0 / 2.0; // samples
     EXPECT_NEAR(lfo.GetBaseIncrement(), kTwoPi * 64.0 / period, 1e-6);
 
     // Count wraps over many cycles.
@@ -114,8 +114,7 @@ TEST(LibraryLFO, SyncedTwoCyclesPerBeatAt120)
         std::vector<float> v = Block(lfo, 128);
         for (size_t i = 1; i < v.size(); ++i, ++chunk)
         {
-            if (v[i] > previous)
-                wraps.push_back(chunk);
+            if (v[i] > previous) wraps.push_back(chunk);
             previous = v[i];
         }
     }
@@ -139,11 +138,13 @@ TEST(LibraryLFO, SyncedDivisions)
         float rate;
         double cyclesPerBeat;
     };
-    for (Case c : {Case{1.0f, 0.125}, Case{10.0f, 0.25}, Case{25.0f, 0.5}, Case{40.0f, 1.0}, Case{50.0f, 2.0},
-                   Case{60.0f, 4.0}, Case{70.0f, 8.0}, Case{80.0f, 8.0}, Case{90.0f, 16.0}, Case{99.0f, 32.0}})
+    for (Case c :
+         {Case{1.0f, 0.125}, Case{10.0f, 0.25}, Case{25.0f, 0.5}, Case{40.0f, 1.0}, Case{50.0f, 2.0},
+          Case{60.0f, 4.0}, Case{70.0f, 8.0}, Case{80.0f, 8.0}, Case{90.0f, 16.0}, Case{99.0f, 32.0}})
     {
         lfo.rateParam = c.rate;
-        EXPECT_NEAR(lfo.GetBaseIncrement(), 64.0 * kTwoPi / (44100.0 / (2.0 * c.cyclesPerBeat)), 1e-6) << c.rate;
+        EXPECT_NEAR(lfo.GetBaseIncrement(), 64.0 * kTwoPi / (44100.0 / (2.0 * c.cyclesPerBeat)), 1e-6)
+            << c.rate;
     }
 }
 
@@ -152,7 +153,7 @@ TEST(LibraryLFO, ShapesAndDepth)
     LFO lfo;
     lfo.enabled = 1.0f;
     lfo.type = 2.0f;
-    EXPECT_FLOAT_EQ(Block(lfo, 1)[0], 1.0f);  // saw at phase 0
+    EXPECT_FLOAT_EQ(Block(lfo, 1)[0], 1.0f); // saw at phase 0
 
     lfo.Reset(0);
     lfo.type = 1.0f;
@@ -200,18 +201,18 @@ TEST(LibraryLFO, RateAndDepthModulation)
     lfo.depthParam = 50.0f;
     ModulationValues* depthMod = lfo.depthParam.GetModValues(0);
     depthMod->active = true;
-    std::fill(depthMod->values, depthMod->values + ModulationValues::kMaxValues, 0.25f);  // u 0.5: x 1.5
+    std::fill(depthMod->values, depthMod->values + ModulationValues::kMaxValues, 0.25f); // u 0.5: x 1.5
     std::vector<float> v = Block(lfo, 4);
-    EXPECT_FLOAT_EQ(v[0], 0.5f);  // the first value comes from the state before the block
+    EXPECT_FLOAT_EQ(v[0], 0.5f); // the first value comes from the state before the block
     EXPECT_FLOAT_EQ(v[1], 0.75f);
-    std::fill(depthMod->values, depthMod->values + ModulationValues::kMaxValues, -0.5f);  // u -1: x 1/2
+    std::fill(depthMod->values, depthMod->values + ModulationValues::kMaxValues, -0.5f); // u -1: x 1/2
     v = Block(lfo, 4);
     EXPECT_FLOAT_EQ(v[1], 0.25f);
     depthMod->active = false;
 
     ModulationValues* rateMod = lfo.rateParam.GetModValues(0);
     rateMod->active = true;
-    std::fill(rateMod->values, rateMod->values + ModulationValues::kMaxValues, 0.5f);  // u 1: twice the speed
+    std::fill(rateMod->values, rateMod->values + ModulationValues::kMaxValues, 0.5f); // u 1: twice the speed
     Block(lfo, 2);
     EXPECT_FLOAT_EQ(lfo.GetIncrement(), 2.0f * lfo.GetBaseIncrement());
 
@@ -242,7 +243,7 @@ TEST(LibraryLFO, DelayFadesIn)
     LFO lfo;
     lfo.enabled = 1.0f;
     lfo.type = 1.0f;
-    lfo.rateParam = 1.0f;  // slow: the square stays +1 during the fade
+    lfo.rateParam = 1.0f; // slow: the square stays +1 during the fade
     lfo.delay = 50.0f;
     lfo.Retrigger(0);
     EXPECT_FLOAT_EQ(lfo.GetFadeGain(), 0.0f);
@@ -263,7 +264,7 @@ TEST(LibraryLFO, DelayOfOneCompletesAtOnce)
     LFO lfo;
     lfo.enabled = 1.0f;
     lfo.type = 1.0f;
-    lfo.delay = 1.0f;  // ln 1 = 0: the fade would take no time at all
+    lfo.delay = 1.0f; // ln 1 = 0: the fade would take no time at all
     lfo.Retrigger(0);
     EXPECT_FLOAT_EQ(lfo.GetFadeGain(), 1.0f);
     EXPECT_FLOAT_EQ(lfo.GetFadeIncrement(), 0.0f);
@@ -292,12 +293,11 @@ TEST(LibraryLFO, SyncedRetriggerAlignsThePhase)
 {
     LFO lfo;
     lfo.sync = 1.0f;
-    lfo.rateParam = 50.0f;  // b = 4: the fade lasts 1/16 s
+    lfo.rateParam = 50.0f; // b = 4: the fade lasts 1/16 s
     lfo.delay = 10.0f;
     lfo.Retrigger(640);
     double expected = std::fmod(-(640.0 / 64.0) * lfo.GetBaseIncrement(), kTwoPi);
-    if (expected < 0.0)
-        expected += kTwoPi;
+    if (expected < 0.0) expected += kTwoPi;
     EXPECT_NEAR(lfo.GetPhase(), expected, 1e-4);
     EXPECT_NEAR(lfo.GetFadeIncrement(), 64.0 / (44100.0 / 16.0), 1e-7);
     EXPECT_FLOAT_EQ(lfo.GetFadeGain(), 0.0f);

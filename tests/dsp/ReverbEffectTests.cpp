@@ -28,7 +28,8 @@ Output RunReverb(ReverbEffect& r, std::vector<float> inL, std::vector<float> inR
     for (long pos = 0; pos < n; pos += block)
     {
         const long len = std::min(block, n - pos);
-        r.RenderStereo(inL.data() + pos, inR.data() + pos, out.left.data() + pos, out.right.data() + pos, len);
+        r.RenderStereo(inL.data() + pos, inR.data() + pos, out.left.data() + pos, out.right.data() + pos,
+                       len);
     }
     return out;
 }
@@ -44,8 +45,7 @@ long FirstAbove(std::vector<float> const& x, float threshold = 1e-9f)
 {
     for (size_t i = 0; i < x.size(); ++i)
     {
-        if (std::fabs(x[i]) > threshold)
-            return static_cast<long>(i);
+        if (std::fabs(x[i]) > threshold) return static_cast<long>(i);
     }
     return -1;
 }
@@ -66,7 +66,7 @@ std::vector<float> Noise(long n, std::uint32_t seed)
         v = rng.NextSignedFloat();
     return x;
 }
-}
+} // namespace
 
 TEST(ReverbEffect, ConstructedState)
 {
@@ -217,7 +217,8 @@ TEST(ReverbEffect, InPlaceMatchesSeparateBuffers)
     std::vector<float> l = Noise(4000, 8), r = Noise(4000, 9);
     Output separate = RunReverb(a, l, r);
     for (long pos = 0; pos < 4000; pos += 512)
-        b.RenderStereo(l.data() + pos, r.data() + pos, l.data() + pos, r.data() + pos, std::min(512L, 4000 - pos));
+        b.RenderStereo(l.data() + pos, r.data() + pos, l.data() + pos, r.data() + pos,
+                       std::min(512L, 4000 - pos));
     EXPECT_EQ(l, separate.left);
     EXPECT_EQ(r, separate.right);
 }
@@ -271,19 +272,22 @@ TEST(ReverbEffect, SizeChangedFromAnotherThread)
     ReverbEffect r;
     r.enabled.SetBool(true);
     std::atomic<bool> stop{false};
-    std::thread writer([&] {
-        for (int i = 0; i < 5000 && !stop.load(); ++i)
+    std::thread writer(
+        [&]
         {
-            r.sizeParam = static_cast<float>(i % 11) / 10.0f;
-            r.timeParam = static_cast<float>(i % 7) / 6.0f;
-        }
-    });
+            for (int i = 0; i < 5000 && !stop.load(); ++i)
+            {
+                r.sizeParam = static_cast<float>(i % 11) / 10.0f;
+                r.timeParam = static_cast<float>(i % 7) / 6.0f;
+            }
+        });
     const std::vector<float> inL = Noise(512, 12), inR = Noise(512, 13);
     std::vector<float> outL(512), outR(512);
     bool finite = true;
     for (int block = 0; block < 300 && finite; ++block)
     {
-        r.RenderStereo(const_cast<float*>(inL.data()), const_cast<float*>(inR.data()), outL.data(), outR.data(), 512);
+        r.RenderStereo(const_cast<float*>(inL.data()), const_cast<float*>(inR.data()), outL.data(),
+                       outR.data(), 512);
         finite = dsptest::AllFinite(outL.data(), 512) && dsptest::AllFinite(outR.data(), 512);
     }
     stop = true;

@@ -28,7 +28,8 @@ FlexiFilter Reference(double cutoff, double rate)
 
 // Runs blocks of a steady sine through conversion and returns the amplitude at freq measured on
 // the last block, in the output's rate.
-double ConvertedAmplitude(SampleRateConverter& c, double freq, double inRate, long n, int blocks, double outRate)
+double ConvertedAmplitude(SampleRateConverter& c, double freq, double inRate, long n, int blocks,
+                          double outRate)
 {
     std::vector<float> outL(static_cast<size_t>(n * 6)), outR(outL.size());
     long m = 0;
@@ -36,14 +37,14 @@ double ConvertedAmplitude(SampleRateConverter& c, double freq, double inRate, lo
     {
         std::vector<float> inL(static_cast<size_t>(n));
         for (long i = 0; i < n; ++i)
-            inL[static_cast<size_t>(i)] =
-                static_cast<float>(std::sin(2.0 * dsptest::kPi * freq * static_cast<double>(b * n + i) / inRate));
+            inL[static_cast<size_t>(i)] = static_cast<float>(
+                std::sin(2.0 * dsptest::kPi * freq * static_cast<double>(b * n + i) / inRate));
         std::vector<float> inR = inL;
         m = c.Convert(inL.data(), inR.data(), outL.data(), outR.data(), n);
     }
     return dsptest::Amplitude(outL.data(), m, freq, outRate);
 }
-}
+} // namespace
 
 TEST(SampleRateConverter, ConstructedFilterIsOnLowPassResonance8)
 {
@@ -131,8 +132,8 @@ TEST(SampleRateConverter, UpSamplingAttenuatesTheFirstImage)
     {
         std::vector<float> inL(512);
         for (long i = 0; i < 512; ++i)
-            inL[static_cast<size_t>(i)] =
-                static_cast<float>(std::sin(2.0 * dsptest::kPi * 1000.0 * static_cast<double>(b * 512 + i) / 44100.0));
+            inL[static_cast<size_t>(i)] = static_cast<float>(
+                std::sin(2.0 * dsptest::kPi * 1000.0 * static_cast<double>(b * 512 + i) / 44100.0));
         std::vector<float> inR = inL;
         m = d.Convert(inL.data(), inR.data(), outL.data(), outR.data(), 512);
     }
@@ -187,7 +188,8 @@ TEST(SampleRateConverter, UpThenDownKeepsThePassBandAtOneSixth)
     std::vector<float> wide(3072), wideR(3072), outL(512), outR(512);
     for (int b = 0; b < 16; ++b)
     {
-        std::vector<float> inL = dsptest::Sine(512, 2000.0, 44100.0, 1.0, 2.0 * dsptest::kPi * 2000.0 * b * 512 / 44100.0);
+        std::vector<float> inL =
+            dsptest::Sine(512, 2000.0, 44100.0, 1.0, 2.0 * dsptest::kPi * 2000.0 * b * 512 / 44100.0);
         std::vector<float> inR = inL;
         ASSERT_EQ(up.Convert(inL.data(), inR.data(), wide.data(), wideR.data(), 512), 3072);
         ASSERT_EQ(down.Convert(wide.data(), wideR.data(), outL.data(), outR.data(), 3072), 512);

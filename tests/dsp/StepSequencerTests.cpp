@@ -2,8 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
-#include <utility>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dsp/StepSequencer.h"
@@ -102,9 +102,9 @@ TEST(StepSequencer, PatternRestartsAfter352800Samples)
         Block(seq, 512);
     std::vector<float> last = Block(seq, 32);
     EXPECT_EQ(seq.GetPosition(), 352800);
-    EXPECT_FLOAT_EQ(last[0], 1.0f);  // still step 15
+    EXPECT_FLOAT_EQ(last[0], 1.0f); // still step 15
     std::vector<float> next = Block(seq, 64);
-    EXPECT_FLOAT_EQ(next[0], -1.0f);  // step 0 again
+    EXPECT_FLOAT_EQ(next[0], -1.0f); // step 0 again
     EXPECT_EQ(seq.GetCurrentStep(), 0);
     EXPECT_EQ(seq.GetPosition(), 64);
 }
@@ -125,7 +125,7 @@ TEST(StepSequencer, FewerActiveStepsRestartAtStepZero)
     StepSeq seq;
     seq.SetStep(0, 0.0f);
     seq.SetStep(1, 0.5f);
-    seq.rate = 7.0f;  // 32 steps a beat: 689.0625 samples a step
+    seq.rate = 7.0f; // 32 steps a beat: 689.0625 samples a step
     for (int block = 0; block < 10; ++block)
         Block(seq, 512);
     ASSERT_EQ(seq.GetCurrentStep(), 7);
@@ -193,7 +193,7 @@ TEST(StepSequencer, ShortPatternWraps)
 {
     StepSeq seq;
     seq.numActiveSteps = 3.0f;
-    seq.rate = 7.0f;  // 689.0625 samples a step, a pattern of 2067.1875
+    seq.rate = 7.0f; // 689.0625 samples a step, a pattern of 2067.1875
     seq.SetStep(0, 0.0f);
     seq.SetStep(1, 0.5f);
     seq.SetStep(2, 1.0f);
@@ -241,7 +241,7 @@ TEST(StepSequencer, SmoothTransitionGlides)
     one.smoothTransition = 1.0f;
     one.SetStep(0, 0.0f);
     one.SetStep(1, 1.0f);
-    one.SetBeatSyncCountdown(11025 - 682);  // position 682 of a pattern of 16 x 689.0625
+    one.SetBeatSyncCountdown(11025 - 682); // position 682 of a pattern of 16 x 689.0625
     EXPECT_EQ(one.GetPosition(), 682);
     std::vector<float> v = Block(one, 0);
     ASSERT_EQ(v.size(), 1u);
@@ -259,7 +259,7 @@ TEST(StepSequencer, BeatSyncCountdown)
     EXPECT_EQ(seq.GetCurrentStep(), 15);
     std::vector<float> v = Block(seq, 128);
     EXPECT_FLOAT_EQ(v[0], 1.0f);
-    EXPECT_FLOAT_EQ(v[2], -1.0f);  // 128 samples on: the pattern has started again
+    EXPECT_FLOAT_EQ(v[2], -1.0f); // 128 samples on: the pattern has started again
     EXPECT_EQ(seq.GetPosition(), 28);
 
     seq.SetBeatSyncCountdown(0);

@@ -69,7 +69,7 @@ void Settle(StereoFilter& f, float cutoff)
     f.RenderStereo(l, r, l, r, 32);
     f.Flush();
 }
-}
+} // namespace
 
 // Biquad design
 
@@ -80,7 +80,8 @@ TEST(FlexiFilter, EveryTypeMatchesTheAnalyticResponse)
     {
         double f0, q, gain;
     };
-    const Setting settings[] = {{1000.0, 0.7071, 6.0}, {250.0, 2.5, -9.0}, {6000.0, 6.0, 12.0}, {15000.0, 0.96, 3.0}};
+    const Setting settings[] = {
+        {1000.0, 0.7071, 6.0}, {250.0, 2.5, -9.0}, {6000.0, 6.0, 12.0}, {15000.0, 0.96, 3.0}};
     for (int type = 0; type <= 8; ++type)
     {
         for (Setting const& s : settings)
@@ -555,17 +556,20 @@ TEST(StereoFilter, CutoffWrittenFromAnotherThreadIsPickedUp)
     StereoFilter f;
     Settle(f, 1000.0f);
     std::atomic<bool> stop{false};
-    std::thread writer([&] {
-        for (int i = 0; i < 20000 && !stop.load(); ++i)
-            f.cutoff = 100.0f + static_cast<float>(i % 97) * 150.0f;
-        f.cutoff = 5000.0f;
-    });
+    std::thread writer(
+        [&]
+        {
+            for (int i = 0; i < 20000 && !stop.load(); ++i)
+                f.cutoff = 100.0f + static_cast<float>(i % 97) * 150.0f;
+            f.cutoff = 5000.0f;
+        });
     const std::vector<float> inL = Noise(256, 11), inR = Noise(256, 12);
     std::vector<float> l(256), r(256);
     bool finite = true;
     for (int block = 0; block < 200 && finite; ++block)
     {
-        f.RenderStereo(const_cast<float*>(inL.data()), const_cast<float*>(inR.data()), l.data(), r.data(), 256);
+        f.RenderStereo(const_cast<float*>(inL.data()), const_cast<float*>(inR.data()), l.data(), r.data(),
+                       256);
         finite = dsptest::AllFinite(l.data(), 256) && dsptest::AllFinite(r.data(), 256);
     }
     stop = true;

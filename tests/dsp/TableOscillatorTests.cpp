@@ -28,7 +28,10 @@ void Steady(StdOsc& osc, float frames, float gain, float note, float pan)
 
 struct Stereo
 {
-    explicit Stereo(long n, float fill = 0.0f) : left(static_cast<size_t>(n), fill), right(static_cast<size_t>(n), fill) {}
+    explicit Stereo(long n, float fill = 0.0f)
+        : left(static_cast<size_t>(n), fill), right(static_cast<size_t>(n), fill)
+    {
+    }
     void Render(DSPComponent& c, long n, long offset = 0)
     {
         c.RenderStereo(nullptr, nullptr, left.data() + offset, right.data() + offset, n);
@@ -130,7 +133,8 @@ TEST_F(TableOscillatorTest, PanAndGainRamp)
     for (long k = 0; k < n; ++k)
     {
         const double g = 0.2 + 0.8 * static_cast<double>(k) / static_cast<double>(n);
-        ASSERT_NEAR(out.right[static_cast<size_t>(k)], g * sine.table[static_cast<size_t>((k * 440) % 44100)], 1e-5);
+        ASSERT_NEAR(out.right[static_cast<size_t>(k)], g * sine.table[static_cast<size_t>((k * 440) % 44100)],
+                    1e-5);
     }
 }
 
@@ -223,7 +227,8 @@ TEST_F(TableOscillatorTest, HostilePitchesStayInTheTable)
     const long n = 512;
     const float nan = std::nanf("");
     const float inf = INFINITY;
-    const float cases[][2] = {{0.0f, 1000.0f}, {-500.0f, 300.0f}, {69.0f, inf}, {nan, 69.0f}, {136.0f, 60.0f}};
+    const float cases[][2] = {
+        {0.0f, 1000.0f}, {-500.0f, 300.0f}, {69.0f, inf}, {nan, 69.0f}, {136.0f, 60.0f}};
     for (const auto& c : cases)
     {
         Steady(osc, static_cast<float>(n), 1.0f, 0.0f, 0.0f);

@@ -20,19 +20,21 @@ using Selection = std::vector<MultipleSelectionBreakpoint>;
 // Whether another thread can claim the mutex right now.
 bool FreeForOthers(AudioAPI::Mutex& mutex)
 {
-    return std::async(std::launch::async, [&mutex] {
-               if (!mutex.TryClaim())
-                   return false;
-               mutex.Release();
-               return true;
-           })
+    return std::async(std::launch::async,
+                      [&mutex]
+                      {
+                          if (!mutex.TryClaim()) return false;
+                          mutex.Release();
+                          return true;
+                      })
         .get();
 }
 
 std::shared_ptr<Selection> ClipboardSelection()
 {
     unsigned int index = 0;
-    return std::static_pointer_cast<Selection>(Torvane::clipboard.FindData(TClipboard::BREAKPOINT_SELECTION, index));
+    return std::static_pointer_cast<Selection>(
+        Torvane::clipboard.FindData(TClipboard::BREAKPOINT_SELECTION, index));
 }
 
 } // namespace
@@ -83,7 +85,8 @@ TEST(ClipboardPaste, LandsTheEarliestRecordOnTheEditTime)
     EXPECT_EQ((*pasted)[1].time, 5500.0f);
     EXPECT_EQ(Times(t, 0, VoiceDef::kAmplitudeLine), (std::vector<float>{0.0f, 1000.0f, 5000.0f}));
     EXPECT_EQ(Times(t, 0, VoiceDef::kFilterLine), (std::vector<float>{0.0f, 1500.0f, 5500.0f}));
-    EXPECT_EQ(Values((*t.GetVoiceDef(0)->GetLine(VoiceDef::kFilterLine))[2]), (std::vector<float>{1.5f, 1.5f, 1.5f}));
+    EXPECT_EQ(Values((*t.GetVoiceDef(0)->GetLine(VoiceDef::kFilterLine))[2]),
+              (std::vector<float>{1.5f, 1.5f, 1.5f}));
     // The pasted records are the new points: the editor can select them.
     for (auto& r : *pasted)
         EXPECT_EQ(t.FindEventBreakpoints(&r).size(), 1u);

@@ -29,25 +29,26 @@ TEST(EditWhileRendering, TimelineEditsDoNotDisturbTheAudioThread)
     std::atomic<bool> stop{false};
     std::atomic<int> blocks{0};
     std::atomic<bool> finite{true};
-    std::thread audio([&] {
-        int key = 48;
-        while (!stop.load())
+    std::thread audio(
+        [&]
         {
-            // A note starts and one ends every few blocks.
-            if (blocks.load() % 4 == 0)
+            int key = 48;
+            while (!stop.load())
             {
-                host.NoteOff(key);
-                key = 48 + (key - 47) % 24;
-                host.NoteOn(key, 100);
+                // A note starts and one ends every few blocks.
+                if (blocks.load() % 4 == 0)
+                {
+                    host.NoteOff(key);
+                    key = 48 + (key - 47) % 24;
+                    host.NoteOn(key, 100);
+                }
+                host.Render(256);
+                if (!host.AllFinite()) finite.store(false);
+                blocks.fetch_add(1);
             }
-            host.Render(256);
-            if (!host.AllFinite())
-                finite.store(false);
-            blocks.fetch_add(1);
-        }
-        host.NoteOff(key);
-        host.Render(64);
-    });
+            host.NoteOff(key);
+            host.Render(64);
+        });
 
     // The editor's selection: the instrument remembers it (ChangeAmplitudeOfSelection).
     std::vector<MultipleSelectionBreakpoint> sel;
@@ -59,8 +60,7 @@ TEST(EditWhileRendering, TimelineEditsDoNotDisturbTheAudioThread)
         t.pitchParam = static_cast<float>(i % 13 - 6);
         t.GetEvent(0, VoiceDef::kFilterLine, 0);
         t.SetEventTime(0, line, 1, static_cast<float>((i * 311) % 30000));
-        if (i % 3 == 0)
-            t.DeleteEvent(0, line, 1);
+        if (i % 3 == 0) t.DeleteEvent(0, line, 1);
         t.CopyAll(1);
         t.PasteAll(0);
         t.NextBreakpoint(line);
@@ -86,8 +86,7 @@ TEST(EditWhileRendering, TimelineEditsDoNotDisturbTheAudioThread)
             t.LoadTimelinePreset({true, true, true, true, true, true}, r);
             t.SetCurrentVoice(i % 50 == 0 ? 1 : 0);
         }
-        if (i % 75 == 0)
-            t.LoadStandardWaveform(0, 1, (i / 75) % 4);
+        if (i % 75 == 0) t.LoadStandardWaveform(0, 1, (i / 75) % 4);
     }
     // Let the audio thread render a little more after the last edit.
     int const seen = blocks.load();

@@ -90,7 +90,8 @@ TEST(EffectBase, FoundInTheEffectListWhileAlive)
     EXPECT_EQ(FindVstInstrument(first.get()), nullptr);
 
     // The address is kept as a number: the object behind it is gone.
-    std::uintptr_t volatile address = reinterpret_cast<std::uintptr_t>(static_cast<AudioEffect*>(first.get()));
+    std::uintptr_t volatile address =
+        reinterpret_cast<std::uintptr_t>(static_cast<AudioEffect*>(first.get()));
     first.reset();
     EXPECT_EQ(FindVstEffect(reinterpret_cast<AudioEffect*>(address)), nullptr);
     EXPECT_EQ(FindVstEffect(second.get()), second.get());
@@ -114,14 +115,15 @@ TEST(EffectBase, ListHoldsUpUnderConcurrentUse)
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
     {
-        threads.emplace_back([&misses] {
-            for (int i = 0; i < 50; ++i)
+        threads.emplace_back(
+            [&misses]
             {
-                auto fx = std::make_unique<HalfEffect>(nullptr);
-                if (FindVstEffect(fx.get()) != fx.get())
-                    ++misses;
-            }
-        });
+                for (int i = 0; i < 50; ++i)
+                {
+                    auto fx = std::make_unique<HalfEffect>(nullptr);
+                    if (FindVstEffect(fx.get()) != fx.get()) ++misses;
+                }
+            });
     }
     for (std::thread& t : threads)
         t.join();

@@ -53,8 +53,7 @@ public:
         std::vector<int> slots;
         for (int i = 0; i < GetPoolSize(); ++i)
         {
-            if (!GetNote(i)->IsAvailable() && GetNote(i)->GetPitch() == key)
-                slots.push_back(i);
+            if (!GetNote(i)->IsAvailable() && GetNote(i)->GetPitch() == key) slots.push_back(i);
         }
         return slots;
     }

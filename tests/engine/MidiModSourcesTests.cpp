@@ -1,5 +1,5 @@
-#include "engine/MidiModSources.h"
 #include "ModulationTestSupport.h"
+#include "engine/MidiModSources.h"
 
 #include <gtest/gtest.h>
 
@@ -31,7 +31,10 @@ struct Sources
     TMidiEventModSource wheel{&midi, -1, 0xB0, 1, -1.0f};
     TMidiEventModSource bend{&midi, -1, 0xE0, -1, 0.0f};
 
-    void Send(int channel, int status, int data1, int data2) { midi.SendMidiMessageToListeners(channel, status, data1, data2, 0); }
+    void Send(int channel, int status, int data1, int data2)
+    {
+        midi.SendMidiMessageToListeners(channel, status, data1, data2, 0);
+    }
     void NextBuffer()
     {
         wheel.NextBuffer();

@@ -25,7 +25,10 @@ void Steady(TNoiseOsc& osc, float frames, float gain, float pan)
 
 struct Stereo
 {
-    explicit Stereo(long n, float fill = 0.0f) : left(static_cast<size_t>(n), fill), right(static_cast<size_t>(n), fill) {}
+    explicit Stereo(long n, float fill = 0.0f)
+        : left(static_cast<size_t>(n), fill), right(static_cast<size_t>(n), fill)
+    {
+    }
     void Render(TNoiseOsc& osc, long n, long offset = 0)
     {
         osc.RenderStereo(nullptr, nullptr, left.data() + offset, right.data() + offset, n);
@@ -107,13 +110,15 @@ TEST(NoiseOscTest, InstancesComeAndGoOnManyThreads)
     std::vector<std::thread> threads;
     std::vector<int> same(4, 1);
     for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&same, t, table] {
-            for (int i = 0; i < 50; ++i)
+        threads.emplace_back(
+            [&same, t, table]
             {
-                auto osc = std::make_unique<TNoiseOsc>();
-                same[static_cast<size_t>(t)] &= osc->GetNoiseWave() == table;
-            }
-        });
+                for (int i = 0; i < 50; ++i)
+                {
+                    auto osc = std::make_unique<TNoiseOsc>();
+                    same[static_cast<size_t>(t)] &= osc->GetNoiseWave() == table;
+                }
+            });
     for (std::thread& t : threads)
         t.join();
     EXPECT_EQ(same, std::vector<int>(4, 1));
@@ -124,13 +129,15 @@ TEST(NoiseOscTest, InstancesComeAndGoOnManyThreads)
     threads.clear();
     std::vector<int> equal(4, 1);
     for (int t = 0; t < 4; ++t)
-        threads.emplace_back([&equal, &head, t] {
-            for (int i = 0; i < 20; ++i)
+        threads.emplace_back(
+            [&equal, &head, t]
             {
-                TNoiseOsc osc;
-                equal[static_cast<size_t>(t)] &= std::equal(head.begin(), head.end(), osc.GetNoiseWave());
-            }
-        });
+                for (int i = 0; i < 20; ++i)
+                {
+                    TNoiseOsc osc;
+                    equal[static_cast<size_t>(t)] &= std::equal(head.begin(), head.end(), osc.GetNoiseWave());
+                }
+            });
     for (std::thread& t : threads)
         t.join();
     EXPECT_EQ(equal, std::vector<int>(4, 1));

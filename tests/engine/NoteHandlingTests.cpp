@@ -246,8 +246,7 @@ TEST_F(NoteHandling, RetriggerStartsANewNoteAndReturnsToTheHeldKey)
     EXPECT_EQ(second->GetState(), TNote::kQuickRelease);
     TNote* again = nullptr;
     for (int i = 0; i < t.GetPoolSize(); ++i)
-        if (t.GetTNote(i)->GetState() == TNote::kOn)
-            again = t.GetTNote(i);
+        if (t.GetTNote(i)->GetState() == TNote::kOn) again = t.GetTNote(i);
     ASSERT_NE(again, nullptr);
     EXPECT_EQ(again->GetPitch(), 60);
     EXPECT_EQ(again->GetVelocity(), 100);
@@ -381,7 +380,8 @@ TEST_F(NoteHandling, GlideShapesTheOscillatorPitch)
     EXPECT_NEAR(f[0].values[0], NoteToFreq(60.0f), 1e-3f);
     EXPECT_NEAR(f.ValueAtTime(17.0f, 0, nullptr, false), NoteToFreq(62.0f), 1e-3f);
     EXPECT_NEAR(f.ValueAtTime(64.0f, 0, nullptr, false), NoteToFreq(62.0f), 1e-3f);
-    EXPECT_NEAR(f.ValueAtTime(8.5f, 0, nullptr, false), 0.5f * (NoteToFreq(60.0f) + NoteToFreq(62.0f)), 1e-3f);
+    EXPECT_NEAR(f.ValueAtTime(8.5f, 0, nullptr, false), 0.5f * (NoteToFreq(60.0f) + NoteToFreq(62.0f)),
+                1e-3f);
 }
 
 // ---- sustain and all notes off -------------------------------------------------------------

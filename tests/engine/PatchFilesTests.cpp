@@ -44,8 +44,7 @@ std::vector<std::string> FilesBelow(fs::path const& root)
     std::error_code error;
     for (auto const& entry : fs::recursive_directory_iterator(root, error))
     {
-        if (entry.is_regular_file())
-            files.push_back(fs::relative(entry.path(), root).string());
+        if (entry.is_regular_file()) files.push_back(fs::relative(entry.path(), root).string());
     }
     std::sort(files.begin(), files.end());
     return files;
@@ -58,7 +57,8 @@ protected:
     void SetUp() override
     {
         t = &FreshInstrument();
-        for (PresetManager* m : {t->GetPatchPresetManager(), t->GetWaveformPresetManager(), t->GetTimelinePresetManager()})
+        for (PresetManager* m :
+             {t->GetPatchPresetManager(), t->GetWaveformPresetManager(), t->GetTimelinePresetManager()})
         {
             std::error_code error;
             fs::remove_all(m->GetRoot().ToStdString(), error);
@@ -114,8 +114,9 @@ TEST_F(PatchFiles, SavingBassWritesTheUserFileInItsCategory)
     EXPECT_EQ(FilesBelow(PatchRoot()), std::vector<std::string>{"Leads/Bass(User).trv"});
 
     std::string const file = ReadFile(PatchRoot() / "Leads" / "Bass(User).trv");
-    std::string const start = "TorvanePatch\r" + Bytes({0x00, 0x00, 0x80, 0x3F}) + Bytes({0xA6, 0x9B, 0x44, 0x3C}) +
-                              "TORVANE_STATE\r" + Bytes({0x00}) + "Bass(User)\r";
+    std::string const start = "TorvanePatch\r" + Bytes({0x00, 0x00, 0x80, 0x3F}) +
+                              Bytes({0xA6, 0x9B, 0x44, 0x3C}) + "TORVANE_STATE\r" + Bytes({0x00}) +
+                              "Bass(User)\r";
     EXPECT_EQ(file.substr(0, start.size()), start);
     EXPECT_EQ(file.substr(file.size() - 6), "Leads\r");
 
@@ -230,7 +231,8 @@ TEST(TimelinePresetStream, HoldsTheFlagsThenTheChosenLines)
     r.Open(saved, static_cast<std::size_t>(saved.GetLength()));
     EXPECT_TRUE(t.LoadTimelinePreset({false, false, false, true, false, false}, r));
     EXPECT_EQ(Times(t, 2, VoiceDef::kFilterLine), (std::vector<float>{0.0f, 100.0f, 900.0f}));
-    EXPECT_EQ(Values((*t.GetVoiceDef(2)->GetLine(VoiceDef::kFilterLine))[2]), (std::vector<float>{2.5f, 2.5f, 2.5f}));
+    EXPECT_EQ(Values((*t.GetVoiceDef(2)->GetLine(VoiceDef::kFilterLine))[2]),
+              (std::vector<float>{2.5f, 2.5f, 2.5f}));
     EXPECT_EQ(Times(t, 2, VoiceDef::kAmplitudeLine), (std::vector<float>{0.0f, 50.0f, 60.0f}));
     for (int line : {1, 2, 4, 5})
         EXPECT_EQ(Times(t, 2, line), std::vector<float>{0.0f}) << line;
@@ -275,7 +277,8 @@ TEST(TimelinePresetStream, LoadsAllWantedLinesOrNone)
     filter.AddBreakpoint()->time = 300.0f;
     for (long i = 0; i < filter.Size(); ++i)
         filter[i].SetYs(0.5f);
-    auto stream = [&](Envelope const& effects, bool truncate) {
+    auto stream = [&](Envelope const& effects, bool truncate)
+    {
         String s;
         StringWriter w;
         w.Open(&s);
@@ -284,9 +287,11 @@ TEST(TimelinePresetStream, LoadsAllWantedLinesOrNone)
         filter.Save(w);
         effects.Save(w);
         w.Close();
-        return std::string(static_cast<char const*>(s), static_cast<std::size_t>(s.GetLength()) - (truncate ? 3 : 0));
+        return std::string(static_cast<char const*>(s),
+                           static_cast<std::size_t>(s.GetLength()) - (truncate ? 3 : 0));
     };
-    auto load = [&](std::string const& bytes, std::vector<bool> const& wanted) {
+    auto load = [&](std::string const& bytes, std::vector<bool> const& wanted)
+    {
         StringReader r;
         r.Open(bytes.data(), bytes.size());
         return t.LoadTimelinePreset(wanted, r);

@@ -269,7 +269,8 @@ TEST_F(PatchStream, BrokenBlocksChangeNothingAndAreReported)
 
     RecordingMessageSink messages;
     std::size_t failures = 0;
-    auto expectRefused = [&](Bytes const& block, int size, char const* what) {
+    auto expectRefused = [&](Bytes const& block, int size, char const* what)
+    {
         RecordingGUI gui;
         target.SetGUI(&gui);
         bool const restored = target.RestorePatchState(block.empty() ? nullptr : block.data(), size);
@@ -358,12 +359,14 @@ public:
     void Show(char const* text, char const*) override
     {
         texts.push_back(text);
-        freeWhileShown.push_back(std::async(std::launch::async, [this] {
-                                     bool const got = mutex.TryClaim();
-                                     if (got)
-                                         mutex.Release();
-                                     return got;
-                                 }).get());
+        freeWhileShown.push_back(std::async(std::launch::async,
+                                            [this]
+                                            {
+                                                bool const got = mutex.TryClaim();
+                                                if (got) mutex.Release();
+                                                return got;
+                                            })
+                                     .get());
     }
     bool AskYesNo(char const*, char const*) override { return false; }
 
@@ -415,16 +418,14 @@ Bytes OldLayer(VoiceDef& def, float v)
 {
     Bytes block = Capture([&](Writer& w) { def.Save(w, v); });
     int const n = static_cast<int>(Round(1000.0f * v));
-    auto eraseSettings = [&](int first, int count) {
+    auto eraseSettings = [&](int first, int count)
+    {
         auto const at = block.begin() + 4 + 4 * first;
         block.erase(at, at + 4 * count);
     };
-    if (n <= 9)
-        eraseSettings(12, 1);
-    if (n <= 10)
-        eraseSettings(10, 2);
-    if (v < 0.004f)
-        eraseSettings(8, 2);
+    if (n <= 9) eraseSettings(12, 1);
+    if (n <= 10) eraseSettings(10, 2);
+    if (v < 0.004f) eraseSettings(8, 2);
     return block;
 }
 
@@ -435,12 +436,10 @@ Bytes OldHead(Torvane& t, float v, char const* name, float tempoFlag)
     Bytes s;
     PutFloat(s, v);
     PutText(s, "TORVANE_STATE");
-    if (n > 11)
-        PutBool(s, false);
+    if (n > 11) PutBool(s, false);
     PutText(s, name);
     PutFloat(s, 0.0f); // Time Freeze
-    if (n <= 9)
-        PutFloat(s, tempoFlag);
+    if (n <= 9) PutFloat(s, tempoFlag);
     PutFloat(s, 1.0f); // KeyMode
     PutFloat(s, 6.0f); // Polyphony
     PutFloat(s, 0.0f); // PortamentoTime
@@ -478,7 +477,8 @@ TEST_F(PatchStream, OlderVersionsLoadWithTheirDefaults)
     Torvane& t = b->Instrument();
     ASSERT_TRUE(t.RestorePatchState(defaultState->data(), static_cast<int>(defaultState->size())));
     // Away from every default an old stream leaves to the loader.
-    auto disturb = [&] {
+    auto disturb = [&]
+    {
         t.masterVolume = 0.3f;
         t.pitchBendRange = 9.0f;
         t.SetPatchCategory("Old");
@@ -493,7 +493,8 @@ TEST_F(PatchStream, OlderVersionsLoadWithTheirDefaults)
         for (int layer = 0; layer < 4; ++layer)
             t.GetVoiceDef(layer)->parameters[VoiceDef::kTimelineInTempo].SetBool(false);
     };
-    auto load = [&](Bytes const& s) {
+    auto load = [&](Bytes const& s)
+    {
         StringReader r;
         r.Open(reinterpret_cast<char const*>(s.data()), s.size());
         return t.LoadPreset(r, 0.012f);

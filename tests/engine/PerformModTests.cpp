@@ -1,5 +1,5 @@
-#include "engine/PerformMod.h"
 #include "ModulationTestSupport.h"
+#include "engine/PerformMod.h"
 #include "framework/MidiLearn.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +19,10 @@ class FakeInstrument : public TModRowSetter
 public:
     explicit FakeInstrument(AudioAPI::Mutex* m = nullptr) : mutex(m) {}
 
-    void SetModulationEnabled(int row, bool on, int voice) override { Record("enabled", row, on ? 1 : 0, voice); }
+    void SetModulationEnabled(int row, bool on, int voice) override
+    {
+        Record("enabled", row, on ? 1 : 0, voice);
+    }
     void SetModulationSource(int row, int id, int voice) override { Record("source", row, id, voice); }
     void SetModulationTarget(int row, int id, int voice) override { Record("target", row, id, voice); }
 
@@ -34,11 +37,12 @@ private:
         if (mutex)
         {
             bool claimed = false;
-            std::thread other([&] {
-                claimed = mutex->TryClaim();
-                if (claimed)
-                    mutex->Release();
-            });
+            std::thread other(
+                [&]
+                {
+                    claimed = mutex->TryClaim();
+                    if (claimed) mutex->Release();
+                });
             other.join();
             alwaysLocked = alwaysLocked && !claimed;
         }
@@ -156,11 +160,12 @@ TEST(PerformModMapping, YAxisOfOneLayerMovesToAnother)
 {
     Pads p;
     p[3].SetMapping(true, 1, 2, 5);
-    EXPECT_EQ(p.instrument.calls, (std::vector<std::string>{"enabled 12 1 2", "source 12 9 2", "target 12 5 2"}));
+    EXPECT_EQ(p.instrument.calls,
+              (std::vector<std::string>{"enabled 12 1 2", "source 12 9 2", "target 12 5 2"}));
     p.instrument.calls.clear();
     p[3].SetMapping(true, 1, 0, 6);
-    EXPECT_EQ(p.instrument.calls,
-              (std::vector<std::string>{"enabled 12 0 2", "enabled 12 1 0", "source 12 9 0", "target 12 6 0"}));
+    EXPECT_EQ(p.instrument.calls, (std::vector<std::string>{"enabled 12 0 2", "enabled 12 1 0",
+                                                            "source 12 9 0", "target 12 6 0"}));
     EXPECT_EQ(p[3].GetMapping(1).target, 6);
     EXPECT_FALSE(p[3].GetMapping(0).enabled);
 }
@@ -271,16 +276,17 @@ TEST(PerformModsStream, RefusedStreamsChangeNoPad)
     std::vector<Bytes> bad;
     for (std::size_t n = 0; n < good.size(); ++n)
         bad.emplace_back(good.begin(), good.begin() + static_cast<long>(n));
-    auto patchFloat = [&](std::size_t at, float v) {
+    auto patchFloat = [&](std::size_t at, float v)
+    {
         Bytes b = good;
         Builder f;
         f.F(v);
         std::copy(f.Get().begin(), f.Get().end(), b.begin() + static_cast<long>(at));
         bad.push_back(b);
     };
-    const std::size_t pad = 4 * 4 + 2 * 9; // bytes per pad
-    patchFloat(4, std::numeric_limits<float>::quiet_NaN());                   // pad 0 X scale
-    patchFloat(4 + pad * 3 + 12, std::numeric_limits<float>::infinity());     // pad 3 Y
+    const std::size_t pad = 4 * 4 + 2 * 9;                                // bytes per pad
+    patchFloat(4, std::numeric_limits<float>::quiet_NaN());               // pad 0 X scale
+    patchFloat(4 + pad * 3 + 12, std::numeric_limits<float>::infinity()); // pad 3 Y
     {
         Bytes b = good;
         b[4 + pad * 5 + 16 + 1] = 5; // pad 5 X mapping: layer 5

@@ -20,8 +20,7 @@ inline TNote* NoteFor(Torvane& t, int key)
     for (int i = 0; i < t.GetPoolSize(); ++i)
     {
         TNote* n = t.GetTNote(i);
-        if (n->GetState() != TNote::kFree && n->GetPitch() == key)
-            return n;
+        if (n->GetState() != TNote::kFree && n->GetPitch() == key) return n;
     }
     return nullptr;
 }
@@ -30,8 +29,7 @@ inline int BusyNotes(Torvane& t)
 {
     int busy = 0;
     for (int i = 0; i < t.GetPoolSize(); ++i)
-        if (t.GetTNote(i)->GetState() != TNote::kFree)
-            ++busy;
+        if (t.GetTNote(i)->GetState() != TNote::kFree) ++busy;
     return busy;
 }
 

@@ -23,20 +23,16 @@ thread_local long allocations = 0;
 
 void* CountedAlloc(std::size_t n)
 {
-    if (countAllocations)
-        ++allocations;
-    if (void* p = std::malloc(n ? n : 1))
-        return p;
+    if (countAllocations) ++allocations;
+    if (void* p = std::malloc(n ? n : 1)) return p;
     throw std::bad_alloc();
 }
 
 void* CountedAlignedAlloc(std::size_t n, std::align_val_t a)
 {
-    if (countAllocations)
-        ++allocations;
+    if (countAllocations) ++allocations;
     const std::size_t align = static_cast<std::size_t>(a);
-    if (void* p = std::aligned_alloc(align, (n + align - 1) / align * align))
-        return p;
+    if (void* p = std::aligned_alloc(align, (n + align - 1) / align * align)) return p;
     throw std::bad_alloc();
 }
 } // namespace
@@ -384,10 +380,8 @@ TEST(RenderSoak, HeavyPatchAtExtremeSettingsStaysFiniteAndBounded)
         }
         host.Render(n);
         ASSERT_TRUE(host.AllFinite()) << round;
-        if (total < 5 * 44100)
-            early = std::max(early, host.Peak());
-        if (total >= 15 * 44100)
-            late = std::max(late, host.Peak());
+        if (total < 5 * 44100) early = std::max(early, host.Peak());
+        if (total >= 15 * 44100) late = std::max(late, host.Peak());
         total += n;
     }
     // 16 notes x 4 layers x 4 slots of level 1 through filters of resonance 50 (a gain of
@@ -420,12 +414,9 @@ TEST(RenderAllocations, PlayingAndRenderingAllocateNothing)
     allocations = 0;
     for (int b = 0; b < 40; ++b)
     {
-        if (b == 10)
-            t.NoteOffMidiEvent(0, 40, 0);
-        if (b == 12)
-            t.NoteOnMidiEvent(0, 90, 127, 5);
-        if (b == 20)
-            t.AllNotesOffMidiEvent(0);
+        if (b == 10) t.NoteOffMidiEvent(0, 40, 0);
+        if (b == 12) t.NoteOnMidiEvent(0, 90, 127, 5);
+        if (b == 20) t.AllNotesOffMidiEvent(0);
         t.Render(l.data(), r.data(), b % 3 ? 512 : 8192, 0);
     }
     countAllocations = false;

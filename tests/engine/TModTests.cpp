@@ -1,5 +1,5 @@
-#include "engine/TMod.h"
 #include "ModulationTestSupport.h"
+#include "engine/TMod.h"
 #include "platform/CascadeList.h"
 
 #include <gtest/gtest.h>
@@ -32,8 +32,8 @@ public:
     float inputWhenRead = 0.0f;
 };
 
-void Bind(TModMatrix& m, int row, TModSource* s, int output, TModTarget* t, int input, bool second, float amount,
-          bool fromLine = false)
+void Bind(TModMatrix& m, int row, TModSource* s, int output, TModTarget* t, int input, bool second,
+          float amount, bool fromLine = false)
 {
     TModMap* map = m.GetMap(row);
     ASSERT_NE(map, nullptr);
@@ -289,8 +289,8 @@ TEST(TModMatrixRows, SourceIdsBindTheVoiceTable)
         TModSource* source;
         int output;
     };
-    const Expect expected[] = {{0, &lfo1, 0},   {1, &lfo2, 0},    {2, &pad[0], 0},  {5, &pad[3], 0},
-                               {6, &pad[0], 1}, {9, &pad[3], 1},  {10, &wheel, 0},  {11, &pressure, 0},
+    const Expect expected[] = {{0, &lfo1, 0},   {1, &lfo2, 0},   {2, &pad[0], 0}, {5, &pad[3], 0},
+                               {6, &pad[0], 1}, {9, &pad[3], 1}, {10, &wheel, 0}, {11, &pressure, 0},
                                {12, &voice, 0}, {13, &voice, 1}};
     TModMatrix m;
     m.Init(18);
@@ -321,8 +321,8 @@ TEST(TModMatrixRows, TargetIdsBindTheVoiceTableAndPass)
         int input;
         bool second;
     };
-    const Expect expected[] = {{0, &voice, 0, true},  {1, &voice, 1, true},  {6, &voice, 6, true},
-                               {7, &lfo1, 1, false},  {8, &lfo1, 0, false},  {9, &lfo2, 1, false},
+    const Expect expected[] = {{0, &voice, 0, true},  {1, &voice, 1, true},   {6, &voice, 6, true},
+                               {7, &lfo1, 1, false},  {8, &lfo1, 0, false},   {9, &lfo2, 1, false},
                                {10, &lfo2, 0, false}, {-1, nullptr, -1, true}};
     TModMatrix m;
     m.Init(18);
@@ -351,8 +351,18 @@ TEST(TModMatrixStream, SavesRowsFieldByField)
     Bytes const expected = Builder()
                                .F(1.0f)
                                .I(2)
-                               .F(1.0f).B(false).I(-1).I(-1).F(0.0f).B(true)
-                               .F(1.0f).B(true).I(3).I(-1).F(0.5f).B(false)
+                               .F(1.0f)
+                               .B(false)
+                               .I(-1)
+                               .I(-1)
+                               .F(0.0f)
+                               .B(true)
+                               .F(1.0f)
+                               .B(true)
+                               .I(3)
+                               .I(-1)
+                               .F(0.5f)
+                               .B(false)
                                .Get();
     EXPECT_EQ(SaveBytes([&](Writer& w) { EXPECT_TRUE(m.Save(w)); }), expected);
 }
@@ -362,9 +372,24 @@ TEST(TModMatrixStream, LoadsStoredRowsAsSecondPassWithoutPointers)
     Bytes const stored = Builder()
                              .F(2.5f) // ignored
                              .I(3)
-                             .F(0.0f).B(true).I(7).I(8).F(-0.25f).B(false)
-                             .F(1.0f).B(false).I(-1).I(2).F(1.0f).B(true)
-                             .F(1.0f).B(true).I(13).I(0).F(3.0f).B(true)
+                             .F(0.0f)
+                             .B(true)
+                             .I(7)
+                             .I(8)
+                             .F(-0.25f)
+                             .B(false)
+                             .F(1.0f)
+                             .B(false)
+                             .I(-1)
+                             .I(2)
+                             .F(1.0f)
+                             .B(true)
+                             .F(1.0f)
+                             .B(true)
+                             .I(13)
+                             .I(0)
+                             .F(3.0f)
+                             .B(true)
                              .Get();
     TModMatrix m;
     m.Init(16);
@@ -417,11 +442,13 @@ TEST(TModMatrixStream, RefusedStreamsLeaveTheMatrixUnchanged)
         bad.push_back(b.Get());
     }
     // Every truncation of a good stream.
-    Bytes const good = SaveBytes([&](Writer& w) {
-        TModMatrix other;
-        other.Init(3);
-        other.Save(w);
-    });
+    Bytes const good = SaveBytes(
+        [&](Writer& w)
+        {
+            TModMatrix other;
+            other.Init(3);
+            other.Save(w);
+        });
     for (std::size_t n = 0; n < good.size(); ++n)
         bad.emplace_back(good.begin(), good.begin() + static_cast<long>(n));
 

@@ -25,7 +25,10 @@ struct ValueListener : ParamUpdateListener
 class ScriptedChooser
 {
 public:
-    explicit ScriptedChooser(CascadeList::Chooser chooser) : previous(CascadeList::SetChooser(std::move(chooser))) {}
+    explicit ScriptedChooser(CascadeList::Chooser chooser)
+        : previous(CascadeList::SetChooser(std::move(chooser)))
+    {
+    }
     ~ScriptedChooser() { CascadeList::SetChooser(previous); }
 
 private:
@@ -368,12 +371,14 @@ TEST(TimelineTimingTools, RenderUnderTheMutexAndLeaveTheExpectedSettings)
 
     // The menus: nothing chosen, nothing measured.
     std::vector<std::string> shown;
-    ScriptedChooser chooser([&](CascadeList& list, Window*, long x, long y) -> CascadeList::Item* {
-        EXPECT_EQ(x, 50);
-        EXPECT_EQ(y, 50);
-        shown.push_back(list.NumItems() > 0 ? list.GetItem(0)->name : "");
-        return nullptr;
-    });
+    ScriptedChooser chooser(
+        [&](CascadeList& list, Window*, long x, long y) -> CascadeList::Item*
+        {
+            EXPECT_EQ(x, 50);
+            EXPECT_EQ(y, 50);
+            shown.push_back(list.NumItems() > 0 ? list.GetItem(0)->name : "");
+            return nullptr;
+        });
     t.Performance_OpenMenu();
     t.Performance_ChoosePresetAndMeasure(nullptr);
     ASSERT_EQ(shown.size(), 2u);

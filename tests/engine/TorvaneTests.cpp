@@ -159,12 +159,34 @@ TEST_F(TorvaneConstructed, HostSeesFortyParametersInTheirOrder)
         expected.push_back(std::to_string(pad) + " : X");
         expected.push_back(std::to_string(pad) + " : Y");
     }
-    for (char const* name :
-         {"Freeze Position", "MasterVolume", "PitchBendRange", "DELAY_ENABLED", "DELAY_TIME", "DELAY_FEEDBACK",
-          "DELAY_MIX", "DELAY_STEREO", "REVERB_ENABLED", "REVERB_TIME", "REVERB_SIZE", "REVERB_MIX",
-          "DISTORTION_ENABLED", "DISTORTION_CRUNCH", "DISTORTION_DRIVE", "DISTORTION_OUTPUT", "DISTORTION_HIGHCUT",
-          "STEREOFILTER_ENABLED", "STEREOFILTER_CUTOFF", "STEREOFILTER_ENABLED", "STEREOFILTER_CUTOFF", "", "", "",
-          "", "KeyMode", "Polyphony", "PortamentoTime"})
+    for (char const* name : {"Freeze Position",
+                             "MasterVolume",
+                             "PitchBendRange",
+                             "DELAY_ENABLED",
+                             "DELAY_TIME",
+                             "DELAY_FEEDBACK",
+                             "DELAY_MIX",
+                             "DELAY_STEREO",
+                             "REVERB_ENABLED",
+                             "REVERB_TIME",
+                             "REVERB_SIZE",
+                             "REVERB_MIX",
+                             "DISTORTION_ENABLED",
+                             "DISTORTION_CRUNCH",
+                             "DISTORTION_DRIVE",
+                             "DISTORTION_OUTPUT",
+                             "DISTORTION_HIGHCUT",
+                             "STEREOFILTER_ENABLED",
+                             "STEREOFILTER_CUTOFF",
+                             "STEREOFILTER_ENABLED",
+                             "STEREOFILTER_CUTOFF",
+                             "",
+                             "",
+                             "",
+                             "",
+                             "KeyMode",
+                             "Polyphony",
+                             "PortamentoTime"})
         expected.push_back(name);
 
     ASSERT_EQ(t.GetNumAutomatableParameters(), 40);
@@ -174,11 +196,15 @@ TEST_F(TorvaneConstructed, HostSeesFortyParametersInTheirOrder)
         EXPECT_EQ(host->GetParameterName(i), expected[static_cast<std::size_t>(i)]) << "index " << i;
     EXPECT_EQ(host->GetParameterName(40), "");
 
-    Parameter* const byIndex[] = {
-        &t.GetPerformMods()->GetSource(0)->X, &t.GetPerformMods()->GetSource(5)->Y, &t.freezePosition,
-        &t.masterVolume, &t.GetGlobalLowFilter()->cutoff, &t.GetGlobalHighFilter()->enabled,
-        &t.GetVoiceDef(0)->parameters[VoiceDef::kLevel], &t.GetVoiceDef(3)->parameters[VoiceDef::kLevel],
-        &t.portamentoTime};
+    Parameter* const byIndex[] = {&t.GetPerformMods()->GetSource(0)->X,
+                                  &t.GetPerformMods()->GetSource(5)->Y,
+                                  &t.freezePosition,
+                                  &t.masterVolume,
+                                  &t.GetGlobalLowFilter()->cutoff,
+                                  &t.GetGlobalHighFilter()->enabled,
+                                  &t.GetVoiceDef(0)->parameters[VoiceDef::kLevel],
+                                  &t.GetVoiceDef(3)->parameters[VoiceDef::kLevel],
+                                  &t.portamentoTime};
     int const indices[] = {0, 11, 12, 13, 30, 31, 33, 36, 39};
     for (std::size_t k = 0; k < std::size(indices); ++k)
         EXPECT_EQ(t.GetAutomatableParameter(indices[k]), byIndex[k]) << "index " << indices[k];

@@ -1,5 +1,5 @@
-#include "engine/VectorOsc.h"
 #include "dsp/WaveTables.h"
+#include "engine/VectorOsc.h"
 
 #include "dsp/DSPTestSupport.h"
 
@@ -42,7 +42,10 @@ void Steady(VectorOsc& osc, float frames, float gain, float hz, float pan, const
 
 struct Stereo
 {
-    explicit Stereo(long n, float fill = 0.0f) : left(static_cast<size_t>(n), fill), right(static_cast<size_t>(n), fill) {}
+    explicit Stereo(long n, float fill = 0.0f)
+        : left(static_cast<size_t>(n), fill), right(static_cast<size_t>(n), fill)
+    {
+    }
     void Render(VectorOsc& osc, long n, long offset = 0)
     {
         osc.RenderStereo(nullptr, nullptr, left.data() + offset, right.data() + offset, n);
@@ -263,7 +266,8 @@ TEST_F(VectorOscTest, IncrementsBeyondTheTableStayInBounds)
     // modulo the table and the increment is clamped (the sanitizers check the reads).
     const long n = 512;
     const float nan = std::nanf("");
-    const float cases[][2] = {{1.0e6f, 1.0e6f}, {0.0f, 5.0e5f}, {-3000.0f, 1.0e9f}, {INFINITY, 100.0f}, {nan, nan}, {441.0f, -1.0e7f}};
+    const float cases[][2] = {{1.0e6f, 1.0e6f},   {0.0f, 5.0e5f}, {-3000.0f, 1.0e9f},
+                              {INFINITY, 100.0f}, {nan, nan},     {441.0f, -1.0e7f}};
     for (const auto& c : cases)
     {
         osc.Reset(true);

@@ -1,5 +1,5 @@
-#include "engine/VoiceDef.h"
 #include "ModulationTestSupport.h"
+#include "engine/VoiceDef.h"
 
 #include <gtest/gtest.h>
 
@@ -172,7 +172,8 @@ TEST_F(VoiceDefTest, DefaultLayer)
     EXPECT_EQ(amp[2].values[0], 0.0f);
     EventEnvelope& mod = d.lines[VoiceDef::kModulationLine];
     ASSERT_EQ(mod.Size(), 1);
-    const float expected[23] = {1, 0.05f, 0, 1, 0.05f, 0, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1};
+    const float expected[23] = {1, 0.05f, 0, 1, 0.05f, 0, 0.5f, 0.5f, 0.5f, 0.5f, 0.5f, 1,
+                                1, 1,     1, 1, 1,     1, 1,    1,    1,    1,    1};
     for (int k = 0; k < 23; ++k)
         EXPECT_EQ(mod[0].values[k], expected[k]) << k;
     EXPECT_EQ(d.lines[VoiceDef::kFilterLine][0].values[2], 5.0f);
@@ -327,7 +328,8 @@ TEST_F(VoiceDefTest, CorruptStreamsAreRefusedAndChangeNothing)
 {
     Parts const good(*edited);
     std::vector<Bytes> bad;
-    auto add = [&](auto change) {
+    auto add = [&](auto change)
+    {
         Parts p = good;
         change(p);
         bad.push_back(p.Build());
@@ -339,41 +341,51 @@ TEST_F(VoiceDefTest, CorruptStreamsAreRefusedAndChangeNothing)
     add([](Parts& p) { p.end = -std::numeric_limits<float>::infinity(); });
     // Matrices of 15, 17 and -1 rows, and a row amount that is not finite.
     for (int rows : {15, 17})
-        add([&](Parts& p) {
+        add(
+            [&](Parts& p)
+            {
+                TModMatrix m;
+                m.Init(rows);
+                p.matrix = SaveBytes([&](Writer& w) { m.Save(w); });
+            });
+    add([](Parts& p) { p.matrix = Builder().F(1.0f).I(-1).Get(); });
+    add(
+        [](Parts& p)
+        {
             TModMatrix m;
-            m.Init(rows);
+            m.Init(16);
+            m.GetMap(15)->amount = kNaN;
             p.matrix = SaveBytes([&](Writer& w) { m.Save(w); });
         });
-    add([](Parts& p) { p.matrix = Builder().F(1.0f).I(-1).Get(); });
-    add([](Parts& p) {
-        TModMatrix m;
-        m.Init(16);
-        m.GetMap(15)->amount = kNaN;
-        p.matrix = SaveBytes([&](Writer& w) { m.Save(w); });
-    });
     // Waves: an unknown kind, an unsupported length, a custom wave cut short or with a NaN.
     add([](Parts& p) { p.waves[2] = Builder().F(1.0f).I(4096).I(128).I(6).Get(); });
     add([](Parts& p) { p.waves[3] = Builder().F(1.0f).I(1000).I(128).I(kWaveSaw).Get(); });
-    add([](Parts& p) {
-        Builder b;
-        b.F(1.0f).I(16).I(128).I(kWaveCustom);
-        for (int i = 0; i < 15; ++i)
-            b.F(0.5f);
-        p.waves[1] = b.Get();
-    });
-    add([](Parts& p) {
-        Builder b;
-        b.F(1.0f).I(16).I(128).I(kWaveCustom);
-        for (int i = 0; i < 16; ++i)
-            b.F(i == 9 ? kNaN : 0.5f);
-        p.waves[1] = b.Get();
-    });
+    add(
+        [](Parts& p)
+        {
+            Builder b;
+            b.F(1.0f).I(16).I(128).I(kWaveCustom);
+            for (int i = 0; i < 15; ++i)
+                b.F(0.5f);
+            p.waves[1] = b.Get();
+        });
+    add(
+        [](Parts& p)
+        {
+            Builder b;
+            b.F(1.0f).I(16).I(128).I(kWaveCustom);
+            for (int i = 0; i < 16; ++i)
+                b.F(i == 9 ? kNaN : 0.5f);
+            p.waves[1] = b.Get();
+        });
     // Lines: wrong values per point for their line, a value that is not finite.
     for (int line = 0; line < 6; ++line)
-        add([&](Parts& p) {
-            Envelope e(NUM_EVENTS_IN_EVENTTYPE[line] + 1);
-            p.lines[line] = SaveBytes([&](Writer& w) { e.Save(w); });
-        });
+        add(
+            [&](Parts& p)
+            {
+                Envelope e(NUM_EVENTS_IN_EVENTTYPE[line] + 1);
+                p.lines[line] = SaveBytes([&](Writer& w) { e.Save(w); });
+            });
     add([](Parts& p) { p.lines[0] = Builder().F(1.0f).I(1).I(1).F(0.0f).F(kNaN).Get(); });
     add([](Parts& p) { p.lines[5] = Builder().F(1.0f).I(1).I(4).F(kNaN).F(0).F(0).F(0).F(0).Get(); });
     add([](Parts& p) { p.lines[2] = Builder().F(1.0f).I(1 << 28).I(3).Get(); });
@@ -470,12 +482,12 @@ Bytes HandLayer(float version, std::vector<float> const& params, int filterCount
         b.F(static_cast<float>(i) / 4096.0f - 0.5f);
     b.F(1.0f).I(4096).I(128).I(4);
     b.F(300.0f).F(90000.0f).B(true);
-    b.F(1.0f).I(2).I(1).F(0.0f).F(0.5f).F(1000.0f).F(0.25f);           // Amplitude
+    b.F(1.0f).I(2).I(1).F(0.0f).F(0.5f).F(1000.0f).F(0.25f);               // Amplitude
     b.F(1.0f).I(1).I(5).F(0.0f).F(2.0f).F(0.5f).F(-0.5f).F(1.0f).F(0.75f); // Voice
-    b.F(1.0f).I(0).I(3);                                               // Wave
-    b.F(1.0f).I(filterCount).I(3);                                     // Filter
-    b.F(1.0f).I(0).I(23);                                              // Modulation
-    b.F(1.0f).I(0).I(4);                                               // Effects
+    b.F(1.0f).I(0).I(3);                                                   // Wave
+    b.F(1.0f).I(filterCount).I(3);                                         // Filter
+    b.F(1.0f).I(0).I(23);                                                  // Modulation
+    b.F(1.0f).I(0).I(4);                                                   // Effects
     return b.Get();
 }
 
@@ -524,7 +536,7 @@ TEST(VoiceDefFormat, PositiveOnlyFlagsFollowTheStoredVersionNotItsRounding)
     ASSERT_TRUE(Load(d, HandLayer(0.0039f, stored)));
     std::vector<float> const expected = {1, 2, 0, 1, 1000, 0, 1, 0, 0, 0, 0, 0, /* kept */ 1, 0.5f};
     EXPECT_EQ(ParameterValues(d), expected);
-    EXPECT_EQ(d.modMatrix.GetMap(3)->output, 12); // the fields after the parameters line up
+    EXPECT_EQ(d.modMatrix.GetMap(3)->output, 12);                // the fields after the parameters line up
     EXPECT_EQ(d.lines[VoiceDef::kVoiceLine][0].values[0], 2.0f); // semitones already
 }
 

@@ -1,5 +1,5 @@
-#include "engine/VoiceLFO.h"
 #include "ModulationTestSupport.h"
+#include "engine/VoiceLFO.h"
 
 #include <gtest/gtest.h>
 
@@ -96,7 +96,7 @@ TEST(TLFOCurve, ShapesFromThePhaseAndTheSecondLfosValues)
         float phase;
         float expected;
     };
-    const Case cases[] = {{0.0f, 1.0f, std::sin(1.0f)}, {1.0f, 3.0f, 1.0f}, {1.0f, 3.2f, -1.0f},
+    const Case cases[] = {{0.0f, 1.0f, std::sin(1.0f)}, {1.0f, 3.0f, 1.0f},       {1.0f, 3.2f, -1.0f},
                           {2.0f, 0.0f, 1.0f},           {2.0f, 3.1415927f, 0.0f}, {1.4f, 4.0f, -1.0f}};
     for (Case const& c : cases)
     {
@@ -132,8 +132,7 @@ TEST(TLFOCurve, SquarePositiveOnlyIsOneThenZero)
             {
                 EXPECT_EQ(v, p <= 3.1415927 ? 1.0f : 0.0f) << block << " " << i;
             }
-            if (i + 1 < out.Size())
-                phase += 0.002 * (out[i + 1].time - out[i].time);
+            if (i + 1 < out.Size()) phase += 0.002 * (out[i + 1].time - out[i].time);
         }
     }
     EXPECT_NEAR(static_cast<double>(ones) / (ones + zeros), 0.5, 0.05);
@@ -225,13 +224,12 @@ TEST(TLFOPhase, RandomShapeHoldsItsValueForACycle)
         const float v = out[i].values[0];
         ASSERT_GE(v, -1.0f);
         ASSERT_LT(v, 1.0f);
-        if (distinct.empty() || distinct.back() != v)
-            distinct.push_back(v);
+        if (distinct.empty() || distinct.back() != v) distinct.push_back(v);
     }
     ASSERT_EQ(distinct.size(), 2u);
     EXPECT_EQ(distinct[0], first);
-    EXPECT_EQ(out[20].values[0], first);  // t = 640
-    EXPECT_NE(out[21].values[0], first);  // t = 672
+    EXPECT_EQ(out[20].values[0], first); // t = 640
+    EXPECT_NE(out[21].values[0], first); // t = 672
 }
 
 TEST(TLFOInputs, DepthAndRateModulation)

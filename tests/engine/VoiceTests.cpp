@@ -16,14 +16,13 @@ namespace
 // straight lines between, and exactly 0 at the release length.
 double ExpectedRelease(double u, double length)
 {
-    auto curve = [](double x) {
+    auto curve = [](double x)
+    {
         const double c = 1.0 - 1.0 / 0.8;
         return x / ((x - 1.0) * c + x);
     };
-    if (u <= 0.0)
-        return 1.0;
-    if (u >= length)
-        return 0.0;
+    if (u <= 0.0) return 1.0;
+    if (u >= length) return 0.0;
     const double xa = std::floor(u / 512.0) * 512.0;
     const double xb = std::min(xa + 512.0, length);
     const double va = xa == 0.0 ? 1.0 : 1.0 - curve(xa / length);
@@ -61,10 +60,10 @@ ReleaseRun RunRelease(float releaseTime, long offset)
         for (size_t i = 0; i < 64; ++i)
         {
             run.out.push_back(x.left[i]);
-            run.gain.push_back(std::fabs(y.left[i]) > 0.02f ? x.left[i] / static_cast<double>(y.left[i]) : NAN);
+            run.gain.push_back(std::fabs(y.left[i]) > 0.02f ? x.left[i] / static_cast<double>(y.left[i])
+                                                            : NAN);
         }
-        if (run.freeAfter < 0 && n->GetState() == TNote::kFree)
-            run.freeAfter = static_cast<int>(done + 64);
+        if (run.freeAfter < 0 && n->GetState() == TNote::kFree) run.freeAfter = static_cast<int>(done + 64);
     }
     return run;
 }
@@ -104,7 +103,8 @@ TEST(VoiceRelease, RampFollowsTheCurveAndEndsAtExactlyZero)
             }
             if (!std::isnan(run.gain[u]))
             {
-                ASSERT_NEAR(run.gain[u], ExpectedRelease(static_cast<double>(u), length), 2e-4) << length << " " << u;
+                ASSERT_NEAR(run.gain[u], ExpectedRelease(static_cast<double>(u), length), 2e-4)
+                    << length << " " << u;
             }
         }
         // Free at the end of the block in which the release time passed the ramp's end.
@@ -206,11 +206,8 @@ TEST(VoiceBalance, ChoosesOscillatorsNoiseBothOrNeither)
         bool noise;
     };
     const Case cases[] = {
-        {{1.0f, 1.0f}, true, false},
-        {{0.0f}, false, true},
-        {{1.0f, 0.0f}, true, true},
-        {{0.5f}, true, true},
-        {{}, false, false},
+        {{1.0f, 1.0f}, true, false}, {{0.0f}, false, true}, {{1.0f, 0.0f}, true, true},
+        {{0.5f}, true, true},        {{}, false, false},
     };
     for (Case const& c : cases)
     {
@@ -237,7 +234,8 @@ TEST(VoiceBalance, ChoosesOscillatorsNoiseBothOrNeither)
 
 TEST_F(VoiceTest, VectorWeightsFollowThePositionOnThePlane)
 {
-    auto weights = [](float x, float y, float e, int i) {
+    auto weights = [](float x, float y, float e, int i)
+    {
         const float px[4] = {-1.0f, 0.0f, 1.0f, 0.0f};
         const float py[4] = {0.0f, -1.0f, 0.0f, 1.0f};
         float q[4];

@@ -1,5 +1,5 @@
-#include "framework/ParameterFile.h"
 #include "framework/Parameter.h"
+#include "framework/ParameterFile.h"
 #include "framework/ParameterHost.h"
 
 #include <gtest/gtest.h>
@@ -77,7 +77,7 @@ protected:
 
     fs::path folder;
 };
-}  // namespace
+} // namespace
 
 TEST_F(ParameterFileTest, WriterStoresNameLineVersionThenPayloadAndReaderStandsAtPayload)
 {
@@ -89,7 +89,7 @@ TEST_F(ParameterFileTest, WriterStoresNameLineVersionThenPayloadAndReaderStandsA
     writer.Write(7);
     ASSERT_TRUE(writer.Close());
     EXPECT_EQ(ReadFile(p), Bytes("Waveform\r") + versionOneAndHalf + Bytes("\x07\x00\x00\x00", 4));
-    EXPECT_EQ(Names(), std::vector<std::string>{"a.wfm"});  // no temporary file left behind
+    EXPECT_EQ(Names(), std::vector<std::string>{"a.wfm"}); // no temporary file left behind
 
     ParameterFileReader reader;
     reader.format = Format("Waveform", 1.0f, 2.0f);
@@ -116,7 +116,7 @@ TEST_F(ParameterFileTest, ReaderChecksNameAndVersionRange)
 
     EXPECT_FALSE(Opens(half, Format("Waveform", 1.0f, 0.0f)));
     EXPECT_FALSE(Opens(one, Format("Timeline", 1.0f, 0.0f)));
-    EXPECT_FALSE(Opens(one, Format("waveform", 1.0f, 0.0f)));  // case counts
+    EXPECT_FALSE(Opens(one, Format("waveform", 1.0f, 0.0f))); // case counts
     EXPECT_FALSE(Opens(one, Format("Wave", 1.0f, 0.0f)));
 
     // Leading spaces of the line are dropped by the reader.
@@ -134,7 +134,8 @@ TEST_F(ParameterFileTest, AcceptRangeIsInclusiveAndZeroMaxMeansExactly)
     EXPECT_STREQ(exact.extension, "");
     EXPECT_STREQ(exact.formatName, "");
 
-    auto fileWith = [&](float v) {
+    auto fileWith = [&](float v)
+    {
         fs::path p = folder / ("v" + std::to_string(v));
         ParameterFileWriter w;
         w.format.formatName = "Timeline";
@@ -230,7 +231,7 @@ TEST_F(ParameterFileTest, SavingReplacesTheOldFileOnlyAfterASuccessfulClose)
         abandoned.format.formatName = "Waveform";
         ASSERT_TRUE(abandoned.Open(p.c_str(), true));
         abandoned.Write(1);
-        EXPECT_EQ(ReadFile(p), "old");  // still the old file while the new one is written
+        EXPECT_EQ(ReadFile(p), "old"); // still the old file while the new one is written
     }
     EXPECT_EQ(ReadFile(p), "old");
     EXPECT_EQ(Names(), std::vector<std::string>{"p.wfm"});
@@ -318,7 +319,7 @@ TEST_F(ParameterFileTest, WriterRefusesFoldersUnstorableNamesAndUncreatableFiles
     writer.format.formatName = tooLong.c_str();
     EXPECT_FALSE(writer.Open((folder / "n.wfm").c_str(), true));
     EXPECT_FALSE(writer.IsOpen());
-    EXPECT_FALSE(writer.Close());  // a refused file is never reported as saved
+    EXPECT_FALSE(writer.Close()); // a refused file is never reported as saved
     EXPECT_EQ(Names(), (std::vector<std::string>{"dir.wfm", "file"}));
 }
 

@@ -2,9 +2,9 @@
 
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 #include <filesystem>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 #include "framework/Parameter.h"
@@ -81,7 +81,7 @@ String SaveToMemory(ParameterHost& host)
     host.Save(w);
     return block;
 }
-}
+} // namespace
 
 TEST(ParameterHostStream, WritesValuesByScopeThenRegistrationOrderThenChildren)
 {
@@ -97,13 +97,13 @@ TEST(ParameterHostStream, WritesValuesByScopeThenRegistrationOrderThenChildren)
     String block = SaveToMemory(p.host);
     // globals a, b; internal c; privates d, e; then the child's global and private.
     std::vector<unsigned char> const expected = {
-        0x00, 0x00, 0x80, 0x3F,  // a 1.0
-        0x00, 0x00, 0x00, 0xC0,  // b -2.0
-        0x00, 0x00, 0x40, 0x40,  // c 3.0
-        0x00, 0x00, 0x80, 0x40,  // d 4.0
-        0x00, 0x00, 0x00, 0x3F,  // e 0.5
-        0x00, 0x00, 0xC0, 0x40,  // cg 6.0
-        0x00, 0x00, 0x40, 0x3F,  // cp 0.75
+        0x00, 0x00, 0x80, 0x3F, // a 1.0
+        0x00, 0x00, 0x00, 0xC0, // b -2.0
+        0x00, 0x00, 0x40, 0x40, // c 3.0
+        0x00, 0x00, 0x80, 0x40, // d 4.0
+        0x00, 0x00, 0x00, 0x3F, // e 0.5
+        0x00, 0x00, 0xC0, 0x40, // cg 6.0
+        0x00, 0x00, 0x40, 0x3F, // cp 0.75
     };
     EXPECT_EQ(Bytes(block), expected);
 }
@@ -173,9 +173,9 @@ TEST(ParameterHostStream, ATruncatedFileLeavesTheUnreadParametersAlone)
     {
         FileWriter w;
         ASSERT_TRUE(w.Create(path.c_str()));
-        w.Write(4.0f);   // a
-        w.Write(-3.0f);  // b
-        w.WriteBytes("\x00\x00", 2);  // half of c
+        w.Write(4.0f);               // a
+        w.Write(-3.0f);              // b
+        w.WriteBytes("\x00\x00", 2); // half of c
         w.Close();
     }
     Plugin p;
@@ -200,7 +200,7 @@ TEST(ParameterHostLookup, ScopesCountsAndNames)
     EXPECT_EQ(p.host.GetNumGlobalParameters(false), 2);
     EXPECT_EQ(p.host.GetNumGlobalParameters(true), 3);
     EXPECT_EQ(p.host.GetNumInternalParameters(true), 1);
-    EXPECT_EQ(p.host.GetNumPrivateParameters(false), 2);  // "d" and the scope-5 "e"
+    EXPECT_EQ(p.host.GetNumPrivateParameters(false), 2); // "d" and the scope-5 "e"
     EXPECT_EQ(p.host.GetNumPrivateParameters(true), 3);
     EXPECT_EQ(p.host.FindPrivateParameter("e", false), &p.e);
     EXPECT_EQ(p.host.FindParameter(5, "e", false), &p.e);
@@ -244,7 +244,7 @@ TEST(ParameterHostLookup, FinaliseNumbersGlobalsAndFillsTheIndexSpace)
     // Before the table exists, global indices find nothing.
     EXPECT_EQ(p.host.FindParameter(0L), nullptr);
     EXPECT_EQ(p.host.FindParameter(2L), nullptr);
-    EXPECT_EQ(p.host.FindParameter(3L), &p.c);  // internals do not need the table
+    EXPECT_EQ(p.host.FindParameter(3L), &p.c); // internals do not need the table
 
     p.host.FinaliseGlobalParameters();
     EXPECT_EQ(p.a.GetGlobalNumber(), 0);
@@ -314,7 +314,8 @@ TEST(ParameterHostRefresh, RefreshesPrivatesThenInternalsThenGlobals)
 
     order.seen.clear();
     p.host.RefreshAllParameterListeners(3, true);
-    EXPECT_EQ(order.seen, (std::vector<Parameter*>{&p.d, &p.e, &p.c, &p.a, &p.b, &p.childPrivate, &p.childGlobal}));
+    EXPECT_EQ(order.seen,
+              (std::vector<Parameter*>{&p.d, &p.e, &p.c, &p.a, &p.b, &p.childPrivate, &p.childGlobal}));
 
     order.seen.clear();
     p.host.RefreshAllParameterListeners(0, true);

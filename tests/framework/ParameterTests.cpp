@@ -53,34 +53,35 @@ float Inf()
 // Installs a scripted chooser for the life of the object; records each popup's entries.
 struct ScriptedPopup
 {
-    long choose;  // id to choose, -1 to dismiss
+    long choose; // id to choose, -1 to dismiss
     int shown = 0;
-    std::vector<std::pair<long, std::string>> entries;  // id -1 marks a separator
+    std::vector<std::pair<long, std::string>> entries; // id -1 marks a separator
     CascadeList::Chooser previous;
 
     explicit ScriptedPopup(long id) : choose(id)
     {
-        previous = CascadeList::SetChooser([this](CascadeList& list, Window*, long, long) -> CascadeList::Item* {
-            ++shown;
-            entries.clear();
-            CascadeList::Item* chosen = nullptr;
-            for (CascadeList::Entry const& e : list.GetEntries())
+        previous = CascadeList::SetChooser(
+            [this](CascadeList& list, Window*, long, long) -> CascadeList::Item*
             {
-                if (!e.item)
+                ++shown;
+                entries.clear();
+                CascadeList::Item* chosen = nullptr;
+                for (CascadeList::Entry const& e : list.GetEntries())
                 {
-                    entries.emplace_back(-1, "");
-                    continue;
+                    if (!e.item)
+                    {
+                        entries.emplace_back(-1, "");
+                        continue;
+                    }
+                    entries.emplace_back(e.item->id, e.item->name);
+                    if (e.item->id == choose) chosen = e.item;
                 }
-                entries.emplace_back(e.item->id, e.item->name);
-                if (e.item->id == choose)
-                    chosen = e.item;
-            }
-            return chosen;
-        });
+                return chosen;
+            });
     }
     ~ScriptedPopup() { CascadeList::SetChooser(previous); }
 };
-}
+} // namespace
 
 TEST(ParameterSet, DiscreteValuesRoundByTruncationThenHalfUp)
 {
@@ -90,8 +91,8 @@ TEST(ParameterSet, DiscreteValuesRoundByTruncationThenHalfUp)
     {
         float in, out;
     } const cases[] = {
-        {2.5f, 3.0f}, {2.4f, 2.0f}, {-2.7f, -2.0f}, {-2.5f, -2.0f}, {0.5f, 1.0f}, {3.0f, 3.0f}, {0.49f, 0.0f},
-        {9.6f, 10.0f}, {-9.99f, -9.0f},
+        {2.5f, 3.0f}, {2.4f, 2.0f},  {-2.7f, -2.0f}, {-2.5f, -2.0f},  {0.5f, 1.0f},
+        {3.0f, 3.0f}, {0.49f, 0.0f}, {9.6f, 10.0f},  {-9.99f, -9.0f},
     };
     for (Case const& c : cases)
     {
@@ -186,20 +187,20 @@ TEST(ParameterSet, NotifiesEveryListenerButTheAuthorEvenWhenUnchanged)
     p.AddUpdateListener(&a);
     p.AddUpdateListener(&b);
     p.AddUpdateListener(&c);
-    p.AddUpdateListener(&a);  // duplicates are allowed and heard twice
+    p.AddUpdateListener(&a); // duplicates are allowed and heard twice
 
-    p.Set(0.0f, &b);  // same value as before
+    p.Set(0.0f, &b); // same value as before
     EXPECT_EQ(a.calls.size(), 2u);
     EXPECT_TRUE(b.calls.empty());
     EXPECT_EQ(c.calls.size(), 1u);
     EXPECT_EQ(c.calls[0].second, &p);
 
-    p.RemoveUpdateListener(&a);  // first occurrence only
+    p.RemoveUpdateListener(&a); // first occurrence only
     p = 0.5f;
     EXPECT_EQ(a.calls.size(), 3u);
     EXPECT_EQ(b.calls.size(), 1u);
     p.RemoveUpdateListener(&a);
-    p.RemoveUpdateListener(&a);  // absent: nothing
+    p.RemoveUpdateListener(&a); // absent: nothing
     p = 0.25f;
     EXPECT_EQ(a.calls.size(), 3u);
     EXPECT_EQ(c.calls.back().first, 0.25f);
@@ -214,8 +215,7 @@ TEST(ParameterSet, ListenersReadTheValueAfterEarlierListenersChangedIt)
         bool busy = false;
         void ParameterUpdated(float value, Parameter* changed) override
         {
-            if (busy)
-                return;
+            if (busy) return;
             busy = true;
             changed->Set(value * 2.0f, this);
             busy = false;
@@ -257,7 +257,7 @@ TEST(ParameterSet, ControllerSetSkipsTheMovingControlAndUnchangedPositions)
     p.AddUpdateListener(&other);
     moving.heard.clear();
 
-    EXPECT_FLOAT_EQ(p.ControllerSet(0.26f, &moving), 0.3f);  // 2.6 rounds to 3
+    EXPECT_FLOAT_EQ(p.ControllerSet(0.26f, &moving), 0.3f); // 2.6 rounds to 3
     EXPECT_EQ(static_cast<float>(p), 3.0f);
     EXPECT_TRUE(moving.heard.empty());
     ASSERT_EQ(other.calls.size(), 1u);
@@ -284,7 +284,7 @@ TEST(ParameterSet, SetBoolStoresOneOrZeroWithoutClamping)
     EXPECT_EQ(static_cast<float>(p), 1.0f);
     EXPECT_EQ(p.GetOldValue(), 0.25f);
     EXPECT_TRUE(p.GetBool());
-    p.SetBool(true);  // unchanged, still told
+    p.SetBool(true); // unchanged, still told
     EXPECT_EQ(r.calls.size(), 3u);
     p.SetBool(false);
     EXPECT_EQ(static_cast<float>(p), 0.0f);
@@ -305,14 +305,14 @@ TEST(ParameterSet, EffectiveValueAppliesAnActiveModulationInput)
     Parameter p;
     p.Create("p", nullptr, Parameter::Global, -10.0f, 10.0f, Parameter::Continuous);
     p = -2.7f;
-    EXPECT_EQ(p.GetInt(), -2);  // truncated toward zero
+    EXPECT_EQ(p.GetInt(), -2); // truncated toward zero
 
     ModulationValues* mod = p.GetModValues(0);
     mod->values[0] = 0.5f;
     mod->active = true;
     p = 0.8f;
     EXPECT_EQ(static_cast<float>(p), 0.4f);
-    EXPECT_TRUE(p.GetBool());  // reads the stored value
+    EXPECT_TRUE(p.GetBool()); // reads the stored value
     EXPECT_EQ(p.GetInt(), 0);
 
     p.SetModulationBypass(true);
@@ -354,7 +354,8 @@ TEST(ParameterNormalise, CubeLawMatchesAReferenceAndRoundTrips)
             {
                 float const t = static_cast<float>(i) / 64.0f;
                 float const v = p.UnNormalise(t);
-                float const expectedV = curve == Parameter::CubeLaw ? range.min + r * t * t * t : range.min + r * t;
+                float const expectedV =
+                    curve == Parameter::CubeLaw ? range.min + r * t * t * t : range.min + r * t;
                 EXPECT_EQ(v, expectedV);
 
                 float const n = p.Normalise(v);
@@ -362,7 +363,8 @@ TEST(ParameterNormalise, CubeLawMatchesAReferenceAndRoundTrips)
                 float const expectedN =
                     curve == Parameter::CubeLaw ? static_cast<float>(std::pow(double(u), 1.0 / 3.0)) : u;
                 EXPECT_NEAR(n, expectedN, 2e-6f);
-                EXPECT_NEAR(n, t, 1e-3f) << range.min << ".." << range.max << " curve " << curve << " t " << t;
+                EXPECT_NEAR(n, t, 1e-3f)
+                    << range.min << ".." << range.max << " curve " << curve << " t " << t;
             }
         }
     }
@@ -395,7 +397,7 @@ TEST(ParameterSetUp, CreateRangeTypeAndRefreshes)
     p = 60.0f;
     p.SetMinMax(30.0f, 50.0f, false);
     EXPECT_EQ(static_cast<float>(p), 30.0f);
-    EXPECT_EQ(p.GetOldValue(), 20.0f);  // untouched
+    EXPECT_EQ(p.GetOldValue(), 20.0f); // untouched
     EXPECT_EQ(r.calls.size(), 1u);
     p.SetMinMax(50.0f, 30.0f, true);
     EXPECT_FALSE(p.GetSmallToBig());
@@ -440,7 +442,7 @@ TEST(ParameterStream, SaveWritesTheStoredValueAndLoadTellsListenersTwice)
     p = 1.0f;
     ModulationValues* mod = p.GetModValues(0);
     mod->values[0] = 3.0f;
-    mod->active = true;  // the stream holds the stored value, not the effective one
+    mod->active = true; // the stream holds the stored value, not the effective one
 
     String block;
     StringWriter w;
@@ -455,7 +457,7 @@ TEST(ParameterStream, SaveWritesTheStoredValueAndLoadTellsListenersTwice)
     String in;
     StringWriter w2;
     w2.Open(&in);
-    w2.Write(12.6f);  // rounded, then clamped
+    w2.Write(12.6f); // rounded, then clamped
     StringReader reader;
     reader.Open(in, static_cast<std::size_t>(in.GetLength()));
     q.Load(reader);
@@ -530,11 +532,12 @@ TEST(ParameterMidiLearn, PopupOffersLearnCancelAndDisconnect)
         ASSERT_EQ(popup.shown, 1);
         ASSERT_EQ(popup.entries.size(), 1u);
         EXPECT_EQ(popup.entries[0],
-                  (std::pair<long, std::string>(0, "MIDI Learn (click here, then move MIDI controller to assign it to me)")));
+                  (std::pair<long, std::string>(
+                      0, "MIDI Learn (click here, then move MIDI controller to assign it to me)")));
         EXPECT_TRUE(p.MidiLearnIsListening());
     }
     {
-        ScriptedPopup popup(-1);  // dismissed: still listening
+        ScriptedPopup popup(-1); // dismissed: still listening
         p.MidiLearnShowPopup(nullptr, 1, 2);
         ASSERT_EQ(popup.entries.size(), 1u);
         EXPECT_EQ(popup.entries[0], (std::pair<long, std::string>(1, "Cancel MIDI Learn")));
@@ -572,14 +575,16 @@ TEST(ParameterThreads, ValuesReadWhileSetElsewhereAreNeverTorn)
     a.EnableDeZipping(&root, true);
 
     std::atomic<bool> done{false};
-    std::thread setter([&] {
-        for (int i = 0; i < 20000; ++i)
+    std::thread setter(
+        [&]
         {
-            a = (i % 2) ? 0.25f : 0.75f;
-            b.Set(static_cast<float>(i % 201 - 100) + 0.4f, &host);
-        }
-        done = true;
-    });
+            for (int i = 0; i < 20000; ++i)
+            {
+                a = (i % 2) ? 0.25f : 0.75f;
+                b.Set(static_cast<float>(i % 201 - 100) + 0.4f, &host);
+            }
+            done = true;
+        });
 
     long bad = 0;
     long reads = 0;
@@ -588,12 +593,9 @@ TEST(ParameterThreads, ValuesReadWhileSetElsewhereAreNeverTorn)
         float va = static_cast<float>(a);
         float old = a.GetOldValue();
         float vb = static_cast<float>(b);
-        if (va != 0.0f && va != 0.25f && va != 0.75f)
-            ++bad;
-        if (old != 0.0f && old != 0.25f && old != 0.75f)
-            ++bad;
-        if (vb != std::trunc(vb) || vb < -100.0f || vb > 100.0f)
-            ++bad;
+        if (va != 0.0f && va != 0.25f && va != 0.75f) ++bad;
+        if (old != 0.0f && old != 0.25f && old != 0.75f) ++bad;
+        if (vb != std::trunc(vb) || vb < -100.0f || vb > 100.0f) ++bad;
         root._HandlePostRenderNotification();
         ++reads;
     }

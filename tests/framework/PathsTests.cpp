@@ -21,8 +21,7 @@ class ScopedEnv
 public:
     ScopedEnv(char const* name, char const* value) : name(name)
     {
-        if (char const* old = std::getenv(name))
-            previous = old;
+        if (char const* old = std::getenv(name)) previous = old;
         if (value)
             setenv(name, value, 1);
         else
@@ -83,7 +82,7 @@ std::string Text(String const& s)
 {
     return std::string(static_cast<char const*>(s));
 }
-}  // namespace
+} // namespace
 
 TEST_F(PathsTests, RootDerivesTheOtherFoldersAndImagePathsFollowTheImageFolder)
 {
@@ -179,14 +178,15 @@ TEST_F(PathsTests, ApplicationAndDocumentFoldersFollowTheEnvironment)
         EXPECT_EQ(Text(PathManager::GetApplicationDataPath()), "/data/home");
     }
     {
-        ScopedEnv xdg("XDG_DATA_HOME", "relative/data");  // not absolute: ignored
+        ScopedEnv xdg("XDG_DATA_HOME", "relative/data"); // not absolute: ignored
         EXPECT_EQ(Text(PathManager::GetApplicationDataPath()), "/home/user/.local/share");
     }
     {
         ScopedEnv xdg("XDG_DATA_HOME", nullptr);
         EXPECT_EQ(Text(PathManager::GetApplicationDataPath()), "/home/user/.local/share");
         String root;
-        root.Format("%s/Corvella Audio/Torvane/", static_cast<char const*>(PathManager::GetApplicationDataPath()));
+        root.Format("%s/Corvella Audio/Torvane/",
+                    static_cast<char const*>(PathManager::GetApplicationDataPath()));
         EXPECT_EQ(Text(root), "/home/user/.local/share/Corvella Audio/Torvane/");
     }
     EXPECT_EQ(Text(PathManager::GetUserDocumentsPath()), "/home/user/Documents");
@@ -199,7 +199,7 @@ TEST_F(PathsTests, CreatingFoldersMakesMissingParentsOnce)
     EXPECT_TRUE(fs::is_directory(T("a")));
     EXPECT_TRUE(fs::is_directory(T("a/b")));
     EXPECT_TRUE(fs::is_directory(deep));
-    EXPECT_FALSE(PathManager::CreateFolder(deep.c_str()));  // exists already
+    EXPECT_FALSE(PathManager::CreateFolder(deep.c_str())); // exists already
 
     // Final separators are ignored, so the data folder text can be passed as it is.
     EXPECT_TRUE(PathManager::CreateFolder(T("d/e/").c_str()));
@@ -226,9 +226,8 @@ TEST_F(PathsTests, ListingIsSortedByNameAndLeavesOutFinderFiles)
     ASSERT_TRUE(PathManager::BuildDirectoryList(T("list").c_str(), &folders, &files));
     std::string const base = T("list");
     EXPECT_EQ(Texts(folders), (std::vector<std::string>{base + "/Alpha", base + "/sub"}));
-    EXPECT_EQ(Texts(files),
-              (std::vector<std::string>{base + "/Z.txt", base + "/_x", base + "/a.dat", base + "/b.dat",
-                                        base + "/sub.tvp"}));
+    EXPECT_EQ(Texts(files), (std::vector<std::string>{base + "/Z.txt", base + "/_x", base + "/a.dat",
+                                                      base + "/b.dat", base + "/sub.tvp"}));
 
     // A final separator on the folder does not double the separator in the entries.
     ASSERT_TRUE(PathManager::BuildDirectoryList((base + "/").c_str(), nullptr, &files));
@@ -260,7 +259,7 @@ TEST_F(PathsTests, RemovingFolders)
     fs::create_directories(T("two"));
     Touch(T("two/1.dat"));
     Touch(T("two/2.dat"));
-    EXPECT_FALSE(PathManager::RemoveFolder(T("two").c_str(), false));  // not empty
+    EXPECT_FALSE(PathManager::RemoveFolder(T("two").c_str(), false)); // not empty
     EXPECT_TRUE(fs::exists(T("two/1.dat")));
     EXPECT_TRUE(PathManager::RemoveFolder(T("two").c_str(), true));
     EXPECT_FALSE(fs::exists(T("two")));
@@ -331,7 +330,8 @@ TEST_F(PathsTests, DesktopOpenerGetsThePathAsOneArgumentWithoutAShell)
     std::string const log = T("open.log");
     ScopedEnv path("PATH", T("bin").c_str());
     ScopedEnv logEnv("TORVANE_OPEN_LOG", log.c_str());
-    auto lastCall = [&] {
+    auto lastCall = [&]
+    {
         std::stringstream s;
         s << std::ifstream(log).rdbuf();
         return s.str();
@@ -345,7 +345,7 @@ TEST_F(PathsTests, DesktopOpenerGetsThePathAsOneArgumentWithoutAShell)
     EXPECT_TRUE(Shell::ExploreFolder(temp.string().c_str()));
     EXPECT_EQ(lastCall(), "1\n" + temp.string() + "\n");
 
-    EXPECT_TRUE(Shell::Run("-v"));  // never taken for an option
+    EXPECT_TRUE(Shell::Run("-v")); // never taken for an option
     EXPECT_EQ(lastCall(), "1\n./-v\n");
 
     {

@@ -87,8 +87,7 @@ protected:
     bool Save(char const* category, char const* name, int payload = 0)
     {
         ParameterFileWriter writer;
-        if (!manager.SaveStart(category, name, writer))
-            return false;
+        if (!manager.SaveStart(category, name, writer)) return false;
         writer.Write(payload);
         bool saved = writer.Close();
         manager.SaveEnd();
@@ -100,7 +99,7 @@ protected:
     ParameterFileFormat format;
     PresetManager manager;
 };
-}  // namespace
+} // namespace
 
 TEST_F(PresetManagerTest, SaveAppliesTheUserSuffixAndCreatesTheCategory)
 {
@@ -109,10 +108,10 @@ TEST_F(PresetManagerTest, SaveAppliesTheUserSuffixAndCreatesTheCategory)
     fs::path bass = root / "Leads" / "Bass(User).trv";
     EXPECT_EQ(ReadFile(bass), patchHeader + Bytes("\x05\x00\x00\x00", 4));
 
-    ASSERT_TRUE(Save("Leads", "Bass(User)", 6));  // already a user name: same file, replaced
+    ASSERT_TRUE(Save("Leads", "Bass(User)", 6)); // already a user name: same file, replaced
     EXPECT_EQ(ReadFile(bass), patchHeader + Bytes("\x06\x00\x00\x00", 4));
 
-    ASSERT_TRUE(Save("Leads", "(User)"));  // the bare suffix is no user name
+    ASSERT_TRUE(Save("Leads", "(User)")); // the bare suffix is no user name
     EXPECT_TRUE(fs::exists(root / "Leads" / "(User)(User).trv"));
 
     EXPECT_EQ(Menu(manager.GetList()), std::vector<std::string>{"Leads#0: (User)(User)#0 Bass(User)#1"});
@@ -126,7 +125,7 @@ TEST_F(PresetManagerTest, SaveAppliesTheUserSuffixAndCreatesTheCategory)
     int payload = 0;
     EXPECT_TRUE(reader.Read(&payload));
     EXPECT_EQ(payload, 6);
-    EXPECT_FALSE(manager.LoadStart("Leads", "Bass", reader));  // names are used as given
+    EXPECT_FALSE(manager.LoadStart("Leads", "Bass", reader)); // names are used as given
     EXPECT_FALSE(reader.IsOpen());
 }
 
@@ -135,10 +134,10 @@ TEST_F(PresetManagerTest, ListingIsSortedFilteredByExtensionAndOneLevelDeep)
     WriteFile(root / "Pads" / "C.trv", patchHeader);
     WriteFile(root / "Pads" / "B.txt", "");
     WriteFile(root / "Pads" / "A.trv", patchHeader);
-    WriteFile(root / "Pads" / "A.trv.tmp", "");   // an unfinished save
-    WriteFile(root / "Pads" / "Deep" / "D.trv", patchHeader);  // too deep
+    WriteFile(root / "Pads" / "A.trv.tmp", "");               // an unfinished save
+    WriteFile(root / "Pads" / "Deep" / "D.trv", patchHeader); // too deep
     WriteFile(root / "Bells" / "Z.trv", patchHeader);
-    WriteFile(root / "Loose.trv", patchHeader);  // not in a category
+    WriteFile(root / "Loose.trv", patchHeader); // not in a category
     fs::create_directories(root / "Empty");
     Init();
 
@@ -147,7 +146,8 @@ TEST_F(PresetManagerTest, ListingIsSortedFilteredByExtensionAndOneLevelDeep)
     CascadeList::Item* pads = manager.GetList().GetItem(2);
     ASSERT_NE(pads->data, nullptr);
     EXPECT_EQ(std::string(*static_cast<String*>(pads->data)), (root / "Pads").string());
-    EXPECT_EQ(std::string(*static_cast<String*>(pads->subList->GetItem(1)->data)), (root / "Pads" / "C.trv").string());
+    EXPECT_EQ(std::string(*static_cast<String*>(pads->subList->GetItem(1)->data)),
+              (root / "Pads" / "C.trv").string());
 
     // The flat list follows the menu.
     EXPECT_EQ(Name(manager.GetNext("Bells", "Z")), "Pads/A");
@@ -174,7 +174,7 @@ TEST_F(PresetManagerTest, NextAndPreviousWrapAround)
     EXPECT_EQ(Name(manager.GetPrevious("K", "P1")), "L/P3");
     EXPECT_EQ(Name(manager.GetPrevious("L", "P3")), "K/P2");
     EXPECT_EQ(Name(manager.GetNext("K", "nothing")), "K/P1");
-    EXPECT_EQ(Name(manager.GetPrevious("L", "P1")), "K/P1");  // the category counts too
+    EXPECT_EQ(Name(manager.GetPrevious("L", "P1")), "K/P1"); // the category counts too
     EXPECT_EQ(Name(manager.GetNext(nullptr, nullptr)), "K/P1");
 }
 
@@ -214,7 +214,8 @@ TEST_F(PresetManagerTest, NamesThatLeaveTheFolderOrAreNotNamesAreRefused)
     for (auto const& e : fs::recursive_directory_iterator(base))
         left.push_back(fs::relative(e.path(), base).string());
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"Outside.trv", "Patches", "Patches/Keep", "Patches/Keep/Keep.trv"}));
+    EXPECT_EQ(left,
+              (std::vector<std::string>{"Outside.trv", "Patches", "Patches/Keep", "Patches/Keep/Keep.trv"}));
 
     // Without a root nothing is built at all.
     PresetManager uninitialised;
@@ -237,9 +238,10 @@ TEST_F(PresetManagerTest, RenamesNeverReplaceAndDeletesRemove)
     EXPECT_EQ(ReadFile(root / "A" / "Two(User).trv"), patchHeader + Bytes("\x02\x00\x00\x00", 4));
     EXPECT_FALSE(manager.RenamePreset("A", "Missing", "New"));
 
-    ASSERT_TRUE(manager.RenamePreset("A", "One(User)", "Uno"));  // no suffix added on renames
+    ASSERT_TRUE(manager.RenamePreset("A", "One(User)", "Uno")); // no suffix added on renames
     EXPECT_EQ(ReadFile(root / "A" / "Uno.trv"), patchHeader + Bytes("\x01\x00\x00\x00", 4));
-    EXPECT_EQ(Menu(manager.GetList()), (std::vector<std::string>{"A#0: Two(User)#0 Uno#1", "B#1: Three(User)#0"}));
+    EXPECT_EQ(Menu(manager.GetList()),
+              (std::vector<std::string>{"A#0: Two(User)#0 Uno#1", "B#1: Three(User)#0"}));
 
     // A category rename onto an existing one, even an empty one, is refused.
     ASSERT_TRUE(manager.CreateNewCategory("Empty", true));
@@ -319,19 +321,19 @@ TEST_F(PresetManagerTest, MenuChoiceOpensTheChosenPreset)
 
     std::vector<std::pair<long, long>> places;
     std::string wanted;
-    ScopedChooser chooser([&](CascadeList& list, Window*, long x, long y) -> CascadeList::Item* {
-        places.emplace_back(x, y);
-        for (int i = 0; i < list.NumItems(); ++i)
+    ScopedChooser chooser(
+        [&](CascadeList& list, Window*, long x, long y) -> CascadeList::Item*
         {
-            CascadeList::Item* category = list.GetItem(i);
-            if (category->name == wanted)
-                return category;
-            for (int j = 0; j < category->subList->NumItems(); ++j)
-                if (category->subList->GetItem(j)->name == wanted)
-                    return category->subList->GetItem(j);
-        }
-        return nullptr;
-    });
+            places.emplace_back(x, y);
+            for (int i = 0; i < list.NumItems(); ++i)
+            {
+                CascadeList::Item* category = list.GetItem(i);
+                if (category->name == wanted) return category;
+                for (int j = 0; j < category->subList->NumItems(); ++j)
+                    if (category->subList->GetItem(j)->name == wanted) return category->subList->GetItem(j);
+            }
+            return nullptr;
+        });
 
     ParameterFileReader reader;
     wanted = "";
@@ -339,7 +341,7 @@ TEST_F(PresetManagerTest, MenuChoiceOpensTheChosenPreset)
     wanted = "Foreign";
     EXPECT_EQ(manager.OpenCascadeList(nullptr, reader, 0, 0), 2);
     EXPECT_FALSE(reader.IsOpen());
-    wanted = "Leads";  // a category is no preset
+    wanted = "Leads"; // a category is no preset
     EXPECT_EQ(manager.OpenCascadeList(nullptr, reader, 0, 0), 2);
     wanted = "Good";
     ASSERT_EQ(manager.OpenCascadeList(nullptr, reader, 0, 0), 1);

@@ -572,9 +572,9 @@ TEST_F(StreamFileTest, FileTextDropsOnlyLeadingSpaces)
     EXPECT_TRUE(r.Read(a));
     EXPECT_TRUE(r.Read(b));
     EXPECT_TRUE(r.Read(c));
-    EXPECT_STREQ(a, "a b  ");  // inner and trailing spaces stay
-    EXPECT_STREQ(b, "\tx");    // a tab is not a space
-    EXPECT_EQ(c[0], 0);        // a zero byte is stored as read: the text ends there
+    EXPECT_STREQ(a, "a b  "); // inner and trailing spaces stay
+    EXPECT_STREQ(b, "\tx");   // a tab is not a space
+    EXPECT_EQ(c[0], 0);       // a zero byte is stored as read: the text ends there
     EXPECT_EQ(c[1], 'y');
     EXPECT_EQ(c[2], 0);
     EXPECT_EQ(r.Remaining(), 0u);

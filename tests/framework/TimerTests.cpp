@@ -18,15 +18,16 @@ using TimePoint = TimerService::TimePoint;
 class Recorder : public TimerListener
 {
 public:
-    explicit Recorder(std::string name, std::vector<std::string>* log = nullptr) : name(std::move(name)), log(log) {}
+    explicit Recorder(std::string name, std::vector<std::string>* log = nullptr)
+        : name(std::move(name)), log(log)
+    {
+    }
 
     void TimerEvent(int id) override
     {
         calls.push_back(id);
-        if (log)
-            log->push_back(name + ":" + std::to_string(id));
-        if (onEvent)
-            onEvent(id);
+        if (log) log->push_back(name + ":" + std::to_string(id));
+        if (onEvent) onEvent(id);
     }
 
     std::string name;
@@ -69,7 +70,7 @@ protected:
     std::function<TimePoint()> previous;
     std::size_t timersBefore = 0;
 };
-}  // namespace
+} // namespace
 
 TEST_F(TimerTest, FirstCallComesOnePeriodAfterTheStartThenEveryPeriod)
 {
@@ -81,7 +82,7 @@ TEST_F(TimerTest, FirstCallComesOnePeriodAfterTheStartThenEveryPeriod)
     EXPECT_TRUE(r.calls.empty());
     Run(1ms);
     EXPECT_EQ(r.calls, std::vector<int>{0});
-    Run(980ms);  // one second after the start
+    Run(980ms); // one second after the start
     EXPECT_EQ(r.calls.size(), 50u);
 
     // A period of 0 is 1 ms: one call per millisecond, never more.
@@ -110,8 +111,8 @@ TEST_F(TimerTest, StartingARunningIdRestartsItWithTheNewPeriod)
     r.StopTimer(0);
     EXPECT_FALSE(TimerService::IsRunning(&r, 0));
     EXPECT_EQ(TimerService::NumTimers(), count - 1);
-    r.StopTimer(0);   // never mind
-    r.StopTimer(42);  // never started
+    r.StopTimer(0);  // never mind
+    r.StopTimer(42); // never started
     EXPECT_EQ(TimerService::NumTimers(), count - 1);
     Run(300ms);
     EXPECT_EQ(r.calls.size(), 2u);
@@ -161,7 +162,8 @@ TEST_F(TimerTest, CallbacksMayStartStopAndDestroy)
     auto doomed = std::make_unique<Recorder>("doomed", &log);
 
     // Stops itself at its second call and starts timer 1, which fires on a later pump only.
-    self.onEvent = [&](int id) {
+    self.onEvent = [&](int id)
+    {
         if (id == 0 && self.calls.size() == 2)
         {
             self.StopTimer(0);
@@ -169,7 +171,8 @@ TEST_F(TimerTest, CallbacksMayStartStopAndDestroy)
         }
     };
     // Stops another listener's timer that is due in the same pump, and destroys a third.
-    other.onEvent = [&](int) {
+    other.onEvent = [&](int)
+    {
         self.StopTimer(2);
         doomed.reset();
     };
@@ -206,17 +209,18 @@ TEST_F(TimerTest, DestroyedListenersLeaveTheTable)
         Recorder r("r");
         r.StartTimer(0, 10);
         r.StartTimer(3, 20);
-        Recorder copy(r);  // a copy runs no timers of its own
+        Recorder copy(r); // a copy runs no timers of its own
         EXPECT_FALSE(TimerService::IsRunning(&copy, 0));
         EXPECT_EQ(TimerService::NumTimers(), before + 2);
     }
     EXPECT_EQ(TimerService::NumTimers(), before);
-    Run(50ms);  // nothing left to call
+    Run(50ms); // nothing left to call
 
     // Destroying itself inside its own call.
     auto* self = new Recorder("self");
     int calls = 0;
-    self->onEvent = [&](int) {
+    self->onEvent = [&](int)
+    {
         ++calls;
         delete self;
     };
@@ -232,16 +236,17 @@ TEST_F(TimerTest, PumpInsideACallbackDoesNotCallTheSameTimerTwice)
     Recorder outer("outer");
     Recorder inner("inner");
     int depth = 0;
-    outer.onEvent = [&](int) {
+    outer.onEvent = [&](int)
+    {
         ++depth;
-        TimerService::Pump();  // e.g. a modal loop run from a timer call
+        TimerService::Pump(); // e.g. a modal loop run from a timer call
         --depth;
     };
     outer.StartTimer(0, 10);
     inner.StartTimer(0, 10);
     Run(10ms);
     EXPECT_EQ(outer.calls.size(), 1u);
-    EXPECT_EQ(inner.calls.size(), 1u);  // called by the nested pump, not again by the outer one
+    EXPECT_EQ(inner.calls.size(), 1u); // called by the nested pump, not again by the outer one
     EXPECT_EQ(depth, 0);
     outer.StopTimer(0);
     inner.StopTimer(0);

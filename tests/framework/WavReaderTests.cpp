@@ -14,49 +14,58 @@
 
 namespace fs = std::filesystem;
 
-namespace {
+namespace
+{
 
 using Bytes = std::vector<unsigned char>;
 
-void Put16(Bytes& b, uint32_t v) {
+void Put16(Bytes& b, uint32_t v)
+{
     b.push_back(uint8_t(v));
     b.push_back(uint8_t(v >> 8));
 }
 
-void Put32(Bytes& b, uint32_t v) {
+void Put32(Bytes& b, uint32_t v)
+{
     Put16(b, v & 0xFFFFu);
     Put16(b, v >> 16);
 }
 
-void PutId(Bytes& b, char const* id) {
-    for (int i = 0; i < 4; ++i) b.push_back(uint8_t(id[i]));
+void PutId(Bytes& b, char const* id)
+{
+    for (int i = 0; i < 4; ++i)
+        b.push_back(uint8_t(id[i]));
 }
 
 // A chunk with the stated size; odd payloads get the RIFF pad byte.
-void PutChunk(Bytes& b, char const* id, Bytes const& payload, bool pad = true) {
+void PutChunk(Bytes& b, char const* id, Bytes const& payload, bool pad = true)
+{
     PutId(b, id);
     Put32(b, uint32_t(payload.size()));
     b.insert(b.end(), payload.begin(), payload.end());
     if (pad && (payload.size() & 1)) b.push_back(0);
 }
 
-Bytes FmtPayload(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t extraBytes = 0) {
+Bytes FmtPayload(uint16_t channels, uint32_t rate, uint16_t bits, uint32_t extraBytes = 0)
+{
     Bytes p;
-    Put16(p, 1);  // PCM
+    Put16(p, 1); // PCM
     Put16(p, channels);
     Put32(p, rate);
     Put32(p, rate * channels * (bits / 8u));
     Put16(p, uint16_t(channels * (bits / 8u)));
     Put16(p, bits);
-    if (extraBytes) {
-        Put16(p, 0);  // cbSize
+    if (extraBytes)
+    {
+        Put16(p, 0); // cbSize
         p.resize(p.size() + extraBytes - 2, 0);
     }
     return p;
 }
 
 // RIFF header around the given chunks, with the true size unless one is given.
-Bytes Riff(Bytes const& chunks, int64_t riffSize = -1) {
+Bytes Riff(Bytes const& chunks, int64_t riffSize = -1)
+{
     Bytes b;
     PutId(b, "RIFF");
     Put32(b, riffSize < 0 ? uint32_t(chunks.size() + 4) : uint32_t(riffSize));
@@ -65,23 +74,27 @@ Bytes Riff(Bytes const& chunks, int64_t riffSize = -1) {
     return b;
 }
 
-Bytes Samples16(std::vector<int> const& values) {
+Bytes Samples16(std::vector<int> const& values)
+{
     Bytes p;
-    for (int v : values) Put16(p, uint16_t(int16_t(v)));
+    for (int v : values)
+        Put16(p, uint16_t(int16_t(v)));
     return p;
 }
 
-class WavReaderTest : public ::testing::Test {
+class WavReaderTest : public ::testing::Test
+{
 protected:
-    void SetUp() override {
-        dir = fs::temp_directory_path() /
-              ("torvane_wav_" + std::to_string(::getpid()) + "_" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    void SetUp() override
+    {
+        dir = fs::temp_directory_path() / ("torvane_wav_" + std::to_string(::getpid()) + "_" +
+                                           ::testing::UnitTest::GetInstance()->current_test_info()->name());
         fs::create_directories(dir);
     }
     void TearDown() override { fs::remove_all(dir); }
 
-    std::string Write(Bytes const& bytes, char const* name = "test.wav") {
+    std::string Write(Bytes const& bytes, char const* name = "test.wav")
+    {
         std::string const path = (dir / name).string();
         FILE* f = std::fopen(path.c_str(), "wb");
         EXPECT_NE(f, nullptr);
@@ -93,10 +106,12 @@ protected:
     fs::path dir;
 };
 
-TEST_F(WavReaderTest, StereoSixteenBitWithListChunk) {
+TEST_F(WavReaderTest, StereoSixteenBitWithListChunk)
+{
     // 1000 frames; the data chunk comes last after a LIST chunk.
     std::vector<int> values;
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 1000; ++i)
+    {
         values.push_back(i * 30 - 15000);
         values.push_back(8000 - i * 7);
     }
@@ -118,7 +133,8 @@ TEST_F(WavReaderTest, StereoSixteenBitWithListChunk) {
     std::vector<float> mono;
     EXPECT_EQ(r.ReadFramesMakeMono(mono), 1000u);
     ASSERT_EQ(mono.size(), 1000u);
-    for (int i = 0; i < 1000; ++i) {
+    for (int i = 0; i < 1000; ++i)
+    {
         float const l = float(values[2 * i] / 32767.0);
         float const rr = float(values[2 * i + 1] / 32767.0);
         EXPECT_FLOAT_EQ(mono[i], (l + rr) * 0.5f) << i;
@@ -132,10 +148,10 @@ TEST_F(WavReaderTest, StereoSixteenBitWithListChunk) {
 
     r.SeekFrames(998);
     std::vector<float> inter(4, -9.0f);
-    EXPECT_EQ(r.ReadFrames(inter.data(), 100), 2u);  // only what the file holds
+    EXPECT_EQ(r.ReadFrames(inter.data(), 100), 2u); // only what the file holds
     EXPECT_FLOAT_EQ(inter[0], float(values[1996] / 32767.0));
     EXPECT_FLOAT_EQ(inter[3], float(values[1999] / 32767.0));
-    EXPECT_EQ(r.ReadFrames(inter.data(), 100), 0u);  // nothing left
+    EXPECT_EQ(r.ReadFrames(inter.data(), 100), 0u); // nothing left
 
     r.SeekFrames(5);
     EXPECT_EQ(r.GetPosition(), r.GetDataChunk().start + 20);
@@ -145,7 +161,8 @@ TEST_F(WavReaderTest, StereoSixteenBitWithListChunk) {
     EXPECT_EQ(raw[3], values[13]);
 }
 
-TEST_F(WavReaderTest, EighteenByteFmtAndFactChunk) {
+TEST_F(WavReaderTest, EighteenByteFmtAndFactChunk)
+{
     Bytes chunks;
     PutChunk(chunks, "fmt ", FmtPayload(1, 22050, 16, 2));
     Bytes fact;
@@ -155,7 +172,7 @@ TEST_F(WavReaderTest, EighteenByteFmtAndFactChunk) {
     WaveReader r;
     ASSERT_EQ(r.Open(Write(Riff(chunks)).c_str()), 1);
     EXPECT_EQ(r.GetFmtChunk().size, 18u);
-    EXPECT_EQ(r.NumFrames(), 600u);  // from the fact chunk
+    EXPECT_EQ(r.NumFrames(), 600u); // from the fact chunk
     EXPECT_EQ(r.GetDataChunk().start, 12 + 8 + 18 + 8 + 4 + 8);
     std::vector<float> out(700, 0.0f);
     EXPECT_EQ(r.ReadFramesMakeMono(out.data(), 700), 600u);
@@ -173,19 +190,23 @@ TEST_F(WavReaderTest, EighteenByteFmtAndFactChunk) {
     EXPECT_EQ(r.NumFrames(), 50u);
 }
 
-TEST_F(WavReaderTest, SampleConversionByDepth) {
-    struct Case {
+TEST_F(WavReaderTest, SampleConversionByDepth)
+{
+    struct Case
+    {
         uint16_t bits;
         Bytes data;
         std::vector<float> expected;
     };
     std::vector<Case> cases = {
         {16, Samples16({32767, -32768, 0, -1}), {1.0f, float(-32768 / 32767.0), 0.0f, float(-1 / 32767.0)}},
-        {24, Bytes{0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00},
+        {24,
+         Bytes{0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x80, 0xFF, 0xFF, 0xFF, 0x01, 0x00, 0x00},
          {1.0f, -1.0f, 0.0f, float(1 / 8388607.0)}},
         {8, Bytes{128, 255, 1, 0}, {0.0f, 1.0f, -1.0f, float(-128 / 127.0)}},
     };
-    for (Case const& c : cases) {
+    for (Case const& c : cases)
+    {
         Bytes chunks;
         PutChunk(chunks, "fmt ", FmtPayload(1, 48000, c.bits));
         PutChunk(chunks, "data", c.data);
@@ -194,11 +215,13 @@ TEST_F(WavReaderTest, SampleConversionByDepth) {
         ASSERT_EQ(r.NumFrames(), 4u) << c.bits;
         float out[4];
         EXPECT_EQ(r.ReadFrames(out, 4), 4u);
-        for (int i = 0; i < 4; ++i) EXPECT_FLOAT_EQ(out[i], c.expected[size_t(i)]) << c.bits << " " << i;
+        for (int i = 0; i < 4; ++i)
+            EXPECT_FLOAT_EQ(out[i], c.expected[size_t(i)]) << c.bits << " " << i;
     }
 }
 
-TEST_F(WavReaderTest, StereoTwentyFourAndEightBitMakeMono) {
+TEST_F(WavReaderTest, StereoTwentyFourAndEightBitMakeMono)
+{
     // 24-bit stereo: frames (0.5, -0.5) and (1.0, 0.0).
     Bytes data24 = {0x00, 0x00, 0x40, 0x00, 0x00, 0xC0, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00};
     Bytes chunks;
@@ -224,7 +247,8 @@ TEST_F(WavReaderTest, StereoTwentyFourAndEightBitMakeMono) {
     EXPECT_FLOAT_EQ(out[2], -1.0f);
 }
 
-TEST_F(WavReaderTest, OddSizedChunkIsPadded) {
+TEST_F(WavReaderTest, OddSizedChunkIsPadded)
+{
     // An odd-sized chunk before fmt: without its pad byte every later chunk is missed.
     Bytes chunks;
     PutChunk(chunks, "junk", Bytes{1, 2, 3, 4, 5});
@@ -236,7 +260,8 @@ TEST_F(WavReaderTest, OddSizedChunkIsPadded) {
     EXPECT_EQ(r.NumFrames(), 3u);
 }
 
-TEST_F(WavReaderTest, DataBeforeFmt) {
+TEST_F(WavReaderTest, DataBeforeFmt)
+{
     Bytes chunks;
     PutChunk(chunks, "data", Samples16({1, 2, 3, 4, 5, 6}));
     PutChunk(chunks, "fmt ", FmtPayload(2, 44100, 16));
@@ -249,10 +274,11 @@ TEST_F(WavReaderTest, DataBeforeFmt) {
     EXPECT_FLOAT_EQ(out[5], float(6 / 32767.0));
 }
 
-TEST_F(WavReaderTest, UseFileAndMissingFile) {
+TEST_F(WavReaderTest, UseFileAndMissingFile)
+{
     WaveReader r;
     EXPECT_EQ(r.Open((dir / "absent.wav").string().c_str()), 0);
-    EXPECT_EQ(r.Open(dir.string().c_str()), 0);  // a folder is no file
+    EXPECT_EQ(r.Open(dir.string().c_str()), 0); // a folder is no file
     EXPECT_EQ(r.NumFrames(), 0u);
     float out[4] = {7, 7, 7, 7};
     EXPECT_EQ(r.ReadFrames(out, 4), 0u);
@@ -272,7 +298,8 @@ TEST_F(WavReaderTest, UseFileAndMissingFile) {
     std::fclose(f);
 }
 
-TEST_F(WavReaderTest, UnsupportedLayoutsCountButConvertNothing) {
+TEST_F(WavReaderTest, UnsupportedLayoutsCountButConvertNothing)
+{
     // 32-bit samples: frames are counted and consumed, the destination is untouched.
     Bytes chunks;
     PutChunk(chunks, "fmt ", FmtPayload(1, 44100, 32));
@@ -304,13 +331,16 @@ TEST_F(WavReaderTest, UnsupportedLayoutsCountButConvertNothing) {
 }
 
 // Malformed files parse to what they safely hold and never read out of bounds.
-TEST_F(WavReaderTest, MalformedHeaders) {
-    struct Case {
+TEST_F(WavReaderTest, MalformedHeaders)
+{
+    struct Case
+    {
         char const* name;
         Bytes file;
         unsigned frames;
     };
-    auto withFmt = [](Bytes fmt, Bytes data, int64_t riffSize = -1) {
+    auto withFmt = [](Bytes fmt, Bytes data, int64_t riffSize = -1)
+    {
         Bytes chunks;
         PutChunk(chunks, "fmt ", fmt);
         PutChunk(chunks, "data", data);
@@ -322,7 +352,7 @@ TEST_F(WavReaderTest, MalformedHeaders) {
     Bytes nearMaxData;
     PutChunk(nearMaxData, "fmt ", FmtPayload(1, 44100, 16));
     PutId(nearMaxData, "data");
-    Put32(nearMaxData, 0xFFFFFFF0u);  // claims almost 4 GiB
+    Put32(nearMaxData, 0xFFFFFFF0u); // claims almost 4 GiB
     Bytes const twelve = Samples16({1, 2, 3, 4, 5, 6});
     nearMaxData.insert(nearMaxData.end(), twelve.begin(), twelve.end());
 
@@ -343,7 +373,8 @@ TEST_F(WavReaderTest, MalformedHeaders) {
         {"bits 0 stereo", withFmt(FmtPayload(2, 44100, 0), Bytes(8, 0x55)), 0},
         {"byte rate 0", withFmt(zeroByteRate, Samples16({1, 2, 3})), 3},
         {"data size near 2^32", Riff(nearMaxData), 6},
-        {"riff size larger than file", withFmt(FmtPayload(1, 44100, 16), Samples16({1, 2, 3}), 0x7FFFFFF0), 3},
+        {"riff size larger than file", withFmt(FmtPayload(1, 44100, 16), Samples16({1, 2, 3}), 0x7FFFFFF0),
+         3},
         {"riff size 2^32 - 1", withFmt(FmtPayload(1, 44100, 16), Samples16({1, 2, 3}), 0xFFFFFFFF), 3},
         {"riff size 0", withFmt(FmtPayload(1, 44100, 16), Samples16({1, 2, 3}), 0), 0},
         {"unknown chunk near 2^32", Riff(hugeUnknown), 0},
@@ -356,7 +387,8 @@ TEST_F(WavReaderTest, MalformedHeaders) {
         {"cut inside fmt", Bytes(valid.begin(), valid.begin() + 30), 0},
         {"cut inside data", Bytes(valid.begin(), valid.end() - 3), 1},
     };
-    for (Case const& c : cases) {
+    for (Case const& c : cases)
+    {
         WaveReader r;
         ASSERT_EQ(r.Open(Write(c.file).c_str()), 1) << c.name;
         EXPECT_EQ(r.NumFrames(), c.frames) << c.name;
@@ -371,7 +403,8 @@ TEST_F(WavReaderTest, MalformedHeaders) {
     }
 }
 
-TEST_F(WavReaderTest, ByteRateZeroLeavesDurationZero) {
+TEST_F(WavReaderTest, ByteRateZeroLeavesDurationZero)
+{
     Bytes fmt = FmtPayload(1, 44100, 16);
     fmt[8] = fmt[9] = fmt[10] = fmt[11] = 0;
     Bytes chunks;
@@ -383,7 +416,8 @@ TEST_F(WavReaderTest, ByteRateZeroLeavesDurationZero) {
     EXPECT_EQ(r.GetDataChunk().seconds, 0.0);
 }
 
-TEST_F(WavReaderTest, RandomlyDamagedFilesReadSafely) {
+TEST_F(WavReaderTest, RandomlyDamagedFilesReadSafely)
+{
     Bytes chunks;
     PutChunk(chunks, "fmt ", FmtPayload(2, 44100, 24, 2));
     Bytes fact;
@@ -394,10 +428,12 @@ TEST_F(WavReaderTest, RandomlyDamagedFilesReadSafely) {
     Bytes const base = Riff(chunks);
 
     std::mt19937 rng(1234);
-    for (int iter = 0; iter < 3000; ++iter) {
+    for (int iter = 0; iter < 3000; ++iter)
+    {
         Bytes file = base;
         int const edits = 1 + int(rng() % 4);
-        for (int e = 0; e < edits; ++e) file[rng() % file.size()] = uint8_t(rng());
+        for (int e = 0; e < edits; ++e)
+            file[rng() % file.size()] = uint8_t(rng());
         if (rng() % 4 == 0) file.resize(1 + rng() % file.size());
         FILE* f = fmemopen(file.data(), file.size(), "rb");
         ASSERT_NE(f, nullptr);
@@ -418,4 +454,4 @@ TEST_F(WavReaderTest, RandomlyDamagedFilesReadSafely) {
     }
 }
 
-}  // namespace
+} // namespace

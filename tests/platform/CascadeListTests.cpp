@@ -34,7 +34,7 @@ std::vector<std::string> Layout(CascadeList const& list)
         out.push_back(e.item ? e.item->name : "-");
     return out;
 }
-}  // namespace
+} // namespace
 
 TEST(CascadeListTests, TreeKeepsInsertionOrderAndNumbersEntriesAcrossTheTree)
 {
@@ -50,7 +50,7 @@ TEST(CascadeListTests, TreeKeepsInsertionOrderAndNumbersEntriesAcrossTheTree)
     EXPECT_EQ(inner->refCon, 3);
     EXPECT_EQ(b->refCon, 4);
 
-    EXPECT_EQ(root.NumItems(), 3);  // separators are not items
+    EXPECT_EQ(root.NumItems(), 3); // separators are not items
     EXPECT_EQ(Layout(root), (std::vector<std::string>{"A", "S", "-", "B"}));
     EXPECT_EQ(root.GetItem(2), b);
     EXPECT_EQ(root.GetItem(3), nullptr);
@@ -80,8 +80,9 @@ TEST(CascadeListTests, ClearFreesOwnedDataOnlyAndRestartsNumberingAtZero)
         root.AddItem("borrowed", 1, &notOwned, false);
         CascadeList::Item* cat = root.AddSubList("cat", 2, new Tracked("cat path"), true);
         cat->subList->AddItem("preset", 0, new Tracked("preset path"), true);
-        cat->subList->AddSubList("deeper", 1, nullptr, false)->subList->AddItem("leaf", 0, new Tracked("leaf"), true);
-        root.AddItem("raw", 3, ::operator new(16), true);  // untyped: freed as raw memory
+        cat->subList->AddSubList("deeper", 1, nullptr, false)
+            ->subList->AddItem("leaf", 0, new Tracked("leaf"), true);
+        root.AddItem("raw", 3, ::operator new(16), true); // untyped: freed as raw memory
         EXPECT_EQ(Tracked::alive, 5);
 
         root.Clear();
@@ -91,7 +92,8 @@ TEST(CascadeListTests, ClearFreesOwnedDataOnlyAndRestartsNumberingAtZero)
         EXPECT_EQ(root.AddItem("first after clear", 0, nullptr, false)->refCon, 0);
 
         // Destruction frees the rebuilt tree's owned data as well.
-        root.AddSubList("again", 1, new Tracked("again"), true)->subList->AddItem("p", 0, new Tracked("p"), true);
+        root.AddSubList("again", 1, new Tracked("again"), true)
+            ->subList->AddItem("p", 0, new Tracked("p"), true);
         EXPECT_EQ(Tracked::alive, 3);
     }
     EXPECT_EQ(Tracked::alive, 1);
@@ -115,10 +117,12 @@ TEST(CascadeListTests, UntypedOwnedDataUsesTheGivenDeleter)
     deleted = 0;
     {
         CascadeList root;
-        root.AddItem("x", 0, static_cast<void*>(new int(5)), true, [](void* p) {
-            delete static_cast<int*>(p);
-            ++deleted;
-        });
+        root.AddItem("x", 0, static_cast<void*>(new int(5)), true,
+                     [](void* p)
+                     {
+                         delete static_cast<int*>(p);
+                         ++deleted;
+                     });
     }
     EXPECT_EQ(deleted, 1);
 }
@@ -135,13 +139,15 @@ TEST(CascadeListTests, ScriptedChooserSeesTheListAndItsChoiceIsReturned)
 {
     CascadeList* seenList = nullptr;
     long seenX = 0, seenY = 0;
-    ScopedChooser chooser([&](CascadeList& list, Window*, long x, long y) -> CascadeList::Item* {
-        seenList = &list;
-        seenX = x;
-        seenY = y;
-        // Choose the first entry of the second category.
-        return list.GetItem(1)->subList->GetItem(0);
-    });
+    ScopedChooser chooser(
+        [&](CascadeList& list, Window*, long x, long y) -> CascadeList::Item*
+        {
+            seenList = &list;
+            seenX = x;
+            seenY = y;
+            // Choose the first entry of the second category.
+            return list.GetItem(1)->subList->GetItem(0);
+        });
 
     CascadeList root;
     root.AddSubList("Bass", 0, nullptr, false)->subList->AddItem("B1", 0, nullptr, false);
@@ -166,9 +172,9 @@ TEST(CascadeListTests, DismissedOrForeignChoicesReturnNull)
 
     CascadeList root;
     root.AddItem("A", 0, nullptr, false);
-    EXPECT_EQ(root.DoPopup(nullptr, 0, 0), nullptr);  // dismissed
+    EXPECT_EQ(root.DoPopup(nullptr, 0, 0), nullptr); // dismissed
     answer = foreign;
-    EXPECT_EQ(root.DoPopup(nullptr, 0, 0), nullptr);  // not an item of this tree
+    EXPECT_EQ(root.DoPopup(nullptr, 0, 0), nullptr); // not an item of this tree
     answer = root.GetItem(0);
     EXPECT_EQ(root.DoPopup(nullptr, 0, 0), root.GetItem(0));
 }

@@ -58,7 +58,7 @@ struct CountingSink : MessageSink
     void Show(char const*, char const*) override { ++shown; }
     bool AskYesNo(char const*, char const*) override { return false; }
 };
-}  // namespace
+} // namespace
 
 TEST(MessagePopupTests, SinkCanBeReplacedWhileOtherThreadsShowMessages)
 {
@@ -67,14 +67,16 @@ TEST(MessagePopupTests, SinkCanBeReplacedWhileOtherThreadsShowMessages)
     auto previous = SetMessageSink(a);
     std::vector<std::thread> threads;
     for (int t = 0; t < 4; ++t)
-        threads.emplace_back([] {
-            for (int i = 0; i < 200; ++i)
-                MessagePopup("m", "c");
-        });
+        threads.emplace_back(
+            []
+            {
+                for (int i = 0; i < 200; ++i)
+                    MessagePopup("m", "c");
+            });
     for (int i = 0; i < 200; ++i)
         SetMessageSink(i % 2 ? a : b);
     for (auto& t : threads)
         t.join();
     SetMessageSink(previous);
-    EXPECT_EQ(a->shown + b->shown, 800);  // every message reached exactly one sink
+    EXPECT_EQ(a->shown + b->shown, 800); // every message reached exactly one sink
 }

@@ -23,11 +23,9 @@ void* Allocate(std::size_t size, std::size_t alignment, bool nothrow)
     {
         ++count;
         static bool const trap = std::getenv("TORVANE_ALLOCATION_TRAP") != nullptr;
-        if (trap && count == 1)
-            std::raise(SIGTRAP);
+        if (trap && count == 1) std::raise(SIGTRAP);
     }
-    if (size == 0)
-        size = 1;
+    if (size == 0) size = 1;
     void* p = nullptr;
     if (alignment <= alignof(std::max_align_t))
         p = std::malloc(size);
@@ -37,8 +35,7 @@ void* Allocate(std::size_t size, std::size_t alignment, bool nothrow)
         std::size_t const rounded = (size + alignment - 1) / alignment * alignment;
         p = std::aligned_alloc(alignment, rounded);
     }
-    if (p == nullptr && !nothrow)
-        throw std::bad_alloc();
+    if (p == nullptr && !nothrow) throw std::bad_alloc();
     return p;
 }
 

@@ -38,20 +38,16 @@ std::vector<TimedEvent> Phrase(long unit)
         long const at = step * unit;
         int const key = 36 + (step * 7) % 48;
         events.push_back({at, 0x90, key, 60 + step});
-        if (step % 2 == 0)
-            events.push_back({at + unit / 3, 0x90, key + 4, 90});
-        if (step >= 2)
-            events.push_back({at + unit / 2, 0x80, 36 + ((step - 2) * 7) % 48, 0});
+        if (step % 2 == 0) events.push_back({at + unit / 3, 0x90, key + 4, 90});
+        if (step >= 2) events.push_back({at + unit / 2, 0x80, 36 + ((step - 2) * 7) % 48, 0});
         if (step % 4 == 3)
         {
             events.push_back({at + unit / 4, 0xE0, 0, (step * 9) % 128});
             events.push_back({at + unit / 4, 0xB0, 1, (step * 13) % 128});
             events.push_back({at + unit / 5, 0xD0, (step * 17) % 128, 0});
         }
-        if (step == 6)
-            events.push_back({at, 0xB0, 64, 127});
-        if (step == 14)
-            events.push_back({at, 0xB0, 64, 0});
+        if (step == 6) events.push_back({at, 0xB0, 64, 127});
+        if (step == 14) events.push_back({at, 0xB0, 64, 0});
     }
     events.push_back({24 * unit, 0xB0, 123, 0});
     events.push_back({24 * unit + unit / 2, 0x90, 60, 100});
@@ -85,7 +81,8 @@ public:
 
     // Renders the phrase from its start in blocks of `frames` (the last block may be shorter),
     // for `total` frames; returns the allocations made inside the plug-in's calls.
-    std::size_t Play(std::vector<TimedEvent> const& phrase, long frames, long total, std::string* dirty = nullptr)
+    std::size_t Play(std::vector<TimedEvent> const& phrase, long frames, long total,
+                     std::string* dirty = nullptr)
     {
         std::size_t allocated = 0;
         std::size_t next = 0;
@@ -107,15 +104,15 @@ public:
 
             allocations::StartCounting();
             if (queued > 0)
-                Effect()->dispatcher(Effect(), effProcessEvents, 0, 0, reinterpret_cast<VstEvents*>(&block), 0.0f);
+                Effect()->dispatcher(Effect(), effProcessEvents, 0, 0, reinterpret_cast<VstEvents*>(&block),
+                                     0.0f);
             Effect()->processReplacing(Effect(), nullptr, outputs, static_cast<VstInt32>(n));
             allocated += allocations::StopCounting();
 
             for (long i = 0; i < n; ++i)
                 peak = std::max({peak, std::fabs(left[static_cast<std::size_t>(i)]),
                                  std::fabs(right[static_cast<std::size_t>(i)])});
-            if (dirty != nullptr && dirty->empty())
-                *dirty = FirstBadSample(n, start);
+            if (dirty != nullptr && dirty->empty()) *dirty = FirstBadSample(n, start);
         }
         return allocated;
     }
@@ -184,7 +181,8 @@ TEST(RealtimeAudioPath, PlayingAllocatesNothingAfterWarmUp)
         std::size_t const allocated = driver.Play(phrase, frames, total);
         EXPECT_EQ(allocated, 0u) << "blocks of " << frames << " frames";
         EXPECT_GT(driver.TakePeak(), 0.01f) << "the phrase is heard";
-        std::printf("blocks of %ld frames: %zu allocations warming up, %zu after\n", frames, warmUp, allocated);
+        std::printf("blocks of %ld frames: %zu allocations warming up, %zu after\n", frames, warmUp,
+                    allocated);
     }
 }
 
@@ -200,13 +198,15 @@ TEST(RealtimeAudioPath, CounterSeesEveryAllocationForm)
     float* volatile many = nullptr;
     Wide* volatile wide = nullptr;
     std::atomic<int> stage{0};
-    std::thread other([&] {
-        while (stage.load() != 1)
-            std::this_thread::yield();
-        int* volatile mine = new int(2);
-        delete mine;
-        stage.store(2);
-    });
+    std::thread other(
+        [&]
+        {
+            while (stage.load() != 1)
+                std::this_thread::yield();
+            int* volatile mine = new int(2);
+            delete mine;
+            stage.store(2);
+        });
 
     allocations::StartCounting();
     one = new int(1);

@@ -11,12 +11,12 @@
 #include <thread>
 #include <vector>
 
-#include "support/engine/BusyPatch.h"
 #include "dsp/WaveTables.h"
 #include "framework/MidiLearn.h"
 #include "framework/Streams.h"
 #include "framework/String.h"
 #include "support/RecordingGUI.h"
+#include "support/engine/BusyPatch.h"
 #include "support/engine/HeadlessHost.h"
 
 namespace
@@ -42,8 +42,7 @@ public:
     void Stop()
     {
         stop.store(true);
-        if (worker.joinable())
-            worker.join();
+        if (worker.joinable()) worker.join();
     }
     bool AllFinite() const { return finite.load(); }
     int Blocks() const { return blocks.load(); }
@@ -56,15 +55,12 @@ private:
         {
             int const key = 40 + (step * 5) % 36;
             host.NoteOn(key, 90, step % 64);
-            if (step >= 3)
-                host.NoteOff(40 + ((step - 3) * 5) % 36, 10);
+            if (step >= 3) host.NoteOff(40 + ((step - 3) * 5) % 36, 10);
             host.ControlChange(step % 2 == 0 ? 1 : 74, (step * 11) % 128, 20);
-            if (step % 16 == 5)
-                host.ControlChange(64, step % 32 < 16 ? 127 : 0);
+            if (step % 16 == 5) host.ControlChange(64, step % 32 < 16 ? 127 : 0);
             host.QueueMidi(0xE0, 0, (step * 3) % 128, 30);
             host.Render(step % 3 == 0 ? 64 : 300);
-            if (!host.AllFinite())
-                finite.store(false);
+            if (!host.AllFinite()) finite.store(false);
             blocks.fetch_add(1);
             ++step;
         }
@@ -175,10 +171,8 @@ TEST(InstrumentThreads, EditorOperationsWhileRendering)
         StringReader slot;
         slot.Open(wave, static_cast<std::size_t>(wave.GetLength()));
         t.LoadWaveform(layer, round % 4, slot);
-        if (round % 8 == 3)
-            t.LoadStandardWaveform(layer, (round + 1) % 4, round % 4);
-        if (round % 10 == 9)
-            t.ResetVoice(layer);
+        if (round % 8 == 3) t.LoadStandardWaveform(layer, (round + 1) % 4, round % 4);
+        if (round % 10 == 9) t.ResetVoice(layer);
     }
     t.SetCurrentVoice(0);
     audio.Stop();
@@ -207,8 +201,7 @@ TEST(InstrumentThreads, ControlsMovedWhileRendering)
         t.pitchBendRange = static_cast<float>(1 + round % 12);
         t.portamentoTime = x * 0.2f;
         t.polyphony = static_cast<float>(2 + round % 15);
-        if (round % 50 == 49)
-            t.keyMode = static_cast<float>((round / 50) % 3);
+        if (round % 50 == 49) t.keyMode = static_cast<float>((round / 50) % 3);
         t.GetPerformMods()->GetSource(round % 6)->X = 2.0f * x - 1.0f;
         t.GetPerformMods()->GetSource(round % 6)->Y = 1.0f - 2.0f * x;
         t.GetDelayEffect()->time = x;
@@ -218,8 +211,7 @@ TEST(InstrumentThreads, ControlsMovedWhileRendering)
         t.GetDistortionEffect()->drive = x;
         t.GetGlobalLowFilter()->cutoff = 20.0f + 400.0f * x;
         t.GetGlobalHighFilter()->resonance = 1.0f + x;
-        if (round % 40 == 20)
-            t.timeFreeze.SetBool(!t.timeFreeze.GetBool());
+        if (round % 40 == 20) t.timeFreeze.SetBool(!t.timeFreeze.GetBool());
         t.freezePosition = x;
     }
     audio.Stop();
@@ -242,11 +234,21 @@ TEST(InstrumentThreads, MidiLearnWhileRendering)
         Parameter* p = params[round % 3];
         switch (round % 5)
         {
-        case 0: learn.StartListen(p); break;
-        case 1: learn.IsListeningTo(p); break;
-        case 2: learn.CancelListen(round % 2 == 0 ? p : nullptr); break;
-        case 3: learn.IsMapped(p); break;
-        default: learn.UnmapParameter(p); break;
+        case 0:
+            learn.StartListen(p);
+            break;
+        case 1:
+            learn.IsListeningTo(p);
+            break;
+        case 2:
+            learn.CancelListen(round % 2 == 0 ? p : nullptr);
+            break;
+        case 3:
+            learn.IsMapped(p);
+            break;
+        default:
+            learn.UnmapParameter(p);
+            break;
         }
         learn.DoPendingAutoSave();
         std::this_thread::yield();

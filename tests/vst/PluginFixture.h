@@ -47,7 +47,8 @@ struct StereoBlock
     bool AllFinite() const
     {
         auto finite = [](float s) { return std::isfinite(s); };
-        return std::all_of(left.begin(), left.end(), finite) && std::all_of(right.begin(), right.end(), finite);
+        return std::all_of(left.begin(), left.end(), finite) &&
+               std::all_of(right.begin(), right.end(), finite);
     }
 
     // The largest magnitude from frame `from` on.
@@ -64,8 +65,7 @@ struct StereoBlock
     {
         for (std::size_t i = 0; i < left.size(); ++i)
         {
-            if (left[i] != 0.0f || right[i] != 0.0f)
-                return static_cast<long>(i);
+            if (left[i] != 0.0f || right[i] != 0.0f) return static_cast<long>(i);
         }
         return -1;
     }

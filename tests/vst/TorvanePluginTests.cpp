@@ -80,9 +80,8 @@ TEST_F(TorvanePlugin, ParameterNamesAndHostSets)
     VstHost host;
     Open(host);
     EXPECT_TRUE(host.GetAutomation().empty());
-    auto name = [&](int index) {
-        return GuardedText(32, [&](char* t) { host.Dispatch(effGetParamName, index, 0, t); });
-    };
+    auto name = [&](int index)
+    { return GuardedText(32, [&](char* t) { host.Dispatch(effGetParamName, index, 0, t); }); };
     EXPECT_EQ(name(0), "1 : X");
     EXPECT_EQ(name(11), "6 : Y");
     EXPECT_EQ(name(12), "Freeze Position");
@@ -154,8 +153,8 @@ TEST_F(TorvanePlugin, TruncatedAndGarbageChunksKeepTheState)
     host.SetParameter(13, 0.75f);
     std::vector<std::uint8_t> const good = host.GetChunk();
     ASSERT_FALSE(good.empty());
-    for (std::size_t n : {std::size_t(1), std::size_t(4), std::size_t(9), good.size() / 3, good.size() / 2,
-                          good.size() - 1})
+    for (std::size_t n :
+         {std::size_t(1), std::size_t(4), std::size_t(9), good.size() / 3, good.size() / 2, good.size() - 1})
         host.SetChunk(std::vector<std::uint8_t>(good.begin(), good.begin() + static_cast<long>(n)));
     std::vector<std::uint8_t> garbage(good.size());
     for (std::size_t i = 0; i < garbage.size(); ++i)

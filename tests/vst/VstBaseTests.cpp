@@ -24,7 +24,10 @@ VstIntPtr QuietHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float
 class Doubler : public VstEffectBase
 {
 public:
-    Doubler() : VstEffectBase(QuietHost, 0, 1, 1, FourCharCode("Dbl1"), "Doubler", "Tests", "Doubler", nullptr) {}
+    Doubler()
+        : VstEffectBase(QuietHost, 0, 1, 1, FourCharCode("Dbl1"), "Doubler", "Tests", "Doubler", nullptr)
+    {
+    }
 
     void Render(float* inL, float* inR, float* outL, float* outR, long frames, int) override
     {
@@ -39,7 +42,9 @@ public:
 class Silent : public VstInstrumentBase
 {
 public:
-    Silent() : VstInstrumentBase(nullptr, 0, 0, 1, FourCharCode("Sil1"), "Silent", "Tests", "Silent", nullptr) {}
+    Silent() : VstInstrumentBase(nullptr, 0, 0, 1, FourCharCode("Sil1"), "Silent", "Tests", "Silent", nullptr)
+    {
+    }
     void Render(float*, float*, long, int) override {}
 };
 
@@ -81,8 +86,10 @@ TEST(VstEffectBase, InPlaceBlocksRenderFromACopyOfTheInput)
         e->processReplacing(e, channels, channels, static_cast<VstInt32>(frames));
         for (long i = 0; i < frames; ++i)
         {
-            ASSERT_EQ(left[static_cast<std::size_t>(i)], 2.0f * (1.0f + static_cast<float>(i))) << frames << " " << i;
-            ASSERT_EQ(right[static_cast<std::size_t>(i)], 3.0f * (-5.0f + static_cast<float>(i))) << frames << " " << i;
+            ASSERT_EQ(left[static_cast<std::size_t>(i)], 2.0f * (1.0f + static_cast<float>(i)))
+                << frames << " " << i;
+            ASSERT_EQ(right[static_cast<std::size_t>(i)], 3.0f * (-5.0f + static_cast<float>(i)))
+                << frames << " " << i;
         }
     }
 }
@@ -160,7 +167,8 @@ TEST(VstPluginLists, InstancesAreFoundUntilTheyDie)
     // objects are gone, as an editor of a closed instance would.
     std::uintptr_t volatile const handleA = reinterpret_cast<std::uintptr_t>(static_cast<AudioEffect*>(a));
     std::uintptr_t volatile const handleB = reinterpret_cast<std::uintptr_t>(static_cast<AudioEffect*>(b));
-    auto find = [](std::uintptr_t handle) { return FindVstInstrument(reinterpret_cast<AudioEffect*>(handle)); };
+    auto find = [](std::uintptr_t handle)
+    { return FindVstInstrument(reinterpret_cast<AudioEffect*>(handle)); };
     AddVstInstrumentToList(AsInstrument(a), a);
     AddVstInstrumentToList(AsInstrument(b), b);
     EXPECT_EQ(find(handleA), AsInstrument(a));
@@ -172,7 +180,8 @@ TEST(VstPluginLists, InstancesAreFoundUntilTheyDie)
     EXPECT_EQ(find(handleB), nullptr);
 
     auto* effect = new Doubler;
-    std::uintptr_t volatile const handle = reinterpret_cast<std::uintptr_t>(static_cast<AudioEffect*>(effect));
+    std::uintptr_t volatile const handle =
+        reinterpret_cast<std::uintptr_t>(static_cast<AudioEffect*>(effect));
     AddVstEffectToList(reinterpret_cast<EffectBase*>(effect), effect);
     EXPECT_EQ(FindVstEffect(effect), reinterpret_cast<EffectBase*>(effect));
     EXPECT_EQ(FindVstInstrument(effect), nullptr);

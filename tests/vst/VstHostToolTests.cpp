@@ -49,15 +49,15 @@ Bytes Header(int format, int tracks, int division)
 Bytes TwoTrackFile()
 {
     Bytes tempo;
-    Append(tempo, {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20});        // 500000 us
-    Append(tempo, {0x83, 0x60, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40});  // +480: 1000000 us
+    Append(tempo, {0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20});       // 500000 us
+    Append(tempo, {0x83, 0x60, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40}); // +480: 1000000 us
     Append(tempo, {0x00, 0xFF, 0x2F, 0x00});
     Bytes notes;
-    Append(notes, {0x00, 0x90, 60, 100});         // t 0
-    Append(notes, {0x83, 0x60, 64, 90});          // t 480, running status
-    Append(notes, {0x83, 0x60, 0x80, 60, 0});     // t 960
+    Append(notes, {0x00, 0x90, 60, 100});     // t 0
+    Append(notes, {0x83, 0x60, 64, 90});      // t 480, running status
+    Append(notes, {0x83, 0x60, 0x80, 60, 0}); // t 960
     Append(notes, {0x00, 0xF0, 0x03, 0x7E, 0x01, 0xF7});
-    Append(notes, {0x00, 0xC0, 5});               // program change: one data byte
+    Append(notes, {0x00, 0xC0, 5}); // program change: one data byte
     Append(notes, {0x00, 0xFF, 0x2F, 0x00});
     Bytes file = Header(1, 2, 480);
     Bytes const t1 = Chunk("MTrk", tempo);
@@ -69,7 +69,8 @@ Bytes TwoTrackFile()
 
 std::filesystem::path TempFile(char const* name)
 {
-    return std::filesystem::temp_directory_path() / (std::string("torvane-vst-") + std::to_string(::getpid()) + "-" + name);
+    return std::filesystem::temp_directory_path() /
+           (std::string("torvane-vst-") + std::to_string(::getpid()) + "-" + name);
 }
 
 } // namespace
@@ -157,33 +158,35 @@ TEST(VstHostWavFile, SixteenBitAndFloatFiles)
     ASSERT_TRUE(WriteWavFile(pcmPath.string(), left, right, 48000, false));
     ASSERT_TRUE(WriteWavFile(floatPath.string(), left, right, 48000, true));
 
-    auto read = [](std::filesystem::path const& p) {
+    auto read = [](std::filesystem::path const& p)
+    {
         std::ifstream in(p, std::ios::binary);
         return Bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     };
     Bytes const pcm = read(pcmPath);
     ASSERT_EQ(pcm.size(), 44u + 16u);
     EXPECT_EQ(std::string(pcm.begin(), pcm.begin() + 4), "RIFF");
-    EXPECT_EQ(pcm[4], 52);  // the file less 8 bytes
+    EXPECT_EQ(pcm[4], 52); // the file less 8 bytes
     EXPECT_EQ(std::string(pcm.begin() + 8, pcm.begin() + 16), "WAVEfmt ");
-    EXPECT_EQ(pcm[20], 1);                   // PCM
-    EXPECT_EQ(pcm[22], 2);                   // stereo
+    EXPECT_EQ(pcm[20], 1); // PCM
+    EXPECT_EQ(pcm[22], 2); // stereo
     EXPECT_EQ(pcm[24] | (pcm[25] << 8), 48000 & 0xFFFF);
-    EXPECT_EQ(pcm[34], 16);                  // bits
+    EXPECT_EQ(pcm[34], 16); // bits
     EXPECT_EQ(std::string(pcm.begin() + 36, pcm.begin() + 40), "data");
-    auto sample = [&](std::size_t i) { return static_cast<std::int16_t>(pcm[44 + 2 * i] | (pcm[45 + 2 * i] << 8)); };
+    auto sample = [&](std::size_t i)
+    { return static_cast<std::int16_t>(pcm[44 + 2 * i] | (pcm[45 + 2 * i] << 8)); };
     EXPECT_EQ(sample(0), 0);
     EXPECT_EQ(sample(1), 32767);
     EXPECT_EQ(sample(2), 16384);
     EXPECT_EQ(sample(3), -16384);
     EXPECT_EQ(sample(4), -32767);
-    EXPECT_EQ(sample(5), 0);  // not finite: silence
+    EXPECT_EQ(sample(5), 0); // not finite: silence
     EXPECT_EQ(sample(6), 32767);
     EXPECT_EQ(sample(7), -32767);
 
     Bytes const fl = read(floatPath);
     ASSERT_EQ(fl.size(), 58u + 32u);
-    EXPECT_EQ(fl[20], 3);  // IEEE float
+    EXPECT_EQ(fl[20], 3); // IEEE float
     EXPECT_EQ(fl[34], 32);
     EXPECT_EQ(std::string(fl.begin() + 38, fl.begin() + 42), "fact");
     EXPECT_EQ(std::string(fl.begin() + 50, fl.begin() + 54), "data");

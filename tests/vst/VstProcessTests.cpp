@@ -30,12 +30,12 @@ TEST(VstMidi, EventsReachTheDecoderSplitAndMasked)
     EXPECT_EQ(p.lastOffset, 17);
     EXPECT_EQ(p.noteOns, 1);
 
-    host.QueueMidi(5, 0xB0, 64, 127);   // sustain on
-    host.QueueMidi(6, 0xE0, 0, 96);     // bend up half
-    host.QueueMidi(7, 0x80, 0x3C, 0);   // note off, held by the pedal
-    host.QueueMidi(8, 0xB0, 64, 0);     // sustain off
-    host.QueueMidi(9, 0xB0, 123, 0);    // all notes off
-    host.QueueMidi(10, 0xB0, 7, 100);   // another controller
+    host.QueueMidi(5, 0xB0, 64, 127); // sustain on
+    host.QueueMidi(6, 0xE0, 0, 96);   // bend up half
+    host.QueueMidi(7, 0x80, 0x3C, 0); // note off, held by the pedal
+    host.QueueMidi(8, 0xB0, 64, 0);   // sustain off
+    host.QueueMidi(9, 0xB0, 123, 0);  // all notes off
+    host.QueueMidi(10, 0xB0, 7, 100); // another controller
     host.ProcessBlock(nullptr, block.channels, 512);
     p = Probe(host);
     EXPECT_EQ(p.midiEvents, 7);
@@ -86,7 +86,7 @@ TEST(VstMidi, SysexIsSkippedByType)
     char dump[] = {char(0xF0), 0x7E, 0x7F, 0x09, 0x01, char(0xF7)};
     sysex.dumpBytes = sizeof dump;
     sysex.sysexDump = dump;
-    sysex.resvd1 = 0x7F4090;  // 0x90 0x40 0x7F in memory order
+    sysex.resvd1 = 0x7F4090; // 0x90 0x40 0x7F in memory order
     static_assert(offsetof(VstMidiSysexEvent, resvd1) == offsetof(VstMidiEvent, midiData));
 
     VstMidiEvent note{};

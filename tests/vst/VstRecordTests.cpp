@@ -15,8 +15,7 @@ VstIntPtr NotVst2Host(AEffect*, VstInt32, VstInt32, VstIntPtr, void*, float)
 int hostCallsWithoutEffect = 0;
 VstIntPtr CountingHost(AEffect* effect, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
 {
-    if (effect == nullptr)
-        ++hostCallsWithoutEffect;
+    if (effect == nullptr) ++hostCallsWithoutEffect;
     return opcode == audioMasterVersion ? 2400 : 0;
 }
 
@@ -102,11 +101,15 @@ TEST(VstRecord, TextsStayWithinTheirBounds)
               "TestSynth");
     EXPECT_EQ(GuardedText(kVstMaxVendorStrLen, [&](char* t) { host.Dispatch(effGetVendorString, 0, 0, t); }),
               "Torvane Tests");
-    EXPECT_EQ(GuardedText(kVstMaxProductStrLen, [&](char* t) { host.Dispatch(effGetProductString, 0, 0, t); }),
-              "TestSynth");
-    EXPECT_EQ(GuardedText(kVstMaxParamStrLen, [&](char* t) { host.Dispatch(effGetParamLabel, 0, 0, t); }), "");
-    EXPECT_EQ(GuardedText(kVstMaxParamStrLen, [&](char* t) { host.Dispatch(effGetParamDisplay, 0, 0, t); }), "");
-    EXPECT_EQ(GuardedText(kVstMaxProgNameLen, [&](char* t) { host.Dispatch(effGetProgramName, 0, 0, t); }), "");
+    EXPECT_EQ(
+        GuardedText(kVstMaxProductStrLen, [&](char* t) { host.Dispatch(effGetProductString, 0, 0, t); }),
+        "TestSynth");
+    EXPECT_EQ(GuardedText(kVstMaxParamStrLen, [&](char* t) { host.Dispatch(effGetParamLabel, 0, 0, t); }),
+              "");
+    EXPECT_EQ(GuardedText(kVstMaxParamStrLen, [&](char* t) { host.Dispatch(effGetParamDisplay, 0, 0, t); }),
+              "");
+    EXPECT_EQ(GuardedText(kVstMaxProgNameLen, [&](char* t) { host.Dispatch(effGetProgramName, 0, 0, t); }),
+              "");
 
     // Null text pointers are not written through.
     for (VstInt32 opcode : {effGetEffectName, effGetVendorString, effGetProductString, effGetParamName,
@@ -119,14 +122,14 @@ TEST(VstRecord, ParameterNamesIntoGuardedBuffers)
     VstHost host;
     OpenTestSynth(host);
     constexpr std::size_t kBound = 32;
-    auto name = [&](int index) {
-        return GuardedText(kBound, [&](char* t) { host.Dispatch(effGetParamName, index, 0, t); });
-    };
+    auto name = [&](int index)
+    { return GuardedText(kBound, [&](char* t) { host.Dispatch(effGetParamName, index, 0, t); }); };
     EXPECT_EQ(name(0), "Gain");
     EXPECT_EQ(name(2), "Osc : Level");
     EXPECT_EQ(name(3), "Osc : Mode");
     // Cut to the bound, terminated.
-    EXPECT_EQ(name(4), std::string("A parameter whose name is longer than any host shows").substr(0, kBound - 1));
+    EXPECT_EQ(name(4),
+              std::string("A parameter whose name is longer than any host shows").substr(0, kBound - 1));
     EXPECT_EQ(name(-1), "");
     EXPECT_EQ(name(6), "");
     EXPECT_EQ(name(1 << 30), "");

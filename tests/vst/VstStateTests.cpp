@@ -125,7 +125,7 @@ TEST(VstChunks, RefusedAndCorruptChunksKeepTheState)
     badValue[8] = 0xFF;
     badValue[9] = 0xFF;
     badValue[10] = 0xFF;
-    badValue[11] = 0x7F;  // NaN for the first value
+    badValue[11] = 0x7F; // NaN for the first value
     host.SetChunk(badValue);
     std::vector<std::uint8_t> longer(good);
     longer.push_back(0);
@@ -135,7 +135,9 @@ TEST(VstChunks, RefusedAndCorruptChunksKeepTheState)
     EXPECT_EQ(probe.restoresRefused, probe.restoreCalls - restores);
     // The host is told the block was not taken.
     EXPECT_EQ(host.Dispatch(effSetChunk, 0, static_cast<VstIntPtr>(garbage.size()), garbage.data()), 0);
-    EXPECT_EQ(host.Dispatch(effSetChunk, 0, static_cast<VstIntPtr>(good.size()), const_cast<std::uint8_t*>(good.data())), 1);
+    EXPECT_EQ(host.Dispatch(effSetChunk, 0, static_cast<VstIntPtr>(good.size()),
+                            const_cast<std::uint8_t*>(good.data())),
+              1);
     EXPECT_EQ(host.GetChunk(), good);
     EXPECT_FLOAT_EQ(host.GetParameter(1), 0.625f);
 }

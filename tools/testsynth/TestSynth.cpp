@@ -51,11 +51,11 @@ public:
                             "TestSynth", nullptr)
     {
         char failOnRequest[] = "testSynthFailConstruction";
-        if (canHostDo(failOnRequest))
-            throw std::runtime_error("construction refused on request");
+        if (canHostDo(failOnRequest)) throw std::runtime_error("construction refused on request");
         for (int i = 0; i < kNumParams; ++i)
         {
-            params[i].Create(kParams[i].name, this, Parameter::Global, kParams[i].min, kParams[i].max, kParams[i].type);
+            params[i].Create(kParams[i].name, this, Parameter::Global, kParams[i].min, kParams[i].max,
+                             kParams[i].type);
             params[i].SetInstanceName(kParams[i].instance);
             params[i] = kParams[i].start;
             AddAutomatableParameter(&params[i]);
@@ -139,15 +139,14 @@ public:
                 Apply(pending[next++]);
             for (Voice& v : voices)
             {
-                if (!v.on)
-                    continue;
-                float const frequency = 440.0f * std::exp2((static_cast<float>(v.note) - 69.0f + tune) / 12.0f);
+                if (!v.on) continue;
+                float const frequency =
+                    440.0f * std::exp2((static_cast<float>(v.note) - 69.0f + tune) / 12.0f);
                 float const s = std::sin(v.phase) * v.amplitude;
                 outL[i] += s * gainL;
                 outR[i] += s * gainR;
                 v.phase += 6.2831853f * frequency / rate;
-                if (v.phase > 6.2831853f)
-                    v.phase -= 6.2831853f;
+                if (v.phase > 6.2831853f) v.phase -= 6.2831853f;
             }
         }
         // Events of a block of no frames wait for the next one.
@@ -202,8 +201,7 @@ public:
 
     VstIntPtr vendorSpecific(VstInt32 index, VstIntPtr value, void* ptr, float) override
     {
-        if (index != kTestSynthProbe || ptr == nullptr)
-            return 0;
+        if (index != kTestSynthProbe || ptr == nullptr) return 0;
         auto* out = static_cast<TestSynthProbe*>(ptr);
         switch (value)
         {
@@ -229,7 +227,8 @@ public:
         out->value = value0;
         out->tempo = GetSourceTempo();
         out->sampleRate = GetSampleRate();
-        out->soundingNotes = static_cast<int>(std::count_if(voices, voices + kNumVoices, [](Voice const& v) { return v.on; }));
+        out->soundingNotes =
+            static_cast<int>(std::count_if(voices, voices + kNumVoices, [](Voice const& v) { return v.on; }));
         return 1;
     }
 
@@ -245,7 +244,14 @@ private:
 
     struct Pending
     {
-        enum Kind { On, Off, AllOff, SustainOn, SustainOff } kind;
+        enum Kind
+        {
+            On,
+            Off,
+            AllOff,
+            SustainOn,
+            SustainOff
+        } kind;
         int note;
         int velocity;
         long offset;
@@ -254,8 +260,7 @@ private:
     // In offset order; events of equal offset keep their order.
     void Queue(Pending const& e)
     {
-        if (numPending == kMaxPending)
-            return;
+        if (numPending == kMaxPending) return;
         int i = numPending++;
         while (i > 0 && pending[i - 1].offset > e.offset)
         {
@@ -302,8 +307,7 @@ private:
             sustain = false;
             for (Voice& v : voices)
             {
-                if (v.sustained)
-                    v = Voice{};
+                if (v.sustained) v = Voice{};
             }
             return;
         }

@@ -12,11 +12,11 @@ constexpr VstInt32 kTestSynthProbe = FourCharCode("TSyn");
 
 enum TestSynthAction : VstIntPtr
 {
-    kProbeRead = 0,          // fill the probe
-    kProbeResetCounters,     // zero the counters, then fill the probe
-    kProbeSetParameterInside,  // set parameter probe.index to probe.value as the editor would
-    kProbeThrowNow,          // throw from this call
-    kProbeThrowInRender,     // the next render throws
+    kProbeRead = 0,           // fill the probe
+    kProbeResetCounters,      // zero the counters, then fill the probe
+    kProbeSetParameterInside, // set parameter probe.index to probe.value as the editor would
+    kProbeThrowNow,           // throw from this call
+    kProbeThrowInRender,      // the next render throws
 };
 
 struct TestSynthProbe

@@ -15,7 +15,7 @@ struct FileEvent
     int track;
     long order;
     bool isTempo;
-    std::uint32_t tempo;  // microseconds a quarter note
+    std::uint32_t tempo; // microseconds a quarter note
     TimedMidi midi;
 };
 
@@ -26,16 +26,14 @@ public:
 
     bool Byte(std::uint8_t& v)
     {
-        if (pos >= size)
-            return false;
+        if (pos >= size) return false;
         v = data[pos++];
         return true;
     }
 
     bool Peek(std::uint8_t& v) const
     {
-        if (pos >= size)
-            return false;
+        if (pos >= size) return false;
         v = data[pos];
         return true;
     }
@@ -46,8 +44,7 @@ public:
         for (int i = 0; i < bytes; ++i)
         {
             std::uint8_t b = 0;
-            if (!Byte(b))
-                return false;
+            if (!Byte(b)) return false;
             v = (v << 8) | b;
         }
         return true;
@@ -60,27 +57,23 @@ public:
         for (int i = 0; i < 4; ++i)
         {
             std::uint8_t b = 0;
-            if (!Byte(b))
-                return false;
+            if (!Byte(b)) return false;
             v = (v << 7) | (b & 0x7F);
-            if ((b & 0x80) == 0)
-                return true;
+            if ((b & 0x80) == 0) return true;
         }
         return false;
     }
 
     bool Skip(std::size_t n)
     {
-        if (n > size - pos)
-            return false;
+        if (n > size - pos) return false;
         pos += n;
         return true;
     }
 
     bool Bytes(std::size_t n, std::vector<std::uint8_t>& out)
     {
-        if (n > size - pos)
-            return false;
+        if (n > size - pos) return false;
         out.assign(data + pos, data + pos + n);
         pos += n;
         return true;
@@ -141,13 +134,12 @@ bool ReadTrack(ByteReader r, int track, std::vector<FileEvent>& out, long& order
                 error = "truncated meta event";
                 return false;
             }
-            if (type == 0x2F)
-                return true;
+            if (type == 0x2F) return true;
             if (type == 0x51 && body.size() == 3)
             {
-                std::uint32_t const tempo = (std::uint32_t(body[0]) << 16) | (std::uint32_t(body[1]) << 8) | body[2];
-                if (tempo > 0)
-                    out.push_back(FileEvent{tick, track, order++, true, tempo, {}});
+                std::uint32_t const tempo =
+                    (std::uint32_t(body[0]) << 16) | (std::uint32_t(body[1]) << 8) | body[2];
+                if (tempo > 0) out.push_back(FileEvent{tick, track, order++, true, tempo, {}});
             }
             continue;
         }
@@ -161,11 +153,9 @@ bool ReadTrack(ByteReader r, int track, std::vector<FileEvent>& out, long& order
                 return false;
             }
             FileEvent e{tick, track, order++, false, 0, {}};
-            if (status == 0xF0)
-                e.midi.sysex.push_back(0xF0);
+            if (status == 0xF0) e.midi.sysex.push_back(0xF0);
             e.midi.sysex.insert(e.midi.sysex.end(), body.begin(), body.end());
-            if (!e.midi.sysex.empty())
-                out.push_back(std::move(e));
+            if (!e.midi.sysex.empty()) out.push_back(std::move(e));
             continue;
         }
         if (status >= 0xF0)
@@ -239,15 +229,14 @@ bool ParseMidiFile(std::vector<unsigned char> const& bytes, double sampleRate, s
         }
         ByteReader chunk(bytes.data() + r.Position(), length);
         r.Skip(length);
-        if (tag != 0x4D54726B)  // chunks other than tracks are skipped
+        if (tag != 0x4D54726B) // chunks other than tracks are skipped
             continue;
-        if (!ReadTrack(chunk, track++, all, order, error))
-            return false;
+        if (!ReadTrack(chunk, track++, all, order, error)) return false;
     }
 
-    std::stable_sort(all.begin(), all.end(), [](FileEvent const& a, FileEvent const& b) {
-        return a.tick != b.tick ? a.tick < b.tick : a.order < b.order;
-    });
+    std::stable_sort(all.begin(), all.end(),
+                     [](FileEvent const& a, FileEvent const& b)
+                     { return a.tick != b.tick ? a.tick < b.tick : a.order < b.order; });
     double seconds = 0.0;
     std::uint64_t lastTick = 0;
     double tempo = 500000.0;
@@ -267,7 +256,8 @@ bool ParseMidiFile(std::vector<unsigned char> const& bytes, double sampleRate, s
     return true;
 }
 
-bool ReadMidiFile(std::string const& path, double sampleRate, std::vector<TimedMidi>& events, std::string& error)
+bool ReadMidiFile(std::string const& path, double sampleRate, std::vector<TimedMidi>& events,
+                  std::string& error)
 {
     std::ifstream in(path, std::ios::binary);
     if (!in)
@@ -295,19 +285,18 @@ std::vector<TimedMidi> DemoPhrase(double sampleRate, double bpm)
     };
     // A minor, F, C, G: the chord a bar, the melody over it in quarters and eighths.
     static Note const notes[] = {
-        {0, 4, 45, 60}, {0, 4, 60, 50}, {0, 4, 64, 50},
-        {4, 4, 41, 60}, {4, 4, 60, 50}, {4, 4, 65, 50},
-        {8, 4, 48, 60}, {8, 4, 55, 50}, {8, 4, 64, 50},
-        {12, 4, 43, 60}, {12, 4, 59, 50}, {12, 4, 62, 50},
-        {0, 1, 76, 90}, {1, 0.5, 74, 80}, {1.5, 0.5, 72, 80}, {2, 2, 69, 90},
-        {4, 1, 77, 90}, {5, 0.5, 76, 80}, {5.5, 0.5, 74, 80}, {6, 2, 72, 90},
-        {8, 1, 79, 90}, {9, 1, 76, 80}, {10, 1, 72, 80}, {11, 1, 76, 80},
-        {12, 1.5, 74, 90}, {13.5, 0.5, 71, 80}, {14, 2, 67, 90},
+        {0, 4, 45, 60},      {0, 4, 60, 50},  {0, 4, 64, 50},   {4, 4, 41, 60},     {4, 4, 60, 50},
+        {4, 4, 65, 50},      {8, 4, 48, 60},  {8, 4, 55, 50},   {8, 4, 64, 50},     {12, 4, 43, 60},
+        {12, 4, 59, 50},     {12, 4, 62, 50}, {0, 1, 76, 90},   {1, 0.5, 74, 80},   {1.5, 0.5, 72, 80},
+        {2, 2, 69, 90},      {4, 1, 77, 90},  {5, 0.5, 76, 80}, {5.5, 0.5, 74, 80}, {6, 2, 72, 90},
+        {8, 1, 79, 90},      {9, 1, 76, 80},  {10, 1, 72, 80},  {11, 1, 76, 80},    {12, 1.5, 74, 90},
+        {13.5, 0.5, 71, 80}, {14, 2, 67, 90},
     };
     double const framesPerBeat = 60.0 / bpm * sampleRate;
     auto frameOf = [framesPerBeat](double beat) { return std::lround(beat * framesPerBeat); };
     std::vector<TimedMidi> events;
-    auto add = [&events](long frame, std::uint8_t status, std::uint8_t d1, std::uint8_t d2) {
+    auto add = [&events](long frame, std::uint8_t status, std::uint8_t d1, std::uint8_t d2)
+    {
         TimedMidi e;
         e.frame = frame;
         e.data[0] = status;
@@ -326,6 +315,7 @@ std::vector<TimedMidi> DemoPhrase(double sampleRate, double bpm)
         add(frameOf(bar * 4.0) + 32, 0xB0, 64, 127);
         add(frameOf(bar * 4.0 + 4.0) - 96, 0xB0, 64, 0);
     }
-    std::stable_sort(events.begin(), events.end(), [](TimedMidi const& a, TimedMidi const& b) { return a.frame < b.frame; });
+    std::stable_sort(events.begin(), events.end(),
+                     [](TimedMidi const& a, TimedMidi const& b) { return a.frame < b.frame; });
     return events;
 }

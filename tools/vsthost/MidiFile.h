@@ -9,7 +9,8 @@
 // time division honoured) into events at frames of the given sample rate, in time order.
 // Meta events are dropped; system-exclusive events are kept as such. False, with the reason
 // in `error`, for a file that cannot be read or is malformed.
-bool ReadMidiFile(std::string const& path, double sampleRate, std::vector<TimedMidi>& events, std::string& error);
+bool ReadMidiFile(std::string const& path, double sampleRate, std::vector<TimedMidi>& events,
+                  std::string& error);
 bool ParseMidiFile(std::vector<unsigned char> const& bytes, double sampleRate, std::vector<TimedMidi>& events,
                    std::string& error);
 

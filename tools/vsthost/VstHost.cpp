@@ -14,8 +14,7 @@ thread_local VstHost* opening = nullptr;
 
 void CopyText(void* ptr, char const* text, std::size_t size)
 {
-    if (ptr == nullptr)
-        return;
+    if (ptr == nullptr) return;
     auto* out = static_cast<char*>(ptr);
     std::size_t const n = std::min(std::strlen(text), size - 1);
     std::memcpy(out, text, n);
@@ -49,8 +48,7 @@ std::shared_ptr<VstLibrary> VstLibrary::Load(std::string const& path, std::strin
 
 VstLibrary::~VstLibrary()
 {
-    if (handle != nullptr)
-        dlclose(handle);
+    if (handle != nullptr) dlclose(handle);
 }
 
 VstHost::VstHost(double sampleRate, int blockSize) : sampleRate(sampleRate), blockSize(blockSize)
@@ -102,8 +100,7 @@ bool VstHost::Open(std::shared_ptr<VstLibrary> loaded)
 
 void VstHost::Close()
 {
-    if (effect == nullptr)
-        return;
+    if (effect == nullptr) return;
     Dispatch(effStopProcess);
     Dispatch(effMainsChanged, 0, 0);
     effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
@@ -112,8 +109,7 @@ void VstHost::Close()
 
 VstIntPtr VstHost::Dispatch(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
 {
-    if (effect == nullptr)
-        return 0;
+    if (effect == nullptr) return 0;
     return effect->dispatcher(effect, opcode, index, value, ptr, opt);
 }
 
@@ -154,8 +150,7 @@ VstIntPtr VstHost::CanDo(char const* text)
 
 void VstHost::SetParameter(int index, float value)
 {
-    if (effect != nullptr)
-        effect->setParameter(effect, index, value);
+    if (effect != nullptr) effect->setParameter(effect, index, value);
 }
 
 float VstHost::GetParameter(int index)
@@ -167,8 +162,7 @@ std::vector<std::uint8_t> VstHost::GetChunk()
 {
     void* data = nullptr;
     VstIntPtr const size = Dispatch(effGetChunk, 0, 0, &data);
-    if (data == nullptr || size <= 0)
-        return {};
+    if (data == nullptr || size <= 0) return {};
     auto const* bytes = static_cast<std::uint8_t const*>(data);
     return std::vector<std::uint8_t>(bytes, bytes + size);
 }
@@ -182,8 +176,7 @@ VstIntPtr VstHost::SetChunk(std::vector<std::uint8_t> const& chunk)
 void VstHost::SetPlaying(bool playing)
 {
     bool const wasPlaying = (timeInfo.flags & kVstTransportPlaying) != 0;
-    if (playing == wasPlaying)
-        return;
+    if (playing == wasPlaying) return;
     timeInfo.flags ^= kVstTransportPlaying;
     transportChanged = true;
 }
@@ -234,12 +227,12 @@ void VstHost::QueueSysex(int offset, std::vector<std::uint8_t> const& bytes)
 
 void VstHost::ProcessBlock(float** inputs, float** outputs, int frames)
 {
-    if (effect == nullptr)
-        return;
+    if (effect == nullptr) return;
     if (!queued.empty())
     {
         // The header, then one pointer an event (the record declares two).
-        std::size_t const words = offsetof(VstEvents, events) / sizeof(VstIntPtr) + std::max<std::size_t>(queued.size(), 2);
+        std::size_t const words =
+            offsetof(VstEvents, events) / sizeof(VstIntPtr) + std::max<std::size_t>(queued.size(), 2);
         eventBlock.assign(words, 0);
         auto* events = reinterpret_cast<VstEvents*>(eventBlock.data());
         events->numEvents = static_cast<VstInt32>(queued.size());
@@ -260,15 +253,15 @@ void VstHost::ProcessBlock(float** inputs, float** outputs, int frames)
     }
     effect->processReplacing(effect, inputs, outputs, frames);
     transportChanged = false;
-    if ((timeInfo.flags & kVstTransportPlaying) != 0 && frames > 0)
-        timeInfo.samplePos += frames;
+    if ((timeInfo.flags & kVstTransportPlaying) != 0 && frames > 0) timeInfo.samplePos += frames;
 }
 
 void VstHost::Render(std::vector<TimedMidi> const& events, long totalFrames, std::vector<float>& left,
                      std::vector<float>& right)
 {
     std::vector<TimedMidi> sorted(events);
-    std::stable_sort(sorted.begin(), sorted.end(), [](TimedMidi const& a, TimedMidi const& b) { return a.frame < b.frame; });
+    std::stable_sort(sorted.begin(), sorted.end(),
+                     [](TimedMidi const& a, TimedMidi const& b) { return a.frame < b.frame; });
     std::vector<float> blockL(static_cast<std::size_t>(blockSize));
     std::vector<float> blockR(static_cast<std::size_t>(blockSize));
     std::size_t next = 0;
@@ -294,9 +287,9 @@ void VstHost::Render(std::vector<TimedMidi> const& events, long totalFrames, std
 VstIntPtr VstHost::Callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                             float opt)
 {
-    VstHost* host = effect != nullptr && effect->resvd1 != 0 ? reinterpret_cast<VstHost*>(effect->resvd1) : opening;
-    if (host == nullptr)
-        return opcode == audioMasterVersion ? kHostVersion : 0;
+    VstHost* host =
+        effect != nullptr && effect->resvd1 != 0 ? reinterpret_cast<VstHost*>(effect->resvd1) : opening;
+    if (host == nullptr) return opcode == audioMasterVersion ? kHostVersion : 0;
     return host->Answer(opcode, index, value, ptr, opt);
 }
 
@@ -319,14 +312,12 @@ VstIntPtr VstHost::Answer(VstInt32 opcode, VstInt32 index, VstIntPtr value, void
     {
         ++timeRequests;
         lastTimeMask = value;
-        if (!timeInfoAvailable)
-            return 0;
+        if (!timeInfoAvailable) return 0;
         timeInfo.ppqPos = timeInfo.samplePos / sampleRate * timeInfo.tempo / 60.0;
         timeInfo.barStartPos = static_cast<double>(static_cast<long>(timeInfo.ppqPos / 4.0)) * 4.0;
         timeInfo.flags &= kVstTransportPlaying;
         timeInfo.flags |= kVstTempoValid | kVstPpqPosValid | kVstBarsValid | kVstTimeSigValid;
-        if (transportChanged)
-            timeInfo.flags |= kVstTransportChanged;
+        if (transportChanged) timeInfo.flags |= kVstTransportChanged;
         return reinterpret_cast<VstIntPtr>(&timeInfo);
     }
     case audioMasterGetSampleRate:
@@ -334,9 +325,9 @@ VstIntPtr VstHost::Answer(VstInt32 opcode, VstInt32 index, VstIntPtr value, void
     case audioMasterGetBlockSize:
         return blockSize;
     case audioMasterGetCurrentProcessLevel:
-        return 4;  // offline: this host renders to files
+        return 4; // offline: this host renders to files
     case audioMasterGetAutomationState:
-        return 1;  // off
+        return 1; // off
     case audioMasterGetVendorString:
         CopyText(ptr, "Torvane", kVstMaxVendorStrLen);
         return 1;
@@ -347,15 +338,14 @@ VstIntPtr VstHost::Answer(VstInt32 opcode, VstInt32 index, VstIntPtr value, void
         return 1;
     case audioMasterCanDo:
     {
-        if (ptr == nullptr)
-            return 0;
+        if (ptr == nullptr) return 0;
         std::string const text(static_cast<char const*>(ptr));
         bool const yes = text == "sendVstEvents" || text == "sendVstMidiEvent" || text == "sendVstTimeInfo" ||
                          extraCanDo.count(text) != 0;
         return yes ? 1 : 0;
     }
     case audioMasterGetLanguage:
-        return 1;  // English
+        return 1; // English
     case audioMasterBeginEdit:
     case audioMasterEndEdit:
         return 1;

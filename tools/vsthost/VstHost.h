@@ -45,7 +45,7 @@ struct TimedMidi
 {
     long frame = 0;
     std::uint8_t data[3] = {0, 0, 0};
-    std::vector<std::uint8_t> sysex;  // when not empty, a system-exclusive event
+    std::vector<std::uint8_t> sysex; // when not empty, a system-exclusive event
 };
 
 class VstHost

@@ -35,8 +35,7 @@ bool WriteWavFile(std::string const& path, std::vector<float> const& left, std::
     std::size_t const frames = std::min(left.size(), right.size());
     std::uint32_t const bytesPerSample = floatSamples ? 4 : 2;
     std::uint64_t const dataBytes = static_cast<std::uint64_t>(frames) * 2 * bytesPerSample;
-    if (dataBytes > 0xFFFFFF00u || sampleRate <= 0)
-        return false;
+    if (dataBytes > 0xFFFFFF00u || sampleRate <= 0) return false;
 
     std::vector<unsigned char> out;
     out.reserve(static_cast<std::size_t>(dataBytes) + 64);
@@ -47,7 +46,7 @@ bool WriteWavFile(std::string const& path, std::vector<float> const& left, std::
     PutTag(out, "WAVE");
     PutTag(out, "fmt ");
     Put32(out, fmtBytes);
-    Put16(out, floatSamples ? 3 : 1);  // IEEE float or PCM
+    Put16(out, floatSamples ? 3 : 1); // IEEE float or PCM
     Put16(out, 2);
     Put32(out, static_cast<std::uint32_t>(sampleRate));
     Put32(out, static_cast<std::uint32_t>(sampleRate) * 2 * bytesPerSample);
@@ -82,8 +81,7 @@ bool WriteWavFile(std::string const& path, std::vector<float> const& left, std::
     }
 
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
-    if (!file)
-        return false;
+    if (!file) return false;
     bool ok = std::fwrite(out.data(), 1, out.size(), file.get()) == out.size();
     ok = std::fflush(file.get()) == 0 && ok;
     return std::fclose(file.release()) == 0 && ok;

@@ -48,14 +48,16 @@ bool ParseNumber(char const* text, double& value)
 void PrintInfo(VstHost& host)
 {
     AEffect const* e = host.GetEffect();
-    std::printf("name: %s\nvendor: %s\nproduct: %s\n", host.GetEffectName().c_str(), host.GetVendorString().c_str(),
-                host.GetProductString().c_str());
-    char const id[5] = {static_cast<char>((e->uniqueID >> 24) & 0xFF), static_cast<char>((e->uniqueID >> 16) & 0xFF),
-                        static_cast<char>((e->uniqueID >> 8) & 0xFF), static_cast<char>(e->uniqueID & 0xFF), '\0'};
+    std::printf("name: %s\nvendor: %s\nproduct: %s\n", host.GetEffectName().c_str(),
+                host.GetVendorString().c_str(), host.GetProductString().c_str());
+    char const id[5] = {
+        static_cast<char>((e->uniqueID >> 24) & 0xFF), static_cast<char>((e->uniqueID >> 16) & 0xFF),
+        static_cast<char>((e->uniqueID >> 8) & 0xFF), static_cast<char>(e->uniqueID & 0xFF), '\0'};
     std::printf("unique id: %s\nversion: %d\nVST version: %ld\ncategory: %ld\n", id, e->version,
-                static_cast<long>(host.Dispatch(effGetVstVersion)), static_cast<long>(host.Dispatch(effGetPlugCategory)));
-    std::printf("inputs: %d\noutputs: %d\nprograms: %d\nflags: %d\n", e->numInputs, e->numOutputs, e->numPrograms,
-                e->flags);
+                static_cast<long>(host.Dispatch(effGetVstVersion)),
+                static_cast<long>(host.Dispatch(effGetPlugCategory)));
+    std::printf("inputs: %d\noutputs: %d\nprograms: %d\nflags: %d\n", e->numInputs, e->numOutputs,
+                e->numPrograms, e->flags);
     std::printf("receiveVstMidiEvent: %ld\n", static_cast<long>(host.CanDo("receiveVstMidiEvent")));
     std::printf("parameters: %d\n", e->numParams);
     for (int i = 0; i < e->numParams; ++i)
@@ -83,9 +85,9 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i)
     {
         std::string const arg = argv[i];
-        auto value = [&](char const*& out) {
-            if (i + 1 >= argc)
-                return false;
+        auto value = [&](char const*& out)
+        {
+            if (i + 1 >= argc) return false;
             out = argv[++i];
             return true;
         };
@@ -108,15 +110,19 @@ int main(int argc, char** argv)
             loadState = v;
         else if (arg == "--save-state" && value(v))
             saveState = v;
-        else if ((arg == "-r" || arg == "--rate") && value(v) && ParseNumber(v, number) && number >= 8000 && number <= 384000)
+        else if ((arg == "-r" || arg == "--rate") && value(v) && ParseNumber(v, number) && number >= 8000 &&
+                 number <= 384000)
             rate = number;
-        else if ((arg == "-b" || arg == "--block") && value(v) && ParseNumber(v, number) && number >= 1 && number <= 65536)
+        else if ((arg == "-b" || arg == "--block") && value(v) && ParseNumber(v, number) && number >= 1 &&
+                 number <= 65536)
             block = number;
-        else if ((arg == "-t" || arg == "--tempo") && value(v) && ParseNumber(v, number) && number > 0 && number <= 999)
+        else if ((arg == "-t" || arg == "--tempo") && value(v) && ParseNumber(v, number) && number > 0 &&
+                 number <= 999)
             tempo = number;
         else if (arg == "--tail" && value(v) && ParseNumber(v, number) && number >= 0 && number <= 600)
             tail = number;
-        else if ((arg == "-g" || arg == "--gain") && value(v) && ParseNumber(v, number) && number >= -120 && number <= 40)
+        else if ((arg == "-g" || arg == "--gain") && value(v) && ParseNumber(v, number) && number >= -120 &&
+                 number <= 40)
             gainDb = number;
         else if ((arg == "-p" || arg == "--param") && value(v))
         {
@@ -125,9 +131,11 @@ int main(int argc, char** argv)
             double index = 0.0;
             double normalised = 0.0;
             if (eq == std::string::npos || !ParseNumber(text.substr(0, eq).c_str(), index) ||
-                !ParseNumber(text.substr(eq + 1).c_str(), normalised) || index < 0 || normalised < 0 || normalised > 1)
+                !ParseNumber(text.substr(eq + 1).c_str(), normalised) || index < 0 || normalised < 0 ||
+                normalised > 1)
             {
-                std::fprintf(stderr, "vsthost: bad parameter setting '%s' (want INDEX=VALUE, VALUE 0..1)\n", v);
+                std::fprintf(stderr, "vsthost: bad parameter setting '%s' (want INDEX=VALUE, VALUE 0..1)\n",
+                             v);
                 return 2;
             }
             params.emplace_back(static_cast<int>(index), static_cast<float>(normalised));
@@ -163,7 +171,8 @@ int main(int argc, char** argv)
     if (!loadState.empty())
     {
         std::ifstream in(loadState, std::ios::binary);
-        std::vector<std::uint8_t> chunk((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::vector<std::uint8_t> chunk((std::istreambuf_iterator<char>(in)),
+                                        std::istreambuf_iterator<char>());
         if (!in.good() && !in.eof())
         {
             std::fprintf(stderr, "vsthost: cannot read %s\n", loadState.c_str());
@@ -242,10 +251,11 @@ int main(int argc, char** argv)
         return 1;
     }
     std::printf("%s: %ld frames (%.2f s) at %.0f Hz, peak %.1f dBFS -> %s\n", plugin.c_str(), totalFrames,
-                static_cast<double>(totalFrames) / rate, rate, peak > 0.0f ? 20.0 * std::log10(peak) : -INFINITY,
-                outPath.c_str());
+                static_cast<double>(totalFrames) / rate, rate,
+                peak > 0.0f ? 20.0 * std::log10(peak) : -INFINITY, outPath.c_str());
     if (peak > 1.0f && !floatSamples)
-        std::fprintf(stderr, "vsthost: the output clips in a 16-bit file: lower it with --gain or use --float\n");
+        std::fprintf(stderr,
+                     "vsthost: the output clips in a 16-bit file: lower it with --gain or use --float\n");
     if (nonFinite > 0)
     {
         std::fprintf(stderr, "vsthost: the plug-in produced %ld samples that are not finite\n", nonFinite);

@@ -66,4 +66,3 @@ inline void MakeBusyPatch(Torvane& t)
     t.polyphony = 4.0f;
     t.portamentoTime = 0.1f;
 }
-

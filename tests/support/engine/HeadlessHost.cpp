@@ -27,8 +27,7 @@ std::string MakeTemporaryFolder(char const* prefix)
         fs::path candidate =
             fs::temp_directory_path() / (std::string(prefix) + std::to_string(random() & 0xFFFFFFFFFFu));
         std::error_code error;
-        if (fs::create_directory(candidate, error))
-            return candidate.string();
+        if (fs::create_directory(candidate, error)) return candidate.string();
     }
 }
 
@@ -47,8 +46,7 @@ struct ProcessDataHome
 void UseProcessDataHome()
 {
     static ProcessDataHome home;
-    if (liveDataHomes.load() == 0)
-        setenv("XDG_DATA_HOME", home.path.c_str(), 1);
+    if (liveDataHomes.load() == 0) setenv("XDG_DATA_HOME", home.path.c_str(), 1);
 }
 
 } // namespace
@@ -106,14 +104,14 @@ HeadlessHost::~HeadlessHost()
     instrument.reset();
 }
 
-VstIntPtr HeadlessHost::Callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr, void*, float opt)
+VstIntPtr HeadlessHost::Callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr, void*,
+                                 float opt)
 {
     // Calls made while the instrument is being built come before the host knows the record.
     auto* host = effect != nullptr ? reinterpret_cast<HeadlessHost*>(effect->resvd1) : nullptr;
     if (host == nullptr)
     {
-        if (opcode == audioMasterAutomate)
-            ++earlyAutomations;
+        if (opcode == audioMasterAutomate) ++earlyAutomations;
         return opcode == audioMasterVersion ? kHostVersion : 0;
     }
     return host->Answer(opcode, index, opt);
@@ -153,8 +151,7 @@ void HeadlessHost::SetPlaying(bool playing)
 {
     VstInt32 const was = timeInfo.flags & kVstTransportPlaying;
     timeInfo.flags = kVstTempoValid | (playing ? kVstTransportPlaying : 0);
-    if (was != (timeInfo.flags & kVstTransportPlaying))
-        timeInfo.flags |= kVstTransportChanged;
+    if (was != (timeInfo.flags & kVstTransportPlaying)) timeInfo.flags |= kVstTransportChanged;
 }
 
 void HeadlessHost::QueueMidi(int status, int data1, int data2, long offset)
@@ -226,8 +223,7 @@ std::vector<unsigned char> HeadlessHost::GetState()
 {
     void* data = nullptr;
     auto const size = Effect()->dispatcher(Effect(), effGetChunk, 0, 0, &data, 0.0f);
-    if (data == nullptr || size <= 0)
-        return {};
+    if (data == nullptr || size <= 0) return {};
     auto const* bytes = static_cast<unsigned char const*>(data);
     return std::vector<unsigned char>(bytes, bytes + size);
 }
