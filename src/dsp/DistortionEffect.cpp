@@ -36,7 +36,7 @@ TDistortionEffect::TDistortionEffect() : DSPComponent(0, "")
     output.Create("DISTORTION_OUTPUT", this, Parameter::Internal, 0.1f, 1.0f, Parameter::Continuous);
     highCut.Create("DISTORTION_HIGHCUT", this, Parameter::Internal, 0.05f, 1.0f, Parameter::Continuous);
     highCut.SetCurveType(Parameter::CubeLaw);
-    work.Init(kMaxBlock * kOverSampling);
+    work.Init(kMaxRenderFrames * kOverSampling);
     convertersDirty.store(true, std::memory_order_relaxed);
     Reset();
 }
@@ -72,9 +72,9 @@ void TDistortionEffect::RenderStereo(float* inL, float* inR, float* outL, float*
     if (convertersDirty.exchange(false, std::memory_order_acquire)) InitOverSampling();
 
     const Shaper shaper(crunch, drive, output);
-    for (long pos = 0; pos < n; pos += kMaxBlock)
+    for (long pos = 0; pos < n; pos += kMaxRenderFrames)
     {
-        const long len = std::min(kMaxBlock, n - pos);
+        const long len = std::min(kMaxRenderFrames, n - pos);
         const long m = upConverter.Convert(inL + pos, inR + pos, work.left, work.right, len);
         for (long i = 0; i < m; ++i)
         {

@@ -4,6 +4,8 @@
 #include <cfloat>
 #include <cmath>
 
+#include "framework/RenderLimits.h"
+
 #include "dsp/DSPComponent.h"
 #include "dsp/SampleRateConverter.h"
 #include "framework/SoundBuffer.h"
@@ -15,7 +17,6 @@
 class TDistortionEffect : public DSPComponent
 {
 public:
-    static constexpr long kMaxBlock = 8192;
     static constexpr long kOverSampling = 6;
 
     TDistortionEffect();

@@ -1,11 +1,9 @@
 #include "engine/EffectBase.h"
 
-#include "vst/VstPluginLists.h"
-
-EffectBase::EffectBase(audioMasterCallback audioMaster, long numParams, EffectBase*, char const* identity,
+EffectBase::EffectBase(PlatformHostHandle audioMaster, long numParams, EffectBase*, char const* identity,
                        char const* rootPath, int uniqueID, char const* productName, char const* vendorName)
-    : VstEffectBase(audioMaster, numParams, 1, 1, uniqueID, productName, vendorName, identity, rootPath)
+    : EffectPlatformBase(audioMaster, numParams, 1, 1, uniqueID, productName, vendorName, identity, rootPath)
 {
     SetNumParameters(numParams);
-    AddVstEffectToList(this);
+    RegisterPlatformEffect(this);
 }

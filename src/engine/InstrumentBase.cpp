@@ -4,7 +4,6 @@
 
 #include "framework/String.h"
 #include "platform/MessagePopup.h"
-#include "vst/VstPluginLists.h"
 
 // ---------------------------------------------------------------------------------------------
 // DefaultNote
@@ -72,7 +71,7 @@ void DefaultNote::Render(float* left, float* right, long frames, int)
 // ---------------------------------------------------------------------------------------------
 // InstrumentBase
 
-InstrumentBase::InstrumentBase(audioMasterCallback audioMaster, long numParams, InstrumentBase* self,
+InstrumentBase::InstrumentBase(PlatformHostHandle audioMaster, long numParams, InstrumentBase* self,
                                char const* identity, char const* rootPath, int uniqueID,
                                char const* productName, char const* vendorName)
     : InstrumentPlatformBase(audioMaster, numParams, 0, 1, uniqueID, productName, vendorName, identity,
@@ -80,7 +79,7 @@ InstrumentBase::InstrumentBase(audioMasterCallback audioMaster, long numParams, 
 {
     // The platform base already listens to its own sample-rate source.
     SetNumParameters(numParams);
-    AddVstInstrumentToList(self);
+    RegisterPlatformInstrument(self);
 }
 
 InstrumentBase::~InstrumentBase()

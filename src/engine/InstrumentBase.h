@@ -73,9 +73,8 @@ public:
     static constexpr int kPoolSize = 16;
 
     // 0 inputs and one stereo output pair. `self` is the instrument being built.
-    InstrumentBase(audioMasterCallback audioMaster, long numParams, InstrumentBase* self,
-                   char const* identity, char const* rootPath, int uniqueID, char const* productName,
-                   char const* vendorName);
+    InstrumentBase(PlatformHostHandle audioMaster, long numParams, InstrumentBase* self, char const* identity,
+                   char const* rootPath, int uniqueID, char const* productName, char const* vendorName);
     // Frees the pool if the derived instrument has not done so.
     ~InstrumentBase() override;
 

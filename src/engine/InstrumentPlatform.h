@@ -1,9 +1,27 @@
 #pragma once
 
-// The platform base of the instrument layer, chosen per deliverable: the VST plug-in builds
-// the instrument on the VST adapter's instrument base; an Audio Unit build defines
-// TORVANE_AU and picks its own base here.
+// The platform base of the instrument layer, chosen per deliverable. This is the one engine
+// header that names an adapter: the VST plug-in builds the instrument and the effect on the VST
+// adapter's bases; an Audio Unit build defines TORVANE_AU and picks its own bases here.
+//
+//   InstrumentPlatformBase  the base of InstrumentBase
+//   EffectPlatformBase      the base of EffectBase
+//   PlatformHostHandle      what the host hands a new instance (passed to the bases unchanged)
+//   RegisterPlatformInstrument / RegisterPlatformEffect
+//                           enter a new instance into the deliverable's live-instance lists
 #ifndef TORVANE_AU
+#include "vst/VstEffectBase.h"
 #include "vst/VstInstrumentBase.h"
+#include "vst/VstPluginLists.h"
 using InstrumentPlatformBase = VstInstrumentBase;
+using EffectPlatformBase = VstEffectBase;
+using PlatformHostHandle = audioMasterCallback;
+template <class Instrument> void RegisterPlatformInstrument(Instrument* instrument)
+{
+    AddVstInstrumentToList(instrument);
+}
+template <class Effect> void RegisterPlatformEffect(Effect* effect)
+{
+    AddVstEffectToList(effect);
+}
 #endif

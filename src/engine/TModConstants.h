@@ -4,11 +4,11 @@
 // layout, the source and target ids stored in a layer's rows, and the size of one block's
 // modulation curves.
 
-// The largest audio block; longer host blocks are cut into pieces of at most this many frames.
-constexpr long kMaxBlockFrames = 8192;
+#include "framework/RenderLimits.h"
+
 // LFO curves have a point every 32 samples plus the block end: 257 points for 8192 frames.
 constexpr long kModPointSpacing = 32;
-constexpr long kModBlockPoints = kMaxBlockFrames / kModPointSpacing + 1;
+constexpr long kModBlockPoints = kMaxRenderFrames / kModPointSpacing + 1;
 
 // Rows of a layer definition's stored matrix and of a voice's bound matrix.
 constexpr int kLayerModRows = 16;

@@ -17,7 +17,6 @@ constexpr char const* kVendorName = "Corvella Audio";
 constexpr char const* kRootBelowAppData = "/Corvella Audio/Torvane/";
 
 // The send buffers, the effect work buffer and the largest block the effects are given.
-constexpr long kEffectBufferFrames = 8192;
 
 std::string AppDataFolder(char const* tail)
 {
@@ -37,7 +36,7 @@ String JoinFolder(char const* folder, char const* name)
 
 } // namespace
 
-Torvane::Torvane(audioMasterCallback audioMaster)
+Torvane::Torvane(PlatformHostHandle audioMaster)
     : InstrumentBase(audioMaster, kNumHostParameters, this, kIdentity,
                      AppDataFolder(kRootBelowAppData).c_str(), kUniqueID, kProductName, kVendorName),
       channelPressureSource(this, -1, TMidiEventModSource::kChannelPressure, -1, -1.0f),
@@ -82,7 +81,7 @@ void Torvane::Build()
     delay.time = 2.0f;
     delay.feedback = 0.5f;
     delay.mix = 1.0f;
-    delaySend.Init(kEffectBufferFrames, true);
+    delaySend.Init(kMaxRenderFrames, true);
     AddTempoListener(&delay);
     AddSampleRateListener(&delay);
 
@@ -90,14 +89,14 @@ void Torvane::Build()
     reverb.timeParam = 1.0f;
     reverb.sizeParam = 1.0f;
     reverb.mixParam = 1.0f;
-    reverbSend.Init(kEffectBufferFrames, true);
+    reverbSend.Init(kMaxRenderFrames, true);
     AddSampleRateListener(&reverb);
 
     distortion.enabled = 0.0f;
     distortion.crunch = 0.7f;
     distortion.drive = 1.0f;
     distortion.output = 1.0f;
-    distortionSend.Init(kEffectBufferFrames, true);
+    distortionSend.Init(kMaxRenderFrames, true);
     AddSampleRateListener(&distortion);
 
     globalLowFilter.enabled = 0.0f;
@@ -114,7 +113,7 @@ void Torvane::Build()
     globalHighFilter.resonance = 7.0f;
     AddSampleRateListener(&globalHighFilter);
     globalHighFilter.cutoff.AddUpdateListener(this);
-    effectWork.Init(kEffectBufferFrames, true);
+    effectWork.Init(kMaxRenderFrames, true);
     currentVoice = 0;
     editTime = 0.0f;
 

@@ -97,7 +97,7 @@ public:
         TNote* lastReleased = nullptr;
     };
 
-    explicit Torvane(audioMasterCallback audioMaster);
+    explicit Torvane(PlatformHostHandle audioMaster);
     ~Torvane() override;
 
     // ---- object and accessors -------------------------------------------------------------
@@ -423,7 +423,6 @@ private:
     // Declarations that the note handling and render code adds go here.
 public:
     // The largest piece Render hands to the notes and effects; longer blocks are cut.
-    static constexpr long kMaxRenderFrames = 8192;
     // Held keys the note stack keeps without allocating; beyond it the oldest entry goes.
     static constexpr int kNoteStackCapacity = 256;
 

@@ -135,7 +135,7 @@ VoiceWorkspace::VoiceWorkspace()
         c.env->Init(c.values);
         c.env->Reserve(Voice::kReservePoints);
     }
-    scratch.Init(kMaxBlockFrames, true);
+    scratch.Init(kMaxRenderFrames, true);
 }
 
 // ---- ramps ------------------------------------------------------------------------------------
@@ -730,7 +730,7 @@ void Voice::RenderSends(VoiceWorkspace& ws, VoiceSends const& sends, long n)
 void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
 {
     if (!bypass.GetBool() || !def || n <= 0) return;
-    n = std::min(n, kMaxBlockFrames);
+    n = std::min(n, kMaxRenderFrames);
     modMatrix.GetMap(kPitchBendModRow)->amount = pitchBendAmount.load(std::memory_order_relaxed);
     VoiceWorkspace& ws = *workspace;
     Parameter* params = def->parameters;

@@ -56,7 +56,7 @@ struct VoiceWorkspace
     Envelope glidePiece{true};
     Envelope work{true}; // one-value intermediate results
     Envelope work2{true};
-    SoundBuffer scratch; // kMaxBlockFrames stereo frames
+    SoundBuffer scratch; // kMaxRenderFrames stereo frames
 };
 
 // One layer of one sounding note: cuts the block's pieces out of the layer's timeline lines,
@@ -97,7 +97,7 @@ public:
     void Portamento(float semitones, float duration, long offset);
     float GetCurrentPortamentoPitch();
 
-    // Adds the layer into outL/outR (inputs not read); n <= kMaxBlockFrames.
+    // Adds the layer into outL/outR (inputs not read); n <= kMaxRenderFrames.
     void RenderStereo(float* inL, float* inR, float* outL, float* outR, long n) override;
     void CreateModEnvelope(Envelope* out, long length, int output) override;
 

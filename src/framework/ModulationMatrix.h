@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "framework/RenderLimits.h"
+
 // Block-rate modulation: sources compute one value per chunk of 64 samples into
 // value buffers, targets receive such buffers on numbered inputs, and a matrix of
 // rows connects one source output to one target input with an amount.
@@ -12,8 +14,8 @@ class ModulationValues
 public:
     // Samples per value.
     static constexpr long kChunkSize = 64;
-    // Enough values for the largest block of 8192 frames (8192 / 64 + 1).
-    static constexpr long kMaxValues = 8192 / kChunkSize + 1;
+    // Enough values for the largest block (kMaxRenderFrames / 64 + 1).
+    static constexpr long kMaxValues = kMaxRenderFrames / kChunkSize + 1;
 
     // The number of values covering a block of that many samples: samples / 64 + 1,
     // clamped to the buffer size (longer blocks must be cut by the caller).

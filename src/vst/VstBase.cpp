@@ -80,7 +80,7 @@ void VstBase::processReplacing(float** inputs, float** outputs, VstInt32 frames)
     long offset = 0;
     do
     {
-        long const n = std::min<long>(frames - offset, kMaxBlockFrames);
+        long const n = std::min<long>(frames - offset, kMaxRenderFrames);
         BeginRenderPiece(offset, n, offset + n >= frames);
         _HandleNextBufferNotification();
 

@@ -3,6 +3,7 @@
 #include "framework/AutomatableParameterServer.h"
 #include "framework/Notifications.h"
 #include "framework/PluginBase.h"
+#include "framework/RenderLimits.h"
 #include "framework/SoundBuffer.h"
 #include "framework/String.h"
 #include "vst/AudioEffectX.h"
@@ -12,7 +13,7 @@
 // to the automatable-parameter list; host chunks go to the plug-in state; the product and
 // vendor strings answer the host.
 //
-// A host block longer than kMaxBlockFrames is rendered in pieces of at most that many
+// A host block longer than kMaxRenderFrames is rendered in pieces of at most that many
 // frames, each a complete next-buffer / render / post-render round; the host's time
 // information is read once per host block.
 class VstBase : public AudioEffectX,
@@ -25,7 +26,6 @@ class VstBase : public AudioEffectX,
                 public PluginState
 {
 public:
-    static constexpr long kMaxBlockFrames = 8192;
     static constexpr long kScratchFrames = 16384;
     // The longest parameter name given to the host, terminating zero included. Hosts give
     // more than the interface's 8 bytes; this much every host in use provides.

@@ -37,14 +37,14 @@ VstInt32 VstInstrumentBase::processEvents(VstEvents* events)
         int const data2 = midi->midiData[2] & 0x7F;
         long const offset = std::max<long>(0, midi->deltaFrames);
         int const count = numHeld.load(std::memory_order_relaxed);
-        if (offset >= kMaxBlockFrames && count < kMaxHeldEvents)
+        if (offset >= kMaxRenderFrames && count < kMaxHeldEvents)
         {
             held[count] = HeldEvent{channel, kind, data1, data2, offset};
             numHeld.store(count + 1, std::memory_order_release);
             continue;
         }
         // Nowhere left to hold it: it comes now, within the first piece.
-        HandleMidiEvent(channel, kind, data1, data2, std::min<long>(offset, kMaxBlockFrames - 1));
+        HandleMidiEvent(channel, kind, data1, data2, std::min<long>(offset, kMaxRenderFrames - 1));
     }
     return 1;
 }

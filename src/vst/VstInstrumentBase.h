@@ -9,7 +9,7 @@
 // framework's decoder under the plug-in mutex, each before the block it belongs to; the
 // render call narrows to the output-only form that instruments implement.
 //
-// An event at or beyond kMaxBlockFrames belongs to a later piece of a long host block: it is
+// An event at or beyond kMaxRenderFrames belongs to a later piece of a long host block: it is
 // held (up to kMaxHeldEvents, later ones come at once at the first piece's last frame) and
 // delivered just before that piece, with its offset counted from the piece's start. Negative
 // offsets count as 0.

@@ -213,7 +213,7 @@ TEST(TModMatrixRun, ALongBlockOfLfoSizedCurvesAllocatesNoNewPoints)
     line.GetBreakpoints().Add(8192.0f, v);
 
     const long capacity = t.GetInput(0)->GetBreakpoints().Capacity();
-    m.DoModulation(kMaxBlockFrames, &line, 6);
+    m.DoModulation(kMaxRenderFrames, &line, 6);
     EXPECT_EQ(t.GetInput(0)->Size(), kModBlockPoints);
     EXPECT_EQ(t.GetInput(0)->GetBreakpoints().Capacity(), capacity);
     EXPECT_EQ(grid.GetOutput(0)->GetBreakpoints().Capacity(), capacity);

@@ -68,7 +68,7 @@ TEST(TLFOCurve, APointEvery32SamplesAndAtTheBlockEnd)
     EXPECT_EQ(Times(Curve(lfo, 64)), (std::vector<float>{0, 32, 64}));
     EXPECT_EQ(Times(Curve(lfo, 5)), (std::vector<float>{0, 5}));
     EXPECT_EQ(Times(Curve(lfo, 0)), (std::vector<float>{0}));
-    Envelope longest = Curve(lfo, kMaxBlockFrames);
+    Envelope longest = Curve(lfo, kMaxRenderFrames);
     EXPECT_EQ(longest.Size(), kModBlockPoints);
     EXPECT_EQ(longest[longest.Size() - 1].time, 8192.0f);
 }
