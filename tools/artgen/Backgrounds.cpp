@@ -225,7 +225,7 @@ void SynthPage(cairo_t* cr)
         Fill(cr, {kLineMenuX + 21, y, 3, 13}, c);
         Text(cr, kLineTitles[l], kLineMenuX + 27, y + 10, kCaptionSize, Mix(c, Rgb8(255, 255, 255), 0.35));
         // A thin rule in the line colour joins the row's tools.
-        Line(cr, kPrevBreakpointX, y + 15.5, kLineMenuX + 18, y + 15.5, Colour{c.r, c.g, c.b, 0.35});
+        Line(cr, kTimeline.Right() + 2, y + 15.5, kLineMenuX + 18, y + 15.5, Colour{c.r, c.g, c.b, 0.35});
     }
     Caption(cr, "Follow", kFollowPlayback.x + 16, kFollowPlayback.y + 10);
 
@@ -353,11 +353,11 @@ void PaintPresetBackground(cairo_t* cr, const ArtEntry&)
 void PaintSplash(cairo_t* cr, const ArtEntry& e)
 {
     const Rect r{0, 0, e.w, e.h};
-    FillRound(cr, r, 8, Rgb8(70, 74, 86));
-    VerticalGradient(cr, r.Inset(1), 7, Rgb8(22, 24, 30), Rgb8(9, 10, 13));
+    Fill(cr, r, Rgb8(70, 74, 86));
+    VerticalGradient(cr, r.Inset(1), 0, Rgb8(22, 24, 30), Rgb8(9, 10, 13));
     // Five wave lines in the timeline's colours across the lower half.
     cairo_save(cr);
-    RoundRect(cr, 1, 1, e.w - 2, e.h - 2, 7);
+    cairo_rectangle(cr, 1, 1, e.w - 2, e.h - 2);
     cairo_clip(cr);
     for (int l = 0; l < 5; ++l)
     {
@@ -387,8 +387,8 @@ void PaintSplash(cairo_t* cr, const ArtEntry& e)
 void PaintSelectionBar(cairo_t* cr, const ArtEntry& e)
 {
     const Rect r{0, 0, e.w, e.h};
-    FillRound(cr, r, 5, theme::kPanelBorder);
-    VerticalGradient(cr, r.Inset(1), 4, Rgb8(46, 49, 56), Rgb8(32, 34, 39));
+    Fill(cr, r, theme::kPanelBorder);
+    VerticalGradient(cr, r.Inset(1), 0, Rgb8(46, 49, 56), Rgb8(32, 34, 39));
     Text(cr, "Selected breakpoints", selection::kCopy.x, 20, 10, theme::kTitle, Align::Left, true);
     Caption(cr, "Mode", selection::kModeRadios[0].x - 8, selection::kModeRadios[0].y + 14, Align::Right);
     const char* const modes[3] = {"Off", "Relative", "Absolute"};
