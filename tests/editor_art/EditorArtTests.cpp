@@ -12,6 +12,8 @@
 
 #include "Manifest.h"
 
+#include <fontconfig/fontconfig.h>
+
 namespace
 {
 
@@ -265,6 +267,20 @@ double MeanLuminance(const Decoded& d)
         }
     return sum / (d.w * d.h);
 }
+
+// cairo keeps its font faces (and fontconfig's patterns) for the life of the process; release
+// them at the end so the leak checker sees only our own allocations.
+class ReleaseFontCaches : public ::testing::Environment
+{
+public:
+    void TearDown() override
+    {
+        cairo_debug_reset_static_data();
+        FcFini();
+    }
+};
+const ::testing::Environment* const kReleaseFontCaches =
+    ::testing::AddGlobalTestEnvironment(new ReleaseFontCaches);
 
 TEST(EditorArt, EveryImageTheEditorsLoadIsEmbeddedOnceAndSorted)
 {

@@ -514,6 +514,8 @@ void PaintWaveEditor(cairo_t* cr, const ArtEntry& e)
     Fill(cr, graph, kWaveEditorGraph);
     Line(cr, graph.x, g.y + kAmplitudeBars.Bottom() + 0.5, graph.Right(), g.y + kAmplitudeBars.Bottom() + 0.5,
          Rgb8(40, 43, 50));
+    Line(cr, graph.x, g.y + kPhaseBars.Bottom() + 1.5, graph.Right(), g.y + kPhaseBars.Bottom() + 1.5,
+         Rgb8(40, 43, 50));
     Caption(cr, "Level", graph.Right() + 4, g.y + kAmplitudeBars.y + kAmplitudeBars.h / 2.0 + 3);
     Caption(cr, "Phase", graph.Right() + 4, g.y + kPhaseBars.y + kPhaseBars.h / 2.0 + 3);
     Fill(cr, {1, e.h - 34, e.w - 2, 33}, Rgb8(24, 25, 29));

@@ -318,7 +318,7 @@ void PaintLabelToggle(cairo_t* cr, const ArtEntry& e)
     else
         VerticalGradient(cr, r.Inset(1), 2.5, Rgb8(48, 50, 57), Rgb8(36, 38, 43));
     layout::Rect textArea = r;
-    if (e.w >= 50)
+    if (e.w >= 70)
     {
         // A lamp at the left edge.
         const double cx = 7, cy = e.h / 2.0;
