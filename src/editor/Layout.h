@@ -242,6 +242,45 @@ constexpr Point kSelectionPanel{0, 590};
 } // namespace synth
 
 // ---------------------------------------------------------------------------------------------
+// Inside the timeline display (420 x 240 at synth::kTimeline).
+namespace timeline
+{
+constexpr int kX0 = 10;
+constexpr int kWidth = 400;
+constexpr Rect kRuler{kX0, 20, kWidth, 10};
+constexpr Rect kAmplitude{kX0, 40, kWidth, 57};
+constexpr int kRowHeight = 19;
+constexpr Rect Row(int i)
+{
+    return {kX0, 105 + kRowHeight * i, kWidth, kRowHeight};
+}
+constexpr Rect kRubberBand{0, 33, 413, 168};
+} // namespace timeline
+
+// Inside the modulation display (synth::kModDisplay): five rows of toggle, source, target, amount.
+namespace moddisplay
+{
+constexpr int kRows = 5;
+constexpr int kRowHeight = 16;
+constexpr Rect Toggle(int r)
+{
+    return {0, kRowHeight * r, 10, kRowHeight};
+}
+constexpr Rect Source(int r)
+{
+    return {10, kRowHeight * r, 60, kRowHeight};
+}
+constexpr Rect Target(int r)
+{
+    return {70, kRowHeight * r, 60, kRowHeight};
+}
+constexpr Rect Amount(int r)
+{
+    return {130, kRowHeight * r, 80, kRowHeight};
+}
+} // namespace moddisplay
+
+// ---------------------------------------------------------------------------------------------
 // The multiple-selection panel (727 x 91).
 namespace selection
 {

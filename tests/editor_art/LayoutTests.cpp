@@ -73,13 +73,23 @@ TEST(Layout, PagesFitTheEditorAndControlsStayApart)
         EXPECT_LE(synth::KnobWindow(row[0]).Right(), synth::KnobWindow(row[1]).x + 1);
         EXPECT_LE(synth::KnobWindow(row[1]).Right(), synth::KnobWindow(row[2]).x + 1);
     }
-    // The timeline's line-tool rows fall inside its five rows (display rows start at y 105, 19 high).
+    // The timeline's line-tool rows fall inside its five rows.
     for (int l = 0; l < 5; ++l)
     {
-        const int rowTop = synth::kTimeline.y + 105 + 19 * l;
-        EXPECT_GE(synth::kLineRowY[l], rowTop);
-        EXPECT_LT(synth::kLineRowY[l], rowTop + 19);
+        const Rect row = timeline::Row(l).Offset(synth::kTimeline.TopLeft());
+        EXPECT_GE(synth::kLineRowY[l], row.y);
+        EXPECT_LT(synth::kLineRowY[l], row.Bottom());
     }
+}
+
+TEST(Layout, ModulationDisplayCellsFillItsWidthAndHeight)
+{
+    const Rect last = moddisplay::Source(moddisplay::kRows - 1);
+    EXPECT_EQ(last.Bottom() + 1, synth::kModDisplay.h);
+    EXPECT_LE(moddisplay::Amount(0).Right(), synth::kModDisplay.w);
+    EXPECT_EQ(moddisplay::Toggle(0).Right(), moddisplay::Source(0).x);
+    EXPECT_EQ(moddisplay::Source(0).Right(), moddisplay::Target(0).x);
+    EXPECT_EQ(moddisplay::Target(0).Right(), moddisplay::Amount(0).x);
 }
 
 } // namespace

@@ -166,14 +166,17 @@ void SynthPage(cairo_t* cr)
     DarkField(cr, kModDisplay);
     {
         const Rect d = kModDisplay;
-        Caption(cr, "Source", d.x + 13, d.y - 5);
-        Caption(cr, "Target", d.x + 73, d.y - 5);
-        Caption(cr, "Amount", d.x + 170, d.y - 5, Align::Centre);
-        for (int x : {70, 130})
+        const Rect source = moddisplay::Source(0), target = moddisplay::Target(0),
+                   amount = moddisplay::Amount(0);
+        Caption(cr, "Source", d.x + source.x + 3, d.y - 5);
+        Caption(cr, "Target", d.x + target.x + 3, d.y - 5);
+        Caption(cr, "Amount", d.x + amount.x + amount.w / 2.0, d.y - 5, Align::Centre);
+        for (int x : {target.x, amount.x})
         {
             Line(cr, d.x + x + 0.5, d.y + 2, d.x + x + 0.5, d.Bottom() - 2, Rgb8(28, 30, 35));
         }
-        Line(cr, d.x + 170.5, d.y + 2, d.x + 170.5, d.Bottom() - 2, Rgb8(24, 26, 30));
+        const double zero = d.x + amount.x + amount.w / 2.0 + 0.5;
+        Line(cr, zero, d.y + 2, zero, d.Bottom() - 2, Rgb8(24, 26, 30));
     }
 
     // Sends.
@@ -188,13 +191,13 @@ void SynthPage(cairo_t* cr)
     // Timeline: line legend at the left, the display's backdrop and the line tools.
     Panel(cr, {6, 244, 92, 246}, "Timeline");
     {
-        const double rowTop = kTimeline.y + 105;
-        const double ampCentre = kTimeline.y + 40 + 28.5;
+        const double ampCentre = kTimeline.y + timeline::kAmplitude.y + timeline::kAmplitude.h / 2.0;
         Fill(cr, {12, (int)ampCentre - 4, 8, 8}, Rgb8(255, 255, 255));
         Caption(cr, "Amplitude", 24, ampCentre + 3);
         for (int l = 0; l < 5; ++l)
         {
-            const double centre = rowTop + 19 * l + 9.5;
+            const Rect row = timeline::Row(l);
+            const double centre = kTimeline.y + row.y + row.h / 2.0;
             Fill(cr, {12, (int)centre - 4, 8, 8}, FromLayout(kLineColours[l]));
             Caption(cr, kLineTitles[l], 24, centre + 3);
         }

@@ -2,6 +2,8 @@
 
 #include <cmath>
 #include <cstring>
+#include <stdexcept>
+#include <string>
 #include <string_view>
 
 namespace artgen
@@ -44,6 +46,8 @@ double TextWidth(cairo_t* cr, const char* text, double size, bool bold)
 
 void Text(cairo_t* cr, const char* text, double x, double y, double size, Colour c, Align align, bool bold)
 {
+    // Nothing in the editor is lettered below 8 pixels.
+    if (size < kMinTextSize) throw std::logic_error(std::string("text below the smallest size: ") + text);
     const double w = TextWidth(cr, text, size, bold);
     if (align == Align::Centre) x -= w / 2;
     if (align == Align::Right) x -= w;
@@ -415,7 +419,7 @@ void PaintCheckbox(cairo_t* cr, const ArtEntry& e)
         return;
     }
     const bool on = e.state == ArtState::On;
-    FillRound(cr, r, 2, on ? Rgb8(30, 90, 170) : Rgb8(110, 116, 128));
+    FillRound(cr, r, 2, on ? Rgb8(30, 90, 170) : Rgb8(150, 156, 170));
     FillRound(cr, r.Inset(1), 1.5, on ? theme::kAccent : Rgb8(16, 17, 20));
     if (on)
     {
@@ -434,11 +438,11 @@ void PaintRadio(cairo_t* cr, const ArtEntry& e)
 {
     const bool on = e.state == ArtState::On;
     const double c = e.w / 2.0, rad = e.w / 2.0 - 1;
-    SetColour(cr, on ? theme::kAccent : Rgb8(110, 116, 128));
+    SetColour(cr, on ? theme::kAccent : Rgb8(150, 156, 170));
     cairo_arc(cr, c, c, rad, 0, 2 * M_PI);
     cairo_fill(cr);
     SetColour(cr, Rgb8(16, 17, 20));
-    cairo_arc(cr, c, c, rad - 1.5, 0, 2 * M_PI);
+    cairo_arc(cr, c, c, rad - 2, 0, 2 * M_PI);
     cairo_fill(cr);
     if (on)
     {

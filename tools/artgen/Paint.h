@@ -42,7 +42,8 @@ constexpr Colour kPerformGrey = Rgb8(112, 112, 116);
 constexpr Colour kLightPanel = Rgb8(226, 229, 236);
 } // namespace theme
 
-// Text in the editor's one face.
+// Text in the editor's one face, never smaller than this.
+constexpr double kMinTextSize = 8.0;
 enum class Align
 {
     Left,
