@@ -9,7 +9,22 @@
 //   PlatformHostHandle      what the host hands a new instance (passed to the bases unchanged)
 //   RegisterPlatformInstrument / RegisterPlatformEffect
 //                           enter a new instance into the deliverable's live-instance lists
-#ifndef TORVANE_AU
+#ifdef TORVANE_AU
+#include "au/AUPluginLists.h"
+#include "au/MacAUEffectBase.h"
+#include "au/MacAUInstrumentBase.h"
+using InstrumentPlatformBase = MacAUInstrumentBase;
+using EffectPlatformBase = MacAUEffectBase;
+using PlatformHostHandle = ComponentInstance;
+template <class Instrument> void RegisterPlatformInstrument(Instrument* instrument)
+{
+    AddInstrumentToList(instrument, instrument);
+}
+template <class Effect> void RegisterPlatformEffect(Effect* effect)
+{
+    AddAudioUnitToList(effect, effect);
+}
+#else
 #include "vst/VstEffectBase.h"
 #include "vst/VstInstrumentBase.h"
 #include "vst/VstPluginLists.h"
