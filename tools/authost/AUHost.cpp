@@ -159,13 +159,22 @@ bool AUHost::Open(std::shared_ptr<AULibrary> lib, bool initialize)
         error = "no library";
         return false;
     }
+    ComponentEntryPoint const entry = lib->GetEntry();
+    ComponentDescription const description = lib->GetRegistration().description;
     library = std::move(lib);
+    return Open(entry, description, initialize);
+}
+
+bool AUHost::Open(ComponentEntryPoint entry, ComponentDescription const& description, bool initialize)
+{
+    if (open) Close();
     record = ComponentInstanceRecord{};
-    record.entry = library->GetEntry();
-    record.description = library->GetRegistration().description;
+    record.entry = entry;
+    record.description = description;
     record.parameterListener = &AUHost::ParameterListener;
     record.listenerContext = this;
     OSStatus status = OpenAComponent(&record);
+    openStatus = status;
     if (status != noErr || record.storage == nullptr)
     {
         error = "the component refused to open (status " + std::to_string(status) + ")";

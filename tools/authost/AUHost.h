@@ -81,10 +81,14 @@ public:
     // in GetError().
     bool Open(std::string const& path, bool initialize = true);
     bool Open(std::shared_ptr<AULibrary> library, bool initialize = true);
+    // The same with an entry of this process (a component built into a test).
+    bool Open(ComponentEntryPoint entry, ComponentDescription const& description, bool initialize = true);
     // Uninitialises and closes the instance.
     void Close();
     bool IsOpen() const { return open; }
     std::string const& GetError() const { return error; }
+    // The entry's answer to the last open selector.
+    OSStatus GetOpenStatus() const { return openStatus; }
     AudioUnit GetUnit() { return &record; }
     std::shared_ptr<AULibrary> GetLibrary() const { return library; }
 
@@ -137,7 +141,7 @@ private:
     std::shared_ptr<AULibrary> library;
     ComponentInstanceRecord record;
     bool open = false;
-    bool initialized = false;
+    OSStatus openStatus = noErr;
     std::string error;
     double sampleRate;
     UInt32 blockSize;
