@@ -9,6 +9,9 @@
 // call before its audio, parameter descriptions and announcements, and the plug-in state in the
 // class info.
 
+// The class-info key of the plug-in's state block.
+inline constexpr char const kClassInfoStateKey[] = "Torvane_State";
+
 // Applies each host-automatable parameter that the host set since the last call and whose value
 // differs from the parameter's normalised value; then stores the resulting normalised value in
 // the element (unless someone set the element since), so an off-grid value is applied once.

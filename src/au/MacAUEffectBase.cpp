@@ -36,14 +36,14 @@ OSStatus MacAUEffectBase::SaveState(CFPropertyListRef* data)
 {
     OSStatus const status = AUEffectBase::SaveState(data);
     if (status != noErr) return status;
-    return AddPluginState(*this, kStateKey, data);
+    return AddPluginState(*this, kClassInfoStateKey, data);
 }
 
 OSStatus MacAUEffectBase::RestoreState(CFPropertyListRef data)
 {
     OSStatus const status = AUEffectBase::RestoreState(data);
     if (status != noErr) return status;
-    return RestorePluginStateFrom(*this, kStateKey, data);
+    return RestorePluginStateFrom(*this, kClassInfoStateKey, data);
 }
 
 void MacAUEffectBase::GetUIComponentDescs(ComponentDescription* description)

@@ -31,8 +31,6 @@ class MacAUEffectBase : public AUEffectBase,
                         public PluginState
 {
 public:
-    static constexpr char const* kStateKey = "Torvane_State";
-
     MacAUEffectBase(ComponentInstance instance, long numParams, char const* identity = "",
                     char const* rootPath = "");
     // The form the effect layer builds: pairs, unique id and names are not used.

@@ -83,14 +83,14 @@ OSStatus MacAUInstrumentBase::SaveState(CFPropertyListRef* data)
 {
     OSStatus const status = MusicDeviceBase::SaveState(data);
     if (status != noErr) return status;
-    return AddPluginState(*this, kStateKey, data);
+    return AddPluginState(*this, kClassInfoStateKey, data);
 }
 
 OSStatus MacAUInstrumentBase::RestoreState(CFPropertyListRef data)
 {
     OSStatus const status = MusicDeviceBase::RestoreState(data);
     if (status != noErr) return status;
-    return RestorePluginStateFrom(*this, kStateKey, data);
+    return RestorePluginStateFrom(*this, kClassInfoStateKey, data);
 }
 
 void MacAUInstrumentBase::GetUIComponentDescs(ComponentDescription* description)

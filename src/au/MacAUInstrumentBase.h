@@ -27,9 +27,6 @@ class MacAUInstrumentBase : public MusicDeviceBase,
                             public PluginState
 {
 public:
-    static constexpr char const* kStateKey = "Torvane_State";
-    static constexpr int kMaxHeldEvents = HeldMidiEvents::kMaxHeldEvents;
-
     MacAUInstrumentBase(ComponentInstance instance, int numParams, char const* identity,
                         char const* rootPath);
     // The form the instrument layer builds: the input and output pairs, unique id and names are
