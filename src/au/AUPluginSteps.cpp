@@ -4,17 +4,20 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <optional>
 
 #include "framework/String.h"
 
-void PollHostParameters(AUElement& element, AutomatableParameterServer& server)
+void PollHostParameters(AUElement& element, AutomatableParameterServer& server, AudioAPI::Mutex& mutex)
 {
+    std::optional<AudioAPI::Lock> hold;
     int const count = std::min(server.GetNumAutomatableParameters(), element.GetNumberOfParameters());
     for (int i = 0; i < count; ++i)
     {
         auto const id = static_cast<AudioUnitParameterID>(i);
         float value = 0.0f;
         if (!element.TakeHostChange(id, value)) continue;
+        if (!hold) hold.emplace(mutex);
         if (value != server.GetAutomatableParameterValue(i)) server.SetAutomatableParameterValue(i, value);
         element.ReplaceParameter(id, value, server.GetAutomatableParameterValue(i));
     }

@@ -15,7 +15,8 @@ inline constexpr char const kClassInfoStateKey[] = "Torvane_State";
 // Applies each host-automatable parameter that the host set since the last call and whose value
 // differs from the parameter's normalised value; then stores the resulting normalised value in
 // the element (unless someone set the element since), so an off-grid value is applied once.
-void PollHostParameters(AUElement& element, AutomatableParameterServer& server);
+// The changes are applied under the plug-in mutex, taken only when there is one.
+void PollHostParameters(AUElement& element, AutomatableParameterServer& server, AudioAPI::Mutex& mutex);
 
 // The output's rate (truncated to whole hertz) and, when the host has a beat-and-tempo
 // callback that reports a finite tempo above 0, that tempo.

@@ -74,7 +74,7 @@ bool StereoList(AudioBufferList const& list, UInt32 frames)
 OSStatus MacAUEffectBase::ProcessBufferLists(AudioUnitRenderActionFlags&, AudioBufferList const& input,
                                              AudioBufferList& output, UInt32 frames)
 {
-    PollHostParameters(*GlobalElement(), *this);
+    PollHostParameters(*GlobalElement(), *this, GetMutex());
     PushRateAndTempo(*this, *GetOutput(0), *this, *this);
 
     bool const writable = StereoList(output, frames);

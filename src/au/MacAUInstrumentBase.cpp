@@ -42,7 +42,7 @@ MacAUInstrumentBase::~MacAUInstrumentBase()
 
 OSStatus MacAUInstrumentBase::Render(AudioUnitRenderActionFlags&, AudioTimeStamp const&, UInt32 frames)
 {
-    PollHostParameters(*GlobalElement(), *this);
+    PollHostParameters(*GlobalElement(), *this, GetMutex());
     PushRateAndTempo(*this, *GetOutput(0), *this, *this);
 
     long const total = static_cast<long>(frames);
