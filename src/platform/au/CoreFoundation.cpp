@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -28,6 +29,12 @@ struct __CFType
 {
     explicit __CFType(CFTypeID type) : type(type) { liveObjects.fetch_add(1, std::memory_order_relaxed); }
     virtual ~__CFType() { liveObjects.fetch_sub(1, std::memory_order_relaxed); }
+    // Constants stay out of the count of live objects.
+    void MakeConstant()
+    {
+        constant = true;
+        liveObjects.fetch_sub(1, std::memory_order_relaxed);
+    }
 
     CFTypeID const type;
     mutable std::atomic<long> references{1};
@@ -419,15 +426,15 @@ void CFDictionaryRemoveValue(CFMutableDictionaryRef dictionary, void const* key)
 
 CFStringRef CFStringMakeConstant(char const* text)
 {
+    // Freed when the program (or the library holding this layer) unloads.
     static std::mutex mutex;
-    static std::map<std::string, __CFString*>* constants = new std::map<std::string, __CFString*>;
+    static std::map<std::string, std::unique_ptr<__CFString>> constants;
     std::lock_guard<std::mutex> hold(mutex);
-    auto it = constants->find(text);
-    if (it != constants->end()) return it->second;
-    auto* s = new __CFString(text);
-    s->constant = true;
-    // Constants live as long as the process and are not counted as live objects.
-    liveObjects.fetch_sub(1, std::memory_order_relaxed);
-    constants->emplace(text, s);
-    return s;
+    auto it = constants.find(text);
+    if (it != constants.end()) return it->second.get();
+    auto s = std::make_unique<__CFString>(text);
+    s->MakeConstant();
+    CFStringRef const result = s.get();
+    constants.emplace(text, std::move(s));
+    return result;
 }
