@@ -20,7 +20,8 @@ function(torvane_au_plugin target file_name)
   target_link_options(${target} PRIVATE
     "LINKER:--version-script=${_map}"
     "LINKER:--exclude-libs,ALL")
-  if(NOT TORVANE_SANITIZE)
+  # Every symbol resolved at link time (sanitizer runtimes live in the host program).
+  if(NOT TORVANE_SANITIZE AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
     target_link_options(${target} PRIVATE "LINKER:-z,defs")
   endif()
   file(GENERATE OUTPUT $<TARGET_FILE_DIR:${target}>/${file_name}.auinfo CONTENT
