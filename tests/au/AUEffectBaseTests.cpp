@@ -14,6 +14,8 @@ namespace
 class GainEffect : public MacAUEffectBase
 {
 public:
+    using AUEffectBase::Render;
+
     explicit GainEffect(ComponentInstance instance) : MacAUEffectBase(instance, 1)
     {
         gain.Create("Gain", this, Parameter::Global, 0.0f, 2.0f, Parameter::Continuous);
