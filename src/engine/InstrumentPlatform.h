@@ -9,6 +9,9 @@
 //   PlatformHostHandle      what the host hands a new instance (passed to the bases unchanged)
 //   RegisterPlatformInstrument / RegisterPlatformEffect
 //                           enter a new instance into the deliverable's live-instance lists
+//   TORVANE_PLATFORM_OVERRIDE
+//                           marks members that override the platform base in one deliverable
+//                           only (the Audio Unit's identity codes); empty in the others
 #ifdef TORVANE_AU
 #include "au/AUPluginLists.h"
 #include "au/MacAUEffectBase.h"
@@ -16,6 +19,7 @@
 using InstrumentPlatformBase = MacAUInstrumentBase;
 using EffectPlatformBase = MacAUEffectBase;
 using PlatformHostHandle = ComponentInstance;
+#define TORVANE_PLATFORM_OVERRIDE override
 template <class Instrument> void RegisterPlatformInstrument(Instrument* instrument)
 {
     AddInstrumentToList(instrument, instrument);
@@ -31,6 +35,7 @@ template <class Effect> void RegisterPlatformEffect(Effect* effect)
 using InstrumentPlatformBase = VstInstrumentBase;
 using EffectPlatformBase = VstEffectBase;
 using PlatformHostHandle = audioMasterCallback;
+#define TORVANE_PLATFORM_OVERRIDE
 template <class Instrument> void RegisterPlatformInstrument(Instrument* instrument)
 {
     AddVstInstrumentToList(instrument);

@@ -101,133 +101,42 @@ public:
     explicit Torvane(PlatformHostHandle audioMaster);
     ~Torvane() override;
 
-#ifdef TORVANE_AU
-    // The unit's identity: version 1.0.0, subtype 'Trv1', manufacturer 'CvlA'.
-    std::uint32_t GetVersion() override
-    {
-        return 0x00010000;
-    }
-    std::uint32_t GetSubType() override
-    {
-        return 0x54727631;
-    }
-    std::uint32_t GetManufacturer() override
-    {
-        return 0x43766C41;
-    }
-#endif
+    // The unit's identity where the deliverable asks for one: version 1.0.0, subtype 'Trv1',
+    // manufacturer 'CvlA'.
+    std::uint32_t GetVersion() TORVANE_PLATFORM_OVERRIDE { return 0x00010000; }
+    std::uint32_t GetSubType() TORVANE_PLATFORM_OVERRIDE { return 0x54727631; }
+    std::uint32_t GetManufacturer() TORVANE_PLATFORM_OVERRIDE { return 0x43766C41; }
 
     // ---- object and accessors -------------------------------------------------------------
-    float GetEditTime() const
-    {
-        return editTime;
-    }
-    int GetCurrentVoice() const
-    {
-        return currentVoice;
-    }
+    float GetEditTime() const { return editTime; }
+    int GetCurrentVoice() const { return currentVoice; }
     // -1 means the current layer; null outside 0-3.
     VoiceDef* GetVoiceDef(int layer);
-    PerformMods* GetPerformMods()
-    {
-        return &performMods;
-    }
-    DelayEffect* GetDelayEffect()
-    {
-        return &delay;
-    }
-    ReverbEffect* GetReverbEffect()
-    {
-        return &reverb;
-    }
-    TDistortionEffect* GetDistortionEffect()
-    {
-        return &distortion;
-    }
-    StereoFilter* GetGlobalLowFilter()
-    {
-        return &globalLowFilter;
-    }
-    StereoFilter* GetGlobalHighFilter()
-    {
-        return &globalHighFilter;
-    }
-    SoundBuffer* GetDelayBuffer()
-    {
-        return &delaySend;
-    }
-    SoundBuffer* GetReverbBuffer()
-    {
-        return &reverbSend;
-    }
-    SoundBuffer* GetDistortionBuffer()
-    {
-        return &distortionSend;
-    }
-    SoundBuffer* GetEffectWorkBuffer()
-    {
-        return &effectWork;
-    }
-    bool DelayEnabled()
-    {
-        return delay.enabled.GetBool();
-    }
-    bool ReverbEnabled()
-    {
-        return reverb.enabled.GetBool();
-    }
-    bool DistortionEnabled()
-    {
-        return distortion.enabled.GetBool();
-    }
-    Parameter* GetPitchBendRangeParam()
-    {
-        return &pitchBendRange;
-    }
-    MidiLearnManager* GetMidiLearnManager()
-    {
-        return &midiLearn;
-    }
-    bool GetSustainState() const
-    {
-        return sustain;
-    }
-    TMidiEventModSource* GetChannelPressureSource()
-    {
-        return &channelPressureSource;
-    }
-    TMidiEventModSource* GetModWheelSource()
-    {
-        return &modWheelSource;
-    }
-    TMidiEventModSource* GetPitchBendSource()
-    {
-        return &pitchBendSource;
-    }
-    PresetManager* GetWaveformPresetManager()
-    {
-        return &waveformPresets;
-    }
-    PresetManager* GetPatchPresetManager()
-    {
-        return &patchPresets;
-    }
-    PresetManager* GetTimelinePresetManager()
-    {
-        return &timelinePresets;
-    }
-    NoteStack& GetNoteStack()
-    {
-        return noteStack;
-    }
-    bool GetRefreshGuard() const
-    {
-        return refreshGuard;
-    }
-    void SetRefreshGuard(bool on)
-    {
-        refreshGuard = on;
-    }
+    PerformMods* GetPerformMods() { return &performMods; }
+    DelayEffect* GetDelayEffect() { return &delay; }
+    ReverbEffect* GetReverbEffect() { return &reverb; }
+    TDistortionEffect* GetDistortionEffect() { return &distortion; }
+    StereoFilter* GetGlobalLowFilter() { return &globalLowFilter; }
+    StereoFilter* GetGlobalHighFilter() { return &globalHighFilter; }
+    SoundBuffer* GetDelayBuffer() { return &delaySend; }
+    SoundBuffer* GetReverbBuffer() { return &reverbSend; }
+    SoundBuffer* GetDistortionBuffer() { return &distortionSend; }
+    SoundBuffer* GetEffectWorkBuffer() { return &effectWork; }
+    bool DelayEnabled() { return delay.enabled.GetBool(); }
+    bool ReverbEnabled() { return reverb.enabled.GetBool(); }
+    bool DistortionEnabled() { return distortion.enabled.GetBool(); }
+    Parameter* GetPitchBendRangeParam() { return &pitchBendRange; }
+    MidiLearnManager* GetMidiLearnManager() { return &midiLearn; }
+    bool GetSustainState() const { return sustain; }
+    TMidiEventModSource* GetChannelPressureSource() { return &channelPressureSource; }
+    TMidiEventModSource* GetModWheelSource() { return &modWheelSource; }
+    TMidiEventModSource* GetPitchBendSource() { return &pitchBendSource; }
+    PresetManager* GetWaveformPresetManager() { return &waveformPresets; }
+    PresetManager* GetPatchPresetManager() { return &patchPresets; }
+    PresetManager* GetTimelinePresetManager() { return &timelinePresets; }
+    NoteStack& GetNoteStack() { return noteStack; }
+    bool GetRefreshGuard() const { return refreshGuard; }
+    void SetRefreshGuard(bool on) { refreshGuard = on; }
     // The editor's redraw of the timeline lines, when an editor is attached.
     void UpdateEventLines();
     // Every internal parameter tells its listeners its value again.
@@ -302,14 +211,8 @@ public:
     void DefaultPatch();
     void SetPatchName(char const* name);
     void SetPatchCategory(char const* category);
-    String GetPatchName() const
-    {
-        return patchName;
-    }
-    String GetPatchCategory() const
-    {
-        return patchCategory;
-    }
+    String GetPatchName() const { return patchName; }
+    String GetPatchCategory() const { return patchCategory; }
 
     // ---- patch, waveform and timeline-preset files ----------------------------------------
     int SavePatch(char const* category, char const* name);
@@ -349,10 +252,7 @@ public:
 
     // ---- multiple selection (current layer) ---------------------------------------------
     void SetMultipleSelection(std::vector<MultipleSelectionBreakpoint>* sel);
-    std::vector<MultipleSelectionBreakpoint>* GetMultipleSelection() const
-    {
-        return multipleSelection;
-    }
+    std::vector<MultipleSelectionBreakpoint>* GetMultipleSelection() const { return multipleSelection; }
     float MultipleSelectionStartTime(std::vector<MultipleSelectionBreakpoint> const& sel);
     float MultipleSelectionStartAtZero(std::vector<MultipleSelectionBreakpoint>& sel);
     float MultipleSelectionGetRelativeChange(int line, int valueIndex);
@@ -536,15 +436,9 @@ public:
     // Pool slot i as the instrument's note (null outside the pool).
     TNote* GetTNote(int i) const;
     // The scratch curves and buffer the voices render with (one voice at a time).
-    VoiceWorkspace* GetVoiceWorkspace()
-    {
-        return &voiceWorkspace;
-    }
+    VoiceWorkspace* GetVoiceWorkspace() { return &voiceWorkspace; }
     // The effect sends of the block being rendered (read once per block).
-    VoiceSends const& GetBlockSends() const
-    {
-        return blockSends;
-    }
+    VoiceSends const& GetBlockSends() const { return blockSends; }
 
 private:
     // One piece of at most kMaxRenderFrames frames; the caller holds the mutex.
