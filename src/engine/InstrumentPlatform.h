@@ -9,13 +9,33 @@
 //   PlatformHostHandle      what the host hands a new instance (passed to the bases unchanged)
 //   RegisterPlatformInstrument / RegisterPlatformEffect
 //                           enter a new instance into the deliverable's live-instance lists
-#ifndef TORVANE_AU
+//   TORVANE_PLATFORM_OVERRIDE
+//                           marks members that override the platform base in one deliverable
+//                           only (the Audio Unit's identity codes); empty in the others
+#ifdef TORVANE_AU
+#include "au/AUPluginLists.h"
+#include "au/MacAUEffectBase.h"
+#include "au/MacAUInstrumentBase.h"
+using InstrumentPlatformBase = MacAUInstrumentBase;
+using EffectPlatformBase = MacAUEffectBase;
+using PlatformHostHandle = ComponentInstance;
+#define TORVANE_PLATFORM_OVERRIDE override
+template <class Instrument> void RegisterPlatformInstrument(Instrument* instrument)
+{
+    AddInstrumentToList(instrument, instrument);
+}
+template <class Effect> void RegisterPlatformEffect(Effect* effect)
+{
+    AddAudioUnitToList(effect, effect);
+}
+#else
 #include "vst/VstEffectBase.h"
 #include "vst/VstInstrumentBase.h"
 #include "vst/VstPluginLists.h"
 using InstrumentPlatformBase = VstInstrumentBase;
 using EffectPlatformBase = VstEffectBase;
 using PlatformHostHandle = audioMasterCallback;
+#define TORVANE_PLATFORM_OVERRIDE
 template <class Instrument> void RegisterPlatformInstrument(Instrument* instrument)
 {
     AddVstInstrumentToList(instrument);

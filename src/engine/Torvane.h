@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cfloat>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -99,6 +100,12 @@ public:
 
     explicit Torvane(PlatformHostHandle audioMaster);
     ~Torvane() override;
+
+    // The unit's identity where the deliverable asks for one: version 1.0.0, subtype 'Trv1',
+    // manufacturer 'CvlA'.
+    std::uint32_t GetVersion() TORVANE_PLATFORM_OVERRIDE { return 0x00010000; }
+    std::uint32_t GetSubType() TORVANE_PLATFORM_OVERRIDE { return 0x54727631; }
+    std::uint32_t GetManufacturer() TORVANE_PLATFORM_OVERRIDE { return 0x43766C41; }
 
     // ---- object and accessors -------------------------------------------------------------
     float GetEditTime() const { return editTime; }

@@ -4,6 +4,8 @@
 #include <memory>
 #include <string>
 
+#include "platform/au/CoreFoundation.h"
+
 // The owning byte string used for names, paths, messages and as the growable memory block behind the
 // memory writer. Its length counts the terminating zero (the empty text has length 1); operations that
 // work by length copy embedded zero bytes, so the same type holds C text and blocks of arbitrary bytes.
@@ -14,6 +16,8 @@ public:
     String();
     String(char const* s);
     String(std::string const& s);
+    // The CFString's text in ASCII; a text that is not ASCII gives "".
+    explicit String(CFStringRef s);
     String(String const& o);
     ~String();
 
@@ -25,6 +29,9 @@ public:
     long GetCapacity() const { return capacity; }
     // The text up to its first zero.
     std::string ToStdString() const;
+    // A new CFString of the text up to its first zero in the 7-bit-preserving encoding 1; the
+    // caller releases it.
+    CFStringRef GetCFStringRef() const;
 
     // Byte comparison up to the first zero; `!=` follows from these.
     bool operator==(char const* s) const;

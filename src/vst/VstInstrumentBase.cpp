@@ -35,39 +35,14 @@ VstInt32 VstInstrumentBase::processEvents(VstEvents* events)
         int const kind = status & 0xF0;
         int const data1 = midi->midiData[1] & 0x7F;
         int const data2 = midi->midiData[2] & 0x7F;
-        long const offset = std::max<long>(0, midi->deltaFrames);
-        int const count = numHeld.load(std::memory_order_relaxed);
-        if (offset >= kMaxRenderFrames && count < kMaxHeldEvents)
-        {
-            held[count] = HeldEvent{channel, kind, data1, data2, offset};
-            numHeld.store(count + 1, std::memory_order_release);
-            continue;
-        }
-        // Nowhere left to hold it: it comes now, within the first piece.
-        HandleMidiEvent(channel, kind, data1, data2, std::min<long>(offset, kMaxRenderFrames - 1));
+        held.Take(*this, channel, kind, data1, data2, midi->deltaFrames);
     }
     return 1;
 }
 
 void VstInstrumentBase::BeginRenderPiece(long offset, long frames, bool lastPiece)
 {
-    if (numHeld.load(std::memory_order_acquire) == 0) return;
-    AudioAPI::Lock hold(GetMutex());
-    // The last piece of the block takes whatever is still held.
-    int const count = numHeld.load(std::memory_order_relaxed);
-    int kept = 0;
-    for (int i = 0; i < count; ++i)
-    {
-        HeldEvent const e = held[i];
-        if (!lastPiece && e.offset >= offset + frames)
-        {
-            held[kept++] = e;
-            continue;
-        }
-        long const pieceOffset = std::clamp<long>(e.offset - offset, 0, std::max<long>(0, frames - 1));
-        HandleMidiEvent(e.channel, e.status, e.data1, e.data2, pieceOffset);
-    }
-    numHeld.store(kept, std::memory_order_release);
+    held.DeliverForPiece(*this, GetMutex(), offset, frames, lastPiece);
 }
 
 VstInt32 VstInstrumentBase::canDo(char* text)

@@ -1,7 +1,6 @@
 #pragma once
 
-#include <atomic>
-
+#include "framework/HeldMidiEvents.h"
 #include "framework/MidiEventListener.h"
 #include "vst/VstBase.h"
 
@@ -10,13 +9,11 @@
 // render call narrows to the output-only form that instruments implement.
 //
 // An event at or beyond kMaxRenderFrames belongs to a later piece of a long host block: it is
-// held (up to kMaxHeldEvents, later ones come at once at the first piece's last frame) and
-// delivered just before that piece, with its offset counted from the piece's start. Negative
-// offsets count as 0.
+// held and delivered just before that piece (HeldMidiEvents).
 class VstInstrumentBase : public VstBase, public MidiEventListener
 {
 public:
-    static constexpr int kMaxHeldEvents = 1024;
+    static constexpr int kMaxHeldEvents = HeldMidiEvents::kMaxHeldEvents;
 
     VstInstrumentBase(audioMasterCallback audioMaster, long numParams, long inputPairs, long outputPairs,
                       int uniqueID, char const* product, char const* vendor, char const* identity,
@@ -36,17 +33,5 @@ protected:
     void BeginRenderPiece(long offset, long frames, bool lastPiece) override;
 
 private:
-    struct HeldEvent
-    {
-        int channel;
-        int status;
-        int data1;
-        int data2;
-        long offset; // inside the host block
-    };
-
-    // Changed under the plug-in mutex; the count is read without it to skip the lock when
-    // nothing is held.
-    HeldEvent held[kMaxHeldEvents];
-    std::atomic<int> numHeld{0};
+    HeldMidiEvents held;
 };

@@ -19,7 +19,7 @@ function(torvane_vst_plugin target file_name)
     "LINKER:--version-script=${TORVANE_VST_EXPORTS_MAP}"
     "LINKER:--exclude-libs,ALL")
   # Every symbol resolved at link time (the sanitizer runtimes live in the host program).
-  if(NOT TORVANE_SANITIZE)
+  if(NOT TORVANE_SANITIZE AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
     target_link_options(${target} PRIVATE "LINKER:-z,defs")
   endif()
 endfunction()

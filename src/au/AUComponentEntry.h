@@ -1,0 +1,48 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <new>
+
+#include "platform/au/AUBase.h"
+
+// The whole work of a component entry for the unit type Unit: the open selector builds a Unit
+// on the component instance (the call's first word), runs its PostConstructor and stores it
+// as the instance's storage; every other call goes to the unit's dispatcher with the storage.
+// Nothing escapes: an allocation failure answers -108, a thrown status that status, anything
+// else -1. A unit whose constructor or PostConstructor throws is freed and no storage is set.
+template <class Unit> OSStatus AUComponentEntry(ComponentParameters* params, void* storage)
+{
+    try
+    {
+        if (params == nullptr) return kAudioUnitErr_InvalidParameter;
+        if (params->what == kComponentOpenSelect)
+        {
+            auto const instance = reinterpret_cast<ComponentInstance>(params->params[0]);
+            if (instance == nullptr) return badComponentInstance;
+            std::unique_ptr<Unit> unit(new Unit(instance));
+            unit->PostConstructor();
+            SetComponentInstanceStorage(instance, unit.release());
+            return noErr;
+        }
+        auto* unit = static_cast<Unit*>(storage);
+        if (unit == nullptr) return badComponentInstance;
+        return Unit::ComponentEntryDispatch(params, unit);
+    }
+    catch (std::bad_alloc const&)
+    {
+        return memFullErr;
+    }
+    catch (std::int32_t status)
+    {
+        return status;
+    }
+    catch (std::int16_t status)
+    {
+        return status;
+    }
+    catch (...)
+    {
+        return -1;
+    }
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+// The process-wide lists of live Audio Unit instances, through which a view finds the plug-in
+// behind the component instance it was opened for. Each entry holds the plug-in object, the
+// instance and the platform base that owns the entry. The lists are guarded by a mutex; an
+// entry leaves its list when its platform base is destroyed (also after a failed open), so a
+// closed instance is never found.
+
+#include "platform/au/ComponentManager.h"
+
+class InstrumentBase;
+class EffectBase;
+class MacAUInstrumentBase;
+class MacAUEffectBase;
+
+struct InstrumentListEntry
+{
+    InstrumentBase* instrument;
+    ComponentInstance instance;
+};
+
+struct AudioUnitListEntry
+{
+    EffectBase* effect;
+    ComponentInstance instance;
+};
+
+// The instrument under its base's component instance.
+void AddInstrumentToList(InstrumentBase* instrument, MacAUInstrumentBase* base);
+void RemoveInstrumentFromList(MacAUInstrumentBase const* base);
+// The instrument of the first entry for that instance, or null.
+InstrumentBase* FindInstrument(ComponentInstance instance);
+
+void AddAudioUnitToList(EffectBase* effect, MacAUEffectBase* base);
+void RemoveAudioUnitFromList(MacAUEffectBase const* base);
+EffectBase* FindAudioUnit(ComponentInstance instance);
