@@ -208,13 +208,17 @@ public:
     String GetPatchCategory() const { return patchCategory; }
 
     // ---- patch, waveform and timeline-preset files ----------------------------------------
+    // 1 when saved, 0 when not (the old file stays); shows no message: the editor does.
     int SavePatch(char const* category, char const* name);
     int LoadPatch(char const* category, char const* name);
     void NextPatch();
     void PreviousPatch();
-    // True when the file was written; otherwise a message is shown and the old file stays.
+    // True when the file was written; otherwise the old file stays. Shows no message: the
+    // editor does.
     bool SaveWaveform(VectorMipOscWaveDef* waves, int slot, char const* category, char const* name);
-    VectorMipOscWaveDef* LoadWaveform(int voice, int slot, Reader& r);
+    // The layer's waves (null for a bad layer); *loaded, when given, tells whether the slot
+    // took the stream (a refused stream leaves it unchanged).
+    VectorMipOscWaveDef* LoadWaveform(int voice, int slot, Reader& r, bool* loaded = nullptr);
     VectorMipOscWaveDef* LoadStandardWaveform(int voice, int slot, int shape);
     // The flags vectors hold one flag per line 0-5; missing flags count as false.
     // False when the writer failed.
