@@ -2,6 +2,7 @@
 
 #include <cfloat>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "dsp/DelayEffect.h"
@@ -233,8 +234,10 @@ public:
     // Value valueIndex of the line at the edit time, under the mutex.
     float GetEvent(int voice, int line, int valueIndex);
     // Writes one value at the edit time (creating a breakpoint there when needed); true when
-    // a breakpoint was created. Refused (false) while the editor follows a playing note.
+    // a breakpoint was created. Refused (false) while the editor follows a playing note,
+    // unless Time Freeze is on.
     bool SetEvent(int voice, int line, int valueIndex, float value);
+    // One value of breakpoint `index`; refused as the form above is. Returns 0.
     int SetEvent(int voice, int line, int valueIndex, int index, float value);
     float SetEventTime(int voice, int line, int index, float time);
     void DeleteEvent(int voice, int line, long index);
@@ -469,4 +472,40 @@ private:
     // With an editor attached: every editing parameter tells its controls its value again,
     // under the refresh guard (so the reactions to a refresh don't kill the sounding notes).
     void RefreshEditingParameters();
+
+    // ---- editor operations: a copy or a swap under the plug-in mutex --------------------------
+    // Voice arguments are layers 0-3, -1 for the current layer; anything else is ignored (false,
+    // 0 or nothing changed). None of these runs on the audio thread: what costs time (building
+    // a wave) happens before the mutex is taken, and only the result is put in place under it.
+public:
+    // A value copy of one layer's six timeline lines and its loop region, for drawing and for
+    // selecting without holding the mutex. Kept and refilled, its lines reuse their points.
+    struct TimelineSnapshot
+    {
+        TimelineSnapshot();
+        int layer = -1;
+        std::vector<Envelope> lines; // VoiceDef::kNumLines lines with their value counts
+        bool looping = false;
+        float loopStart = 0.0f;
+        float loopEnd = 0.0f;
+    };
+
+    // Fills `out` with the layer's lines and loop region, all taken in one lock.
+    bool CopyTimeline(int voice, TimelineSnapshot& out);
+
+    // The layer's loop switch (the voices stop looping when it goes off).
+    bool GetLoopFlag(int voice);
+    void SetLoopFlag(int voice, bool looping);
+    // Loop markers in whole timeline units, never below 0. Each marker stops at the other; the
+    // result is the marker's time as set (the old one for a time that is not finite).
+    float SetLoopStart(int voice, float time);
+    float SetLoopEnd(int voice, float time);
+    // Both markers at once; refused (false, nothing changed) when either is not finite or
+    // end comes before start.
+    bool SetLoopRegion(int voice, float start, float end);
+
+    // The breakpoint of the line at exactly `time` (whole units, at least 0), inserted with
+    // values interpolated from its neighbours when there is none; `firstValue`, when given,
+    // becomes its value 0. The result is the point's index in the line, -1 when refused.
+    long CreateBreakpoint(int voice, int line, float time, std::optional<float> firstValue = std::nullopt);
 };
