@@ -508,4 +508,25 @@ public:
     // values interpolated from its neighbours when there is none; `firstValue`, when given,
     // becomes its value 0. The result is the point's index in the line, -1 when refused.
     long CreateBreakpoint(int voice, int line, float time, std::optional<float> firstValue = std::nullopt);
+
+    // Slot s's cycle of the first level into `out` (resized to it); the result is its length,
+    // 0 (out emptied) for a bad layer or slot.
+    long CopyWaveCycle(int voice, int slot, std::vector<float>& out);
+    // Rebuild a slot as a custom wave at the layer's table length: from partials (amplitude and
+    // phase of harmonic j + 1 at entry j; phases may be null), from one drawn cycle of exactly
+    // the table's length (at most maxHarmonic harmonics kept, -1 for no limit of the caller's),
+    // or from a WAV file, normalised to a peak of 1. False, the slot unchanged, for bad
+    // arguments, a value that is not finite, a cycle of another length or a file that can't be
+    // read.
+    bool SetWaveFromPartials(int voice, int slot, long count, float const* amps, float const* phases);
+    bool SetWaveFromCycle(int voice, int slot, float const* samples, long count, long maxHarmonic);
+    bool ImportWave(int voice, int slot, char const* path);
+
+private:
+    // Shapes a one-wave table as the layer's waves are, fills it with `build(table)` outside the
+    // mutex, and puts it into the slot under it. When the layer's shape changed meanwhile, the
+    // build runs again at the new one (unless `sameLengthOnly` and the length changed: refused).
+    template <class Builder> bool RebuildSlot(int voice, int slot, bool sameLengthOnly, Builder build);
+    // Puts a one-wave table into a slot of the layer's waves; the caller holds the mutex.
+    static void InstallWaveSlot(VectorMipOscWaveDef& waves, int slot, MipOscWaveDef const& built);
 };

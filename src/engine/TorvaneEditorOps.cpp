@@ -1,11 +1,15 @@
 // The editor's operations on the layer definitions that the voices read every block: copies of
-// the lines and the loop region for drawing, and changes made under the plug-in mutex.
+// the lines, the loop region and the waves for drawing, and changes that are swapped in.
+//
+// Each takes the plug-in mutex only for the copy or the swap. A wave is built into a table of
+// its own before the mutex is taken; only its finished samples are put in place under it.
 
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
 
 #include "engine/Torvane.h"
+#include "framework/WavReader.h"
 
 namespace
 {
@@ -15,10 +19,34 @@ bool ValidLine(int line)
     return line >= 0 && line < VoiceDef::kNumLines;
 }
 
+bool ValidWaveSlot(int slot)
+{
+    return slot >= 0 && slot < MipWaveTable::kMaxWaves;
+}
+
+bool AllFinite(float const* values, long count)
+{
+    for (long i = 0; i < count; ++i)
+    {
+        if (!std::isfinite(values[i])) return false;
+    }
+    return true;
+}
+
 // A time as the timeline keeps it: whole units, never below 0.
 float TimelineTime(float time)
 {
     return std::max(0.0f, std::trunc(time));
+}
+
+// A file the wave import can take: sample frames of one or two channels. (The import itself
+// reads any file that opens, and makes silence of what isn't a wave file.)
+bool ReadableWaveFile(char const* path)
+{
+    WaveReader reader;
+    if (reader.Open(path) != 1) return false;
+    unsigned const channels = reader.GetFormat().channels;
+    return reader.NumFrames() > 0 && (channels == 1 || channels == 2);
 }
 
 // Whether a snapshot's lines can take the layer's lines as they are.
@@ -129,4 +157,88 @@ long Torvane::CreateBreakpoint(int voice, int line, float time, std::optional<fl
         if (&points[i] == p) return i;
     }
     return -1;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Waves
+
+long Torvane::CopyWaveCycle(int voice, int slot, std::vector<float>& out)
+{
+    AudioAPI::Lock hold(GetMutex());
+    int const layer = ResolveLayer(voice);
+    if (layer < 0 || !ValidWaveSlot(slot) || !voiceDefs[layer].waveDef.HasStorage() ||
+        voiceDefs[layer].waveDef.length <= 0)
+    {
+        out.clear();
+        return 0;
+    }
+    VectorMipOscWaveDef const& waves = voiceDefs[layer].waveDef;
+    std::size_t const length = static_cast<std::size_t>(waves.length);
+    std::size_t const stride = static_cast<std::size_t>(waves.NumWaves());
+    out.resize(length);
+    float const* src = waves.levels[0] + slot;
+    for (std::size_t i = 0; i < length; ++i)
+        out[i] = src[i * stride];
+    return waves.length;
+}
+
+template <class Builder> bool Torvane::RebuildSlot(int voice, int slot, bool sameLengthOnly, Builder build)
+{
+    if (!ValidWaveSlot(slot)) return false;
+    VectorMipOscWaveDef* found = nullptr;
+    long length = 0;
+    int levels = 0;
+    {
+        AudioAPI::Lock hold(GetMutex());
+        int const layer = ResolveLayer(voice);
+        if (layer < 0 || !voiceDefs[layer].waveDef.HasStorage()) return false;
+        found = &voiceDefs[layer].waveDef;
+        length = found->length;
+        levels = found->numLevels;
+    }
+    VectorMipOscWaveDef& waves = *found;
+    // A state restored on another thread may reshape the waves while this one builds.
+    for (int attempt = 0; attempt < 3; ++attempt)
+    {
+        MipOscWaveDef built;
+        if (!built.InitArray(length, levels) || !build(built)) return false;
+        AudioAPI::Lock hold(GetMutex());
+        if (waves.HasStorage() && waves.length == length && waves.numLevels == levels)
+        {
+            InstallWaveSlot(waves, slot, built);
+            return true;
+        }
+        if (!waves.HasStorage() || (sameLengthOnly && waves.length != length)) return false;
+        length = waves.length;
+        levels = waves.numLevels;
+    }
+    return false;
+}
+
+bool Torvane::SetWaveFromPartials(int voice, int slot, long count, float const* amps, float const* phases)
+{
+    if (count < 0 || (count > 0 && amps == nullptr)) return false;
+    if (!AllFinite(amps, count) || (phases != nullptr && !AllFinite(phases, count))) return false;
+    return RebuildSlot(voice, slot, false,
+                       [&](MipOscWaveDef& table) { return table.CreateWithIFFT(count, amps, phases); });
+}
+
+bool Torvane::SetWaveFromCycle(int voice, int slot, float const* samples, long count, long maxHarmonic)
+{
+    if (samples == nullptr || count <= 0 || !AllFinite(samples, count)) return false;
+    return RebuildSlot(voice, slot, true,
+                       [&](MipOscWaveDef& table)
+                       { return table.length == count && table.CreateWithSamples(samples, maxHarmonic); });
+}
+
+bool Torvane::ImportWave(int voice, int slot, char const* path)
+{
+    if (path == nullptr || !ReadableWaveFile(path)) return false;
+    return RebuildSlot(voice, slot, false,
+                       [&](MipOscWaveDef& table)
+                       {
+                           if (table.Import(path) != 1) return false;
+                           table.NormalisePeak(1.0f);
+                           return true;
+                       });
 }

@@ -107,6 +107,11 @@ bool Flag(std::vector<bool> const& flags, int i)
 
 } // namespace
 
+void Torvane::InstallWaveSlot(VectorMipOscWaveDef& waves, int slot, MipOscWaveDef const& built)
+{
+    InstallSlot(waves, slot, built);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Patches
 

@@ -23,6 +23,30 @@ namespace fs = std::filesystem;
 namespace
 {
 
+constexpr double kTwoPi = 6.283185307179586;
+
+std::vector<float> Cycle(Torvane& t, int layer, int slot)
+{
+    std::vector<float> out;
+    t.CopyWaveCycle(layer, slot, out);
+    return out;
+}
+
+// Amplitude of harmonic h of one cycle (a plain DFT bin, scaled so a unit sine gives 1).
+double Harmonic(std::vector<float> const& cycle, int h)
+{
+    double re = 0.0;
+    double im = 0.0;
+    double const n = static_cast<double>(cycle.size());
+    for (std::size_t i = 0; i < cycle.size(); ++i)
+    {
+        double const x = kTwoPi * h * static_cast<double>(i) / n;
+        re += cycle[i] * std::cos(x);
+        im += cycle[i] * std::sin(x);
+    }
+    return 2.0 * std::hypot(re, im) / n;
+}
+
 // Starts each test from the shared instrument's editing state and puts its patch back after.
 class EditorOps : public ::testing::Test
 {
@@ -162,6 +186,123 @@ TEST_F(EditorOps, BothSetEventFormsAgreeWhileANoteIsFollowed)
     EXPECT_EQ(filter[1].values[0], 0.9f);
     EXPECT_EQ(filter[0].values[0], 0.8f);
     host.NoteOff(60);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Waves
+
+class EditorOpsWaves : public EditorOps
+{
+protected:
+    void SetUp() override
+    {
+        EditorOps::SetUp();
+        dir = fs::temp_directory_path() / ("torvane_ops_" + std::to_string(::getpid()));
+        fs::create_directories(dir);
+    }
+    void TearDown() override
+    {
+        fs::remove_all(dir);
+        EditorOps::TearDown();
+    }
+
+    // A mono 16-bit PCM file at 44100 Hz.
+    std::string WriteWav(char const* name, std::vector<float> const& values)
+    {
+        auto le = [](std::string& s, std::uint32_t v, int bytes)
+        {
+            for (int b = 0; b < bytes; ++b)
+                s.push_back(static_cast<char>((v >> (8 * b)) & 0xFF));
+        };
+        std::string data;
+        for (float v : values)
+            le(data, static_cast<std::uint32_t>(std::lround(v * 32767.0f)), 2);
+        std::string file = "RIFF";
+        le(file, static_cast<std::uint32_t>(36 + data.size()), 4);
+        file += "WAVEfmt ";
+        le(file, 16, 4);
+        le(file, 1, 2);     // PCM
+        le(file, 1, 2);     // one channel
+        le(file, 44100, 4); // rate
+        le(file, 88200, 4); // bytes per second
+        le(file, 2, 2);     // block align
+        le(file, 16, 2);    // bits
+        file += "data";
+        le(file, static_cast<std::uint32_t>(data.size()), 4);
+        file += data;
+        std::string const path = (dir / name).string();
+        std::ofstream(path, std::ios::binary) << file;
+        return path;
+    }
+
+    fs::path dir;
+};
+
+TEST_F(EditorOpsWaves, TheCycleCopyIsTheSlotsFirstLevel)
+{
+    t->LoadStandardWaveform(1, 2, 2); // sine
+    std::vector<float> cycle{1.0f};
+    EXPECT_EQ(t->CopyWaveCycle(1, 2, cycle), 4096);
+    ASSERT_EQ(cycle.size(), 4096u);
+    VectorMipOscWaveDef const& waves = t->GetVoiceDef(1)->waveDef;
+    for (std::size_t i = 0; i < cycle.size(); i += 511)
+        EXPECT_EQ(cycle[i], waves.levels[0][4 * i + 2]) << i;
+    EXPECT_NEAR(Harmonic(cycle, 1), 1.0, 0.01);
+    EXPECT_EQ(t->CopyWaveCycle(1, 4, cycle), 0);
+    EXPECT_TRUE(cycle.empty());
+    EXPECT_EQ(t->CopyWaveCycle(-2, 0, cycle), 0);
+}
+
+TEST_F(EditorOpsWaves, PartialsAndDrawnCyclesRebuildOneSlot)
+{
+    std::vector<float> const other = Cycle(*t, 0, 0);
+    float amps[8] = {1.0f, 0.0f, 0.5f};
+    ASSERT_TRUE(t->SetWaveFromPartials(0, 1, 8, amps, nullptr));
+    std::vector<float> const rebuilt = Cycle(*t, 0, 1);
+    EXPECT_EQ(t->GetVoiceDef(0)->waveDef.GetKind(1), kWaveCustom);
+    EXPECT_NEAR(Harmonic(rebuilt, 3) / Harmonic(rebuilt, 1), 0.5, 0.01);
+    EXPECT_LT(Harmonic(rebuilt, 2), 1e-3 * Harmonic(rebuilt, 1));
+    EXPECT_EQ(Cycle(*t, 0, 0), other);
+
+    // A drawn square: odd harmonics 1/h, no even ones.
+    std::vector<float> square(4096);
+    for (std::size_t i = 0; i < square.size(); ++i)
+        square[i] = i < 2048 ? 0.5f : -0.5f;
+    ASSERT_TRUE(t->SetWaveFromCycle(0, 2, square.data(), 4096, 256));
+    std::vector<float> const drawn = Cycle(*t, 0, 2);
+    EXPECT_NEAR(Harmonic(drawn, 3) / Harmonic(drawn, 1), 1.0 / 3.0, 0.01);
+    EXPECT_LT(Harmonic(drawn, 2), 1e-3 * Harmonic(drawn, 1));
+
+    // Refusals leave the slot as it was.
+    amps[1] = std::nanf("");
+    EXPECT_FALSE(t->SetWaveFromPartials(0, 1, 8, amps, nullptr));
+    EXPECT_FALSE(t->SetWaveFromPartials(0, 1, 8, nullptr, nullptr));
+    EXPECT_FALSE(t->SetWaveFromPartials(0, 4, 0, amps, nullptr));
+    EXPECT_FALSE(t->SetWaveFromCycle(0, 2, square.data(), 2048, 256)); // another length
+    square[7] = INFINITY;
+    EXPECT_FALSE(t->SetWaveFromCycle(0, 2, square.data(), 4096, 256));
+    EXPECT_EQ(Cycle(*t, 0, 1), rebuilt);
+    EXPECT_EQ(Cycle(*t, 0, 2), drawn);
+}
+
+TEST_F(EditorOpsWaves, AnImportedSineIsAPeakOneCycleLedByItsFundamental)
+{
+    std::vector<float> sine(32768);
+    for (std::size_t i = 0; i < sine.size(); ++i)
+        sine[i] = static_cast<float>(0.3 * std::sin(kTwoPi * 440.0 * static_cast<double>(i) / 44100.0));
+    ASSERT_TRUE(t->ImportWave(-1, 3, WriteWav("a440.wav", sine).c_str()));
+    std::vector<float> const cycle = Cycle(*t, 0, 3);
+    EXPECT_FLOAT_EQ(*std::max_element(cycle.begin(), cycle.end()), 1.0f);
+    double const first = Harmonic(cycle, 1);
+    for (int h = 2; h < 20; ++h)
+        EXPECT_LT(Harmonic(cycle, h), 0.2 * first) << h;
+
+    // Files that can't be read change nothing.
+    std::ofstream(dir / "text.wav") << "not a wave file at all, only some text";
+    EXPECT_FALSE(t->ImportWave(0, 3, (dir / "text.wav").string().c_str()));
+    EXPECT_FALSE(t->ImportWave(0, 3, (dir / "absent.wav").string().c_str()));
+    EXPECT_FALSE(t->ImportWave(0, 3, nullptr));
+    EXPECT_EQ(Cycle(*t, 0, 3), cycle);
 }
 
 } // namespace
