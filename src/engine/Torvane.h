@@ -478,6 +478,9 @@ private:
     // 0 or nothing changed). None of these runs on the audio thread: what costs time (building
     // a wave) happens before the mutex is taken, and only the result is put in place under it.
 public:
+    // The "to" layer that stands for every layer but the source.
+    static constexpr int kAllOtherLayers = kNumLayers;
+
     // A value copy of one layer's six timeline lines and its loop region, for drawing and for
     // selecting without holding the mutex. Kept and refilled, its lines reuse their points.
     struct TimelineSnapshot
@@ -522,7 +525,20 @@ public:
     bool SetWaveFromCycle(int voice, int slot, float const* samples, long count, long maxHarmonic);
     bool ImportWave(int voice, int slot, char const* path);
 
+    // Line `line` of layer `toVoice` (kAllOtherLayers: of every other layer) becomes a copy of
+    // the same line of `fromVoice`. False when nothing was copied.
+    bool CopyLine(int fromVoice, int line, int toVoice);
+    // The layer's line back to its default breakpoints.
+    bool ClearLine(int voice, int line);
+    // VoiceDef::CopyFrom from `fromVoice` onto `toVoice` (kAllOtherLayers: every other layer):
+    // lines, matrix and loop region under the mutex, sounding notes rebound to the copied rows,
+    // then the copied settings (their listeners are told with the mutex free).
+    bool CopyLayer(int fromVoice, int toVoice);
+
 private:
+    // The layers a copy from layer `source` to `to` writes (to may be kAllOtherLayers or -1);
+    // empty when either is bad. The caller holds the mutex (-1 reads the current layer).
+    std::vector<int> CopyTargets(int source, int to) const;
     // Shapes a one-wave table as the layer's waves are, fills it with `build(table)` outside the
     // mutex, and puts it into the slot under it. When the layer's shape changed meanwhile, the
     // build runs again at the new one (unless `sameLengthOnly` and the length changed: refused).

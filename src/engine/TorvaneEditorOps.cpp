@@ -242,3 +242,66 @@ bool Torvane::ImportWave(int voice, int slot, char const* path)
                            return true;
                        });
 }
+
+// ---------------------------------------------------------------------------------------------
+// Lines and layers copied and cleared
+
+std::vector<int> Torvane::CopyTargets(int source, int to) const
+{
+    std::vector<int> targets;
+    if (source < 0 || source >= kNumLayers) return targets;
+    for (int layer = 0; layer < kNumLayers; ++layer)
+    {
+        if (layer != source && (to == kAllOtherLayers || layer == ResolveLayer(to))) targets.push_back(layer);
+    }
+    return targets;
+}
+
+bool Torvane::CopyLine(int fromVoice, int line, int toVoice)
+{
+    if (!ValidLine(line)) return false;
+    AudioAPI::Lock hold(GetMutex());
+    int const source = ResolveLayer(fromVoice);
+    std::vector<int> const targets = CopyTargets(source, toVoice);
+    for (int layer : targets)
+        voiceDefs[layer].lines[line] = voiceDefs[source].lines[line];
+    return !targets.empty();
+}
+
+bool Torvane::ClearLine(int voice, int line)
+{
+    if (!ValidLine(line)) return false;
+    AudioAPI::Lock hold(GetMutex());
+    int const layer = ResolveLayer(voice);
+    if (layer < 0) return false;
+    voiceDefs[layer].ClearLine(line);
+    return true;
+}
+
+bool Torvane::CopyLayer(int fromVoice, int toVoice)
+{
+    int source = -1;
+    std::vector<int> targets;
+    {
+        AudioAPI::Lock hold(GetMutex());
+        source = ResolveLayer(fromVoice);
+        targets = CopyTargets(source, toVoice);
+        for (int layer : targets)
+        {
+            VoiceDef& def = voiceDefs[layer];
+            def.CopyTimelineFrom(&voiceDefs[source]);
+            // The sounding voices of the layer take the copied rows, as after a patch load.
+            for (int row = 0; row < def.modMatrix.GetNumMaps(); ++row)
+            {
+                TModMap const stored = *def.modMatrix.GetMap(row);
+                SetModulationEnabled(row, stored.enabled, layer);
+                SetModulationSource(row, stored.output, layer);
+                SetModulationTarget(row, stored.input, layer);
+            }
+        }
+    }
+    // The settings tell their listeners (the bridges and their controls): not under the mutex.
+    for (int layer : targets)
+        voiceDefs[layer].CopySettingsFrom(&voiceDefs[source]);
+    return !targets.empty();
+}

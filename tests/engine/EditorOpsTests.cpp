@@ -305,4 +305,144 @@ TEST_F(EditorOpsWaves, AnImportedSineIsAPeakOneCycleLedByItsFundamental)
     EXPECT_EQ(Cycle(*t, 0, 3), cycle);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Lines and layers
+
+TEST_F(EditorOps, LinesAreCopiedAndClearedPerLayer)
+{
+    SetPoints(*t, 0, VoiceDef::kFilterLine, {0.0f, 100.0f, 200.0f});
+    std::vector<float> const copied{0.0f, 100.0f, 200.0f};
+    ASSERT_TRUE(t->CopyLine(0, VoiceDef::kFilterLine, 2));
+    EXPECT_EQ(Times(*t, 2, VoiceDef::kFilterLine), copied);
+    EXPECT_EQ(Times(*t, 1, VoiceDef::kFilterLine), std::vector<float>{0.0f});
+    ASSERT_TRUE(t->CopyLine(-1, VoiceDef::kFilterLine, Torvane::kAllOtherLayers));
+    for (int layer : {1, 3})
+        EXPECT_EQ(Times(*t, layer, VoiceDef::kFilterLine), copied) << layer;
+    EXPECT_EQ(Values((*t->GetVoiceDef(3)->GetLine(VoiceDef::kFilterLine))[2]),
+              (std::vector<float>{2.5f, 2.5f, 2.5f}));
+    EXPECT_FALSE(t->CopyLine(0, VoiceDef::kFilterLine, 0));
+    EXPECT_FALSE(t->CopyLine(0, 6, 1));
+    EXPECT_FALSE(t->CopyLine(9, VoiceDef::kFilterLine, 1));
+
+    ASSERT_TRUE(t->ClearLine(3, VoiceDef::kFilterLine));
+    EventEnvelope const& cleared = *t->GetVoiceDef(3)->GetLine(VoiceDef::kFilterLine);
+    ASSERT_EQ(cleared.Size(), 1);
+    EXPECT_EQ(Values(cleared[0]), (std::vector<float>{1.0f, 0.0f, 5.0f}));
+    EXPECT_EQ(Times(*t, 0, VoiceDef::kFilterLine), copied);
+    EXPECT_FALSE(t->ClearLine(3, -1));
+}
+
+TEST_F(EditorOps, ALayerCopyTakesLinesSettingsMatrixAndLoopButNotWaves)
+{
+    VoiceDef& from = *t->GetVoiceDef(0);
+    VoiceDef& to = *t->GetVoiceDef(3);
+    SetPoints(*t, 0, VoiceDef::kVoiceLine, {0.0f, 500.0f});
+    from.parameters[VoiceDef::kUnisonCount] = 3.0f;
+    from.parameters[VoiceDef::kFilterOn].SetBool(false);
+    from.parameters[VoiceDef::kReleaseTime] = 1000.0f;
+    from.parameters[VoiceDef::kTimelineInTempo].SetBool(true);
+    from.parameters[VoiceDef::kLayerOn].SetBool(true);
+    from.parameters[VoiceDef::kLevel] = 0.2f;
+    from.parameters[VoiceDef::kLFO1PositiveOnly].SetBool(true);
+    t->SetModulationSource(2, 3, 0);
+    t->SetModulationTarget(2, 4, 0);
+    ASSERT_TRUE(t->SetLoopRegion(0, 100.0f, 900.0f));
+    t->SetLoopFlag(0, true);
+    t->LoadStandardWaveform(0, 1, 2);
+    std::vector<float> const targetWave = Cycle(*t, 3, 1);
+    float const level = static_cast<float>(to.parameters[VoiceDef::kLevel]);
+
+    ASSERT_TRUE(t->CopyLayer(0, 3));
+    EXPECT_EQ(Times(*t, 3, VoiceDef::kVoiceLine), (std::vector<float>{0.0f, 500.0f}));
+    EXPECT_EQ(static_cast<float>(to.parameters[VoiceDef::kUnisonCount]), 3.0f);
+    EXPECT_FALSE(to.parameters[VoiceDef::kFilterOn].GetBool());
+    EXPECT_EQ(static_cast<float>(to.parameters[VoiceDef::kReleaseTime]), 1000.0f);
+    EXPECT_TRUE(to.parameters[VoiceDef::kTimelineInTempo].GetBool());
+    EXPECT_EQ(t->GetModulationSource(2, 3), 3);
+    EXPECT_EQ(t->GetModulationTarget(2, 3), 4);
+    EXPECT_TRUE(t->GetLoopFlag(3));
+    Torvane::TimelineSnapshot s;
+    ASSERT_TRUE(t->CopyTimeline(3, s));
+    EXPECT_EQ(s.loopStart, 100.0f);
+    EXPECT_EQ(s.loopEnd, 900.0f);
+    // Not copied: layer on, level, positive-only, waves.
+    EXPECT_FALSE(to.parameters[VoiceDef::kLayerOn].GetBool());
+    EXPECT_EQ(static_cast<float>(to.parameters[VoiceDef::kLevel]), level);
+    EXPECT_FALSE(to.parameters[VoiceDef::kLFO1PositiveOnly].GetBool());
+    EXPECT_EQ(Cycle(*t, 3, 1), targetWave);
+
+    ASSERT_TRUE(t->CopyLayer(-1, Torvane::kAllOtherLayers));
+    for (int layer : {1, 2})
+        EXPECT_EQ(Times(*t, layer, VoiceDef::kVoiceLine), (std::vector<float>{0.0f, 500.0f})) << layer;
+    EXPECT_FALSE(t->CopyLayer(2, 2));
+    EXPECT_FALSE(t->CopyLayer(0, 7));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Threads
+
+TEST_F(EditorOpsWaves, OperationsWhileRenderingKeepTheOutputFinite)
+{
+    HeadlessHost& host = SharedHost();
+    t->GetVoiceDef(1)->parameters[VoiceDef::kLayerOn].SetBool(true);
+    std::vector<float> sine(8192);
+    for (std::size_t i = 0; i < sine.size(); ++i)
+        sine[i] = static_cast<float>(0.5 * std::sin(kTwoPi * 220.0 * static_cast<double>(i) / 44100.0));
+    std::string const wav = WriteWav("a220.wav", sine);
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> blocks{0};
+    std::atomic<bool> finite{true};
+    std::thread audio(
+        [&]
+        {
+            int key = 48;
+            while (!stop.load())
+            {
+                if (blocks.load() % 4 == 0)
+                {
+                    host.NoteOff(key);
+                    key = 48 + (key - 47) % 24;
+                    host.NoteOn(key, 100);
+                }
+                host.Render(256);
+                if (!host.AllFinite()) finite.store(false);
+                blocks.fetch_add(1);
+            }
+            host.NoteOff(key);
+            host.Render(64);
+        });
+
+    Torvane::TimelineSnapshot s;
+    std::vector<float> cycle;
+    float amps[16] = {1.0f, 0.5f, 0.25f, 0.125f};
+    for (int i = 0; i < 60; ++i)
+    {
+        int const layer = i % 2;
+        t->CopyTimeline(-1, s);
+        t->SetLoopFlag(layer, i % 3 != 0);
+        t->SetLoopRegion(layer, static_cast<float>(i * 10), static_cast<float>(2000 + i * 97));
+        t->SetLoopStart(layer, static_cast<float>(i * 37));
+        t->SetLoopEnd(layer, static_cast<float>(3000 + i * 13));
+        t->CreateBreakpoint(layer, 1 + i % 5, static_cast<float>((i * 1237) % 20000), 0.3f);
+        t->CreateBreakpoint(layer, VoiceDef::kAmplitudeLine, static_cast<float>((i * 733) % 30000), 0.6f);
+        if (t->CopyWaveCycle(layer, i % 4, cycle) > 0 && i % 5 == 0)
+            t->SetWaveFromCycle(layer, (i + 1) % 4, cycle.data(), static_cast<long>(cycle.size()), 256);
+        if (i % 5 == 1) t->SetWaveFromPartials(layer, i % 4, 16, amps, nullptr);
+        if (i % 20 == 2) t->ImportWave(layer, 3, wav.c_str());
+        t->CopyLine(layer, i % 6, Torvane::kAllOtherLayers);
+        if (i % 7 == 0) t->ClearLine(1 - layer, i % 6);
+        if (i % 10 == 0) t->CopyLayer(layer, 1 - layer);
+        if (i % 15 == 0) t->SetCurrentVoice(1 - layer);
+    }
+    int const seen = blocks.load();
+    while (blocks.load() < seen + 4)
+        std::this_thread::yield();
+    stop.store(true);
+    audio.join();
+
+    EXPECT_TRUE(finite.load());
+    EXPECT_GT(blocks.load(), 4);
+}
+
 } // namespace
