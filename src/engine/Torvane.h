@@ -3,6 +3,7 @@
 #include <cfloat>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "dsp/DelayEffect.h"
@@ -215,13 +216,17 @@ public:
     String GetPatchCategory() const { return patchCategory; }
 
     // ---- patch, waveform and timeline-preset files ----------------------------------------
+    // 1 when saved, 0 when not (the old file stays); shows no message: the editor does.
     int SavePatch(char const* category, char const* name);
     int LoadPatch(char const* category, char const* name);
     void NextPatch();
     void PreviousPatch();
-    // True when the file was written; otherwise a message is shown and the old file stays.
+    // True when the file was written; otherwise the old file stays. Shows no message: the
+    // editor does.
     bool SaveWaveform(VectorMipOscWaveDef* waves, int slot, char const* category, char const* name);
-    VectorMipOscWaveDef* LoadWaveform(int voice, int slot, Reader& r);
+    // The layer's waves (null for a bad layer); *loaded, when given, tells whether the slot
+    // took the stream (a refused stream leaves it unchanged).
+    VectorMipOscWaveDef* LoadWaveform(int voice, int slot, Reader& r, bool* loaded = nullptr);
     VectorMipOscWaveDef* LoadStandardWaveform(int voice, int slot, int shape);
     // The flags vectors hold one flag per line 0-5; missing flags count as false.
     // False when the writer failed.
@@ -236,8 +241,10 @@ public:
     // Value valueIndex of the line at the edit time, under the mutex.
     float GetEvent(int voice, int line, int valueIndex);
     // Writes one value at the edit time (creating a breakpoint there when needed); true when
-    // a breakpoint was created. Refused (false) while the editor follows a playing note.
+    // a breakpoint was created. Refused (false) while the editor follows a playing note,
+    // unless Time Freeze is on.
     bool SetEvent(int voice, int line, int valueIndex, float value);
+    // One value of breakpoint `index`; refused as the form above is. Returns 0.
     int SetEvent(int voice, int line, int valueIndex, int index, float value);
     float SetEventTime(int voice, int line, int index, float time);
     void DeleteEvent(int voice, int line, long index);
@@ -472,4 +479,77 @@ private:
     // With an editor attached: every editing parameter tells its controls its value again,
     // under the refresh guard (so the reactions to a refresh don't kill the sounding notes).
     void RefreshEditingParameters();
+
+    // ---- editor operations: a copy or a swap under the plug-in mutex --------------------------
+    // Voice arguments are layers 0-3, -1 for the current layer; anything else is ignored (false,
+    // 0 or nothing changed). None of these runs on the audio thread: what costs time (building
+    // a wave) happens before the mutex is taken, and only the result is put in place under it.
+public:
+    // The "to" layer that stands for every layer but the source.
+    static constexpr int kAllOtherLayers = kNumLayers;
+
+    // A value copy of one layer's six timeline lines and its loop region, for drawing and for
+    // selecting without holding the mutex. Kept and refilled, its lines reuse their points.
+    struct TimelineSnapshot
+    {
+        TimelineSnapshot();
+        int layer = -1;
+        std::vector<Envelope> lines; // VoiceDef::kNumLines lines with their value counts
+        bool looping = false;
+        float loopStart = 0.0f;
+        float loopEnd = 0.0f;
+    };
+
+    // Fills `out` with the layer's lines and loop region, all taken in one lock.
+    bool CopyTimeline(int voice, TimelineSnapshot& out);
+
+    // The layer's loop switch (the voices stop looping when it goes off).
+    bool GetLoopFlag(int voice);
+    void SetLoopFlag(int voice, bool looping);
+    // Loop markers in whole timeline units, never below 0. Each marker stops at the other; the
+    // result is the marker's time as set (the old one for a time that is not finite).
+    float SetLoopStart(int voice, float time);
+    float SetLoopEnd(int voice, float time);
+    // Both markers at once; refused (false, nothing changed) when either is not finite or
+    // end comes before start.
+    bool SetLoopRegion(int voice, float start, float end);
+
+    // The breakpoint of the line at exactly `time` (whole units, at least 0), inserted with
+    // values interpolated from its neighbours when there is none; `firstValue`, when given,
+    // becomes its value 0. The result is the point's index in the line, -1 when refused.
+    long CreateBreakpoint(int voice, int line, float time, std::optional<float> firstValue = std::nullopt);
+
+    // Slot s's cycle of the first level into `out` (resized to it); the result is its length,
+    // 0 (out emptied) for a bad layer or slot.
+    long CopyWaveCycle(int voice, int slot, std::vector<float>& out);
+    // Rebuild a slot as a custom wave at the layer's table length: from partials (amplitude and
+    // phase of harmonic j + 1 at entry j; phases may be null), from one drawn cycle of exactly
+    // the table's length (at most maxHarmonic harmonics kept, -1 for no limit of the caller's),
+    // or from a WAV file, normalised to a peak of 1. False, the slot unchanged, for bad
+    // arguments, a value that is not finite, a cycle of another length or a file that can't be
+    // read.
+    bool SetWaveFromPartials(int voice, int slot, long count, float const* amps, float const* phases);
+    bool SetWaveFromCycle(int voice, int slot, float const* samples, long count, long maxHarmonic);
+    bool ImportWave(int voice, int slot, char const* path);
+
+    // Line `line` of layer `toVoice` (kAllOtherLayers: of every other layer) becomes a copy of
+    // the same line of `fromVoice`. False when nothing was copied.
+    bool CopyLine(int fromVoice, int line, int toVoice);
+    // The layer's line back to its default breakpoints.
+    bool ClearLine(int voice, int line);
+    // VoiceDef::CopyFrom from `fromVoice` onto `toVoice` (kAllOtherLayers: every other layer):
+    // lines, matrix and loop region under the mutex, sounding notes rebound to the copied rows,
+    // then the copied settings (their listeners are told with the mutex free).
+    bool CopyLayer(int fromVoice, int toVoice);
+
+private:
+    // The layers a copy from layer `source` to `to` writes (to may be kAllOtherLayers or -1);
+    // empty when either is bad. The caller holds the mutex (-1 reads the current layer).
+    std::vector<int> CopyTargets(int source, int to) const;
+    // Shapes a one-wave table as the layer's waves are, fills it with `build(table)` outside the
+    // mutex, and puts it into the slot under it. When the layer's shape changed meanwhile, the
+    // build runs again at the new one (unless `sameLengthOnly` and the length changed: refused).
+    template <class Builder> bool RebuildSlot(int voice, int slot, bool sameLengthOnly, Builder build);
+    // Puts a one-wave table into a slot of the layer's waves; the caller holds the mutex.
+    static void InstallWaveSlot(VectorMipOscWaveDef& waves, int slot, MipOscWaveDef const& built);
 };

@@ -2,7 +2,8 @@
 // its preset manager.
 //
 // Saving never leaves a half-written file: the parameter-file writer writes a temporary file
-// and puts it in place only when everything was written; a failure is shown and returned.
+// and puts it in place only when everything was written; a failure is returned (patches and
+// waves: the editor shows it) or shown (timeline presets).
 // What is saved is taken under the plug-in mutex and written to disk after it is released, and
 // what is loaded is read and checked first and put in place under the mutex in one step.
 
@@ -106,6 +107,11 @@ bool Flag(std::vector<bool> const& flags, int i)
 
 } // namespace
 
+void Torvane::InstallWaveSlot(VectorMipOscWaveDef& waves, int slot, MipOscWaveDef const& built)
+{
+    InstallSlot(waves, slot, built);
+}
+
 // ---------------------------------------------------------------------------------------------
 // Patches
 
@@ -134,7 +140,6 @@ int Torvane::SavePatch(char const* category, char const* name)
         }
         patchPresets.SaveEnd();
     }
-    if (!saved) ReportSaveFailure("patch", fileName, "Patch Save Error");
     return saved ? 1 : 0;
 }
 
@@ -202,12 +207,12 @@ bool Torvane::SaveWaveform(VectorMipOscWaveDef* waves, int slot, char const* cat
             waveformPresets.SaveEnd();
         }
     }
-    if (!saved) ReportSaveFailure("waveform", name, "Waveform Save Error");
     return saved;
 }
 
-VectorMipOscWaveDef* Torvane::LoadWaveform(int voice, int slot, Reader& r)
+VectorMipOscWaveDef* Torvane::LoadWaveform(int voice, int slot, Reader& r, bool* loaded)
 {
+    if (loaded != nullptr) *loaded = false;
     VoiceDef* def = GetVoiceDef(voice);
     if (def == nullptr) return nullptr;
     VectorMipOscWaveDef* waves = &def->waveDef;
@@ -219,6 +224,7 @@ VectorMipOscWaveDef* Torvane::LoadWaveform(int voice, int slot, Reader& r)
     if (!built.Load(r)) return waves;
     AudioAPI::Lock hold(GetMutex());
     InstallSlot(*waves, slot, built);
+    if (loaded != nullptr) *loaded = true;
     return waves;
 }
 

@@ -129,7 +129,10 @@ int Torvane::SetEvent(int voice, int line, int valueIndex, int index, float valu
         valueIndex >= NUM_EVENTS_IN_EVENTTYPE[line])
         return 0;
     AudioAPI::Lock hold(GetMutex());
-    if (followedNote != nullptr && animationEnabled.GetBool() && GetEditor() != nullptr) return 0;
+    // As the form above: under Time Freeze the cursor stays where the editor put it.
+    if (followedNote != nullptr && animationEnabled.GetBool() && !timeFreeze.GetBool() &&
+        GetEditor() != nullptr)
+        return 0;
     EventEnvelope& points = voiceDefs[voice].lines[line];
     if (index >= 0 && index < points.Size()) points[index].values[valueIndex] = value;
     return 0;

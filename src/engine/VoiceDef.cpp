@@ -179,13 +179,24 @@ void VoiceDef::ClearLine(int line)
 
 void VoiceDef::CopyFrom(VoiceDef* other)
 {
+    CopyTimelineFrom(other);
+    CopySettingsFrom(other);
+}
+
+void VoiceDef::CopyTimelineFrom(VoiceDef const* other)
+{
     if (!other || other == this) return;
     for (int i = 0; i < kNumLines; ++i)
         lines[i] = other->lines[i];
-    for (int i : {1, 2, 3, 4, 5, 6, 7, 12})
-        parameters[i] = other->parameters[i];
     modMatrix = other->modMatrix;
     loop = other->loop;
+}
+
+void VoiceDef::CopySettingsFrom(VoiceDef const* other)
+{
+    if (!other || other == this) return;
+    for (int i : {1, 2, 3, 4, 5, 6, 7, 12})
+        parameters[i] = other->parameters[i];
 }
 
 float VoiceDef::GetDuration()

@@ -71,6 +71,10 @@ public:
     void ClearLine(int line);
     // The lines, parameters 1-7 and 12, the matrix and the loop region.
     void CopyFrom(VoiceDef* other);
+    // The two halves of CopyFrom: what the voices read under the plug-in mutex (lines, matrix,
+    // loop region), and the settings (parameters 1-7 and 12, their listeners told).
+    void CopyTimelineFrom(VoiceDef const* other);
+    void CopySettingsFrom(VoiceDef const* other);
     // The longest line's duration (0 when there are no points).
     float GetDuration();
 

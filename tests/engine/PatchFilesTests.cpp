@@ -176,7 +176,7 @@ TEST_F(PatchFiles, NextAndPreviousWrapAroundTheList)
     EXPECT_STREQ(t->GetPatchName(), "C(User)");
 }
 
-TEST_F(PatchFiles, AFailedSaveIsReportedAndChangesNothing)
+TEST_F(PatchFiles, AFailedSaveIsReturnedAndChangesNothing)
 {
     ASSERT_EQ(t->SavePatch("Pads", "Warm"), 1);
     std::string const before = ReadFile(PatchRoot() / "Pads" / "Warm(User).trv");
@@ -190,8 +190,8 @@ TEST_F(PatchFiles, AFailedSaveIsReportedAndChangesNothing)
     EXPECT_EQ(t->SavePatch("Pads", "a/b"), 0);
     EXPECT_EQ(t->SavePatch("Pads", "Dir"), 0);
     EXPECT_EQ(t->SavePatch(nullptr, nullptr), 0);
-    ASSERT_EQ(messages.Messages().size(), 5u);
-    EXPECT_EQ(messages.Messages()[0].caption, "Patch Save Error");
+    // The editor shows the failure; the instrument only returns it.
+    EXPECT_TRUE(messages.Messages().empty());
     EXPECT_STREQ(t->GetPatchName(), "Warm(User)");
     EXPECT_STREQ(t->GetPatchCategory(), "Pads");
     EXPECT_EQ(ReadFile(PatchRoot() / "Pads" / "Warm(User).trv"), before);
@@ -373,7 +373,9 @@ TEST_F(PatchFiles, AWaveSavedAndLoadedIsBuiltAsALoadWouldBuildIt)
     std::vector<float> const slot0 = SlotSamples(target, 0, 20);
     ParameterFileReader reader;
     ASSERT_TRUE(t->GetWaveformPresetManager()->LoadStart("Custom", "Soft(User)", reader));
-    EXPECT_EQ(t->LoadWaveform(2, 3, reader), &target);
+    bool took = false;
+    EXPECT_EQ(t->LoadWaveform(2, 3, reader, &took), &target);
+    EXPECT_TRUE(took);
 
     // What loading the file straight into a slot would build.
     VectorMipOscWaveDef reference;
@@ -400,7 +402,9 @@ TEST_F(PatchFiles, RefusedWavesChangeNothing)
     char const truncated[] = {0, 0, (char)0x80, 0x3F, 0, 0x10, 0, 0};
     StringReader r;
     r.Open(truncated, sizeof truncated);
-    EXPECT_EQ(t->LoadWaveform(1, 2, r), &waves);
+    bool loaded = true;
+    EXPECT_EQ(t->LoadWaveform(1, 2, r, &loaded), &waves);
+    EXPECT_FALSE(loaded);
     r.Open(truncated, sizeof truncated);
     EXPECT_EQ(t->LoadWaveform(1, 9, r), &waves);
     r.Open(truncated, sizeof truncated);
@@ -417,7 +421,7 @@ TEST_F(PatchFiles, RefusedWavesChangeNothing)
     EXPECT_FALSE(t->SaveWaveform(nullptr, 0, "Custom", "X"));
     EXPECT_FALSE(t->SaveWaveform(&waves, 4, "Custom", "X"));
     EXPECT_FALSE(t->SaveWaveform(&waves, 0, "..", "X"));
-    EXPECT_EQ(messages.Messages().size(), 3u);
+    EXPECT_TRUE(messages.Messages().empty());
     EXPECT_TRUE(FilesBelow(WaveRoot()).empty());
 }
 
