@@ -118,7 +118,7 @@ private:
 };
 
 // Appends to a caller's String: the bytes overwrite its terminating zero and a new zero follows.
-// A short capacity grows to exactly the new length.
+// A short capacity grows at least twofold (to the new length when that is more).
 class StringWriter : public Writer
 {
 public:
