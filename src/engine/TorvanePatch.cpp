@@ -259,6 +259,8 @@ bool Torvane::RestorePluginState(void* data, int size)
 
 bool Torvane::RestorePatchState(void const* data, int size)
 {
+    // An empty block holds nothing to restore: hosts hand back the empty chunks they stored.
+    if (size == 0) return true;
     LoadResult result = LoadResult::Refused;
     if (data != nullptr && size > 0)
     {
