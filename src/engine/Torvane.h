@@ -31,6 +31,7 @@ class TClipboard;
 class Window;
 class Writer;
 class Reader;
+class StringReader;
 
 // One selected breakpoint as the timeline editor keeps it: a copy of the point, found again in
 // the line by comparing contents.
@@ -402,13 +403,38 @@ private:
         Refused, // newer version or another key: nothing read into the patch
         Broken,  // the stream could not be read whole
     };
-    // The stream into the patch under the plug-in mutex; no messages. A broken stream puts
-    // the patch back as it was (from a SavePreset taken first).
+    struct PatchStage;
+    // The stream into the patch; no messages. "TORVANE_ENABLED" goes off first (blocks pass
+    // without waiting), the stream is read, checked and its waves built without the mutex, and
+    // the mutex is held only to swap the prepared patch in. A refused or broken stream changes
+    // nothing but the killed notes.
     LoadResult LoadPatchStream(Reader& r, float maxVersion);
-    // The body of LoadPatchStream; the caller holds the mutex. May throw. pushAmounts: write
-    // the amounts of rows that don't take them from the line into the modulation line (not
-    // when rolling back: the snapshot's lines already hold what they held).
-    LoadResult ReadPatchStream(Reader& r, float maxVersion, bool pushAmounts);
+    // The field sequence of the stream, in two modes: staging (apply false: reads and checks
+    // only, stages the layers) and applying (the caller holds the mutex; the staged layers go in
+    // place). May throw. pushAmounts: write the amounts of rows that don't take them from the
+    // line into the modulation line (not when rolling back: the snapshot's lines already hold
+    // what they held).
+    LoadResult ReadPatchStream(StringReader& r, float maxVersion, PatchStage& stage, bool apply,
+                               bool pushAmounts);
+    // Staging of a whole block, with the new wave tables built. No mutex but a brief look.
+    LoadResult StagePatch(float maxVersion, PatchStage& stage);
+    // Applying a staged block; the caller holds the mutex.
+    void SwapInPatch(PatchStage& stage, float maxVersion, bool pushAmounts);
+    // Puts a snapshot back after a failed swap; the caller holds the mutex.
+    void RollBack(String const& snapshot);
+
+protected:
+    // The steps of a load that succeeds in reading its stream, each reached without the mutex:
+    // the stream is staged, the snapshot is taken, the swap is done. Nothing by default.
+    enum class LoadStep
+    {
+        Staged,
+        Snapshot,
+        Swapped,
+    };
+    virtual void LoadStepReached(LoadStep step);
+
+private:
     void SetGlobalFiltersToDefaults();
     // The layer index of `voice` (-1: current), or -1 outside 0-3.
     int ResolveLayer(int voice) const;

@@ -135,6 +135,8 @@ class StringReader : public Reader
 {
 public:
     bool ReadBytes(void* buffer, std::size_t n) override;
+    // Passes over n bytes; false (and failed) when fewer are left.
+    bool Skip(std::size_t n);
     std::size_t Remaining() const override;
     // Starts reading the block at its first byte.
     void Open(char const* data, std::size_t size);
