@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cfloat>
 #include <memory>
 #include <vector>
@@ -422,6 +423,8 @@ private:
     void SwapInPatch(PatchStage& stage, float maxVersion, bool pushAmounts);
     // Puts a snapshot back after a failed swap; the caller holds the mutex.
     void RollBack(String const& snapshot);
+    // The size of the last snapshot: the next one is written into memory readied for about as much.
+    std::atomic<std::size_t> lastPatchBytes{0};
 
 protected:
     // The steps of a load that succeeds in reading its stream, each reached without the mutex:

@@ -7,6 +7,7 @@
 //
 // Readers turn the version into n = Round(1000 v) and skip or default what older streams lack.
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <memory>
@@ -336,11 +337,17 @@ Torvane::LoadResult Torvane::LoadPatchStream(Reader& r, float maxVersion)
         {
             LoadStepReached(LoadStep::Staged);
             // What the patch was, to put back should the swap break off half way (out of memory).
+            // It is written under the mutex into memory made ready before: no allocation or first
+            // touch of a page lengthens the hold.
             String snapshot;
+            std::size_t const guess = std::max(stage->bytes.size(), lastPatchBytes.load()) * 5 / 4 + 16384;
+            snapshot.Resize(static_cast<long>(guess), false);
+            snapshot = "";
             StringWriter keep;
             keep.Open(&snapshot);
             bool const haveSnapshot = SavePreset(keep, kPatchVersion);
             keep.Close();
+            lastPatchBytes.store(static_cast<std::size_t>(snapshot.GetLength()));
             LoadStepReached(LoadStep::Snapshot);
             {
                 AudioAPI::Lock hold(GetMutex());
