@@ -247,6 +247,97 @@ TEST(HostReports, EveryAutomationReportOfASetChunkFindsThePluginMutexFree)
     EXPECT_EQ(State(t), changed);
 }
 
+namespace
+{
+
+// A host whose automation handler waits for its own audio thread to finish a block.
+std::atomic<int> audioBlocks{0};
+std::atomic<bool> waiting{false};
+std::atomic<int> waits{0};
+std::atomic<int> timeouts{0};
+
+VstIntPtr WaitingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
+{
+    if (opcode == audioMasterVersion) return 2400;
+    if (opcode != audioMasterAutomate || !waiting.load()) return 0;
+    ++waits;
+    int const seen = audioBlocks.load();
+    auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (audioBlocks.load() < seen + 2)
+    {
+        if (std::chrono::steady_clock::now() > until)
+        {
+            ++timeouts;
+            break;
+        }
+        std::this_thread::yield();
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(LoadWhileRendering, AHostWaitingForItsAudioThreadInsideItsAutomationHandlerGoesOn)
+{
+    Block changed;
+    {
+        Torvane source(nullptr);
+        source.masterVolume = 0.2f;
+        source.polyphony = 3.0f;
+        GiveCustomWaves(source, 4);
+        changed = State(source);
+    }
+    Torvane t(&WaitingHost);
+    t.markHostConnected();
+    RecordDriver host(t);
+    std::atomic<bool> stop{false};
+    std::thread audio(
+        [&]
+        {
+            for (int block = 0; !stop.load(); ++block)
+            {
+                if (block % 16 == 0) host.Midi(0x90, 64, 90);
+                host.Render();
+                audioBlocks.fetch_add(1);
+            }
+        });
+    waits = 0;
+    timeouts = 0;
+    waiting.store(true);
+    AEffect* e = t.getAeffect();
+    EXPECT_EQ(e->dispatcher(e, effSetChunk, 0, static_cast<VstIntPtr>(changed.size()), changed.data(), 0.0f),
+              1);
+    waiting.store(false);
+    stop.store(true);
+    audio.join();
+    EXPECT_GT(waits.load(), 0);
+    EXPECT_EQ(timeouts.load(), 0);
+}
+
+TEST(HostReports, MidiLearnValuesAppliedInsideABlockReachTheHostWithTheMutexFree)
+{
+    TemporaryDataHome home;
+    Torvane t(&ProbingHost);
+    t.markHostConnected();
+    RecordDriver host(t);
+    t.GetMidiLearnManager()->StartListen(&t.masterVolume);
+    host.Midi(0xB0, 20, 64);
+    host.Render();
+    ASSERT_TRUE(t.GetMidiLearnManager()->IsMapped(&t.masterVolume));
+
+    probed.store(&t);
+    reports = 0;
+    reportsWithMutexFree = 0;
+    for (int value : {10, 90, 30})
+    {
+        host.Midi(0xB0, 20, value);
+        host.Render();
+    }
+    probed.store(nullptr);
+    EXPECT_GE(reports, 3);
+    EXPECT_EQ(reportsWithMutexFree, reports);
+}
+
 TEST(HostReports, AnEmptyChunkIsTakenSilentlyAndChangesNothing)
 {
     Torvane t(nullptr);
