@@ -2,8 +2,9 @@
 // custom waves (about 134 KB and 265 KB).
 //   BM_Snapshot             the patch written into a fresh memory block (the rollback snapshot)
 //   BM_SavePluginState      getChunk's state block
-//   BM_Restore              setChunk of the state over itself, nothing rendering
-//   BM_RestoreWhileRendering setChunk of the 16-wave state over itself while an audio thread
+//   BM_Restore              setChunk of the state, nothing rendering (over itself, over another
+//                           state with other waves, or alternating with the default state)
+//   BM_RestoreWhileRendering setChunk of a 16-wave state over another while an audio thread
 //                           sends a held note and renders 256-frame blocks through the record;
 //                           "worst_block_ms" is the longest processEvents + processReplacing call
 //                           seen while restores ran, "setchunk_ms" the mean restore time,
@@ -38,7 +39,7 @@ void UseScratchDataHome()
 }
 
 // `count` custom waves, four a layer, each its own spectrum.
-std::unique_ptr<Torvane> Instrument(int customWaves)
+std::unique_ptr<Torvane> Instrument(int customWaves, int seed = 0)
 {
     UseScratchDataHome();
     auto t = std::make_unique<Torvane>(nullptr);
@@ -48,7 +49,7 @@ std::unique_ptr<Torvane> Instrument(int customWaves)
         def->parameters[VoiceDef::kLayerOn].SetBool(true);
         std::vector<float> amps(96);
         for (std::size_t h = 0; h < amps.size(); ++h)
-            amps[h] = (1.0f + 0.25f * static_cast<float>((h + static_cast<std::size_t>(i)) % 5)) /
+            amps[h] = (1.0f + 0.25f * static_cast<float>((h + static_cast<std::size_t>(i + seed)) % 5)) /
                       static_cast<float>(h + 1);
         def->waveDef.CreateWithIFFT(i % 4, static_cast<long>(amps.size()), amps.data(), nullptr);
     }
@@ -87,19 +88,32 @@ void BM_SavePluginState(benchmark::State& state)
     state.counters["state_kb"] = static_cast<double>(size) / 1024.0;
 }
 
+// Restores alternate between two blocks: range(1) 0 the same block twice (over itself), 1 another
+// patch with as many custom waves (all rebuilt), 2 the default patch (the heavy and the light one
+// in turn).
 void BM_Restore(benchmark::State& state)
 {
-    auto t = Instrument(static_cast<int>(state.range(0)));
-    std::vector<char> block = State(*t);
+    int const waves = static_cast<int>(state.range(0));
+    int const other = static_cast<int>(state.range(1));
+    auto t = Instrument(waves);
+    std::vector<char> const a = State(*t);
+    std::vector<char> const b = other == 0 ? a : State(*Instrument(other == 1 ? waves : 0, 1));
+    bool first = true;
     for (auto _ : state)
-        benchmark::DoNotOptimize(t->RestorePluginState(block.data(), static_cast<int>(block.size())));
-    state.counters["state_kb"] = static_cast<double>(block.size()) / 1024.0;
+    {
+        std::vector<char> const& block = first ? a : b;
+        first = !first;
+        benchmark::DoNotOptimize(
+            t->RestorePluginState(const_cast<char*>(block.data()), static_cast<int>(block.size())));
+    }
+    state.counters["state_kb"] = static_cast<double>(a.size()) / 1024.0;
 }
 
 void BM_RestoreWhileRendering(benchmark::State& state)
 {
     auto t = Instrument(16);
-    std::vector<char> block = State(*t);
+    std::vector<char> const blocks[2] = {State(*t), State(*Instrument(16, 1))};
+    std::vector<char> const& block = blocks[0];
     AEffect* e = t->getAeffect();
     e->dispatcher(e, effSetSampleRate, 0, 0, nullptr, 44100.0f);
     e->dispatcher(e, effSetBlockSize, 0, 256, nullptr, 0.0f);
@@ -149,7 +163,10 @@ void BM_RestoreWhileRendering(benchmark::State& state)
     for (auto _ : state)
     {
         Clock::time_point const start = Clock::now();
-        e->dispatcher(e, effSetChunk, 0, static_cast<VstIntPtr>(block.size()), block.data(), 0.0f);
+        // Another 265 KB state over the one in place: every wave is built.
+        std::vector<char> const& next = blocks[(restores + 1) % 2];
+        e->dispatcher(e, effSetChunk, 0, static_cast<VstIntPtr>(next.size()), const_cast<char*>(next.data()),
+                      0.0f);
         totalMs += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
         ++restores;
     }
@@ -166,5 +183,12 @@ void BM_RestoreWhileRendering(benchmark::State& state)
 
 BENCHMARK(BM_Snapshot)->Arg(0)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SavePluginState)->Arg(0)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_Restore)->Arg(0)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Restore)
+    ->Args({0, 0})
+    ->Args({8, 0})
+    ->Args({16, 0})
+    ->Args({8, 1})
+    ->Args({16, 1})
+    ->Args({16, 2})
+    ->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RestoreWhileRendering)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();

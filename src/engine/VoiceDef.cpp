@@ -103,6 +103,30 @@ WaveHeader ReadWaveHeader(std::vector<char> const& bytes)
     return h;
 }
 
+// The slot of `current` holds the wave stored in `bytes` (accepted by StageWave): the same shape
+// and kind, and for a custom wave the same level-0 samples, bit for bit. Loading it again would
+// build nothing new.
+bool SlotHolds(VectorMipOscWaveDef const& current, int slot, std::vector<char> const& bytes)
+{
+    WaveHeader const h = ReadWaveHeader(bytes);
+    if (!current.HasStorage() || h.kind != current.kind[slot] || h.length != current.length ||
+        h.levels != current.numLevels)
+        return false;
+    if (h.kind != kWaveCustom) return true;
+    if (bytes.size() != kWaveHeaderSize + static_cast<std::size_t>(h.length) * sizeof(float)) return false;
+    StringReader samples;
+    samples.Open(bytes.data() + kWaveHeaderSize, bytes.size() - kWaveHeaderSize);
+    float const* level0 = current.levels[0];
+    for (long i = 0; i < h.length; ++i)
+    {
+        float stored = 0.0f;
+        samples.Read(&stored);
+        float const held = level0[4 * static_cast<std::size_t>(i) + static_cast<std::size_t>(slot)];
+        if (std::memcmp(&stored, &held, sizeof stored) != 0) return false;
+    }
+    return true;
+}
+
 void AddPoint(Envelope& e, float time, std::initializer_list<float> values)
 {
     e.GetBreakpoints().Add(time, values.begin());
@@ -292,12 +316,7 @@ bool VoiceDef::Stage(Reader& r, Staged& out)
 bool VoiceDef::Staged::WavesChange(VectorMipOscWaveDef const& current) const
 {
     for (int slot = 0; slot < 4; ++slot)
-    {
-        WaveHeader const h = ReadWaveHeader(waveBytes[slot]);
-        if (h.kind == kWaveCustom || h.kind != current.kind[slot] || !current.HasStorage() ||
-            h.length != current.length || h.levels != current.numLevels)
-            return true;
-    }
+        if (!SlotHolds(current, slot, waveBytes[slot])) return true;
     return false;
 }
 
@@ -326,6 +345,8 @@ void VoiceDef::Apply(Staged& staged)
     {
         for (int slot = 0; slot < 4; ++slot)
         {
+            // A slot that already holds the stored wave stays as it is.
+            if (SlotHolds(waveDef, slot, staged.waveBytes[slot])) continue;
             StringReader wave;
             wave.Open(staged.waveBytes[slot].data(), staged.waveBytes[slot].size());
             waveDef.Load(slot, wave);
