@@ -390,6 +390,29 @@ TEST(CustomWaveRoundTrip, EveryWaveTheInstrumentHoldsRestoresToTheSameBytes)
     EXPECT_EQ(State(target), saved);
 }
 
+TEST(CustomWaveRoundTrip, RestoresOverEachOtherKeepOnlyWhatWasStored)
+{
+    // Two states with custom waves in the same slots, one with a standard wave where the other
+    // has a custom one, and one differing in a single sample.
+    Torvane source(nullptr);
+    GiveCustomWaves(source, 6);
+    Block const a = State(source);
+    source.GetVoiceDef(1)->waveDef.CreateSquare(0, source.GetVoiceDef(1)->waveDef.length);
+    Block const b = State(source);
+    float* first = &source.GetVoiceDef(0)->waveDef.levels[0][2];
+    *first = *first * 0.5f + 0.125f;
+    Block const c = State(source);
+    ASSERT_NE(a, b);
+    ASSERT_NE(b, c);
+
+    Torvane t(nullptr);
+    for (Block const* block : {&a, &b, &c, &a, &a, &c, &b})
+    {
+        ASSERT_TRUE(Restore(t, *block));
+        EXPECT_EQ(State(t), *block);
+    }
+}
+
 TEST(CustomWaveRoundTrip, AStoredWaveTheTableRefusesRefusesTheWholeState)
 {
     Torvane source(nullptr);
