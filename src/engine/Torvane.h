@@ -48,9 +48,11 @@ struct MultipleSelectionBreakpoint
 // filters, its own parameters, the MIDI modulation sources, the performance pads, the preset
 // managers, the MIDI-learn manager and the editing state the editors read and write.
 //
-// Locking: Render holds the plug-in mutex (PluginBase::GetMutex) for the whole block; patch
-// loading, host-state save and restore, the layer switch and every timeline edit take it.
-// Parameter changes and the plain accessors take no lock.
+// Locking: Render holds the plug-in mutex (PluginBase::GetMutex) for the whole block; host-state
+// save, the layer switch and every timeline edit take it. Patch loading and host-state restore
+// switch "TORVANE_ENABLED" off (blocks then pass without the mutex), prepare the patch without it
+// and take it only to swap the prepared patch in. Parameter changes and the plain accessors take
+// no lock; automation reports raised under the mutex reach the host once it is released.
 class Torvane : public InstrumentBase, public EventHandler, public TModRowSetter
 {
 public:
@@ -190,18 +192,20 @@ public:
     // ---- patch stream and host state -----------------------------------------------------
     // Writes the patch stream under the plug-in mutex; false when the writer failed.
     bool SavePreset(Writer& w, float version);
-    // Reads a patch stream of at most maxVersion under the plug-in mutex. False for a newer
+    // Reads a patch stream of at most maxVersion: the rest of the reader is read, checked and
+    // built without the plug-in mutex, which is held only for the swap. False for a newer
     // stream or another key (nothing changes but the killed notes), and for a stream that
-    // can't be read whole: the patch is then put back as it was and "Error while loading
-    // patch. Aborting" is shown once the mutex is free.
+    // can't be read whole or holds a refused field: the patch stays as it was and "Error while
+    // loading patch. Aborting" is shown once the mutex is free.
     bool LoadPreset(Reader& r, float maxVersion);
     // The host-state block (the patch stream), valid until the next call; size = its bytes.
     void* SavePluginState(int& size) override;
     // Restores a host-state block; see RestorePatchState.
     bool RestorePluginState(void* data, int size) override;
-    // Reads only the size bytes given. On any failure (empty block, refused or broken
-    // stream) the patch stays exactly as it was, no PatchLoaded is sent, "Torvane Error: Could
-    // not restore plug-in state" is shown after the mutex is released, and the result is false.
+    // Reads only the size bytes given. An empty block (size 0) changes nothing and is no
+    // failure: true, no message. On any failure (missing block, refused or broken stream) the
+    // patch stays exactly as it was, no PatchLoaded is sent, "Torvane Error: Could not restore
+    // plug-in state" is shown after the mutex is released, and the result is false.
     bool RestorePatchState(void const* data, int size);
     void DefaultPatch();
     void SetPatchName(char const* name);
