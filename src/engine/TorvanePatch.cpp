@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,8 @@ constexpr char const* kStateKey = "TORVANE_STATE";
 constexpr char const* kUntitled = "<untitled>";
 constexpr char const* kLoadErrorText = "Error while loading patch. Aborting";
 constexpr char const* kRestoreErrorText = "Torvane Error: Could not restore plug-in state";
+// A patch holds at most 16 waves of 16384 samples and its lines: a longer stream is not one.
+constexpr std::size_t kMaxPatchStreamBytes = 64u * 1024u * 1024u;
 } // namespace
 
 String Torvane::BoundedText(char const* text)
@@ -330,6 +333,7 @@ Torvane::LoadResult Torvane::LoadPatchStream(Reader& r, float maxVersion)
     {
         // Read, checked and built without the mutex.
         std::size_t const size = r.Remaining();
+        if (size > kMaxPatchStreamBytes) throw std::length_error("patch stream too long");
         stage->bytes.resize(size);
         stage->fileText = dynamic_cast<FileReader*>(&r) != nullptr;
         if (size == 0 || r.ReadBytes(stage->bytes.data(), size)) result = StagePatch(maxVersion, *stage);
