@@ -1,5 +1,7 @@
 #include "dsp/FFT.h"
 
+#include <utility>
+
 #include "framework/StandardMaths.h"
 
 #include <algorithm>
@@ -311,6 +313,17 @@ template <typename Found> void WalkPeaks(const float* amps, long bins, float thr
     }
 }
 } // namespace
+
+void FFT::Swap(FFT& o) noexcept
+{
+    std::swap(bins, o.bins);
+    std::swap(N, o.N);
+    samples.swap(o.samples);
+    spectrum.swap(o.spectrum);
+    amps.swap(o.amps);
+    phases.swap(o.phases);
+    transform.swap(o.transform);
+}
 
 void FFT::Init(long length)
 {

@@ -80,6 +80,9 @@ public:
     FFT(const FFT&) = delete;
     FFT& operator=(const FFT&) = delete;
 
+    // Exchanges everything with o (no allocation).
+    void Swap(FFT& o) noexcept;
+
     // Allocates the arrays for a power-of-two length N (contents undefined).
     // Another length throws std::invalid_argument and leaves the object as it was.
     void Init(long N);

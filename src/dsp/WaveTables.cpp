@@ -14,9 +14,6 @@ namespace
 constexpr float kReferenceRate = 44100.0f;
 // Import analyses the first 32768 frames of a file.
 constexpr long kImportPoints = 32768;
-// A stored cycle with a sample beyond this is corrupt: no builder makes one, and the level
-// transforms of such a cycle overflow.
-constexpr float kMaxStoredSample = 1.0e4f;
 constexpr long kImportHarmonics = kImportPoints / 2;
 
 // Level buffers start on 64-byte boundaries: 16 floats.
@@ -245,6 +242,7 @@ bool MipWaveTable::CreateWithIFFT(int slot, long numHarmonics, float const* harm
         fft.InverseFFT();
         StoreSamples(m, slot, fft.GetSamples());
     }
+    BoundSamples(slot);
     CalculateReverse();
     return true;
 }
@@ -276,6 +274,7 @@ bool MipWaveTable::CreateWithSamples(int slot, float const* samples, long maxHar
         fft.InverseFFT();
         StoreSamples(m, slot, fft.GetSamples());
     }
+    BoundSamples(slot);
     return true;
 }
 
@@ -330,6 +329,40 @@ void MipWaveTable::NormalisePeak(int slot, float peak)
         for (long i = 0; i < length; ++i)
             dst[std::size_t(i) * stride] *= scale;
     }
+    BoundSamples(slot);
+}
+
+void MipWaveTable::BoundSamples(int slot)
+{
+    std::size_t const stride = std::size_t(waves);
+    for (int m = 0; m < numLevels; ++m)
+    {
+        float* dst = levels[m] + slot;
+        for (long i = 0; i < length; ++i)
+        {
+            float& v = dst[std::size_t(i) * stride];
+            if (!std::isfinite(v))
+                v = 0.0f;
+            else
+                v = std::clamp(v, -kMaxStoredSample, kMaxStoredSample);
+        }
+    }
+}
+
+void MipWaveTable::Swap(MipWaveTable& o) noexcept
+{
+    if (&o == this || o.waves != waves) return;
+    levels.swap(o.levels);
+    std::swap(length, o.length);
+    std::swap(numLevels, o.numLevels);
+    reverseTable.swap(o.reverseTable);
+    std::swap(reverseScale, o.reverseScale);
+    for (int s = 0; s < kMaxWaves; ++s)
+        std::swap(kind[s], o.kind[s]);
+    storage.swap(o.storage);
+    fft.Swap(o.fft);
+    keptAmps.swap(o.keptAmps);
+    keptPhases.swap(o.keptPhases);
 }
 
 void MipWaveTable::GetFFTData(int slot, int count, float* amps, float* phases)
@@ -409,7 +442,7 @@ bool MipWaveTable::Load(int slot, Reader& r)
     {
         cycle.resize(std::size_t(len));
         for (float& v : cycle)
-            if (!r.Read(&v) || !(std::fabs(v) <= kMaxStoredSample)) return false;
+            if (!r.Read(&v) || !IsStorableSample(v)) return false;
     }
 
     bool const sameShape = storage && len == length && lv == numLevels;

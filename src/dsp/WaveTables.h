@@ -50,6 +50,12 @@ public:
     static constexpr int kMaxLevels = 128;
     static constexpr int kReverseSize = 44100;
     static constexpr int kMaxWaves = 4;
+    // The largest magnitude of a stored custom sample. Builders keep every sample within it, so
+    // every cycle the table holds can be stored and loaded back.
+    static constexpr float kMaxStoredSample = 1.0e4f;
+
+    // A sample a stored custom cycle may hold: finite and within kMaxStoredSample.
+    static bool IsStorableSample(float v) { return v >= -kMaxStoredSample && v <= kMaxStoredSample; }
 
     explicit MipWaveTable(int waves);
     ~MipWaveTable();
@@ -99,9 +105,13 @@ public:
     // kind 5 the slot's `length` level-0 samples. `version` is not used.
     void Save(int slot, Writer& w, float version) const;
     // False (object unchanged) for a bad slot, an unsupported shape, an unknown kind,
-    // a custom cycle holding a sample that is not finite or beyond +-10000, or a
+    // a custom cycle holding a sample that is not storable (IsStorableSample), or a
     // truncated stream.
     bool Load(int slot, Reader& r);
+
+    // Exchanges the whole content (shape, waves, kinds, buffers) with o, which has as many
+    // slots; allocates nothing, so a table built elsewhere is put in place in constant time.
+    void Swap(MipWaveTable& o) noexcept;
 
     bool HasStorage() const { return storage != nullptr; }
     int GetKind(int slot) const { return ValidSlot(slot) ? kind[slot] : kWaveNone; }
@@ -127,6 +137,8 @@ private:
     void StoreSamples(int level, int slot, float const* src);
     bool BuildHarmonicShape(int slot, long length, int shape);
     void RebuildAfterReshape();
+    // Every sample of the slot, at every level, finite and within kMaxStoredSample.
+    void BoundSamples(int slot);
 
     int waves;
     std::unique_ptr<float, AlignedDelete> storage;

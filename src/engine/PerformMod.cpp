@@ -134,7 +134,7 @@ void PerformMods::Save(Writer& w)
     }
 }
 
-bool PerformMods::Load(Reader& r)
+bool PerformMods::Load(Reader& r, bool apply)
 {
     struct Stored
     {
@@ -154,6 +154,7 @@ bool PerformMods::Load(Reader& r)
             if (!r.Read(&m.enabled) || !r.Read(&m.voice) || !r.Read(&m.target) || m.voice < 0 || m.voice > 4)
                 return false;
     }
+    if (!apply) return true;
     for (int i = 0; i < kNumPads; ++i)
     {
         PerformModSource& pad = pads[i];

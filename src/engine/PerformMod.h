@@ -91,7 +91,8 @@ public:
     // Restores the stored values and mappings without re-applying the mappings to the rows.
     // False, with every pad unchanged, for a truncated stream, a value that is not finite or
     // a mapping's layer outside 0-4. The caller holds the plug-in mutex (the patch load does).
-    bool Load(Reader& r);
+    // apply false: the stream is read and checked only, nothing changes.
+    bool Load(Reader& r, bool apply = true);
 
 private:
     std::unique_ptr<PerformModSource[]> pads;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cfloat>
 #include <cstdint>
 #include <memory>
@@ -33,6 +34,7 @@ class TClipboard;
 class Window;
 class Writer;
 class Reader;
+class StringReader;
 
 // One selected breakpoint as the timeline editor keeps it: a copy of the point, found again in
 // the line by comparing contents.
@@ -48,9 +50,11 @@ struct MultipleSelectionBreakpoint
 // filters, its own parameters, the MIDI modulation sources, the performance pads, the preset
 // managers, the MIDI-learn manager and the editing state the editors read and write.
 //
-// Locking: Render holds the plug-in mutex (PluginBase::GetMutex) for the whole block; patch
-// loading, host-state save and restore, the layer switch and every timeline edit take it.
-// Parameter changes and the plain accessors take no lock.
+// Locking: Render holds the plug-in mutex (PluginBase::GetMutex) for the whole block; host-state
+// save, the layer switch and every timeline edit take it. Patch loading and host-state restore
+// switch "TORVANE_ENABLED" off (blocks then pass without the mutex), prepare the patch without it
+// and take it only to swap the prepared patch in. Parameter changes and the plain accessors take
+// no lock; automation reports raised under the mutex reach the host once it is released.
 class Torvane : public InstrumentBase, public EventHandler, public TModRowSetter
 {
 public:
@@ -196,18 +200,20 @@ public:
     // ---- patch stream and host state -----------------------------------------------------
     // Writes the patch stream under the plug-in mutex; false when the writer failed.
     bool SavePreset(Writer& w, float version);
-    // Reads a patch stream of at most maxVersion under the plug-in mutex. False for a newer
+    // Reads a patch stream of at most maxVersion: the rest of the reader is read, checked and
+    // built without the plug-in mutex, which is held only for the swap. False for a newer
     // stream or another key (nothing changes but the killed notes), and for a stream that
-    // can't be read whole: the patch is then put back as it was and "Error while loading
-    // patch. Aborting" is shown once the mutex is free.
+    // can't be read whole or holds a refused field: the patch stays as it was and "Error while
+    // loading patch. Aborting" is shown once the mutex is free.
     bool LoadPreset(Reader& r, float maxVersion);
     // The host-state block (the patch stream), valid until the next call; size = its bytes.
     void* SavePluginState(int& size) override;
     // Restores a host-state block; see RestorePatchState.
     bool RestorePluginState(void* data, int size) override;
-    // Reads only the size bytes given. On any failure (empty block, refused or broken
-    // stream) the patch stays exactly as it was, no PatchLoaded is sent, "Torvane Error: Could
-    // not restore plug-in state" is shown after the mutex is released, and the result is false.
+    // Reads only the size bytes given. An empty block (size 0) changes nothing and is no
+    // failure: true, no message. On any failure (missing block, refused or broken stream) the
+    // patch stays exactly as it was, no PatchLoaded is sent, "Torvane Error: Could not restore
+    // plug-in state" is shown after the mutex is released, and the result is false.
     bool RestorePatchState(void const* data, int size);
     void DefaultPatch();
     void SetPatchName(char const* name);
@@ -416,13 +422,40 @@ private:
         Refused, // newer version or another key: nothing read into the patch
         Broken,  // the stream could not be read whole
     };
-    // The stream into the patch under the plug-in mutex; no messages. A broken stream puts
-    // the patch back as it was (from a SavePreset taken first).
+    struct PatchStage;
+    // The stream into the patch; no messages. "TORVANE_ENABLED" goes off first (blocks pass
+    // without waiting), the stream is read, checked and its waves built without the mutex, and
+    // the mutex is held only to swap the prepared patch in. A refused or broken stream changes
+    // nothing but the killed notes.
     LoadResult LoadPatchStream(Reader& r, float maxVersion);
-    // The body of LoadPatchStream; the caller holds the mutex. May throw. pushAmounts: write
-    // the amounts of rows that don't take them from the line into the modulation line (not
-    // when rolling back: the snapshot's lines already hold what they held).
-    LoadResult ReadPatchStream(Reader& r, float maxVersion, bool pushAmounts);
+    // The field sequence of the stream, in two modes: staging (apply false: reads and checks
+    // only, stages the layers) and applying (the caller holds the mutex; the staged layers go in
+    // place). May throw. pushAmounts: write the amounts of rows that don't take them from the
+    // line into the modulation line (not when rolling back: the snapshot's lines already hold
+    // what they held).
+    LoadResult ReadPatchStream(StringReader& r, float maxVersion, PatchStage& stage, bool apply,
+                               bool pushAmounts);
+    // Staging of a whole block, with the new wave tables built. No mutex but a brief look.
+    LoadResult StagePatch(float maxVersion, PatchStage& stage);
+    // Applying a staged block; the caller holds the mutex.
+    void SwapInPatch(PatchStage& stage, float maxVersion, bool pushAmounts);
+    // Puts a snapshot back after a failed swap; the caller holds the mutex.
+    void RollBack(String const& snapshot);
+    // The size of the last snapshot: the next one is written into memory readied for about as much.
+    std::atomic<std::size_t> lastPatchBytes{0};
+
+protected:
+    // The steps of a load that succeeds in reading its stream, each reached without the mutex:
+    // the stream is staged, the snapshot is taken, the swap is done. Nothing by default.
+    enum class LoadStep
+    {
+        Staged,
+        Snapshot,
+        Swapped,
+    };
+    virtual void LoadStepReached(LoadStep step);
+
+private:
     void SetGlobalFiltersToDefaults();
     // The layer index of `voice` (-1: current), or -1 outside 0-3.
     int ResolveLayer(int voice) const;

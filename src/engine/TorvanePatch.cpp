@@ -7,9 +7,13 @@
 //
 // Readers turn the version into n = Round(1000 v) and skip or default what older streams lack.
 
+#include <algorithm>
 #include <cstring>
 #include <limits>
+#include <memory>
+#include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "engine/Torvane.h"
 #include "framework/StandardMaths.h"
@@ -23,6 +27,8 @@ constexpr char const* kStateKey = "TORVANE_STATE";
 constexpr char const* kUntitled = "<untitled>";
 constexpr char const* kLoadErrorText = "Error while loading patch. Aborting";
 constexpr char const* kRestoreErrorText = "Torvane Error: Could not restore plug-in state";
+// A patch holds at most 16 waves of 16384 samples and its lines: a longer stream is not one.
+constexpr std::size_t kMaxPatchStreamBytes = 64u * 1024u * 1024u;
 } // namespace
 
 String Torvane::BoundedText(char const* text)
@@ -63,8 +69,90 @@ bool Torvane::SavePreset(Writer& w, float version)
     return !w.Failed();
 }
 
-Torvane::LoadResult Torvane::ReadPatchStream(Reader& r, float maxVersion, bool pushAmounts)
+// A patch stream read and checked, and everything built that can be built without the plug-in
+// mutex; the swap then reads the same bytes again into the live objects.
+struct Torvane::PatchStage
 {
+    std::vector<char> bytes;
+    // The bytes came from a file: texts are carriage-return-ended lines.
+    bool fileText = false;
+    VoiceDef::Staged layers[kNumLayers];
+    std::size_t layerSizes[kNumLayers] = {};
+};
+
+namespace
+{
+// Counts what a saver writes: how many bytes a block of the stream takes.
+class CountingWriter : public Writer
+{
+public:
+    void WriteBytes(void const*, std::size_t n) override { size += n; }
+    std::size_t size = 0;
+};
+
+// The bytes of a file, read from memory as the file reader reads them: a text is a line up to a
+// carriage return, leading spaces skipped, cut to the caller's buffer.
+class FileBytesReader : public StringReader
+{
+public:
+    bool ReadString(char* buffer, std::size_t capacity) override
+    {
+        if (Failed()) return false;
+        if (buffer == nullptr || capacity == 0 || Remaining() == 0)
+        {
+            SetFailed();
+            return false;
+        }
+        std::size_t length = 0;
+        bool leading = true;
+        while (Remaining() > 0)
+        {
+            char c = 0;
+            ReadBytes(&c, 1);
+            if (c == '\r') break;
+            if (leading && c == ' ') continue;
+            leading = false;
+            if (length < capacity - 1) buffer[length++] = c;
+        }
+        buffer[length] = 0;
+        return true;
+    }
+};
+
+// A reader over the stage's bytes that reads texts as they were written.
+std::unique_ptr<StringReader> OpenStage(std::vector<char> const& bytes, bool fileText)
+{
+    std::unique_ptr<StringReader> r =
+        fileText ? std::make_unique<FileBytesReader>() : std::make_unique<StringReader>();
+    r->Open(bytes.data(), bytes.size());
+    return r;
+}
+
+// Passes over a block laid out as `save` writes it.
+template <class Save> void SkipBlock(StringReader& r, Save save)
+{
+    CountingWriter counter;
+    save(counter);
+    r.Skip(counter.size);
+}
+} // namespace
+
+Torvane::LoadResult Torvane::ReadPatchStream(StringReader& r, float maxVersion, PatchStage& stage, bool apply,
+                                             bool pushAmounts)
+{
+    // Staging (apply false) reads and checks every field and changes nothing; applying reads the
+    // same fields into the patch and puts the staged layers in place.
+    auto param = [&](Parameter& p)
+    {
+        if (apply)
+            p.Load(r);
+        else
+        {
+            float f = 0.0f;
+            r.Read(&f);
+        }
+    };
+
     float v = 0.0f;
     if (!r.Read(&v)) return LoadResult::Broken;
     // Negative or huge versions were never written.
@@ -83,26 +171,35 @@ Torvane::LoadResult Torvane::ReadPatchStream(Reader& r, float maxVersion, bool p
 
     char name[kMaxPatchTextLength + 1];
     if (!r.Read(name)) return LoadResult::Broken;
-    SetPatchName(name);
+    if (apply) SetPatchName(name);
 
-    timeFreeze.Load(r);
+    param(timeFreeze);
     if (n <= 9)
     {
         float tempo = 0.0f;
         if (!r.Read(&tempo)) return LoadResult::Broken;
-        for (int layer = 0; layer < kNumLayers; ++layer)
-            voiceDefs[layer].parameters[VoiceDef::kTimelineInTempo].SetBool(tempo >= 0.5f);
+        if (apply)
+            for (int layer = 0; layer < kNumLayers; ++layer)
+                voiceDefs[layer].parameters[VoiceDef::kTimelineInTempo].SetBool(tempo >= 0.5f);
     }
 
-    keyMode.Load(r);
-    polyphony.Load(r);
-    portamentoTime.Load(r);
-    if (!performMods.Load(r)) return LoadResult::Broken;
+    param(keyMode);
+    param(polyphony);
+    param(portamentoTime);
+    if (!performMods.Load(r, apply)) return LoadResult::Broken;
 
     for (int layer = 0; layer < kNumLayers; ++layer)
     {
+        if (!apply)
+        {
+            std::size_t const before = r.Remaining();
+            if (!VoiceDef::Stage(r, stage.layers[layer])) return LoadResult::Broken;
+            stage.layerSizes[layer] = before - r.Remaining();
+            continue;
+        }
+        r.Skip(stage.layerSizes[layer]);
         VoiceDef& def = voiceDefs[layer];
-        if (!def.Load(r, v)) return LoadResult::Broken;
+        def.Apply(stage.layers[layer]);
         // The sounding voices take the layer's rows.
         for (int row = 0; row < def.modMatrix.GetNumMaps(); ++row)
         {
@@ -118,24 +215,28 @@ Torvane::LoadResult Torvane::ReadPatchStream(Reader& r, float maxVersion, bool p
     {
         if (n <= 10)
         {
-            delay.bypass.Load(r);
-            delay.enabled.Load(r);
-            delay.time.Load(r);
-            delay.feedback.Load(r);
-            delay.mix.Load(r);
-            delay.amplitude.Load(r);
+            for (Parameter* p :
+                 {&delay.bypass, &delay.enabled, &delay.time, &delay.feedback, &delay.mix, &delay.amplitude})
+                param(*p);
             if (n < 5)
-                delay.stereo.SetBool(true);
+            {
+                if (apply) delay.stereo.SetBool(true);
+            }
             else
             {
-                delay.stereo.Load(r);
-                delay.syncToHost.SetBool(true);
+                param(delay.stereo);
+                if (apply) delay.syncToHost.SetBool(true);
             }
         }
-        else
+        else if (apply)
             delay.Load(r);
+        else
+            SkipBlock(r, [&](Writer& w) { delay.Save(w); });
 
-        reverb.ParameterHost::Load(r);
+        if (apply)
+            reverb.ParameterHost::Load(r);
+        else
+            SkipBlock(r, [&](Writer& w) { reverb.ParameterHost::Save(w); });
         if (n <= 6)
         {
             float discarded[6];
@@ -145,86 +246,158 @@ Torvane::LoadResult Torvane::ReadPatchStream(Reader& r, float maxVersion, bool p
 
         if (n < 5)
         {
-            distortion.Reset();
-            SetGlobalFiltersToDefaults();
+            if (apply)
+            {
+                distortion.Reset();
+                SetGlobalFiltersToDefaults();
+            }
         }
         else
         {
-            distortion.ParameterHost::Load(r);
-            if (n == 8) distortion.crunch = 0.7f;
-            if (n <= 6)
-                SetGlobalFiltersToDefaults();
+            if (apply)
+                distortion.ParameterHost::Load(r);
             else
+                SkipBlock(r, [&](Writer& w) { distortion.ParameterHost::Save(w); });
+            if (n == 8 && apply) distortion.crunch = 0.7f;
+            if (n <= 6)
+            {
+                if (apply) SetGlobalFiltersToDefaults();
+            }
+            else if (apply)
             {
                 globalLowFilter.ParameterHost::Load(r);
                 globalHighFilter.ParameterHost::Load(r);
+            }
+            else
+            {
+                SkipBlock(r, [&](Writer& w) { globalLowFilter.ParameterHost::Save(w); });
+                SkipBlock(r, [&](Writer& w) { globalHighFilter.ParameterHost::Save(w); });
             }
         }
     }
 
     if (n > 4)
-        masterVolume.Load(r);
-    else
+        param(masterVolume);
+    else if (apply)
         masterVolume = 1.0f;
     if (n > 7)
-        pitchBendRange.Load(r);
-    else
+        param(pitchBendRange);
+    else if (apply)
         pitchBendRange = 2.0f;
     if (n > 5)
     {
         char category[kMaxPatchTextLength + 1];
         if (!r.Read(category)) return LoadResult::Broken;
-        SetPatchCategory(category);
+        if (apply) SetPatchCategory(category);
     }
-    else
+    else if (apply)
         SetPatchCategory(kUntitled);
 
     // Parameter loads keep the old value on a short read: only the reader knows.
     return r.Failed() ? LoadResult::Broken : LoadResult::Loaded;
 }
 
+Torvane::LoadResult Torvane::StagePatch(float maxVersion, PatchStage& stage)
+{
+    std::unique_ptr<StringReader> r = OpenStage(stage.bytes, stage.fileText);
+    LoadResult const result = ReadPatchStream(*r, maxVersion, stage, false, true);
+    if (result != LoadResult::Loaded) return result;
+    // The layers whose waves change get a table of their own, built here; the live tables are
+    // only looked at (briefly, under the mutex: the editor changes them under it).
+    bool build[kNumLayers] = {};
+    {
+        AudioAPI::Lock hold(GetMutex());
+        for (int layer = 0; layer < kNumLayers; ++layer)
+            build[layer] = stage.layers[layer].WavesChange(voiceDefs[layer].waveDef);
+    }
+    for (int layer = 0; layer < kNumLayers; ++layer)
+        if (build[layer]) stage.layers[layer].BuildWaves();
+    return LoadResult::Loaded;
+}
+
+void Torvane::SwapInPatch(PatchStage& stage, float maxVersion, bool pushAmounts)
+{
+    std::unique_ptr<StringReader> r = OpenStage(stage.bytes, stage.fileText);
+    ReadPatchStream(*r, maxVersion, stage, true, pushAmounts);
+}
+
 Torvane::LoadResult Torvane::LoadPatchStream(Reader& r, float maxVersion)
 {
-    AudioAPI::Lock hold(GetMutex());
-    // What the patch was, to put back if the stream breaks off half way.
-    String snapshot;
-    StringWriter keep;
-    keep.Open(&snapshot);
-    bool const haveSnapshot = SavePreset(keep, kPatchVersion);
-    keep.Close();
-
-    // No note sounds and none starts while the layers change.
+    // No note sounds and none starts while the patch changes ("TORVANE_ENABLED" off kills them);
+    // from here on a block passes without waiting for the mutex.
     enabled.SetBool(false);
-    KillAllNotes();
 
     LoadResult result = LoadResult::Broken;
+    auto stage = std::make_unique<PatchStage>();
     try
     {
-        result = ReadPatchStream(r, maxVersion, true);
+        // Read, checked and built without the mutex.
+        std::size_t const size = r.Remaining();
+        if (size > kMaxPatchStreamBytes) throw std::length_error("patch stream too long");
+        stage->bytes.resize(size);
+        stage->fileText = dynamic_cast<FileReader*>(&r) != nullptr;
+        if (size == 0 || r.ReadBytes(stage->bytes.data(), size)) result = StagePatch(maxVersion, *stage);
+        if (result == LoadResult::Loaded)
+        {
+            LoadStepReached(LoadStep::Staged);
+            // What the patch was, to put back should the swap break off half way (out of memory).
+            // It is written under the mutex into memory made ready before: no allocation or first
+            // touch of a page lengthens the hold.
+            String snapshot;
+            std::size_t const guess = std::max(stage->bytes.size(), lastPatchBytes.load()) * 5 / 4 + 16384;
+            snapshot.Resize(static_cast<long>(guess), false);
+            snapshot = "";
+            StringWriter keep;
+            keep.Open(&snapshot);
+            bool const haveSnapshot = SavePreset(keep, kPatchVersion);
+            keep.Close();
+            lastPatchBytes.store(static_cast<std::size_t>(snapshot.GetLength()));
+            LoadStepReached(LoadStep::Snapshot);
+            {
+                AudioAPI::Lock hold(GetMutex());
+                KillAllNotes();
+                try
+                {
+                    SwapInPatch(*stage, maxVersion, true);
+                }
+                catch (...)
+                {
+                    result = LoadResult::Broken;
+                    if (haveSnapshot) RollBack(snapshot);
+                }
+            }
+            LoadStepReached(LoadStep::Swapped);
+        }
     }
     catch (...)
     {
         result = LoadResult::Broken;
     }
-
-    if (result == LoadResult::Broken && haveSnapshot)
-    {
-        StringReader back;
-        back.Open(snapshot, static_cast<std::size_t>(snapshot.GetLength()));
-        try
-        {
-            ReadPatchStream(back, kPatchVersion, false);
-        }
-        catch (...)
-        {
-            // Out of memory twice: what was put back so far stays.
-        }
-        KillAllNotes();
-    }
+    // The replaced waves go with the stage, outside the mutex.
+    stage.reset();
 
     enabled.SetBool(true);
     return result;
 }
+
+void Torvane::RollBack(String const& snapshot)
+{
+    // The caller holds the mutex; this runs only after the swap itself failed.
+    try
+    {
+        auto back = std::make_unique<PatchStage>();
+        back->bytes.assign(static_cast<char const*>(snapshot),
+                           static_cast<char const*>(snapshot) + snapshot.GetLength());
+        if (StagePatch(kPatchVersion, *back) == LoadResult::Loaded) SwapInPatch(*back, kPatchVersion, false);
+    }
+    catch (...)
+    {
+        // Out of memory twice: what was put back so far stays.
+    }
+    KillAllNotes();
+}
+
+void Torvane::LoadStepReached(LoadStep) {}
 
 bool Torvane::LoadPreset(Reader& r, float maxVersion)
 {
@@ -259,6 +432,8 @@ bool Torvane::RestorePluginState(void* data, int size)
 
 bool Torvane::RestorePatchState(void const* data, int size)
 {
+    // An empty block holds nothing to restore: hosts hand back the empty chunks they stored.
+    if (size == 0) return true;
     LoadResult result = LoadResult::Refused;
     if (data != nullptr && size > 0)
     {

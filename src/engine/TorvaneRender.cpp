@@ -55,8 +55,11 @@ void FlushIfBroken(StereoFilter& f)
 
 void Torvane::Render(float* left, float* right, long frames, int offset)
 {
+    // Switched off (a load is running): the block passes without waiting for the mutex.
     if (!enabled.GetBool() || frames <= 0) return;
     AudioAPI::Lock lock(GetMutex());
+    // A load may have switched it off while this block waited.
+    if (!enabled.GetBool()) return;
     DenormalGuard denormals;
     // Longer blocks go in pieces that fit the send, work and voice buffers; every ramp and
     // glide carries on from one piece into the next.

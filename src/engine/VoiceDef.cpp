@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 namespace
@@ -50,7 +51,7 @@ bool LoadLine(Reader& r, long values, Envelope& dst)
 }
 
 // Reads one stored wave slot into `bytes` without building it; false unless the wave table
-// would take it: a supported shape, a known kind, and for a custom wave all its samples, finite.
+// would take it: a supported shape, a known kind, and for a custom wave all its samples storable.
 bool StageWave(Reader& r, std::vector<char>& bytes)
 {
     bytes.resize(kWaveHeaderSize);
@@ -74,8 +75,54 @@ bool StageWave(Reader& r, std::vector<char>& bytes)
     samples.Open(bytes.data() + kWaveHeaderSize, size);
     for (long i = 0; i < length; ++i)
     {
+        // The wave table's own test: a cycle it would refuse refuses the whole layer.
         float f = 0.0f;
-        if (!samples.Read(&f) || !std::isfinite(f)) return false;
+        if (!samples.Read(&f) || !MipWaveTable::IsStorableSample(f)) return false;
+    }
+    return true;
+}
+
+struct WaveHeader
+{
+    long length = 0;
+    int levels = 0;
+    int kind = -1;
+};
+
+// The header of a wave slot that StageWave accepted.
+WaveHeader ReadWaveHeader(std::vector<char> const& bytes)
+{
+    WaveHeader h;
+    StringReader header;
+    header.Open(bytes.data(), bytes.size());
+    float version = 0.0f;
+    header.Read(&version);
+    header.Read(&h.length);
+    header.Read(&h.levels);
+    header.Read(&h.kind);
+    return h;
+}
+
+// The slot of `current` holds the wave stored in `bytes` (accepted by StageWave): the same shape
+// and kind, and for a custom wave the same level-0 samples, bit for bit. Loading it again would
+// build nothing new.
+bool SlotHolds(VectorMipOscWaveDef const& current, int slot, std::vector<char> const& bytes)
+{
+    WaveHeader const h = ReadWaveHeader(bytes);
+    if (!current.HasStorage() || h.kind != current.kind[slot] || h.length != current.length ||
+        h.levels != current.numLevels)
+        return false;
+    if (h.kind != kWaveCustom) return true;
+    if (bytes.size() != kWaveHeaderSize + static_cast<std::size_t>(h.length) * sizeof(float)) return false;
+    StringReader samples;
+    samples.Open(bytes.data() + kWaveHeaderSize, bytes.size() - kWaveHeaderSize);
+    float const* level0 = current.levels[0];
+    for (long i = 0; i < h.length; ++i)
+    {
+        float stored = 0.0f;
+        samples.Read(&stored);
+        float const held = level0[4 * static_cast<std::size_t>(i) + static_cast<std::size_t>(slot)];
+        if (std::memcmp(&stored, &held, sizeof stored) != 0) return false;
     }
     return true;
 }
@@ -225,80 +272,111 @@ bool VoiceDef::Save(Writer& w, float version)
 
 bool VoiceDef::Load(Reader& r, float)
 {
-    // Everything is read and checked first; the definition changes only once all of it is good.
+    Staged staged;
+    if (!Stage(r, staged)) return false;
+    Apply(staged);
+    return true;
+}
+
+bool VoiceDef::Stage(Reader& r, Staged& out)
+{
+    // Everything is read and checked here; the definition changes only in Apply.
     float v = 0.0f;
     if (!r.Read(&v) || !std::isfinite(v)) return false;
     const float n = Round(1000.0f * v);
+    out.version = v;
 
-    // Per parameter: read from the stream, set to false, or kept.
-    enum class Fate
-    {
-        Keep,
-        Read,
-        False
-    };
-    Fate fate[kNumParameters];
-    float values[kNumParameters] = {};
-    std::fill(fate, fate + kNumParameters, Fate::Read);
-    if (!(v >= 0.004)) fate[kLFO1PositiveOnly] = fate[kLFO2PositiveOnly] = Fate::False;
-    if (!(n > 10.0f)) fate[kLFO1FreeRunning] = fate[kLFO2FreeRunning] = Fate::False;
-    if (!(n > 9.0f)) fate[kTimelineInTempo] = Fate::Keep;
+    Staged::Fate* fate = out.fate;
+    float* values = out.values;
+    std::fill(fate, fate + kNumParameters, Staged::Fate::Read);
+    std::fill(values, values + kNumParameters, 0.0f);
+    if (!(v >= 0.004)) fate[kLFO1PositiveOnly] = fate[kLFO2PositiveOnly] = Staged::Fate::False;
+    if (!(n > 10.0f)) fate[kLFO1FreeRunning] = fate[kLFO2FreeRunning] = Staged::Fate::False;
+    if (!(n > 9.0f)) fate[kTimelineInTempo] = Staged::Fate::Keep;
     for (int i = 0; i < kNumParameters; ++i)
-        if (fate[i] == Fate::Read && (!r.Read(&values[i]) || !std::isfinite(values[i]))) return false;
+        if (fate[i] == Staged::Fate::Read && (!r.Read(&values[i]) || !std::isfinite(values[i]))) return false;
 
-    TModMatrix matrix;
-    if (!matrix.Load(r) || matrix.GetNumMaps() != kLayerModRows) return false;
+    if (!out.matrix.Load(r) || out.matrix.GetNumMaps() != kLayerModRows) return false;
 
-    std::vector<char> waves[4];
-    for (auto& wave : waves)
+    for (auto& wave : out.waveBytes)
         if (!StageWave(r, wave)) return false;
 
-    float start = 0.0f;
-    float end = 0.0f;
-    bool looping = false;
-    if (!r.Read(&start) || !r.Read(&end) || !r.Read(&looping) || !std::isfinite(start) || !std::isfinite(end))
+    if (!r.Read(&out.loop.start) || !r.Read(&out.loop.end) || !r.Read(&out.loop.looping) ||
+        !std::isfinite(out.loop.start) || !std::isfinite(out.loop.end))
         return false;
 
-    std::vector<EventEnvelope> loaded;
-    loaded.reserve(kNumLines);
+    out.lines.clear();
+    out.lines.reserve(kNumLines);
     for (int i = 0; i < kNumLines; ++i)
     {
-        loaded.emplace_back(true);
-        loaded[i].Init(NUM_EVENTS_IN_EVENTTYPE[i]);
-        if (!LoadLine(r, NUM_EVENTS_IN_EVENTTYPE[i], loaded[i])) return false;
+        out.lines.emplace_back(true);
+        out.lines[i].Init(NUM_EVENTS_IN_EVENTTYPE[i]);
+        if (!LoadLine(r, NUM_EVENTS_IN_EVENTTYPE[i], out.lines[i])) return false;
     }
     // Older streams kept the Voice line's pitch offset in octaves.
     if (v < 0.003)
     {
-        EventEnvelope& voiceLine = loaded[kVoiceLine];
+        EventEnvelope& voiceLine = out.lines[kVoiceLine];
         for (long i = 0; i < voiceLine.Size(); ++i)
             voiceLine[i].values[0] *= 12.0f;
     }
+    out.waves.reset();
+    return true;
+}
 
-    // Apply. Pools grow before anything changes.
-    for (int i = 0; i < kNumLines; ++i)
-        lines[i].GetBreakpoints().Reserve(loaded[i].Size());
+bool VoiceDef::Staged::WavesChange(VectorMipOscWaveDef const& current) const
+{
+    for (int slot = 0; slot < 4; ++slot)
+        if (!SlotHolds(current, slot, waveBytes[slot])) return true;
+    return false;
+}
+
+void VoiceDef::Staged::BuildWaves()
+{
+    // A fresh table takes the four slots in order, as a live one would.
+    auto built = std::make_unique<VectorMipOscWaveDef>();
     for (int slot = 0; slot < 4; ++slot)
     {
         StringReader wave;
-        wave.Open(waves[slot].data(), waves[slot].size());
-        waveDef.Load(slot, wave);
+        wave.Open(waveBytes[slot].data(), waveBytes[slot].size());
+        built->Load(slot, wave);
+    }
+    waves = std::move(built);
+}
+
+void VoiceDef::Apply(Staged& staged)
+{
+    // Pools grow before anything changes.
+    for (int i = 0; i < kNumLines; ++i)
+        lines[i].GetBreakpoints().Reserve(staged.lines[i].Size());
+    if (staged.waves)
+        // Built beforehand: the old waves go to the staged side.
+        waveDef.Swap(*staged.waves);
+    else
+    {
+        for (int slot = 0; slot < 4; ++slot)
+        {
+            // A slot that already holds the stored wave stays as it is.
+            if (SlotHolds(waveDef, slot, staged.waveBytes[slot])) continue;
+            StringReader wave;
+            wave.Open(staged.waveBytes[slot].data(), staged.waveBytes[slot].size());
+            waveDef.Load(slot, wave);
+        }
     }
     for (int i = 0; i < kNumParameters; ++i)
     {
-        if (fate[i] == Fate::False)
+        if (staged.fate[i] == Staged::Fate::False)
             parameters[i].SetBool(false);
-        else if (fate[i] == Fate::Read)
+        else if (staged.fate[i] == Staged::Fate::Read)
         {
-            parameters[i] = values[i];
+            parameters[i] = staged.values[i];
             parameters[i].RefreshListeners();
         }
     }
-    modMatrix = matrix;
-    loop.start = start;
-    loop.end = end;
-    loop.looping = looping;
+    modMatrix = staged.matrix;
+    loop.start = staged.loop.start;
+    loop.end = staged.loop.end;
+    loop.looping = staged.loop.looping;
     for (int i = 0; i < kNumLines; ++i)
-        lines[i] = loaded[i];
-    return true;
+        lines[i] = staged.lines[i];
 }

@@ -6,6 +6,9 @@
 #include "framework/Locks.h"
 #include "framework/Parameter.h"
 
+#include <memory>
+#include <vector>
+
 class Writer;
 class Reader;
 
@@ -78,7 +81,37 @@ public:
     // The longest line's duration (0 when there are no points).
     float GetDuration();
 
+    // A definition read and checked but not yet in place: Stage fills it without touching the
+    // definition (any thread, no lock), BuildWaves builds its wave table when the waves change,
+    // Apply puts it in place (under the plug-in mutex; with the waves built, in constant time).
+    struct Staged
+    {
+        enum class Fate
+        {
+            Keep,
+            Read,
+            False
+        };
+        float version = 0.0f;
+        Fate fate[kNumParameters] = {};
+        float values[kNumParameters] = {};
+        TModMatrix matrix;
+        std::vector<char> waveBytes[4];
+        LoopInfo loop;
+        std::vector<EventEnvelope> lines;
+        // Built by BuildWaves; after Apply it holds the waves that were replaced.
+        std::unique_ptr<VectorMipOscWaveDef> waves;
+
+        // True when loading the four slots into `current` would build anything.
+        bool WavesChange(VectorMipOscWaveDef const& current) const;
+        void BuildWaves();
+    };
+
     bool Save(Writer& w, float version);
+    // The first half of Load: false for a stream Load refuses.
+    static bool Stage(Reader& r, Staged& out);
+    // The second half: cannot fail once Stage succeeded.
+    void Apply(Staged& staged);
     // Reads the version stored in the stream (the argument is not used). False, with the
     // definition unchanged, for a truncated or corrupt stream: a value that is not finite, a
     // matrix that has not 16 rows, a line whose values per point are not its line's count or a

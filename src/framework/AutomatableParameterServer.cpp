@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "framework/PluginBase.h"
+
 void AutomatableParameterServer::UpdateListener::ParameterUpdated(float, Parameter* changed)
 {
     std::vector<Parameter*> const& list = server->parameters;
@@ -10,7 +12,7 @@ void AutomatableParameterServer::UpdateListener::ParameterUpdated(float, Paramet
     {
         if (list[i] == changed)
         {
-            server->AutomatableParameterChangeNotify(static_cast<int>(i), changed->ControllerGet());
+            server->ReportChange(static_cast<int>(i), changed->ControllerGet());
             return;
         }
     }
@@ -21,12 +23,25 @@ AutomatableParameterServer::AutomatableParameterServer() : updateListener(this) 
 // The parameters are members of the derived plug-in and are gone by now.
 AutomatableParameterServer::~AutomatableParameterServer() = default;
 
+void AutomatableParameterServer::ReportChange(int index, float normalisedValue)
+{
+    if (pluginMutex != nullptr && pluginMutex->Defer(this, index, normalisedValue)) return;
+    AutomatableParameterChangeNotify(index, normalisedValue);
+}
+
 void AutomatableParameterServer::AddAutomatableParameter(Parameter* p)
 {
+    if (!pluginLooked)
+    {
+        // The plug-in registers its parameters once its bases are built, so the whole object is
+        // known here; every adapter that joins this server to a PluginBase gets the deferral.
+        pluginLooked = true;
+        if (PluginBase* plugin = dynamic_cast<PluginBase*>(this)) pluginMutex = &plugin->GetPluginMutex();
+    }
     int const index = static_cast<int>(parameters.size());
     parameters.push_back(p);
     p->AddUpdateListener(&updateListener);
-    AutomatableParameterChangeNotify(index, p->ControllerGet());
+    ReportChange(index, p->ControllerGet());
 }
 
 Parameter* AutomatableParameterServer::GetAutomatableParameter(int index) const

@@ -6,6 +6,8 @@
 #include "framework/Parameter.h"
 #include "framework/String.h"
 
+class PluginMutex;
+
 // The host's numbered view of the plug-in's parameters: registration order is
 // the host index (hosts store these indices in their projects). Values go to
 // and from the host normalised to 0..1. Every change made inside the plug-in
@@ -33,8 +35,11 @@ public:
     AutomatableParameterServer& operator=(AutomatableParameterServer const&) = delete;
     virtual ~AutomatableParameterServer();
 
-    // Tell the host that parameter `index` now has this normalised value.
+    // Tell the host that parameter `index` now has this normalised value. Changes reach it through
+    // ReportChange: when the server is part of a plug-in whose mutex the changing thread holds, the
+    // report waits until that thread releases it (PluginMutex).
     virtual void AutomatableParameterChangeNotify(int index, float normalisedValue) = 0;
+    void ReportChange(int index, float normalisedValue);
 
     // Appends p under the next index and reports its starting value.
     void AddAutomatableParameter(Parameter* p);
@@ -54,4 +59,8 @@ public:
 private:
     UpdateListener updateListener;
     std::vector<Parameter*> parameters;
+    // The plug-in mutex of the plug-in this server is part of (found on the first registration,
+    // when the plug-in is built), or null for a server on its own.
+    PluginMutex* pluginMutex = nullptr;
+    bool pluginLooked = false;
 };

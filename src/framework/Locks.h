@@ -9,17 +9,20 @@ namespace AudioAPI
 {
 
 // Recursive mutex: a thread may claim it again while holding it and must release it as often.
+// Kinds of mutex that do work of their own around the claims (the plug-in mutex) override the three
+// operations.
 class Mutex
 {
 public:
     Mutex() = default;
+    virtual ~Mutex() = default;
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
 
-    void Claim() { mutex.lock(); }
-    void Release() { mutex.unlock(); }
+    virtual void Claim() { mutex.lock(); }
+    virtual void Release() { mutex.unlock(); }
     // Claims the mutex only when that needs no waiting; true when claimed.
-    bool TryClaim() { return mutex.try_lock(); }
+    virtual bool TryClaim() { return mutex.try_lock(); }
 
 private:
     std::recursive_mutex mutex;

@@ -1,5 +1,8 @@
 #include "framework/PluginBase.h"
 
+#include <algorithm>
+
+#include "framework/AutomatableParameterServer.h"
 #include "framework/Paths.h"
 #include "platform/GUI.h"
 
@@ -12,6 +15,76 @@ void* PluginState::SavePluginState(int& size)
 bool PluginState::RestorePluginState(void*, int)
 {
     return false;
+}
+
+void PluginMutex::Claimed()
+{
+    if (depth++ == 0) owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
+}
+
+void PluginMutex::Claim()
+{
+    AudioAPI::Mutex::Claim();
+    Claimed();
+}
+
+bool PluginMutex::TryClaim()
+{
+    if (!AudioAPI::Mutex::TryClaim()) return false;
+    Claimed();
+    return true;
+}
+
+void PluginMutex::Release()
+{
+    if (--depth == 0)
+    {
+        owner.store(std::thread::id(), std::memory_order_relaxed);
+        if (queued > 0)
+        {
+            ReleaseAndSend();
+            return;
+        }
+    }
+    AudioAPI::Mutex::Release();
+}
+
+bool PluginMutex::HeldByThisThread() const
+{
+    return owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
+}
+
+bool PluginMutex::Defer(AutomatableParameterServer* server, int index, float value)
+{
+    if (!HeldByThisThread()) return false;
+    if (queued < kMaxQueuedReports)
+    {
+        reports[queued++] = Report{server, index, value};
+        return true;
+    }
+    // Full: the parameter's latest value replaces its last queued one.
+    for (int i = queued - 1; i >= 0; --i)
+    {
+        if (reports[i].server == server && reports[i].index == index)
+        {
+            reports[i].value = value;
+            return true;
+        }
+    }
+    reports[queued - 1] = Report{server, index, value};
+    return true;
+}
+
+void PluginMutex::ReleaseAndSend()
+{
+    // Copied out while still held: the next holder may queue again at once.
+    Report batch[kMaxQueuedReports];
+    int const n = queued;
+    std::copy_n(reports, n, batch);
+    queued = 0;
+    AudioAPI::Mutex::Release();
+    for (int i = 0; i < n; ++i)
+        batch[i].server->AutomatableParameterChangeNotify(batch[i].index, batch[i].value);
 }
 
 void PluginBase::GUINotificationQueue::Push(GUINotification const& n)

@@ -1,13 +1,58 @@
 #pragma once
 
+#include <atomic>
 #include <list>
 #include <memory>
+#include <thread>
 
 #include "framework/Locks.h"
 #include "framework/Notifications.h"
 #include "framework/ParameterHost.h"
 
+class AutomatableParameterServer;
 class EffectGUIBase;
+
+// The plug-in mutex. It knows which thread holds it, and it is where reports to the host wait:
+// a report raised while a thread holds the mutex (a parameter loaded by a patch load, a MIDI-learn
+// value applied inside a block) is queued, and the same thread sends the queued reports, in the
+// order they were raised, right after its last claim is released. So no host callback runs under
+// the mutex, and a host that waits on its audio thread inside its callback can't deadlock with it.
+//
+// The queue is fixed in size and is written only by the holder: raising a report allocates
+// nothing, on any thread. More reports in one hold than the queue takes keep only the latest value
+// of a parameter already queued (the host still learns every final value).
+class PluginMutex : public AudioAPI::Mutex
+{
+public:
+    static constexpr int kMaxQueuedReports = 256;
+
+    void Claim() override;
+    void Release() override;
+    bool TryClaim() override;
+    // True when the calling thread holds the mutex.
+    bool HeldByThisThread() const;
+    // Queues a report for server when the calling thread holds the mutex (true); false otherwise,
+    // and the caller sends it itself.
+    bool Defer(AutomatableParameterServer* server, int index, float value);
+    // Reports waiting in the queue (for tests; only meaningful to the holder).
+    int QueuedReports() const { return queued; }
+
+private:
+    struct Report
+    {
+        AutomatableParameterServer* server;
+        int index;
+        float value;
+    };
+    void Claimed();
+    // Takes the queue, releases the mutex, then sends.
+    void ReleaseAndSend();
+
+    std::atomic<std::thread::id> owner{};
+    int depth = 0;  // claims of the holder
+    int queued = 0; // entries of reports in use
+    Report reports[kMaxQueuedReports] = {};
+};
 
 // How the host adapter asks a plug-in for its state as one block of bytes and
 // gives it back. The base has no state.
@@ -89,6 +134,7 @@ public:
                                    int outputPair);
 
     AudioAPI::Mutex& GetMutex() { return mutex; }
+    PluginMutex& GetPluginMutex() { return mutex; }
     GUINotificationQueue& GetGUINotificationQueue() { return queue; }
     long GetNumParameters() const { return numParameters; }
     void SetNumParameters(long n) { numParameters = n; }
@@ -96,6 +142,6 @@ public:
 private:
     EffectGUIBase* editor = nullptr; // guarded by mutex
     long numParameters = 0;
-    AudioAPI::Mutex mutex;
+    PluginMutex mutex;
     GUINotificationQueue queue;
 };

@@ -378,6 +378,18 @@ std::size_t StringReader::Remaining() const
     return size - position;
 }
 
+bool StringReader::Skip(std::size_t n)
+{
+    if (Failed()) return false;
+    if (n > Remaining())
+    {
+        SetFailed();
+        return false;
+    }
+    position += n;
+    return true;
+}
+
 bool StringReader::ReadBytes(void* buffer, std::size_t n)
 {
     if (Failed()) return false;

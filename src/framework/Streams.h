@@ -118,7 +118,7 @@ private:
 };
 
 // Appends to a caller's String: the bytes overwrite its terminating zero and a new zero follows.
-// A short capacity grows to exactly the new length.
+// A short capacity grows at least twofold (to the new length when that is more).
 class StringWriter : public Writer
 {
 public:
@@ -135,6 +135,8 @@ class StringReader : public Reader
 {
 public:
     bool ReadBytes(void* buffer, std::size_t n) override;
+    // Passes over n bytes; false (and failed) when fewer are left.
+    bool Skip(std::size_t n);
     std::size_t Remaining() const override;
     // Starts reading the block at its first byte.
     void Open(char const* data, std::size_t size);

@@ -3,6 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <memory>
 #include <utility>
 
@@ -166,16 +167,20 @@ void String::Swap(String& o) noexcept
     std::swap(capacity, o.capacity);
 }
 
-// When needed exceeds the capacity, moves the content into a buffer of exactly needed bytes and hands
-// back the old buffer: a source that lies inside it stays readable until the caller has copied it.
+// When needed exceeds the capacity, moves the content into a larger buffer and hands back the old one: a
+// source that lies inside it stays readable until the caller has copied it. The capacity at least
+// doubles, so a long run of small appends (a patch written four bytes at a time) copies each byte a
+// bounded number of times.
 std::unique_ptr<char[]> String::GrowKeeping(long needed)
 {
     if (needed <= capacity) return nullptr;
-    char* fresh = new char[static_cast<std::size_t>(needed)];
+    long const doubled = capacity > std::numeric_limits<long>::max() / 2 ? needed : 2 * capacity;
+    long const size = needed > doubled ? needed : doubled;
+    char* fresh = new char[static_cast<std::size_t>(size)];
     std::memcpy(fresh, buffer, static_cast<std::size_t>(length));
     std::unique_ptr<char[]> old(buffer);
     buffer = fresh;
-    capacity = needed;
+    capacity = size;
     return old;
 }
 

@@ -9,7 +9,8 @@
 // The owning byte string used for names, paths, messages and as the growable memory block behind the
 // memory writer. Its length counts the terminating zero (the empty text has length 1); operations that
 // work by length copy embedded zero bytes, so the same type holds C text and blocks of arbitrary bytes.
-// The buffer is always terminated: a null source reads as "".
+// The buffer is always terminated: a null source reads as "". Appending grows the capacity at least
+// twofold (amortised constant time); assignment and formatting allocate exactly what they need.
 class String
 {
 public:

@@ -246,8 +246,9 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
         if (ptr == nullptr) return 0;
         return getChunk(static_cast<void**>(ptr), index != 0);
     case effSetChunk:
-        // The block must exist and its size fit the interface's 32-bit count.
-        if (ptr == nullptr || value < 0 || value > 0x7FFFFFFF) return 0;
+        // The block must exist (an empty one may be null) and its size fit the interface's 32-bit
+        // count.
+        if ((ptr == nullptr && value != 0) || value < 0 || value > 0x7FFFFFFF) return 0;
         return setChunk(ptr, static_cast<VstInt32>(value), index != 0);
     default:
         return 0;

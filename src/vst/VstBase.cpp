@@ -150,6 +150,8 @@ VstInt32 VstBase::getChunk(void** data, bool)
 
 VstInt32 VstBase::setChunk(void* data, VstInt32 size, bool)
 {
+    // Hosts restore empty chunks as they stored them: nothing to take, nothing to report.
+    if (size == 0) return 1;
     if (data == nullptr || size < 0) return 0;
     return RestorePluginState(data, size) ? 1 : 0;
 }

@@ -51,7 +51,8 @@ public:
     void getParameterName(VstInt32 index, char* text) override;
     // The plug-in state; bank and program chunks are the same.
     VstInt32 getChunk(void** data, bool isPreset) override;
-    // 0 for a missing block or a negative size; 1 once the plug-in has had the block.
+    // 1 for an empty chunk (nothing happens); 0 for a missing block, a negative size or a block
+    // the plug-in refused; 1 once the plug-in has taken the block.
     VstInt32 setChunk(void* data, VstInt32 size, bool isPreset) override;
     bool getEffectName(char* text) override;
     bool getVendorString(char* text) override;

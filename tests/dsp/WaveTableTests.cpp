@@ -904,3 +904,66 @@ TEST(WaveTableFormat, StandardKindsStoreOnlyTheHeader)
     EXPECT_EQ(other.GetKind(3), kWaveNone);
     EXPECT_EQ(Saved(other, 3), Saved(def, 3));
 }
+
+TEST(WaveTableSwap, TablesTradeTheirWholeContentAndStayUsable)
+{
+    VectorMipOscWaveDef a;
+    VectorMipOscWaveDef b;
+    ASSERT_TRUE(a.CreateSaw(0, 2048));
+    ASSERT_TRUE(b.InitArray(4096, 64));
+    std::vector<float> amps(30, 0.5f);
+    ASSERT_TRUE(b.CreateWithIFFT(3, 30, amps.data(), nullptr));
+    float const* aLevels = a.levels[0];
+    float const* bLevels = b.levels[0];
+    int const bLevel = b.LevelForIncrement(3.0f);
+
+    a.Swap(b);
+    EXPECT_EQ(a.length, 4096);
+    EXPECT_EQ(a.numLevels, 64);
+    EXPECT_EQ(a.GetKind(3), kWaveCustom);
+    EXPECT_EQ(a.levels[0], bLevels);
+    EXPECT_EQ(a.LevelForIncrement(3.0f), bLevel);
+    EXPECT_EQ(b.length, 2048);
+    EXPECT_EQ(b.GetKind(0), kWaveSaw);
+    EXPECT_EQ(b.levels[0], aLevels);
+
+    // Each goes on building at its own length with the transform it took along.
+    ASSERT_TRUE(b.CreateWithIFFT(1, 30, amps.data(), nullptr));
+    ASSERT_TRUE(a.CreateWithIFFT(1, 30, amps.data(), nullptr));
+    for (long i = 0; i < 16; ++i)
+        EXPECT_NEAR(b.levels[0][4 * i * 2 + 1], a.levels[0][4 * i * 4 + 1], 1e-5f) << i;
+}
+
+TEST(WaveTableBounds, BuildersKeepEverySampleStorable)
+{
+    VectorMipOscWaveDef w;
+    ASSERT_TRUE(w.InitArray(1024, 32));
+    std::vector<float> loud(100, 1.0e7f);
+    ASSERT_TRUE(w.CreateWithIFFT(0, 100, loud.data(), nullptr));
+    std::vector<float> nan(10, std::numeric_limits<float>::quiet_NaN());
+    ASSERT_TRUE(w.CreateWithIFFT(1, 10, nan.data(), nullptr));
+    std::vector<float> edge(1024, MipWaveTable::kMaxStoredSample);
+    for (std::size_t i = 0; i < edge.size(); i += 2)
+        edge[i] = -MipWaveTable::kMaxStoredSample;
+    ASSERT_TRUE(w.CreateWithSamples(2, edge.data(), -1));
+    std::vector<float> one(5, 1.0f);
+    ASSERT_TRUE(w.CreateWithIFFT(3, 5, one.data(), nullptr));
+    w.NormalisePeak(3, std::numeric_limits<float>::max());
+    for (int m = 0; m < w.numLevels; ++m)
+        for (long i = 0; i < 4 * w.length; ++i)
+            ASSERT_TRUE(MipWaveTable::IsStorableSample(w.levels[m][i])) << m << " " << i;
+
+    // What is held is what a load takes back.
+    String stored;
+    StringWriter out;
+    out.Open(&stored);
+    for (int slot = 0; slot < 4; ++slot)
+        w.Save(slot, out, 1.0f);
+    StringReader in;
+    in.Open(stored, static_cast<std::size_t>(stored.GetLength()));
+    VectorMipOscWaveDef back;
+    for (int slot = 0; slot < 4; ++slot)
+        EXPECT_TRUE(back.Load(slot, in)) << slot;
+    for (long i = 0; i < 4 * w.length; ++i)
+        ASSERT_EQ(back.levels[0][i], w.levels[0][i]) << i;
+}

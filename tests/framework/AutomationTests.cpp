@@ -9,6 +9,9 @@
 #include <vector>
 
 #include "framework/ParameterController.h"
+#include "framework/PluginBase.h"
+
+#include <thread>
 
 namespace
 {
@@ -174,4 +177,105 @@ TEST(Automation, NonFiniteHostValuesAreNotStored)
         EXPECT_GE(stored, 0.0f);
         EXPECT_LE(stored, 10.0f);
     }
+}
+
+// ---------------------------------------------------------------------------------------------------
+// Reports raised under the plug-in mutex
+
+namespace
+{
+
+// A plug-in that records each report and whether another thread could claim its mutex then.
+class ReportingPlugin : public PluginBase, public AutomatableParameterServer
+{
+public:
+    ReportingPlugin() : PluginBase(0, nullptr, nullptr)
+    {
+        a.Create("A", nullptr, Parameter::Global, 0.0f, 1.0f, Parameter::Continuous);
+        b.Create("B", nullptr, Parameter::Global, 0.0f, 1.0f, Parameter::Continuous);
+        AddAutomatableParameter(&a);
+        AddAutomatableParameter(&b);
+        reports.clear();
+        mutexFree.clear();
+    }
+    void Render(float*, float*, float*, float*, long, int) override {}
+    void AutomatableParameterChangeNotify(int index, float value) override
+    {
+        reports.emplace_back(index, value);
+        bool freeElsewhere = false;
+        std::thread probe(
+            [&]
+            {
+                freeElsewhere = GetMutex().TryClaim();
+                if (freeElsewhere) GetMutex().Release();
+            });
+        probe.join();
+        mutexFree.push_back(freeElsewhere);
+    }
+
+    Parameter a, b;
+    Reports reports;
+    std::vector<bool> mutexFree;
+};
+
+} // namespace
+
+TEST(Automation, ReportsRaisedUnderThePluginMutexAreSentAfterItsLastRelease)
+{
+    ReportingPlugin plugin;
+    {
+        AudioAPI::Lock outer(plugin.GetMutex());
+        plugin.a = 0.25f;
+        {
+            AudioAPI::Lock inner(plugin.GetMutex());
+            plugin.b = 0.5f;
+        }
+        plugin.a = 0.75f;
+        // Nothing reaches the host while the mutex is held, even after an inner release.
+        EXPECT_TRUE(plugin.reports.empty());
+        EXPECT_EQ(plugin.GetPluginMutex().QueuedReports(), 3);
+    }
+    EXPECT_EQ(plugin.reports, (Reports{{0, 0.25f}, {1, 0.5f}, {0, 0.75f}}));
+    EXPECT_EQ(plugin.mutexFree, (std::vector<bool>{true, true, true}));
+
+    // Without the mutex a change is reported at once, by the changing thread.
+    plugin.reports.clear();
+    plugin.b = 0.125f;
+    EXPECT_EQ(plugin.reports, (Reports{{1, 0.125f}}));
+    // A host change is still not echoed.
+    plugin.SetAutomatableParameterValue(0, 0.5f);
+    EXPECT_EQ(plugin.reports.size(), 1u);
+}
+
+TEST(Automation, AFullReportQueueKeepsEveryParametersLatestValue)
+{
+    ReportingPlugin plugin;
+    int const changes = PluginMutex::kMaxQueuedReports + 40;
+    {
+        AudioAPI::Lock hold(plugin.GetMutex());
+        for (int i = 0; i < changes; ++i)
+        {
+            Parameter& p = i % 2 ? plugin.b : plugin.a;
+            p = static_cast<float>(i) / static_cast<float>(changes);
+        }
+    }
+    ASSERT_EQ(plugin.reports.size(), static_cast<std::size_t>(PluginMutex::kMaxQueuedReports));
+    // The first ones as raised, the latest values last.
+    EXPECT_EQ(plugin.reports[0], (std::pair<int, float>{0, 0.0f}));
+    float lastA = -1.0f;
+    float lastB = -1.0f;
+    for (auto const& [index, value] : plugin.reports)
+        (index == 0 ? lastA : lastB) = value;
+    EXPECT_FLOAT_EQ(lastA, plugin.a.ControllerGet());
+    EXPECT_FLOAT_EQ(lastB, plugin.b.ControllerGet());
+}
+
+TEST(Automation, AReportFromAThreadWithoutTheMutexIsNotQueuedBehindTheHolder)
+{
+    ReportingPlugin plugin;
+    AudioAPI::Lock hold(plugin.GetMutex());
+    std::thread other([&] { plugin.b = 0.5f; });
+    other.join();
+    EXPECT_EQ(plugin.reports, (Reports{{1, 0.5f}}));
+    EXPECT_EQ(plugin.GetPluginMutex().QueuedReports(), 0);
 }

@@ -144,7 +144,7 @@ TEST(StreamEncodingTest, LongIsStoredAs32Bits)
     EXPECT_EQ(b, std::numeric_limits<int>::min());
 }
 
-TEST(StreamEncodingTest, MemoryWriterKeepsZerosAndGrowsExactly)
+TEST(StreamEncodingTest, MemoryWriterKeepsZerosAndGrowsToFit)
 {
     String block("x");
     StringWriter w;

@@ -14,6 +14,7 @@
 
 #include <unistd.h>
 
+#include "vsthost/Cli.h"
 #include "vsthost/MidiFile.h"
 #include "vsthost/WavFile.h"
 
@@ -198,3 +199,107 @@ TEST(VstHostWavFile, SixteenBitAndFloatFiles)
     std::filesystem::remove(floatPath);
     EXPECT_FALSE(WriteWavFile("/nonexistent-folder/x.wav", left, right, 44100, false));
 }
+
+// ---------------------------------------------------------------------------------------------
+// The program on bad input: a message and an exit code, never an abort
+
+#ifdef TORVANE_TEST_SYNTH_PATH
+
+namespace
+{
+
+struct ProgramRun
+{
+    int code = 0;
+    std::string out;
+    std::string err;
+};
+
+ProgramRun RunProgram(std::vector<std::string> args)
+{
+    args.push_back(TORVANE_TEST_SYNTH_PATH);
+    std::FILE* out = std::tmpfile();
+    std::FILE* err = std::tmpfile();
+    ProgramRun run;
+    run.code = RunVstHost(args, out, err);
+    for (auto [file, text] : {std::pair{out, &run.out}, std::pair{err, &run.err}})
+    {
+        std::rewind(file);
+        for (int c = std::fgetc(file); c != EOF; c = std::fgetc(file))
+            text->push_back(static_cast<char>(c));
+        std::fclose(file);
+    }
+    return run;
+}
+
+} // namespace
+
+TEST(VstHostProgram, BadInputGivesAMessageAndAnExitCode)
+{
+    auto const folder = TempFile("folder");
+    std::filesystem::create_directories(folder);
+    auto const wav = TempFile("out.wav");
+    // A note, then another one days later (two deltas of 2^28 - 1 ticks at 1 tick a quarter).
+    Bytes track;
+    Append(track, {0x00, 0x90, 60,   100,  0xFF, 0xFF, 0xFF, 0x7F, 0x80, 60,   0,
+                   0xFF, 0xFF, 0xFF, 0x7F, 0x90, 62,   10,   0x00, 0xFF, 0x2F, 0x00});
+    Bytes far = Header(0, 1, 1);
+    Bytes const chunk = Chunk("MTrk", track);
+    far.insert(far.end(), chunk.begin(), chunk.end());
+    auto const farPath = TempFile("far.mid");
+    {
+        std::ofstream f(farPath, std::ios::binary);
+        f.write(reinterpret_cast<char const*>(far.data()), static_cast<std::streamsize>(far.size()));
+    }
+
+    struct Case
+    {
+        std::vector<std::string> args;
+        int code;
+        char const* message;
+    };
+    std::vector<Case> const cases = {
+        {{"-m", folder.string(), "-o", wav.string()}, 1, "is not a file"},
+        {{"--load-state", folder.string(), "-o", wav.string()}, 1, "is not a file"},
+        {{"-m", TempFile("missing.mid").string()}, 1, "no such file"},
+        {{"-m", farPath.string(), "-o", wav.string()}, 1, "the limit is"},
+        {{"-p", "1.5=0.5"}, 2, "a whole number from 0"},
+        {{"-p", "-1=0.5"}, 2, "a whole number from 0"},
+        {{"-p", "1e1=0.5"}, 2, "a whole number from 0"},
+        {{"-p", "1=1.5"}, 2, "from 0 up to 1"},
+        {{"-p", "1"}, 2, "INDEX=VALUE"},
+        {{"-p", "99=0.5", "-o", wav.string()}, 2, "its parameters are 0 up to"},
+        {{"-r", "100"}, 2, "--rate wants a number from 8000 up to 384000"},
+        {{"-t", "0"}, 2, "--tempo wants a number above 0 up to 999"},
+        {{"--tail", "nan"}, 2, "--tail wants a number from 0 up to 600"},
+    };
+    for (Case const& c : cases)
+    {
+        ProgramRun const run = RunProgram(c.args);
+        EXPECT_EQ(run.code, c.code) << c.args[1];
+        EXPECT_NE(run.err.find(c.message), std::string::npos) << c.args[1] << ": " << run.err;
+    }
+    EXPECT_FALSE(std::filesystem::exists(wav));
+
+    std::filesystem::remove(farPath);
+    std::filesystem::remove_all(folder);
+}
+
+TEST(VstHostProgram, ARenderStreamsToTheFileInBlocks)
+{
+    auto const wav = TempFile("stream.wav");
+    ProgramRun const run = RunProgram({"--tail", "30", "-b", "300", "-p", "1=0.5", "-o", wav.string()});
+    ASSERT_EQ(run.code, 0) << run.err;
+    // The demo phrase plus 30 s; every frame is in the file, the header says so.
+    std::size_t const frames = std::filesystem::file_size(wav) - 44;
+    EXPECT_EQ(frames % 4, 0u);
+    EXPECT_GT(frames / 4, static_cast<std::size_t>(30 * 44100));
+    std::ifstream in(wav, std::ios::binary);
+    Bytes const head((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::uint32_t const dataBytes = head[40] | (head[41] << 8) | (head[42] << 16) | (head[43] << 24);
+    EXPECT_EQ(dataBytes, frames);
+    EXPECT_NE(run.out.find(std::to_string(frames / 4) + " frames"), std::string::npos) << run.out;
+    std::filesystem::remove(wav);
+}
+
+#endif

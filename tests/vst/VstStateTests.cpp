@@ -108,7 +108,6 @@ TEST(VstChunks, RefusedAndCorruptChunksKeepTheState)
     // Refused before the plug-in sees them.
     char byte = 0;
     EXPECT_EQ(host.Dispatch(effSetChunk, 0, 16, nullptr), 0);
-    EXPECT_EQ(host.Dispatch(effSetChunk, 0, 0, nullptr), 0);
     EXPECT_EQ(host.Dispatch(effSetChunk, 0, -1, &byte), 0);
     EXPECT_EQ(host.Dispatch(effSetChunk, 0, VstIntPtr(INT_MAX) + 1, &byte), 0);
     EXPECT_EQ(host.Dispatch(effSetChunk, 0, VstIntPtr(1) << 40, &byte), 0);

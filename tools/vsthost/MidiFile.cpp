@@ -250,7 +250,13 @@ bool ParseMidiFile(std::vector<unsigned char> const& bytes, double sampleRate, s
             tempo = e.tempo;
             continue;
         }
-        e.midi.frame = std::lround(seconds * sampleRate);
+        double const frame = std::round(seconds * sampleRate);
+        if (!(frame < 1.0e18))
+        {
+            error = "an event lies beyond any length that can be rendered";
+            return false;
+        }
+        e.midi.frame = static_cast<long>(frame);
         events.push_back(std::move(e.midi));
     }
     return true;

@@ -259,6 +259,18 @@ void VstHost::ProcessBlock(float** inputs, float** outputs, int frames)
 void VstHost::Render(std::vector<TimedMidi> const& events, long totalFrames, std::vector<float>& left,
                      std::vector<float>& right)
 {
+    Render(events, totalFrames,
+           [&](float const* l, float const* r, int n)
+           {
+               left.insert(left.end(), l, l + n);
+               right.insert(right.end(), r, r + n);
+               return true;
+           });
+}
+
+bool VstHost::Render(std::vector<TimedMidi> const& events, long totalFrames,
+                     std::function<bool(float const*, float const*, int)> const& sink)
+{
     std::vector<TimedMidi> sorted(events);
     std::stable_sort(sorted.begin(), sorted.end(),
                      [](TimedMidi const& a, TimedMidi const& b) { return a.frame < b.frame; });
@@ -279,9 +291,9 @@ void VstHost::Render(std::vector<TimedMidi> const& events, long totalFrames, std
         }
         float* outputs[2] = {blockL.data(), blockR.data()};
         ProcessBlock(nullptr, outputs, n);
-        left.insert(left.end(), blockL.begin(), blockL.begin() + n);
-        right.insert(right.end(), blockR.begin(), blockR.begin() + n);
+        if (!sink(blockL.data(), blockR.data(), n)) return false;
     }
+    return true;
 }
 
 VstIntPtr VstHost::Callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,

@@ -9,6 +9,7 @@
 // the tempo and transport state set here, and records every automation report.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -118,6 +119,10 @@ public:
     // the block of its frame; appends to left and right.
     void Render(std::vector<TimedMidi> const& events, long totalFrames, std::vector<float>& left,
                 std::vector<float>& right);
+    // The same, handing each block to `sink` (left, right, frames) instead of keeping it: memory
+    // stays bounded whatever the length. Stops, returning false, when the sink returns false.
+    bool Render(std::vector<TimedMidi> const& events, long totalFrames,
+                std::function<bool(float const*, float const*, int)> const& sink);
 
 private:
     static VstIntPtr Callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,

@@ -29,16 +29,23 @@ void PutTag(std::vector<unsigned char>& out, char const* tag)
 
 } // namespace
 
-bool WriteWavFile(std::string const& path, std::vector<float> const& left, std::vector<float> const& right,
-                  int sampleRate, bool floatSamples)
+std::uint64_t WavWriter::MaxFrames(bool floatSamples)
 {
-    std::size_t const frames = std::min(left.size(), right.size());
+    return 0xFFFFFF00u / (2u * (floatSamples ? 4u : 2u));
+}
+
+bool WavWriter::Open(std::string const& path, int sampleRate, bool isFloat, std::uint64_t frames)
+{
+    file.reset();
+    ok = false;
+    floatSamples = isFloat;
+    announced = frames;
+    written = 0;
+    if (sampleRate <= 0 || frames > MaxFrames(isFloat)) return false;
     std::uint32_t const bytesPerSample = floatSamples ? 4 : 2;
-    std::uint64_t const dataBytes = static_cast<std::uint64_t>(frames) * 2 * bytesPerSample;
-    if (dataBytes > 0xFFFFFF00u || sampleRate <= 0) return false;
+    std::uint64_t const dataBytes = frames * 2 * bytesPerSample;
 
     std::vector<unsigned char> out;
-    out.reserve(static_cast<std::size_t>(dataBytes) + 64);
     std::uint32_t const fmtBytes = floatSamples ? 18 : 16;
     std::uint32_t const factBytes = floatSamples ? 12 : 0;
     PutTag(out, "RIFF");
@@ -61,7 +68,23 @@ bool WriteWavFile(std::string const& path, std::vector<float> const& left, std::
     }
     PutTag(out, "data");
     Put32(out, static_cast<std::uint32_t>(dataBytes));
-    for (std::size_t i = 0; i < frames; ++i)
+
+    file.reset(std::fopen(path.c_str(), "wb"));
+    if (!file) return false;
+    ok = std::fwrite(out.data(), 1, out.size(), file.get()) == out.size();
+    return ok;
+}
+
+bool WavWriter::Write(float const* left, float const* right, std::size_t n)
+{
+    if (!file || !ok) return false;
+    if (n > announced - written)
+    {
+        ok = false;
+        return false;
+    }
+    buffer.clear();
+    for (std::size_t i = 0; i < n; ++i)
     {
         for (float s : {left[i], right[i]})
         {
@@ -69,20 +92,36 @@ bool WriteWavFile(std::string const& path, std::vector<float> const& left, std::
             {
                 std::uint32_t bits = 0;
                 std::memcpy(&bits, &s, 4);
-                Put32(out, bits);
+                Put32(buffer, bits);
             }
             else
             {
                 float const clipped = std::isfinite(s) ? std::clamp(s, -1.0f, 1.0f) : 0.0f;
                 auto const v = static_cast<std::int16_t>(std::lround(clipped * 32767.0f));
-                Put16(out, static_cast<std::uint16_t>(v));
+                Put16(buffer, static_cast<std::uint16_t>(v));
             }
         }
     }
+    ok = std::fwrite(buffer.data(), 1, buffer.size(), file.get()) == buffer.size();
+    written += n;
+    return ok;
+}
 
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "wb"), std::fclose);
+bool WavWriter::Close()
+{
     if (!file) return false;
-    bool ok = std::fwrite(out.data(), 1, out.size(), file.get()) == out.size();
-    ok = std::fflush(file.get()) == 0 && ok;
-    return std::fclose(file.release()) == 0 && ok;
+    bool good = ok && written == announced && std::fflush(file.get()) == 0;
+    good = std::fclose(file.release()) == 0 && good;
+    ok = false;
+    return good;
+}
+
+bool WriteWavFile(std::string const& path, std::vector<float> const& left, std::vector<float> const& right,
+                  int sampleRate, bool floatSamples)
+{
+    std::size_t const frames = std::min(left.size(), right.size());
+    WavWriter writer;
+    if (!writer.Open(path, sampleRate, floatSamples, frames)) return false;
+    writer.Write(left.data(), right.data(), frames);
+    return writer.Close();
 }

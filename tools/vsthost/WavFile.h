@@ -1,9 +1,40 @@
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
-// Writes a stereo WAV file: 16-bit PCM (samples clipped to -1..1 and rounded) or 32-bit
-// float. False when the file cannot be written completely.
+// A stereo WAV file written block by block: 16-bit PCM (samples clipped to -1..1 and rounded,
+// not finite ones silent) or 32-bit float. The frame count is given up front, so the header is
+// written first and memory stays bounded whatever the length.
+class WavWriter
+{
+public:
+    // The most frames one file holds (its data must stay below 4 GB).
+    static std::uint64_t MaxFrames(bool floatSamples);
+
+    // False when the file cannot be created or `frames` is beyond MaxFrames.
+    bool Open(std::string const& path, int sampleRate, bool floatSamples, std::uint64_t frames);
+    // Appends n frames; false once a write failed or more frames come than announced.
+    bool Write(float const* left, float const* right, std::size_t n);
+    // True when every announced frame was written and the file closed cleanly.
+    bool Close();
+
+private:
+    struct FileCloser
+    {
+        void operator()(std::FILE* f) const { std::fclose(f); }
+    };
+    std::unique_ptr<std::FILE, FileCloser> file;
+    bool floatSamples = false;
+    bool ok = false;
+    std::uint64_t announced = 0;
+    std::uint64_t written = 0;
+    std::vector<unsigned char> buffer;
+};
+
+// The whole file at once through a WavWriter. False when the file cannot be written completely.
 bool WriteWavFile(std::string const& path, std::vector<float> const& left, std::vector<float> const& right,
                   int sampleRate, bool floatSamples);

@@ -1,0 +1,457 @@
+// Loading and restoring while the host renders: the stream is read, checked and built without the
+// plug-in mutex, which is held only to swap the prepared patch in; automation reports raised by a
+// load reach the host once the mutex is free; every wave the instrument holds survives a round trip.
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <thread>
+#include <vector>
+
+#include "engine/Torvane.h"
+#include "support/RecordingGUI.h"
+#include "support/engine/HeadlessHost.h"
+#include "vst/VstAbi.h"
+
+namespace
+{
+
+using Block = std::vector<unsigned char>;
+
+// `count` custom waves, layer by layer (four a layer), each its own spectrum; their layers on.
+void GiveCustomWaves(Torvane& t, int count)
+{
+    for (int i = 0; i < count; ++i)
+    {
+        VoiceDef* def = t.GetVoiceDef(i / 4);
+        def->parameters[VoiceDef::kLayerOn].SetBool(true);
+        std::vector<float> amps(96);
+        for (std::size_t h = 0; h < amps.size(); ++h)
+            amps[h] = (1.0f + 0.25f * static_cast<float>((h + static_cast<std::size_t>(i)) % 5)) /
+                      static_cast<float>(h + 1);
+        ASSERT_TRUE(def->waveDef.CreateWithIFFT(i % 4, static_cast<long>(amps.size()), amps.data(), nullptr));
+    }
+}
+
+Block State(Torvane& t)
+{
+    int size = 0;
+    auto const* data = static_cast<unsigned char const*>(t.SavePluginState(size));
+    return data != nullptr ? Block(data, data + size) : Block();
+}
+
+bool Restore(Torvane& t, Block const& block)
+{
+    return t.RestorePluginState(const_cast<unsigned char*>(block.data()), static_cast<int>(block.size()));
+}
+
+// Records each load step and whether another thread could claim the plug-in mutex there.
+class TracedTorvane : public Torvane
+{
+public:
+    explicit TracedTorvane(audioMasterCallback host) : Torvane(host) {}
+
+    void LoadStepReached(LoadStep step) override
+    {
+        // The loader holds no claim, and another thread gets the mutex (the audio thread's
+        // MIDI may hold it for a moment).
+        bool free = !GetPluginMutex().HeldByThisThread();
+        std::thread probe(
+            [&]
+            {
+                for (int attempt = 0; attempt < 1000; ++attempt)
+                {
+                    if (GetMutex().TryClaim())
+                    {
+                        GetMutex().Release();
+                        return;
+                    }
+                    std::this_thread::sleep_for(std::chrono::microseconds(100));
+                }
+                free = false;
+            });
+        probe.join();
+        ++steps;
+        if (free) ++stepsWithMutexFree;
+        if (step == LoadStep::Swapped) ++swaps;
+    }
+
+    int steps = 0;
+    int stepsWithMutexFree = 0;
+    int swaps = 0;
+};
+
+// The host's side of one instance driven through its record on an audio thread.
+struct RecordDriver
+{
+    explicit RecordDriver(Torvane& t) : effect(t.getAeffect())
+    {
+        effect->dispatcher(effect, effSetSampleRate, 0, 0, nullptr, 44100.0f);
+        effect->dispatcher(effect, effSetBlockSize, 0, 256, nullptr, 0.0f);
+        effect->dispatcher(effect, effMainsChanged, 0, 1, nullptr, 0.0f);
+    }
+
+    void Midi(int status, int data1, int data2)
+    {
+        VstMidiEvent e{};
+        e.type = kVstMidiType;
+        e.byteSize = static_cast<VstInt32>(sizeof e);
+        e.midiData[0] = static_cast<char>(status);
+        e.midiData[1] = static_cast<char>(data1);
+        e.midiData[2] = static_cast<char>(data2);
+        VstEvents events{};
+        events.numEvents = 1;
+        events.events[0] = reinterpret_cast<VstEvent*>(&e);
+        effect->dispatcher(effect, effProcessEvents, 0, 0, &events, 0.0f);
+    }
+
+    // One 256-frame block; false when a sample is not finite.
+    bool Render()
+    {
+        float* outputs[2] = {left.data(), right.data()};
+        effect->processReplacing(effect, nullptr, outputs, 256);
+        for (std::size_t i = 0; i < left.size(); ++i)
+            if (!std::isfinite(left[i]) || !std::isfinite(right[i])) return false;
+        return true;
+    }
+
+    AEffect* effect;
+    std::vector<float> left = std::vector<float>(256);
+    std::vector<float> right = std::vector<float>(256);
+};
+
+} // namespace
+
+TEST(LoadWhileRendering, RestoresAndPatchLoadsHoldTheMutexOnlyToSwap)
+{
+    TemporaryDataHome home;
+    Block defaultState;
+    Block heavy;
+    {
+        Torvane source(nullptr);
+        defaultState = State(source);
+        GiveCustomWaves(source, 16);
+        heavy = State(source);
+    }
+    ASSERT_GT(heavy.size(), 260000u);
+
+    TracedTorvane t(nullptr);
+    ASSERT_TRUE(Restore(t, heavy));
+    ASSERT_EQ(t.SavePatch("Heavy", "Sixteen"), 1);
+    ASSERT_EQ(t.swaps, 1);
+
+    RecordDriver host(t);
+    std::atomic<bool> stop{false};
+    std::atomic<bool> loading{false};
+    std::atomic<int> blocksWhileLoading{0};
+    std::atomic<bool> finite{true};
+    std::thread audio(
+        [&]
+        {
+            for (int block = 0; !stop.load(); ++block)
+            {
+                // A load kills the held note: it is struck again now and then.
+                if (block % 16 == 0) host.Midi(0x90, 60, 100);
+                bool const duringLoad = loading.load();
+                if (!host.Render()) finite.store(false);
+                if (duringLoad && loading.load()) blocksWhileLoading.fetch_add(1);
+            }
+            host.Midi(0x80, 60, 0);
+        });
+
+    RecordingMessageSink messages;
+    int loads = 0;
+    for (int round = 0; round < 3; ++round)
+    {
+        loading.store(true);
+        EXPECT_TRUE(Restore(t, heavy)); // over itself
+        EXPECT_TRUE(Restore(t, defaultState));
+        EXPECT_TRUE(Restore(t, heavy)); // over the default state
+        EXPECT_EQ(t.LoadPatch("Heavy", "Sixteen(User)"), 1);
+        loading.store(false);
+        loads += 4;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    stop.store(true);
+    audio.join();
+
+    // Every load reached its three steps, each with the mutex free for another thread.
+    EXPECT_EQ(t.swaps, 1 + loads);
+    EXPECT_EQ(t.steps, 3 * (1 + loads));
+    EXPECT_EQ(t.stepsWithMutexFree, t.steps);
+    EXPECT_GT(blocksWhileLoading.load(), 0);
+    EXPECT_TRUE(finite.load());
+    EXPECT_TRUE(messages.Messages().empty());
+    // The last patch file holds the heavy state under its own name.
+    ASSERT_TRUE(Restore(t, heavy));
+    EXPECT_EQ(State(t), heavy);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Automation reports of a restore
+
+namespace
+{
+
+// Set by the test: the instance whose mutex the host callback probes.
+std::atomic<Torvane*> probed{nullptr};
+int reports = 0;
+int reportsWithMutexFree = 0;
+
+VstIntPtr ProbingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
+{
+    if (opcode == audioMasterVersion) return 2400;
+    Torvane* t = probed.load();
+    if (opcode != audioMasterAutomate || t == nullptr) return 0;
+    ++reports;
+    bool free = false;
+    std::thread probe(
+        [&]
+        {
+            free = t->GetMutex().TryClaim();
+            if (free) t->GetMutex().Release();
+        });
+    probe.join();
+    if (free) ++reportsWithMutexFree;
+    return 0;
+}
+
+} // namespace
+
+TEST(HostReports, EveryAutomationReportOfASetChunkFindsThePluginMutexFree)
+{
+    Block changed;
+    {
+        Torvane source(nullptr);
+        source.masterVolume = 0.3f;
+        source.keyMode = 2.0f;
+        source.GetDelayEffect()->enabled.SetBool(true);
+        changed = State(source);
+    }
+    Torvane t(&ProbingHost);
+    t.markHostConnected();
+    probed.store(&t);
+    reports = 0;
+    reportsWithMutexFree = 0;
+
+    AEffect* e = t.getAeffect();
+    EXPECT_EQ(e->dispatcher(e, effSetChunk, 0, static_cast<VstIntPtr>(changed.size()), changed.data(), 0.0f),
+              1);
+    probed.store(nullptr);
+    EXPECT_GE(reports, Torvane::kNumHostParameters);
+    EXPECT_EQ(reportsWithMutexFree, reports);
+    EXPECT_EQ(State(t), changed);
+}
+
+namespace
+{
+
+// A host whose automation handler waits for its own audio thread to finish a block.
+std::atomic<int> audioBlocks{0};
+std::atomic<bool> waiting{false};
+std::atomic<int> waits{0};
+std::atomic<int> timeouts{0};
+
+VstIntPtr WaitingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
+{
+    if (opcode == audioMasterVersion) return 2400;
+    if (opcode != audioMasterAutomate || !waiting.load()) return 0;
+    ++waits;
+    int const seen = audioBlocks.load();
+    auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (audioBlocks.load() < seen + 2)
+    {
+        if (std::chrono::steady_clock::now() > until)
+        {
+            ++timeouts;
+            break;
+        }
+        std::this_thread::yield();
+    }
+    return 0;
+}
+
+} // namespace
+
+TEST(LoadWhileRendering, AHostWaitingForItsAudioThreadInsideItsAutomationHandlerGoesOn)
+{
+    Block changed;
+    {
+        Torvane source(nullptr);
+        source.masterVolume = 0.2f;
+        source.polyphony = 3.0f;
+        GiveCustomWaves(source, 4);
+        changed = State(source);
+    }
+    Torvane t(&WaitingHost);
+    t.markHostConnected();
+    RecordDriver host(t);
+    std::atomic<bool> stop{false};
+    std::thread audio(
+        [&]
+        {
+            for (int block = 0; !stop.load(); ++block)
+            {
+                if (block % 16 == 0) host.Midi(0x90, 64, 90);
+                host.Render();
+                audioBlocks.fetch_add(1);
+            }
+        });
+    waits = 0;
+    timeouts = 0;
+    waiting.store(true);
+    AEffect* e = t.getAeffect();
+    EXPECT_EQ(e->dispatcher(e, effSetChunk, 0, static_cast<VstIntPtr>(changed.size()), changed.data(), 0.0f),
+              1);
+    waiting.store(false);
+    stop.store(true);
+    audio.join();
+    EXPECT_GT(waits.load(), 0);
+    EXPECT_EQ(timeouts.load(), 0);
+}
+
+TEST(HostReports, MidiLearnValuesAppliedInsideABlockReachTheHostWithTheMutexFree)
+{
+    TemporaryDataHome home;
+    Torvane t(&ProbingHost);
+    t.markHostConnected();
+    RecordDriver host(t);
+    t.GetMidiLearnManager()->StartListen(&t.masterVolume);
+    host.Midi(0xB0, 20, 64);
+    host.Render();
+    ASSERT_TRUE(t.GetMidiLearnManager()->IsMapped(&t.masterVolume));
+
+    probed.store(&t);
+    reports = 0;
+    reportsWithMutexFree = 0;
+    for (int value : {10, 90, 30})
+    {
+        host.Midi(0xB0, 20, value);
+        host.Render();
+    }
+    probed.store(nullptr);
+    EXPECT_GE(reports, 3);
+    EXPECT_EQ(reportsWithMutexFree, reports);
+}
+
+TEST(HostReports, AnEmptyChunkIsTakenSilentlyAndChangesNothing)
+{
+    Torvane t(nullptr);
+    t.masterVolume = 0.4f;
+    Block const before = State(t);
+    RecordingMessageSink messages;
+    AEffect* e = t.getAeffect();
+    unsigned char byte = 0;
+    EXPECT_EQ(e->dispatcher(e, effSetChunk, 0, 0, &byte, 0.0f), 1);
+    EXPECT_EQ(e->dispatcher(e, effSetChunk, 0, 0, nullptr, 0.0f), 1);
+    EXPECT_EQ(e->dispatcher(e, effSetChunk, 1, 0, &byte, 0.0f), 1);
+    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_EQ(State(t), before);
+    EXPECT_TRUE(t.enabled.GetBool());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Custom waves at the edges of what the wave table takes
+
+TEST(CustomWaveRoundTrip, EveryWaveTheInstrumentHoldsRestoresToTheSameBytes)
+{
+    Torvane source(nullptr);
+    VectorMipOscWaveDef& waves = source.GetVoiceDef(0)->waveDef;
+    long const n = waves.length;
+    // Samples at the bound, both signs: the level-0 transform overshoots them.
+    std::vector<float> square(static_cast<std::size_t>(n));
+    for (long i = 0; i < n; ++i)
+        square[static_cast<std::size_t>(i)] =
+            i < n / 2 ? MipWaveTable::kMaxStoredSample : -MipWaveTable::kMaxStoredSample;
+    ASSERT_TRUE(waves.CreateWithSamples(0, square.data(), -1));
+    // A spectrum far too loud, and one that is not finite.
+    std::vector<float> loud(200, 1.0e6f);
+    ASSERT_TRUE(waves.CreateWithIFFT(1, 200, loud.data(), nullptr));
+    std::vector<float> broken(20, 1.0f);
+    broken[3] = std::numeric_limits<float>::infinity();
+    ASSERT_TRUE(waves.CreateWithIFFT(2, 20, broken.data(), nullptr));
+    // Tiny samples, normalised far up.
+    std::vector<float> quiet(10, 1.0e-30f);
+    ASSERT_TRUE(waves.CreateWithIFFT(3, 10, quiet.data(), nullptr));
+    waves.NormalisePeak(3, 1.0e9f);
+    for (int slot = 0; slot < 4; ++slot)
+        for (long i = 0; i < n; ++i)
+            ASSERT_TRUE(MipWaveTable::IsStorableSample(waves.levels[0][4 * i + slot])) << slot << " " << i;
+
+    Block const saved = State(source);
+    Torvane target(nullptr);
+    ASSERT_TRUE(Restore(target, saved));
+    EXPECT_EQ(State(target), saved);
+    ASSERT_TRUE(Restore(target, saved));
+    EXPECT_EQ(State(target), saved);
+}
+
+TEST(CustomWaveRoundTrip, RestoresOverEachOtherKeepOnlyWhatWasStored)
+{
+    // Two states with custom waves in the same slots, one with a standard wave where the other
+    // has a custom one, and one differing in a single sample.
+    Torvane source(nullptr);
+    GiveCustomWaves(source, 6);
+    Block const a = State(source);
+    source.GetVoiceDef(1)->waveDef.CreateSquare(0, source.GetVoiceDef(1)->waveDef.length);
+    Block const b = State(source);
+    float* first = &source.GetVoiceDef(0)->waveDef.levels[0][2];
+    *first = *first * 0.5f + 0.125f;
+    Block const c = State(source);
+    ASSERT_NE(a, b);
+    ASSERT_NE(b, c);
+
+    Torvane t(nullptr);
+    for (Block const* block : {&a, &b, &c, &a, &a, &c, &b})
+    {
+        ASSERT_TRUE(Restore(t, *block));
+        EXPECT_EQ(State(t), *block);
+    }
+}
+
+TEST(CustomWaveRoundTrip, AStoredWaveTheTableRefusesRefusesTheWholeState)
+{
+    Torvane source(nullptr);
+    GiveCustomWaves(source, 1);
+    Block const good = State(source);
+
+    // The first sample of the one custom wave: after its 16-byte slot header.
+    long const n = source.GetVoiceDef(0)->waveDef.length;
+    float first = source.GetVoiceDef(0)->waveDef.levels[0][0];
+    std::size_t at = 0;
+    for (std::size_t i = 16; i + 4 <= good.size(); ++i)
+    {
+        if (std::memcmp(&good[i], &first, 4) == 0 && good[i - 4] == 5)
+        {
+            at = i;
+            break;
+        }
+    }
+    ASSERT_NE(at, 0u);
+    ASSERT_GT(n, 0);
+
+    Torvane target(nullptr);
+    target.masterVolume = 0.6f;
+    Block const before = State(target);
+    RecordingMessageSink messages;
+    for (float bad : {MipWaveTable::kMaxStoredSample * 1.001f, -2.0e4f,
+                      std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity()})
+    {
+        Block hostile = good;
+        std::memcpy(&hostile[at], &bad, 4);
+        EXPECT_FALSE(Restore(target, hostile)) << bad;
+        EXPECT_EQ(State(target), before) << bad;
+        EXPECT_TRUE(target.enabled.GetBool());
+    }
+    EXPECT_EQ(messages.Messages().size(), 4u);
+    // The same place at the bound is taken.
+    Block edge = good;
+    float const bound = -MipWaveTable::kMaxStoredSample;
+    std::memcpy(&edge[at], &bound, 4);
+    EXPECT_TRUE(Restore(target, edge));
+    EXPECT_EQ(State(target), edge);
+}
