@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cfloat>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -25,7 +26,7 @@
 #include "framework/String.h"
 #include "framework/SustainPedalEmulator.h"
 
-class GUI;
+class InstrumentEditor;
 class TNote;
 class TClipboard;
 class Window;
@@ -128,14 +129,45 @@ public:
     PresetManager* GetPatchPresetManager() { return &patchPresets; }
     PresetManager* GetTimelinePresetManager() { return &timelinePresets; }
     NoteStack& GetNoteStack() { return noteStack; }
-    bool GetRefreshGuard() const { return refreshGuard; }
-    void SetRefreshGuard(bool on) { refreshGuard = on; }
-    // The editor's redraw of the timeline lines, when an editor is attached.
+    // While one lives, the calling thread is refreshing this instrument's controls: the
+    // instrument's own reactions to the values the refresh reports again (key mode, freeze
+    // position, selection mode) are skipped on that thread. Guards nest; other threads, and
+    // other instruments on the same thread, are not affected.
+    class RefreshGuard
+    {
+    public:
+        explicit RefreshGuard(Torvane const& instrument);
+        ~RefreshGuard();
+        RefreshGuard(RefreshGuard const&) = delete;
+        RefreshGuard& operator=(RefreshGuard const&) = delete;
+
+    private:
+        friend class Torvane;
+        Torvane const* owner;
+        RefreshGuard* previous;
+    };
+    // Any thread: true while a RefreshGuard of this instrument lives on the calling thread.
+    bool IsRefreshing() const;
+
+    // Requests of the instrument to its editor (PluginBase::PostEditorRequests), applied on the
+    // editor's thread in this order by ApplyEditorRequests. kEditorUpdateAll is the base's.
+    static constexpr std::uint32_t kEditorPatchLoaded = kFirstDerivedEditorRequest << 0;
+    static constexpr std::uint32_t kEditorPatchName = kFirstDerivedEditorRequest << 1;
+    // Every internal parameter tells its controls its value again (UpdateGUI).
+    static constexpr std::uint32_t kEditorRefreshParameters = kFirstDerivedEditorRequest << 2;
+    static constexpr std::uint32_t kEditorDeselectBreakpoints = kFirstDerivedEditorRequest << 3;
+    static constexpr std::uint32_t kEditorEditTime = kFirstDerivedEditorRequest << 4;
+    static constexpr std::uint32_t kEditorSnapLabel = kFirstDerivedEditorRequest << 5;
+    static constexpr std::uint32_t kEditorEventLines = kFirstDerivedEditorRequest << 6;
+
+    // Any thread, no lock: asks the editor to redraw the timeline lines.
     void UpdateEventLines();
-    // Every internal parameter tells its listeners its value again.
+    // Editor's thread (the drain): every internal parameter tells its listeners its value
+    // again. Any other thread posts kEditorRefreshParameters instead.
     void UpdateGUI();
-    // The attached editor root, or null.
-    GUI* GetEditor();
+    // The attached editor when called on the editor's thread outside the plug-in mutex, else
+    // null (so nothing on another thread or under the mutex can call the editor).
+    InstrumentEditor* GetEditor();
 
     // ---- note handling (MIDI, audio thread, between blocks) ------------------------------
     Note* CreateNote(int index) override;
@@ -382,8 +414,6 @@ private:
     std::vector<std::shared_ptr<Breakpoint>> selectionReference;
     // 27: LFO 1 phase of layers 0-3, then LFO 2 phase of layers 0-3.
     float freeRunningLFOState[8] = {};
-    // 28
-    bool refreshGuard = false;
     // 29: the host-state block.
     String stateBuffer;
     // 30
@@ -457,12 +487,20 @@ public:
     // The editor is leaving: the remembered selection points into its memory and goes, and
     // no note is followed any more.
     void GUIClosed() override;
+
+protected:
+    // Editor's thread, outside the plug-in mutex: the posted requests, in the order of their
+    // bits above; the editor is looked up again before each call.
+    void ApplyEditorRequests(std::uint32_t bits) override;
+
+public:
     // Saves the chosen lines of the current layer as a timeline preset file. False, with a
     // message, when the file could not be written (an old file of that name stays).
     bool SaveTimelinePreset(char const* category, char const* name, std::vector<bool> const& lines);
 
 private:
-    // With an editor attached: every editing parameter tells its controls its value again,
-    // under the refresh guard (so the reactions to a refresh don't kill the sounding notes).
+    // With an editor attached: asks the editor's thread to have every editing parameter tell
+    // its controls its value again, under the refresh guard (so the reactions to a refresh
+    // don't kill the sounding notes).
     void RefreshEditingParameters();
 };

@@ -14,7 +14,6 @@
 #include "engine/Torvane.h"
 #include "framework/StandardMaths.h"
 #include "framework/Streams.h"
-#include "platform/GUI.h"
 #include "platform/MessagePopup.h"
 
 namespace
@@ -34,7 +33,7 @@ String Torvane::BoundedText(char const* text)
 void Torvane::SetPatchName(char const* name)
 {
     patchName = BoundedText(name);
-    if (GUI* editor = GetEditor()) editor->UpdatePatchName();
+    PostEditorRequests(kEditorPatchName);
 }
 
 bool Torvane::SavePreset(Writer& w, float version)
@@ -271,7 +270,7 @@ bool Torvane::RestorePatchState(void const* data, int size)
         MessagePopup(kRestoreErrorText, "");
         return false;
     }
-    if (GUI* editor = GetEditor()) editor->PatchLoaded();
+    PostEditorRequests(kEditorPatchLoaded);
     return true;
 }
 
@@ -318,9 +317,5 @@ void Torvane::DefaultPatch()
         SetGlobalFiltersToDefaults();
     }
 
-    if (GUI* editor = GetEditor())
-    {
-        editor->UpdateAll();
-        UpdateGUI();
-    }
+    PostEditorRequests(kEditorUpdateAll | kEditorRefreshParameters);
 }

@@ -1,14 +1,17 @@
 #pragma once
 
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 
 namespace AudioAPI
 {
 
 // Recursive mutex: a thread may claim it again while holding it and must release it as often.
+// It knows which thread holds it, so code that must never run under it can check.
 class Mutex
 {
 public:
@@ -16,13 +19,43 @@ public:
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
 
-    void Claim() { mutex.lock(); }
-    void Release() { mutex.unlock(); }
+    void Claim()
+    {
+        mutex.lock();
+        Enter();
+    }
+    void Release()
+    {
+        Leave();
+        mutex.unlock();
+    }
     // Claims the mutex only when that needs no waiting; true when claimed.
-    bool TryClaim() { return mutex.try_lock(); }
+    bool TryClaim()
+    {
+        if (!mutex.try_lock()) return false;
+        Enter();
+        return true;
+    }
+    // Any thread: true when the calling thread holds the mutex.
+    bool HeldByCurrentThread() const
+    {
+        return holder.load(std::memory_order_relaxed) == std::this_thread::get_id();
+    }
 
 private:
+    // Only the holding thread changes these, so the claim count needs no atomic.
+    void Enter()
+    {
+        if (depth++ == 0) holder.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    }
+    void Leave()
+    {
+        if (--depth == 0) holder.store(std::thread::id(), std::memory_order_relaxed);
+    }
+
     std::recursive_mutex mutex;
+    std::atomic<std::thread::id> holder{};
+    int depth = 0;
 };
 
 // Holds a Mutex for the lifetime of the scope.

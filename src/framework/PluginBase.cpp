@@ -1,7 +1,7 @@
 #include "framework/PluginBase.h"
 
 #include "framework/Paths.h"
-#include "platform/GUI.h"
+#include "framework/PluginEditor.h"
 
 void* PluginState::SavePluginState(int& size)
 {
@@ -18,6 +18,21 @@ void PluginBase::GUINotificationQueue::Push(GUINotification const& n)
 {
     AudioAPI::Lock hold(mutex);
     entries.push_back(n);
+}
+
+bool PluginBase::GUINotificationQueue::TryPop(GUINotification& n)
+{
+    AudioAPI::Lock hold(mutex);
+    if (entries.empty()) return false;
+    n = std::move(entries.front());
+    entries.pop_front();
+    return true;
+}
+
+std::size_t PluginBase::GUINotificationQueue::Size()
+{
+    AudioAPI::Lock hold(mutex);
+    return entries.size();
 }
 
 bool PluginBase::GUINotificationQueue::NotEmpty()
@@ -50,41 +65,49 @@ PluginBase::~PluginBase() = default;
 
 bool PluginBase::HasGUI()
 {
-    AudioAPI::Lock hold(mutex);
-    return editor != nullptr;
+    return editorAttached.load(std::memory_order_acquire);
 }
 
-EffectGUIBase* PluginBase::GetGUI()
+PluginEditor* PluginBase::GetGUI()
 {
     AudioAPI::Lock hold(mutex);
     return editor;
 }
 
-void PluginBase::SetGUI(EffectGUIBase* gui)
+void PluginBase::SetGUI(PluginEditor* gui)
 {
     AudioAPI::Lock hold(mutex);
     queue.Clear();
+    editorRequests.store(0, std::memory_order_relaxed);
     editor = gui;
+    editorThread = gui != nullptr ? std::this_thread::get_id() : std::thread::id();
+    editorAttached.store(gui != nullptr, std::memory_order_release);
     if (gui != nullptr)
         GUIOpened();
     else
         GUIClosed();
 }
 
+void PluginBase::PostEditorRequests(std::uint32_t bits)
+{
+    if (bits == 0 || !editorAttached.load(std::memory_order_acquire)) return;
+    editorRequests.fetch_or(bits, std::memory_order_acq_rel);
+}
+
+bool PluginBase::EditorRequestsPending()
+{
+    return editorRequests.load(std::memory_order_acquire) != 0 || queue.NotEmpty();
+}
+
 void PluginBase::UpdateGUIAll()
 {
-    AudioAPI::Lock hold(mutex);
-    if (editor == nullptr) return;
-    queue.Push(GUINotification{0, 0, nullptr});
-    editor->NotificationQueueChanged();
+    PostEditorRequests(kEditorUpdateAll);
 }
 
 void PluginBase::UpdateGUISpecific(int id, std::shared_ptr<void> data)
 {
-    AudioAPI::Lock hold(mutex);
-    if (editor == nullptr) return;
+    if (!editorAttached.load(std::memory_order_acquire)) return;
     queue.Push(GUINotification{1, id, std::move(data)});
-    editor->NotificationQueueChanged();
 }
 
 void PluginBase::UpdateGUISpecific(int id, void* data)
@@ -92,19 +115,59 @@ void PluginBase::UpdateGUISpecific(int id, void* data)
     UpdateGUISpecific(id, std::shared_ptr<void>(data, [](void*) {}));
 }
 
+PluginEditor* PluginBase::EditorOnThisThread()
+{
+    if (mutex.HeldByCurrentThread()) return nullptr;
+    AudioAPI::Lock hold(mutex);
+    return editorThread == std::this_thread::get_id() ? editor : nullptr;
+}
+
+void PluginBase::ApplyEditorRequests(std::uint32_t bits)
+{
+    if ((bits & kEditorUpdateAll) == 0) return;
+    if (PluginEditor* e = EditorOnThisThread()) e->UpdateAll();
+}
+
 void PluginBase::ProcessGUINotifications()
 {
-    AudioAPI::Lock holdPlugin(mutex);
-    AudioAPI::Lock holdQueue(queue.GetMutex());
-    while (queue.NotEmpty())
+    // An update may post again (a refresh that moves a parameter): a few rounds take those
+    // along, and a request that keeps posting itself waits for the next drain.
+    constexpr int kRounds = 4;
+    bool delivered = false;
+    for (int round = 0; round < kRounds; ++round)
     {
-        GUINotification n = queue.Pop();
-        if (editor == nullptr) continue;
-        if (n.type == 0)
-            editor->UpdateAll();
-        else
-            editor->UpdateSpecific(n.id, n.data);
+        if (EditorOnThisThread() == nullptr) return;
+        bool any = false;
+        std::uint32_t const bits = editorRequests.exchange(0, std::memory_order_acq_rel);
+        if (bits != 0)
+        {
+            any = true;
+            ApplyEditorRequests(bits);
+        }
+        // At most the entries queued before this round. The queue's mutex is taken only to
+        // pop, never across an update, so an update may queue again.
+        std::size_t count = 0;
+        {
+            AudioAPI::Lock hold(queue.GetMutex());
+            count = queue.Size();
+        }
+        for (std::size_t i = 0; i < count; ++i)
+        {
+            GUINotification n;
+            if (!queue.TryPop(n)) break;
+            any = true;
+            PluginEditor* e = EditorOnThisThread();
+            if (e == nullptr) return;
+            if (n.type == 0)
+                e->UpdateAll();
+            else
+                e->UpdateSpecific(n.id, n.data);
+        }
+        if (!any) break;
+        delivered = true;
     }
+    if (delivered)
+        if (PluginEditor* e = EditorOnThisThread()) e->NotificationQueueChanged();
 }
 
 void PluginBase::GUIOpened() {}

@@ -514,7 +514,7 @@ TEST(RenderReactions, SelectionModeRefreshDoesNotKillNotes)
     t.NoteOnMidiEvent(0, 60, 100, 0);
     t.multipleSelectionMode = 1.0f;
     EXPECT_EQ(NoteFor(t, 60)->GetState(), TNote::kOn);
-    EXPECT_FALSE(t.GetRefreshGuard());
+    EXPECT_FALSE(t.IsRefreshing());
     // An unguarded refresh of every parameter re-runs the key-mode reaction.
     t.RefreshAllParameterListeners(3, true);
     EXPECT_EQ(BusyNotes(t), 0);

@@ -15,9 +15,10 @@
 #include "framework/MidiLearn.h"
 #include "framework/Streams.h"
 #include "framework/String.h"
-#include "support/RecordingGUI.h"
+#include "support/RecordingMessageSink.h"
 #include "support/engine/BusyPatch.h"
 #include "support/engine/HeadlessHost.h"
+#include "support/engine/RecordingInstrumentEditor.h"
 
 namespace
 {
