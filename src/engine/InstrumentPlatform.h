@@ -9,6 +9,8 @@
 //   PlatformHostHandle      what the host hands a new instance (passed to the bases unchanged)
 //   RegisterPlatformInstrument / RegisterPlatformEffect
 //                           enter a new instance into the deliverable's live-instance lists
+//   ClosePlatformEditor     closes and deletes the instance's open editor; the destructor of
+//                           the most-derived class calls it before its members go
 #ifndef TORVANE_AU
 #include "vst/VstEffectBase.h"
 #include "vst/VstInstrumentBase.h"
@@ -23,5 +25,9 @@ template <class Instrument> void RegisterPlatformInstrument(Instrument* instrume
 template <class Effect> void RegisterPlatformEffect(Effect* effect)
 {
     AddVstEffectToList(effect);
+}
+template <class Plugin> void ClosePlatformEditor(Plugin* plugin)
+{
+    plugin->closeEditor();
 }
 #endif

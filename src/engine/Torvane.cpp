@@ -57,6 +57,8 @@ Torvane::Torvane(PlatformHostHandle audioMaster)
 
 Torvane::~Torvane()
 {
+    // An open editor points into the members: it is closed and deleted first.
+    ClosePlatformEditor(this);
     Unhook();
     copyBuffer.reset();
 }
