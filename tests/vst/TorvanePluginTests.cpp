@@ -8,8 +8,6 @@
 
 #include "PluginFixture.h"
 
-#ifdef TORVANE_PLUGIN_PATH
-
 namespace
 {
 
@@ -186,5 +184,3 @@ TEST_F(TorvanePlugin, TwoInstancesCloseAndReopen)
     Open(a);
     EXPECT_EQ(a.GetEffect()->numParams, 40);
 }
-
-#endif
