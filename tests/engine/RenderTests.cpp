@@ -13,79 +13,6 @@
 
 using namespace play;
 
-// ---- allocation counting ------------------------------------------------------------------
-// engine_tests counts the allocations of the thread that asks for it (RenderAllocations below).
-
-namespace
-{
-thread_local bool countAllocations = false;
-thread_local long allocations = 0;
-
-void* CountedAlloc(std::size_t n)
-{
-    if (countAllocations) ++allocations;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-
-void* CountedAlignedAlloc(std::size_t n, std::align_val_t a)
-{
-    if (countAllocations) ++allocations;
-    const std::size_t align = static_cast<std::size_t>(a);
-    if (void* p = std::aligned_alloc(align, (n + align - 1) / align * align)) return p;
-    throw std::bad_alloc();
-}
-} // namespace
-
-void* operator new(std::size_t n)
-{
-    return CountedAlloc(n);
-}
-void* operator new[](std::size_t n)
-{
-    return CountedAlloc(n);
-}
-void* operator new(std::size_t n, std::align_val_t a)
-{
-    return CountedAlignedAlloc(n, a);
-}
-void* operator new[](std::size_t n, std::align_val_t a)
-{
-    return CountedAlignedAlloc(n, a);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-
 namespace
 {
 
@@ -389,38 +316,6 @@ TEST(RenderSoak, HeavyPatchAtExtremeSettingsStaysFiniteAndBounded)
     EXPECT_GT(early, 0.01f);
     EXPECT_LT(early, 20000.0f);
     EXPECT_LT(late, 3.0f * early);
-}
-
-// ---- allocation -----------------------------------------------------------------------------
-
-TEST(RenderAllocations, PlayingAndRenderingAllocateNothing)
-{
-    HeadlessHost host(false);
-    Torvane& t = host.Instrument();
-    HeavyPatch(t, false);
-    for (int k = 0; k < 16; ++k)
-        t.NoteOnMidiEvent(0, 40 + 3 * k, 100, 0);
-    // Warm up: every pool reaches the size the patch needs.
-    for (int b = 0; b < 40; ++b)
-        RenderDirect(t, b % 2 ? 8192 : 64);
-
-    std::vector<float> l(8192), r(8192);
-    countAllocations = true;
-    allocations = 0;
-    {
-        Envelope probe(1); // the counter sees what this thread allocates
-    }
-    EXPECT_GT(allocations, 0);
-    allocations = 0;
-    for (int b = 0; b < 40; ++b)
-    {
-        if (b == 10) t.NoteOffMidiEvent(0, 40, 0);
-        if (b == 12) t.NoteOnMidiEvent(0, 90, 127, 5);
-        if (b == 20) t.AllNotesOffMidiEvent(0);
-        t.Render(l.data(), r.data(), b % 3 ? 512 : 8192, 0);
-    }
-    countAllocations = false;
-    EXPECT_EQ(allocations, 0);
 }
 
 // ---- effects and global filters -------------------------------------------------------------
