@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <random>
 
+#include "support/AudioChecks.h"
+
 namespace fs = std::filesystem;
 
 namespace
@@ -215,8 +217,7 @@ float HeadlessHost::Peak() const
 
 bool HeadlessHost::AllFinite() const
 {
-    auto finite = [](float v) { return std::isfinite(v); };
-    return std::all_of(left.begin(), left.end(), finite) && std::all_of(right.begin(), right.end(), finite);
+    return audio::AllFinite(left) && audio::AllFinite(right);
 }
 
 std::vector<unsigned char> HeadlessHost::GetState()
