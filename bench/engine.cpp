@@ -3,8 +3,6 @@
 // rendered in host-sized blocks. "audio_s_per_cpu_s" is how many seconds of audio one CPU
 // second renders (1 = real time).
 
-#include "engine/Torvane.h"
-
 #include <benchmark/benchmark.h>
 
 #include <cmath>
@@ -13,17 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "engine/Torvane.h"
+#include "support/TemporaryDataHome.h"
+
 namespace
 {
 
-// The instrument keeps its folders below $XDG_DATA_HOME: point that at a scratch folder once.
+// The instrument keeps its folders below $XDG_DATA_HOME: point that at a scratch folder once,
+// removed at exit.
 void UseScratchDataHome()
 {
-    static bool done = false;
-    if (done) return;
-    done = true;
-    char pattern[] = "/tmp/torvane-bench-XXXXXX";
-    if (char* dir = mkdtemp(pattern)) setenv("XDG_DATA_HOME", dir, 1);
+    static TemporaryDataHome home("torvane-bench-");
 }
 
 // A flat line long enough that every note keeps sounding for the whole run: a note's voice
