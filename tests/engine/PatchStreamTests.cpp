@@ -158,6 +158,7 @@ Bytes* PatchStream::defaultState = nullptr;
 
 } // namespace
 
+// The state of a new instrument: its constructed defaults, field by field.
 TEST_F(PatchStream, DefaultStateBlockIsByteExact)
 {
     Bytes expected;
