@@ -125,7 +125,8 @@ TEST(EditorLifetime, EditorClosedAndReopenedGetsOnlyItsOwnRequests)
     instrument->ProcessGUINotifications();
     EXPECT_TRUE(loader->root->Calls().empty());
     instrument->SetPatchName("Lead");
-    instrument->ProcessGUINotifications();
+    // The host's editor idle is a drain.
+    effect->dispatcher(effect, effEditIdle, 0, 0, nullptr, 0.0f);
     EXPECT_EQ(loader->root->Calls(),
               (std::vector<std::string>{"UpdatePatchName", "NotificationQueueChanged"}));
     effect->dispatcher(effect, effClose, 0, 0, nullptr, 0.0f);
