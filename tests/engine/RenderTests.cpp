@@ -2,6 +2,7 @@
 // switch, the effects and global filters, floating-point state, and a soak of a heavy patch.
 
 #include "PlayTestSupport.h"
+#include "support/engine/BusyPatch.h"
 
 #include <gtest/gtest.h>
 #include <xmmintrin.h>
@@ -36,58 +37,6 @@ double Fundamental(VectorMipOscWaveDef const& def, int level, int slot)
         sum += static_cast<double>(def.levels[level][4 * i + slot]) *
                std::polar(1.0, -2.0 * M_PI * static_cast<double>(i) / static_cast<double>(def.length));
     return 2.0 * std::abs(sum) / static_cast<double>(def.length);
-}
-
-// A patch that makes the engine work hard: four layers, four unison slots each with four
-// audible waves, noise, resonant filters, LFOs on pitch and cutoff, every send and effect.
-void HeavyPatch(Torvane& t, bool extreme)
-{
-    for (int layer = 0; layer < Torvane::kNumLayers; ++layer)
-    {
-        VoiceDef* def = t.GetVoiceDef(layer);
-        def->parameters[VoiceDef::kLayerOn] = 1.0f;
-        def->parameters[VoiceDef::kUnisonCount] = 4.0f;
-        def->parameters[VoiceDef::kFilterOn] = 1.0f;
-        def->parameters[VoiceDef::kCutoffFollowsNote] = 1.0f;
-        def->parameters[VoiceDef::kLevel] = 1.0f;
-        def->waveDef.CreateSaw(0, 4096);
-        def->waveDef.CreateSquare(1, 4096);
-        def->waveDef.CreateSine(2, 4096);
-        def->waveDef.CreateSaw(3, 4096);
-        // A long sustain, looped so held notes keep sounding.
-        def->loop.looping = true;
-        def->loop.start = 0.0f;
-        def->loop.end = 44100.0f;
-        SetFlatLine(def->lines[VoiceDef::kAmplitudeLine], {1.0f});
-        SetFlatLine(def->lines[VoiceDef::kVoiceLine], {0.0f, 0.1f, 0.0f, extreme ? 2.0f : 0.2f, 1.0f});
-        SetFlatLine(def->lines[VoiceDef::kWaveLine], {0.2f, 0.1f, 0.7f});
-        SetFlatLine(def->lines[VoiceDef::kFilterLine], {extreme ? 0.9f : 0.5f, 0.0f, extreme ? 50.0f : 8.0f});
-        std::vector<float> mod(23, 1.0f);
-        mod[1] = extreme ? 5.0f : 1.0f; // LFO 1 rate
-        mod[4] = extreme ? 5.0f : 0.5f; // LFO 2 rate
-        mod[5] = 3.0f;                  // LFO 2 random
-        SetFlatLine(def->lines[VoiceDef::kModulationLine], mod);
-        SetFlatLine(def->lines[VoiceDef::kEffectsLine], {0.0f, 0.3f, 0.3f, 0.3f});
-        // LFO 1 -> pitch, LFO 2 -> cutoff, mod wheel -> resonance.
-        t.SetModulationSource(0, kModSourceLFO1, layer);
-        t.SetModulationTarget(0, kModTargetPitch, layer);
-        t.SetModulationEnabled(0, true, layer);
-        t.SetModulationSource(1, kModSourceLFO2, layer);
-        t.SetModulationTarget(1, kModTargetFilterFreq, layer);
-        t.SetModulationEnabled(1, true, layer);
-        t.SetModulationSource(2, kModSourceModWheel, layer);
-        t.SetModulationTarget(2, kModTargetFilterRes, layer);
-        t.SetModulationEnabled(2, true, layer);
-    }
-    t.GetDelayEffect()->enabled = 1.0f;
-    t.GetDelayEffect()->feedback = extreme ? 1.0f : 0.5f;
-    t.GetReverbEffect()->enabled = 1.0f;
-    t.GetReverbEffect()->timeParam = extreme ? 1.0f : 0.5f;
-    t.GetDistortionEffect()->enabled = 1.0f;
-    t.GetDistortionEffect()->drive = extreme ? 3.0f : 1.0f;
-    t.GetGlobalLowFilter()->enabled = 1.0f;
-    t.GetGlobalHighFilter()->enabled = 1.0f;
-    t.polyphony = 16.0f;
 }
 
 } // namespace
@@ -251,7 +200,7 @@ TEST(RenderSwitch, NoNaNOrInfinityLeavesAndEffectsRecover)
 {
     HeadlessHost host(false);
     Torvane& t = host.Instrument();
-    HeavyPatch(t, false);
+    MakeBusyPatch(t, BusyPatch::kHeavy);
     VoiceDef* def = t.GetVoiceDef(0);
     // An absurd amplitude and sends overflow the voice's output and the effect sends.
     SetFlatLine(def->lines[VoiceDef::kAmplitudeLine], {3e38f});
@@ -285,7 +234,7 @@ TEST(RenderSoak, HeavyPatchAtExtremeSettingsStaysFiniteAndBounded)
 {
     HeadlessHost host(false);
     Torvane& t = host.Instrument();
-    HeavyPatch(t, true);
+    MakeBusyPatch(t, BusyPatch::kExtreme);
     t.pitchBendRange = 12.0f;
     for (int k = 0; k < 16; ++k)
         host.NoteOn(24 + 6 * k, 127, k);
