@@ -50,6 +50,12 @@ struct MultipleSelectionBreakpoint
 // Locking: Render holds the plug-in mutex (PluginBase::GetMutex) for the whole block; patch
 // loading, host-state save and restore, the layer switch and every timeline edit take it.
 // Parameter changes and the plain accessors take no lock.
+//
+// The editor: the instrument never calls it directly. Whatever changes what the editor shows
+// posts a request bit (PostEditorRequests: any thread, audio thread included, no lock, no
+// allocation); the editor's thread applies them when it drains (ProcessGUINotifications,
+// ApplyEditorRequests), outside the plug-in mutex. So every operation below may run on any
+// thread as far as the editor is concerned.
 class Torvane : public InstrumentBase, public EventHandler, public TModRowSetter
 {
 public:
@@ -189,9 +195,11 @@ public:
     void ParameterUpdated(float value, Parameter* changed) override;
 
     // ---- timeline parameters and layer switch ------------------------------------------
-    // Whole units, never below 0; mirrored into "Freeze Position" and the editor.
+    // Any thread. Whole units, never below 0; mirrored into "Freeze Position" at once and
+    // into the editor at its next drain.
     void SetEditTime(float t);
-    // Under the plug-in mutex: rebinds the bridges to that layer and refreshes the editor.
+    // Any thread. Under the plug-in mutex: rebinds the bridges to that layer; the editor
+    // refreshes and drops its selection at its next drain.
     void SetCurrentVoice(int layer);
     // -1 means the current layer.
     void ResetVoice(int layer);
