@@ -155,11 +155,9 @@ AudioEffect::AudioEffect(audioMasterCallback audioMaster, VstInt32 numPrograms, 
     cEffect.flags = effFlagsCanReplacing;
 }
 
-AudioEffect::~AudioEffect()
-{
-    // The most-derived class closed it already; this only deletes a loader never opened.
-    closeEditor();
-}
+// The most-derived class closed the editor already (closeEditor). What is left is deleted
+// without a close: closing here would reach into a plug-in whose members are gone.
+AudioEffect::~AudioEffect() = default;
 
 AudioEffect* AudioEffect::fromAEffect(AEffect* e)
 {
