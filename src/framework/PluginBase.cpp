@@ -70,8 +70,7 @@ bool PluginBase::HasGUI()
 
 PluginEditor* PluginBase::GetGUI()
 {
-    AudioAPI::Lock hold(mutex);
-    return editor;
+    return editor.load();
 }
 
 void PluginBase::SetGUI(PluginEditor* gui)
@@ -79,8 +78,10 @@ void PluginBase::SetGUI(PluginEditor* gui)
     AudioAPI::Lock hold(mutex);
     queue.Clear();
     editorRequests.store(0, std::memory_order_relaxed);
-    editor = gui;
-    editorThread = gui != nullptr ? std::this_thread::get_id() : std::thread::id();
+    // The thread first: a drain reads the editor first, so it never pairs an old thread with a
+    // new editor.
+    editorThread.store(gui != nullptr ? std::this_thread::get_id() : std::thread::id());
+    editor.store(gui);
     editorAttached.store(gui != nullptr, std::memory_order_release);
     if (gui != nullptr)
         GUIOpened();
@@ -118,8 +119,8 @@ void PluginBase::UpdateGUISpecific(int id, void* data)
 PluginEditor* PluginBase::EditorOnThisThread()
 {
     if (mutex.HeldByCurrentThread()) return nullptr;
-    AudioAPI::Lock hold(mutex);
-    return editorThread == std::this_thread::get_id() ? editor : nullptr;
+    PluginEditor* const e = editor.load();
+    return editorThread.load() == std::this_thread::get_id() ? e : nullptr;
 }
 
 void PluginBase::ApplyEditorRequests(std::uint32_t bits)

@@ -34,9 +34,9 @@ public:
 // editor's thread takes and applies them in ProcessGUINotifications, outside the plug-in
 // mutex; no editor method is ever called on another thread or under that mutex.
 //
-// Locking. The plug-in mutex guards the editor pointer and its thread: attaching and
-// detaching run under it. The queue's own mutex guards the list. Lock order: the plug-in
-// mutex is always taken before the queue's mutex, never the other way round.
+// Locking. Attaching and detaching run under the plug-in mutex; the editor pointer and its
+// thread are atomics, so the drain reads them without waiting for the mutex. The queue's own mutex guards the
+// list. Lock order: the plug-in mutex is always taken before the queue's mutex, never the other way round.
 class PluginBase : public ParameterHost, public TransportListener
 {
 public:
@@ -133,8 +133,10 @@ protected:
     PluginEditor* EditorOnThisThread();
 
 private:
-    PluginEditor* editor = nullptr; // guarded by mutex
-    std::thread::id editorThread;   // guarded by mutex
+    // Written under the mutex (the thread first, then the editor); read without it, so the
+    // editor's thread never waits for an audio block to find its editor.
+    std::atomic<PluginEditor*> editor{nullptr};
+    std::atomic<std::thread::id> editorThread{};
     std::atomic<bool> editorAttached{false};
     std::atomic<std::uint32_t> editorRequests{0};
     long numParameters = 0;
