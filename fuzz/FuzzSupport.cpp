@@ -8,6 +8,7 @@
 #include <system_error>
 
 #include "platform/MessagePopup.h"
+#include "support/TemporaryDataHome.h"
 
 namespace fs = std::filesystem;
 
@@ -16,23 +17,6 @@ namespace fuzz
 
 namespace
 {
-
-struct Folder
-{
-    Folder()
-    {
-        std::string pattern = (fs::temp_directory_path() / "torvane-fuzz-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) Fail("cannot create a scratch folder");
-        path = pattern;
-        setenv("XDG_DATA_HOME", path.c_str(), 1);
-    }
-    ~Folder()
-    {
-        std::error_code error;
-        fs::remove_all(path, error);
-    }
-    std::string path;
-};
 
 class DroppingSink : public MessageSink
 {
@@ -45,8 +29,9 @@ public:
 
 std::string const& ScratchFolder()
 {
-    static Folder folder;
-    return folder.path;
+    // The data home of every instrument the target builds, removed at exit.
+    static TemporaryDataHome folder("torvane-fuzz-");
+    return folder.Path();
 }
 
 void WriteFile(std::string const& path, uint8_t const* data, size_t size)

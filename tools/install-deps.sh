@@ -5,7 +5,7 @@
 # waits for it up to APT_LOCK_TIMEOUT seconds (default 600) instead of failing at once. A failure
 # names the step that failed.
 set -euo pipefail
-pkgs=(cmake ninja-build g++ clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev ccache pkg-config
+pkgs=(cmake ninja-build g++ clang clang-format-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev ccache pkg-config
   libcairo2-dev fonts-liberation2)
 timeout=${APT_LOCK_TIMEOUT:-600}
 case "$timeout" in

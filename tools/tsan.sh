@@ -1,15 +1,18 @@
 #!/usr/bin/env bash
-# ThreadSanitizer build (clang, build-tsan) and run of the tests that use several threads:
-# every test whose name matches the filter below, in every test binary that has one.
+# ThreadSanitizer build (clang, build-tsan) and run of the tests that use several threads: the
+# tests with the ctest label "threads" (tests/CMakeLists.txt gives it to every test whose name
+# matches the pattern below), in every test binary that has one.
 # Any data race or lock-order report fails the script.
 #
 #   tools/tsan.sh            build and run
 #   BUILD_DIR=dir            build folder (default build-tsan)
-#   TSAN_FILTER=pattern      another gtest filter
+#   JOBS=n                   build and test jobs (default: the number of cores)
+#   TSAN_FILTER=pattern      runs the binaries with this gtest filter instead of the label
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${BUILD_DIR:-build-tsan}
 filter=${TSAN_FILTER:-'*Thread*:*Concurrent*:*WhileRendering*'}
+jobs=${JOBS:-$(nproc)}
 
 flags="-fsanitize=thread -fno-omit-frame-pointer"
 # Some test binaries replace the global operator new, which the runtime defines as well: their
@@ -31,10 +34,15 @@ for dir in tests/*/; do
     fi
 done
 echo "== tsan: building ${targets[*]}"
-cmake --build "$build" -j"$(nproc)" --target "${targets[@]}"
+cmake --build "$build" -j"$jobs" --target "${targets[@]}"
 
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 exitcode=66 ${TSAN_OPTIONS:-}"
 export TORVANE_TEST=1
+if [ -z "${TSAN_FILTER:-}" ]; then
+    echo "== tsan: tests labelled threads"
+    ctest --test-dir "$build" -L threads -j"$jobs" --output-on-failure --timeout 900
+    exit $?
+fi
 failed=0
 for t in "${targets[@]}"; do
     binary=$(find "$build/tests" -name "$t" -type f -perm -u+x | head -1)

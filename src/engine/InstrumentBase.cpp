@@ -90,21 +90,21 @@ InstrumentBase::~InstrumentBase()
 void InstrumentBase::FreeNotes()
 {
     if (notes == nullptr) return;
+    // In pool order, then the pool.
     for (int i = 0; i < poolSize; ++i)
-        delete notes[i];
-    delete[] notes;
-    notes = nullptr;
+        notes[i].reset();
+    notes.reset();
 }
 
 void InstrumentBase::InitNotes()
 {
     FreeNotes();
     // Every slot starts empty, so a throwing CreateNote leaves nothing half made behind.
-    notes = new Note*[static_cast<std::size_t>(poolSize)]();
+    notes = std::make_unique<std::unique_ptr<Note>[]>(static_cast<std::size_t>(poolSize));
     for (int i = 0; i < poolSize; ++i)
     {
-        Note* n = CreateNote(i);
-        notes[i] = n;
+        notes[i].reset(CreateNote(i));
+        Note* n = notes[i].get();
         n->instrument = this;
         n->Init();
     }

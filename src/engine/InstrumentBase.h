@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 #include "dsp/TableOscillator.h"
 #include "dsp/WaveTables.h"
 #include "engine/InstrumentPlatform.h"
@@ -99,13 +101,13 @@ public:
     void SetActiveNoteCount(int n);
     int GetPoolSize() const { return poolSize; }
     // Null before InitNotes and for an index outside the pool.
-    Note* GetNote(int i) const { return notes && i >= 0 && i < poolSize ? notes[i] : nullptr; }
+    Note* GetNote(int i) const { return notes && i >= 0 && i < poolSize ? notes[i].get() : nullptr; }
 
 protected:
     // Deletes every voice of the pool (again: nothing).
     void FreeNotes();
 
-    Note** notes = nullptr;
+    std::unique_ptr<std::unique_ptr<Note>[]> notes;
     int activeNoteCount = kPoolSize;
     int poolSize = kPoolSize;
 };

@@ -9,6 +9,8 @@
 //   PlatformHostHandle      what the host hands a new instance (passed to the bases unchanged)
 //   RegisterPlatformInstrument / RegisterPlatformEffect
 //                           enter a new instance into the deliverable's live-instance lists
+//   ClosePlatformEditor     closes and deletes the instance's open editor; the destructor of
+//                           the most-derived class calls it before its members go
 //   TORVANE_PLATFORM_OVERRIDE
 //                           marks members that override the platform base in one deliverable
 //                           only (the Audio Unit's identity codes); empty in the others
@@ -28,6 +30,11 @@ template <class Effect> void RegisterPlatformEffect(Effect* effect)
 {
     AddAudioUnitToList(effect, effect);
 }
+template <class Plugin> void ClosePlatformEditor(Plugin* plugin)
+{
+    // The view owns its editor; the instance only lets go of it.
+    plugin->SetGUI(nullptr);
+}
 #else
 #include "vst/VstEffectBase.h"
 #include "vst/VstInstrumentBase.h"
@@ -43,5 +50,9 @@ template <class Instrument> void RegisterPlatformInstrument(Instrument* instrume
 template <class Effect> void RegisterPlatformEffect(Effect* effect)
 {
     AddVstEffectToList(effect);
+}
+template <class Plugin> void ClosePlatformEditor(Plugin* plugin)
+{
+    plugin->closeEditor();
 }
 #endif

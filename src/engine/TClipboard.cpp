@@ -105,6 +105,6 @@ std::shared_ptr<std::vector<MultipleSelectionBreakpoint>> Torvane::PasteSelectio
             }
         }
     }
-    if (changed && GetEditor() != nullptr) RefreshEditingParameters();
+    if (changed && HasGUI()) RefreshEditingParameters();
     return pasted;
 }

@@ -2,9 +2,9 @@
 
 #include <string>
 
+#include "engine/InstrumentEditor.h"
 #include "engine/TNote.h"
 #include "framework/Paths.h"
-#include "platform/GUI.h"
 
 namespace
 {
@@ -57,6 +57,8 @@ Torvane::Torvane(PlatformHostHandle audioMaster)
 
 Torvane::~Torvane()
 {
+    // An open editor points into the members: it is closed and deleted first.
+    ClosePlatformEditor(this);
     Unhook();
     copyBuffer.reset();
 }
@@ -184,7 +186,6 @@ void Torvane::Build()
     AddAutomatableParameter(&freezePosition);
 
     SetCurrentVoice(0);
-    refreshGuard = false;
     followedNote = nullptr;
 
     enabled.CreateBool("TORVANE_ENABLED", this, Parameter::Internal);
@@ -285,9 +286,56 @@ VoiceDef* Torvane::GetVoiceDef(int layer)
     return l >= 0 && voiceDefs ? &voiceDefs[l] : nullptr;
 }
 
-GUI* Torvane::GetEditor()
+InstrumentEditor* Torvane::GetEditor()
 {
-    return dynamic_cast<GUI*>(GetGUI());
+    return dynamic_cast<InstrumentEditor*>(EditorOnThisThread());
+}
+
+namespace
+{
+// The innermost refresh guard of the calling thread; each guard links to the one it covers.
+thread_local Torvane::RefreshGuard* refreshGuards = nullptr;
+} // namespace
+
+Torvane::RefreshGuard::RefreshGuard(Torvane const& instrument) : owner(&instrument), previous(refreshGuards)
+{
+    refreshGuards = this;
+}
+
+Torvane::RefreshGuard::~RefreshGuard()
+{
+    refreshGuards = previous;
+}
+
+bool Torvane::IsRefreshing() const
+{
+    for (RefreshGuard const* g = refreshGuards; g != nullptr; g = g->previous)
+        if (g->owner == this) return true;
+    return false;
+}
+
+void Torvane::ApplyEditorRequests(std::uint32_t bits)
+{
+    if (bits & kEditorPatchLoaded)
+        if (InstrumentEditor* e = GetEditor()) e->PatchLoaded();
+    if (bits & kEditorPatchName)
+        if (InstrumentEditor* e = GetEditor()) e->UpdatePatchName();
+    if (bits & (kEditorUpdateAll | kEditorRefreshParameters | kEditorEditTime))
+    {
+        // The controls report their values again; the instrument must not act on them.
+        RefreshGuard guard(*this);
+        if (bits & kEditorUpdateAll)
+            if (InstrumentEditor* e = GetEditor()) e->UpdateAll();
+        if (bits & kEditorEditTime)
+            if (InstrumentEditor* e = GetEditor()) e->UpdatedEditTime();
+        if ((bits & (kEditorRefreshParameters | kEditorEditTime)) && GetEditor() != nullptr) UpdateGUI();
+    }
+    if (bits & kEditorDeselectBreakpoints)
+        if (InstrumentEditor* e = GetEditor()) e->DeselectBreakpoints();
+    if (bits & kEditorSnapLabel)
+        if (InstrumentEditor* e = GetEditor()) e->UpdateSnapLabel();
+    if (bits & kEditorEventLines)
+        if (InstrumentEditor* e = GetEditor()) e->UpdateEventLines();
 }
 
 void Torvane::SetPatchCategory(char const* category)
@@ -297,7 +345,7 @@ void Torvane::SetPatchCategory(char const* category)
 
 void Torvane::UpdateEventLines()
 {
-    if (GUI* editor = GetEditor()) editor->UpdateEventLines();
+    PostEditorRequests(kEditorEventLines);
 }
 
 void Torvane::UpdateGUI()

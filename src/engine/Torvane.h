@@ -28,7 +28,7 @@
 #include "framework/String.h"
 #include "framework/SustainPedalEmulator.h"
 
-class GUI;
+class InstrumentEditor;
 class TNote;
 class TClipboard;
 class Window;
@@ -55,6 +55,12 @@ struct MultipleSelectionBreakpoint
 // switch "TORVANE_ENABLED" off (blocks then pass without the mutex), prepare the patch without it
 // and take it only to swap the prepared patch in. Parameter changes and the plain accessors take
 // no lock; automation reports raised under the mutex reach the host once it is released.
+//
+// The editor: the instrument never calls it directly. Whatever changes what the editor shows
+// posts a request bit (PostEditorRequests: any thread, audio thread included, no lock, no
+// allocation); the editor's thread applies them when it drains (ProcessGUINotifications,
+// ApplyEditorRequests), outside the plug-in mutex. So every operation below may run on any
+// thread as far as the editor is concerned.
 class Torvane : public InstrumentBase, public EventHandler, public TModRowSetter
 {
 public:
@@ -140,14 +146,45 @@ public:
     PresetManager* GetPatchPresetManager() { return &patchPresets; }
     PresetManager* GetTimelinePresetManager() { return &timelinePresets; }
     NoteStack& GetNoteStack() { return noteStack; }
-    bool GetRefreshGuard() const { return refreshGuard; }
-    void SetRefreshGuard(bool on) { refreshGuard = on; }
-    // The editor's redraw of the timeline lines, when an editor is attached.
+    // While one lives, the calling thread is refreshing this instrument's controls: the
+    // instrument's own reactions to the values the refresh reports again (key mode, freeze
+    // position, selection mode) are skipped on that thread. Guards nest; other threads, and
+    // other instruments on the same thread, are not affected.
+    class RefreshGuard
+    {
+    public:
+        explicit RefreshGuard(Torvane const& instrument);
+        ~RefreshGuard();
+        RefreshGuard(RefreshGuard const&) = delete;
+        RefreshGuard& operator=(RefreshGuard const&) = delete;
+
+    private:
+        friend class Torvane;
+        Torvane const* owner;
+        RefreshGuard* previous;
+    };
+    // Any thread: true while a RefreshGuard of this instrument lives on the calling thread.
+    bool IsRefreshing() const;
+
+    // Requests of the instrument to its editor (PluginBase::PostEditorRequests), applied on the
+    // editor's thread in this order by ApplyEditorRequests. kEditorUpdateAll is the base's.
+    static constexpr std::uint32_t kEditorPatchLoaded = kFirstDerivedEditorRequest << 0;
+    static constexpr std::uint32_t kEditorPatchName = kFirstDerivedEditorRequest << 1;
+    // Every internal parameter tells its controls its value again (UpdateGUI).
+    static constexpr std::uint32_t kEditorRefreshParameters = kFirstDerivedEditorRequest << 2;
+    static constexpr std::uint32_t kEditorDeselectBreakpoints = kFirstDerivedEditorRequest << 3;
+    static constexpr std::uint32_t kEditorEditTime = kFirstDerivedEditorRequest << 4;
+    static constexpr std::uint32_t kEditorSnapLabel = kFirstDerivedEditorRequest << 5;
+    static constexpr std::uint32_t kEditorEventLines = kFirstDerivedEditorRequest << 6;
+
+    // Any thread, no lock: asks the editor to redraw the timeline lines.
     void UpdateEventLines();
-    // Every internal parameter tells its listeners its value again.
+    // Editor's thread (the drain): every internal parameter tells its listeners its value
+    // again. Any other thread posts kEditorRefreshParameters instead.
     void UpdateGUI();
-    // The attached editor root, or null.
-    GUI* GetEditor();
+    // The attached editor when called on the editor's thread outside the plug-in mutex, else
+    // null (so nothing on another thread or under the mutex can call the editor).
+    InstrumentEditor* GetEditor();
 
     // ---- note handling (MIDI, audio thread, between blocks) ------------------------------
     Note* CreateNote(int index) override;
@@ -169,9 +206,11 @@ public:
     void ParameterUpdated(float value, Parameter* changed) override;
 
     // ---- timeline parameters and layer switch ------------------------------------------
-    // Whole units, never below 0; mirrored into "Freeze Position" and the editor.
+    // Any thread. Whole units, never below 0; mirrored into "Freeze Position" at once and
+    // into the editor at its next drain.
     void SetEditTime(float t);
-    // Under the plug-in mutex: rebinds the bridges to that layer and refreshes the editor.
+    // Any thread. Under the plug-in mutex: rebinds the bridges to that layer; the editor
+    // refreshes and drops its selection at its next drain.
     void SetCurrentVoice(int layer);
     // -1 means the current layer.
     void ResetVoice(int layer);
@@ -402,8 +441,6 @@ private:
     std::vector<std::shared_ptr<Breakpoint>> selectionReference;
     // 27: LFO 1 phase of layers 0-3, then LFO 2 phase of layers 0-3.
     float freeRunningLFOState[8] = {};
-    // 28
-    bool refreshGuard = false;
     // 29: the host-state block.
     String stateBuffer;
     // 30
@@ -504,13 +541,21 @@ public:
     // The editor is leaving: the remembered selection points into its memory and goes, and
     // no note is followed any more.
     void GUIClosed() override;
+
+protected:
+    // Editor's thread, outside the plug-in mutex: the posted requests, in the order of their
+    // bits above; the editor is looked up again before each call.
+    void ApplyEditorRequests(std::uint32_t bits) override;
+
+public:
     // Saves the chosen lines of the current layer as a timeline preset file. False, with a
     // message, when the file could not be written (an old file of that name stays).
     bool SaveTimelinePreset(char const* category, char const* name, std::vector<bool> const& lines);
 
 private:
-    // With an editor attached: every editing parameter tells its controls its value again,
-    // under the refresh guard (so the reactions to a refresh don't kill the sounding notes).
+    // With an editor attached: asks the editor's thread to have every editing parameter tell
+    // its controls its value again, under the refresh guard (so the reactions to a refresh
+    // don't kill the sounding notes).
     void RefreshEditingParameters();
 
     // ---- editor operations: a copy or a swap under the plug-in mutex --------------------------

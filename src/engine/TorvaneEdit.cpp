@@ -12,7 +12,6 @@
 
 #include "engine/Torvane.h"
 #include "framework/StandardMaths.h"
-#include "platform/GUI.h"
 
 namespace
 {
@@ -83,11 +82,7 @@ std::vector<Breakpoint*> PairRecords(Torvane& instrument, std::vector<MultipleSe
 
 void Torvane::RefreshEditingParameters()
 {
-    if (GetEditor() == nullptr) return;
-    bool const was = refreshGuard;
-    refreshGuard = true;
-    UpdateGUI();
-    refreshGuard = was;
+    if (HasGUI()) PostEditorRequests(kEditorRefreshParameters);
 }
 
 void Torvane::GUIClosed()
@@ -130,11 +125,7 @@ void Torvane::DeleteEvent(int voice, int line, long index)
         if (index >= points.Size()) return;
         points.DeleteBreakpoint(index);
     }
-    if (GUI* editor = GetEditor())
-    {
-        editor->UpdateAll();
-        RefreshEditingParameters();
-    }
+    PostEditorRequests(kEditorUpdateAll | kEditorRefreshParameters);
 }
 
 void Torvane::NextBreakpoint(int line)

@@ -14,7 +14,6 @@
 #include "engine/Torvane.h"
 #include "framework/ParameterFile.h"
 #include "framework/Streams.h"
-#include "platform/GUI.h"
 #include "platform/MessagePopup.h"
 
 namespace
@@ -156,7 +155,7 @@ int Torvane::LoadPatch(char const* category, char const* name)
         SetPatchName(name);
         SetPatchCategory(category);
         RefreshAllParameterListeners(3, true);
-        if (GUI* editor = GetEditor()) editor->PatchLoaded();
+        PostEditorRequests(kEditorPatchLoaded);
         return 1;
     }
     catch (...)
@@ -330,7 +329,7 @@ bool Torvane::LoadTimelinePreset(std::vector<bool> const& wanted, Reader& r)
             if (loaded[i]) voiceDefs[currentVoice].lines[i] = *loaded[i];
         }
     }
-    if (GUI* editor = GetEditor()) editor->UpdateAll();
+    PostEditorRequests(kEditorUpdateAll);
     return true;
 }
 

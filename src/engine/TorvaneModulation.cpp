@@ -4,7 +4,6 @@
 
 #include "engine/TNote.h"
 #include "engine/Torvane.h"
-#include "platform/GUI.h"
 
 namespace
 {

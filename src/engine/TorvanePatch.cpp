@@ -18,7 +18,6 @@
 #include "engine/Torvane.h"
 #include "framework/StandardMaths.h"
 #include "framework/Streams.h"
-#include "platform/GUI.h"
 #include "platform/MessagePopup.h"
 
 namespace
@@ -40,7 +39,7 @@ String Torvane::BoundedText(char const* text)
 void Torvane::SetPatchName(char const* name)
 {
     patchName = BoundedText(name);
-    if (GUI* editor = GetEditor()) editor->UpdatePatchName();
+    PostEditorRequests(kEditorPatchName);
 }
 
 bool Torvane::SavePreset(Writer& w, float version)
@@ -446,7 +445,7 @@ bool Torvane::RestorePatchState(void const* data, int size)
         MessagePopup(kRestoreErrorText, "");
         return false;
     }
-    if (GUI* editor = GetEditor()) editor->PatchLoaded();
+    PostEditorRequests(kEditorPatchLoaded);
     return true;
 }
 
@@ -493,9 +492,5 @@ void Torvane::DefaultPatch()
         SetGlobalFiltersToDefaults();
     }
 
-    if (GUI* editor = GetEditor())
-    {
-        editor->UpdateAll();
-        UpdateGUI();
-    }
+    PostEditorRequests(kEditorUpdateAll | kEditorRefreshParameters);
 }

@@ -3,7 +3,6 @@
 
 #include "engine/TNote.h"
 #include "engine/Torvane.h"
-#include "platform/GUI.h"
 
 #include <xmmintrin.h>
 
@@ -139,15 +138,11 @@ void Torvane::ParameterUpdated(float value, Parameter* changed)
     }
     else if (changed == &tempoBridge)
     {
-        if (GUI* gui = GetEditor())
-        {
-            gui->UpdateSnapLabel();
-            gui->UpdateEventLines();
-        }
+        PostEditorRequests(kEditorSnapLabel | kEditorEventLines);
     }
     else if (changed == &keyMode)
     {
-        if (refreshGuard) return;
+        if (IsRefreshing()) return;
         const int mode = keyMode.GetInt();
         if (mode < 0 || mode > 2) return;
         AudioAPI::Lock lock(GetMutex());
@@ -179,7 +174,7 @@ void Torvane::ParameterUpdated(float value, Parameter* changed)
     }
     else if (changed == &freezePosition)
     {
-        if (timeFreeze.GetBool() && !refreshGuard)
+        if (timeFreeze.GetBool() && !IsRefreshing())
         {
             VoiceDef* def = GetVoiceDef(-1);
             const float d = def ? def->GetDuration() : 0.0f;
@@ -188,15 +183,14 @@ void Torvane::ParameterUpdated(float value, Parameter* changed)
     }
     else if (changed == &multipleSelectionMode)
     {
-        if (!refreshGuard)
+        if (!IsRefreshing())
         {
-            refreshGuard = true;
+            RefreshGuard guard(*this);
             RefreshAllParameterListeners(3, true);
-            refreshGuard = false;
         }
     }
     else if (changed == &timeFreeze)
     {
-        if (GUI* gui = GetEditor()) gui->UpdateEventLines();
+        PostEditorRequests(kEditorEventLines);
     }
 }

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "engine/Torvane.h"
-#include "platform/GUI.h"
 
 // ---------------------------------------------------------------------------------------------
 // Edit time and current layer
@@ -21,17 +20,11 @@ void Torvane::SetEditTime(float t)
         editTime = t;
         d = voiceDefs[currentVoice].GetDuration();
     }
-    refreshGuard = true;
-    freezePosition = d != 0.0f ? t / d : 0.0f;
-    refreshGuard = false;
-
-    if (GUI* editor = GetEditor())
     {
-        refreshGuard = true;
-        editor->UpdatedEditTime();
-        UpdateGUI();
-        refreshGuard = false;
+        RefreshGuard guard(*this);
+        freezePosition = d != 0.0f ? t / d : 0.0f;
     }
+    PostEditorRequests(kEditorEditTime | kEditorRefreshParameters);
 }
 
 void Torvane::SetCurrentVoice(int layer)
@@ -59,13 +52,9 @@ void Torvane::SetCurrentVoice(int layer)
     for (auto const& [bridge, index] : bindings)
         bridge->SetBridgeParameter(&p[index]);
 
-    if (GUI* editor = GetEditor())
+    if (HasGUI())
     {
-        refreshGuard = true;
-        editor->UpdateAll();
-        UpdateGUI();
-        refreshGuard = false;
-        editor->DeselectBreakpoints();
+        PostEditorRequests(kEditorUpdateAll | kEditorRefreshParameters | kEditorDeselectBreakpoints);
         SetMultipleSelection(nullptr);
     }
 }
@@ -79,11 +68,7 @@ void Torvane::ResetVoice(int layer)
         AudioAPI::Lock hold(GetMutex());
         voiceDefs[l].CreateDefault();
     }
-    if (GUI* editor = GetEditor())
-    {
-        editor->UpdateAll();
-        UpdateGUI();
-    }
+    PostEditorRequests(kEditorUpdateAll | kEditorRefreshParameters);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -113,8 +98,7 @@ bool Torvane::SetEvent(int voice, int line, int valueIndex, float value)
         return false;
     AudioAPI::Lock hold(GetMutex());
     // While the editor follows a playing note the cursor moves by itself.
-    if (followedNote != nullptr && animationEnabled.GetBool() && !timeFreeze.GetBool() &&
-        GetEditor() != nullptr)
+    if (followedNote != nullptr && animationEnabled.GetBool() && !timeFreeze.GetBool() && HasGUI())
         return false;
     bool created = false;
     Breakpoint* p = CreateEventBreakpoint(editTime, voice, line, &created, false);
@@ -130,9 +114,7 @@ int Torvane::SetEvent(int voice, int line, int valueIndex, int index, float valu
         return 0;
     AudioAPI::Lock hold(GetMutex());
     // As the form above: under Time Freeze the cursor stays where the editor put it.
-    if (followedNote != nullptr && animationEnabled.GetBool() && !timeFreeze.GetBool() &&
-        GetEditor() != nullptr)
-        return 0;
+    if (followedNote != nullptr && animationEnabled.GetBool() && !timeFreeze.GetBool() && HasGUI()) return 0;
     EventEnvelope& points = voiceDefs[voice].lines[line];
     if (index >= 0 && index < points.Size()) points[index].values[valueIndex] = value;
     return 0;

@@ -1,16 +1,18 @@
 #pragma once
 
+#include <atomic>
 #include <cmath>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
+#include <thread>
 
 namespace AudioAPI
 {
 
 // Recursive mutex: a thread may claim it again while holding it and must release it as often.
-// Kinds of mutex that do work of their own around the claims (the plug-in mutex) override the three
-// operations.
+// It knows which thread holds it, so code that must never run under it can check. Kinds of mutex
+// that do work of their own around the claims (the plug-in mutex) override the three operations.
 class Mutex
 {
 public:
@@ -19,13 +21,47 @@ public:
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
 
-    virtual void Claim() { mutex.lock(); }
-    virtual void Release() { mutex.unlock(); }
+    virtual void Claim()
+    {
+        mutex.lock();
+        Enter();
+    }
+    virtual void Release()
+    {
+        Leave();
+        mutex.unlock();
+    }
     // Claims the mutex only when that needs no waiting; true when claimed.
-    virtual bool TryClaim() { return mutex.try_lock(); }
+    virtual bool TryClaim()
+    {
+        if (!mutex.try_lock()) return false;
+        Enter();
+        return true;
+    }
+    // Any thread: true when the calling thread holds the mutex.
+    bool HeldByCurrentThread() const
+    {
+        return holder.load(std::memory_order_relaxed) == std::this_thread::get_id();
+    }
+
+protected:
+    // Holder only: how many claims the calling thread holds.
+    int Depth() const { return depth; }
 
 private:
+    // Only the holding thread changes these, so the claim count needs no atomic.
+    void Enter()
+    {
+        if (depth++ == 0) holder.store(std::this_thread::get_id(), std::memory_order_relaxed);
+    }
+    void Leave()
+    {
+        if (--depth == 0) holder.store(std::thread::id(), std::memory_order_relaxed);
+    }
+
     std::recursive_mutex mutex;
+    std::atomic<std::thread::id> holder{};
+    int depth = 0;
 };
 
 // Holds a Mutex for the lifetime of the scope.

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <mutex>
 #include <new>
 #include <string>
 #include <string_view>
@@ -24,10 +25,45 @@ namespace
 {
 constexpr size_t kFolderSize = kMaxFolderPathLength + 1;
 
-char rootPath[kFolderSize];
-char imagePath[kFolderSize];
-char dataPath[kFolderSize];
-char presetsPath[kFolderSize];
+struct Folders
+{
+    char root[kFolderSize] = {};
+    char image[kFolderSize] = {};
+    char data[kFolderSize] = {};
+    char presets[kFolderSize] = {};
+};
+
+// The process-wide folders are those last set by any thread. A thread that sets folders keeps
+// its own copy and reads it from then on, so an instance built on one thread sees the folders it
+// set even while another thread builds an instance with other folders. A thread that never set
+// any reads a copy of the process-wide ones, taken under the mutex at each read.
+std::mutex foldersMutex;
+Folders sharedFolders; // guarded by foldersMutex
+thread_local Folders threadFolders;
+thread_local bool threadSetFolders = false;
+
+Folders& ReadFolders()
+{
+    if (!threadSetFolders)
+    {
+        std::lock_guard<std::mutex> hold(foldersMutex);
+        threadFolders = sharedFolders;
+    }
+    return threadFolders;
+}
+
+// Applies `change` to this thread's folders (starting from the process-wide ones) and publishes
+// the result; false from `change` changes nothing.
+template <class Change> bool ChangeFolders(Change change)
+{
+    std::lock_guard<std::mutex> hold(foldersMutex);
+    Folders next = threadSetFolders ? threadFolders : sharedFolders;
+    if (!change(next)) return false;
+    threadFolders = next;
+    threadSetFolders = true;
+    sharedFolders = next;
+    return true;
+}
 
 bool IsSeparator(char c)
 {
@@ -108,37 +144,37 @@ bool OpenWithDesktop(char const* path)
 
 char* GetRootPath()
 {
-    return rootPath;
+    return ReadFolders().root;
 }
 
 char* GetImagePath()
 {
-    return imagePath;
+    return ReadFolders().image;
 }
 
 char* GetDataPath()
 {
-    return dataPath;
+    return ReadFolders().data;
 }
 
 char* GetPresetsPath()
 {
-    return presetsPath;
+    return ReadFolders().presets;
 }
 
 bool SetImagePath(char const* path)
 {
-    return CopyFolder(imagePath, path);
+    return ChangeFolders([path](Folders& f) { return CopyFolder(f.image, path); });
 }
 
 bool SetDataPath(char const* path)
 {
-    return CopyFolder(dataPath, path);
+    return ChangeFolders([path](Folders& f) { return CopyFolder(f.data, path); });
 }
 
 bool SetPresetsPath(char const* path)
 {
-    return CopyFolder(presetsPath, path);
+    return ChangeFolders([path](Folders& f) { return CopyFolder(f.presets, path); });
 }
 
 bool SetRootPath(char const* root)
@@ -149,16 +185,20 @@ bool SetRootPath(char const* root)
     std::string const data = r + "Data/";
     std::string const presets = r + "Data/Patches/";
     if (image.size() > kMaxFolderPathLength || presets.size() > kMaxFolderPathLength) return false;
-    CopyFolder(rootPath, r.c_str());
-    CopyFolder(imagePath, image.c_str());
-    CopyFolder(dataPath, data.c_str());
-    CopyFolder(presetsPath, presets.c_str());
-    return true;
+    return ChangeFolders(
+        [&](Folders& f)
+        {
+            CopyFolder(f.root, r.c_str());
+            CopyFolder(f.image, image.c_str());
+            CopyFolder(f.data, data.c_str());
+            CopyFolder(f.presets, presets.c_str());
+            return true;
+        });
 }
 
 String MakeImagePath(char const* name)
 {
-    String path(imagePath);
+    String path(GetImagePath());
     if (name) path += name;
     return path;
 }

@@ -4,9 +4,11 @@
 
 #include "framework/String.h"
 
-// The process-wide folders: root, images, data and presets. Each is a zero-terminated
-// text of at most kMaxFolderPathLength characters; the getters return the arrays
-// themselves. Main thread only.
+// The folders: root, images, data and presets. Each is a zero-terminated text of at most
+// kMaxFolderPathLength characters. Any thread: a thread that set folders reads its own from
+// then on (so two instances built on two threads each keep the folders they set); any other
+// thread reads the ones set last. The getters return the calling thread's copy, valid on that
+// thread until its next call of a getter or setter.
 constexpr int kMaxFolderPathLength = 511;
 
 char* GetRootPath();

@@ -4,7 +4,7 @@
 
 #include "framework/AutomatableParameterServer.h"
 #include "framework/Paths.h"
-#include "platform/GUI.h"
+#include "framework/PluginEditor.h"
 
 void* PluginState::SavePluginState(int& size)
 {
@@ -17,46 +17,19 @@ bool PluginState::RestorePluginState(void*, int)
     return false;
 }
 
-void PluginMutex::Claimed()
-{
-    if (depth++ == 0) owner.store(std::this_thread::get_id(), std::memory_order_relaxed);
-}
-
-void PluginMutex::Claim()
-{
-    AudioAPI::Mutex::Claim();
-    Claimed();
-}
-
-bool PluginMutex::TryClaim()
-{
-    if (!AudioAPI::Mutex::TryClaim()) return false;
-    Claimed();
-    return true;
-}
-
 void PluginMutex::Release()
 {
-    if (--depth == 0)
+    if (queued > 0 && Depth() == 1 && HeldByCurrentThread())
     {
-        owner.store(std::thread::id(), std::memory_order_relaxed);
-        if (queued > 0)
-        {
-            ReleaseAndSend();
-            return;
-        }
+        ReleaseAndSend();
+        return;
     }
     AudioAPI::Mutex::Release();
 }
 
-bool PluginMutex::HeldByThisThread() const
-{
-    return owner.load(std::memory_order_relaxed) == std::this_thread::get_id();
-}
-
 bool PluginMutex::Defer(AutomatableParameterServer* server, int index, float value)
 {
-    if (!HeldByThisThread()) return false;
+    if (!HeldByCurrentThread()) return false;
     if (queued < kMaxQueuedReports)
     {
         reports[queued++] = Report{server, index, value};
@@ -93,6 +66,21 @@ void PluginBase::GUINotificationQueue::Push(GUINotification const& n)
     entries.push_back(n);
 }
 
+bool PluginBase::GUINotificationQueue::TryPop(GUINotification& n)
+{
+    AudioAPI::Lock hold(mutex);
+    if (entries.empty()) return false;
+    n = std::move(entries.front());
+    entries.pop_front();
+    return true;
+}
+
+std::size_t PluginBase::GUINotificationQueue::Size()
+{
+    AudioAPI::Lock hold(mutex);
+    return entries.size();
+}
+
 bool PluginBase::GUINotificationQueue::NotEmpty()
 {
     AudioAPI::Lock hold(mutex);
@@ -123,41 +111,50 @@ PluginBase::~PluginBase() = default;
 
 bool PluginBase::HasGUI()
 {
-    AudioAPI::Lock hold(mutex);
-    return editor != nullptr;
+    return editorAttached.load(std::memory_order_acquire);
 }
 
-EffectGUIBase* PluginBase::GetGUI()
+PluginEditor* PluginBase::GetGUI()
 {
-    AudioAPI::Lock hold(mutex);
-    return editor;
+    return editor.load();
 }
 
-void PluginBase::SetGUI(EffectGUIBase* gui)
+void PluginBase::SetGUI(PluginEditor* gui)
 {
     AudioAPI::Lock hold(mutex);
     queue.Clear();
-    editor = gui;
+    editorRequests.store(0, std::memory_order_relaxed);
+    // The thread first: a drain reads the editor first, so it never pairs an old thread with a
+    // new editor.
+    editorThread.store(gui != nullptr ? std::this_thread::get_id() : std::thread::id());
+    editor.store(gui);
+    editorAttached.store(gui != nullptr, std::memory_order_release);
     if (gui != nullptr)
         GUIOpened();
     else
         GUIClosed();
 }
 
+void PluginBase::PostEditorRequests(std::uint32_t bits)
+{
+    if (bits == 0 || !editorAttached.load(std::memory_order_acquire)) return;
+    editorRequests.fetch_or(bits, std::memory_order_acq_rel);
+}
+
+bool PluginBase::EditorRequestsPending()
+{
+    return editorRequests.load(std::memory_order_acquire) != 0 || queue.NotEmpty();
+}
+
 void PluginBase::UpdateGUIAll()
 {
-    AudioAPI::Lock hold(mutex);
-    if (editor == nullptr) return;
-    queue.Push(GUINotification{0, 0, nullptr});
-    editor->NotificationQueueChanged();
+    PostEditorRequests(kEditorUpdateAll);
 }
 
 void PluginBase::UpdateGUISpecific(int id, std::shared_ptr<void> data)
 {
-    AudioAPI::Lock hold(mutex);
-    if (editor == nullptr) return;
+    if (!editorAttached.load(std::memory_order_acquire)) return;
     queue.Push(GUINotification{1, id, std::move(data)});
-    editor->NotificationQueueChanged();
 }
 
 void PluginBase::UpdateGUISpecific(int id, void* data)
@@ -165,19 +162,59 @@ void PluginBase::UpdateGUISpecific(int id, void* data)
     UpdateGUISpecific(id, std::shared_ptr<void>(data, [](void*) {}));
 }
 
+PluginEditor* PluginBase::EditorOnThisThread()
+{
+    if (mutex.HeldByCurrentThread()) return nullptr;
+    PluginEditor* const e = editor.load();
+    return editorThread.load() == std::this_thread::get_id() ? e : nullptr;
+}
+
+void PluginBase::ApplyEditorRequests(std::uint32_t bits)
+{
+    if ((bits & kEditorUpdateAll) == 0) return;
+    if (PluginEditor* e = EditorOnThisThread()) e->UpdateAll();
+}
+
 void PluginBase::ProcessGUINotifications()
 {
-    AudioAPI::Lock holdPlugin(mutex);
-    AudioAPI::Lock holdQueue(queue.GetMutex());
-    while (queue.NotEmpty())
+    // An update may post again (a refresh that moves a parameter): a few rounds take those
+    // along, and a request that keeps posting itself waits for the next drain.
+    constexpr int kRounds = 4;
+    bool delivered = false;
+    for (int round = 0; round < kRounds; ++round)
     {
-        GUINotification n = queue.Pop();
-        if (editor == nullptr) continue;
-        if (n.type == 0)
-            editor->UpdateAll();
-        else
-            editor->UpdateSpecific(n.id, n.data);
+        if (EditorOnThisThread() == nullptr) return;
+        bool any = false;
+        std::uint32_t const bits = editorRequests.exchange(0, std::memory_order_acq_rel);
+        if (bits != 0)
+        {
+            any = true;
+            ApplyEditorRequests(bits);
+        }
+        // At most the entries queued before this round. The queue's mutex is taken only to
+        // pop, never across an update, so an update may queue again.
+        std::size_t count = 0;
+        {
+            AudioAPI::Lock hold(queue.GetMutex());
+            count = queue.Size();
+        }
+        for (std::size_t i = 0; i < count; ++i)
+        {
+            GUINotification n;
+            if (!queue.TryPop(n)) break;
+            any = true;
+            PluginEditor* e = EditorOnThisThread();
+            if (e == nullptr) return;
+            if (n.type == 0)
+                e->UpdateAll();
+            else
+                e->UpdateSpecific(n.id, n.data);
+        }
+        if (!any) break;
+        delivered = true;
     }
+    if (delivered)
+        if (PluginEditor* e = EditorOnThisThread()) e->NotificationQueueChanged();
 }
 
 void PluginBase::GUIOpened() {}

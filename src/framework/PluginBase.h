@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <list>
 #include <memory>
 #include <thread>
@@ -10,7 +11,7 @@
 #include "framework/ParameterHost.h"
 
 class AutomatableParameterServer;
-class EffectGUIBase;
+class PluginEditor;
 
 // The plug-in mutex. It knows which thread holds it, and it is where reports to the host wait:
 // a report raised while a thread holds the mutex (a parameter loaded by a patch load, a MIDI-learn
@@ -26,11 +27,7 @@ class PluginMutex : public AudioAPI::Mutex
 public:
     static constexpr int kMaxQueuedReports = 256;
 
-    void Claim() override;
     void Release() override;
-    bool TryClaim() override;
-    // True when the calling thread holds the mutex.
-    bool HeldByThisThread() const;
     // Queues a report for server when the calling thread holds the mutex (true); false otherwise,
     // and the caller sends it itself.
     bool Defer(AutomatableParameterServer* server, int index, float value);
@@ -44,12 +41,9 @@ private:
         int index;
         float value;
     };
-    void Claimed();
     // Takes the queue, releases the mutex, then sends.
     void ReleaseAndSend();
 
-    std::atomic<std::thread::id> owner{};
-    int depth = 0;  // claims of the holder
     int queued = 0; // entries of reports in use
     Report reports[kMaxQueuedReports] = {};
 };
@@ -67,14 +61,18 @@ public:
 };
 
 // The host-independent core of every plug-in object: its parameter host, a
-// transport listener, the plug-in mutex, the open editor and the queue through
+// transport listener, the plug-in mutex, the open editor and the mailbox through
 // which the plug-in asks the editor to redraw.
 //
-// Locking. The plug-in mutex guards the editor pointer and the queue's use:
-// attaching, detaching, pushing and draining all run under it. The queue's own
-// mutex guards the list. Lock order: the plug-in mutex is always taken before
-// the queue's mutex, never the other way round. Both are recursive, so code
-// that holds them may attach, detach or push again.
+// The editor lives on the thread that attached it. The plug-in posts requests from any
+// thread: plain requests as bits of an atomic word (no lock, no allocation, so the audio
+// thread may post), requests that carry data as entries of the notification queue. The
+// editor's thread takes and applies them in ProcessGUINotifications, outside the plug-in
+// mutex; no editor method is ever called on another thread or under that mutex.
+//
+// Locking. Attaching and detaching run under the plug-in mutex; the editor pointer and its
+// thread are atomics, so the drain reads them without waiting for the mutex. The queue's own mutex guards the
+// list. Lock order: the plug-in mutex is always taken before the queue's mutex, never the other way round.
 class PluginBase : public ParameterHost, public TransportListener
 {
 public:
@@ -97,6 +95,9 @@ public:
         bool NotEmpty();
         // The front entry, removed. On an empty queue: a redraw-everything entry.
         GUINotification Pop();
+        // Pops the front entry into `n`; false (and `n` untouched) on an empty queue.
+        bool TryPop(GUINotification& n);
+        std::size_t Size();
         void Clear();
         AudioAPI::Mutex& GetMutex() { return mutex; }
 
@@ -105,28 +106,47 @@ public:
         std::list<GUINotification> entries;
     };
 
+    // Request bits of the mailbox. The base uses the lowest; a derived plug-in numbers its
+    // own from kFirstDerivedEditorRequest up.
+    static constexpr std::uint32_t kEditorUpdateAll = 1u << 0;
+    static constexpr std::uint32_t kFirstDerivedEditorRequest = 1u << 1;
+
     // The int and the first text are not used; a root path sets the folders below it.
     PluginBase(int unused, char const* unusedIdentity, char const* rootPath);
     ~PluginBase() override;
 
+    // Any thread.
     bool HasGUI();
-    EffectGUIBase* GetGUI();
-    // Attaches (or with null detaches) the editor: clears the queue, then
-    // GUIOpened or GUIClosed, all under the plug-in mutex.
-    void SetGUI(EffectGUIBase* gui);
+    // Any thread may test the result; only the editor's own thread may call through it, and
+    // never while holding the plug-in mutex.
+    PluginEditor* GetGUI();
+    // The editor's thread: attaches (or with null detaches) the editor under the plug-in
+    // mutex: clears the mailbox, records the calling thread as the editor's, then GUIOpened
+    // or GUIClosed. A detached editor receives no call afterwards.
+    void SetGUI(PluginEditor* gui);
 
-    // With an editor attached: queue a notification and tell the editor,
-    // which drains the queue at once on this thread (ProcessGUINotifications).
+    // Any thread, no lock, no allocation: asks the attached editor for the requests in
+    // `bits`; nothing without an editor. Repeated requests before a drain merge into one.
+    void PostEditorRequests(std::uint32_t bits);
+    // Any thread: true while requests wait for the editor's drain.
+    bool EditorRequestsPending();
+    // Any thread (no lock, no allocation): the attached editor refreshes everything.
     void UpdateGUIAll();
+    // Any thread but the audio thread (the entry is allocated and the queue's mutex taken):
+    // with an editor attached, queues a refresh of `id` with its data.
     void UpdateGUISpecific(int id, std::shared_ptr<void> data);
     // The payload stays owned by the caller.
     void UpdateGUISpecific(int id, void* data);
-    // The editor's drain: under the plug-in mutex and then the queue's mutex,
-    // pops every entry and hands it to the attached editor's UpdateAll (type 0)
-    // or UpdateSpecific (other types). Without an editor the queue is emptied.
+    // The editor's drain, called on the editor's thread (its idle or timer) outside the
+    // plug-in mutex: applies the posted request bits (ApplyEditorRequests), then delivers the
+    // queued entries in order to UpdateAll (type 0) or UpdateSpecific, then tells the editor
+    // with NotificationQueueChanged. Requests posted meanwhile are delivered too, up to a few
+    // rounds; later ones wait for the next drain. Called on another thread, under the plug-in
+    // mutex or without an editor it does nothing.
     void ProcessGUINotifications();
 
     virtual void Render(float* inL, float* inR, float* outL, float* outR, long frames, int outputPair) = 0;
+    // Under the plug-in mutex, on the editor's thread.
     virtual void GUIOpened();
     virtual void GUIClosed();
     // The adapter renders through this.
@@ -139,8 +159,23 @@ public:
     long GetNumParameters() const { return numParameters; }
     void SetNumParameters(long n) { numParameters = n; }
 
+protected:
+    // Editor's thread, outside the plug-in mutex (called by the drain): carries out the
+    // request bits taken from the mailbox. The base refreshes everything for kEditorUpdateAll;
+    // a derived plug-in handles its own bits and passes the rest on. Fetch the editor with
+    // EditorOnThisThread before each call: an update may detach it.
+    virtual void ApplyEditorRequests(std::uint32_t bits);
+    // The attached editor when the calling thread is the editor's and does not hold the
+    // plug-in mutex, else null.
+    PluginEditor* EditorOnThisThread();
+
 private:
-    EffectGUIBase* editor = nullptr; // guarded by mutex
+    // Written under the mutex (the thread first, then the editor); read without it, so the
+    // editor's thread never waits for an audio block to find its editor.
+    std::atomic<PluginEditor*> editor{nullptr};
+    std::atomic<std::thread::id> editorThread{};
+    std::atomic<bool> editorAttached{false};
+    std::atomic<std::uint32_t> editorRequests{0};
     long numParameters = 0;
     PluginMutex mutex;
     GUINotificationQueue queue;

@@ -6,21 +6,15 @@
 #include <cstring>
 #include <memory>
 
-SoundBuffer::~SoundBuffer()
-{
-    delete[] left;
-    delete[] right;
-}
-
 void SoundBuffer::Init(long n, bool)
 {
     if (n < 0) return;
     auto newLeft = std::make_unique<float[]>(static_cast<std::size_t>(n));
     auto newRight = std::make_unique<float[]>(static_cast<std::size_t>(n));
-    delete[] left;
-    delete[] right;
-    left = newLeft.release();
-    right = newRight.release();
+    leftChannel = std::move(newLeft);
+    rightChannel = std::move(newRight);
+    left = leftChannel.get();
+    right = rightChannel.get();
     frames = n;
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <memory>
+
 // Stereo scratch buffer of the audio path: two float channels of one length, into which a stage
 // renders before its result is mixed, with or without a gain ramp, into a block's output.
 // Callers keep offset + n within frames; only Init allocates.
@@ -7,7 +9,7 @@ class SoundBuffer
 {
 public:
     SoundBuffer() = default;
-    ~SoundBuffer();
+    ~SoundBuffer() = default;
     SoundBuffer(const SoundBuffer&) = delete;
     SoundBuffer& operator=(const SoundBuffer&) = delete;
 
@@ -26,7 +28,12 @@ public:
     // Multiplies n samples of both channels from offset on, in place, by the same ramp.
     void AmplitudeGradient(float g0, float g1, long offset, long n);
 
+    // The two channels (owned below), frames samples each.
     float* left = nullptr;
     float* right = nullptr;
     long frames = 0;
+
+private:
+    std::unique_ptr<float[]> leftChannel;
+    std::unique_ptr<float[]> rightChannel;
 };

@@ -27,6 +27,7 @@ VstIntPtr dispatchEffectClass(AEffect* e, VstInt32 opcode, VstInt32 index, VstIn
         {
         }
         // The instance goes even when its close failed: the host forgets the record now.
+        effect->closeEditor();
         delete effect;
         return 1;
     }
@@ -154,10 +155,9 @@ AudioEffect::AudioEffect(audioMasterCallback audioMaster, VstInt32 numPrograms, 
     cEffect.flags = effFlagsCanReplacing;
 }
 
-AudioEffect::~AudioEffect()
-{
-    delete editor;
-}
+// The most-derived class closed the editor already (closeEditor). What is left is deleted
+// without a close: closing here would reach into a plug-in whose members are gone.
+AudioEffect::~AudioEffect() = default;
 
 AudioEffect* AudioEffect::fromAEffect(AEffect* e)
 {
@@ -166,9 +166,26 @@ AudioEffect* AudioEffect::fromAEffect(AEffect* e)
 
 void AudioEffect::setEditor(AEffEditor* newEditor)
 {
-    if (newEditor != editor) delete editor;
-    editor = newEditor;
+    if (newEditor != editor.get())
+    {
+        closeEditor();
+        editor.reset(newEditor);
+    }
     setFlag(effFlagsHasEditor, newEditor != nullptr);
+}
+
+void AudioEffect::closeEditor()
+{
+    std::unique_ptr<AEffEditor> gone = std::move(editor);
+    if (gone == nullptr) return;
+    try
+    {
+        gone->close();
+    }
+    catch (...)
+    {
+        // The editor goes anyway; the instance is on its way out.
+    }
 }
 
 void AudioEffect::setFlag(VstInt32 flag, bool state)
@@ -194,6 +211,8 @@ VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr val
         open();
         return 0;
     case effClose:
+        // The editor goes first: it points into the instance.
+        closeEditor();
         close();
         return 0;
     case effSetProgram:

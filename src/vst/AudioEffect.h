@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "vst/VstAbi.h"
 
@@ -55,7 +56,7 @@ public:
     virtual void canDoubleReplacing(bool state = true) { setFlag(effFlagsCanDoubleReplacing, state); }
     virtual void programsAreChunks(bool state = true) { setFlag(effFlagsProgramChunks, state); }
     virtual void setInitialDelay(VstInt32 delay) { cEffect.initialDelay = delay; }
-    virtual AEffEditor* getEditor() { return editor; }
+    virtual AEffEditor* getEditor() { return editor.get(); }
     virtual AEffect* getAeffect() { return &cEffect; }
     virtual float getSampleRate() { return sampleRate; }
     virtual VstInt32 getBlockSize() { return blockSize; }
@@ -80,9 +81,14 @@ public:
     virtual bool __isInputConnectedDeprecated(VstInt32 index);
     virtual bool __isOutputConnectedDeprecated(VstInt32 index);
 
-    // Registers the editor (owned from now on; the old one is deleted) and sets or clears
-    // the has-editor flag.
+    // Registers the editor (owned from now on; the old one is closed and deleted) and sets or
+    // clears the has-editor flag.
     void setEditor(AEffEditor* newEditor);
+    // The host's main thread: closes the editor (an open editor root is deleted and detaches
+    // from the plug-in) and deletes it, so that nothing of the editor outlives what it points
+    // to. effClose does this, and so must the destructor of the most-derived class, before its
+    // members go. Harmless when there is no editor.
+    void closeEditor();
 
     // The entry calls this once the record is on its way to the host.
     void markHostConnected() { hostConnected.store(true, std::memory_order_release); }
@@ -96,7 +102,7 @@ protected:
     bool hasFlag(VstInt32 flag) const { return (cEffect.flags & flag) != 0; }
 
     audioMasterCallback audioMaster;
-    AEffEditor* editor = nullptr;
+    std::unique_ptr<AEffEditor> editor;
     float sampleRate = 44100.0f;
     VstInt32 blockSize = 1024;
     VstInt32 numPrograms;

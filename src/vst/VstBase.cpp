@@ -28,6 +28,13 @@ VstBase::VstBase(audioMasterCallback audioMaster, long numParams, long inputPair
 
 VstBase::~VstBase() = default;
 
+VstIntPtr VstBase::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
+{
+    VstIntPtr const result = AudioEffectX::dispatcher(opcode, index, value, ptr, opt);
+    if (opcode == effEditIdle) ProcessGUINotifications();
+    return result;
+}
+
 void VstBase::setSampleRate(float rate)
 {
     if (!std::isfinite(rate) || rate <= 0.0f) return;

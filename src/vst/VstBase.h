@@ -40,6 +40,9 @@ public:
             char const* pluginArg2);
     ~VstBase() override;
 
+    // As the effect's, and the host's editor idle (on the editor's thread) also drains the
+    // plug-in's requests to its editor (PluginBase::ProcessGUINotifications).
+    VstIntPtr dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) override;
     // Ignores rates that are not positive and finite.
     void setSampleRate(float rate) override;
     void processReplacing(float** inputs, float** outputs, VstInt32 frames) override;

@@ -9,7 +9,7 @@
 #include "au/AUPluginLists.h"
 #include "authost/AUHost.h"
 #include "engine/Torvane.h"
-#include "support/RecordingGUI.h"
+#include "support/RecordingMessageSink.h"
 
 namespace
 {

@@ -12,6 +12,7 @@
 
 #include "framework/Streams.h"
 #include "framework/String.h"
+#include "support/AudioChecks.h"
 
 namespace dsptest
 {
@@ -159,19 +160,12 @@ inline bool IsSubnormal(float v)
 
 inline bool AllFinite(const float* x, long n)
 {
-    for (long i = 0; i < n; ++i)
-    {
-        if (!std::isfinite(x[i])) return false;
-    }
-    return true;
+    return audio::AllFinite(x, static_cast<std::size_t>(n));
 }
 
 inline float PeakAbs(const float* x, long n)
 {
-    float p = 0.0f;
-    for (long i = 0; i < n; ++i)
-        p = std::max(p, std::fabs(x[i]));
-    return p;
+    return audio::Peak(x, static_cast<std::size_t>(n));
 }
 
 } // namespace dsptest

@@ -366,24 +366,6 @@ TEST(EnvelopeChunk, EmptyEnvelopeBytes)
     EXPECT_EQ(back.scratch->numValues, 3);
 }
 
-TEST(EnvelopeChunk, FieldLayout)
-{
-    Envelope e(2);
-    Breakpoint* p = e.AddBreakpoint();
-    p->time = 2.0f;
-    p->values[0] = 1.0f;
-    p->values[1] = -0.5f;
-    std::string want;
-    PutFloat(want, 1.0f);
-    PutInt(want, 1);
-    PutInt(want, 2);
-    PutFloat(want, 2.0f);
-    PutFloat(want, 1.0f);
-    PutFloat(want, -0.5f);
-    EXPECT_EQ(SaveToBytes(e), want);
-    EXPECT_EQ(want.substr(12), std::string("\x00\x00\x00\x40\x00\x00\x80\x3f\x00\x00\x00\xbf", 12));
-}
-
 TEST(EnvelopeChunk, RandomRoundTripsAreByteExact)
 {
     Random rng(99);

@@ -8,6 +8,8 @@
 #include <stdexcept>
 #include <vector>
 
+#include "support/AudioChecks.h"
+
 namespace
 {
 constexpr double kPi = 3.14159265358979323846;
@@ -30,27 +32,11 @@ struct Dft
 
 Dft NaiveDft(const std::vector<float>& x, const std::vector<long>& binsWanted)
 {
-    const long n = static_cast<long>(x.size());
-    std::vector<double> cosTable(static_cast<size_t>(n)), sinTable(static_cast<size_t>(n));
-    for (long k = 0; k < n; ++k)
-    {
-        cosTable[static_cast<size_t>(k)] =
-            std::cos(2.0 * kPi * static_cast<double>(k) / static_cast<double>(n));
-        sinTable[static_cast<size_t>(k)] =
-            std::sin(2.0 * kPi * static_cast<double>(k) / static_cast<double>(n));
-    }
     Dft out;
-    for (long h : binsWanted)
+    for (audio::DftBin const& bin : audio::NaiveDft(x.data(), x.size(), binsWanted))
     {
-        double re = 0.0, im = 0.0;
-        for (long k = 0; k < n; ++k)
-        {
-            const size_t angle = static_cast<size_t>((h * k) % n);
-            re += x[static_cast<size_t>(k)] * cosTable[angle];
-            im += x[static_cast<size_t>(k)] * sinTable[angle];
-        }
-        out.re.push_back(re);
-        out.im.push_back(im);
+        out.re.push_back(bin.re);
+        out.im.push_back(bin.im);
     }
     return out;
 }

@@ -241,7 +241,7 @@ TEST(ReverbEffect, NonFiniteInputDoesNotRingForEver)
     EXPECT_LT(dsptest::PeakAbs(quiet.left.data(), 1000), 1e-12f);
 }
 
-TEST(ReverbEffect, SavesBypassThenItsParameters)
+TEST(ReverbEffect, SavedParametersLoadBack)
 {
     ReverbEffect r;
     r.enabled.SetBool(true);
@@ -249,12 +249,7 @@ TEST(ReverbEffect, SavesBypassThenItsParameters)
     r.sizeParam = 0.1f;
     r.mixParam = 0.3f;
     std::string const block = dsptest::Saved(r);
-    ASSERT_EQ(block.size(), 20u);
-    EXPECT_EQ(dsptest::FloatAt(block, 0), 1.0f);
-    EXPECT_EQ(dsptest::FloatAt(block, 1), 1.0f);
-    EXPECT_EQ(dsptest::FloatAt(block, 2), 0.9f);
-    EXPECT_EQ(dsptest::FloatAt(block, 3), 0.1f);
-    EXPECT_EQ(dsptest::FloatAt(block, 4), 0.3f);
+    ASSERT_EQ(block.size(), 20u); // the layout: StoredLayout in the engine tests
 
     ReverbEffect s;
     dsptest::LoadFrom(s, block, 20);

@@ -522,7 +522,7 @@ TEST(StereoFilter, ResetFlushAndFilterSample)
     ExpectSameCoefficients(f.GetLeft(), before);
 }
 
-TEST(StereoFilter, SavesGlobalsThenBypass)
+TEST(StereoFilter, SavedSettingsLoadBack)
 {
     StereoFilter f;
     f.enabled.SetBool(true);
@@ -530,12 +530,7 @@ TEST(StereoFilter, SavesGlobalsThenBypass)
     f.resonance = 7.0f;
     f.type = 1.0f;
     std::string const block = dsptest::Saved(f);
-    ASSERT_EQ(block.size(), 20u);
-    EXPECT_EQ(dsptest::FloatAt(block, 0), 1.0f);
-    EXPECT_EQ(dsptest::FloatAt(block, 1), 1234.0f);
-    EXPECT_EQ(dsptest::FloatAt(block, 2), 7.0f);
-    EXPECT_EQ(dsptest::FloatAt(block, 3), 1.0f);
-    EXPECT_EQ(dsptest::FloatAt(block, 4), 1.0f);
+    ASSERT_EQ(block.size(), 20u); // the layout: StoredLayout in the engine tests
 
     StereoFilter g;
     dsptest::LoadFrom(g, block, 20);

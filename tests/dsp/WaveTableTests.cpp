@@ -17,6 +17,7 @@
 #include "framework/StandardMaths.h"
 #include "framework/Streams.h"
 #include "framework/String.h"
+#include "support/AudioChecks.h"
 
 namespace fs = std::filesystem;
 
@@ -34,24 +35,16 @@ struct Bin
 // Naive DFT in double precision of one slot of a level, bins 0 .. N/2.
 std::vector<Bin> NaiveDft(float const* level, int stride, long n)
 {
-    std::vector<double> c(static_cast<size_t>(n)), s(static_cast<size_t>(n));
-    for (long i = 0; i < n; ++i)
-    {
-        c[size_t(i)] = std::cos(kTwoPi * double(i) / double(n));
-        s[size_t(i)] = std::sin(kTwoPi * double(i) / double(n));
-    }
+    std::vector<long> wanted;
+    for (long h = 0; h <= n / 2; ++h)
+        wanted.push_back(h);
+    std::vector<audio::DftBin> const dft =
+        audio::NaiveDft(level, static_cast<std::size_t>(n), wanted, static_cast<std::size_t>(stride));
     std::vector<Bin> bins(size_t(n / 2 + 1));
     for (long h = 0; h <= n / 2; ++h)
     {
-        double re = 0.0, im = 0.0;
-        long k = 0;
-        for (long i = 0; i < n; ++i)
-        {
-            double const x = level[size_t(i) * size_t(stride)];
-            re += x * c[size_t(k)];
-            im += x * s[size_t(k)];
-            k = (k + h) & (n - 1);
-        }
+        double const re = dft[size_t(h)].re;
+        double const im = dft[size_t(h)].im;
         Bin& b = bins[size_t(h)];
         if (h == 0 || h == n / 2)
         {

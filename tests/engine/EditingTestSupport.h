@@ -11,8 +11,9 @@
 
 #include "engine/TNote.h"
 #include "engine/Torvane.h"
-#include "support/RecordingGUI.h"
+#include "support/RecordingMessageSink.h"
 #include "support/engine/HeadlessHost.h"
+#include "support/engine/RecordingInstrumentEditor.h"
 
 namespace editing
 {
@@ -106,16 +107,22 @@ inline int NotesBusy(Torvane& t)
     return n;
 }
 
-// Attaches a recording editor for the scope.
+// Attaches a recording editor for the scope, on the calling thread.
 class AttachedEditor
 {
 public:
-    explicit AttachedEditor(Torvane& t) : instrument(t) { instrument.SetGUI(&gui); }
+    explicit AttachedEditor(Torvane& t) : instrument(t)
+    {
+        gui.Watch(&instrument.GetMutex());
+        instrument.SetGUI(&gui);
+    }
     ~AttachedEditor() { instrument.SetGUI(nullptr); }
+    // The editor's idle: applies what the instrument asked for since the last drain.
+    void Drain() { instrument.ProcessGUINotifications(); }
     AttachedEditor(AttachedEditor const&) = delete;
     AttachedEditor& operator=(AttachedEditor const&) = delete;
 
-    RecordingGUI gui;
+    RecordingInstrumentEditor gui;
 
 private:
     Torvane& instrument;

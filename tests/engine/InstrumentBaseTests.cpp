@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/InstrumentBase.h"
-#include "support/RecordingGUI.h"
+#include "support/RecordingMessageSink.h"
 #include "vst/VstPluginLists.h"
 
 namespace

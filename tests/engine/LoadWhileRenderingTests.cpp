@@ -13,7 +13,8 @@
 #include <vector>
 
 #include "engine/Torvane.h"
-#include "support/RecordingGUI.h"
+#include "support/RecordingMessageSink.h"
+#include "support/TemporaryDataHome.h"
 #include "support/engine/HeadlessHost.h"
 #include "vst/VstAbi.h"
 
@@ -59,7 +60,7 @@ public:
     {
         // The loader holds no claim, and another thread gets the mutex (the audio thread's
         // MIDI may hold it for a moment).
-        bool free = !GetPluginMutex().HeldByThisThread();
+        bool free = !GetPluginMutex().HeldByCurrentThread();
         std::thread probe(
             [&]
             {

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 using namespace play;
 
 namespace
@@ -465,11 +467,17 @@ TEST_F(NoteHandling, KeyModeChangeKillsEveryNoteAndSetsTheNoteCount)
     t.keyMode = 0.0f;
     EXPECT_EQ(t.GetActiveNoteCount(), 4);
 
-    // Under the refresh guard the reaction does not run.
+    // Under the refresh guard the reaction does not run, on the guarding thread only.
     Press(60);
-    t.SetRefreshGuard(true);
-    t.keyMode.RefreshListeners();
-    t.SetRefreshGuard(false);
+    {
+        Torvane::RefreshGuard guard(t);
+        EXPECT_TRUE(t.IsRefreshing());
+        bool elsewhere = true;
+        std::thread([&] { elsewhere = t.IsRefreshing(); }).join();
+        EXPECT_FALSE(elsewhere);
+        t.keyMode.RefreshListeners();
+    }
+    EXPECT_FALSE(t.IsRefreshing());
     EXPECT_EQ(BusyNotes(t), 1);
 }
 

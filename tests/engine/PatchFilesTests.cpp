@@ -142,6 +142,8 @@ TEST_F(PatchFiles, LoadingAPatchRestoresItAndTellsTheEditor)
     EXPECT_EQ(Times(*t, 1, VoiceDef::kFilterLine), (std::vector<float>{0.0f, 777.0f}));
     EXPECT_STREQ(t->GetPatchName(), "Soft(User)");
     EXPECT_STREQ(t->GetPatchCategory(), "Keys");
+    EXPECT_EQ(editor.gui.patchLoaded.load(), 0); // asked for, applied on the editor's drain
+    editor.Drain();
     EXPECT_EQ(editor.gui.patchLoaded.load(), 1);
 
     // A patch that isn't there: 0, nothing shown, nothing changed.
@@ -236,6 +238,7 @@ TEST(TimelinePresetStream, HoldsTheFlagsThenTheChosenLines)
     EXPECT_EQ(Times(t, 2, VoiceDef::kAmplitudeLine), (std::vector<float>{0.0f, 50.0f, 60.0f}));
     for (int line : {1, 2, 4, 5})
         EXPECT_EQ(Times(t, 2, line), std::vector<float>{0.0f}) << line;
+    editor.Drain();
     EXPECT_EQ(editor.gui.updateAll.load(), 1);
 
     // The available lines, read from the start of the same stream.

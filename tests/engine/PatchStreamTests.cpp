@@ -10,8 +10,9 @@
 #include "engine/Torvane.h"
 #include "framework/StandardMaths.h"
 #include "framework/Streams.h"
-#include "support/RecordingGUI.h"
+#include "support/RecordingMessageSink.h"
 #include "support/engine/HeadlessHost.h"
+#include "support/engine/RecordingInstrumentEditor.h"
 
 namespace
 {
@@ -157,6 +158,7 @@ Bytes* PatchStream::defaultState = nullptr;
 
 } // namespace
 
+// The state of a new instrument: its constructed defaults, field by field.
 TEST_F(PatchStream, DefaultStateBlockIsByteExact)
 {
     Bytes expected;
@@ -228,10 +230,11 @@ TEST_F(PatchStream, EditedPatchSurvivesSaveRestoreSaveByteForByte)
     ASSERT_NE(state, *defaultState);
 
     RecordingMessageSink messages;
-    RecordingGUI gui;
+    RecordingInstrumentEditor gui;
     Torvane& target = b->Instrument();
     target.SetGUI(&gui);
     b->SetState(state);
+    target.ProcessGUINotifications();
     target.SetGUI(nullptr);
     EXPECT_EQ(gui.patchLoaded.load(), 1);
     EXPECT_TRUE(messages.Messages().empty());
@@ -271,9 +274,10 @@ TEST_F(PatchStream, BrokenBlocksChangeNothingAndAreReported)
     std::size_t failures = 0;
     auto expectRefused = [&](Bytes const& block, int size, char const* what)
     {
-        RecordingGUI gui;
+        RecordingInstrumentEditor gui;
         target.SetGUI(&gui);
         bool const restored = target.RestorePatchState(block.empty() ? nullptr : block.data(), size);
+        target.ProcessGUINotifications();
         target.SetGUI(nullptr);
         ++failures;
         EXPECT_FALSE(restored) << what;

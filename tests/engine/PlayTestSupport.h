@@ -4,6 +4,7 @@
 
 #include "engine/TNote.h"
 #include "engine/Torvane.h"
+#include "support/AudioChecks.h"
 #include "support/engine/HeadlessHost.h"
 
 #include <algorithm>
@@ -65,29 +66,12 @@ inline Stereo RenderDirect(Torvane& t, long frames)
 // Amplitude of the component at `freq` Hz (Goertzel, in double).
 inline double ToneAmplitude(std::vector<float> const& x, size_t from, size_t count, double freq, double rate)
 {
-    const double w = 2.0 * M_PI * freq / rate;
-    const double c = 2.0 * std::cos(w);
-    double s1 = 0.0;
-    double s2 = 0.0;
-    for (size_t i = from; i < from + count; ++i)
-    {
-        const double s0 = static_cast<double>(x[i]) + c * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    const double re = s1 - s2 * std::cos(w);
-    const double im = s2 * std::sin(w);
-    return 2.0 * std::sqrt(re * re + im * im) / static_cast<double>(count);
+    return audio::ToneAmplitude(x.data() + from, count, freq, rate);
 }
 
 inline float Peak(Stereo const& s)
 {
-    float p = 0.0f;
-    for (float v : s.left)
-        p = std::max(p, std::fabs(v));
-    for (float v : s.right)
-        p = std::max(p, std::fabs(v));
-    return p;
+    return std::max(audio::Peak(s.left), audio::Peak(s.right));
 }
 
 // One breakpoint at time 0 holding `values` (the line is cleared first).

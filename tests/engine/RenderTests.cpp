@@ -2,6 +2,7 @@
 // switch, the effects and global filters, floating-point state, and a soak of a heavy patch.
 
 #include "PlayTestSupport.h"
+#include "support/engine/BusyPatch.h"
 
 #include <gtest/gtest.h>
 #include <xmmintrin.h>
@@ -12,79 +13,6 @@
 #include <new>
 
 using namespace play;
-
-// ---- allocation counting ------------------------------------------------------------------
-// engine_tests counts the allocations of the thread that asks for it (RenderAllocations below).
-
-namespace
-{
-thread_local bool countAllocations = false;
-thread_local long allocations = 0;
-
-void* CountedAlloc(std::size_t n)
-{
-    if (countAllocations) ++allocations;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-
-void* CountedAlignedAlloc(std::size_t n, std::align_val_t a)
-{
-    if (countAllocations) ++allocations;
-    const std::size_t align = static_cast<std::size_t>(a);
-    if (void* p = std::aligned_alloc(align, (n + align - 1) / align * align)) return p;
-    throw std::bad_alloc();
-}
-} // namespace
-
-void* operator new(std::size_t n)
-{
-    return CountedAlloc(n);
-}
-void* operator new[](std::size_t n)
-{
-    return CountedAlloc(n);
-}
-void* operator new(std::size_t n, std::align_val_t a)
-{
-    return CountedAlignedAlloc(n, a);
-}
-void* operator new[](std::size_t n, std::align_val_t a)
-{
-    return CountedAlignedAlloc(n, a);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t, std::align_val_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t, std::align_val_t) noexcept
-{
-    std::free(p);
-}
 
 namespace
 {
@@ -109,58 +37,6 @@ double Fundamental(VectorMipOscWaveDef const& def, int level, int slot)
         sum += static_cast<double>(def.levels[level][4 * i + slot]) *
                std::polar(1.0, -2.0 * M_PI * static_cast<double>(i) / static_cast<double>(def.length));
     return 2.0 * std::abs(sum) / static_cast<double>(def.length);
-}
-
-// A patch that makes the engine work hard: four layers, four unison slots each with four
-// audible waves, noise, resonant filters, LFOs on pitch and cutoff, every send and effect.
-void HeavyPatch(Torvane& t, bool extreme)
-{
-    for (int layer = 0; layer < Torvane::kNumLayers; ++layer)
-    {
-        VoiceDef* def = t.GetVoiceDef(layer);
-        def->parameters[VoiceDef::kLayerOn] = 1.0f;
-        def->parameters[VoiceDef::kUnisonCount] = 4.0f;
-        def->parameters[VoiceDef::kFilterOn] = 1.0f;
-        def->parameters[VoiceDef::kCutoffFollowsNote] = 1.0f;
-        def->parameters[VoiceDef::kLevel] = 1.0f;
-        def->waveDef.CreateSaw(0, 4096);
-        def->waveDef.CreateSquare(1, 4096);
-        def->waveDef.CreateSine(2, 4096);
-        def->waveDef.CreateSaw(3, 4096);
-        // A long sustain, looped so held notes keep sounding.
-        def->loop.looping = true;
-        def->loop.start = 0.0f;
-        def->loop.end = 44100.0f;
-        SetFlatLine(def->lines[VoiceDef::kAmplitudeLine], {1.0f});
-        SetFlatLine(def->lines[VoiceDef::kVoiceLine], {0.0f, 0.1f, 0.0f, extreme ? 2.0f : 0.2f, 1.0f});
-        SetFlatLine(def->lines[VoiceDef::kWaveLine], {0.2f, 0.1f, 0.7f});
-        SetFlatLine(def->lines[VoiceDef::kFilterLine], {extreme ? 0.9f : 0.5f, 0.0f, extreme ? 50.0f : 8.0f});
-        std::vector<float> mod(23, 1.0f);
-        mod[1] = extreme ? 5.0f : 1.0f; // LFO 1 rate
-        mod[4] = extreme ? 5.0f : 0.5f; // LFO 2 rate
-        mod[5] = 3.0f;                  // LFO 2 random
-        SetFlatLine(def->lines[VoiceDef::kModulationLine], mod);
-        SetFlatLine(def->lines[VoiceDef::kEffectsLine], {0.0f, 0.3f, 0.3f, 0.3f});
-        // LFO 1 -> pitch, LFO 2 -> cutoff, mod wheel -> resonance.
-        t.SetModulationSource(0, kModSourceLFO1, layer);
-        t.SetModulationTarget(0, kModTargetPitch, layer);
-        t.SetModulationEnabled(0, true, layer);
-        t.SetModulationSource(1, kModSourceLFO2, layer);
-        t.SetModulationTarget(1, kModTargetFilterFreq, layer);
-        t.SetModulationEnabled(1, true, layer);
-        t.SetModulationSource(2, kModSourceModWheel, layer);
-        t.SetModulationTarget(2, kModTargetFilterRes, layer);
-        t.SetModulationEnabled(2, true, layer);
-    }
-    t.GetDelayEffect()->enabled = 1.0f;
-    t.GetDelayEffect()->feedback = extreme ? 1.0f : 0.5f;
-    t.GetReverbEffect()->enabled = 1.0f;
-    t.GetReverbEffect()->timeParam = extreme ? 1.0f : 0.5f;
-    t.GetDistortionEffect()->enabled = 1.0f;
-    t.GetDistortionEffect()->drive = extreme ? 3.0f : 1.0f;
-    t.GetGlobalLowFilter()->enabled = 1.0f;
-    t.GetGlobalHighFilter()->enabled = 1.0f;
-    t.polyphony = 16.0f;
 }
 
 } // namespace
@@ -324,7 +200,7 @@ TEST(RenderSwitch, NoNaNOrInfinityLeavesAndEffectsRecover)
 {
     HeadlessHost host(false);
     Torvane& t = host.Instrument();
-    HeavyPatch(t, false);
+    MakeBusyPatch(t, BusyPatch::kHeavy);
     VoiceDef* def = t.GetVoiceDef(0);
     // An absurd amplitude and sends overflow the voice's output and the effect sends.
     SetFlatLine(def->lines[VoiceDef::kAmplitudeLine], {3e38f});
@@ -358,7 +234,7 @@ TEST(RenderSoak, HeavyPatchAtExtremeSettingsStaysFiniteAndBounded)
 {
     HeadlessHost host(false);
     Torvane& t = host.Instrument();
-    HeavyPatch(t, true);
+    MakeBusyPatch(t, BusyPatch::kExtreme);
     t.pitchBendRange = 12.0f;
     for (int k = 0; k < 16; ++k)
         host.NoteOn(24 + 6 * k, 127, k);
@@ -389,38 +265,6 @@ TEST(RenderSoak, HeavyPatchAtExtremeSettingsStaysFiniteAndBounded)
     EXPECT_GT(early, 0.01f);
     EXPECT_LT(early, 20000.0f);
     EXPECT_LT(late, 3.0f * early);
-}
-
-// ---- allocation -----------------------------------------------------------------------------
-
-TEST(RenderAllocations, PlayingAndRenderingAllocateNothing)
-{
-    HeadlessHost host(false);
-    Torvane& t = host.Instrument();
-    HeavyPatch(t, false);
-    for (int k = 0; k < 16; ++k)
-        t.NoteOnMidiEvent(0, 40 + 3 * k, 100, 0);
-    // Warm up: every pool reaches the size the patch needs.
-    for (int b = 0; b < 40; ++b)
-        RenderDirect(t, b % 2 ? 8192 : 64);
-
-    std::vector<float> l(8192), r(8192);
-    countAllocations = true;
-    allocations = 0;
-    {
-        Envelope probe(1); // the counter sees what this thread allocates
-    }
-    EXPECT_GT(allocations, 0);
-    allocations = 0;
-    for (int b = 0; b < 40; ++b)
-    {
-        if (b == 10) t.NoteOffMidiEvent(0, 40, 0);
-        if (b == 12) t.NoteOnMidiEvent(0, 90, 127, 5);
-        if (b == 20) t.AllNotesOffMidiEvent(0);
-        t.Render(l.data(), r.data(), b % 3 ? 512 : 8192, 0);
-    }
-    countAllocations = false;
-    EXPECT_EQ(allocations, 0);
 }
 
 // ---- effects and global filters -------------------------------------------------------------
@@ -514,7 +358,7 @@ TEST(RenderReactions, SelectionModeRefreshDoesNotKillNotes)
     t.NoteOnMidiEvent(0, 60, 100, 0);
     t.multipleSelectionMode = 1.0f;
     EXPECT_EQ(NoteFor(t, 60)->GetState(), TNote::kOn);
-    EXPECT_FALSE(t.GetRefreshGuard());
+    EXPECT_FALSE(t.IsRefreshing());
     // An unguarded refresh of every parameter re-runs the key-mode reaction.
     t.RefreshAllParameterListeners(3, true);
     EXPECT_EQ(BusyNotes(t), 0);

@@ -338,35 +338,6 @@ TEST(TModMatrixRows, TargetIdsBindTheVoiceTableAndPass)
     EXPECT_EQ(m.GetMap(2)->input, 5);
 }
 
-TEST(TModMatrixStream, SavesRowsFieldByField)
-{
-    TModMatrix m;
-    m.Init(2);
-    TModMap* r = m.GetMap(1);
-    r->enabled = true;
-    r->output = 3;
-    r->input = -1;
-    r->amount = 0.5f;
-    r->amountFromLine = false;
-    Bytes const expected = Builder()
-                               .F(1.0f)
-                               .I(2)
-                               .F(1.0f)
-                               .B(false)
-                               .I(-1)
-                               .I(-1)
-                               .F(0.0f)
-                               .B(true)
-                               .F(1.0f)
-                               .B(true)
-                               .I(3)
-                               .I(-1)
-                               .F(0.5f)
-                               .B(false)
-                               .Get();
-    EXPECT_EQ(SaveBytes([&](Writer& w) { EXPECT_TRUE(m.Save(w)); }), expected);
-}
-
 TEST(TModMatrixStream, LoadsStoredRowsAsSecondPassWithoutPointers)
 {
     Bytes const stored = Builder()

@@ -66,6 +66,7 @@ TEST(TimelineEditTime, EditorHearsTheMoveWithoutKillingNotes)
     AttachedEditor editor(t);
     t.NoteOnMidiEvent(0, 60, 100, 0);
     t.SetEditTime(100.0f);
+    editor.Drain();
     EXPECT_EQ(editor.gui.updatedEditTime.load(), 1);
     EXPECT_EQ(NotesOn(t), 1);
 }
@@ -105,6 +106,7 @@ TEST(TimelineLayerSwitch, RebindsTheBridgesAndClearsTheSelection)
     {
         AttachedEditor editor(t);
         t.SetCurrentVoice(2);
+        editor.Drain();
         EXPECT_EQ(editor.gui.deselectBreakpoints.load(), 1);
         EXPECT_GE(editor.gui.updateAll.load(), 1);
     }
@@ -187,10 +189,12 @@ TEST(TimelineDeleteEvent, DeletesOnlyExistingPointsAfterTheFirst)
     t.DeleteEvent(5, VoiceDef::kEffectsLine, 1);
     t.DeleteEvent(0, 9, 1);
     EXPECT_EQ(Times(t, 0, VoiceDef::kEffectsLine), (std::vector<float>{0.0f, 1000.0f, 2000.0f}));
+    editor.Drain();
     EXPECT_EQ(editor.gui.updateAll.load(), 0);
 
     t.DeleteEvent(0, VoiceDef::kEffectsLine, 1);
     EXPECT_EQ(Times(t, 0, VoiceDef::kEffectsLine), (std::vector<float>{0.0f, 2000.0f}));
+    editor.Drain();
     EXPECT_EQ(editor.gui.updateAll.load(), 1);
     // The refresh that follows leaves the sounding note alone.
     EXPECT_EQ(NotesOn(t), 1);

@@ -1,6 +1,6 @@
 #include "framework/Locks.h"
 
-#include "support/RecordingGUI.h"
+#include "support/RecordingMessageSink.h"
 
 #include <gtest/gtest.h>
 
@@ -37,12 +37,19 @@ FixedPoint<16> Fixed(float f)
 TEST(LocksMutex, ClaimedTwiceIsFreeOnlyAfterTwoReleases)
 {
     AudioAPI::Mutex m;
+    EXPECT_FALSE(m.HeldByCurrentThread());
     m.Claim();
     m.Claim();
+    EXPECT_TRUE(m.HeldByCurrentThread());
+    EXPECT_FALSE(ClaimedFromOtherThread(m));
+    bool heldThere = true;
+    std::thread([&] { heldThere = m.HeldByCurrentThread(); }).join();
+    EXPECT_FALSE(heldThere);
+    m.Release();
+    EXPECT_TRUE(m.HeldByCurrentThread());
     EXPECT_FALSE(ClaimedFromOtherThread(m));
     m.Release();
-    EXPECT_FALSE(ClaimedFromOtherThread(m));
-    m.Release();
+    EXPECT_FALSE(m.HeldByCurrentThread());
     EXPECT_TRUE(ClaimedFromOtherThread(m));
 }
 

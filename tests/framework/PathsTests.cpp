@@ -3,13 +3,17 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
+
+#include "framework/PluginBase.h"
 
 namespace fs = std::filesystem;
 
@@ -357,4 +361,48 @@ TEST_F(PathsTests, DesktopOpenerGetsThePathAsOneArgumentWithoutAShell)
 
     ScopedEnv noOpener("PATH", T("nothing-here").c_str());
     EXPECT_FALSE(Shell::ExploreFolder(temp.string().c_str()));
+}
+
+namespace
+{
+// A plug-in core that keeps the folders it saw right after it was built.
+class FolderProbe : public PluginBase
+{
+public:
+    explicit FolderProbe(std::string const& root)
+        : PluginBase(0, nullptr, root.c_str()), data(GetDataPath()), images(GetImagePath()),
+          presets(GetPresetsPath())
+    {
+    }
+    void Render(float*, float*, float*, float*, long, int) override {}
+
+    std::string data;
+    std::string images;
+    std::string presets;
+};
+} // namespace
+
+TEST_F(PathsTests, TwoInstancesBuiltOnTwoThreadsKeepTheirOwnFolders)
+{
+    std::atomic<int> wrong{0};
+    auto build = [&wrong](std::string const& home)
+    {
+        for (int i = 0; i < 2000; ++i)
+        {
+            FolderProbe probe(home);
+            if (probe.data != home + "Data/" || probe.images != home + "Data/Images/" ||
+                probe.presets != home + "Data/Patches/" || std::string(GetRootPath()) != home)
+                wrong.fetch_add(1);
+        }
+    };
+    std::thread first(build, std::string("/home/first/Torvane/"));
+    std::thread second(build, std::string("/home/second/Torvane/"));
+    first.join();
+    second.join();
+    EXPECT_EQ(wrong.load(), 0);
+
+    // A thread that set no folders reads those set last by any thread.
+    std::string seen;
+    std::thread([&] { seen = GetRootPath(); }).join();
+    EXPECT_TRUE(seen == "/home/first/Torvane/" || seen == "/home/second/Torvane/") << seen;
 }

@@ -13,7 +13,7 @@
 #include "framework/Paths.h"
 #include "framework/Streams.h"
 #include "framework/String.h"
-#include "support/RecordingGUI.h"
+#include "support/RecordingEditor.h"
 
 namespace
 {
@@ -49,19 +49,6 @@ public:
     std::vector<std::string> events;
 };
 
-// An editor that drains its plug-in's queue at once, as the editor root does.
-class DrainingGUI : public RecordingGUI
-{
-public:
-    explicit DrainingGUI(PluginBase& plugin) : plugin(plugin) {}
-    void NotificationQueueChanged() override
-    {
-        RecordingGUI::NotificationQueueChanged();
-        plugin.ProcessGUINotifications();
-    }
-    PluginBase& plugin;
-};
-
 struct Payload
 {
     explicit Payload(int* deletions) : deletions(deletions) {}
@@ -78,53 +65,26 @@ TEST(PluginBase, NothingIsQueuedWithoutAnEditor)
     EXPECT_EQ(plugin.GetGUI(), nullptr);
     plugin.UpdateGUIAll();
     plugin.UpdateGUISpecific(3, std::make_shared<int>(1));
+    plugin.PostEditorRequests(PluginBase::kFirstDerivedEditorRequest);
     EXPECT_FALSE(plugin.GetGUINotificationQueue().NotEmpty());
+    EXPECT_FALSE(plugin.EditorRequestsPending());
 
-    RecordingGUI gui; // does not drain
-    plugin.SetGUI(&gui);
+    RecordingPluginEditor editor;
+    plugin.SetGUI(&editor);
     EXPECT_TRUE(plugin.HasGUI());
-    EXPECT_EQ(plugin.GetGUI(), &gui);
-    EXPECT_FALSE(plugin.GetGUINotificationQueue().NotEmpty());
+    EXPECT_EQ(plugin.GetGUI(), &editor);
+    EXPECT_FALSE(plugin.EditorRequestsPending());
+    plugin.ProcessGUINotifications();
+    EXPECT_TRUE(editor.Calls().empty());
     plugin.SetGUI(nullptr);
 }
 
-TEST(PluginBase, NotificationsArriveInOrder)
+TEST(PluginBase, RequestsWaitForTheDrainAndArriveInOrder)
 {
     TestPlugin plugin;
-    RecordingGUI gui; // leaves the queue to the test
-    plugin.SetGUI(&gui);
-
-    plugin.UpdateGUISpecific(3, nullptr);
-    plugin.UpdateGUISpecific(7, std::make_shared<int>(70));
-    plugin.UpdateGUIAll();
-    EXPECT_EQ(gui.notificationQueueChanged.load(), 3);
-
-    auto& queue = plugin.GetGUINotificationQueue();
-    ASSERT_TRUE(queue.NotEmpty());
-    PluginBase::GUINotification n = queue.Pop();
-    EXPECT_EQ(n.type, 1);
-    EXPECT_EQ(n.id, 3);
-    n = queue.Pop();
-    EXPECT_EQ(n.type, 1);
-    EXPECT_EQ(n.id, 7);
-    ASSERT_NE(n.data, nullptr);
-    EXPECT_EQ(*static_cast<int*>(n.data.get()), 70);
-    n = queue.Pop();
-    EXPECT_EQ(n.type, 0);
-    EXPECT_EQ(n.data, nullptr);
-    EXPECT_FALSE(queue.NotEmpty());
-
-    // Popping an empty queue is harmless: a redraw-everything entry.
-    n = queue.Pop();
-    EXPECT_EQ(n.type, 0);
-    plugin.SetGUI(nullptr);
-}
-
-TEST(PluginBase, TheEditorDrainsAtOnceAndPayloadsFollowOwnership)
-{
-    TestPlugin plugin;
-    DrainingGUI gui(plugin);
-    plugin.SetGUI(&gui);
+    RecordingPluginEditor editor;
+    editor.Watch(&plugin.GetMutex());
+    plugin.SetGUI(&editor);
 
     int rawDeletions = 0;
     Payload raw(&rawDeletions);
@@ -132,63 +92,99 @@ TEST(PluginBase, TheEditorDrainsAtOnceAndPayloadsFollowOwnership)
     plugin.UpdateGUISpecific(3, static_cast<void*>(&raw));
     plugin.UpdateGUISpecific(7, std::shared_ptr<void>(std::make_shared<Payload>(&sharedDeletions)));
     plugin.UpdateGUIAll();
+    plugin.UpdateGUIAll(); // merges with the first
+    // Posting calls nothing.
+    EXPECT_TRUE(editor.Calls().empty());
+    EXPECT_TRUE(plugin.EditorRequestsPending());
 
-    EXPECT_EQ(gui.Calls(), (std::vector<std::string>{"NotificationQueueChanged", "UpdateSpecific 3",
-                                                     "NotificationQueueChanged", "UpdateSpecific 7",
-                                                     "NotificationQueueChanged", "UpdateAll"}));
-    EXPECT_FALSE(plugin.GetGUINotificationQueue().NotEmpty());
+    plugin.ProcessGUINotifications();
+    EXPECT_EQ(editor.Calls(), (std::vector<std::string>{"UpdateAll", "UpdateSpecific 3", "UpdateSpecific 7",
+                                                        "NotificationQueueChanged"}));
+    EXPECT_FALSE(plugin.EditorRequestsPending());
     // The raw payload stays the caller's; the shared one lives as long as a holder.
-    EXPECT_EQ(gui.SpecificData()[0].get(), &raw);
+    EXPECT_EQ(editor.SpecificData()[0].get(), &raw);
     EXPECT_EQ(rawDeletions, 0);
     EXPECT_EQ(sharedDeletions, 0);
+
+    // A drain with nothing posted delivers nothing.
+    plugin.ProcessGUINotifications();
+    EXPECT_EQ(editor.Calls().size(), 4u);
     plugin.SetGUI(nullptr);
     EXPECT_EQ(rawDeletions, 0);
+    EXPECT_EQ(editor.violations.load(), 0);
 }
 
-TEST(PluginBase, AttachingAndDetachingClearTheQueue)
+TEST(PluginBase, OnlyTheEditorsThreadOutsideTheMutexDrainsThread)
 {
     TestPlugin plugin;
-    RecordingGUI first;
+    RecordingPluginEditor editor;
+    editor.Watch(&plugin.GetMutex());
+    plugin.SetGUI(&editor);
+    plugin.UpdateGUIAll();
+    plugin.UpdateGUISpecific(1, nullptr);
+
+    std::thread([&] { plugin.ProcessGUINotifications(); }).join();
+    {
+        AudioAPI::Lock hold(plugin.GetMutex());
+        plugin.ProcessGUINotifications();
+    }
+    EXPECT_TRUE(editor.Calls().empty());
+    EXPECT_TRUE(plugin.EditorRequestsPending());
+
+    plugin.ProcessGUINotifications();
+    EXPECT_EQ(editor.Calls(),
+              (std::vector<std::string>{"UpdateAll", "UpdateSpecific 1", "NotificationQueueChanged"}));
+    EXPECT_EQ(editor.violations.load(), 0);
+    plugin.SetGUI(nullptr);
+}
+
+TEST(PluginBase, AttachingAndDetachingClearTheMailbox)
+{
+    TestPlugin plugin;
+    RecordingPluginEditor first;
     plugin.SetGUI(&first);
     int deletions = 0;
     plugin.UpdateGUISpecific(1, std::shared_ptr<void>(std::make_shared<Payload>(&deletions)));
     plugin.UpdateGUIAll();
     ASSERT_TRUE(plugin.GetGUINotificationQueue().NotEmpty());
 
-    RecordingGUI second;
+    RecordingPluginEditor second;
     plugin.SetGUI(&second);
-    EXPECT_FALSE(plugin.GetGUINotificationQueue().NotEmpty());
+    EXPECT_FALSE(plugin.EditorRequestsPending());
     EXPECT_EQ(deletions, 1); // the dropped entry released its payload
     EXPECT_EQ(plugin.GetGUI(), &second);
 
     plugin.UpdateGUIAll();
     plugin.SetGUI(nullptr);
-    EXPECT_FALSE(plugin.GetGUINotificationQueue().NotEmpty());
+    EXPECT_FALSE(plugin.EditorRequestsPending());
     EXPECT_FALSE(plugin.HasGUI());
+    plugin.ProcessGUINotifications();
+    EXPECT_TRUE(first.Calls().empty());
+    EXPECT_TRUE(second.Calls().empty());
     EXPECT_EQ(plugin.events, (std::vector<std::string>{"opened", "opened", "closed"}));
 }
 
 TEST(PluginBase, AnEditorMayDetachWhileItDrains)
 {
-    // Both mutexes are recursive: a handler that detaches the editor (taking the
-    // plug-in mutex again) neither deadlocks nor gets further entries.
-    struct DetachingGUI : DrainingGUI
+    // A handler that detaches the editor gets no further call.
+    struct DetachingEditor : RecordingPluginEditor
     {
-        using DrainingGUI::DrainingGUI;
+        explicit DetachingEditor(PluginBase& p) : plugin(p) {}
         void UpdateAll() override
         {
-            RecordingGUI::UpdateAll();
+            RecordingPluginEditor::UpdateAll();
             plugin.SetGUI(nullptr);
         }
+        PluginBase& plugin;
     };
     TestPlugin plugin;
-    DetachingGUI gui(plugin);
-    plugin.SetGUI(&gui);
+    DetachingEditor editor(plugin);
+    plugin.SetGUI(&editor);
     plugin.GetGUINotificationQueue().Push({1, 5, nullptr});
     plugin.GetGUINotificationQueue().Push({0, 0, nullptr});
     plugin.GetGUINotificationQueue().Push({1, 6, nullptr});
     plugin.ProcessGUINotifications();
-    EXPECT_EQ(gui.Calls(), (std::vector<std::string>{"UpdateSpecific 5", "UpdateAll"}));
+    EXPECT_EQ(editor.Calls(), (std::vector<std::string>{"UpdateSpecific 5", "UpdateAll"}));
     EXPECT_FALSE(plugin.HasGUI());
     EXPECT_FALSE(plugin.GetGUINotificationQueue().NotEmpty());
 }
@@ -261,7 +257,8 @@ TEST(PluginBase, ARootPathSetsTheFolders)
 TEST(PluginBase, ParametersSetWhileAnotherThreadRenders)
 {
     TestPlugin plugin;
-    DrainingGUI gui(plugin);
+    RecordingPluginEditor gui;
+    gui.Watch(&plugin.GetMutex());
     std::atomic<bool> done{false};
     std::atomic<int> badBlocks{0};
     std::atomic<int> blocks{0};
@@ -292,7 +289,9 @@ TEST(PluginBase, ParametersSetWhileAnotherThreadRenders)
         plugin.gain.Set(static_cast<float>(i % 101) / 100.0f, nullptr);
         if (i % 500 == 0) plugin.SetGUI(&gui);
         if (i % 500 == 250) plugin.SetGUI(nullptr);
+        if (i % 500 == 10) plugin.UpdateGUIAll();
         if (i % 100 == 0) plugin.UpdateGUISpecific(i, nullptr);
+        if (i % 50 == 0) plugin.ProcessGUINotifications();
     }
     done.store(true);
     renderer.join();
@@ -300,4 +299,6 @@ TEST(PluginBase, ParametersSetWhileAnotherThreadRenders)
 
     EXPECT_EQ(badBlocks.load(), 0);
     EXPECT_FALSE(plugin.GetGUINotificationQueue().NotEmpty());
+    EXPECT_GT(gui.updateAll.load(), 0);
+    EXPECT_EQ(gui.violations.load(), 0);
 }

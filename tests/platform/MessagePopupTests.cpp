@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "support/RecordingGUI.h"
+#include "support/RecordingMessageSink.h"
 
 TEST(MessagePopupTests, RecordingSinkCapturesTextsCaptionsAndAnswers)
 {

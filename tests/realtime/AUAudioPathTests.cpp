@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "AllocationCounter.h"
 #include "au/AUComponentEntry.h"
 #include "authost/AUHost.h"
 #include "engine/Torvane.h"
+#include "support/allocation/AllocationCounter.h"
 #include "support/engine/BusyPatch.h"
 
 namespace

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "AllocationCounter.h"
+#include "support/allocation/AllocationCounter.h"
 #include "support/engine/BusyPatch.h"
 #include "support/engine/HeadlessHost.h"
 

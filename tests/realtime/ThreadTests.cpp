@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <functional>
 #include <thread>
@@ -15,9 +16,10 @@
 #include "framework/MidiLearn.h"
 #include "framework/Streams.h"
 #include "framework/String.h"
-#include "support/RecordingGUI.h"
+#include "support/RecordingMessageSink.h"
 #include "support/engine/BusyPatch.h"
 #include "support/engine/HeadlessHost.h"
+#include "support/engine/RecordingInstrumentEditor.h"
 
 namespace
 {
@@ -255,4 +257,88 @@ TEST(InstrumentThreads, MidiLearnWhileRendering)
     }
     audio.Stop();
     EXPECT_TRUE(audio.AllFinite());
+}
+
+// The instrument's requests to its editor while a host thread automates "Freeze Position" and
+// restores states and the audio thread applies learned controller values to it: the editor
+// hears every request on its own thread, never under the plug-in mutex, at its next drain; an
+// editor that detached hears nothing more.
+TEST(InstrumentThreads, EditorRequestsReachOnlyTheEditorThread)
+{
+    RecordingMessageSink messages;
+    HeadlessHost host(true, 44100.0f);
+    Torvane& t = host.Instrument();
+    std::vector<unsigned char> const busy = BusyState(host);
+    int freezeIndex = -1;
+    for (int i = 0; i < t.GetNumAutomatableParameters(); ++i)
+        if (t.GetAutomatableParameter(i) == &t.freezePosition) freezeIndex = i;
+    ASSERT_GE(freezeIndex, 0);
+    t.timeFreeze.SetBool(true);
+
+    RecordingInstrumentEditor first;
+    first.Watch(&t.GetMutex());
+    t.SetGUI(&first);
+    // The next controller the audio thread sends (1 or 74) moves the freeze position.
+    t.GetMidiLearnManager()->StartListen(&t.freezePosition);
+
+    AudioThread audio(host);
+    audio.WaitForBlocks(2);
+    std::atomic<bool> hostDone{false};
+    std::thread hostThread(
+        [&]
+        {
+            for (int round = 0; round < 200; ++round)
+            {
+                host.SetParameter(freezeIndex, static_cast<float>((round * 37) % 101) / 100.0f);
+                if (round % 50 == 25)
+                {
+                    host.SetState(busy);
+                    t.timeFreeze.SetBool(true);
+                }
+                host.TakeAutomations();
+                std::this_thread::yield();
+            }
+            hostDone.store(true);
+        });
+
+    // The editor's idle, until the host is done; halfway the editor is replaced.
+    RecordingInstrumentEditor second;
+    second.Watch(&t.GetMutex());
+    int drains = 0;
+    int firstCallsAtDetach = -1;
+    while (!hostDone.load())
+    {
+        t.ProcessGUINotifications();
+        if (++drains == 100)
+        {
+            t.SetGUI(&second);
+            firstCallsAtDetach = static_cast<int>(first.Calls().size());
+        }
+        std::this_thread::yield();
+    }
+    hostThread.join();
+    audio.Stop();
+    if (firstCallsAtDetach < 0)
+    {
+        t.SetGUI(&second);
+        firstCallsAtDetach = static_cast<int>(first.Calls().size());
+    }
+
+    // Whatever is still posted arrives at the next drain, all of it.
+    t.SetEditTime(1000.0f);
+    t.SetPatchName("After");
+    t.ProcessGUINotifications();
+    EXPECT_FALSE(t.EditorRequestsPending());
+    std::vector<std::string> const calls = second.Calls();
+    for (char const* expected : {"UpdatedEditTime", "UpdatePatchName"})
+        EXPECT_NE(std::find(calls.begin(), calls.end(), expected), calls.end()) << expected;
+
+    t.SetGUI(nullptr);
+    EXPECT_EQ(static_cast<int>(first.Calls().size()), firstCallsAtDetach);
+    EXPECT_EQ(first.violations.load(), 0);
+    EXPECT_EQ(second.violations.load(), 0);
+    EXPECT_GT(first.updatedEditTime.load() + second.updatedEditTime.load(), 0);
+    EXPECT_TRUE(t.GetMidiLearnManager()->IsMapped(&t.freezePosition));
+    EXPECT_TRUE(audio.AllFinite());
+    t.GetMidiLearnManager()->UnmapParameter(&t.freezePosition);
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/AudioChecks.h"
 #include "testsynth/TestSynthProbe.h"
 #include "vsthost/VstHost.h"
 
@@ -44,20 +45,13 @@ struct StereoBlock
         channels[1] = right.data();
     }
 
-    bool AllFinite() const
-    {
-        auto finite = [](float s) { return std::isfinite(s); };
-        return std::all_of(left.begin(), left.end(), finite) &&
-               std::all_of(right.begin(), right.end(), finite);
-    }
+    bool AllFinite() const { return audio::AllFinite(left) && audio::AllFinite(right); }
 
     // The largest magnitude from frame `from` on.
     float Peak(long from = 0) const
     {
-        float peak = 0.0f;
-        for (std::size_t i = static_cast<std::size_t>(from); i < left.size(); ++i)
-            peak = std::max({peak, std::fabs(left[i]), std::fabs(right[i])});
-        return peak;
+        std::size_t const n = left.size() - std::min(left.size(), static_cast<std::size_t>(from));
+        return std::max(audio::Peak(left.data() + from, n), audio::Peak(right.data() + from, n));
     }
 
     // The first frame with a non-zero sample, or -1.

@@ -2,13 +2,13 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 #include <unistd.h>
 
 #include "PluginFixture.h"
-
-#ifdef TORVANE_PLUGIN_PATH
+#include "support/TemporaryDataHome.h"
 
 namespace
 {
@@ -17,36 +17,15 @@ namespace
 class TorvanePlugin : public ::testing::Test
 {
 protected:
-    static void SetUpTestSuite()
-    {
-        folder = new std::filesystem::path(std::filesystem::temp_directory_path() /
-                                           ("torvane-vst-" + std::to_string(::getpid())));
-        std::filesystem::create_directories(*folder);
-        char const* old = std::getenv("XDG_DATA_HOME");
-        oldDataHome = old != nullptr ? new std::string(old) : nullptr;
-        setenv("XDG_DATA_HOME", folder->c_str(), 1);
-    }
-
-    static void TearDownTestSuite()
-    {
-        if (oldDataHome != nullptr)
-            setenv("XDG_DATA_HOME", oldDataHome->c_str(), 1);
-        else
-            unsetenv("XDG_DATA_HOME");
-        std::error_code ignored;
-        std::filesystem::remove_all(*folder, ignored);
-        delete folder;
-        delete oldDataHome;
-    }
+    static void SetUpTestSuite() { home = std::make_unique<TemporaryDataHome>("torvane-vst-"); }
+    static void TearDownTestSuite() { home.reset(); }
 
     static void Open(VstHost& host) { ASSERT_TRUE(host.Open(TORVANE_PLUGIN_PATH)) << host.GetError(); }
 
-    static std::filesystem::path* folder;
-    static std::string* oldDataHome;
+    static std::unique_ptr<TemporaryDataHome> home;
 };
 
-std::filesystem::path* TorvanePlugin::folder = nullptr;
-std::string* TorvanePlugin::oldDataHome = nullptr;
+std::unique_ptr<TemporaryDataHome> TorvanePlugin::home;
 
 } // namespace
 
@@ -186,5 +165,3 @@ TEST_F(TorvanePlugin, TwoInstancesCloseAndReopen)
     Open(a);
     EXPECT_EQ(a.GetEffect()->numParams, 40);
 }
-
-#endif

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <random>
 
+#include "support/AudioChecks.h"
+
 namespace fs = std::filesystem;
 
 namespace
@@ -15,21 +17,7 @@ namespace
 
 constexpr VstIntPtr kHostVersion = 2400;
 
-std::atomic<int> liveDataHomes{0};
 std::atomic<int> earlyAutomations{0};
-
-std::string MakeTemporaryFolder(char const* prefix)
-{
-    std::random_device seed;
-    std::mt19937_64 random(seed());
-    for (;;)
-    {
-        fs::path candidate =
-            fs::temp_directory_path() / (std::string(prefix) + std::to_string(random() & 0xFFFFFFFFFFu));
-        std::error_code error;
-        if (fs::create_directory(candidate, error)) return candidate.string();
-    }
-}
 
 // The process's own data home, for hosts built while no TemporaryDataHome lives.
 struct ProcessDataHome
@@ -46,35 +34,10 @@ struct ProcessDataHome
 void UseProcessDataHome()
 {
     static ProcessDataHome home;
-    if (liveDataHomes.load() == 0) setenv("XDG_DATA_HOME", home.path.c_str(), 1);
+    if (!TemporaryDataHome::AnyAlive()) setenv("XDG_DATA_HOME", home.path.c_str(), 1);
 }
 
 } // namespace
-
-// ---------------------------------------------------------------------------------------------
-// TemporaryDataHome
-
-TemporaryDataHome::TemporaryDataHome() : path(MakeTemporaryFolder("torvane-home-"))
-{
-    if (char const* old = std::getenv("XDG_DATA_HOME"))
-    {
-        previous = old;
-        hadPrevious = true;
-    }
-    setenv("XDG_DATA_HOME", path.c_str(), 1);
-    ++liveDataHomes;
-}
-
-TemporaryDataHome::~TemporaryDataHome()
-{
-    --liveDataHomes;
-    if (hadPrevious)
-        setenv("XDG_DATA_HOME", previous.c_str(), 1);
-    else
-        unsetenv("XDG_DATA_HOME");
-    std::error_code error;
-    fs::remove_all(path, error);
-}
 
 // ---------------------------------------------------------------------------------------------
 // HeadlessHost
@@ -215,8 +178,7 @@ float HeadlessHost::Peak() const
 
 bool HeadlessHost::AllFinite() const
 {
-    auto finite = [](float v) { return std::isfinite(v); };
-    return std::all_of(left.begin(), left.end(), finite) && std::all_of(right.begin(), right.end(), finite);
+    return audio::AllFinite(left) && audio::AllFinite(right);
 }
 
 std::vector<unsigned char> HeadlessHost::GetState()

@@ -7,28 +7,8 @@
 #include <vector>
 
 #include "engine/Torvane.h"
+#include "support/TemporaryDataHome.h"
 #include "vst/VstAbi.h"
-
-// Points the application-support folder ($XDG_DATA_HOME) at a new empty temporary folder while
-// it lives: instruments built meanwhile keep their folders, presets and MIDI-learn file there.
-// Puts the previous value back and deletes the folder on destruction.
-class TemporaryDataHome
-{
-public:
-    TemporaryDataHome();
-    ~TemporaryDataHome();
-    TemporaryDataHome(TemporaryDataHome const&) = delete;
-    TemporaryDataHome& operator=(TemporaryDataHome const&) = delete;
-
-    std::string const& Path() const { return path; }
-    // Where the instrument's root folder lies: Path() + "/Corvella Audio/Torvane/".
-    std::string RootFolder() const { return path + "/Corvella Audio/Torvane/"; }
-
-private:
-    std::string path;
-    std::string previous;
-    bool hadPrevious = false;
-};
 
 // A host without a window or an audio device, for tests and benchmarks. It builds the
 // instrument the way the VST entry does (with a host callback of its own, then hands out the

@@ -1,66 +1,15 @@
-// Once their pools are grown, envelopes must not allocate on the audio thread. This file counts
-// the allocations of the calling thread by replacing the global operator new for dsp_tests.
-
-#include "EnvelopeTestSupport.h"
-
-#include "dsp/Envelope.h"
-#include "framework/Random.h"
+// Once their pools are grown, envelopes must not allocate on the audio thread.
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <new>
+#include <cmath>
 
-namespace
-{
-thread_local bool counting = false;
-thread_local long allocations = 0;
+#include "dsp/Envelope.h"
+#include "dsp/EnvelopeTestSupport.h"
+#include "framework/Random.h"
+#include "support/allocation/AllocationCounter.h"
 
-void* Allocate(std::size_t n)
-{
-    if (counting) ++allocations;
-    if (void* p = std::malloc(n ? n : 1)) return p;
-    throw std::bad_alloc();
-}
-
-// Counts the allocations made while it lives.
-class AllocationCounter
-{
-public:
-    AllocationCounter()
-    {
-        allocations = 0;
-        counting = true;
-    }
-    ~AllocationCounter() { counting = false; }
-    long Count() const { return allocations; }
-};
-} // namespace
-
-void* operator new(std::size_t n)
-{
-    return Allocate(n);
-}
-void* operator new[](std::size_t n)
-{
-    return Allocate(n);
-}
-void operator delete(void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p) noexcept
-{
-    std::free(p);
-}
-void operator delete(void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
-void operator delete[](void* p, std::size_t) noexcept
-{
-    std::free(p);
-}
+using Counter = allocations::Scope;
 
 TEST(EnvelopeAllocation, VoiceAndModulationBlocksAllocateNothing)
 {
@@ -88,7 +37,7 @@ TEST(EnvelopeAllocation, VoiceAndModulationBlocksAllocateNothing)
     float from = 0.0f;
     float sink = 0.0f;
 
-    AllocationCounter counter;
+    Counter counter;
     for (int block = 0; block < 200; ++block)
     {
         const float frames = static_cast<float>(64 + 64 * (block % 8));
@@ -116,7 +65,7 @@ TEST(EnvelopeAllocation, VoiceAndModulationBlocksAllocateNothing)
         copy.DeleteBreakpoint(0);
         sink += mod.ValueAtTime(frames * 0.5f, 0, nullptr, false) + copy.GetPeakY(1, nullptr);
     }
-    EXPECT_EQ(counter.Count(), 0);
+    EXPECT_EQ(counter.Count(), 0u);
     EXPECT_TRUE(std::isfinite(sink));
 }
 
@@ -125,17 +74,17 @@ TEST(EnvelopeAllocation, GrowthIsTheOnlyAllocation)
     Envelope e(2);
     long grown = 0;
     {
-        AllocationCounter counter;
+        Counter counter;
         for (int i = 0; i < 8; ++i)
             e.AddBreakpoint(static_cast<float>(i), 0.0f);
-        EXPECT_EQ(counter.Count(), 0);
+        EXPECT_EQ(counter.Count(), 0u);
         e.AddBreakpoint(8.0f, 0.0f);
-        grown = counter.Count();
+        grown = static_cast<long>(counter.Count());
     }
     EXPECT_GT(grown, 0);
-    AllocationCounter counter;
+    Counter counter;
     e.Clear();
     for (int i = 0; i < 264; ++i)
         e.AddBreakpoint(static_cast<float>(i), 1.0f);
-    EXPECT_EQ(counter.Count(), 0);
+    EXPECT_EQ(counter.Count(), 0u);
 }
