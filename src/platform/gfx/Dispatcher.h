@@ -1,0 +1,38 @@
+#pragma once
+
+#include "platform/gfx/Types.h"
+
+namespace gfx
+{
+class Surface;
+class View;
+
+// Turns the back end's pointer events into calls on view clients: a press goes to the
+// deepest visible node under it (front to back, clipped by its ancestors) with its click
+// count; the client then follows the pointer with TrackMouseLocation until the release.
+class Dispatcher
+{
+public:
+    static void Dispatch(InputEvent const& event);
+
+    // The deepest visible node of the surface at a point of the surface, or null.
+    static View* HitTest(Surface& surface, Point point);
+
+    enum class Track
+    {
+        Moved,    // the pointer moved; the button is still down
+        Released, // the button came up (the point is the release point)
+        Gone,     // the view died while waiting: end tracking without another call
+    };
+    // Inside a client's MouseDown: waits in nested turns for the next pointer event of the
+    // press and gives its point in the view's coordinates (screen point minus the surface's
+    // origin at the press, minus the view's place in the surface) with the modifiers.
+    // When the release has already been consumed by a nested loop of the press handler, it
+    // returns Released at once with the last point.
+    static Track TrackMouseLocation(View& view, Point& local, unsigned& modifiers);
+    // True while a press is being tracked.
+    static bool Tracking();
+    // Forgets the click history (tests).
+    static void Reset();
+};
+} // namespace gfx
