@@ -47,7 +47,10 @@ public:
         width = static_cast<std::int32_t>(w);
         height = static_cast<std::int32_t>(h);
     }
-    void SetCorners(long left, long top, long right, long bottom) { Set(left, top, right - left, bottom - top); }
+    void SetCorners(long left, long top, long right, long bottom)
+    {
+        Set(left, top, right - left, bottom - top);
+    }
     // Both edges count as inside.
     bool IsPointIn(long px, long py) const { return x <= px && y <= py && px <= Right() && py <= Bottom(); }
     long Right() const { return static_cast<long>(x) + width; }

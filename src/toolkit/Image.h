@@ -31,7 +31,8 @@ public:
     // name.type from the bundle: null is the main bundle, the embedded table; with no such
     // bundle or resource the image stays not loaded.
     void LoadFromBundle(char const* name, char const* type, char const* bundleId);
-    void LoadFromResource(long id, char const* name, char const* type, char const* other, char const* bundleId);
+    void LoadFromResource(long id, char const* name, char const* type, char const* other,
+                          char const* bundleId);
     void LoadImageResource(ImageResource& resource);
 
     long GetWidth() const { return width; }

@@ -50,7 +50,8 @@ long Window::CreateChildWindow(ControlRef parentView, long w, long h, long px, l
     MacWindowManager::CreateCustomView(this);
     if (!parentView) return 0;
     parentView->AddSubview(view);
-    view->SetFrame(gfx::Rect{static_cast<int>(px), static_cast<int>(py), static_cast<int>(w), static_cast<int>(h)});
+    view->SetFrame(
+        gfx::Rect{static_cast<int>(px), static_cast<int>(py), static_cast<int>(w), static_cast<int>(h)});
     view->SetVisible(true);
     return 0;
 }

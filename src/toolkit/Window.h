@@ -57,7 +57,7 @@ public:
     virtual void RButtonUp(long, long) {}
     virtual void MouseMoved(long, long) {}
     virtual void LDoubleClick(long, long) {}
-    virtual void RDoubleClick(long, long) {}        // never delivered
+    virtual void RDoubleClick(long, long) {}         // never delivered
     virtual void MouseWheelMoved(int, long, long) {} // never delivered
     virtual std::pair<long, long> GetMouseInfo(long x, long y);
     // Runs the event loop for one second.

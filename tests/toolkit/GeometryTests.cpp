@@ -16,18 +16,24 @@ TEST(GeometryTest, PointInRectangleCountsBothEdgesAndNeverNormalises)
     GRectangle corners;
     corners.SetCorners(30, 40, 10, 20);
     const PointCase cases[] = {
-        {GRectangle(10, 10, 20, 20), 30, 30, true},  {GRectangle(10, 10, 20, 20), 10, 10, true},
-        {GRectangle(10, 10, 20, 20), 31, 10, false}, {GRectangle(10, 10, 20, 20), 10, 31, false},
-        {GRectangle(10, 10, 20, 20), 9, 15, false},  {GRectangle(5, 5, 0, 0), 5, 5, true},
-        {GRectangle(5, 5, 0, 0), 6, 5, false},       {GRectangle(5, 5, 0, 0), 5, 6, false},
-        {GRectangle(5, 5, 0, 0), 4, 5, false},       {GRectangle(5, 5, 0, 0), 5, 4, false},
-        {corners, 30, 40, false},                    {corners, 10, 20, false},
-        {corners, 20, 30, false},                    {corners, 25, 25, false},
+        {GRectangle(10, 10, 20, 20), 30, 30, true},
+        {GRectangle(10, 10, 20, 20), 10, 10, true},
+        {GRectangle(10, 10, 20, 20), 31, 10, false},
+        {GRectangle(10, 10, 20, 20), 10, 31, false},
+        {GRectangle(10, 10, 20, 20), 9, 15, false},
+        {GRectangle(5, 5, 0, 0), 5, 5, true},
+        {GRectangle(5, 5, 0, 0), 6, 5, false},
+        {GRectangle(5, 5, 0, 0), 5, 6, false},
+        {GRectangle(5, 5, 0, 0), 4, 5, false},
+        {GRectangle(5, 5, 0, 0), 5, 4, false},
+        {corners, 30, 40, false},
+        {corners, 10, 20, false},
+        {corners, 20, 30, false},
+        {corners, 25, 25, false},
     };
     for (PointCase const& c : cases)
-        EXPECT_EQ(c.r.IsPointIn(c.px, c.py), c.inside)
-            << "(" << c.r.x << "," << c.r.y << "," << c.r.width << "," << c.r.height << ") at " << c.px << ","
-            << c.py;
+        EXPECT_EQ(c.r.IsPointIn(c.px, c.py), c.inside) << "(" << c.r.x << "," << c.r.y << "," << c.r.width
+                                                       << "," << c.r.height << ") at " << c.px << "," << c.py;
     EXPECT_EQ(corners.x, 30);
     EXPECT_EQ(corners.y, 40);
     EXPECT_EQ(corners.width, -20);

@@ -72,7 +72,7 @@ private:
 // surface of 200 x 200 at screen (0, 0).
 class ToolkitTest : public ::testing::Test
 {
-protected:
+public:
     void SetUp() override
     {
         gfx::RunLoop::SetBackend(&backend);
@@ -80,7 +80,8 @@ protected:
         MacWindowManager::InstallTimers();
         gfx::Dispatcher::Reset();
         backend.onFailure = [](std::string const& why) { ADD_FAILURE() << "starved: " << why; };
-        surface = std::make_unique<gfx::Surface>(backend, gfx::SurfaceKind::Embedded, gfx::Rect{0, 0, 200, 200});
+        surface =
+            std::make_unique<gfx::Surface>(backend, gfx::SurfaceKind::Embedded, gfx::Rect{0, 0, 200, 200});
     }
 
     void TearDown() override
@@ -95,7 +96,8 @@ protected:
     gfx::Pixel Probe(int x, int y) { return backend.Probe(*surface, x, y); }
 
     // A window in the surface's root node, filled with a colour unless told otherwise.
-    std::unique_ptr<RecordingWindow> MakeRoot(long w, long h, long x, long y, std::vector<std::string>* log = nullptr)
+    std::unique_ptr<RecordingWindow> MakeRoot(long w, long h, long x, long y,
+                                              std::vector<std::string>* log = nullptr)
     {
         auto window = std::make_unique<RecordingWindow>(log);
         window->CreateChildWindow(surface.get(), w, h, x, y);

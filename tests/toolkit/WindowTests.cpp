@@ -101,7 +101,8 @@ TEST_F(WindowTest, CumulativeAlphaMultipliesButDrawingUsesTheWindowsOwn)
     leaf.SetAlpha(0.5f);
     EXPECT_FLOAT_EQ(leaf.GetCumulativeAlpha(), 0.25f);
     float seen = 0;
-    leaf.paint = [&](GraphicsContext& gc) {
+    leaf.paint = [&](GraphicsContext& gc)
+    {
         seen = gc.GetWindowAlpha();
         leaf.FillBackground(gc, Colour(255, 255, 255, 255));
     };
@@ -193,7 +194,8 @@ TEST_F(WindowTest, PaintEventFollowsRepaintWithTheSameContext)
     first.order = second.order = &order;
     RecordingWindow root;
     GraphicsContext* repainted = nullptr;
-    root.paint = [&](GraphicsContext& gc) {
+    root.paint = [&](GraphicsContext& gc)
+    {
         order.push_back("repaint");
         repainted = &gc;
     };

@@ -49,7 +49,8 @@ bool Compositor::Paint(Surface& surface)
     Collect(surface.Root(), Point{0, 0}, Rect{0, 0, surface.Width(), surface.Height()}, damage, nodes);
     if (cairo_region_is_empty(damage)) return false;
 
-    auto clipToDamage = [damage](cairo_t* cr) {
+    auto clipToDamage = [damage](cairo_t* cr)
+    {
         for (int i = 0, n = cairo_region_num_rectangles(damage); i < n; ++i)
         {
             cairo_rectangle_int_t r;

@@ -60,7 +60,8 @@ bool HasFamily(char const* family)
 char const* FontFamily()
 {
     // "Arial" itself when installed, else the face that matches its metrics, else DejaVu Sans.
-    static char const* family = [] {
+    static char const* family = []
+    {
         if (HasFamily("Arial")) return "Arial";
         if (HasFamily("Liberation Sans")) return "Liberation Sans";
         return "DejaVu Sans";

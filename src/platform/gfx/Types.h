@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <chrono>
 
-
 // Values shared by the view layer, its back ends and the toolkit above it. Coordinates are
 // integer pixels, origin top left, y downwards.
 namespace gfx

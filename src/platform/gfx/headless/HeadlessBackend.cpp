@@ -7,8 +7,7 @@
 
 namespace gfx
 {
-HeadlessBackend::HeadlessBackend()
-    : now(TimePoint{} + std::chrono::hours(1)), scriptTime(now), lastInput(now)
+HeadlessBackend::HeadlessBackend() : now(TimePoint{} + std::chrono::hours(1)), scriptTime(now), lastInput(now)
 {
     SetDrawnStringRecord(&strings);
 }
@@ -118,12 +117,14 @@ void HeadlessBackend::DoubleClick(Surface& surface, int x, int y, unsigned modif
     Click(surface, x, y, kButtonLeft, modifiers);
 }
 
-void HeadlessBackend::Drag(Surface& surface, Point from, Point to, int steps, unsigned button, unsigned modifiers)
+void HeadlessBackend::Drag(Surface& surface, Point from, Point to, int steps, unsigned button,
+                           unsigned modifiers)
 {
     Press(surface, from.x, from.y, button, modifiers);
     steps = std::max(steps, 1);
     for (int i = 1; i <= steps; ++i)
-        MoveTo(surface, from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps, modifiers);
+        MoveTo(surface, from.x + (to.x - from.x) * i / steps, from.y + (to.y - from.y) * i / steps,
+               modifiers);
     Release(surface, to.x, to.y, button, modifiers);
 }
 
@@ -141,7 +142,8 @@ Pixel HeadlessBackend::Probe(Surface& surface, int x, int y) const
     cairo_surface_t* image = surface.BackBuffer();
     cairo_surface_flush(image);
     if (x < 0 || y < 0 || x >= surface.Width() || y >= surface.Height()) return Pixel{};
-    unsigned char const* row = cairo_image_surface_get_data(image) + y * cairo_image_surface_get_stride(image);
+    unsigned char const* row =
+        cairo_image_surface_get_data(image) + y * cairo_image_surface_get_stride(image);
     std::uint32_t p = reinterpret_cast<std::uint32_t const*>(row)[x];
     int a = (p >> 24) & 0xFF;
     auto straight = [a](std::uint32_t c) { return a == 0 ? 0 : static_cast<int>((c * 255 + a / 2) / a); };
@@ -150,7 +152,8 @@ Pixel HeadlessBackend::Probe(Surface& surface, int x, int y) const
 
 cairo_surface_t* HeadlessBackend::Snapshot(Surface& surface) const
 {
-    cairo_surface_t* copy = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, surface.Width(), surface.Height());
+    cairo_surface_t* copy =
+        cairo_image_surface_create(CAIRO_FORMAT_ARGB32, surface.Width(), surface.Height());
     cairo_t* cr = cairo_create(copy);
     cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);
     cairo_set_source_surface(cr, surface.BackBuffer(), 0, 0);
