@@ -69,6 +69,11 @@ long Window::CreateChildWindow(Window* p, GRectangle const& r)
     return CreateChildWindow(p, r.width, r.height, r.x, r.y);
 }
 
+std::weak_ptr<void const> Window::Liveness() const
+{
+    return view ? view->Liveness() : std::weak_ptr<void const>();
+}
+
 void Window::ForceRepaint()
 {
     if (gfx::View* v = view) v->SetNeedsDisplay();

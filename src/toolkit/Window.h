@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -122,6 +123,9 @@ public:
     void ShowWindow(bool) {}
 
     ControlRef GetView() const { return view; }
+    // Expires when the window's node goes (the window is being destroyed); handlers that may
+    // destroy their own window check it before touching the window again.
+    std::weak_ptr<void const> Liveness() const;
     String const& GetName() const { return name; }
 
     // Called after every Repaint with the same context, in connection order.

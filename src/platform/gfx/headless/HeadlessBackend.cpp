@@ -19,11 +19,28 @@ HeadlessBackend::~HeadlessBackend()
 
 bool HeadlessBackend::NextEvent(InputEvent& event)
 {
-    if (script.empty() || script.front().time > now) return false;
-    event = script.front();
-    script.pop_front();
+    while (!script.empty() && script.front().event.time <= now)
+    {
+        Step step = std::move(script.front());
+        script.pop_front();
+        lastInput = now;
+        if (!step.action)
+        {
+            event = step.event;
+            return true;
+        }
+        step.action();
+    }
+    return false;
+}
+
+void HeadlessBackend::Then(std::function<void()> action)
+{
+    scriptTime = std::max(scriptTime, now) + scriptStep;
+    InputEvent marker;
+    marker.time = scriptTime;
+    script.push_back(Step{marker, std::move(action)});
     lastInput = now;
-    return true;
 }
 
 void HeadlessBackend::Wait(std::optional<TimePoint> until)
@@ -31,7 +48,7 @@ void HeadlessBackend::Wait(std::optional<TimePoint> until)
     if (woken.exchange(false)) return;
     if (!script.empty())
     {
-        TimePoint next = script.front().time;
+        TimePoint next = script.front().event.time;
         if (!until || next <= *until)
         {
             now = std::max(now, next);
@@ -59,7 +76,7 @@ void HeadlessBackend::SurfaceCreated(Surface& surface)
 void HeadlessBackend::SurfaceDestroyed(Surface& surface)
 {
     origins.erase(&surface);
-    std::erase_if(script, [&surface](InputEvent const& e) { return e.surface == &surface; });
+    std::erase_if(script, [&surface](Step const& s) { return !s.action && s.event.surface == &surface; });
 }
 
 Point HeadlessBackend::ScreenOrigin(Surface const& surface)
@@ -83,7 +100,7 @@ void HeadlessBackend::Add(InputEvent event)
 {
     scriptTime = std::max(scriptTime, now) + scriptStep;
     event.time = scriptTime;
-    script.push_back(event);
+    script.push_back(Step{event, nullptr});
     lastInput = now;
 }
 

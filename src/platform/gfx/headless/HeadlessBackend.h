@@ -66,6 +66,9 @@ public:
     // Press at from, `steps` moves to `to`, release there.
     void Drag(Surface& surface, Point from, Point to, int steps = 4, unsigned button = kButtonLeft,
               unsigned modifiers = 0);
+    // Runs the action when the script reaches it (inside whatever loop reads events then):
+    // tests look at the state in the middle of a drag or a modal run this way.
+    void Then(std::function<void()> action);
     // The next scripted event comes this much later than it would.
     void Pause(Clock::duration span) { scriptTime += span; }
     void SetStep(Clock::duration step) { scriptStep = step; }
@@ -97,7 +100,12 @@ private:
     TimePoint lastInput;
     Clock::duration scriptStep = std::chrono::milliseconds(10);
     Clock::duration starvationBudget = std::chrono::seconds(60);
-    std::deque<InputEvent> script;
+    struct Step
+    {
+        InputEvent event;
+        std::function<void()> action;
+    };
+    std::deque<Step> script;
     std::atomic<bool> woken{false};
     std::map<Surface const*, Point> origins;
     std::vector<DrawnString> strings;
