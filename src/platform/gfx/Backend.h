@@ -1,6 +1,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "platform/gfx/Types.h"
 
@@ -37,6 +38,10 @@ public:
     // Takes or gives back the pointer; false when the window system refuses.
     virtual bool Grab(Surface& surface, bool on) = 0;
     virtual void SetBusyCursor(bool busy) = 0;
+
+    // The clipboard's text (UTF-8).
+    virtual void SetClipboardText(std::string const& text) = 0;
+    virtual std::string GetClipboardText() = 0;
 
     // Two presses of one button count as a double click within this time and distance.
     virtual int DoubleClickMilliseconds() { return 500; }

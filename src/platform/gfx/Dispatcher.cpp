@@ -130,6 +130,11 @@ void Dispatcher::Dispatch(InputEvent const& e)
                 break;
             }
         break;
+    case InputEvent::KeyDown:
+        if (e.surface)
+            if (View* focus = e.surface->GetFocus())
+                if (focus->Client()) focus->Client()->KeyDown(e.key, e.text, e.modifiers);
+        break;
     case InputEvent::Motion:
         if (!trackings.empty() && !trackings.back()->released)
         {

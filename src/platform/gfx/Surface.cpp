@@ -65,6 +65,19 @@ void Surface::Focus()
     backend.Focus(*this);
 }
 
+void Surface::SetFocus(View* view)
+{
+    focus = view;
+    focusLife = view ? view->Liveness() : std::weak_ptr<void const>();
+    if (view) view->SetNeedsDisplay();
+}
+
+View* Surface::GetFocus() const
+{
+    // A node that has left this surface's tree no longer takes its keys.
+    return focusLife.expired() || focus->GetSurface() != this ? nullptr : focus;
+}
+
 std::vector<Surface*> const& Surface::All()
 {
     return Registry();

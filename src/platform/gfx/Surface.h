@@ -40,6 +40,9 @@ public:
     void Show(bool shown);
     bool IsShown() const { return shown; }
     void Focus();
+    // The node that receives the surface's keys (null: none).
+    void SetFocus(View* view);
+    View* GetFocus() const;
     // The back end's own data for this surface.
     void* backendData = nullptr;
 
@@ -54,6 +57,8 @@ private:
     int width;
     int height;
     bool shown = false;
+    View* focus = nullptr;
+    std::weak_ptr<void const> focusLife;
     cairo_surface_t* backBuffer;
     View root;
 };

@@ -50,6 +50,23 @@ enum Button : unsigned
     kButtonRight = 2,
 };
 
+// Keys that are not text, by their X keysyms.
+enum Key : unsigned
+{
+    kKeyNone = 0,
+    kKeyBackspace = 0xff08,
+    kKeyTab = 0xff09,
+    kKeyReturn = 0xff0d,
+    kKeyEscape = 0xff1b,
+    kKeyHome = 0xff50,
+    kKeyLeft = 0xff51,
+    kKeyUp = 0xff52,
+    kKeyRight = 0xff53,
+    kKeyDown = 0xff54,
+    kKeyEnd = 0xff57,
+    kKeyDelete = 0xffff,
+};
+
 enum class SurfaceKind
 {
     Embedded, // a child of a host's window, given by its handle
@@ -59,7 +76,7 @@ enum class SurfaceKind
 
 class Surface;
 
-// One pointer event of a back end. Positions are screen (root) coordinates.
+// One pointer or key event of a back end. Positions are screen (root) coordinates.
 struct InputEvent
 {
     enum Type
@@ -67,6 +84,7 @@ struct InputEvent
         Press,
         Release,
         Motion,
+        KeyDown, // to the focused node of the surface
     };
     Type type = Motion;
     Surface* surface = nullptr; // where the pointer is (presses go to it)
@@ -75,5 +93,7 @@ struct InputEvent
     unsigned button = 0;    // the button of a press or release
     unsigned modifiers = 0; // Modifier bits held during the event
     TimePoint time{};
+    unsigned key = kKeyNone; // a KeyDown's key, kKeyNone for plain text
+    char text[8] = {};       // a KeyDown's text (one UTF-8 character), or empty
 };
 } // namespace gfx

@@ -21,6 +21,8 @@ public:
     virtual void Draw(cairo_t* cr) = 0;
     // A press in the node at the local point; `buttons` holds every button now down.
     virtual void MouseDown(int x, int y, unsigned buttons, int clickCount, unsigned modifiers) = 0;
+    // A key while the node has its surface's focus; false when it is not taken.
+    virtual bool KeyDown(unsigned /*key*/, char const* /*text*/, unsigned /*modifiers*/) { return false; }
 
 protected:
     ~ViewClient() = default;

@@ -122,6 +122,28 @@ void HeadlessBackend::Release(Surface& surface, int x, int y, unsigned button, u
     Add(InputEvent{InputEvent::Release, &surface, o.x + x, o.y + y, button, modifiers, {}});
 }
 
+void HeadlessBackend::Type(Surface& surface, char const* text, unsigned modifiers)
+{
+    for (auto const* s = reinterpret_cast<unsigned char const*>(text); s && *s;)
+    {
+        InputEvent e{InputEvent::KeyDown, &surface, 0, 0, 0, modifiers, {}};
+        int n = 1;
+        while (n < 4 && (s[n] & 0xC0) == 0x80)
+            ++n;
+        for (int i = 0; i < n; ++i)
+            e.text[i] = static_cast<char>(s[i]);
+        s += n;
+        Add(e);
+    }
+}
+
+void HeadlessBackend::Key(Surface& surface, unsigned key, unsigned modifiers)
+{
+    InputEvent e{InputEvent::KeyDown, &surface, 0, 0, 0, modifiers, {}};
+    e.key = key;
+    Add(e);
+}
+
 void HeadlessBackend::Click(Surface& surface, int x, int y, unsigned button, unsigned modifiers)
 {
     Press(surface, x, y, button, modifiers);

@@ -49,6 +49,8 @@ public:
     void Present(Surface&, Rect) override { ++presents; }
     bool Grab(Surface&, bool on) override;
     void SetBusyCursor(bool b) override { busy = b; }
+    void SetClipboardText(std::string const& text) override { clipboard = text; }
+    std::string GetClipboardText() override { return clipboard; }
 
     // The clock moves on (due timers run at the next turn).
     void Advance(Clock::duration span) { now += span; }
@@ -66,6 +68,9 @@ public:
     // Press at from, `steps` moves to `to`, release there.
     void Drag(Surface& surface, Point from, Point to, int steps = 4, unsigned button = kButtonLeft,
               unsigned modifiers = 0);
+    // Typing: each UTF-8 character of text is one key event; Key sends a key that is not text.
+    void Type(Surface& surface, char const* text, unsigned modifiers = 0);
+    void Key(Surface& surface, unsigned key, unsigned modifiers = 0);
     // Runs the action when the script reaches it (inside whatever loop reads events then):
     // tests look at the state in the middle of a drag or a modal run this way.
     void Then(std::function<void()> action);
@@ -90,6 +95,7 @@ public:
     int presents = 0;
     int grabs = 0; // grabs held
     bool busy = false;
+    std::string clipboard;
 
 private:
     void Add(InputEvent event);
