@@ -3,9 +3,13 @@
 #include <memory>
 
 #include "framework/Timers.h"
+#include "platform/gfx/Backend.h"
 #include "platform/gfx/Dispatcher.h"
 #include "platform/gfx/RunLoop.h"
+#include "platform/gfx/Surface.h"
 #include "platform/gfx/View.h"
+#include "toolkit/Alerts.h"
+#include "toolkit/Frame.h"
 #include "toolkit/GraphicsContext.h"
 
 namespace
@@ -39,6 +43,12 @@ public:
     // Nothing of this object is touched after a call on the window unless the node still
     // lives: a handler may destroy its own window (the node's memory stays until the
     // outermost handler has returned, but its window is gone).
+    bool KeyDown(unsigned key, char const* text, unsigned modifiers) override
+    {
+        window->SetKeyModifiers(ToKeyModifiers(modifiers));
+        return window->KeyDown(key, text);
+    }
+
     void MouseDown(int x, int y, unsigned buttons, int clickCount, unsigned modifiers) override
     {
         std::weak_ptr<void const> life = Liveness();
@@ -115,4 +125,33 @@ void MacWindowManager::InstallTimers()
     static TimerServiceSource source;
     gfx::RunLoop::SetTimerSource(&source);
     TimerService::SetClock([] { return gfx::RunLoop::Now(); });
+    InstallToolkitAlerts();
+}
+
+WindowRef MacWindowManager::OwnerSurface()
+{
+    if (gfx::Surface* s = gfx::Dispatcher::CurrentSurface()) return s;
+    auto const& all = gfx::Surface::All();
+    for (gfx::Surface* s : all)
+        if (s->Kind() == gfx::SurfaceKind::Embedded) return s;
+    return all.empty() ? nullptr : all.front();
+}
+
+long MacWindowManager::CreateFrame(Frame* frame, long w, long h, long x, long y)
+{
+    gfx::Surface* owner = OwnerSurface();
+    gfx::Backend* backend = owner ? &owner->GetBackend() : gfx::RunLoop::GetBackend();
+    if (!frame || !backend || !frame->view) return -1;
+    auto surface = std::make_unique<gfx::Surface>(
+        *backend, gfx::SurfaceKind::Frame,
+        gfx::Rect{static_cast<int>(x), static_cast<int>(y), static_cast<int>(w), static_cast<int>(h)},
+        nullptr, owner);
+    surface->Root().AddSubview(frame->view);
+    frame->view->SetFrame(gfx::Rect{0, 0, static_cast<int>(w), static_cast<int>(h)});
+    frame->view->SetVisible(true);
+    surface->Show(true);
+    surface->SetFocus(frame->view);
+    surface->Focus();
+    frame->frameWindow = std::move(surface);
+    return 0;
 }

@@ -18,6 +18,13 @@ public:
     static long CreateCustomView(Window* window);
     // Retires a window's node at once and frees it once the outermost handler has returned.
     static void ReleaseCustomView(ControlRef view);
-    // Hooks the framework's timers and their clock into the event loop (done by the first view).
+    // Hooks the framework's timers and their clock into the event loop, and installs the
+    // toolkit's alerts as the message sink (done by the first view).
     static void InstallTimers();
+    // Makes the frame's top-level surface (w x h at screen x, y), owned by the surface of the
+    // event being handled, else by the editor's; puts the frame's node in it and shows it.
+    static long CreateFrame(class Frame* frame, long w, long h, long x, long y);
+    // The surface dialogs and alerts belong to: the one of the event being handled, else
+    // the first embedded (editor) surface, else any.
+    static WindowRef OwnerSurface();
 };

@@ -65,6 +65,9 @@ public:
     virtual void PumpMessageQueue();
     virtual void GiveFocus() {}
     virtual void SizeChanged(long, long) {}
+    // A key while the window's node has its surface's focus (the modifiers are stored
+    // first); false when not taken.
+    virtual bool KeyDown(unsigned /*key*/, char const* /*text*/) { return false; }
 
     long CreateChildWindow(Window* parent, long w, long h, long x, long y);
     long CreateChildWindow(std::nullptr_t, long w, long h, long x, long y)

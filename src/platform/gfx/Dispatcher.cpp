@@ -1,6 +1,7 @@
 #include "platform/gfx/Dispatcher.h"
 
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 #include <vector>
 
@@ -27,6 +28,8 @@ struct PressTracking
 };
 
 std::vector<PressTracking*> trackings; // innermost last
+std::vector<Surface*> modals;          // innermost last; null once its surface went
+Surface* currentSurface = nullptr;
 unsigned buttonsDown = 0;
 
 struct LastPress
@@ -113,6 +116,17 @@ View* Dispatcher::HitTest(Surface& surface, Point point)
 
 void Dispatcher::Dispatch(InputEvent const& e)
 {
+    struct Current
+    {
+        Surface* outer;
+        explicit Current(Surface* s) : outer(currentSurface) { currentSurface = s; }
+        ~Current() { currentSurface = outer; }
+    } current(e.surface);
+    if ((e.type == InputEvent::Press || e.type == InputEvent::KeyDown) && !Admits(e.surface))
+    {
+        if (e.type == InputEvent::Press) buttonsDown |= e.button;
+        return;
+    }
     switch (e.type)
     {
     case InputEvent::Press:
@@ -168,6 +182,42 @@ Dispatcher::Track Dispatcher::TrackMouseLocation(View& view, Point& local, unsig
     local = Point{t.lastRoot.x - t.originAtPress.x - at.x, t.lastRoot.y - t.originAtPress.y - at.y};
     modifiers = t.modifiers;
     return t.released ? Track::Released : Track::Moved;
+}
+
+void Dispatcher::PushModal(Surface* surface)
+{
+    modals.push_back(surface);
+}
+
+void Dispatcher::PopModal(Surface* surface)
+{
+    for (auto it = modals.rbegin(); it != modals.rend(); ++it)
+        if (*it == surface || !*it)
+        {
+            modals.erase(std::next(it).base());
+            return;
+        }
+}
+
+bool Dispatcher::Admits(Surface const* surface)
+{
+    if (modals.empty()) return true;
+    Surface const* top = modals.back();
+    for (Surface const* s = surface; s && top; s = s->Owner())
+        if (s == top) return true;
+    return false;
+}
+
+Surface* Dispatcher::CurrentSurface()
+{
+    return currentSurface;
+}
+
+void Dispatcher::SurfaceGone(Surface* surface)
+{
+    for (Surface*& s : modals)
+        if (s == surface) s = nullptr;
+    if (currentSurface == surface) currentSurface = nullptr;
 }
 
 bool Dispatcher::Tracking()

@@ -30,6 +30,15 @@ public:
     // When the release has already been consumed by a nested loop of the press handler, it
     // returns Released at once with the last point.
     static Track TrackMouseLocation(View& view, Point& local, unsigned& modifiers);
+    // Modal runs: while one runs, presses and keys reach only its surface and the surfaces it
+    // owns (its dialogs, alerts and menus); other input is dropped. Runs nest.
+    static void PushModal(Surface* surface);
+    static void PopModal(Surface* surface);
+    static bool Admits(Surface const* surface);
+    // The surface of the event being dispatched (null outside dispatch).
+    static Surface* CurrentSurface();
+    // A surface going away leaves the modal stack.
+    static void SurfaceGone(Surface* surface);
     // True while a press is being tracked.
     static bool Tracking();
     // Forgets the click history (tests).

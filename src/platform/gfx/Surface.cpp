@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "platform/gfx/Backend.h"
+#include "platform/gfx/Dispatcher.h"
 
 namespace gfx
 {
@@ -38,6 +39,9 @@ Surface::~Surface()
     std::vector<View*> children = root.children;
     for (View* child : children)
         child->RemoveFromSuperview();
+    Dispatcher::SurfaceGone(this);
+    for (Surface* other : Registry())
+        if (other->owner == this) other->owner = nullptr;
     auto& all = Registry();
     all.erase(std::remove(all.begin(), all.end(), this), all.end());
     backend.SurfaceDestroyed(*this);

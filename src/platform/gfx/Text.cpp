@@ -124,6 +124,19 @@ std::string ToDisplayText(char const* text)
     return IsValidUtf8(text) ? std::string(text) : MacRomanToUtf8(text);
 }
 
+double TextAdvance(char const* text, double size)
+{
+    std::string utf8 = ToDisplayText(text);
+    cairo_surface_t* scratch = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+    cairo_t* cr = cairo_create(scratch);
+    SelectFont(cr, size);
+    cairo_text_extents_t extents;
+    cairo_text_extents(cr, utf8.c_str(), &extents);
+    cairo_destroy(cr);
+    cairo_surface_destroy(scratch);
+    return extents.x_advance;
+}
+
 void ShowText(cairo_t* cr, char const* text, double x, double y)
 {
     if (!text || !*text || cairo_status(cr) != CAIRO_STATUS_SUCCESS) return;

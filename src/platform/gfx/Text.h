@@ -16,6 +16,9 @@ bool IsValidUtf8(char const* text);
 std::string MacRomanToUtf8(char const* text);
 std::string ToDisplayText(char const* text);
 
+// The advance of the text (converted as above) in the one face at that size.
+double TextAdvance(char const* text, double size);
+
 // Draws the text (converted as above) with its baseline origin at (x, y) in the context's
 // coordinates, and adds it to the drawn-string record when one is kept.
 void ShowText(cairo_t* cr, char const* text, double x, double y);

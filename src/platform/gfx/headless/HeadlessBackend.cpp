@@ -76,6 +76,7 @@ void HeadlessBackend::SurfaceCreated(Surface& surface)
 void HeadlessBackend::SurfaceDestroyed(Surface& surface)
 {
     origins.erase(&surface);
+    if (focused == &surface) focused = nullptr;
     std::erase_if(script, [&surface](Step const& s) { return !s.action && s.event.surface == &surface; });
 }
 

@@ -45,7 +45,7 @@ public:
     Point ScreenOrigin(Surface const& surface) override;
     void Move(Surface& surface, Point screen) override;
     void Show(Surface&, bool) override {}
-    void Focus(Surface&) override {}
+    void Focus(Surface& surface) override { focused = &surface; }
     void Present(Surface&, Rect) override { ++presents; }
     bool Grab(Surface&, bool on) override;
     void SetBusyCursor(bool b) override { busy = b; }
@@ -96,6 +96,10 @@ public:
     int grabs = 0; // grabs held
     bool busy = false;
     std::string clipboard;
+    // The surface given the focus last (keys typed without a surface go there).
+    Surface* Focused() const { return focused; }
+    void Type(char const* text, unsigned modifiers = 0) { Type(*focused, text, modifiers); }
+    void Key(unsigned key, unsigned modifiers = 0) { Key(*focused, key, modifiers); }
 
 private:
     void Add(InputEvent event);
@@ -114,6 +118,7 @@ private:
     std::deque<Step> script;
     std::atomic<bool> woken{false};
     std::map<Surface const*, Point> origins;
+    Surface* focused = nullptr;
     std::vector<DrawnString> strings;
 };
 } // namespace gfx
