@@ -145,9 +145,10 @@ void Dispatcher::Dispatch(InputEvent const& e)
             }
         break;
     case InputEvent::KeyDown:
+        // The focused node first, then its ancestors, until one takes the key.
         if (e.surface)
-            if (View* focus = e.surface->GetFocus())
-                if (focus->Client()) focus->Client()->KeyDown(e.key, e.text, e.modifiers);
+            for (View* v = e.surface->GetFocus(); v; v = v->Parent())
+                if (v->Client() && v->Client()->KeyDown(e.key, e.text, e.modifiers)) break;
         break;
     case InputEvent::Motion:
         if (!trackings.empty() && !trackings.back()->released)

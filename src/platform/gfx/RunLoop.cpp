@@ -74,10 +74,14 @@ void OneTurn(bool block, std::optional<TimePoint> cap, std::function<bool()> con
     if (backend)
     {
         InputEvent event;
+        // What an event changed is painted before the next event is read.
         while (!(done && (*done)()) && backend->NextEvent(event))
         {
-            RunLoop::HandlerScope scope;
-            Dispatcher::Dispatch(event);
+            {
+                RunLoop::HandlerScope scope;
+                Dispatcher::Dispatch(event);
+            }
+            if (paintPending.load()) break;
         }
     }
 

@@ -29,18 +29,28 @@ bool HeadlessBackend::NextEvent(InputEvent& event)
             event = step.event;
             return true;
         }
+        // What the action scripts comes next, before the steps already waiting; and the
+        // turn ends with the action, so what it caused is painted before the next step.
+        struct Inserting
+        {
+            HeadlessBackend& b;
+            explicit Inserting(HeadlessBackend& backend) : b(backend)
+            {
+                b.inserting = true;
+                b.insertAt = 0;
+                b.insertTime = b.now;
+            }
+            ~Inserting() { b.inserting = false; }
+        } inserting(*this);
         step.action();
+        return false;
     }
     return false;
 }
 
 void HeadlessBackend::Then(std::function<void()> action)
 {
-    scriptTime = std::max(scriptTime, now) + scriptStep;
-    InputEvent marker;
-    marker.time = scriptTime;
-    script.push_back(Step{marker, std::move(action)});
-    lastInput = now;
+    Push(Step{InputEvent{}, std::move(action)});
 }
 
 void HeadlessBackend::Wait(std::optional<TimePoint> until)
@@ -99,10 +109,22 @@ bool HeadlessBackend::Grab(Surface&, bool on)
 
 void HeadlessBackend::Add(InputEvent event)
 {
-    scriptTime = std::max(scriptTime, now) + scriptStep;
-    event.time = scriptTime;
-    script.push_back(Step{event, nullptr});
+    Push(Step{event, nullptr});
+}
+
+void HeadlessBackend::Push(Step step)
+{
     lastInput = now;
+    if (inserting)
+    {
+        insertTime = std::max(insertTime, now) + scriptStep;
+        step.event.time = insertTime;
+        script.insert(script.begin() + static_cast<std::ptrdiff_t>(insertAt++), std::move(step));
+        return;
+    }
+    scriptTime = std::max(scriptTime, now) + scriptStep;
+    step.event.time = scriptTime;
+    script.push_back(std::move(step));
 }
 
 void HeadlessBackend::MoveTo(Surface& surface, int x, int y, unsigned modifiers)

@@ -72,10 +72,11 @@ public:
     void Type(Surface& surface, char const* text, unsigned modifiers = 0);
     void Key(Surface& surface, unsigned key, unsigned modifiers = 0);
     // Runs the action when the script reaches it (inside whatever loop reads events then):
-    // tests look at the state in the middle of a drag or a modal run this way.
+    // tests look at the state in the middle of a drag or a modal run this way. What the
+    // action scripts comes right after it; the turn paints before the next step.
     void Then(std::function<void()> action);
     // The next scripted event comes this much later than it would.
-    void Pause(Clock::duration span) { scriptTime += span; }
+    void Pause(Clock::duration span) { (inserting ? insertTime : scriptTime) += span; }
     void SetStep(Clock::duration step) { scriptStep = step; }
     std::size_t PendingInput() const { return script.size(); }
 
@@ -102,7 +103,13 @@ public:
     void Key(unsigned key, unsigned modifiers = 0) { Key(*focused, key, modifiers); }
 
 private:
+    struct Step
+    {
+        InputEvent event;
+        std::function<void()> action;
+    };
     void Add(InputEvent event);
+    void Push(Step step);
     [[noreturn]] void Starved(std::string const& why);
 
     TimePoint now;
@@ -110,12 +117,10 @@ private:
     TimePoint lastInput;
     Clock::duration scriptStep = std::chrono::milliseconds(10);
     Clock::duration starvationBudget = std::chrono::seconds(60);
-    struct Step
-    {
-        InputEvent event;
-        std::function<void()> action;
-    };
     std::deque<Step> script;
+    bool inserting = false;
+    std::size_t insertAt = 0;
+    TimePoint insertTime;
     std::atomic<bool> woken{false};
     std::map<Surface const*, Point> origins;
     Surface* focused = nullptr;
