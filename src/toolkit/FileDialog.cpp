@@ -294,3 +294,8 @@ String const& FileDialog::LastFolder()
 {
     return Last();
 }
+
+void FileDialog::SetLastFolder(char const* folder)
+{
+    Last() = folder ? folder : "";
+}

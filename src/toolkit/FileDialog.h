@@ -26,4 +26,5 @@ public:
     static bool MyNavObjectFilterProc(char const* path, bool isFolder, TypeList const& types);
     // The folder the next dialog starts in ("" until a file was chosen).
     static String const& LastFolder();
+    static void SetLastFolder(char const* folder);
 };

@@ -23,6 +23,7 @@ public:
         oldHome = home ? home : "";
         ::setenv("HOME", root.c_str(), 1);
         types.Add("Wave (*.wav)", "wav");
+        FileDialog::SetLastFolder(nullptr); // every test starts at home
     }
     void TearDown() override
     {
