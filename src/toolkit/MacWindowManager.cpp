@@ -11,6 +11,7 @@
 #include "toolkit/Alerts.h"
 #include "toolkit/Frame.h"
 #include "toolkit/GraphicsContext.h"
+#include "toolkit/PopupMenu.h"
 
 namespace
 {
@@ -126,6 +127,7 @@ void MacWindowManager::InstallTimers()
     gfx::RunLoop::SetTimerSource(&source);
     TimerService::SetClock([] { return gfx::RunLoop::Now(); });
     InstallToolkitAlerts();
+    InstallToolkitMenus();
 }
 
 WindowRef MacWindowManager::OwnerSurface()

@@ -43,6 +43,9 @@ public:
     virtual void SetClipboardText(std::string const& text) = 0;
     virtual std::string GetClipboardText() = 0;
 
+    // The screen's bounds (popups stay inside them).
+    virtual Rect ScreenBounds() { return Rect{0, 0, 1920, 1080}; }
+
     // Two presses of one button count as a double click within this time and distance.
     virtual int DoubleClickMilliseconds() { return 500; }
     virtual int DoubleClickDistance() { return 4; }

@@ -1,5 +1,6 @@
 #include "platform/gfx/Dispatcher.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <iterator>
 #include <memory>
@@ -30,6 +31,7 @@ struct PressTracking
 std::vector<PressTracking*> trackings; // innermost last
 std::vector<Surface*> modals;          // innermost last; null once its surface went
 Surface* currentSurface = nullptr;
+std::vector<InputInterceptor*> interceptors;
 unsigned buttonsDown = 0;
 
 struct LastPress
@@ -80,7 +82,6 @@ private:
 
 void Press(InputEvent const& e)
 {
-    buttonsDown |= e.button;
     if (!e.surface) return;
     if (!trackings.empty() && trackings.back()->waiting) return; // one press at a time
 
@@ -122,17 +123,9 @@ void Dispatcher::Dispatch(InputEvent const& e)
         explicit Current(Surface* s) : outer(currentSurface) { currentSurface = s; }
         ~Current() { currentSurface = outer; }
     } current(e.surface);
-    if ((e.type == InputEvent::Press || e.type == InputEvent::KeyDown) && !Admits(e.surface))
+    if (e.type == InputEvent::Press) buttonsDown |= e.button;
+    if (e.type == InputEvent::Release)
     {
-        if (e.type == InputEvent::Press) buttonsDown |= e.button;
-        return;
-    }
-    switch (e.type)
-    {
-    case InputEvent::Press:
-        Press(e);
-        break;
-    case InputEvent::Release:
         buttonsDown &= ~e.button;
         for (auto it = trackings.rbegin(); it != trackings.rend(); ++it)
             if ((*it)->button == e.button && !(*it)->released)
@@ -143,10 +136,22 @@ void Dispatcher::Dispatch(InputEvent const& e)
                 (*it)->haveEvent = true;
                 break;
             }
+    }
+    if (!interceptors.empty())
+    {
+        interceptors.back()->Intercept(e);
+        return;
+    }
+    switch (e.type)
+    {
+    case InputEvent::Press:
+        if (Admits(e.surface)) Press(e);
+        break;
+    case InputEvent::Release:
         break;
     case InputEvent::KeyDown:
         // The focused node first, then its ancestors, until one takes the key.
-        if (e.surface)
+        if (e.surface && Admits(e.surface))
             for (View* v = e.surface->GetFocus(); v; v = v->Parent())
                 if (v->Client() && v->Client()->KeyDown(e.key, e.text, e.modifiers)) break;
         break;
@@ -160,6 +165,17 @@ void Dispatcher::Dispatch(InputEvent const& e)
         }
         break;
     }
+}
+
+void Dispatcher::PushInterceptor(InputInterceptor* interceptor)
+{
+    interceptors.push_back(interceptor);
+}
+
+void Dispatcher::PopInterceptor(InputInterceptor* interceptor)
+{
+    auto it = std::find(interceptors.begin(), interceptors.end(), interceptor);
+    if (it != interceptors.end()) interceptors.erase(it);
 }
 
 Dispatcher::Track Dispatcher::TrackMouseLocation(View& view, Point& local, unsigned& modifiers)

@@ -10,9 +10,24 @@ class View;
 // Turns the back end's pointer events into calls on view clients: a press goes to the
 // deepest visible node under it (front to back, clipped by its ancestors) with its click
 // count; the client then follows the pointer with TrackMouseLocation until the release.
+// Takes every event before the dispatcher (menus do: they see clicks anywhere).
+class InputInterceptor
+{
+public:
+    virtual void Intercept(InputEvent const& event) = 0;
+
+protected:
+    ~InputInterceptor() = default;
+};
+
 class Dispatcher
 {
 public:
+    // The innermost interceptor gets every event; a release still ends the tracking of its
+    // button first, so a press handler whose nested loop took the release sees it.
+    static void PushInterceptor(InputInterceptor* interceptor);
+    static void PopInterceptor(InputInterceptor* interceptor);
+
     static void Dispatch(InputEvent const& event);
 
     // The deepest visible node of the surface at a point of the surface, or null.

@@ -103,6 +103,7 @@ void HeadlessBackend::Move(Surface& surface, Point screen)
 
 bool HeadlessBackend::Grab(Surface&, bool on)
 {
+    if (on && refuseGrabs) return false;
     grabs += on ? 1 : -1;
     return true;
 }

@@ -50,6 +50,9 @@ public:
     bool Grab(Surface&, bool on) override;
     void SetBusyCursor(bool b) override { busy = b; }
     void SetClipboardText(std::string const& text) override { clipboard = text; }
+    Rect ScreenBounds() override { return screen; }
+    Rect screen{0, 0, 1024, 768};
+    bool refuseGrabs = false;
     std::string GetClipboardText() override { return clipboard; }
 
     // The clock moves on (due timers run at the next turn).
