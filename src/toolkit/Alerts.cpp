@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <memory>
+#include <optional>
 
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/Surface.h"
@@ -10,6 +11,7 @@
 #include "toolkit/Frame.h"
 #include "toolkit/GraphicsContext.h"
 #include "toolkit/MacWindowManager.h"
+#include "toolkit/Responders.h"
 
 namespace
 {
@@ -112,9 +114,18 @@ bool CanShowAlerts()
 
 class ToolkitAlerts : public MessageSink
 {
+    static std::optional<bool> Responded(char const* text, char const* caption)
+    {
+        if (!gfx::RunLoop::IsBound() || !gfx::RunLoop::MayRun()) return std::nullopt;
+        std::optional<bool> answer = Responders::TakeAlert();
+        if (answer) Responders::AnsweredAlerts().push_back(std::string(caption) + ": " + text);
+        return answer;
+    }
+
 public:
     void Show(char const* text, char const* caption) override
     {
+        if (Responded(text, caption)) return;
         if (!CanShowAlerts())
         {
             std::fprintf(stderr, "[message] %s: %s\n", caption, text);
@@ -126,6 +137,7 @@ public:
 
     bool AskYesNo(char const* text, char const* caption) override
     {
+        if (auto answer = Responded(text, caption)) return *answer;
         if (!CanShowAlerts())
         {
             std::fprintf(stderr, "[question, answered No] %s: %s\n", caption, text);

@@ -11,6 +11,7 @@
 #include "toolkit/Frame.h"
 #include "toolkit/GraphicsContext.h"
 #include "toolkit/MacWindowManager.h"
+#include "toolkit/Responders.h"
 #include "toolkit/TextControl.h"
 
 namespace
@@ -286,6 +287,13 @@ bool FileDialog::MyNavObjectFilterProc(char const* path, bool isFolder, TypeList
 
 bool FileDialog::OpenDialog(char const* title, TypeList const& types, String& path, bool)
 {
+    if (auto answer = Responders::TakeFileDialog())
+    {
+        if (!*answer) return false;
+        path = (*answer)->c_str();
+        Last() = Parent(**answer).c_str();
+        return true;
+    }
     FileDialogFrame dialog(title, types);
     return dialog.Run(path);
 }

@@ -8,6 +8,7 @@
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/Surface.h"
 #include "toolkit/MacWindowManager.h"
+#include "toolkit/Responders.h"
 
 Frame::Frame() = default;
 
@@ -79,6 +80,7 @@ void Frame::RunModal()
         }
     } scope{this, life, surface, outer};
     gfx::Dispatcher::PushModal(surface);
+    if (auto respond = Responders::TakeModalRun()) (*respond)(*this);
     gfx::RunLoop::RunUntil([&] { return quit || life.expired(); });
 }
 

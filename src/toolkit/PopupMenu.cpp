@@ -12,6 +12,7 @@
 #include "platform/gfx/Text.h"
 #include "platform/gfx/View.h"
 #include "toolkit/MacWindowManager.h"
+#include "toolkit/Responders.h"
 #include "toolkit/Window.h"
 
 namespace
@@ -376,6 +377,25 @@ CascadeList::Item* RunPopupMenu(CascadeList& list, Window* parent, long x, long 
     gfx::Surface* owner = parent && parent->GetView() ? parent->GetView()->GetSurface() : nullptr;
     if (!owner) owner = MacWindowManager::OwnerSurface();
     gfx::Backend* backend = owner ? &owner->GetBackend() : gfx::RunLoop::GetBackend();
+    if (auto path = Responders::TakeMenu())
+    {
+        CascadeList* level = &list;
+        CascadeList::Item* found = nullptr;
+        for (std::string const& name : *path)
+        {
+            found = nullptr;
+            for (CascadeList::Entry const& e :
+                 level ? level->GetEntries() : std::vector<CascadeList::Entry>{})
+                if (e.item && e.item->name == name)
+                {
+                    found = e.item;
+                    break;
+                }
+            if (!found) return nullptr;
+            level = found->isSubList ? found->subList : nullptr;
+        }
+        return found;
+    }
     if (!backend || list.GetEntries().empty()) return nullptr;
     if (parent) parent->ConvertLocalToScreen(x, y);
     MenuRun run(list, *backend, owner);
