@@ -18,7 +18,7 @@ Frame::~Frame()
     frameWindow.reset();
 }
 
-void Frame::CreateFrame(Window*, long px, long py, long w, long h, bool)
+void Frame::CreateFrame(Window* owner, long px, long py, long w, long h, bool)
 {
     dragging = false;
     x = px;
@@ -27,7 +27,7 @@ void Frame::CreateFrame(Window*, long px, long py, long w, long h, bool)
     height = h;
     frameWindow.reset();
     MacWindowManager::CreateCustomView(this);
-    MacWindowManager::CreateFrame(this, w, h, px, py);
+    MacWindowManager::CreateFrame(this, w, h, px, py, owner);
 }
 
 void Frame::MoveFrame(long px, long py)

@@ -13,8 +13,8 @@ public:
     Frame();
     ~Frame() override;
 
-    // Note the order x, y, w, h, in screen coordinates. parent is not a tree parent; the
-    // frame belongs to the editor surface of the event being handled.
+    // Note the order x, y, w, h, in screen coordinates. parent is not a tree parent: it only
+    // names the editor the frame belongs to (by default the one of the event being handled).
     void CreateFrame(Window* parent, long x, long y, long w, long h, bool unused = false);
     // A press on the frame's own body (not on a child) drags the frame.
     void EnableDragging(bool on) { draggingEnabled = on; }

@@ -139,9 +139,10 @@ WindowRef MacWindowManager::OwnerSurface()
     return all.empty() ? nullptr : all.front();
 }
 
-long MacWindowManager::CreateFrame(Frame* frame, long w, long h, long x, long y)
+long MacWindowManager::CreateFrame(Frame* frame, long w, long h, long x, long y, Window* ownerWindow)
 {
-    gfx::Surface* owner = OwnerSurface();
+    gfx::Surface* owner = ownerWindow && ownerWindow->view ? ownerWindow->view->GetSurface() : nullptr;
+    if (!owner) owner = OwnerSurface();
     gfx::Backend* backend = owner ? &owner->GetBackend() : gfx::RunLoop::GetBackend();
     if (!frame || !backend || !frame->view) return -1;
     auto surface = std::make_unique<gfx::Surface>(

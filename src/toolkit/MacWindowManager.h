@@ -21,9 +21,10 @@ public:
     // Hooks the framework's timers and their clock into the event loop, and installs the
     // toolkit's alerts as the message sink (done by the first view).
     static void InstallTimers();
-    // Makes the frame's top-level surface (w x h at screen x, y), owned by the surface of the
-    // event being handled, else by the editor's; puts the frame's node in it and shows it.
-    static long CreateFrame(class Frame* frame, long w, long h, long x, long y);
+    // Makes the frame's top-level surface (w x h at screen x, y), owned by the surface of
+    // `owner` when it has one, else by the surface of the event being handled, else by the
+    // editor's; puts the frame's node in it, shows it and gives it the focus.
+    static long CreateFrame(class Frame* frame, long w, long h, long x, long y, Window* owner = nullptr);
     // The surface dialogs and alerts belong to: the one of the event being handled, else
     // the first embedded (editor) surface, else any.
     static WindowRef OwnerSurface();

@@ -74,6 +74,24 @@ TEST_F(FrameTest, FramesFloatAtTheirScreenPointOwnedByTheEditor)
     EXPECT_EQ(dialog.GetScreenPosition().y, 80);
 }
 
+TEST_F(FrameTest, TwoEditorsKeepTheirDialogsApart)
+{
+    gfx::Surface second(backend, gfx::SurfaceKind::Embedded, gfx::Rect{600, 0, 200, 200});
+    RecordingWindow otherPage;
+    otherPage.CreateChildWindow(&second, 200, 200, 0, 0);
+    Dialog byParent, byEvent;
+    byParent.CreateFrame(&otherPage, 0, 0, 50, 50);
+    EXPECT_EQ(byParent.GetFrameWindow()->Owner(), &second);
+    otherPage.after = [&](std::string const& what)
+    {
+        if (what == "LButtonDown") byEvent.CreateFrame(nullptr, 0, 0, 50, 50);
+    };
+    backend.Click(second, 10, 10);
+    Run();
+    ASSERT_NE(byEvent.GetFrameWindow(), nullptr);
+    EXPECT_EQ(byEvent.GetFrameWindow()->Owner(), &second);
+}
+
 TEST_F(FrameTest, DraggingFollowsThePointerExactlyOnlyWhenEnabled)
 {
     for (bool enabled : {false, true})
