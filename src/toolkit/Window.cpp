@@ -58,6 +58,7 @@ long Window::CreateChildWindow(ControlRef parentView, long w, long h, long px, l
 
 long Window::CreateChildWindow(Window* p, long w, long h, long px, long py)
 {
+    if (parent) parent->RemoveChildFromList(this); // made again: it leaves its old parent
     parent = p;
     long status = CreateChildWindow(p ? p->view : nullptr, w, h, px, py);
     if (p) p->AddChildWindow(this);

@@ -72,6 +72,23 @@ TEST_F(WindowTest, DestroyingAParentDetachesItsChildrenAndAChildLeavesEveryList)
     EXPECT_EQ(other.GetChildren().size(), 1u);
 }
 
+TEST_F(WindowTest, AWindowMadeAgainMovesToItsNewParent)
+{
+    Window a, b;
+    a.CreateChildWindow(surface.get(), 50, 50, 0, 0);
+    b.CreateChildWindow(surface.get(), 50, 50, 60, 0);
+    RecordingWindow child;
+    child.CreateChildWindow(&a, 10, 10, 0, 0);
+    child.CreateChildWindow(&b, 10, 10, 5, 5);
+    EXPECT_TRUE(a.GetChildren().empty());
+    ASSERT_EQ(b.GetChildren().size(), 1u);
+    EXPECT_EQ(child.GetParentWindow(), &b);
+    EXPECT_EQ(child.GetView()->Parent(), b.GetView());
+    backend.Click(*surface, 66, 6);
+    Run();
+    EXPECT_EQ(child.Calls().size(), 3u);
+}
+
 TEST_F(WindowTest, UnderneathSiblingsAreThoseCreatedBefore)
 {
     Window page, a, b, c, stranger;
