@@ -149,11 +149,11 @@ public:
 };
 } // namespace
 
-void MessagePopup(Rect const& r, char const* title)
+void MessagePopup(GRectangle const& r, char const* title)
 {
     char text[128];
-    std::snprintf(text, sizeof text, "X: %i\t\tY: %i\nWidth: %i\tHeight: %i", r.left, r.top, r.right - r.left,
-                  r.bottom - r.top);
+    std::snprintf(text, sizeof text, "X: %i\t\tY: %i\nWidth: %i\tHeight: %i", static_cast<int>(r.x),
+                  static_cast<int>(r.y), static_cast<int>(r.width), static_cast<int>(r.height));
     MessagePopup(text, title);
 }
 

@@ -4,18 +4,10 @@
 #include <vector>
 
 #include "platform/MessagePopup.h"
+#include "toolkit/Geometry.h"
 
-// A rectangle by its edges, as the debugging alert below takes it.
-struct Rect
-{
-    short top = 0;
-    short left = 0;
-    short bottom = 0;
-    short right = 0;
-};
-
-// Shows "X: left  Y: top / Width: right - left  Height: bottom - top" under the title.
-void MessagePopup(Rect const& r, char const* title);
+// A debugging aid: shows "X: x  Y: y / Width: width  Height: height" under the title.
+void MessagePopup(GRectangle const& r, char const* title);
 
 // Makes MessagePopup and MessageYesNoPopup show drawn modal alerts centred on the editor:
 // the text, the caption as explanation, and "OK", or "Yes" (default, Return) and "No"

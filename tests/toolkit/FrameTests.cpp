@@ -256,11 +256,8 @@ TEST_F(AlertTest, YesAndNoByClickReturnAndEscape)
 TEST_F(AlertTest, TheRectangleTextAndLongTextWrapped)
 {
     backend.Then([&] { backend.Key(gfx::kKeyReturn); });
-    Rect r;
-    r.top = 10;
-    r.left = 20;
-    r.bottom = 110;
-    r.right = 220;
+    GRectangle r;
+    r.SetCorners(20, 10, 220, 110); // left, top, right, bottom
     MessagePopup(r, "Bounds");
     EXPECT_NE(Drawn().find("X: 20  Y: 10|Width: 200 Height: 100|Bounds|"), std::string::npos) << Drawn();
 
