@@ -1,0 +1,259 @@
+#include "platform/gfx/RunLoop.h"
+
+#include <atomic>
+#include <mutex>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/gfx/Backend.h"
+#include "platform/gfx/Compositor.h"
+#include "platform/gfx/Dispatcher.h"
+
+namespace gfx
+{
+namespace
+{
+std::atomic<Backend*> currentBackend{nullptr};
+TimerSource* timerSource = nullptr;
+
+std::mutex bindMutex;
+std::atomic<std::thread::id> boundThread{std::thread::id()};
+int users = 0;
+
+std::mutex postMutex;
+std::vector<std::function<void()>>& Posted()
+{
+    static std::vector<std::function<void()>> posted;
+    return posted;
+}
+std::atomic<bool> postedPending{false};
+std::atomic<bool> paintPending{false};
+
+int nesting = 0;
+int openEnded = 0;
+int handlerDepth = 0;
+std::vector<std::function<void()>>& Deferred()
+{
+    static std::vector<std::function<void()>> deferred;
+    return deferred;
+}
+
+void RunDeferred()
+{
+    while (handlerDepth == 0 && !Deferred().empty())
+    {
+        std::vector<std::function<void()>> now;
+        now.swap(Deferred());
+        for (auto& release : now)
+            release();
+    }
+}
+
+struct Counter
+{
+    explicit Counter(int& c) : count(c) { ++count; }
+    ~Counter() { --count; }
+    int& count;
+};
+
+void OneTurn(bool block, std::optional<TimePoint> cap, std::function<bool()> const* done)
+{
+    if (!RunLoop::MayRun()) return;
+    Backend* backend = currentBackend.load();
+    if (block && !paintPending.load() && !postedPending.load())
+    {
+        std::optional<TimePoint> until = timerSource ? timerSource->NextDue() : std::nullopt;
+        if (cap && (!until || *cap < *until)) until = cap;
+        if (backend)
+            backend->Wait(until);
+        else if (until)
+            std::this_thread::sleep_until(*until);
+    }
+
+    if (backend)
+    {
+        InputEvent event;
+        // What an event changed is painted before the next event is read.
+        while (!(done && (*done)()) && backend->NextEvent(event))
+        {
+            {
+                RunLoop::HandlerScope scope;
+                Dispatcher::Dispatch(event);
+            }
+            if (paintPending.load()) break;
+        }
+    }
+
+    if (timerSource)
+    {
+        std::optional<TimePoint> due = timerSource->NextDue();
+        TimePoint now = RunLoop::Now();
+        if (due && *due <= now)
+        {
+            RunLoop::HandlerScope scope;
+            timerSource->Pump(now);
+        }
+    }
+
+    if (postedPending.exchange(false))
+    {
+        std::vector<std::function<void()>> work;
+        {
+            std::lock_guard<std::mutex> lock(postMutex);
+            work.swap(Posted());
+        }
+        RunLoop::HandlerScope scope;
+        for (auto& w : work)
+            w();
+    }
+
+    if (paintPending.exchange(false))
+    {
+        RunLoop::HandlerScope scope;
+        Compositor::PaintAll();
+    }
+    RunDeferred();
+}
+} // namespace
+
+void RunLoop::SetBackend(Backend* backend)
+{
+    currentBackend.store(backend);
+}
+
+Backend* RunLoop::GetBackend()
+{
+    return currentBackend.load();
+}
+
+TimePoint RunLoop::Now()
+{
+    Backend* backend = currentBackend.load();
+    return backend ? backend->Now() : Clock::now();
+}
+
+void RunLoop::SetTimerSource(TimerSource* source)
+{
+    timerSource = source;
+}
+
+bool RunLoop::Acquire()
+{
+    std::lock_guard<std::mutex> lock(bindMutex);
+    std::thread::id self = std::this_thread::get_id();
+    if (users > 0 && boundThread.load() != self) return false;
+    boundThread.store(self);
+    ++users;
+    return true;
+}
+
+void RunLoop::Release()
+{
+    std::lock_guard<std::mutex> lock(bindMutex);
+    if (users == 0 || boundThread.load() != std::this_thread::get_id()) return;
+    if (--users == 0) boundThread.store(std::thread::id());
+}
+
+bool RunLoop::IsBound()
+{
+    return boundThread.load() != std::thread::id();
+}
+
+bool RunLoop::MayRun()
+{
+    std::thread::id bound = boundThread.load();
+    return bound == std::thread::id() || bound == std::this_thread::get_id();
+}
+
+void RunLoop::Turn(bool block)
+{
+    OneTurn(block, std::nullopt, nullptr);
+}
+
+void RunLoop::RunUntil(std::function<bool()> const& done)
+{
+    if (!MayRun()) return;
+    Counter levels(nesting);
+    Counter waits(openEnded);
+    while (!done())
+        OneTurn(true, std::nullopt, &done);
+}
+
+void RunLoop::RunFor(Clock::duration span)
+{
+    if (!MayRun()) return;
+    Counter levels(nesting);
+    TimePoint deadline = Now() + span;
+    std::function<bool()> done = [deadline] { return RunLoop::Now() >= deadline; };
+    while (!done())
+        OneTurn(true, deadline, &done);
+}
+
+int RunLoop::Nesting()
+{
+    return nesting;
+}
+
+bool RunLoop::InOpenEndedWait()
+{
+    return openEnded > 0;
+}
+
+void RunLoop::Post(std::function<void()> work)
+{
+    {
+        std::lock_guard<std::mutex> lock(postMutex);
+        Posted().push_back(std::move(work));
+    }
+    postedPending.store(true);
+    Wake();
+}
+
+void RunLoop::Wake()
+{
+    if (Backend* backend = currentBackend.load()) backend->Wake();
+}
+
+void RunLoop::RequestPaint()
+{
+    paintPending.store(true, std::memory_order_relaxed);
+    Wake();
+}
+
+bool RunLoop::PaintPending()
+{
+    return paintPending.load();
+}
+
+void RunLoop::DeferRelease(std::function<void()> release)
+{
+    if (handlerDepth == 0)
+    {
+        release();
+        return;
+    }
+    Deferred().push_back(std::move(release));
+}
+
+RunLoop::HandlerScope::HandlerScope()
+{
+    ++handlerDepth;
+}
+
+RunLoop::HandlerScope::~HandlerScope()
+{
+    --handlerDepth;
+    if (handlerDepth == 0 && !Deferred().empty())
+    {
+        // Releases run after the outermost handler, even when it left by an exception.
+        try
+        {
+            RunDeferred();
+        }
+        catch (...)
+        {
+        }
+    }
+}
+} // namespace gfx

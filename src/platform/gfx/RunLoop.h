@@ -1,0 +1,106 @@
+#pragma once
+
+#include <chrono>
+#include <cstdio>
+#include <exception>
+#include <functional>
+#include <optional>
+
+#include "platform/gfx/Types.h"
+
+namespace gfx
+{
+class Backend;
+
+// The timers the loop calls (the framework's timer service, installed by the toolkit).
+class TimerSource
+{
+public:
+    virtual std::optional<TimePoint> NextDue() = 0;
+    virtual void Pump(TimePoint now) = 0;
+
+protected:
+    ~TimerSource() = default;
+};
+
+// The one re-entrant event loop of the editors. It belongs to the thread that opened the
+// first editor while nothing was open (Acquire) until the last one closes (Release); while it
+// is bound, turns asked for by any other thread are refused.
+//
+// A turn reads the back end's events and dispatches them, calls the due timers (waiting for
+// the next one when asked to block), runs the work posted from other threads, then paints
+// every surface with damaged nodes. Mouse tracking, modal runs, menus and synchronous
+// animations nest turns with RunUntil.
+class RunLoop
+{
+public:
+    // The back end of the clock, the events and the waits (null: the steady clock, no events).
+    static void SetBackend(Backend* backend);
+    static Backend* GetBackend();
+    static TimePoint Now();
+    static void SetTimerSource(TimerSource* source);
+
+    // Binds the loop to the calling thread, or counts one more user on it. False when it is
+    // bound to another thread.
+    static bool Acquire();
+    // One user fewer; the loop is free for any thread after the last.
+    static void Release();
+    static bool IsBound();
+    // True on the bound thread, and on any thread while the loop is not bound.
+    static bool MayRun();
+
+    // One turn (nothing on a refused thread). With block, waits for an event, a wake, posted
+    // work or the next timer when nothing is pending.
+    static void Turn(bool block);
+    // Nested turns until done() is true (checked between events too). A wait in here with no
+    // scripted input left may be failed by a test back end.
+    static void RunUntil(std::function<bool()> const& done);
+    // Nested turns for a span of the loop's clock.
+    static void RunFor(Clock::duration span);
+    // How many RunUntil calls are running, and how many of them wait for a condition only.
+    static int Nesting();
+    static bool InOpenEndedWait();
+    // Any thread: queue work for the loop's next turn, and wake it.
+    static void Post(std::function<void()> work);
+    static void Wake();
+    // Any thread: some node needs display (no lock, no allocation).
+    static void RequestPaint();
+    static bool PaintPending();
+
+    // Frees what it is given once the outermost handler has returned (at once when none runs).
+    static void DeferRelease(std::function<void()> release);
+    // Marks a handler call for DeferRelease.
+    class HandlerScope
+    {
+    public:
+        HandlerScope();
+        ~HandlerScope();
+        HandlerScope(HandlerScope const&) = delete;
+        HandlerScope& operator=(HandlerScope const&) = delete;
+    };
+
+    // For host entries (open, idle, close): runs f, and writes any exception to standard
+    // error instead of letting it reach the host. Returns whether f returned normally.
+    template <typename F> static bool GuardHostEntry(char const* where, F&& f) noexcept
+    {
+        try
+        {
+            f();
+            return true;
+        }
+        catch (std::exception const& e)
+        {
+            std::fprintf(stderr, "Torvane: %s: %s\n", where, e.what());
+        }
+        catch (char const* text)
+        {
+            std::fprintf(stderr, "Torvane: %s: %s\n", where, text ? text : "");
+        }
+        catch (...)
+        {
+            std::fprintf(stderr, "Torvane: %s: unknown exception\n", where);
+        }
+        return false;
+    }
+};
+} // namespace gfx

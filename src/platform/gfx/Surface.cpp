@@ -1,0 +1,89 @@
+#include "platform/gfx/Surface.h"
+
+#include <algorithm>
+
+#include "platform/gfx/Backend.h"
+#include "platform/gfx/Dispatcher.h"
+
+namespace gfx
+{
+namespace
+{
+std::vector<Surface*>& Registry()
+{
+    static std::vector<Surface*> all;
+    return all;
+}
+} // namespace
+
+Surface::Surface(Backend& b, SurfaceKind k, Rect screenRect, void* host, Surface* o)
+    : backend(b), kind(k), hostHandle(host), owner(o), width(std::max(1, screenRect.w)),
+      height(std::max(1, screenRect.h)),
+      backBuffer(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height))
+{
+    root.surface = this;
+    root.visible = true;
+    root.frame = Rect{0, 0, width, height};
+    cairo_t* cr = cairo_create(backBuffer);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    cairo_paint(cr);
+    cairo_destroy(cr);
+    Registry().push_back(this);
+    backend.SurfaceCreated(*this);
+    backend.Move(*this, Point{screenRect.x, screenRect.y});
+}
+
+Surface::~Surface()
+{
+    // Nodes still hanging in the tree lose their surface with it.
+    std::vector<View*> children = root.children;
+    for (View* child : children)
+        child->RemoveFromSuperview();
+    Dispatcher::SurfaceGone(this);
+    for (Surface* other : Registry())
+        if (other->owner == this) other->owner = nullptr;
+    auto& all = Registry();
+    all.erase(std::remove(all.begin(), all.end(), this), all.end());
+    backend.SurfaceDestroyed(*this);
+    cairo_surface_destroy(backBuffer);
+}
+
+Point Surface::ScreenOrigin() const
+{
+    return backend.ScreenOrigin(*this);
+}
+
+void Surface::Move(int x, int y)
+{
+    backend.Move(*this, Point{x, y});
+}
+
+void Surface::Show(bool s)
+{
+    shown = s;
+    backend.Show(*this, s);
+}
+
+void Surface::Focus()
+{
+    backend.Focus(*this);
+}
+
+void Surface::SetFocus(View* view)
+{
+    focus = view;
+    focusLife = view ? view->Liveness() : std::weak_ptr<void const>();
+    if (view) view->SetNeedsDisplay();
+}
+
+View* Surface::GetFocus() const
+{
+    // A node that has left this surface's tree no longer takes its keys.
+    return focusLife.expired() || focus->GetSurface() != this ? nullptr : focus;
+}
+
+std::vector<Surface*> const& Surface::All()
+{
+    return Registry();
+}
+} // namespace gfx

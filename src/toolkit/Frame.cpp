@@ -1,0 +1,112 @@
+#include "toolkit/Frame.h"
+
+#include <algorithm>
+#include <cstdint>
+
+#include "platform/gfx/Backend.h"
+#include "platform/gfx/Dispatcher.h"
+#include "platform/gfx/RunLoop.h"
+#include "platform/gfx/Surface.h"
+#include "toolkit/MacWindowManager.h"
+#include "toolkit/Responders.h"
+
+Frame::Frame() = default;
+
+Frame::~Frame()
+{
+    if (modalQuit) *modalQuit = true;
+    frameWindow.reset();
+}
+
+void Frame::CreateFrame(Window* owner, long px, long py, long w, long h, bool)
+{
+    dragging = false;
+    x = px;
+    y = py;
+    width = w;
+    height = h;
+    frameWindow.reset();
+    MacWindowManager::CreateCustomView(this);
+    MacWindowManager::CreateFrame(this, w, h, px, py, owner);
+}
+
+void Frame::MoveFrame(long px, long py)
+{
+    auto clamp = [](long v) { return static_cast<int>(std::clamp<long>(v, INT16_MIN, INT16_MAX)); };
+    if (frameWindow) frameWindow->Move(clamp(px), clamp(py));
+}
+
+void Frame::LButtonDown(long px, long py)
+{
+    if (!draggingEnabled) return;
+    dragging = true;
+    pressX = px;
+    pressY = py;
+    GPoint at = GetScreenPosition();
+    positionX = at.x;
+    positionY = at.y;
+}
+
+void Frame::MouseMoved(long px, long py)
+{
+    if (draggingEnabled && dragging) MoveFrame(positionX + px - pressX, positionY + py - pressY);
+}
+
+void Frame::LButtonUp(long, long)
+{
+    if (!draggingEnabled) return;
+    ReleaseMouse();
+    dragging = false;
+}
+
+void Frame::RunModal()
+{
+    if (!frameWindow) return;
+    bool quit = false;
+    bool* outer = modalQuit;
+    modalQuit = &quit;
+    std::weak_ptr<void const> life = Liveness();
+    gfx::Surface* surface = frameWindow.get();
+    struct Scope
+    {
+        Frame* frame;
+        std::weak_ptr<void const>& life;
+        gfx::Surface* surface;
+        bool* outer;
+        ~Scope()
+        {
+            gfx::Dispatcher::PopModal(surface);
+            if (!life.expired()) frame->modalQuit = outer;
+        }
+    } scope{this, life, surface, outer};
+    gfx::Dispatcher::PushModal(surface);
+    if (auto respond = Responders::TakeModalRun()) (*respond)(*this);
+    gfx::RunLoop::RunUntil([&] { return quit || life.expired(); });
+}
+
+void Frame::QuitModal()
+{
+    if (modalQuit) *modalQuit = true;
+}
+
+namespace
+{
+int waitCursors = 0;
+}
+
+WaitCursor::WaitCursor()
+{
+    if (waitCursors++ == 0)
+        if (gfx::Backend* b = gfx::RunLoop::GetBackend()) b->SetBusyCursor(true);
+}
+
+WaitCursor::~WaitCursor()
+{
+    if (--waitCursors == 0)
+        if (gfx::Backend* b = gfx::RunLoop::GetBackend()) b->SetBusyCursor(false);
+}
+
+int WaitCursor::Count()
+{
+    return waitCursors;
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <memory>
+
+#include "toolkit/Window.h"
+
+// A window in a floating top-level surface of its own (no title bar), which the user may drag
+// by its body and which can run modally. Dialogs derive from it: create, RunModal, read the
+// result, let it go.
+class Frame : public Window
+{
+public:
+    Frame();
+    ~Frame() override;
+
+    // Note the order x, y, w, h, in screen coordinates. parent is not a tree parent: it only
+    // names the editor the frame belongs to (by default the one of the event being handled).
+    void CreateFrame(Window* parent, long x, long y, long w, long h, bool unused = false);
+    // A press on the frame's own body (not on a child) drags the frame.
+    void EnableDragging(bool on) { draggingEnabled = on; }
+    // Places the frame's top-left corner on the screen.
+    void MoveFrame(long x, long y);
+
+    // Runs the loop until QuitModal is called for this frame (or the frame is destroyed);
+    // meanwhile presses and keys reach only this frame and what it opens, while drawing and
+    // timers go on. Runs nest; the innermost ends first.
+    void RunModal();
+    // Ends this frame's run; nothing outside it.
+    void QuitModal();
+    bool IsRunningModal() const { return modalQuit != nullptr; }
+
+    WindowRef GetFrameWindow() const { return frameWindow.get(); }
+
+    void Repaint(GraphicsContext&) override {}
+    void LButtonDown(long x, long y) override;
+    void LButtonUp(long x, long y) override;
+    void MouseMoved(long x, long y) override;
+
+protected:
+    friend class MacWindowManager;
+
+    std::unique_ptr<gfx::Surface> frameWindow;
+    bool draggingEnabled = false;
+    bool dragging = false;
+    long pressX = 0;
+    long pressY = 0;
+    long positionX = 0;
+    long positionY = 0;
+
+private:
+    bool* modalQuit = nullptr; // the running RunModal's flag
+};
+
+// Shows the busy cursor on our surfaces while any lives (at once: the work blocks the loop).
+class WaitCursor
+{
+public:
+    WaitCursor();
+    ~WaitCursor();
+    WaitCursor(WaitCursor const&) = delete;
+    WaitCursor& operator=(WaitCursor const&) = delete;
+    static int Count();
+};

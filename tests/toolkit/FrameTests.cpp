@@ -1,0 +1,316 @@
+#include <thread>
+
+#include "ToolkitTestSupport.h"
+#include "framework/Timers.h"
+#include "toolkit/Alerts.h"
+#include "toolkit/CustomButton.h"
+#include "toolkit/Frame.h"
+
+namespace
+{
+struct Ticker : TimerListener
+{
+    std::function<void()> action;
+    int ticks = 0;
+    void TimerEvent(int) override
+    {
+        ++ticks;
+        if (action) action();
+    }
+};
+
+// A dialog whose body quits its modal run on a right click.
+class Dialog : public Frame
+{
+public:
+    std::vector<std::string>* log = nullptr;
+    int repaints = 0;
+    void Repaint(GraphicsContext& gc) override
+    {
+        ++repaints;
+        FillBackground(gc, Colour(0, 80, 0, 255));
+    }
+    void RButtonUp(long, long) override
+    {
+        if (log) log->push_back("quit");
+        QuitModal();
+    }
+};
+
+class FrameTest : public ToolkitTest
+{
+public:
+    void SetUp() override
+    {
+        ToolkitTest::SetUp();
+        page = MakeRoot(200, 200, 0, 0, &pageLog);
+        surface->Move(300, 200);
+    }
+    // The surface focused last (a new frame or alert).
+    gfx::Surface& Top() { return *backend.Focused(); }
+
+    std::vector<std::string> pageLog;
+    std::unique_ptr<RecordingWindow> page;
+};
+
+TEST_F(FrameTest, FramesFloatAtTheirScreenPointOwnedByTheEditor)
+{
+    Dialog dialog;
+    dialog.CreateFrame(page.get(), 50, 60, 100, 80);
+    gfx::Surface* s = dialog.GetFrameWindow();
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(s->Kind(), gfx::SurfaceKind::Frame);
+    EXPECT_EQ(s->Owner(), surface.get());
+    EXPECT_EQ(s->ScreenOrigin().x, 50);
+    EXPECT_EQ(s->ScreenOrigin().y, 60);
+    EXPECT_TRUE(s->IsShown());
+    EXPECT_EQ(&Top(), s);
+    EXPECT_EQ(dialog.GetParentWindow(), nullptr);
+    EXPECT_TRUE(page->GetChildren().empty());
+    Run();
+    EXPECT_PIXEL(backend.Probe(*s, 10, 10), 0, 80, 0);
+    dialog.MoveFrame(70, 80);
+    EXPECT_EQ(s->ScreenOrigin().x, 70);
+    EXPECT_EQ(dialog.GetScreenPosition().y, 80);
+}
+
+TEST_F(FrameTest, TwoEditorsKeepTheirDialogsApart)
+{
+    gfx::Surface second(backend, gfx::SurfaceKind::Embedded, gfx::Rect{600, 0, 200, 200});
+    RecordingWindow otherPage;
+    otherPage.CreateChildWindow(&second, 200, 200, 0, 0);
+    Dialog byParent, byEvent;
+    byParent.CreateFrame(&otherPage, 0, 0, 50, 50);
+    EXPECT_EQ(byParent.GetFrameWindow()->Owner(), &second);
+    otherPage.after = [&](std::string const& what)
+    {
+        if (what == "LButtonDown") byEvent.CreateFrame(nullptr, 0, 0, 50, 50);
+    };
+    backend.Click(second, 10, 10);
+    Run();
+    ASSERT_NE(byEvent.GetFrameWindow(), nullptr);
+    EXPECT_EQ(byEvent.GetFrameWindow()->Owner(), &second);
+}
+
+TEST_F(FrameTest, DraggingFollowsThePointerExactlyOnlyWhenEnabled)
+{
+    for (bool enabled : {false, true})
+    {
+        Dialog dialog;
+        dialog.CreateFrame(nullptr, 50, 50, 100, 80);
+        dialog.EnableDragging(enabled);
+        gfx::Surface& s = *dialog.GetFrameWindow();
+        std::vector<std::pair<int, int>> origins;
+        backend.Press(s, 10, 10);
+        for (int step = 1; step <= 3; ++step)
+        {
+            backend.MoveTo(s, 10 + 10 * step,
+                           10 + 5 * step); // screen points: the frame's origin was (50, 50)
+            backend.Then([&] { origins.push_back({s.ScreenOrigin().x, s.ScreenOrigin().y}); });
+        }
+        backend.Release(s, 40, 25);
+        backend.Pause(std::chrono::seconds(1));
+        Run();
+        if (enabled)
+            EXPECT_EQ(origins, (std::vector<std::pair<int, int>>{{60, 55}, {70, 60}, {80, 65}}));
+        else
+            EXPECT_EQ(origins, (std::vector<std::pair<int, int>>{{50, 50}, {50, 50}, {50, 50}}));
+    }
+}
+
+TEST_F(FrameTest, TimersAndDrawingGoOnInsideTheRunWhileTheEditorIsLocked)
+{
+    Dialog dialog;
+    std::vector<std::string> log;
+    dialog.log = &log;
+    dialog.CreateFrame(nullptr, 10, 10, 100, 80);
+    Ticker ticker;
+    ticker.action = [&] { dialog.ForceRepaint(); };
+    ticker.StartTimer(1, 100);
+    gfx::Surface& s = *dialog.GetFrameWindow();
+    backend.Click(*surface, 10, 10); // the editor: dropped
+    backend.Pause(std::chrono::milliseconds(1000));
+    backend.Click(s, 5, 5, gfx::kButtonRight);
+    backend.Click(*surface, 20, 20); // after the run: reaches the editor again
+    dialog.RunModal();
+    EXPECT_EQ(log, std::vector<std::string>{"quit"});
+    EXPECT_TRUE(pageLog.empty());
+    EXPECT_GE(ticker.ticks, 10);
+    EXPECT_GE(dialog.repaints, 10);
+    EXPECT_FALSE(dialog.IsRunningModal());
+    Run();
+    EXPECT_EQ(pageLog.size(), 3u);
+}
+
+TEST_F(FrameTest, RunsNestAndQuitOutsideARunDoesNothing)
+{
+    Dialog outer, inner;
+    std::vector<std::string> order;
+    outer.CreateFrame(nullptr, 10, 10, 100, 80);
+    outer.QuitModal(); // no run: nothing
+    backend.Then(
+        [&]
+        {
+            inner.CreateFrame(nullptr, 20, 20, 50, 50);
+            outer.QuitModal(); // the outer run ends only after the inner one
+            backend.Then([&] { inner.QuitModal(); });
+            inner.RunModal();
+            order.push_back("inner returned");
+        });
+    outer.RunModal();
+    order.push_back("outer returned");
+    EXPECT_EQ(order, (std::vector<std::string>{"inner returned", "outer returned"}));
+}
+
+TEST_F(FrameTest, AFrameDestroyedInItsRunEndsIt)
+{
+    auto dialog = std::make_unique<Dialog>();
+    dialog->CreateFrame(nullptr, 10, 10, 100, 80);
+    Ticker killer;
+    killer.action = [&]
+    {
+        killer.StopTimer(1);
+        dialog.reset();
+    };
+    killer.StartTimer(1, 50);
+    Dialog* raw = dialog.get();
+    raw->RunModal();
+    EXPECT_EQ(dialog, nullptr);
+    EXPECT_EQ(gfx::Surface::All().size(), 1u);
+    backend.Click(*surface, 10, 10); // the editor takes input again
+    Run();
+    EXPECT_EQ(pageLog.size(), 3u);
+}
+
+TEST_F(FrameTest, AnAlertInsideADialogReturnsFirst)
+{
+    Dialog dialog;
+    std::vector<std::string> order;
+    dialog.log = &order;
+    dialog.CreateFrame(nullptr, 10, 10, 100, 80);
+    gfx::Surface& s = *dialog.GetFrameWindow();
+    backend.Then(
+        [&]
+        {
+            backend.Then([&] { backend.Key(gfx::kKeyReturn); });
+            order.push_back(MessageYesNoPopup("Overwrite?", "Save") ? "yes" : "no");
+            backend.Click(s, 5, 5, gfx::kButtonRight);
+        });
+    dialog.RunModal();
+    EXPECT_EQ(order, (std::vector<std::string>{"yes", "quit"}));
+}
+
+class AlertTest : public FrameTest
+{
+public:
+    // Answers the next alert with a click on its button (the first or the second).
+    void ClickButton(int which)
+    {
+        backend.Then(
+            [this, which]
+            {
+                gfx::Surface& alert = Top();
+                int x = which == 1 ? alert.Width() - 16 - 150 + 10 : alert.Width() - 16 - 70 + 10;
+                backend.Click(alert, x, alert.Height() - 16 - 11);
+            });
+    }
+    std::string Drawn()
+    {
+        std::string all;
+        for (auto const& s : backend.Strings())
+            all += s.text + "|";
+        return all;
+    }
+};
+
+TEST_F(AlertTest, YesAndNoByClickReturnAndEscape)
+{
+    struct Case
+    {
+        char const* what;
+        std::function<void(AlertTest&)> answer;
+        bool yes;
+    };
+    const Case cases[] = {
+        {"click Yes", [](AlertTest& t) { t.ClickButton(1); }, true},
+        {"click No", [](AlertTest& t) { t.ClickButton(2); }, false},
+        {"Return", [](AlertTest& t) { t.backend.Then([&t] { t.backend.Key(gfx::kKeyReturn); }); }, true},
+        {"Escape", [](AlertTest& t) { t.backend.Then([&t] { t.backend.Key(gfx::kKeyEscape); }); }, false},
+    };
+    for (Case const& c : cases)
+    {
+        c.answer(*this);
+        EXPECT_EQ(MessageYesNoPopup("Delete the category?", "Presets"), c.yes) << c.what;
+        backend.Pause(std::chrono::seconds(1));
+    }
+    EXPECT_NE(Drawn().find("Delete the category?|Presets|"), std::string::npos);
+    EXPECT_NE(Drawn().find("Yes|"), std::string::npos);
+    EXPECT_EQ(gfx::Surface::All().size(), 1u);
+
+    ClickButton(1); // the note's one button sits where "No" sits in a question
+    backend.Then([&] { backend.Key(gfx::kKeyReturn); });
+    MessagePopup("Saved", "Torvane");
+    EXPECT_NE(Drawn().find("OK|"), std::string::npos);
+}
+
+TEST_F(AlertTest, TheRectangleTextAndLongTextWrapped)
+{
+    backend.Then([&] { backend.Key(gfx::kKeyReturn); });
+    GRectangle r;
+    r.SetCorners(20, 10, 220, 110); // left, top, right, bottom
+    MessagePopup(r, "Bounds");
+    EXPECT_NE(Drawn().find("X: 20  Y: 10|Width: 200 Height: 100|Bounds|"), std::string::npos) << Drawn();
+
+    std::string text;
+    for (int i = 0; i < 60; ++i)
+        text += "word" + std::to_string(i) + " ";
+    backend.ClearStrings();
+    backend.Then([&] { backend.Key(gfx::kKeyReturn); });
+    MessagePopup(text.c_str(), "Long");
+    std::string joined;
+    int lines = 0;
+    for (auto const& s : backend.Strings())
+        if (s.text.rfind("word", 0) == 0)
+        {
+            joined += s.text;
+            ++lines;
+            EXPECT_LE(gfx::TextAdvance(s.text.c_str(), 12), 380 - 32);
+        }
+    EXPECT_GT(lines, 3);
+    EXPECT_EQ(joined, text); // nothing lost, nothing cut at 255
+}
+
+TEST_F(AlertTest, OffTheLoopThreadOrWithNoSurfaceTheyNeverBlock)
+{
+    bool answer = true;
+    std::thread other(
+        [&]
+        {
+            answer = MessageYesNoPopup("From the audio side?", "Torvane");
+            MessagePopup("Printed", "Torvane");
+        });
+    other.join();
+    EXPECT_FALSE(answer);
+    page.reset();
+    surface.reset();
+    EXPECT_FALSE(MessageYesNoPopup("No editor open", "Torvane"));
+    MessagePopup("No editor open", "Torvane");
+    EXPECT_TRUE(backend.Strings().empty());
+}
+
+TEST_F(FrameTest, WaitCursorsNest)
+{
+    EXPECT_FALSE(backend.busy);
+    {
+        WaitCursor outer;
+        EXPECT_TRUE(backend.busy);
+        {
+            WaitCursor inner;
+            EXPECT_EQ(WaitCursor::Count(), 2);
+        }
+        EXPECT_TRUE(backend.busy);
+    }
+    EXPECT_FALSE(backend.busy);
+    EXPECT_EQ(WaitCursor::Count(), 0);
+}
+} // namespace
