@@ -8,6 +8,7 @@
 //   TORVANE_GOLDEN_PRINT=1 engine_tests --gtest_filter='GoldenRender*'
 
 #include "PlayTestSupport.h"
+#include "framework/Random.h"
 #include "support/engine/BusyPatch.h"
 
 #include <gtest/gtest.h>
@@ -120,6 +121,8 @@ struct Event
 // blocks both occur) and are all released at kReleaseFrame, then the tail plays.
 Render RenderGolden(int patch, int notes, long block, float rate)
 {
+    // The random start phases and noise depend on how many generators the process made before.
+    Random::RestartDefaultSeeds();
     HeadlessHost host(false, rate);
     Torvane& t = host.Instrument();
     if (patch == kFull) FullPatch(t);
@@ -184,29 +187,29 @@ struct Golden
 // clang-format off
 Golden const kGolden[] = {
     {kFull, 16, 64, 44100, 0x060adceb09d5e2a0ull, {0x1.897df4p+1, -0x1.9b11b8p+1, 0x1.0e4004p+1}},
-    {kFull, 16, 512, 44100, 0x731263e47dc68aebull, {-0x1.6b1d92p+1, 0x1.742de4p+1, 0x1.2d21ccp+0}},
-    {kFull, 16, 8192, 44100, 0x92bc37cefccc820aull, {0x1.37c9a8p-1, 0x1.d72268p+0, 0x1.8e71c8p+0}},
-    {kFull, 16, 64, 96000, 0xeb25955b1a1f0032ull, {-0x1.d5cf02p-2, 0x1.a7fd4p-2, 0x1.68dc46p+2}},
-    {kFull, 16, 512, 96000, 0xb702b5e50f018159ull, {0x1.4be95p+1, -0x1.67f2c6p+1, -0x1.6fd78cp-1}},
-    {kFull, 16, 8192, 96000, 0xb2c4cbb999b09b77ull, {0x1.66433ep+0, -0x1.2a0916p+1, 0x1.6d79p+0}},
-    {kFull, 1, 64, 44100, 0x5ddef92d18b6de9cull, {0x1.04cdccp+0, 0x1.218d12p+0, -0x1.f1163p-1}},
-    {kFull, 1, 512, 44100, 0x8eb6f1883e45d7b1ull, {0x1.740982p-2, 0x1.2eedf2p-2, -0x1.303816p-1}},
-    {kFull, 1, 8192, 44100, 0x344a70bb853eb288ull, {0x1.1a137cp+0, 0x1.b6b71cp-1, -0x1.87b9ecp-1}},
-    {kFull, 1, 64, 96000, 0xf9c0dfbc113f642eull, {-0x1.3dada8p-1, -0x1.a28038p-1, 0x1.2452fp-2}},
-    {kFull, 1, 512, 96000, 0xdbbd7041a0dac40eull, {-0x1.d2d21cp-1, -0x1.464ec8p+0, 0x1.dd2bdcp-2}},
-    {kFull, 1, 8192, 96000, 0xbe2deaa9241b8b57ull, {-0x1.8b0778p-1, -0x1.a6143cp-1, 0x1.79bcb8p-2}},
-    {kBusy, 16, 64, 44100, 0x7c9213320eca6bdeull, {0x1.ad4ac4p-2, -0x1.3961ecp-1, 0x1.d1c078p-3}},
-    {kBusy, 16, 512, 44100, 0x3aa757dacbeff0c3ull, {0x1.df2ed6p-2, -0x1.cf36e8p-1, 0x1.06b01cp-1}},
-    {kBusy, 16, 8192, 44100, 0xb287a44282e5b461ull, {0x1.37004p-1, -0x1.1ba9a8p+0, 0x1.49b6e8p-2}},
-    {kBusy, 16, 64, 96000, 0xd296e3902974aae8ull, {0x1.5bcddp-2, -0x1.4136ecp-1, 0x1.4e1fp-1}},
-    {kBusy, 16, 512, 96000, 0xe788140b448e781bull, {0x1.30aa5p-3, -0x1.70b77p-1, 0x1.2d3e7cp-2}},
-    {kBusy, 16, 8192, 96000, 0x49c7717485516229ull, {0x1.07e97ep-1, -0x1.3e1628p-1, 0x1.60b1e8p-2}},
-    {kBusy, 1, 64, 44100, 0x06149df095a3a871ull, {0x1.1d1378p-2, -0x1.a29c3p-3, -0x1.8ef09cp-4}},
-    {kBusy, 1, 512, 44100, 0x4e54004126da38f0ull, {0x1.6d572ap-3, -0x1.0278d8p-2, -0x1.2b5dap-6}},
-    {kBusy, 1, 8192, 44100, 0x2409cd545c42f92eull, {0x1.5f56ccp-2, -0x1.6cfceap-2, 0x1.0dcbdp-6}},
-    {kBusy, 1, 64, 96000, 0x82d779018863916full, {-0x1.ee8e58p-4, -0x1.9a5b9cp-3, 0x1.40905ep-3}},
-    {kBusy, 1, 512, 96000, 0x0257272e41faa2c6ull, {-0x1.e8770ap-5, -0x1.dbf3a6p-3, 0x1.fdfb1p-4}},
-    {kBusy, 1, 8192, 96000, 0xa904448bac807828ull, {0x1.d20c16p-3, -0x1.371a4p-5, 0x1.1c11dp-4}},
+    {kFull, 16, 512, 44100, 0xfdc74600ae1d22fcull, {-0x1.1955ap+2, -0x1.0ea7fcp-1, 0x1.17dd58p+1}},
+    {kFull, 16, 8192, 44100, 0xbaac63f1bf8b891dull, {0x1.54506p-3, -0x1.35bacp-2, 0x1.17f83p+1}},
+    {kFull, 16, 64, 96000, 0x6916869f03cf2242ull, {0x1.a6284p-2, -0x1.074856p+1, 0x1.1d5f1cp+2}},
+    {kFull, 16, 512, 96000, 0xdcb8fdd8a6966ecaull, {0x1.841b8cp+0, -0x1.eb822ap+1, 0x1.65c154p-2}},
+    {kFull, 16, 8192, 96000, 0x58f29d565423743cull, {0x1.77a6b4p+0, -0x1.a8d8cap+1, 0x1.694722p-2}},
+    {kFull, 1, 64, 44100, 0x8933d30985923cd0ull, {0x1.bff16p-1, 0x1.4610cp-1, -0x1.82ba86p-3}},
+    {kFull, 1, 512, 44100, 0xf3a73b58be38b503ull, {0x1.c43424p-1, 0x1.45f9e2p-1, -0x1.82ad6cp-3}},
+    {kFull, 1, 8192, 44100, 0x844bce4d62aa1916ull, {0x1.f3feeap-1, 0x1.441ebcp-1, -0x1.82cc8cp-3}},
+    {kFull, 1, 64, 96000, 0xfc6d69a0bc0ba105ull, {-0x1.c5f016p-1, -0x1.0eae5cp+0, 0x1.46add8p-1}},
+    {kFull, 1, 512, 96000, 0x7259ca51dacb125cull, {-0x1.e64e94p-1, -0x1.0e818p+0, 0x1.469e68p-1}},
+    {kFull, 1, 8192, 96000, 0x2292cc298b9d5c2dull, {-0x1.17e63ap+0, -0x1.0a1efep+0, 0x1.46a1ecp-1}},
+    {kBusy, 16, 64, 44100, 0xb15b75a1db03911cull, {0x1.61a45ap-2, -0x1.6aabacp-1, 0x1.0afffp-2}},
+    {kBusy, 16, 512, 44100, 0xc2eded9affc0f6acull, {0x1.94a2e4p-2, -0x1.bfe34cp-1, 0x1.427208p-2}},
+    {kBusy, 16, 8192, 44100, 0x3cb15a9a92aee62cull, {0x1.31f8bp-1, -0x1.2937f4p+0, 0x1.a392e6p-2}},
+    {kBusy, 16, 64, 96000, 0x0155369b096900f5ull, {0x1.62563ap-3, -0x1.33ed7ap-1, 0x1.7246p-1}},
+    {kBusy, 16, 512, 96000, 0x937d943ccf31c771ull, {0x1.64f808p-4, -0x1.bcb2acp-1, 0x1.1282fep-1}},
+    {kBusy, 16, 8192, 96000, 0xbfdca0c72831910aull, {0x1.58c65p-1, -0x1.0c1cf6p-1, 0x1.00b334p-1}},
+    {kBusy, 1, 64, 44100, 0xdac1f8611d08a975ull, {0x1.c74b98p-3, -0x1.e4c03ap-3, 0x1.244ef8p-5}},
+    {kBusy, 1, 512, 44100, 0x2de4610219964dd2ull, {0x1.c8222ap-3, -0x1.e5cbaap-3, 0x1.246bep-5}},
+    {kBusy, 1, 8192, 44100, 0x35102522eec26f80ull, {0x1.3340d8p-2, -0x1.1a1b08p-2, 0x1.2ad7cep-5}},
+    {kBusy, 1, 64, 96000, 0x66a8f82a505f4376ull, {-0x1.1d2e8ep-3, -0x1.445704p-3, 0x1.104a86p-3}},
+    {kBusy, 1, 512, 96000, 0x40e1c9c3aca5ad76ull, {-0x1.049072p-3, -0x1.48adf4p-3, 0x1.10261p-3}},
+    {kBusy, 1, 8192, 96000, 0xa5efba85bc3b1e8bull, {0x1.470354p-4, -0x1.2c6b9p-4, 0x1.0ef788p-3}},
     {kDefault, 16, 64, 44100, 0xb4a646dffbf90337ull, {0x1.313124p-1, -0x1.b69ddcp-3, 0x1.87c384p-3}},
     {kDefault, 16, 512, 44100, 0x07fffd8c13e2f2cbull, {-0x1.87df1p-2, -0x1.27bea4p-1, 0x1.518f54p-4}},
     {kDefault, 16, 8192, 44100, 0x07fffd8c13e2f2cbull, {-0x1.87df1p-2, -0x1.27bea4p-1, 0x1.518f54p-4}},
