@@ -26,10 +26,16 @@ public:
     const float* GetNoiseWave() const { return noiseWave; }
     static int GetInstanceCount();
 
+    // An amplitude curve the owner keeps elsewhere, read by the following renders in place of
+    // the own envelope (null: the own one); it must live as long as it is used.
+    void UseAmplitude(Envelope const* curve) { amplitudeCurve = curve; }
+    Envelope const& Amplitude() const { return amplitudeCurve ? *amplitudeCurve : amplitude; }
+
     Envelope amplitude; // linear gain
     Envelope pan;       // -1 left .. +1 right
 
 private:
+    Envelope const* amplitudeCurve = nullptr;
     std::int32_t index = 0;
     const float* noiseWave;
 };

@@ -552,22 +552,26 @@ void Voice::RenderOscillators(VoiceWorkspace& ws, int unison, bool oscillatorsOn
     for (int i = 0; i < unison && !silent; ++i)
     {
         VectorOsc& osc = oscillators[i];
-        osc.amplitude = *amp;
+        osc.UseAmplitude(amp);
 
+        // The slot's pitch is built where the oscillator reads it unless glide or modulation
+        // still combine it with another curve.
         Envelope const& voice = ws.voicePiece;
-        ws.pitch.Clear();
+        Envelope& base = glideActive || inPitch->valid ? ws.pitch : osc.frequency;
+        base.Clear();
         const float detune = static_cast<float>(i) * detuneStretch[i] / static_cast<float>(unison);
         for (long k = 0; k < voice.Size(); ++k)
         {
             float const* d = voice[k].values;
-            AddPoint(ws.pitch, voice[k].time, std::max(d[1] + d[0] + key - d[3] * detune, 0.0f));
+            AddPoint(base, voice[k].time, std::max(d[1] + d[0] + key - d[3] * detune, 0.0f));
         }
-        Envelope* pitch = &ws.pitch;
+        Envelope* pitch = &base;
         if (glideActive)
         {
-            ws.work.Clear();
-            Envelope::Add(ws.pitch, ws.glidePiece, ws.work);
-            pitch = &ws.work;
+            Envelope& sum = inPitch->valid ? ws.work : osc.frequency;
+            sum.Clear();
+            Envelope::Add(ws.pitch, ws.glidePiece, sum);
+            pitch = &sum;
         }
         for (long k = 0; k < pitch->Size(); ++k)
         {
@@ -579,13 +583,9 @@ void Voice::RenderOscillators(VoiceWorkspace& ws, int unison, bool oscillatorsOn
             osc.frequency.Clear();
             Envelope::Multiply(*pitch, *inPitch, osc.frequency);
         }
-        else
-        {
-            osc.frequency = *pitch;
-        }
 
         BuildPan(ws, i, unison, inPan, osc.pan);
-        osc.weights = ws.weights;
+        osc.UseWeights(&ws.weights);
         osc.RenderStereo(nullptr, nullptr, ws.scratch.left, ws.scratch.right, n);
     }
 
@@ -615,7 +615,7 @@ void Voice::RenderNoise(VoiceWorkspace& ws, int unison, bool noiseOnly, long n)
     for (int i = 0; i < unison; ++i)
     {
         TNoiseOsc& noise = noises[i];
-        noise.amplitude = *amp;
+        noise.UseAmplitude(amp);
         BuildPan(ws, i, unison, inPan, noise.pan);
         noise.RenderStereo(nullptr, nullptr, ws.scratch.left, ws.scratch.right, n);
     }
