@@ -8,6 +8,9 @@
 #include <mutex>
 #include <unordered_map>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include "framework/StandardMaths.h"
 #include "framework/Streams.h"
 #include "framework/WavReader.h"
@@ -67,12 +70,13 @@ void OscWaveDef::CreateSine(long n)
 
 // MipWaveTable: storage blocks and the process-wide cache of shared blocks
 
-// The levels of one table, `floats` floats in one 64-byte aligned run.
+// The levels of one table, `floats` floats in one page-aligned run of their own pages, zeroed:
+// mapped from the system and given back to it when the block goes (a heap would keep the freed
+// megabytes of replaced tables resident).
 struct MipWaveTable::Block
 {
     Block(std::size_t n, long len, int lv, int w)
-        : data(static_cast<float*>(::operator new[](n * sizeof(float), std::align_val_t(64)))), floats(n),
-          length(len), numLevels(lv), waves(w)
+        : data(MapFloats(n)), floats(n), length(len), numLevels(lv), waves(w)
     {
     }
     ~Block();
@@ -94,6 +98,24 @@ struct MipWaveTable::Block
     // In the cache (then nobody writes the data); changed under the cache's mutex.
     std::atomic<bool> cached{false};
 };
+
+namespace
+{
+
+std::size_t MappedBytes(std::size_t floats)
+{
+    std::size_t const page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return (std::max<std::size_t>(floats, 1) * sizeof(float) + page - 1) / page * page;
+}
+
+} // namespace
+
+float* MipWaveTable::MapFloats(std::size_t n)
+{
+    void* p = mmap(nullptr, MappedBytes(n), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    return static_cast<float*>(p);
+}
 
 namespace
 {
@@ -155,7 +177,7 @@ MipWaveTable::Block::~Block()
         std::lock_guard<std::mutex> lock(cache.mutex);
         EraseEntries(cache, hash, this);
     }
-    ::operator delete[](data, std::align_val_t(64));
+    munmap(data, MappedBytes(floats));
 }
 
 // A build: the outermost one shares the storage when it ends.
@@ -269,8 +291,7 @@ bool MipWaveTable::InitArray(long len, int lv)
     std::size_t const perLevel =
         (std::size_t(len) * std::size_t(waves) + kAlignFloats - 1) / kAlignFloats * kAlignFloats;
     std::size_t const total = perLevel * std::size_t(lv);
-    auto block = std::make_shared<Block>(total, len, lv, waves);
-    std::fill_n(block->data, total, 0.0f);
+    auto block = std::make_shared<Block>(total, len, lv, waves); // zeroed
     auto pointers = std::make_unique<float*[]>(std::size_t(lv));
     for (int m = 0; m < lv; ++m)
         pointers[m] = block->data + std::size_t(m) * perLevel;

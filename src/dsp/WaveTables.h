@@ -137,6 +137,7 @@ public:
 private:
     struct Block;
     class Edit;
+    static float* MapFloats(std::size_t n);
     friend class Edit;
 
     bool ValidSlot(int slot) const { return slot >= 0 && slot < waves; }
