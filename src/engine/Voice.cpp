@@ -3,6 +3,8 @@
 #include "engine/TNote.h"
 #include "engine/Torvane.h"
 
+#include <xmmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -98,6 +100,112 @@ void SetIfChanged(Parameter& p, float& last, float v)
         p = v;
     }
 }
+
+// The sends of one segment of the Effects line in one pass over the voice's samples: each send
+// adds the samples times its gain ramp into its buffer, in the order delay, reverb, distortion;
+// with the distortion send the samples are then scaled by the complementary ramp. Every ramp
+// moves as a gradient over the segment does, start value plus the step once per sample, so every
+// sample gets the gain, and every buffer the float, that a pass per send would give.
+class SendRamps
+{
+public:
+    void Add(float* left, float* right, float g0, float g1)
+    {
+        Ramp& r = ramps[count++];
+        r.left = left;
+        r.right = right;
+        r.g0 = g0;
+        r.g1 = g1;
+    }
+
+    void Run(float* left, float* right, long n, bool scale, float s0, float s1)
+    {
+        if (count == 0 && !scale) return;
+        // One lane per ramp (delay, reverb, distortion in the order added, then the scale).
+        float g0[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        float g1[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int k = 0; k < count; ++k)
+        {
+            g0[k] = ramps[k].g0;
+            g1[k] = ramps[k].g1;
+        }
+        g0[3] = s0;
+        g1[3] = s1;
+        __m128 gain = _mm_loadu_ps(g0);
+        const __m128 step =
+            _mm_div_ps(_mm_sub_ps(_mm_loadu_ps(g1), gain), _mm_set1_ps(static_cast<float>(n)));
+        alignas(16) float g[4][kRun];
+        for (long start = 0; start < n; start += kRun)
+        {
+            const long m = std::min(kRun, n - start);
+            // The ramps' values for this run, four samples at a time turned into one row per ramp.
+            for (long i = 0; i < m; i += 4)
+            {
+                __m128 v0 = gain;
+                __m128 v1 = _mm_add_ps(v0, step);
+                __m128 v2 = _mm_add_ps(v1, step);
+                __m128 v3 = _mm_add_ps(v2, step);
+                gain = _mm_add_ps(v3, step);
+                _MM_TRANSPOSE4_PS(v0, v1, v2, v3);
+                _mm_store_ps(g[0] + i, v0);
+                _mm_store_ps(g[1] + i, v1);
+                _mm_store_ps(g[2] + i, v2);
+                _mm_store_ps(g[3] + i, v3);
+            }
+            float const* l = left + start;
+            float const* r = right + start;
+            for (int k = 0; k < count; ++k)
+                MixScaled(ramps[k].left + start, ramps[k].right + start, l, r, g[k], m);
+            if (scale) Scale(left + start, right + start, g[3], m);
+        }
+    }
+
+private:
+    static constexpr int kMaxRamps = 3;
+    static constexpr long kRun = 64; // a multiple of 4
+
+    // out += in * g, per sample.
+    static void MixScaled(float* outL, float* outR, float const* l, float const* r, float const* g, long m)
+    {
+        long i = 0;
+        for (; i + 4 <= m; i += 4)
+        {
+            const __m128 gi = _mm_load_ps(g + i);
+            _mm_storeu_ps(outL + i, _mm_add_ps(_mm_loadu_ps(outL + i), _mm_mul_ps(_mm_loadu_ps(l + i), gi)));
+            _mm_storeu_ps(outR + i, _mm_add_ps(_mm_loadu_ps(outR + i), _mm_mul_ps(_mm_loadu_ps(r + i), gi)));
+        }
+        for (; i < m; ++i)
+        {
+            outL[i] += l[i] * g[i];
+            outR[i] += r[i] * g[i];
+        }
+    }
+
+    static void Scale(float* l, float* r, float const* g, long m)
+    {
+        long i = 0;
+        for (; i + 4 <= m; i += 4)
+        {
+            const __m128 gi = _mm_load_ps(g + i);
+            _mm_storeu_ps(l + i, _mm_mul_ps(_mm_loadu_ps(l + i), gi));
+            _mm_storeu_ps(r + i, _mm_mul_ps(_mm_loadu_ps(r + i), gi));
+        }
+        for (; i < m; ++i)
+        {
+            l[i] *= g[i];
+            r[i] *= g[i];
+        }
+    }
+    struct Ramp
+    {
+        float* left;
+        float* right;
+        float g0;
+        float g1;
+    };
+    Ramp ramps[kMaxRamps];
+    int count = 0;
+};
 
 } // namespace
 
@@ -714,16 +822,14 @@ void Voice::RenderSends(VoiceWorkspace& ws, VoiceSends const& sends, long n)
         const long tb = std::min(static_cast<long>(piece[s + 1].time), n);
         const long len = tb - ta;
         if (len <= 0) continue;
+        SendRamps ramps;
         if (sends.delay && a[2] > 0.0f && b[2] > 0.0f)
-            ws.scratch.MixToStereoGradient(delay->left + ta, delay->right + ta, len, ta, a[2], b[2]);
+            ramps.Add(delay->left + ta, delay->right + ta, a[2], b[2]);
         if (sends.reverb && a[1] > 0.0f && b[1] > 0.0f)
-            ws.scratch.MixToStereoGradient(reverb->left + ta, reverb->right + ta, len, ta, a[1], b[1]);
-        if (sends.distortion && a[3] > 0.0f && b[3] > 0.0f)
-        {
-            ws.scratch.MixToStereoGradient(distortion->left + ta, distortion->right + ta, len, ta, a[3],
-                                           b[3]);
-            ws.scratch.AmplitudeGradient(1.0f - a[3], 1.0f - b[3], ta, len);
-        }
+            ramps.Add(reverb->left + ta, reverb->right + ta, a[1], b[1]);
+        bool const toDistortion = sends.distortion && a[3] > 0.0f && b[3] > 0.0f;
+        if (toDistortion) ramps.Add(distortion->left + ta, distortion->right + ta, a[3], b[3]);
+        ramps.Run(ws.scratch.left + ta, ws.scratch.right + ta, len, toDistortion, 1.0f - a[3], 1.0f - b[3]);
     }
 }
 
