@@ -298,19 +298,15 @@ Voice::Voice()
         map->amount = 1.0f;
     }
 
-    // The curves the voice hands its oscillators grow no further while a block renders.
+    // The curves the voice builds for each slot grow no further while a block renders. The
+    // amplitude and weights are the voice's own, read in place from the workspace.
     for (VectorOsc& osc : oscillators)
     {
-        osc.weights.GetBreakpoints().Reserve(kReservePoints);
-        osc.amplitude.GetBreakpoints().Reserve(kReservePoints);
         osc.frequency.GetBreakpoints().Reserve(kReservePoints);
         osc.pan.GetBreakpoints().Reserve(kReservePoints);
     }
     for (TNoiseOsc& noise : noises)
-    {
-        noise.amplitude.GetBreakpoints().Reserve(kReservePoints);
         noise.pan.GetBreakpoints().Reserve(kReservePoints);
-    }
 }
 
 Voice::~Voice()
