@@ -76,6 +76,8 @@ void VectorOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
         return;
     Envelope const& amplitude = Amplitude();
     Envelope const& weights = Weights();
+    Envelope const& frequency = Frequency();
+    Envelope const& pan = Pan();
     if (amplitude.Size() < 2 || frequency.Size() == 0 || pan.Size() == 0 || weights.Size() == 0) return;
 
     const long length = def->length;

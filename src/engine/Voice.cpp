@@ -243,6 +243,12 @@ VoiceWorkspace::VoiceWorkspace()
         c.env->Init(c.values);
         c.env->Reserve(Voice::kReservePoints);
     }
+    for (int i = 0; i < VoiceDef::maxUnisonNum; ++i)
+        for (Envelope* env : {&slotFrequency[i], &slotPan[i], &noisePan[i]})
+        {
+            env->Init(1);
+            env->GetBreakpoints().Reserve(Voice::kReservePoints);
+        }
     scratch.Init(kMaxRenderFrames, true);
 }
 
@@ -297,16 +303,6 @@ Voice::Voice()
         map->amountFromLine = false;
         map->amount = 1.0f;
     }
-
-    // The curves the voice builds for each slot grow no further while a block renders. The
-    // amplitude and weights are the voice's own, read in place from the workspace.
-    for (VectorOsc& osc : oscillators)
-    {
-        osc.frequency.GetBreakpoints().Reserve(kReservePoints);
-        osc.pan.GetBreakpoints().Reserve(kReservePoints);
-    }
-    for (TNoiseOsc& noise : noises)
-        noise.pan.GetBreakpoints().Reserve(kReservePoints);
 }
 
 Voice::~Voice()
@@ -661,7 +657,8 @@ void Voice::RenderOscillators(VoiceWorkspace& ws, int unison, bool oscillatorsOn
         // The slot's pitch is built where the oscillator reads it unless glide or modulation
         // still combine it with another curve.
         Envelope const& voice = ws.voicePiece;
-        Envelope& base = glideActive || inPitch->valid ? ws.pitch : osc.frequency;
+        Envelope& frequency = ws.slotFrequency[i];
+        Envelope& base = glideActive || inPitch->valid ? ws.pitch : frequency;
         base.Clear();
         const float detune = static_cast<float>(i) * detuneStretch[i] / static_cast<float>(unison);
         for (long k = 0; k < voice.Size(); ++k)
@@ -672,7 +669,7 @@ void Voice::RenderOscillators(VoiceWorkspace& ws, int unison, bool oscillatorsOn
         Envelope* pitch = &base;
         if (glideActive)
         {
-            Envelope& sum = inPitch->valid ? ws.work : osc.frequency;
+            Envelope& sum = inPitch->valid ? ws.work : frequency;
             sum.Clear();
             Envelope::Add(ws.pitch, ws.glidePiece, sum);
             pitch = &sum;
@@ -684,11 +681,13 @@ void Voice::RenderOscillators(VoiceWorkspace& ws, int unison, bool oscillatorsOn
         }
         if (inPitch->valid)
         {
-            osc.frequency.Clear();
-            Envelope::Multiply(*pitch, *inPitch, osc.frequency);
+            frequency.Clear();
+            Envelope::Multiply(*pitch, *inPitch, frequency);
         }
+        osc.UseFrequency(&frequency);
 
-        BuildPan(ws, i, unison, inPan, osc.pan);
+        BuildPan(ws, i, unison, inPan, ws.slotPan[i]);
+        osc.UsePan(&ws.slotPan[i]);
         osc.UseWeights(&ws.weights);
         osc.RenderStereo(nullptr, nullptr, ws.scratch.left, ws.scratch.right, n);
     }
@@ -720,7 +719,8 @@ void Voice::RenderNoise(VoiceWorkspace& ws, int unison, bool noiseOnly, long n)
     {
         TNoiseOsc& noise = noises[i];
         noise.UseAmplitude(amp);
-        BuildPan(ws, i, unison, inPan, noise.pan);
+        BuildPan(ws, i, unison, inPan, ws.noisePan[i]);
+        noise.UsePan(&ws.noisePan[i]);
         noise.RenderStereo(nullptr, nullptr, ws.scratch.left, ws.scratch.right, n);
     }
 }

@@ -56,7 +56,12 @@ struct VoiceWorkspace
     Envelope glidePiece{true};
     Envelope work{true}; // one-value intermediate results
     Envelope work2{true};
-    SoundBuffer scratch; // kMaxRenderFrames stereo frames
+    // The unison slots' own curves, built for one voice at a time and read in place by its
+    // oscillators and noise sources: one small set for all voices stays in the caches.
+    Envelope slotFrequency[VoiceDef::maxUnisonNum]; // Hz
+    Envelope slotPan[VoiceDef::maxUnisonNum];       // oscillators
+    Envelope noisePan[VoiceDef::maxUnisonNum];      // noise sources
+    SoundBuffer scratch;                            // kMaxRenderFrames stereo frames
 };
 
 // One layer of one sounding note: cuts the block's pieces out of the layer's timeline lines,

@@ -161,18 +161,18 @@ TEST_F(VoiceTest, UnisonSlotsSpreadAndDetune)
     const float pans[] = {-0.5f, 0.0f, 0.5f};
     for (int i = 0; i < 3; ++i)
     {
-        EXPECT_FLOAT_EQ(v->GetOscillator(i).pan[0].values[0], pans[i]) << i;
+        EXPECT_FLOAT_EQ(v->GetOscillator(i).Pan()[0].values[0], pans[i]) << i;
         const float detune = static_cast<float>(i) * Voice::detuneStretch[i] / 3.0f;
-        EXPECT_FLOAT_EQ(v->GetOscillator(i).frequency[0].values[0], NoteToFreq(69.0f - 0.1f * detune)) << i;
+        EXPECT_FLOAT_EQ(v->GetOscillator(i).Frequency()[0].values[0], NoteToFreq(69.0f - 0.1f * detune)) << i;
     }
     EXPECT_EQ(v->GetOscillator(3).Amplitude().Size(), 0);
 
     // Off-centre: each slot clamped to the stereo field.
     SetFlatLine(def->lines[VoiceDef::kVoiceLine], {0.0f, 0.0f, 0.8f, 0.1f, 0.5f});
     Block();
-    EXPECT_FLOAT_EQ(v->GetOscillator(0).pan[0].values[0], 0.3f);
-    EXPECT_FLOAT_EQ(v->GetOscillator(1).pan[0].values[0], 0.8f);
-    EXPECT_FLOAT_EQ(v->GetOscillator(2).pan[0].values[0], 1.0f);
+    EXPECT_FLOAT_EQ(v->GetOscillator(0).Pan()[0].values[0], 0.3f);
+    EXPECT_FLOAT_EQ(v->GetOscillator(1).Pan()[0].values[0], 0.8f);
+    EXPECT_FLOAT_EQ(v->GetOscillator(2).Pan()[0].values[0], 1.0f);
 }
 
 TEST_F(VoiceTest, UnisonCountIsKeptWithinZeroToFour)
