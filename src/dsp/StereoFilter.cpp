@@ -1,5 +1,7 @@
 #include "dsp/StereoFilter.h"
 
+#include <xmmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -264,6 +266,153 @@ void StereoFilter::FilterBoth(float* inL, float* inR, float* outL, float* outR, 
     }
     l.StoreHistory(left);
     r.StoreHistory(right);
+}
+
+bool StereoFilter::BeginChunk(long n)
+{
+    if (!enabled.GetBool() || n <= 0 || n > kChunk) return false;
+    // RenderStereo's way for a block of at most one chunk: no glide.
+    const float target = targetCutoff.load(std::memory_order_relaxed);
+    bool recompute = coefficientsDirty.exchange(false, std::memory_order_acquire);
+    if (currentCutoff != target)
+    {
+        currentCutoff = target;
+        recompute = true;
+    }
+    if (recompute) InitFilters();
+    previousCutoff = currentCutoff;
+    return true;
+}
+
+void StereoFilter::EndChunk()
+{
+    left.FlushIfNotFinite();
+    right.FlushIfNotFinite();
+}
+
+void StereoFilter::FilterTogether(StereoFilter* const* filters, int count, float* const* left,
+                                  float* const* right, long n)
+{
+    if (count <= 0 || n <= 0) return;
+    if (count == 1)
+    {
+        filters[0]->FilterBoth(left[0], right[0], left[0], right[0], n);
+        return;
+    }
+    for (int first = 0; first < count; first += 4)
+    {
+        const int lanes = std::min(4, count - first);
+        for (long pos = 0; pos < n; pos += kChunk)
+        {
+            float* l[4];
+            float* r[4];
+            for (int k = 0; k < lanes; ++k)
+            {
+                l[k] = left[first + k] + pos;
+                r[k] = right[first + k] + pos;
+            }
+            FilterFour(filters + first, lanes, l, r, std::min(kChunk, n - pos));
+        }
+    }
+}
+
+void StereoFilter::FilterFour(StereoFilter* const* filters, int lanes, float* const* left,
+                              float* const* right, long n)
+{
+    // Lane k holds filter k; unused lanes run on zeros into a scratch row.
+    alignas(16) float c[5][4] = {};
+    alignas(16) float h[2][4][4] = {}; // channel, (x1, x2, y1, y2), lane
+    float* in[2][4];
+    alignas(16) float spare[2][4][kChunk] = {};
+    for (int k = 0; k < 4; ++k)
+    {
+        in[0][k] = k < lanes ? left[k] : spare[0][k];
+        in[1][k] = k < lanes ? right[k] : spare[1][k];
+        if (k >= lanes) continue;
+        FlexiFilter const* ch[2] = {&filters[k]->left, &filters[k]->right};
+        // Both channels have the same coefficients (InitFilters copies them).
+        c[0][k] = ch[0]->b0;
+        c[1][k] = ch[0]->b1;
+        c[2][k] = ch[0]->b2;
+        c[3][k] = ch[0]->a1;
+        c[4][k] = ch[0]->a2;
+        for (int j = 0; j < 2; ++j)
+        {
+            h[j][0][k] = ch[j]->x1;
+            h[j][1][k] = ch[j]->x2;
+            h[j][2][k] = ch[j]->y1;
+            h[j][3][k] = ch[j]->y2;
+        }
+    }
+    const __m128 c0 = _mm_load_ps(c[0]);
+    const __m128 c1 = _mm_load_ps(c[1]);
+    const __m128 c2 = _mm_load_ps(c[2]);
+    const __m128 d1 = _mm_load_ps(c[3]);
+    const __m128 d2 = _mm_load_ps(c[4]);
+    const __m128 guard = _mm_set1_ps(kDenormalGuard);
+
+    for (int j = 0; j < 2; ++j)
+    {
+        float* const* io = in[j];
+        __m128 hx1 = _mm_load_ps(h[j][0]);
+        __m128 hx2 = _mm_load_ps(h[j][1]);
+        __m128 hy1 = _mm_load_ps(h[j][2]);
+        __m128 hy2 = _mm_load_ps(h[j][3]);
+        // One sample of every lane: the arithmetic of Running::Step, lane by lane.
+        auto step = [&](__m128 input)
+        {
+            const __m128 x = _mm_add_ps(input, guard);
+            const __m128 y = _mm_sub_ps(_mm_add_ps(_mm_add_ps(_mm_mul_ps(c0, x), _mm_mul_ps(c1, hx1)),
+                                                   _mm_sub_ps(_mm_mul_ps(c2, hx2), _mm_mul_ps(d1, hy1))),
+                                        _mm_mul_ps(d2, hy2));
+            hx2 = hx1;
+            hx1 = x;
+            hy2 = hy1;
+            hy1 = _mm_add_ps(y, guard);
+            return y;
+        };
+        long i = 0;
+        for (; i + 4 <= n; i += 4)
+        {
+            // Four samples of four lanes, turned so that each register holds one sample.
+            __m128 s0 = _mm_loadu_ps(io[0] + i);
+            __m128 s1 = _mm_loadu_ps(io[1] + i);
+            __m128 s2 = _mm_loadu_ps(io[2] + i);
+            __m128 s3 = _mm_loadu_ps(io[3] + i);
+            _MM_TRANSPOSE4_PS(s0, s1, s2, s3);
+            s0 = step(s0);
+            s1 = step(s1);
+            s2 = step(s2);
+            s3 = step(s3);
+            _MM_TRANSPOSE4_PS(s0, s1, s2, s3);
+            _mm_storeu_ps(io[0] + i, s0);
+            _mm_storeu_ps(io[1] + i, s1);
+            _mm_storeu_ps(io[2] + i, s2);
+            _mm_storeu_ps(io[3] + i, s3);
+        }
+        for (; i < n; ++i)
+        {
+            alignas(16) float v[4] = {io[0][i], io[1][i], io[2][i], io[3][i]};
+            _mm_store_ps(v, step(_mm_load_ps(v)));
+            for (int k = 0; k < 4; ++k)
+                io[k][i] = v[k];
+        }
+        _mm_store_ps(h[j][0], hx1);
+        _mm_store_ps(h[j][1], hx2);
+        _mm_store_ps(h[j][2], hy1);
+        _mm_store_ps(h[j][3], hy2);
+    }
+    for (int k = 0; k < lanes; ++k)
+    {
+        FlexiFilter* ch[2] = {&filters[k]->left, &filters[k]->right};
+        for (int j = 0; j < 2; ++j)
+        {
+            ch[j]->x1 = h[j][0][k];
+            ch[j]->x2 = h[j][1][k];
+            ch[j]->y1 = h[j][2][k];
+            ch[j]->y2 = h[j][3][k];
+        }
+    }
 }
 
 void StereoFilter::RenderStereo(float* inL, float* inR, float* outL, float* outR, long n)

@@ -211,6 +211,8 @@ private:
 
 // ---- workspace ---------------------------------------------------------------------------------
 
+static_assert(VoiceWorkspace::kLayers == Torvane::kNumLayers);
+
 VoiceWorkspace::VoiceWorkspace()
 {
     struct Curve
@@ -222,7 +224,6 @@ VoiceWorkspace::VoiceWorkspace()
         {&amplitudePiece, NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kAmplitudeLine]},
         {&voicePiece, NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kVoiceLine]},
         {&wavePiece, NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kWaveLine]},
-        {&filterPiece, NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kFilterLine]},
         {&modulationPiece, NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kModulationLine]},
         {&effectsPiece, NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kEffectsLine]},
         {&weights, 4},
@@ -249,7 +250,12 @@ VoiceWorkspace::VoiceWorkspace()
             env->Init(1);
             env->GetBreakpoints().Reserve(Voice::kReservePoints);
         }
-    scratch.Init(kMaxRenderFrames, true);
+    for (int i = 0; i < kLayers; ++i)
+    {
+        filterPiece[i].Init(NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kFilterLine]);
+        filterPiece[i].GetBreakpoints().Reserve(Voice::kReservePoints);
+        scratch[i].Init(kMaxRenderFrames, true);
+    }
 }
 
 // ---- ramps ------------------------------------------------------------------------------------
@@ -689,7 +695,7 @@ void Voice::RenderOscillators(VoiceWorkspace& ws, int unison, bool oscillatorsOn
         BuildPan(ws, i, unison, inPan, ws.slotPan[i]);
         osc.UsePan(&ws.slotPan[i]);
         osc.UseWeights(&ws.weights);
-        osc.RenderStereo(nullptr, nullptr, ws.scratch.left, ws.scratch.right, n);
+        osc.RenderStereo(nullptr, nullptr, ws.scratch[layer].left, ws.scratch[layer].right, n);
     }
 
     if (glideActive)
@@ -721,61 +727,100 @@ void Voice::RenderNoise(VoiceWorkspace& ws, int unison, bool noiseOnly, long n)
         noise.UseAmplitude(amp);
         BuildPan(ws, i, unison, inPan, ws.noisePan[i]);
         noise.UsePan(&ws.noisePan[i]);
-        noise.RenderStereo(nullptr, nullptr, ws.scratch.left, ws.scratch.right, n);
+        noise.RenderStereo(nullptr, nullptr, ws.scratch[layer].left, ws.scratch[layer].right, n);
     }
 }
 
-void Voice::RenderFilter(VoiceWorkspace& ws, long n)
+void Voice::StartFilter()
 {
-    Envelope const& piece = ws.filterPiece;
-    const float keyFrequency = def->parameters[VoiceDef::kCutoffFollowsNote].GetBool()
-                                   ? NoteToFreq(static_cast<float>(note->GetPitch()))
-                                   : 0.0f;
-    TModValues* inCutoff = GetInput(kVoiceInputFilterFreq);
-    TModValues* inResonance = GetInput(kVoiceInputFilterRes);
-    EnvelopeContext cutoffContext;
-    EnvelopeContext resonanceContext;
-    float* left = ws.scratch.left;
-    float* right = ws.scratch.right;
+    walkKeyFrequency = def->parameters[VoiceDef::kCutoffFollowsNote].GetBool()
+                           ? NoteToFreq(static_cast<float>(note->GetPitch()))
+                           : 0.0f;
+    walkSegment = 0;
+    walkInSegment = false;
+    cutoffContext.Reset();
+    resonanceContext.Reset();
+}
 
-    for (long s = 0; s + 1 < piece.Size(); ++s)
+bool Voice::NextFilterChunk(long& pos, long& len, bool& ready)
+{
+    Envelope const& piece = workspace->filterPiece[layer];
+    for (;;)
     {
-        Breakpoint const& a = piece[s];
-        Breakpoint const& b = piece[s + 1];
-        const long ta = std::max(static_cast<long>(a.time), 0L);
-        const long tb = std::min(static_cast<long>(b.time), n);
-        if (tb <= ta) continue;
-        SetIfChanged(filter.type, requestedType, a.values[1]);
-        cutoffRamp.Init(static_cast<float>(ta), a.values[0], static_cast<float>(tb), b.values[0]);
-        resonanceRamp.Init(static_cast<float>(ta), a.values[2], static_cast<float>(tb), b.values[2]);
-        for (long pos = ta; pos < tb; pos += kFilterChunk)
+        if (!walkInSegment)
         {
-            const long len = std::min(kFilterChunk, tb - pos);
-            float c = cutoffRamp.GetValue();
-            if (inCutoff->valid)
-                c *= Multiplier(inCutoff->ValueAtTime(static_cast<float>(pos), 0, &cutoffContext, false));
-            SetIfChanged(filter.cutoff, requestedCutoff, 22000.0f * c * c * c + keyFrequency);
-            cutoffRamp.Step(static_cast<float>(len));
-            float q = resonanceRamp.GetValue();
-            if (inResonance->valid)
-                q *= Multiplier(
-                    inResonance->ValueAtTime(static_cast<float>(pos), 0, &resonanceContext, false));
-            SetIfChanged(filter.resonance, requestedResonance, q);
-            resonanceRamp.Step(static_cast<float>(len));
-            filter.RenderStereo(left + pos, right + pos, left + pos, right + pos, len);
+            if (walkSegment + 1 >= piece.Size()) return false;
+            Breakpoint const& a = piece[walkSegment];
+            Breakpoint const& b = piece[walkSegment + 1];
+            const long ta = std::max(static_cast<long>(a.time), 0L);
+            const long tb = std::min(static_cast<long>(b.time), blockFrames);
+            if (tb <= ta)
+            {
+                ++walkSegment;
+                continue;
+            }
+            SetIfChanged(filter.type, requestedType, a.values[1]);
+            cutoffRamp.Init(static_cast<float>(ta), a.values[0], static_cast<float>(tb), b.values[0]);
+            resonanceRamp.Init(static_cast<float>(ta), a.values[2], static_cast<float>(tb), b.values[2]);
+            walkPos = ta;
+            walkEnd = tb;
+            walkInSegment = true;
         }
+        if (walkPos >= walkEnd)
+        {
+            walkInSegment = false;
+            ++walkSegment;
+            continue;
+        }
+        pos = walkPos;
+        len = std::min(kFilterChunk, walkEnd - walkPos);
+        // Cutoff and resonance move in chunks.
+        TModValues* inCutoff = GetInput(kVoiceInputFilterFreq);
+        TModValues* inResonance = GetInput(kVoiceInputFilterRes);
+        float c = cutoffRamp.GetValue();
+        if (inCutoff->valid)
+            c *= Multiplier(inCutoff->ValueAtTime(static_cast<float>(pos), 0, &cutoffContext, false));
+        SetIfChanged(filter.cutoff, requestedCutoff, 22000.0f * c * c * c + walkKeyFrequency);
+        cutoffRamp.Step(static_cast<float>(len));
+        float q = resonanceRamp.GetValue();
+        if (inResonance->valid)
+            q *= Multiplier(inResonance->ValueAtTime(static_cast<float>(pos), 0, &resonanceContext, false));
+        SetIfChanged(filter.resonance, requestedResonance, q);
+        resonanceRamp.Step(static_cast<float>(len));
+        walkPos += kFilterChunk;
+        ready = filter.BeginChunk(len);
+        return true;
     }
+}
+
+void Voice::RunFilterChunk(long pos, long len, bool ready)
+{
+    SoundBuffer& scratch = Scratch();
+    float* left = scratch.left + pos;
+    float* right = scratch.right + pos;
+    if (!ready)
+    {
+        filter.RenderStereo(left, right, left, right, len);
+        return;
+    }
+    StereoFilter* f = &filter;
+    StereoFilter::FilterTogether(&f, 1, &left, &right, len);
+    filter.EndChunk();
+}
+
+void Voice::EndFilter()
+{
     if (!FilterFinite(filter))
     {
         filter.Flush();
-        ws.scratch.ClearStereo(n);
+        Scratch().ClearStereo(blockFrames);
     }
 }
 
 void Voice::ApplyRelease(VoiceWorkspace& ws, long n)
 {
-    float* left = ws.scratch.left;
-    float* right = ws.scratch.right;
+    float* left = ws.scratch[layer].left;
+    float* right = ws.scratch[layer].right;
     long j = 0;
     while (j < n)
     {
@@ -825,13 +870,14 @@ void Voice::RenderSends(VoiceWorkspace& ws, VoiceSends const& sends, long n)
             ramps.Add(reverb->left + ta, reverb->right + ta, a[1], b[1]);
         bool const toDistortion = sends.distortion && a[3] > 0.0f && b[3] > 0.0f;
         if (toDistortion) ramps.Add(distortion->left + ta, distortion->right + ta, a[3], b[3]);
-        ramps.Run(ws.scratch.left + ta, ws.scratch.right + ta, len, toDistortion, 1.0f - a[3], 1.0f - b[3]);
+        ramps.Run(ws.scratch[layer].left + ta, ws.scratch[layer].right + ta, len, toDistortion, 1.0f - a[3],
+                  1.0f - b[3]);
     }
 }
 
-void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
+Voice::BeginResult Voice::BeginRender(long n)
 {
-    if (!bypass.GetBool() || !def || n <= 0) return;
+    if (!bypass.GetBool() || !def || n <= 0) return kSkipped;
     n = std::min(n, kMaxRenderFrames);
     modMatrix.GetMap(kPitchBendModRow)->amount = pitchBendAmount.load(std::memory_order_relaxed);
     VoiceWorkspace& ws = *workspace;
@@ -882,7 +928,7 @@ void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
     CutLine(VoiceDef::kWaveLine, &ws.wavePiece, false, t0, t1, r);
     BuildWeights(ws, GetInput(kVoiceInputVectorX), GetInput(kVoiceInputVectorY));
 
-    ws.scratch.ClearStereo(n);
+    ws.scratch[layer].ClearStereo(n);
     TModValues* inAmp = GetInput(kVoiceInputAmplitude);
     TModValues* inPitch = GetInput(kVoiceInputPitch);
     if (inAmp->valid) MakeModulator(*inAmp);
@@ -920,14 +966,24 @@ void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
     if (!oscillatorsOnly && !silent) RenderNoise(ws, unison, noiseOnly, n);
 
     // A silent layer leaves the scratch buffer empty; its filter rests once its tail has died.
-    bool quiet = silent;
+    blockFrames = n;
+    blockRate = r;
+    blockQuiet = silent;
     if (params[VoiceDef::kFilterOn].GetBool() && !(silent && FilterResting(filter)))
     {
-        CutLine(VoiceDef::kFilterLine, &ws.filterPiece, false, t0, t1, r);
-        RenderFilter(ws, n);
-        quiet = false;
+        CutLine(VoiceDef::kFilterLine, &ws.filterPiece[layer], false, t0, t1, r);
+        StartFilter();
+        blockQuiet = false;
+        return kFiltered;
     }
+    return kUnfiltered;
+}
 
+void Voice::FinishRender(float* outL, float* outR)
+{
+    VoiceWorkspace& ws = *workspace;
+    const long n = blockFrames;
+    const bool quiet = blockQuiet;
     if (releaseRunning)
     {
         if (!quiet) ApplyRelease(ws, n);
@@ -938,18 +994,36 @@ void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
     const VoiceSends& sends = instrument->GetBlockSends();
     if (!quiet && (sends.delay || sends.reverb || sends.distortion))
     {
-        CutLine(VoiceDef::kEffectsLine, &ws.effectsPiece, false, t0, t1, r);
+        const float t0 = time;
+        CutLine(VoiceDef::kEffectsLine, &ws.effectsPiece, false, t0, t0 + static_cast<float>(n) * blockRate,
+                blockRate);
         RenderSends(ws, sends, n);
     }
-    if (!quiet) ws.scratch.MixToStereo(outL, outR, n, 0);
+    if (!quiet) ws.scratch[layer].MixToStereo(outL, outR, n, 0);
 
     if (!loop.looping)
     {
-        time += static_cast<float>(n) * r;
+        time += static_cast<float>(n) * blockRate;
     }
     else
     {
         time = loop.position;
         def->loop.position = loop.position;
     }
+}
+
+void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
+{
+    const BeginResult begun = BeginRender(n);
+    if (begun == kSkipped) return;
+    if (begun == kFiltered)
+    {
+        long pos = 0;
+        long len = 0;
+        bool ready = false;
+        while (NextFilterChunk(pos, len, ready))
+            RunFilterChunk(pos, len, ready);
+        EndFilter();
+    }
+    FinishRender(outL, outR);
 }
