@@ -122,15 +122,19 @@ namespace
 
 struct BlockCache
 {
+    BlockCache() { alive.store(true); }
+    ~BlockCache() { alive.store(false); }
     std::mutex mutex;
     std::unordered_multimap<std::uint64_t, std::weak_ptr<void>> entries;
+    // False once the cache is gone (the end of the process, or the plug-in's library unloaded):
+    // blocks that go later have no entry left to remove.
+    static inline std::atomic<bool> alive{false};
 };
 
-// Never destroyed: tables that live until the process ends still find it.
 BlockCache& Cache()
 {
-    static BlockCache* cache = new BlockCache;
-    return *cache;
+    static BlockCache cache;
+    return cache;
 }
 
 std::uint64_t HashFloats(float const* data, std::size_t n)
@@ -171,7 +175,7 @@ void EraseEntries(BlockCache& cache, std::uint64_t hash, void const* block)
 
 MipWaveTable::Block::~Block()
 {
-    if (cached.load(std::memory_order_relaxed))
+    if (cached.load(std::memory_order_relaxed) && BlockCache::alive.load())
     {
         BlockCache& cache = Cache();
         std::lock_guard<std::mutex> lock(cache.mutex);
