@@ -4,6 +4,7 @@
 // second renders (1 = real time).
 
 #include "HeavyPatch.h"
+#include "dsp/Simd.h"
 #include "engine/Torvane.h"
 
 #include <benchmark/benchmark.h>
@@ -60,6 +61,19 @@ void EngineArguments(benchmark::internal::Benchmark* b)
                 b->Args({notes, frames, rate});
 }
 
+// The 512-frame case with the vector kernels held on SSE2 (machines without AVX2).
+void BM_EngineSSE2(benchmark::State& state)
+{
+    Simd::Force(Simd::Path::SSE2);
+    BM_Engine(state);
+    Simd::Unforce();
+}
+
 } // namespace
 
 BENCHMARK(BM_Engine)->Apply(EngineArguments)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EngineSSE2)
+    ->ArgNames({"notes", "frames", "rate"})
+    ->Args({16, 512, 44100})
+    ->Args({1, 512, 44100})
+    ->Unit(benchmark::kMicrosecond);

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "dsp/Simd.h"
 #include "framework/Random.h"
 
 namespace
@@ -50,57 +51,63 @@ void ExpectSameHistory(StereoFilter const& a, StereoFilter const& b)
 
 } // namespace
 
-TEST(FilterTogether, EveryLaneCountAndChunkLengthMatchesEachFilterAlone)
+TEST(FilterTogether, EveryPathLaneCountAndChunkLengthMatchesEachFilterAlone)
 {
-    for (int count = 1; count <= 4; ++count)
-        for (long len : {1L, 3L, 4L, 7L, 32L})
-        {
-            SCOPED_TRACE(std::to_string(count) + " filters, chunks of " + std::to_string(len));
-            auto alone = MakeFilters(count);
-            auto together = MakeFilters(count);
-            Random rng(static_cast<std::uint32_t>(count * 100 + len));
-            const long total = 8 * len;
-            std::vector<std::vector<float>> a(2 * count), b(2 * count);
-            for (int c = 0; c < 2 * count; ++c)
+    for (Simd::Path path : {Simd::Path::SSE2, Simd::Path::AVX2})
+    {
+        if (!Simd::Force(path)) continue;
+        SCOPED_TRACE(path == Simd::Path::AVX2 ? "AVX2" : "SSE2");
+        for (int count = 1; count <= 4; ++count)
+            for (long len : {1L, 3L, 4L, 7L, 32L})
             {
-                a[c].resize(static_cast<size_t>(total));
-                for (float& v : a[c])
-                    v = rng.NextSignedFloat();
-                b[c] = a[c];
-            }
-            for (long pos = 0; pos < total; pos += len)
-            {
-                // The cutoff moves between chunks: new coefficients for every chunk.
-                for (int k = 0; k < count; ++k)
+                SCOPED_TRACE(std::to_string(count) + " filters, chunks of " + std::to_string(len));
+                auto alone = MakeFilters(count);
+                auto together = MakeFilters(count);
+                Random rng(static_cast<std::uint32_t>(count * 100 + len));
+                const long total = 8 * len;
+                std::vector<std::vector<float>> a(2 * count), b(2 * count);
+                for (int c = 0; c < 2 * count; ++c)
                 {
-                    const float cutoff = 400.0f + 50.0f * static_cast<float>(pos + k);
-                    alone[k]->cutoff = cutoff;
-                    together[k]->cutoff = cutoff;
-                    float* l = a[2 * k].data() + pos;
-                    float* r = a[2 * k + 1].data() + pos;
-                    alone[k]->RenderStereo(l, r, l, r, len);
+                    a[c].resize(static_cast<size_t>(total));
+                    for (float& v : a[c])
+                        v = rng.NextSignedFloat();
+                    b[c] = a[c];
                 }
-                StereoFilter* f[4];
-                float* l[4];
-                float* r[4];
-                for (int k = 0; k < count; ++k)
+                for (long pos = 0; pos < total; pos += len)
                 {
-                    ASSERT_TRUE(together[k]->BeginChunk(len));
-                    f[k] = together[k].get();
-                    l[k] = b[2 * k].data() + pos;
-                    r[k] = b[2 * k + 1].data() + pos;
+                    // The cutoff moves between chunks: new coefficients for every chunk.
+                    for (int k = 0; k < count; ++k)
+                    {
+                        const float cutoff = 400.0f + 50.0f * static_cast<float>(pos + k);
+                        alone[k]->cutoff = cutoff;
+                        together[k]->cutoff = cutoff;
+                        float* l = a[2 * k].data() + pos;
+                        float* r = a[2 * k + 1].data() + pos;
+                        alone[k]->RenderStereo(l, r, l, r, len);
+                    }
+                    StereoFilter* f[4];
+                    float* l[4];
+                    float* r[4];
+                    for (int k = 0; k < count; ++k)
+                    {
+                        ASSERT_TRUE(together[k]->BeginChunk(len));
+                        f[k] = together[k].get();
+                        l[k] = b[2 * k].data() + pos;
+                        r[k] = b[2 * k + 1].data() + pos;
+                    }
+                    StereoFilter::FilterTogether(f, count, l, r, len);
+                    for (int k = 0; k < count; ++k)
+                        together[k]->EndChunk();
                 }
-                StereoFilter::FilterTogether(f, count, l, r, len);
+                for (int c = 0; c < 2 * count; ++c)
+                    for (long i = 0; i < total; ++i)
+                        ASSERT_TRUE(SameBits(a[c][static_cast<size_t>(i)], b[c][static_cast<size_t>(i)]))
+                            << "channel " << c << " sample " << i;
                 for (int k = 0; k < count; ++k)
-                    together[k]->EndChunk();
+                    ExpectSameHistory(*alone[k], *together[k]);
             }
-            for (int c = 0; c < 2 * count; ++c)
-                for (long i = 0; i < total; ++i)
-                    ASSERT_TRUE(SameBits(a[c][static_cast<size_t>(i)], b[c][static_cast<size_t>(i)]))
-                        << "channel " << c << " sample " << i;
-            for (int k = 0; k < count; ++k)
-                ExpectSameHistory(*alone[k], *together[k]);
-        }
+    }
+    Simd::Unforce();
 }
 
 TEST(FilterTogether, ALaneThatTurnsInfiniteIsFlushedAloneAndAnOffFilterIsNotSetUp)
@@ -132,4 +139,18 @@ TEST(FilterTogether, ALaneThatTurnsInfiniteIsFlushedAloneAndAnOffFilterIsNotSetU
     EXPECT_FALSE(filters[0]->BeginChunk(32));
     EXPECT_FALSE(filters[1]->BeginChunk(0));
     EXPECT_FALSE(filters[1]->BeginChunk(StereoFilter::kChunk + 1));
+}
+
+TEST(SimdPath, SSE2IsAlwaysThereAndForcingAnUnsupportedPathChangesNothing)
+{
+    EXPECT_TRUE(Simd::Supported(Simd::Path::SSE2));
+    EXPECT_TRUE(Simd::Force(Simd::Path::SSE2));
+    EXPECT_EQ(Simd::Active(), Simd::Path::SSE2);
+    if (!Simd::Supported(Simd::Path::AVX2))
+    {
+        EXPECT_FALSE(Simd::Force(Simd::Path::AVX2));
+        EXPECT_EQ(Simd::Active(), Simd::Path::SSE2);
+    }
+    Simd::Unforce();
+    EXPECT_EQ(Simd::Active(), Simd::Supported(Simd::Path::AVX2) ? Simd::Path::AVX2 : Simd::Path::SSE2);
 }

@@ -8,6 +8,7 @@
 //   TORVANE_GOLDEN_PRINT=1 engine_tests --gtest_filter='GoldenRender*'
 
 #include "PlayTestSupport.h"
+#include "dsp/Simd.h"
 #include "framework/Random.h"
 #include "support/engine/BusyPatch.h"
 
@@ -231,22 +232,29 @@ bool PrintMode()
     return v != nullptr && v[0] == '1';
 }
 
-// Renders every case of `patch` and compares it with its recorded line.
+// Renders every case of `patch` on every vector path the processor has and compares it with its
+// recorded line.
 void ExpectGolden(int patch)
 {
-    int cases = 0;
-    for (Golden const& g : kGolden)
+    for (Simd::Path path : {Simd::Path::SSE2, Simd::Path::AVX2})
     {
-        if (g.patch != patch) continue;
-        ++cases;
-        SCOPED_TRACE(std::string(PatchName(g.patch)) + " patch, " + std::to_string(g.notes) +
-                     " notes, block " + std::to_string(g.block) + ", " + std::to_string(g.rate) + " Hz");
-        const Render r = RenderGolden(g.patch, g.notes, g.block, static_cast<float>(g.rate));
-        for (int p = 0; p < 3; ++p)
-            EXPECT_EQ(r.probes[p], g.probes[p]) << "left sample at frame " << kProbeFrames[p];
-        EXPECT_EQ(r.digest, g.digest);
+        if (!Simd::Force(path)) continue;
+        SCOPED_TRACE(path == Simd::Path::AVX2 ? "AVX2" : "SSE2");
+        int cases = 0;
+        for (Golden const& g : kGolden)
+        {
+            if (g.patch != patch) continue;
+            ++cases;
+            SCOPED_TRACE(std::string(PatchName(g.patch)) + " patch, " + std::to_string(g.notes) +
+                         " notes, block " + std::to_string(g.block) + ", " + std::to_string(g.rate) + " Hz");
+            const Render r = RenderGolden(g.patch, g.notes, g.block, static_cast<float>(g.rate));
+            for (int p = 0; p < 3; ++p)
+                EXPECT_EQ(r.probes[p], g.probes[p]) << "left sample at frame " << kProbeFrames[p];
+            EXPECT_EQ(r.digest, g.digest);
+        }
+        EXPECT_EQ(cases, 12);
     }
-    EXPECT_EQ(cases, 12);
+    Simd::Unforce();
 }
 
 } // namespace
