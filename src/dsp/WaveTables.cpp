@@ -587,11 +587,16 @@ void MipWaveTable::CalculateReverse()
 {
     if (!reverseTable)
     {
-        auto table = std::make_unique<int[]>(std::size_t(kReverseSize));
-        table[0] = 0; // frequency 0: the lowest level
-        for (int f = 1; f < kReverseSize; ++f)
-            table[f] = std::clamp(FreqToNote(float(f)), 0, kMaxLevels - 1);
-        reverseTable = std::move(table);
+        // The same for every table: built once, kept until the process ends.
+        static std::shared_ptr<int const[]> const shared = []
+        {
+            auto table = std::make_shared<int[]>(std::size_t(kReverseSize));
+            table[0] = 0; // frequency 0: the lowest level
+            for (int f = 1; f < kReverseSize; ++f)
+                table[f] = std::clamp(FreqToNote(float(f)), 0, kMaxLevels - 1);
+            return std::shared_ptr<int const[]>(table);
+        }();
+        reverseTable = shared;
     }
     if (length > 0) reverseScale = 2.0f * kReferenceRate / float(length);
 }

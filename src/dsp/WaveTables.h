@@ -130,7 +130,7 @@ public:
     std::unique_ptr<float*[]> levels;
     long length = 0;
     int numLevels = kMaxLevels;
-    std::unique_ptr<int[]> reverseTable;
+    std::shared_ptr<int const[]> reverseTable; // one table for the whole process
     float reverseScale = 0.0f;
     int kind[kMaxWaves] = {};
 
