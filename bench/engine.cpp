@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "dsp/Simd.h"
 #include "engine/Torvane.h"
 #include "support/TemporaryDataHome.h"
 #include "support/engine/BusyPatch.h"
@@ -68,6 +69,19 @@ void EngineArguments(benchmark::internal::Benchmark* b)
                 b->Args({notes, frames, rate});
 }
 
+// The 512-frame case with the vector kernels held on SSE2 (machines without AVX2).
+void BM_EngineSSE2(benchmark::State& state)
+{
+    Simd::Force(Simd::Path::SSE2);
+    BM_Engine(state);
+    Simd::Unforce();
+}
+
 } // namespace
 
 BENCHMARK(BM_Engine)->Apply(EngineArguments)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_EngineSSE2)
+    ->ArgNames({"notes", "frames", "rate"})
+    ->Args({16, 512, 44100})
+    ->Args({1, 512, 44100})
+    ->Unit(benchmark::kMicrosecond);

@@ -68,6 +68,18 @@ public:
     void Flush();
     void SetAdjustResonanceAtLowCutoffs(bool on);
 
+    // A block of at most kChunk frames in three steps, so that several filters can run their
+    // blocks side by side: BeginChunk sets the coefficients up as RenderStereo does (false, with
+    // nothing changed, when the filter is off or n <= 0: then RenderStereo must run the block);
+    // FilterTogether runs the blocks; EndChunk clears a history that is no longer finite.
+    bool BeginChunk(long n);
+    void EndChunk();
+    // Filters n frames of each of `count` filters in place (left[k], right[k] of filter k), every
+    // filter with its own coefficients and history, giving every sample the float that its own
+    // block would. Up to four filters run in the lanes of one register.
+    static void FilterTogether(StereoFilter* const* filters, int count, float* const* left,
+                               float* const* right, long n);
+
     // (1.5 r)^2 / 150, with 1/150 rounded to float: resonance 20 gives Q 6.
     static float ResonanceToQ(float resonance);
     // The FlexiFilter type of a type parameter value: 0 low-pass, 1 band-pass, else high-pass.
@@ -89,6 +101,9 @@ protected:
     // and copied to the right.
     void InitFilters();
     void FilterBoth(float* inL, float* inR, float* outL, float* outR, long n);
+    // FilterTogether for one to four filters and at most kChunk frames.
+    static void FilterFour(StereoFilter* const* filters, int lanes, float* const* left, float* const* right,
+                           long n);
 
     float currentCutoff;
     float previousCutoff;

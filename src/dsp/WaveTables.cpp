@@ -1,7 +1,15 @@
 #include "dsp/WaveTables.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+#include <unordered_map>
+
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include "framework/StandardMaths.h"
 #include "framework/Streams.h"
@@ -57,7 +65,214 @@ void OscWaveDef::CreateSine(long n)
         table[i] = float(std::sin(double(i) * step));
 }
 
-// MipWaveTable
+// MipWaveTable: storage blocks and the process-wide cache of shared blocks
+
+// The levels of one table, `floats` floats in one page-aligned run of their own pages, zeroed:
+// mapped from the system and given back to it when the block goes (a heap would keep the freed
+// megabytes of replaced tables resident).
+struct MipWaveTable::Block
+{
+    Block(std::size_t n, long len, int lv, int w)
+        : data(MapFloats(n)), floats(n), length(len), numLevels(lv), waves(w)
+    {
+    }
+    ~Block();
+    Block(Block const&) = delete;
+    Block& operator=(Block const&) = delete;
+
+    bool SameContent(Block const& other) const
+    {
+        return floats == other.floats && length == other.length && numLevels == other.numLevels &&
+               waves == other.waves && std::memcmp(data, other.data, floats * sizeof(float)) == 0;
+    }
+
+    float* data;
+    std::size_t floats;
+    long length;
+    int numLevels;
+    int waves;
+    std::uint64_t hash = 0;
+    // In the cache (then nobody writes the data); changed under the cache's mutex.
+    std::atomic<bool> cached{false};
+};
+
+namespace
+{
+
+std::size_t MappedBytes(std::size_t floats)
+{
+    std::size_t const page = static_cast<std::size_t>(sysconf(_SC_PAGESIZE));
+    return (std::max<std::size_t>(floats, 1) * sizeof(float) + page - 1) / page * page;
+}
+
+} // namespace
+
+float* MipWaveTable::MapFloats(std::size_t n)
+{
+    void* p = mmap(nullptr, MappedBytes(n), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (p == MAP_FAILED) throw std::bad_alloc();
+    return static_cast<float*>(p);
+}
+
+namespace
+{
+
+struct BlockCache
+{
+    BlockCache() { alive.store(true); }
+    ~BlockCache() { alive.store(false); }
+    std::mutex mutex;
+    std::unordered_multimap<std::uint64_t, std::weak_ptr<void>> entries;
+    // False once the cache is gone (the end of the process, or the plug-in's library unloaded):
+    // blocks that go later have no entry left to remove.
+    static inline std::atomic<bool> alive{false};
+};
+
+BlockCache& Cache()
+{
+    static BlockCache cache;
+    return cache;
+}
+
+std::uint64_t HashFloats(float const* data, std::size_t n)
+{
+    std::uint64_t h = 0x9E3779B97F4A7C15ull ^ n;
+    std::size_t const words = n / 2;
+    for (std::size_t i = 0; i < words; ++i)
+    {
+        std::uint64_t w;
+        std::memcpy(&w, data + 2 * i, sizeof w);
+        h = (h ^ w) * 0x100000001B3ull;
+        h ^= h >> 29;
+    }
+    if (n & 1)
+    {
+        std::uint32_t w;
+        std::memcpy(&w, data + n - 1, sizeof w);
+        h = (h ^ w) * 0x100000001B3ull;
+    }
+    return h;
+}
+
+// Removes the entries of `hash` whose block is gone or is `block`; the caller holds the mutex.
+void EraseEntries(BlockCache& cache, std::uint64_t hash, void const* block)
+{
+    auto range = cache.entries.equal_range(hash);
+    for (auto it = range.first; it != range.second;)
+    {
+        std::shared_ptr<void> held = it->second.lock();
+        if (!held || held.get() == block)
+            it = cache.entries.erase(it);
+        else
+            ++it;
+    }
+}
+
+} // namespace
+
+MipWaveTable::Block::~Block()
+{
+    if (cached.load(std::memory_order_relaxed) && BlockCache::alive.load())
+    {
+        BlockCache& cache = Cache();
+        std::lock_guard<std::mutex> lock(cache.mutex);
+        EraseEntries(cache, hash, this);
+    }
+    munmap(data, MappedBytes(floats));
+}
+
+// A build: the outermost one shares the storage when it ends.
+class MipWaveTable::Edit
+{
+public:
+    explicit Edit(MipWaveTable& t) : table(t) { ++table.editDepth; }
+    ~Edit()
+    {
+        if (--table.editDepth == 0) table.Share();
+    }
+    Edit(Edit const&) = delete;
+    Edit& operator=(Edit const&) = delete;
+
+private:
+    MipWaveTable& table;
+};
+
+void MipWaveTable::PointLevels()
+{
+    std::size_t const perLevel = storage->floats / std::size_t(numLevels);
+    for (int m = 0; m < numLevels; ++m)
+        levels[m] = storage->data + std::size_t(m) * perLevel;
+}
+
+void MipWaveTable::Writable()
+{
+    if (!storage || !storage->cached.load(std::memory_order_acquire)) return;
+    {
+        BlockCache& cache = Cache();
+        std::lock_guard<std::mutex> lock(cache.mutex);
+        // Only the cache could hand the block to another table, and it does so under the
+        // mutex: held by this table alone, the block leaves the cache and is written in place.
+        if (storage.use_count() == 1)
+        {
+            EraseEntries(cache, storage->hash, storage.get());
+            storage->cached.store(false, std::memory_order_relaxed);
+            return;
+        }
+    }
+    auto fresh = std::make_shared<Block>(storage->floats, length, numLevels, waves);
+    std::copy_n(storage->data, storage->floats, fresh->data);
+    storage = std::move(fresh);
+    PointLevels();
+}
+
+void MipWaveTable::Share()
+{
+    if (!storage || storage->cached.load(std::memory_order_acquire)) return;
+    storage->hash = HashFloats(storage->data, storage->floats);
+    std::shared_ptr<Block> previous;
+    try
+    {
+        BlockCache& cache = Cache();
+        std::lock_guard<std::mutex> lock(cache.mutex);
+        auto range = cache.entries.equal_range(storage->hash);
+        for (auto it = range.first; it != range.second; ++it)
+        {
+            std::shared_ptr<Block> other = std::static_pointer_cast<Block>(it->second.lock());
+            if (other && other->SameContent(*storage))
+            {
+                previous = std::move(storage);
+                storage = std::move(other);
+                break;
+            }
+        }
+        if (!previous)
+        {
+            cache.entries.emplace(storage->hash, std::weak_ptr<void>(storage));
+            storage->cached.store(true, std::memory_order_release);
+        }
+    }
+    catch (std::bad_alloc const&)
+    {
+        // No room for the entry: the table keeps its private block.
+    }
+    if (previous) PointLevels();
+    // `previous` (this table's own copy of the bytes) goes here, outside the cache's mutex.
+}
+
+bool MipWaveTable::IsShared() const
+{
+    return storage && storage->cached.load(std::memory_order_acquire);
+}
+
+int MipWaveTable::SharedBlockCount()
+{
+    BlockCache& cache = Cache();
+    std::lock_guard<std::mutex> lock(cache.mutex);
+    int count = 0;
+    for (auto const& entry : cache.entries)
+        if (!entry.second.expired()) ++count;
+    return count;
+}
 
 MipWaveTable::MipWaveTable(int w) : waves(std::clamp(w, 1, kMaxWaves)) {}
 
@@ -72,16 +287,15 @@ bool MipWaveTable::InitArray(long len, int lv)
 {
     if (!IsSupportedShape(len, lv)) return false;
     if (storage && len == length && lv == numLevels) return true;
+    Edit edit(*this);
 
     std::size_t const perLevel =
         (std::size_t(len) * std::size_t(waves) + kAlignFloats - 1) / kAlignFloats * kAlignFloats;
     std::size_t const total = perLevel * std::size_t(lv);
-    std::unique_ptr<float, AlignedDelete> block(
-        static_cast<float*>(::operator new[](total * sizeof(float), std::align_val_t(64))));
-    std::fill_n(block.get(), total, 0.0f);
+    auto block = std::make_shared<Block>(total, len, lv, waves); // zeroed
     auto pointers = std::make_unique<float*[]>(std::size_t(lv));
     for (int m = 0; m < lv; ++m)
-        pointers[m] = block.get() + std::size_t(m) * perLevel;
+        pointers[m] = block->data + std::size_t(m) * perLevel;
     std::vector<float> amps(std::size_t(len / 2), 0.0f);
     std::vector<float> phases(std::size_t(len / 2), 0.0f);
     fft.Init(len); // the last step that may throw (allocation): the object stays as it was
@@ -141,6 +355,7 @@ float MipWaveTable::ShapeLimit(int level) const
 
 void MipWaveTable::StoreSamples(int level, int slot, float const* src)
 {
+    Writable();
     float* dst = levels[level] + slot;
     for (long i = 0; i < length; ++i)
         dst[std::size_t(i) * std::size_t(waves)] = src[i];
@@ -148,6 +363,7 @@ void MipWaveTable::StoreSamples(int level, int slot, float const* src)
 
 bool MipWaveTable::CreateSine(int slot, long len)
 {
+    Edit edit(*this);
     if (!ValidSlot(slot) || !InitArray(len, numLevels)) return false;
     kind[slot] = kWaveSine;
     // One cycle, the phase accumulated in double; every level holds the same cycle.
@@ -177,6 +393,7 @@ bool MipWaveTable::CreateSquare(int slot, long len)
 
 bool MipWaveTable::BuildHarmonicShape(int slot, long len, int shape)
 {
+    Edit edit(*this);
     if (!ValidSlot(slot) || !InitArray(len, numLevels)) return false;
     kind[slot] = shape;
     float* amps = fft.GetAmps();
@@ -202,8 +419,10 @@ bool MipWaveTable::BuildHarmonicShape(int slot, long len, int shape)
 
 bool MipWaveTable::CreateSilence(int slot, long len)
 {
+    Edit edit(*this);
     if (!ValidSlot(slot) || !InitArray(len, numLevels)) return false;
     kind[slot] = kWaveSilence;
+    Writable();
     for (int m = 0; m < numLevels; ++m)
     {
         float* dst = levels[m] + slot;
@@ -217,6 +436,7 @@ bool MipWaveTable::CreateSilence(int slot, long len)
 bool MipWaveTable::CreateWithIFFT(int slot, long numHarmonics, float const* harmonicAmps,
                                   float const* harmonicPhases)
 {
+    Edit edit(*this);
     if (!ValidSlot(slot) || !storage || (!harmonicAmps && numHarmonics > 0)) return false;
     kind[slot] = kWaveCustom;
     float* amps = fft.GetAmps();
@@ -249,6 +469,7 @@ bool MipWaveTable::CreateWithIFFT(int slot, long numHarmonics, float const* harm
 
 bool MipWaveTable::CreateWithSamples(int slot, float const* samples, long maxHarmonic)
 {
+    Edit edit(*this);
     if (!ValidSlot(slot) || !storage || !samples) return false;
     kind[slot] = kWaveCustom;
     // One forward transform serves every level: each level restores the spectrum and
@@ -322,6 +543,8 @@ void MipWaveTable::NormalisePeak(int slot, float peak)
         if (v > largest) largest = v;
     }
     if (largest == 0.0f) return;
+    Edit edit(*this);
+    Writable();
     float const scale = peak / largest;
     for (int m = 0; m < numLevels; ++m)
     {
@@ -397,11 +620,16 @@ void MipWaveTable::CalculateReverse()
 {
     if (!reverseTable)
     {
-        auto table = std::make_unique<int[]>(std::size_t(kReverseSize));
-        table[0] = 0; // frequency 0: the lowest level
-        for (int f = 1; f < kReverseSize; ++f)
-            table[f] = std::clamp(FreqToNote(float(f)), 0, kMaxLevels - 1);
-        reverseTable = std::move(table);
+        // The same for every table: built once, kept until the process ends.
+        static std::shared_ptr<int const[]> const shared = []
+        {
+            auto table = std::make_shared<int[]>(std::size_t(kReverseSize));
+            table[0] = 0; // frequency 0: the lowest level
+            for (int f = 1; f < kReverseSize; ++f)
+                table[f] = std::clamp(FreqToNote(float(f)), 0, kMaxLevels - 1);
+            return std::shared_ptr<int const[]>(table);
+        }();
+        reverseTable = shared;
     }
     if (length > 0) reverseScale = 2.0f * kReferenceRate / float(length);
 }
@@ -445,6 +673,7 @@ bool MipWaveTable::Load(int slot, Reader& r)
             if (!r.Read(&v) || !IsStorableSample(v)) return false;
     }
 
+    Edit edit(*this);
     bool const sameShape = storage && len == length && lv == numLevels;
     if (k != kWaveCustom && k == kind[slot] && sameShape)
     {
@@ -470,6 +699,7 @@ bool MipWaveTable::Load(int slot, Reader& r)
         CreateWithSamples(slot, cycle.data(), -1);
         // Level 0 keeps the stored cycle itself: a transform round trip moves samples by a
         // rounding step, and saving what was loaded must give the same bytes back.
+        Writable();
         for (long i = 0; i < len; ++i)
             levels[0][std::size_t(waves) * std::size_t(i) + std::size_t(slot)] = cycle[std::size_t(i)];
         break;
@@ -477,6 +707,25 @@ bool MipWaveTable::Load(int slot, Reader& r)
         kind[slot] = k;
         break;
     }
+    CalculateReverse();
+    return true;
+}
+
+bool MipWaveTable::CopySlotFrom(int slot, MipOscWaveDef const& src)
+{
+    if (!ValidSlot(slot) || !src.HasStorage()) return false;
+    Edit edit(*this);
+    if (!InitArray(src.length, src.numLevels)) return false;
+    Writable();
+    std::size_t const stride = std::size_t(waves);
+    for (int m = 0; m < numLevels; ++m)
+    {
+        float* dst = levels[m] + slot;
+        float const* from = src.levels[m];
+        for (long i = 0; i < length; ++i)
+            dst[std::size_t(i) * stride] = from[i];
+    }
+    kind[slot] = src.GetKind();
     CalculateReverse();
     return true;
 }

@@ -9,6 +9,7 @@
 
 class Writer;
 class Reader;
+class MipOscWaveDef;
 
 // Wave kinds, as stored.
 enum WaveKind : int
@@ -40,8 +41,15 @@ public:
 // Every level buffer is 64-byte aligned.
 //
 // VectorMipOscWaveDef (four slots) and MipOscWaveDef (one) are the two faces of
-// this class. Not thread-safe: builds run off the audio thread; rebuilding with an
-// unchanged shape rewrites the buffers in place.
+// this class. Not thread-safe: builds run off the audio thread.
+//
+// Tables with the same bytes share one storage block: when a build finishes, the
+// table looks its levels up in a process-wide cache and takes the block already
+// there, or enters its own. A shared block is never written: the next build of a
+// table holding it first gets a private copy (or takes the block back out of the
+// cache when no other table holds it). A block goes when the last table holding it
+// drops it, on the thread that drops it, which is the thread that builds, loads or
+// destroys a table, never the audio thread: a render only reads through `levels`.
 class MipWaveTable
 {
 public:
@@ -114,6 +122,17 @@ public:
     void Swap(MipWaveTable& o) noexcept;
 
     bool HasStorage() const { return storage != nullptr; }
+
+    // Puts the one-wave table `src` into `slot`, with its kind. Another shape: this table
+    // takes src's first (rebuilding its standard slots), as loading into the slot would.
+    // False, nothing changed, for a bad slot or a source without storage.
+    bool CopySlotFrom(int slot, MipOscWaveDef const& src);
+
+    // Whether this table's storage is the cached block that other tables with the same
+    // bytes share.
+    bool IsShared() const;
+    // Blocks in the process-wide cache (each shared by one table or more).
+    static int SharedBlockCount();
     int GetKind(int slot) const { return ValidSlot(slot) ? kind[slot] : kWaveNone; }
     int NumWaves() const { return waves; }
 
@@ -121,15 +140,15 @@ public:
     std::unique_ptr<float*[]> levels;
     long length = 0;
     int numLevels = kMaxLevels;
-    std::unique_ptr<int[]> reverseTable;
+    std::shared_ptr<int const[]> reverseTable; // one table for the whole process
     float reverseScale = 0.0f;
     int kind[kMaxWaves] = {};
 
 private:
-    struct AlignedDelete
-    {
-        void operator()(float* p) const { ::operator delete[](p, std::align_val_t(64)); }
-    };
+    struct Block;
+    class Edit;
+    static float* MapFloats(std::size_t n);
+    friend class Edit;
 
     bool ValidSlot(int slot) const { return slot >= 0 && slot < waves; }
     float CustomLimit(int level) const;
@@ -139,9 +158,15 @@ private:
     void RebuildAfterReshape();
     // Every sample of the slot, at every level, finite and within kMaxStoredSample.
     void BoundSamples(int slot);
+    // Before the first write of a build: a private block to write in.
+    void Writable();
+    // After a build: storage shared with the tables of the same bytes.
+    void Share();
+    void PointLevels();
 
     int waves;
-    std::unique_ptr<float, AlignedDelete> storage;
+    std::shared_ptr<Block> storage;
+    int editDepth = 0;
     FFT fft;                     // `length` points, re-initialised with the length
     std::vector<float> keptAmps; // a forward spectrum kept across the levels of one build
     std::vector<float> keptPhases;

@@ -11,12 +11,9 @@ namespace
 // Bytes of one stored row: float, bool, int, int, float, bool.
 constexpr std::size_t kStoredRowSize = 4 + 1 + 4 + 4 + 4 + 1;
 
-std::unique_ptr<TModValues[]> MakeValues(int n, long reservePoints)
+std::unique_ptr<TModValues[]> MakeValues(int n)
 {
-    auto values = std::make_unique<TModValues[]>(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i)
-        values[i].GetBreakpoints().Reserve(reservePoints);
-    return values;
+    return std::make_unique<TModValues[]>(static_cast<std::size_t>(n));
 }
 
 // The output and input of an active row whose indices are in range.
@@ -30,21 +27,32 @@ bool Bound(TModMap& m, TModValues*& out, TModValues*& in)
 } // namespace
 
 TModSource::TModSource(int outputs, long reservePoints)
-    : numOutputs(std::max(outputs, 0)), outputs(MakeValues(numOutputs, reservePoints))
+    : numOutputs(std::max(outputs, 0)), reserve(reservePoints), outputs(MakeValues(numOutputs))
 {
+}
+
+void TModSource::PrepareOutput(int i)
+{
+    if (TModValues* out = GetOutput(i)) out->GetBreakpoints().Reserve(reserve);
 }
 
 TModSource::~TModSource() = default;
 
 TModTarget::TModTarget(int inputs, long reservePoints)
-    : numInputs(std::max(inputs, 0)), inputs(MakeValues(numInputs, reservePoints))
+    : numInputs(std::max(inputs, 0)), reserve(reservePoints), inputs(MakeValues(numInputs))
 {
+}
+
+void TModTarget::PrepareInput(int i)
+{
+    if (TModValues* in = GetInput(i)) in->GetBreakpoints().Reserve(reserve);
 }
 
 TModTarget::~TModTarget() = default;
 
 void TModMap::SetTarget(TModTarget* t, int i, bool second)
 {
+    if (t) t->PrepareInput(i);
     if (target)
         if (TModValues* old = target->GetInput(input)) old->valid = false;
     target = t;

@@ -29,8 +29,9 @@ public:
 class TModSource
 {
 public:
-    // One curve per output; each curve's pool is grown to `reservePoints` now, so that a
-    // block's curve allocates nothing.
+    // One curve per output. A curve's pool grows to `reservePoints` when a row first takes the
+    // output (PrepareOutput, off the audio thread), so that a block's curve allocates nothing and
+    // outputs no row reads hold no pool.
     explicit TModSource(int outputs, long reservePoints = kModBlockPoints);
     TModSource(TModSource const&) = delete;
     TModSource& operator=(TModSource const&) = delete;
@@ -42,18 +43,23 @@ public:
     int GetNumOutputs() const { return numOutputs; }
     // Null for an index out of range.
     TModValues* GetOutput(int i) { return i >= 0 && i < numOutputs ? &outputs[i] : nullptr; }
+    // Grows output i's pool for a block's curve (nothing for an index out of range).
+    void PrepareOutput(int i);
 
 protected:
     ~TModSource();
 
 private:
     int numOutputs;
+    long reserve;
     std::unique_ptr<TModValues[]> outputs;
 };
 
 class TModTarget
 {
 public:
+    // One curve per input; its pool grows to `reservePoints` when a row first targets the input
+    // (PrepareInput, off the audio thread).
     explicit TModTarget(int inputs, long reservePoints = kModBlockPoints);
     TModTarget(TModTarget const&) = delete;
     TModTarget& operator=(TModTarget const&) = delete;
@@ -65,9 +71,12 @@ public:
     int GetNumInputs() const { return numInputs; }
     // Null for an index out of range.
     TModValues* GetInput(int i) { return i >= 0 && i < numInputs ? &inputs[i] : nullptr; }
+    // Grows input i's pool for a block's curve (nothing for an index out of range).
+    void PrepareInput(int i);
 
 private:
     int numInputs;
+    long reserve;
     std::unique_ptr<TModValues[]> inputs;
 };
 
@@ -87,8 +96,11 @@ public:
 
     // Enabled, with a source and a target.
     bool Active() const { return enabled && source && target; }
+    // Binding a row grows the pools of the output and input it takes (the editor's and the
+    // loader's threads bind rows, never the audio thread).
     void SetSource(TModSource* s, int o)
     {
+        if (s) s->PrepareOutput(o);
         source = s;
         output = o;
     }

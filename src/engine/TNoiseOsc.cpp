@@ -66,6 +66,8 @@ int TNoiseOsc::GetInstanceCount()
 
 void TNoiseOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
 {
+    Envelope const& amplitude = Amplitude();
+    Envelope const& pan = Pan();
     if (!(GetSampleRate() > 0.0f) || n <= 0 || amplitude.Size() < 2 || pan.Size() == 0) return;
     auto toRight = [](float v) { return 0.5f + v / 2.0f; };
 

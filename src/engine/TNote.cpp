@@ -87,8 +87,64 @@ void TNote::Render(float* left, float* right, long frames, int)
 {
     if (state == kFree) return;
     if (state == kSustained && !GetSustainState()) Release(0);
+    // Each layer renders up to its filter into its own scratch buffer; the filters then run
+    // chunk by chunk side by side, and the layers finish in their order.
+    bool begun[kNumLayers] = {};
+    Voice* filtering[kNumLayers];
+    int count = 0;
     for (int i = 0; i < kNumLayers; ++i)
-        if (LayerOn(i)) voices[i].RenderStereo(nullptr, nullptr, left, right, frames);
+    {
+        if (!LayerOn(i)) continue;
+        const Voice::BeginResult r = voices[i].BeginRender(frames);
+        begun[i] = r != Voice::kSkipped;
+        if (r == Voice::kFiltered) filtering[count++] = &voices[i];
+    }
+    while (count > 0)
+    {
+        StereoFilter* filters[kNumLayers];
+        float* l[kNumLayers];
+        float* r[kNumLayers];
+        long lens[kNumLayers];
+        int ready = 0;
+        bool aligned = true;
+        int still = 0;
+        for (int k = 0; k < count; ++k)
+        {
+            Voice* v = filtering[k];
+            long pos = 0;
+            long len = 0;
+            bool chunkReady = false;
+            if (!v->NextFilterChunk(pos, len, chunkReady))
+            {
+                v->EndFilter();
+                continue;
+            }
+            filtering[still++] = v;
+            float* left = v->Scratch().left + pos;
+            float* right = v->Scratch().right + pos;
+            if (!chunkReady)
+            {
+                v->GetFilter().RenderStereo(left, right, left, right, len);
+                continue;
+            }
+            if (ready > 0 && len != lens[0]) aligned = false;
+            filters[ready] = &v->GetFilter();
+            l[ready] = left;
+            r[ready] = right;
+            lens[ready] = len;
+            ++ready;
+        }
+        if (aligned)
+            StereoFilter::FilterTogether(filters, ready, l, r, ready > 0 ? lens[0] : 0);
+        else
+            for (int k = 0; k < ready; ++k)
+                StereoFilter::FilterTogether(filters + k, 1, l + k, r + k, lens[k]);
+        for (int k = 0; k < ready; ++k)
+            filters[k]->EndChunk();
+        count = still;
+    }
+    for (int i = 0; i < kNumLayers; ++i)
+        if (begun[i]) voices[i].FinishRender(left, right);
     if ((state == kReleased || state == kQuickRelease) && layerFinished[0] && layerFinished[1] &&
         layerFinished[2] && layerFinished[3])
         state = kFree;

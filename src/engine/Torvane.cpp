@@ -155,8 +155,8 @@ void Torvane::Build()
 
     patchName = "<untitled>";
     patchCategory = "<untitled>";
+    // The host-state buffer grows with the first state written, to the size the patch needs.
     stateBuffer = "";
-    stateBuffer.Resize(kStateBufferSize, true);
 
     BuildFolders();
 

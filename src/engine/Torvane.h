@@ -68,7 +68,7 @@ public:
     static constexpr int kNumLayers = 4;
     // The version of the patch stream this build writes.
     static constexpr float kPatchVersion = 0.012f;
-    // The largest host-state block, and the capacity reserved for it.
+    // The size of a large host-state block (the buffer grows to what a state needs).
     static constexpr long kStateBufferSize = 2000000;
     // A free-running LFO slot that holds no phase.
     static constexpr float kNoPhase = FLT_MAX;

@@ -68,17 +68,7 @@ void ReportSaveFailure(char const* what, char const* name, char const* caption)
 // (rebuilding their standard slots), as loading into the slot would.
 void InstallSlot(VectorMipOscWaveDef& waves, int slot, MipOscWaveDef const& built)
 {
-    if (!waves.InitArray(built.length, built.numLevels)) return;
-    std::size_t const stride = static_cast<std::size_t>(waves.NumWaves());
-    for (int m = 0; m < built.numLevels; ++m)
-    {
-        float* dst = waves.levels[m] + slot;
-        float const* src = built.levels[m];
-        for (long i = 0; i < built.length; ++i)
-            dst[static_cast<std::size_t>(i) * stride] = src[i];
-    }
-    waves.kind[slot] = built.GetKind();
-    waves.CalculateReverse();
+    waves.CopySlotFrom(slot, built);
 }
 
 bool ValidSlot(int slot)

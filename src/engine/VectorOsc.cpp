@@ -74,6 +74,10 @@ void VectorOsc::RenderStereo(float*, float*, float* outL, float* outR, long n)
     if (!def || !def->levels || def->NumWaves() != 4 ||
         !MipWaveTable::IsSupportedShape(def->length, def->numLevels) || !(sampleRate > 0.0f) || n <= 0)
         return;
+    Envelope const& amplitude = Amplitude();
+    Envelope const& weights = Weights();
+    Envelope const& frequency = Frequency();
+    Envelope const& pan = Pan();
     if (amplitude.Size() < 2 || frequency.Size() == 0 || pan.Size() == 0 || weights.Size() == 0) return;
 
     const long length = def->length;

@@ -32,12 +32,29 @@ public:
     // In table samples, 0 <= phase < table size.
     float GetPhase() const { return phase; }
 
+    // Curves the owner keeps elsewhere, read by the following renders in place of the
+    // oscillator's own envelopes (null: the own one). They must live as long as they are used;
+    // a voice hands the same amplitude and weights to every unison slot without copying them.
+    void UseAmplitude(Envelope const* curve) { amplitudeCurve = curve; }
+    void UseWeights(Envelope const* curve) { weightsCurve = curve; }
+    void UseFrequency(Envelope const* curve) { frequencyCurve = curve; }
+    void UsePan(Envelope const* curve) { panCurve = curve; }
+    // The curves the oscillator renders with.
+    Envelope const& Amplitude() const { return amplitudeCurve ? *amplitudeCurve : amplitude; }
+    Envelope const& Weights() const { return weightsCurve ? *weightsCurve : weights; }
+    Envelope const& Frequency() const { return frequencyCurve ? *frequencyCurve : frequency; }
+    Envelope const& Pan() const { return panCurve ? *panCurve : pan; }
+
     Envelope weights;   // four values per point: the weights of waves 0-3
     Envelope amplitude; // linear gain
     Envelope frequency; // Hz
     Envelope pan;       // -1 left .. +1 right
 
 private:
+    Envelope const* amplitudeCurve = nullptr;
+    Envelope const* weightsCurve = nullptr;
+    Envelope const* frequencyCurve = nullptr;
+    Envelope const* panCurve = nullptr;
     float phase = 0.0f;
     VectorMipOscWaveDef* waveDef = nullptr;
     Random random;

@@ -3,6 +3,8 @@
 #include "engine/TNote.h"
 #include "engine/Torvane.h"
 
+#include <xmmintrin.h>
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -99,9 +101,117 @@ void SetIfChanged(Parameter& p, float& last, float v)
     }
 }
 
+// The sends of one segment of the Effects line in one pass over the voice's samples: each send
+// adds the samples times its gain ramp into its buffer, in the order delay, reverb, distortion;
+// with the distortion send the samples are then scaled by the complementary ramp. Every ramp
+// moves as a gradient over the segment does, start value plus the step once per sample, so every
+// sample gets the gain, and every buffer the float, that a pass per send would give.
+class SendRamps
+{
+public:
+    void Add(float* left, float* right, float g0, float g1)
+    {
+        Ramp& r = ramps[count++];
+        r.left = left;
+        r.right = right;
+        r.g0 = g0;
+        r.g1 = g1;
+    }
+
+    void Run(float* left, float* right, long n, bool scale, float s0, float s1)
+    {
+        if (count == 0 && !scale) return;
+        // One lane per ramp (delay, reverb, distortion in the order added, then the scale).
+        float g0[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        float g1[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+        for (int k = 0; k < count; ++k)
+        {
+            g0[k] = ramps[k].g0;
+            g1[k] = ramps[k].g1;
+        }
+        g0[3] = s0;
+        g1[3] = s1;
+        __m128 gain = _mm_loadu_ps(g0);
+        const __m128 step =
+            _mm_div_ps(_mm_sub_ps(_mm_loadu_ps(g1), gain), _mm_set1_ps(static_cast<float>(n)));
+        alignas(16) float g[4][kRun];
+        for (long start = 0; start < n; start += kRun)
+        {
+            const long m = std::min(kRun, n - start);
+            // The ramps' values for this run, four samples at a time turned into one row per ramp.
+            for (long i = 0; i < m; i += 4)
+            {
+                __m128 v0 = gain;
+                __m128 v1 = _mm_add_ps(v0, step);
+                __m128 v2 = _mm_add_ps(v1, step);
+                __m128 v3 = _mm_add_ps(v2, step);
+                gain = _mm_add_ps(v3, step);
+                _MM_TRANSPOSE4_PS(v0, v1, v2, v3);
+                _mm_store_ps(g[0] + i, v0);
+                _mm_store_ps(g[1] + i, v1);
+                _mm_store_ps(g[2] + i, v2);
+                _mm_store_ps(g[3] + i, v3);
+            }
+            float const* l = left + start;
+            float const* r = right + start;
+            for (int k = 0; k < count; ++k)
+                MixScaled(ramps[k].left + start, ramps[k].right + start, l, r, g[k], m);
+            if (scale) Scale(left + start, right + start, g[3], m);
+        }
+    }
+
+private:
+    static constexpr int kMaxRamps = 3;
+    static constexpr long kRun = 64; // a multiple of 4
+
+    // out += in * g, per sample.
+    static void MixScaled(float* outL, float* outR, float const* l, float const* r, float const* g, long m)
+    {
+        long i = 0;
+        for (; i + 4 <= m; i += 4)
+        {
+            const __m128 gi = _mm_load_ps(g + i);
+            _mm_storeu_ps(outL + i, _mm_add_ps(_mm_loadu_ps(outL + i), _mm_mul_ps(_mm_loadu_ps(l + i), gi)));
+            _mm_storeu_ps(outR + i, _mm_add_ps(_mm_loadu_ps(outR + i), _mm_mul_ps(_mm_loadu_ps(r + i), gi)));
+        }
+        for (; i < m; ++i)
+        {
+            outL[i] += l[i] * g[i];
+            outR[i] += r[i] * g[i];
+        }
+    }
+
+    static void Scale(float* l, float* r, float const* g, long m)
+    {
+        long i = 0;
+        for (; i + 4 <= m; i += 4)
+        {
+            const __m128 gi = _mm_load_ps(g + i);
+            _mm_storeu_ps(l + i, _mm_mul_ps(_mm_loadu_ps(l + i), gi));
+            _mm_storeu_ps(r + i, _mm_mul_ps(_mm_loadu_ps(r + i), gi));
+        }
+        for (; i < m; ++i)
+        {
+            l[i] *= g[i];
+            r[i] *= g[i];
+        }
+    }
+    struct Ramp
+    {
+        float* left;
+        float* right;
+        float g0;
+        float g1;
+    };
+    Ramp ramps[kMaxRamps];
+    int count = 0;
+};
+
 } // namespace
 
 // ---- workspace ---------------------------------------------------------------------------------
+
+static_assert(VoiceWorkspace::kLayers == Torvane::kNumLayers);
 
 VoiceWorkspace::VoiceWorkspace()
 {
@@ -114,7 +224,6 @@ VoiceWorkspace::VoiceWorkspace()
         {&amplitudePiece, NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kAmplitudeLine]},
         {&voicePiece, NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kVoiceLine]},
         {&wavePiece, NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kWaveLine]},
-        {&filterPiece, NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kFilterLine]},
         {&modulationPiece, NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kModulationLine]},
         {&effectsPiece, NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kEffectsLine]},
         {&weights, 4},
@@ -135,7 +244,18 @@ VoiceWorkspace::VoiceWorkspace()
         c.env->Init(c.values);
         c.env->Reserve(Voice::kReservePoints);
     }
-    scratch.Init(kMaxRenderFrames, true);
+    for (int i = 0; i < VoiceDef::maxUnisonNum; ++i)
+        for (Envelope* env : {&slotFrequency[i], &slotPan[i], &noisePan[i]})
+        {
+            env->Init(1);
+            env->GetBreakpoints().Reserve(Voice::kReservePoints);
+        }
+    for (int i = 0; i < kLayers; ++i)
+    {
+        filterPiece[i].Init(NUM_EVENTS_IN_EVENTTYPE[VoiceDef::kFilterLine]);
+        filterPiece[i].GetBreakpoints().Reserve(Voice::kReservePoints);
+        scratch[i].Init(kMaxRenderFrames, true);
+    }
 }
 
 // ---- ramps ------------------------------------------------------------------------------------
@@ -188,20 +308,6 @@ Voice::Voice()
         TModMap* map = modMatrix.GetMap(row);
         map->amountFromLine = false;
         map->amount = 1.0f;
-    }
-
-    // The curves the voice hands its oscillators grow no further while a block renders.
-    for (VectorOsc& osc : oscillators)
-    {
-        osc.weights.GetBreakpoints().Reserve(kReservePoints);
-        osc.amplitude.GetBreakpoints().Reserve(kReservePoints);
-        osc.frequency.GetBreakpoints().Reserve(kReservePoints);
-        osc.pan.GetBreakpoints().Reserve(kReservePoints);
-    }
-    for (TNoiseOsc& noise : noises)
-    {
-        noise.amplitude.GetBreakpoints().Reserve(kReservePoints);
-        noise.pan.GetBreakpoints().Reserve(kReservePoints);
     }
 }
 
@@ -552,22 +658,27 @@ void Voice::RenderOscillators(VoiceWorkspace& ws, int unison, bool oscillatorsOn
     for (int i = 0; i < unison && !silent; ++i)
     {
         VectorOsc& osc = oscillators[i];
-        osc.amplitude = *amp;
+        osc.UseAmplitude(amp);
 
+        // The slot's pitch is built where the oscillator reads it unless glide or modulation
+        // still combine it with another curve.
         Envelope const& voice = ws.voicePiece;
-        ws.pitch.Clear();
+        Envelope& frequency = ws.slotFrequency[i];
+        Envelope& base = glideActive || inPitch->valid ? ws.pitch : frequency;
+        base.Clear();
         const float detune = static_cast<float>(i) * detuneStretch[i] / static_cast<float>(unison);
         for (long k = 0; k < voice.Size(); ++k)
         {
             float const* d = voice[k].values;
-            AddPoint(ws.pitch, voice[k].time, std::max(d[1] + d[0] + key - d[3] * detune, 0.0f));
+            AddPoint(base, voice[k].time, std::max(d[1] + d[0] + key - d[3] * detune, 0.0f));
         }
-        Envelope* pitch = &ws.pitch;
+        Envelope* pitch = &base;
         if (glideActive)
         {
-            ws.work.Clear();
-            Envelope::Add(ws.pitch, ws.glidePiece, ws.work);
-            pitch = &ws.work;
+            Envelope& sum = inPitch->valid ? ws.work : frequency;
+            sum.Clear();
+            Envelope::Add(ws.pitch, ws.glidePiece, sum);
+            pitch = &sum;
         }
         for (long k = 0; k < pitch->Size(); ++k)
         {
@@ -576,17 +687,15 @@ void Voice::RenderOscillators(VoiceWorkspace& ws, int unison, bool oscillatorsOn
         }
         if (inPitch->valid)
         {
-            osc.frequency.Clear();
-            Envelope::Multiply(*pitch, *inPitch, osc.frequency);
+            frequency.Clear();
+            Envelope::Multiply(*pitch, *inPitch, frequency);
         }
-        else
-        {
-            osc.frequency = *pitch;
-        }
+        osc.UseFrequency(&frequency);
 
-        BuildPan(ws, i, unison, inPan, osc.pan);
-        osc.weights = ws.weights;
-        osc.RenderStereo(nullptr, nullptr, ws.scratch.left, ws.scratch.right, n);
+        BuildPan(ws, i, unison, inPan, ws.slotPan[i]);
+        osc.UsePan(&ws.slotPan[i]);
+        osc.UseWeights(&ws.weights);
+        osc.RenderStereo(nullptr, nullptr, ws.scratch[layer].left, ws.scratch[layer].right, n);
     }
 
     if (glideActive)
@@ -615,63 +724,103 @@ void Voice::RenderNoise(VoiceWorkspace& ws, int unison, bool noiseOnly, long n)
     for (int i = 0; i < unison; ++i)
     {
         TNoiseOsc& noise = noises[i];
-        noise.amplitude = *amp;
-        BuildPan(ws, i, unison, inPan, noise.pan);
-        noise.RenderStereo(nullptr, nullptr, ws.scratch.left, ws.scratch.right, n);
+        noise.UseAmplitude(amp);
+        BuildPan(ws, i, unison, inPan, ws.noisePan[i]);
+        noise.UsePan(&ws.noisePan[i]);
+        noise.RenderStereo(nullptr, nullptr, ws.scratch[layer].left, ws.scratch[layer].right, n);
     }
 }
 
-void Voice::RenderFilter(VoiceWorkspace& ws, long n)
+void Voice::StartFilter()
 {
-    Envelope const& piece = ws.filterPiece;
-    const float keyFrequency = def->parameters[VoiceDef::kCutoffFollowsNote].GetBool()
-                                   ? NoteToFreq(static_cast<float>(note->GetPitch()))
-                                   : 0.0f;
-    TModValues* inCutoff = GetInput(kVoiceInputFilterFreq);
-    TModValues* inResonance = GetInput(kVoiceInputFilterRes);
-    EnvelopeContext cutoffContext;
-    EnvelopeContext resonanceContext;
-    float* left = ws.scratch.left;
-    float* right = ws.scratch.right;
+    walkKeyFrequency = def->parameters[VoiceDef::kCutoffFollowsNote].GetBool()
+                           ? NoteToFreq(static_cast<float>(note->GetPitch()))
+                           : 0.0f;
+    walkSegment = 0;
+    walkInSegment = false;
+    cutoffContext.Reset();
+    resonanceContext.Reset();
+}
 
-    for (long s = 0; s + 1 < piece.Size(); ++s)
+bool Voice::NextFilterChunk(long& pos, long& len, bool& ready)
+{
+    Envelope const& piece = workspace->filterPiece[layer];
+    for (;;)
     {
-        Breakpoint const& a = piece[s];
-        Breakpoint const& b = piece[s + 1];
-        const long ta = std::max(static_cast<long>(a.time), 0L);
-        const long tb = std::min(static_cast<long>(b.time), n);
-        if (tb <= ta) continue;
-        SetIfChanged(filter.type, requestedType, a.values[1]);
-        cutoffRamp.Init(static_cast<float>(ta), a.values[0], static_cast<float>(tb), b.values[0]);
-        resonanceRamp.Init(static_cast<float>(ta), a.values[2], static_cast<float>(tb), b.values[2]);
-        for (long pos = ta; pos < tb; pos += kFilterChunk)
+        if (!walkInSegment)
         {
-            const long len = std::min(kFilterChunk, tb - pos);
-            float c = cutoffRamp.GetValue();
-            if (inCutoff->valid)
-                c *= Multiplier(inCutoff->ValueAtTime(static_cast<float>(pos), 0, &cutoffContext, false));
-            SetIfChanged(filter.cutoff, requestedCutoff, 22000.0f * c * c * c + keyFrequency);
-            cutoffRamp.Step(static_cast<float>(len));
-            float q = resonanceRamp.GetValue();
-            if (inResonance->valid)
-                q *= Multiplier(
-                    inResonance->ValueAtTime(static_cast<float>(pos), 0, &resonanceContext, false));
-            SetIfChanged(filter.resonance, requestedResonance, q);
-            resonanceRamp.Step(static_cast<float>(len));
-            filter.RenderStereo(left + pos, right + pos, left + pos, right + pos, len);
+            if (walkSegment + 1 >= piece.Size()) return false;
+            Breakpoint const& a = piece[walkSegment];
+            Breakpoint const& b = piece[walkSegment + 1];
+            const long ta = std::max(static_cast<long>(a.time), 0L);
+            const long tb = std::min(static_cast<long>(b.time), blockFrames);
+            if (tb <= ta)
+            {
+                ++walkSegment;
+                continue;
+            }
+            SetIfChanged(filter.type, requestedType, a.values[1]);
+            cutoffRamp.Init(static_cast<float>(ta), a.values[0], static_cast<float>(tb), b.values[0]);
+            resonanceRamp.Init(static_cast<float>(ta), a.values[2], static_cast<float>(tb), b.values[2]);
+            walkPos = ta;
+            walkEnd = tb;
+            walkInSegment = true;
         }
+        if (walkPos >= walkEnd)
+        {
+            walkInSegment = false;
+            ++walkSegment;
+            continue;
+        }
+        pos = walkPos;
+        len = std::min(kFilterChunk, walkEnd - walkPos);
+        // Cutoff and resonance move in chunks.
+        TModValues* inCutoff = GetInput(kVoiceInputFilterFreq);
+        TModValues* inResonance = GetInput(kVoiceInputFilterRes);
+        float c = cutoffRamp.GetValue();
+        if (inCutoff->valid)
+            c *= Multiplier(inCutoff->ValueAtTime(static_cast<float>(pos), 0, &cutoffContext, false));
+        SetIfChanged(filter.cutoff, requestedCutoff, 22000.0f * c * c * c + walkKeyFrequency);
+        cutoffRamp.Step(static_cast<float>(len));
+        float q = resonanceRamp.GetValue();
+        if (inResonance->valid)
+            q *= Multiplier(inResonance->ValueAtTime(static_cast<float>(pos), 0, &resonanceContext, false));
+        SetIfChanged(filter.resonance, requestedResonance, q);
+        resonanceRamp.Step(static_cast<float>(len));
+        walkPos += kFilterChunk;
+        ready = filter.BeginChunk(len);
+        return true;
     }
+}
+
+void Voice::RunFilterChunk(long pos, long len, bool ready)
+{
+    SoundBuffer& scratch = Scratch();
+    float* left = scratch.left + pos;
+    float* right = scratch.right + pos;
+    if (!ready)
+    {
+        filter.RenderStereo(left, right, left, right, len);
+        return;
+    }
+    StereoFilter* f = &filter;
+    StereoFilter::FilterTogether(&f, 1, &left, &right, len);
+    filter.EndChunk();
+}
+
+void Voice::EndFilter()
+{
     if (!FilterFinite(filter))
     {
         filter.Flush();
-        ws.scratch.ClearStereo(n);
+        Scratch().ClearStereo(blockFrames);
     }
 }
 
 void Voice::ApplyRelease(VoiceWorkspace& ws, long n)
 {
-    float* left = ws.scratch.left;
-    float* right = ws.scratch.right;
+    float* left = ws.scratch[layer].left;
+    float* right = ws.scratch[layer].right;
     long j = 0;
     while (j < n)
     {
@@ -714,22 +863,21 @@ void Voice::RenderSends(VoiceWorkspace& ws, VoiceSends const& sends, long n)
         const long tb = std::min(static_cast<long>(piece[s + 1].time), n);
         const long len = tb - ta;
         if (len <= 0) continue;
+        SendRamps ramps;
         if (sends.delay && a[2] > 0.0f && b[2] > 0.0f)
-            ws.scratch.MixToStereoGradient(delay->left + ta, delay->right + ta, len, ta, a[2], b[2]);
+            ramps.Add(delay->left + ta, delay->right + ta, a[2], b[2]);
         if (sends.reverb && a[1] > 0.0f && b[1] > 0.0f)
-            ws.scratch.MixToStereoGradient(reverb->left + ta, reverb->right + ta, len, ta, a[1], b[1]);
-        if (sends.distortion && a[3] > 0.0f && b[3] > 0.0f)
-        {
-            ws.scratch.MixToStereoGradient(distortion->left + ta, distortion->right + ta, len, ta, a[3],
-                                           b[3]);
-            ws.scratch.AmplitudeGradient(1.0f - a[3], 1.0f - b[3], ta, len);
-        }
+            ramps.Add(reverb->left + ta, reverb->right + ta, a[1], b[1]);
+        bool const toDistortion = sends.distortion && a[3] > 0.0f && b[3] > 0.0f;
+        if (toDistortion) ramps.Add(distortion->left + ta, distortion->right + ta, a[3], b[3]);
+        ramps.Run(ws.scratch[layer].left + ta, ws.scratch[layer].right + ta, len, toDistortion, 1.0f - a[3],
+                  1.0f - b[3]);
     }
 }
 
-void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
+Voice::BeginResult Voice::BeginRender(long n)
 {
-    if (!bypass.GetBool() || !def || n <= 0) return;
+    if (!bypass.GetBool() || !def || n <= 0) return kSkipped;
     n = std::min(n, kMaxRenderFrames);
     modMatrix.GetMap(kPitchBendModRow)->amount = pitchBendAmount.load(std::memory_order_relaxed);
     VoiceWorkspace& ws = *workspace;
@@ -780,7 +928,7 @@ void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
     CutLine(VoiceDef::kWaveLine, &ws.wavePiece, false, t0, t1, r);
     BuildWeights(ws, GetInput(kVoiceInputVectorX), GetInput(kVoiceInputVectorY));
 
-    ws.scratch.ClearStereo(n);
+    ws.scratch[layer].ClearStereo(n);
     TModValues* inAmp = GetInput(kVoiceInputAmplitude);
     TModValues* inPitch = GetInput(kVoiceInputPitch);
     if (inAmp->valid) MakeModulator(*inAmp);
@@ -818,14 +966,24 @@ void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
     if (!oscillatorsOnly && !silent) RenderNoise(ws, unison, noiseOnly, n);
 
     // A silent layer leaves the scratch buffer empty; its filter rests once its tail has died.
-    bool quiet = silent;
+    blockFrames = n;
+    blockRate = r;
+    blockQuiet = silent;
     if (params[VoiceDef::kFilterOn].GetBool() && !(silent && FilterResting(filter)))
     {
-        CutLine(VoiceDef::kFilterLine, &ws.filterPiece, false, t0, t1, r);
-        RenderFilter(ws, n);
-        quiet = false;
+        CutLine(VoiceDef::kFilterLine, &ws.filterPiece[layer], false, t0, t1, r);
+        StartFilter();
+        blockQuiet = false;
+        return kFiltered;
     }
+    return kUnfiltered;
+}
 
+void Voice::FinishRender(float* outL, float* outR)
+{
+    VoiceWorkspace& ws = *workspace;
+    const long n = blockFrames;
+    const bool quiet = blockQuiet;
     if (releaseRunning)
     {
         if (!quiet) ApplyRelease(ws, n);
@@ -836,18 +994,36 @@ void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
     const VoiceSends& sends = instrument->GetBlockSends();
     if (!quiet && (sends.delay || sends.reverb || sends.distortion))
     {
-        CutLine(VoiceDef::kEffectsLine, &ws.effectsPiece, false, t0, t1, r);
+        const float t0 = time;
+        CutLine(VoiceDef::kEffectsLine, &ws.effectsPiece, false, t0, t0 + static_cast<float>(n) * blockRate,
+                blockRate);
         RenderSends(ws, sends, n);
     }
-    if (!quiet) ws.scratch.MixToStereo(outL, outR, n, 0);
+    if (!quiet) ws.scratch[layer].MixToStereo(outL, outR, n, 0);
 
     if (!loop.looping)
     {
-        time += static_cast<float>(n) * r;
+        time += static_cast<float>(n) * blockRate;
     }
     else
     {
         time = loop.position;
         def->loop.position = loop.position;
     }
+}
+
+void Voice::RenderStereo(float*, float*, float* outL, float* outR, long n)
+{
+    const BeginResult begun = BeginRender(n);
+    if (begun == kSkipped) return;
+    if (begun == kFiltered)
+    {
+        long pos = 0;
+        long len = 0;
+        bool ready = false;
+        while (NextFilterChunk(pos, len, ready))
+            RunFilterChunk(pos, len, ready);
+        EndFilter();
+    }
+    FinishRender(outL, outR);
 }

@@ -40,7 +40,6 @@ struct VoiceWorkspace
     Envelope amplitudePiece{true};
     Envelope voicePiece{true};
     Envelope wavePiece{true};
-    Envelope filterPiece{true};
     Envelope modulationPiece{true};
     Envelope effectsPiece{true};
     // Derived curves.
@@ -56,7 +55,16 @@ struct VoiceWorkspace
     Envelope glidePiece{true};
     Envelope work{true}; // one-value intermediate results
     Envelope work2{true};
-    SoundBuffer scratch; // kMaxRenderFrames stereo frames
+    // The unison slots' own curves, built for one voice at a time and read in place by its
+    // oscillators and noise sources: one small set for all voices stays in the caches.
+    Envelope slotFrequency[VoiceDef::maxUnisonNum]; // Hz
+    Envelope slotPan[VoiceDef::maxUnisonNum];       // oscillators
+    Envelope noisePan[VoiceDef::maxUnisonNum];      // noise sources
+    // Per layer: the layers of one note render up to their filters one after the other, then
+    // filter side by side.
+    static constexpr int kLayers = 4;
+    Envelope filterPiece[kLayers];
+    SoundBuffer scratch[kLayers]; // kMaxRenderFrames stereo frames each
 };
 
 // One layer of one sounding note: cuts the block's pieces out of the layer's timeline lines,
@@ -99,6 +107,25 @@ public:
 
     // Adds the layer into outL/outR (inputs not read); n <= kMaxRenderFrames.
     void RenderStereo(float* inL, float* inR, float* outL, float* outR, long n) override;
+
+    // RenderStereo in steps, so that the layers of a note can run their filters side by side.
+    // BeginRender renders the layer up to its filter into the layer's own scratch buffer:
+    // kSkipped (nothing to do, not even FinishRender), kUnfiltered, or kFiltered, when the
+    // filter's chunks follow: NextFilterChunk sets the filter up for the next one (false after
+    // the last; `ready` false: the chunk is a bypass through GetFilter().RenderStereo), the
+    // chunk is filtered (StereoFilter::FilterTogether, then EndChunk), and EndFilter closes the
+    // filter's block. FinishRender does the rest: release, sends, the mix into outL/outR.
+    enum BeginResult
+    {
+        kSkipped,
+        kUnfiltered,
+        kFiltered
+    };
+    BeginResult BeginRender(long n);
+    bool NextFilterChunk(long& pos, long& len, bool& ready);
+    void EndFilter();
+    void FinishRender(float* outL, float* outR);
+    SoundBuffer& Scratch() { return workspace->scratch[layer]; }
     void CreateModEnvelope(Envelope* out, long length, int output) override;
 
     // Modulation rows (ids of TModConstants.h); rows out of range are ignored.
@@ -158,7 +185,8 @@ private:
     void BuildGlidePiece(Envelope& dst, long n);
     void RenderOscillators(VoiceWorkspace& ws, int unison, bool oscillatorsOnly, long n);
     void RenderNoise(VoiceWorkspace& ws, int unison, bool noiseOnly, long n);
-    void RenderFilter(VoiceWorkspace& ws, long n);
+    void StartFilter();
+    void RunFilterChunk(long pos, long len, bool ready);
     void ApplyRelease(VoiceWorkspace& ws, long n);
     void RenderSends(VoiceWorkspace& ws, VoiceSends const& sends, long n);
 
@@ -194,6 +222,19 @@ private:
     bool glideHasPoints = false;
     float glideTime = 0.0f;
     bool glideActive = false;
+
+    // The block between BeginRender and FinishRender.
+    long blockFrames = 0;
+    float blockRate = 1.0f;
+    bool blockQuiet = false;
+    // The filter's walk through the block's piece of the Filter line.
+    long walkSegment = 0;
+    long walkPos = 0;
+    long walkEnd = 0;
+    bool walkInSegment = false;
+    float walkKeyFrequency = 0.0f;
+    EnvelopeContext cutoffContext;
+    EnvelopeContext resonanceContext;
 
     Interpolator cutoffRamp;
     Interpolator resonanceRamp;

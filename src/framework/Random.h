@@ -38,12 +38,17 @@ public:
     // Uniform in [-1, 1).
     float NextSignedFloat() { return static_cast<float>(NextUInt32() >> 8) * (2.0f / 16777216.0f) - 1.0f; }
 
+    // Starts the process-wide seed counter again at 0, so that objects built after it get the
+    // same sequences as in a fresh process (reproducible renders in tests and tools).
+    static void RestartDefaultSeeds() { SeedCounter().store(0, std::memory_order_relaxed); }
+
 private:
-    static std::uint32_t NextDefaultSeed()
+    static std::atomic<std::uint32_t>& SeedCounter()
     {
         static std::atomic<std::uint32_t> counter{0};
-        return counter.fetch_add(1, std::memory_order_relaxed);
+        return counter;
     }
+    static std::uint32_t NextDefaultSeed() { return SeedCounter().fetch_add(1, std::memory_order_relaxed); }
 
     std::uint32_t state = 1;
 };

@@ -375,7 +375,7 @@ TEST_F(NoteHandling, GlideShapesTheOscillatorPitch)
     TNote* n = NoteFor(t, 60);
     n->Portamento(60.0f, 0.0f, 0, 62);
     Block(64);
-    Envelope const& f = n->GetVoice(0)->GetOscillator(0).frequency;
+    Envelope const& f = n->GetVoice(0)->GetOscillator(0).Frequency();
     // The pitch bend row multiplies by 1 at rest; the glide runs from 60 to 62 over 17 samples.
     ASSERT_GE(f.Size(), 3);
     EXPECT_EQ(f[0].time, 0.0f);

@@ -161,18 +161,18 @@ TEST_F(VoiceTest, UnisonSlotsSpreadAndDetune)
     const float pans[] = {-0.5f, 0.0f, 0.5f};
     for (int i = 0; i < 3; ++i)
     {
-        EXPECT_FLOAT_EQ(v->GetOscillator(i).pan[0].values[0], pans[i]) << i;
+        EXPECT_FLOAT_EQ(v->GetOscillator(i).Pan()[0].values[0], pans[i]) << i;
         const float detune = static_cast<float>(i) * Voice::detuneStretch[i] / 3.0f;
-        EXPECT_FLOAT_EQ(v->GetOscillator(i).frequency[0].values[0], NoteToFreq(69.0f - 0.1f * detune)) << i;
+        EXPECT_FLOAT_EQ(v->GetOscillator(i).Frequency()[0].values[0], NoteToFreq(69.0f - 0.1f * detune)) << i;
     }
-    EXPECT_EQ(v->GetOscillator(3).amplitude.Size(), 0);
+    EXPECT_EQ(v->GetOscillator(3).Amplitude().Size(), 0);
 
     // Off-centre: each slot clamped to the stereo field.
     SetFlatLine(def->lines[VoiceDef::kVoiceLine], {0.0f, 0.0f, 0.8f, 0.1f, 0.5f});
     Block();
-    EXPECT_FLOAT_EQ(v->GetOscillator(0).pan[0].values[0], 0.3f);
-    EXPECT_FLOAT_EQ(v->GetOscillator(1).pan[0].values[0], 0.8f);
-    EXPECT_FLOAT_EQ(v->GetOscillator(2).pan[0].values[0], 1.0f);
+    EXPECT_FLOAT_EQ(v->GetOscillator(0).Pan()[0].values[0], 0.3f);
+    EXPECT_FLOAT_EQ(v->GetOscillator(1).Pan()[0].values[0], 0.8f);
+    EXPECT_FLOAT_EQ(v->GetOscillator(2).Pan()[0].values[0], 1.0f);
 }
 
 TEST_F(VoiceTest, UnisonCountIsKeptWithinZeroToFour)
@@ -184,7 +184,7 @@ TEST_F(VoiceTest, UnisonCountIsKeptWithinZeroToFour)
     const Stereo loud = RenderDirect(t, 512);
     EXPECT_GT(Peak(loud), 0.05f);
     for (int i = 0; i < VoiceDef::maxUnisonNum; ++i)
-        EXPECT_GT(n->GetVoice(0)->GetOscillator(i).amplitude.Size(), 0) << i;
+        EXPECT_GT(n->GetVoice(0)->GetOscillator(i).Amplitude().Size(), 0) << i;
 
     // Below 0 no slot plays (what remains is the filter's denormal guard).
     HeadlessHost quiet(false);
@@ -250,7 +250,7 @@ TEST_F(VoiceTest, VectorWeightsFollowThePositionOnThePlane)
     SetFlatLine(def->lines[VoiceDef::kWaveLine], {0.3f, -0.2f, 1.0f});
     TNote* n = Play();
     Block();
-    Envelope const& w = n->GetVoice(0)->GetOscillator(0).weights;
+    Envelope const& w = n->GetVoice(0)->GetOscillator(0).Weights();
     ASSERT_EQ(w.Size(), 2);
     for (int i = 0; i < 4; ++i)
         EXPECT_FLOAT_EQ(w[0].values[i], weights(0.3f, -0.2f, 0.00001f, i)) << i;
@@ -452,7 +452,7 @@ TEST_F(VoiceTest, FrozenVoiceGlidesTowardsTheEditTime)
     t.SetEditTime(250000.0f);
     for (int b = 0; b < 200; ++b)
         Block();
-    const float frozen = n->GetVoice(0)->GetOscillator(0).amplitude[0].values[0];
+    const float frozen = n->GetVoice(0)->GetOscillator(0).Amplitude()[0].values[0];
     EXPECT_LT(frozen, 0.7f * 0.7f * 0.5f);
     EXPECT_GT(frozen, 0.0f);
 }

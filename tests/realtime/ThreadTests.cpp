@@ -14,6 +14,7 @@
 
 #include "dsp/WaveTables.h"
 #include "framework/MidiLearn.h"
+#include "framework/Random.h"
 #include "framework/Streams.h"
 #include "framework/String.h"
 #include "support/RecordingMessageSink.h"
@@ -341,4 +342,78 @@ TEST(InstrumentThreads, EditorRequestsReachOnlyTheEditorThread)
     EXPECT_TRUE(t.GetMidiLearnManager()->IsMapped(&t.freezePosition));
     EXPECT_TRUE(audio.AllFinite());
     t.GetMidiLearnManager()->UnmapParameter(&t.freezePosition);
+}
+
+namespace
+{
+
+// Renders a fixed script of notes on `host` and returns every sample of both channels.
+std::vector<float> ScriptedRender(HeadlessHost& host, int blocks)
+{
+    std::vector<float> out;
+    for (int b = 0; b < blocks; ++b)
+    {
+        if (b % 8 == 0) host.NoteOn(36 + (b / 8) * 7 % 40, 100, b % 64);
+        if (b % 8 == 6) host.NoteOff(36 + (b / 8) * 7 % 40, 3);
+        host.Render(256);
+        out.insert(out.end(), host.Left().begin(), host.Left().end());
+        out.insert(out.end(), host.Right().begin(), host.Right().end());
+    }
+    return out;
+}
+
+} // namespace
+
+// Two instruments share their tables (the same waves); each renders on its own thread while a
+// third thread loads patches and waves into one of them. The other one's sound is exactly the
+// sound it makes alone, and no table is freed under it (AddressSanitizer, ThreadSanitizer).
+TEST(InstrumentThreads, SharedTablesLoadedIntoOneInstanceWhileRendering)
+{
+    MipOscWaveDef custom;
+    ASSERT_TRUE(custom.InitArray(4096, 128));
+    float amps[30];
+    for (int h = 0; h < 30; ++h)
+        amps[h] = (h % 3 == 0 ? 1.0f : 0.3f) / static_cast<float>(h + 1);
+    ASSERT_TRUE(custom.CreateWithIFFT(30, amps, nullptr));
+    String wave;
+    StringWriter w;
+    w.Open(&wave);
+    custom.Save(w, 1.0f);
+    w.Close();
+
+    constexpr int kBlocks = 120;
+    std::vector<float> alone;
+    {
+        Random::RestartDefaultSeeds();
+        HeadlessHost listener(false, 44100.0f);
+        MakeBusyPatch(listener.Instrument());
+        alone = ScriptedRender(listener, kBlocks);
+    }
+
+    Random::RestartDefaultSeeds();
+    HeadlessHost listener(false, 44100.0f);
+    MakeBusyPatch(listener.Instrument());
+    HeadlessHost loaded(false, 44100.0f);
+    std::vector<unsigned char> const defaultState = loaded.GetState();
+    std::vector<unsigned char> const busy = BusyState(loaded);
+    ASSERT_EQ(loaded.Instrument().GetVoiceDef(0)->waveDef.levels[0],
+              listener.Instrument().GetVoiceDef(0)->waveDef.levels[0]);
+
+    std::vector<float> shared;
+    std::thread listenerThread([&] { shared = ScriptedRender(listener, kBlocks); });
+    AudioThread audio(loaded);
+    audio.WaitForBlocks(2);
+    for (int round = 0; round < 12; ++round)
+    {
+        loaded.SetState(round % 2 == 0 ? defaultState : busy);
+        StringReader slot;
+        slot.Open(wave, static_cast<std::size_t>(wave.GetLength()));
+        loaded.Instrument().LoadWaveform(round % 4, round % 3, slot);
+        if (round % 3 == 1) loaded.Instrument().LoadStandardWaveform(round % 4, 3, round % 4);
+    }
+    listenerThread.join();
+    audio.Stop();
+    EXPECT_TRUE(audio.AllFinite());
+    ASSERT_EQ(shared.size(), alone.size());
+    EXPECT_TRUE(shared == alone) << "the listener's sound changed while the other instrument loaded";
 }
