@@ -13,8 +13,9 @@
 namespace
 {
 // A host whose automation handler takes a lock that its own thread holds around setParameter.
-// Waiting is bounded, so a deadlock shows as a timeout instead of a hung test.
-std::timed_mutex hostLock;
+// The lock is recursive, as a host whose own thread may report from inside setParameter needs;
+// waiting is bounded, so a deadlock shows as a timeout instead of a hung test.
+std::recursive_timed_mutex hostLock;
 std::atomic<bool> hostActive{false};
 std::atomic<int> automationReports{0};
 std::atomic<int> lockTimeouts{0};
@@ -82,7 +83,7 @@ TEST(HostAutomationThread, AHandlerTakingTheLockItsSetParameterCallerHoldsNeverD
         });
     for (int i = 0; i < 2000; ++i)
     {
-        std::lock_guard<std::timed_mutex> hold(hostLock);
+        std::lock_guard<std::recursive_timed_mutex> hold(hostLock);
         effect->setParameter(effect, i % 8, static_cast<float>(i % 100) / 100.0f);
     }
     stop.store(true);
