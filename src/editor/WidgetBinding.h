@@ -1,0 +1,20 @@
+#pragma once
+
+class Window;
+class Parameter;
+class ParameterController;
+class ParamUpdateListener;
+
+// Where the editor's widgets join and leave parameter listener lists: each widget binds in its
+// Create and unbinds in its destructor through these calls only, so the rule for doing it safely
+// while the audio thread tells listeners lives here. The widget is the window that owns the
+// listener; a null parameter does nothing.
+namespace widgets
+{
+// BindParameter (the controller hears the current position at once) / UnbindParameter.
+void Bind(Window* widget, ParameterController& controller, Parameter* p);
+void Unbind(Window* widget, ParameterController& controller, Parameter* p);
+// AddUpdateListener / RemoveUpdateListener for a plain listener.
+void Join(Window* widget, Parameter* p, ParamUpdateListener* listener);
+void Leave(Window* widget, Parameter* p, ParamUpdateListener* listener);
+} // namespace widgets
