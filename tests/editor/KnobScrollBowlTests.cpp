@@ -1,7 +1,7 @@
 #include <cmath>
 #include <thread>
 
-#include "EditorTestSupport.h"
+#include "WidgetTestSupport.h"
 #include "editor/Layout.h"
 #include "editor/TBowl.h"
 #include "editor/TPot.h"

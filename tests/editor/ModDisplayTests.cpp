@@ -1,6 +1,6 @@
 #include <cmath>
 
-#include "EditorTestSupport.h"
+#include "WidgetTestSupport.h"
 #include "editor/Layout.h"
 #include "editor/TModDisplay.h"
 
