@@ -15,7 +15,7 @@ int Brightness(gfx::Pixel const& p)
 }
 
 // Pixels of a rectangle of the surface that are clearly green (the test's wipe colour).
-int GreenPixels(EditorTest& t, long x0, long y0, long w, long h)
+int GreenPixels(WidgetTest& t, long x0, long y0, long w, long h)
 {
     int count = 0;
     for (long y = y0; y < y0 + h; ++y)
@@ -40,7 +40,7 @@ public:
 };
 } // namespace
 
-using KnobTest = EditorTest;
+using KnobTest = WidgetTest;
 
 TEST_F(KnobTest, DragOnDelayMixCoversTheRangeIn125PixelsAndStopsAtTheEnds)
 {
@@ -176,7 +176,7 @@ TEST_F(KnobTest, AutomationFromAnotherThreadShowsAfterTheNextPump)
     EXPECT_GT(Brightness(Probe(knob.GetWindowX() + 20, knob.GetWindowY() + 20)), before + 60);
 }
 
-using ScrollBarTest = EditorTest;
+using ScrollBarTest = WidgetTest;
 
 TEST_F(ScrollBarTest, TravelAndThumbPlaces)
 {
@@ -264,7 +264,7 @@ TEST_F(ScrollBarTest, ABarTooShortForItsZonesSurvivesDrags)
     }
 }
 
-using BowlTest = EditorTest;
+using BowlTest = WidgetTest;
 
 TEST_F(BowlTest, PressesMapOntoTheLimitCircleAndYGrowsDownwards)
 {

@@ -12,12 +12,12 @@ float Semitones(int n)
 }
 } // namespace
 
-class ModDisplayTest : public EditorTest
+class ModDisplayTest : public WidgetTest
 {
 public:
     void SetUp() override
     {
-        EditorTest::SetUp();
+        WidgetTest::SetUp();
         Synth().SetCurrentVoice(1);
         display = std::make_unique<TModDisplay>();
         display->Create(page.get(), &Synth(), at.x, at.y);
@@ -25,7 +25,7 @@ public:
     void TearDown() override
     {
         display.reset();
-        EditorTest::TearDown();
+        WidgetTest::TearDown();
     }
 
     // A point of a cell of a row, in surface coordinates.
