@@ -7,6 +7,7 @@
 #include "editor/EditorImages.h"
 #include "editor/PerformGUI.h"
 #include "editor/TBowl.h"
+#include "editor/TModDisplay.h"
 #include "editor/TPot.h"
 #include "editor/TScrollBar.h"
 #include "engine/PerformMod.h"
@@ -65,4 +66,38 @@ TEST_F(EditorRootTest, WidgetsAndThePerformPageComeAndGoWhileTheHostAutomatesOnA
     automation.join();
     EXPECT_GT(sets.load(), 0);
     EXPECT_EQ(synth.GetGUI(), nullptr);
+}
+
+// While the editor follows a playing note the instrument refuses amount writes: a drag on the
+// modulation display changes nothing, and the display shows the amount the instrument holds.
+TEST_F(EditorRootTest, TheModulationDisplayShowsWhatTheInstrumentHoldsWhileANoteIsFollowed)
+{
+    RegisterEditorImages();
+    Torvane& synth = host.Instrument();
+    synth.SetModulationAmount(0, 0.125f, -1);
+    TModDisplay display;
+    InstrumentRoot root(EditorHandleOf(&synth));
+    root.content = [&](InstrumentRoot& r) { display.Create(&r, &synth, 450, 196); };
+    root.CreateUI(surface.get(), 0, 0);
+    ASSERT_TRUE(root.IsAttached());
+
+    synth.animationEnabled = 1.0f;
+    host.NoteOn(60, 100);
+    host.Render(512);
+    ASSERT_GE(synth.GetAnimationTime(), 0.0f); // the editor now follows the note
+
+    backend.Drag(*surface, {450 + 170, 196 + 8}, {450 + 199, 196 + 8});
+    backend.ClearStrings();
+    backend.Run();
+    EXPECT_FLOAT_EQ(synth.GetModulationAmount(0, -1), 0.125f);
+    EXPECT_FALSE(backend.FindStrings("0.5").empty());
+    EXPECT_TRUE(backend.FindStrings("1.0").empty());
+
+    // Once the note is no longer followed the same drag writes.
+    synth.AnimationEnded();
+    backend.Pause(std::chrono::seconds(1));
+    backend.Drag(*surface, {450 + 170, 196 + 8}, {450 + 199, 196 + 8});
+    backend.Run();
+    EXPECT_FLOAT_EQ(synth.GetModulationAmount(0, -1), 1.0f);
+    root.Detach();
 }
