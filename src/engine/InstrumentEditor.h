@@ -25,8 +25,6 @@ public:
     virtual void UpdatedEditTime() {}
     // Editor's thread, outside the plug-in mutex: clear the breakpoint selection.
     virtual void DeselectBreakpoints() {}
-    // Editor's thread, outside the plug-in mutex: the current layer's waves changed.
-    virtual void UpdateWaveDisplays() {}
-    // Editor's thread, outside the plug-in mutex: the layers' on switches changed.
-    virtual void UpdateVoiceToggles() {}
+    // (The wave displays and the layers' on switches are redrawn by UpdateAll and PatchLoaded;
+    // the instrument asks for nothing narrower.)
 };

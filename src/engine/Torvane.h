@@ -268,6 +268,9 @@ public:
     // 1 when saved, 0 when not (the old file stays); shows no message: the editor does.
     int SavePatch(char const* category, char const* name);
     int LoadPatch(char const* category, char const* name);
+    // Editor's thread. The patch after (before) the current one in the patch list. When a step
+    // fails to load its patch, the patch stays and the next step goes on from the entry it tried,
+    // so a broken file never blocks the way.
     void NextPatch();
     void PreviousPatch();
     // True when the file was written; otherwise the old file stays. Shows no message: the
@@ -428,6 +431,16 @@ private:
     // 17
     String patchName;
     String patchCategory;
+    // The entry a failed Next/PreviousPatch tried, and the patch that was current then.
+    struct FailedStep
+    {
+        bool failed = false;
+        String fromCategory;
+        String fromName;
+        String triedCategory;
+        String triedName;
+    } failedStep;
+    void StepPatch(bool forward);
     // 18 is voiceDefs (above). 19-20
     int currentVoice = 0;
     float editTime = 0.0f;

@@ -158,20 +158,36 @@ int Torvane::LoadPatch(char const* category, char const* name)
 
 void Torvane::NextPatch()
 {
-    PresetManager::PresetEntry const* entry = patchPresets.GetNext(patchCategory, patchName);
-    if (entry == nullptr) return;
-    String const category = entry->GetCategory();
-    String const name = entry->GetPresetName();
-    LoadPatch(category, name);
+    StepPatch(true);
 }
 
 void Torvane::PreviousPatch()
 {
-    PresetManager::PresetEntry const* entry = patchPresets.GetPrevious(patchCategory, patchName);
+    StepPatch(false);
+}
+
+void Torvane::StepPatch(bool forward)
+{
+    String category = patchCategory;
+    String name = patchName;
+    if (failedStep.failed && failedStep.fromCategory == category && failedStep.fromName == name)
+    {
+        category = failedStep.triedCategory;
+        name = failedStep.triedName;
+    }
+    PresetManager::PresetEntry const* entry =
+        forward ? patchPresets.GetNext(category, name) : patchPresets.GetPrevious(category, name);
     if (entry == nullptr) return;
-    String const category = entry->GetCategory();
-    String const name = entry->GetPresetName();
-    LoadPatch(category, name);
+    String const triedCategory = entry->GetCategory();
+    String const triedName = entry->GetPresetName();
+    String const fromCategory = patchCategory;
+    String const fromName = patchName;
+    if (LoadPatch(triedCategory, triedName))
+    {
+        failedStep = FailedStep{};
+        return;
+    }
+    failedStep = FailedStep{true, fromCategory, fromName, triedCategory, triedName};
 }
 
 // ---------------------------------------------------------------------------------------------

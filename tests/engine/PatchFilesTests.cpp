@@ -178,6 +178,36 @@ TEST_F(PatchFiles, NextAndPreviousWrapAroundTheList)
     EXPECT_STREQ(t->GetPatchName(), "C(User)");
 }
 
+TEST_F(PatchFiles, StepsGoOnPastABrokenPatchInBothDirections)
+{
+    ASSERT_EQ(t->SavePatch("Cycle", "A"), 1);
+    ASSERT_EQ(t->SavePatch("Cycle", "B"), 1);
+    ASSERT_EQ(t->SavePatch("Cycle", "C"), 1);
+    // B keeps its header but loses most of its body.
+    fs::path const b = PatchRoot() / "Cycle" / "B(User).trv";
+    std::string const whole = ReadFile(b);
+    std::ofstream(b, std::ios::binary | std::ios::trunc) << whole.substr(0, whole.size() / 3);
+    ASSERT_EQ(t->LoadPatch("Cycle", "A(User)"), 1);
+
+    RecordingMessageSink messages;
+    t->NextPatch(); // B fails: A stays, one message
+    EXPECT_STREQ(t->GetPatchName(), "A(User)");
+    EXPECT_EQ(messages.Messages().size(), 1u);
+    t->NextPatch(); // on from B
+    EXPECT_STREQ(t->GetPatchName(), "C(User)");
+    t->PreviousPatch(); // B fails again: C stays
+    EXPECT_STREQ(t->GetPatchName(), "C(User)");
+    t->PreviousPatch();
+    EXPECT_STREQ(t->GetPatchName(), "A(User)");
+    EXPECT_EQ(messages.Messages().size(), 2u);
+
+    // A patch loaded by other means in between: the step starts from it, not from the entry.
+    t->NextPatch(); // B fails
+    ASSERT_EQ(t->LoadPatch("Cycle", "C(User)"), 1);
+    t->NextPatch();
+    EXPECT_STREQ(t->GetPatchName(), "A(User)");
+}
+
 TEST_F(PatchFiles, AFailedSaveIsReturnedAndChangesNothing)
 {
     ASSERT_EQ(t->SavePatch("Pads", "Warm"), 1);
