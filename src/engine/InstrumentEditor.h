@@ -6,8 +6,9 @@
 // (PluginEditor). The instrument posts these as request bits from any thread; the editor's
 // thread applies them when it drains the plug-in's requests (Torvane::ApplyEditorRequests),
 // never under the plug-in mutex. Every operation does nothing by default, so the instrument
-// runs the same with or without an editor.
-class InstrumentEditor : public PluginEditor
+// runs the same with or without an editor. The plug-in interface is a virtual base, so an
+// editor root that is also a toolkit editor root (EffectGUIBase) has one of it.
+class InstrumentEditor : public virtual PluginEditor
 {
 public:
     // Editor's thread, outside the plug-in mutex: the whole patch changed (a patch load or a
