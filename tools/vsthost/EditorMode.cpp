@@ -160,21 +160,23 @@ public:
             std::free(e);
     }
 
-    void Send(Action const& a)
+    // Sends one action through `c` (the script thread's own connection).
+    void Send(xcb_connection_t* c, Action const& a) const
     {
         xcb_translate_coordinates_reply_t* r = xcb_translate_coordinates_reply(
-            connection,
-            xcb_translate_coordinates(connection, window, screen->root, static_cast<std::int16_t>(a.x),
+            c,
+            xcb_translate_coordinates(c, window, screen->root, static_cast<std::int16_t>(a.x),
                                       static_cast<std::int16_t>(a.y)),
             nullptr);
         int rx = r ? r->dst_x : a.x, ry = r ? r->dst_y : a.y;
         std::free(r);
         if (a.type == XCB_MOTION_NOTIFY)
-            xcb_test_fake_input(connection, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, screen->root,
+            xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, screen->root,
                                 static_cast<std::int16_t>(rx), static_cast<std::int16_t>(ry), 0);
         else
-            xcb_test_fake_input(connection, a.type, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        xcb_flush(connection);
+            xcb_test_fake_input(c, a.type, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
+        // Through a round trip, so the server has the input before the next one is timed.
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     }
 
     // The window's pixels, children included; null on failure. The caller destroys it.
@@ -230,13 +232,12 @@ public:
     int w = 0, h = 0;
 };
 
-void IdleFor(VstHost& host, HostWindow& window, double seconds, std::function<void(double)> const& tick = {})
+void IdleFor(VstHost& host, HostWindow& window, double seconds)
 {
     auto start = Clock::now();
     for (;;)
     {
         double t = std::chrono::duration<double>(Clock::now() - start).count();
-        if (tick) tick(t);
         if (t >= seconds) break;
         host.Dispatch(effEditIdle);
         window.Drain();
@@ -288,15 +289,32 @@ int EditorSession(VstHost& host, EditorOptions const& options, std::FILE* err)
             return 1;
         }
         std::vector<Action> actions = round + 1 == rounds ? Expand(options.inputs) : std::vector<Action>{};
-        std::size_t next = 0;
         double runFor = options.runSeconds;
         if (!actions.empty()) runFor = std::max(runFor, actions.back().at + 0.3);
-        IdleFor(host, window, round + 1 == rounds ? runFor : 0.2,
-                [&](double t)
+        // The input comes from a thread and a connection of its own: a press handler of the
+        // editor may keep the idle call (and this thread) until the release comes.
+        std::thread script;
+        if (!actions.empty())
+            script = std::thread(
+                [&actions, &window]
                 {
-                    while (next < actions.size() && actions[next].at <= t)
-                        window.Send(actions[next++]);
+                    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+                    if (xcb_connection_has_error(c))
+                    {
+                        xcb_disconnect(c);
+                        return;
+                    }
+                    auto start = Clock::now();
+                    for (Action const& a : actions)
+                    {
+                        std::this_thread::sleep_until(start + std::chrono::duration_cast<Clock::duration>(
+                                                                  std::chrono::duration<double>(a.at)));
+                        window.Send(c, a);
+                    }
+                    xcb_disconnect(c);
                 });
+        IdleFor(host, window, round + 1 == rounds ? runFor : 0.2);
+        if (script.joinable()) script.join();
         if (round + 1 == rounds && !options.screenshot.empty())
         {
             cairo_surface_t* image = window.Capture();
