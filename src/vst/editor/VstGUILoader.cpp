@@ -261,9 +261,10 @@ void VstGUILoader::close()
 
 void VstGUILoader::idle()
 {
-    if (!session || !gfx::RunLoop::MayRun()) return;
-    EditorWindowSystem* system = session->system;
-    if (gfx::RunLoop::Abandoned() && gfx::RunLoop::Nesting() == 0 && system != nullptr && !system->Lost())
+    // The loop turns while any editor is open on this thread, this loader's or not: a close
+    // handed over from another thread waits in it.
+    if (!gfx::RunLoop::IsBound() || !gfx::RunLoop::MayRun()) return;
+    if (gfx::RunLoop::Abandoned() && gfx::RunLoop::Nesting() == 0 && !CurrentSystem().Lost())
         gfx::RunLoop::ResumeNested();
     gfx::RunLoop::GuardHostEntry("editor idle", [] { gfx::RunLoop::Turn(false); });
 }
