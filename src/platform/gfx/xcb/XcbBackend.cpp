@@ -323,7 +323,11 @@ void XcbBackend::Wait(std::optional<TimePoint> until)
     int r = poll(fds, 2, timeout);
     if (r < 0 && errno != EINTR) MarkLost();
     if (r > 0 && (fds[0].revents & (POLLHUP | POLLERR))) ReadEvents();
-    if (fds[1].revents & POLLIN) read(wakeFd, &count, sizeof count) == sizeof count ? void() : void();
+    if (fds[1].revents & POLLIN)
+    {
+        ssize_t drained = read(wakeFd, &count, sizeof count);
+        (void)drained;
+    }
 }
 
 void XcbBackend::Wake()
