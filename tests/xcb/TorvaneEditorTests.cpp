@@ -20,27 +20,12 @@ struct Result
     std::string out;
 };
 
-// fontconfig keeps process-wide caches that the plug-in never frees (it runs nothing at exit, as
-// it may be unloaded first): a leak checker in the host process is told to ignore them.
-std::string LeakSuppressions()
-{
-    static std::string const path = []
-    {
-        std::string p = ::testing::TempDir() + "torvane-editor-lsan-" + std::to_string(getpid()) + ".supp";
-        if (FILE* f = std::fopen(p.c_str(), "w"))
-        {
-            std::fputs("leak:libfontconfig.so\n", f);
-            std::fclose(f);
-        }
-        return p;
-    }();
-    return path;
-}
-
 Result RunHost(std::string const& arguments)
 {
-    std::string command = "LSAN_OPTIONS=suppressions=" + LeakSuppressions() + " " + TORVANE_VSTHOST_PATH +
-                          " --editor " + TORVANE_PLUGIN_PATH + " " + arguments + " 2>&1";
+    // The leak checker of a sanitized host ignores fontconfig's process-wide caches.
+    std::string command = std::string("LSAN_OPTIONS=suppressions=") + TORVANE_VSTHOST_LSAN_SUPPRESSIONS +
+                          " " + TORVANE_VSTHOST_PATH + " --editor " + TORVANE_PLUGIN_PATH + " " + arguments +
+                          " 2>&1";
     Result r;
     FILE* pipe = popen(command.c_str(), "r");
     if (!pipe) return r;
