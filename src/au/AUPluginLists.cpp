@@ -1,5 +1,6 @@
 #include "au/AUPluginLists.h"
 
+#include <algorithm>
 #include <mutex>
 #include <vector>
 
@@ -90,4 +91,53 @@ void RemoveAudioUnitFromList(MacAUEffectBase const* base)
 EffectBase* FindAudioUnit(ComponentInstance instance)
 {
     return instance != nullptr ? Effects().Find(instance) : nullptr;
+}
+
+namespace
+{
+struct Watch
+{
+    ComponentInstance instance;
+    AUUnitObserver* observer;
+};
+std::mutex watchMutex;
+std::vector<Watch>& Watches()
+{
+    static std::vector<Watch> watches;
+    return watches;
+}
+} // namespace
+
+void WatchUnit(ComponentInstance instance, AUUnitObserver* observer)
+{
+    if (instance == nullptr || observer == nullptr) return;
+    std::lock_guard<std::mutex> hold(watchMutex);
+    Watches().push_back({instance, observer});
+}
+
+void UnwatchUnit(AUUnitObserver* observer)
+{
+    std::lock_guard<std::mutex> hold(watchMutex);
+    std::erase_if(Watches(), [observer](Watch const& w) { return w.observer == observer; });
+}
+
+void NotifyUnitClosing(ComponentInstance instance)
+{
+    if (instance == nullptr) return;
+    // One at a time, outside the lock: an observer may end watches (its own or others') while
+    // it is told.
+    for (;;)
+    {
+        AUUnitObserver* next = nullptr;
+        {
+            std::lock_guard<std::mutex> hold(watchMutex);
+            auto& watches = Watches();
+            auto const it = std::find_if(watches.begin(), watches.end(),
+                                         [instance](Watch const& w) { return w.instance == instance; });
+            if (it == watches.end()) return;
+            next = it->observer;
+            std::erase_if(watches, [next](Watch const& w) { return w.observer == next; });
+        }
+        next->UnitClosing();
+    }
 }

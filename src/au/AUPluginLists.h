@@ -34,3 +34,20 @@ InstrumentBase* FindInstrument(ComponentInstance instance);
 void AddAudioUnitToList(EffectBase* effect, MacAUEffectBase* base);
 void RemoveAudioUnitFromList(MacAUEffectBase const* base);
 EffectBase* FindAudioUnit(ComponentInstance instance);
+
+// Told when the unit it watches is about to be destroyed, before the unit's members go (views
+// drop their editors then, while the parameters their controls bind still exist). Main thread.
+class AUUnitObserver
+{
+public:
+    virtual void UnitClosing() = 0;
+
+protected:
+    ~AUUnitObserver() = default;
+};
+
+void WatchUnit(ComponentInstance instance, AUUnitObserver* observer);
+// Every watch of the observer ends (nothing when it has none).
+void UnwatchUnit(AUUnitObserver* observer);
+// Tells every observer of the instance, each once, and ends their watches.
+void NotifyUnitClosing(ComponentInstance instance);

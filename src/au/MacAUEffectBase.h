@@ -45,7 +45,8 @@ public:
                               AudioUnitParameterInfo& info) override;
     OSStatus SaveState(CFPropertyListRef* data) override;
     OSStatus RestoreState(CFPropertyListRef data) override;
-    int GetNumCustomUIComponents() override { return 0; }
+    // One view component (GetUIComponentDescs).
+    int GetNumCustomUIComponents() override { return 1; }
     void GetUIComponentDescs(ComponentDescription* description) override;
     bool SupportsTail() override { return false; }
     AUKernelBase* NewKernel() override { return new AUBaseKernel(this); }

@@ -48,8 +48,8 @@ public:
     // -10851 when the class info has no state block or the plug-in refuses it (its state then
     // stays); an empty block restores nothing and answers 0.
     OSStatus RestoreState(CFPropertyListRef data) override;
-    // No view yet.
-    int GetNumCustomUIComponents() override { return 0; }
+    // One view component (GetUIComponentDescs).
+    int GetNumCustomUIComponents() override { return 1; }
     void GetUIComponentDescs(ComponentDescription* description) override;
     bool StreamFormatWritable(AudioUnitScope, AudioUnitElement) override { return !IsInitialized(); }
     // Pitch and velocity truncated, each a finite value in 0..127, else -10878 and nothing is

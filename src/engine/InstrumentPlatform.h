@@ -32,7 +32,9 @@ template <class Effect> void RegisterPlatformEffect(Effect* effect)
 }
 template <class Plugin> void ClosePlatformEditor(Plugin* plugin)
 {
-    // The view owns its editor; the instance only lets go of it.
+    // Views own their editors: each open view on this unit drops its editor now, while the
+    // parameters its controls bind still exist; then the instance lets go of any editor left.
+    NotifyUnitClosing(plugin->GetComponentInstance());
     plugin->SetGUI(nullptr);
 }
 #else

@@ -507,14 +507,15 @@ TEST(AUClassInfo, SavingWithoutStateAnswersMinusOneAndLeaksNothing)
     EXPECT_EQ(CFLiveObjectCount(), liveObjects);
 }
 
-TEST(AUProperties, UnknownAndReadOnlyPropertiesAndNoViewYet)
+TEST(AUProperties, UnknownAndReadOnlyPropertiesAndTheView)
 {
     AUHost host;
     OpenProbe(host);
     UInt32 size = 0;
     EXPECT_EQ(AudioUnitGetPropertyInfo(host.GetUnit(), kAudioUnitProperty_GetUIComponentList,
                                        kAudioUnitScope_Global, 0, &size, nullptr),
-              kAudioUnitErr_InvalidProperty);
+              noErr);
+    EXPECT_EQ(size, sizeof(ComponentDescription));
     EXPECT_EQ(AudioUnitGetPropertyInfo(host.GetUnit(), 9999, kAudioUnitScope_Global, 0, &size, nullptr),
               kAudioUnitErr_InvalidProperty);
     UInt32 ids[4];

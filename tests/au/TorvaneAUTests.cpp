@@ -78,7 +78,7 @@ std::vector<float> RenderBlocks(AUHost& host, UInt32 frames, int blocks)
 
 } // namespace
 
-TEST(TorvaneAU, IdentityAndNoViewYet)
+TEST(TorvaneAU, IdentityAndItsView)
 {
     AUHost host;
     Open(host);
@@ -87,10 +87,25 @@ TEST(TorvaneAU, IdentityAndNoViewYet)
     EXPECT_EQ(r.description.componentSubType, ComponentCode("Trv1"));
     EXPECT_EQ(r.description.componentManufacturer, ComponentCode("CvlA"));
     EXPECT_EQ(r.version, 0x00010000u);
+    // The registration's view agrees with the unit's own list of views.
+    EXPECT_EQ(r.viewDescription.componentType, ComponentCode("auvw"));
+    EXPECT_EQ(r.viewDescription.componentSubType, ComponentCode("Trv1"));
+    EXPECT_EQ(r.viewDescription.componentManufacturer, ComponentCode("CvlA"));
+    EXPECT_EQ(r.viewEntry, "TorvaneMacAUViewEntry");
     UInt32 size = 0;
-    EXPECT_EQ(AudioUnitGetPropertyInfo(host.GetUnit(), kAudioUnitProperty_GetUIComponentList,
+    ASSERT_EQ(AudioUnitGetPropertyInfo(host.GetUnit(), kAudioUnitProperty_GetUIComponentList,
                                        kAudioUnitScope_Global, 0, &size, nullptr),
-              kAudioUnitErr_InvalidProperty);
+              noErr);
+    ASSERT_EQ(size, sizeof(ComponentDescription));
+    ComponentDescription listed;
+    ASSERT_EQ(AudioUnitGetProperty(host.GetUnit(), kAudioUnitProperty_GetUIComponentList,
+                                   kAudioUnitScope_Global, 0, &listed, &size),
+              noErr);
+    EXPECT_EQ(listed.componentType, r.viewDescription.componentType);
+    EXPECT_EQ(listed.componentSubType, r.viewDescription.componentSubType);
+    EXPECT_EQ(listed.componentManufacturer, r.viewDescription.componentManufacturer);
+    EXPECT_EQ(listed.componentFlags, 0u);
+    EXPECT_EQ(listed.componentFlagsMask, 0u);
 }
 
 TEST(TorvaneAU, ParameterInfoMatchesTheVstNamesAndCurrentValues)

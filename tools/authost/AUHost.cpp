@@ -45,6 +45,7 @@ bool ParseRegistration(std::string const& text, AURegistration& registration, st
 {
     AURegistration r;
     int seen = 0;
+    int view = 0;
     std::istringstream in(text);
     std::string line;
     while (std::getline(in, line))
@@ -73,6 +74,14 @@ bool ParseRegistration(std::string const& text, AURegistration& registration, st
         }
         else if (key == "entry")
             ok = !value.empty(), r.entry = value, seen |= 32;
+        else if (key == "view_type")
+            ok = ParseCode(value, r.viewDescription.componentType), view |= 1;
+        else if (key == "view_subtype")
+            ok = ParseCode(value, r.viewDescription.componentSubType), view |= 2;
+        else if (key == "view_manufacturer")
+            ok = ParseCode(value, r.viewDescription.componentManufacturer), view |= 4;
+        else if (key == "view_entry")
+            ok = !value.empty(), r.viewEntry = value, view |= 8;
         else
             ok = false;
         if (!ok)
@@ -84,6 +93,11 @@ bool ParseRegistration(std::string const& text, AURegistration& registration, st
     if (seen != 63)
     {
         error = "the registration lacks type, subtype, manufacturer, name, version or entry";
+        return false;
+    }
+    if (view != 0 && view != 15)
+    {
+        error = "the registration's view lacks its type, subtype, manufacturer or entry";
         return false;
     }
     registration = r;

@@ -25,11 +25,15 @@ struct AURegistration
     std::string name;
     std::uint32_t version = 0;
     std::string entry;
+    // The view component, when the library has one (viewEntry empty otherwise).
+    ComponentDescription viewDescription;
+    std::string viewEntry;
 };
 
 // "key value" lines: type, subtype and manufacturer (four characters each), name (the rest of
 // the line), version (a decimal integer) and entry; all six must be there. False with the
-// reason in `error` otherwise.
+// reason in `error` otherwise. A view component adds view_type, view_subtype,
+// view_manufacturer and view_entry, all four.
 bool ParseRegistration(std::string const& text, AURegistration& registration, std::string& error);
 bool ReadRegistration(std::string const& path, AURegistration& registration, std::string& error);
 

@@ -11,6 +11,7 @@
 
 #include "platform/au/AUSelectors.h"
 #include "platform/au/AudioTypes.h"
+#include "platform/au/CarbonView.h"
 #include "platform/au/ComponentManager.h"
 
 namespace aucall
@@ -133,4 +134,18 @@ inline OSStatus MusicDeviceStopNote(AudioUnit unit, MusicDeviceGroupID group, No
 {
     using aucall::Word;
     return aucall::Call(unit, kMusicDeviceStopNoteSelect, {Word(group), Word(id), Word(offset)});
+}
+
+// The view component's calls (platform/au/CarbonView.h).
+inline OSStatus AudioUnitCarbonViewCreate(ComponentInstance view, AudioUnit unit, HostWindowRef window,
+                                          PaneRef parent, Float32Point const* location,
+                                          Float32Point const* size, PaneRef* outPane)
+{
+    using aucall::Word;
+    return aucall::Call(view, kAudioUnitCarbonViewCreateSelect,
+                        {Word(unit), Word(window), Word(parent), Word(location), Word(size), Word(outPane)});
+}
+inline OSStatus AudioUnitCarbonViewIdle(ComponentInstance view)
+{
+    return aucall::Call(view, kAudioUnitCarbonViewIdleSelect, {});
 }
