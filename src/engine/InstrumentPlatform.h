@@ -33,9 +33,10 @@ template <class Effect> void RegisterPlatformEffect(Effect* effect)
 template <class Plugin> void ClosePlatformEditor(Plugin* plugin)
 {
     // Views own their editors: each open view on this unit drops its editor now, while the
-    // parameters its controls bind still exist; then the instance lets go of any editor left.
+    // parameters its controls bind still exist; then the instance lets go of any editor left
+    // (once: a detached instance hears no second GUIClosed).
     NotifyUnitClosing(plugin->GetComponentInstance());
-    plugin->SetGUI(nullptr);
+    if (plugin->GetGUI() != nullptr) plugin->SetGUI(nullptr);
 }
 #else
 #include "vst/VstEffectBase.h"
