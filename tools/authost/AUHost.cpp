@@ -140,6 +140,16 @@ std::shared_ptr<AULibrary> AULibrary::Load(std::string const& path, std::string&
         return nullptr;
     }
     library->entry = reinterpret_cast<ComponentEntryPoint>(symbol);
+    if (!library->registration.viewEntry.empty())
+    {
+        void* view = dlsym(library->handle, library->registration.viewEntry.c_str());
+        if (view == nullptr)
+        {
+            error = path + " has no view entry " + library->registration.viewEntry;
+            return nullptr;
+        }
+        library->viewEntry = reinterpret_cast<ComponentEntryPoint>(view);
+    }
     return library;
 }
 

@@ -49,12 +49,15 @@ public:
     AULibrary& operator=(AULibrary const&) = delete;
 
     ComponentEntryPoint GetEntry() const { return entry; }
+    // The view component's entry; null when the library registers no view.
+    ComponentEntryPoint GetViewEntry() const { return viewEntry; }
     AURegistration const& GetRegistration() const { return registration; }
 
 private:
     AULibrary() = default;
     void* handle = nullptr;
     ComponentEntryPoint entry = nullptr;
+    ComponentEntryPoint viewEntry = nullptr;
     AURegistration registration;
 };
 

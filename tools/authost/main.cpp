@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "authost/AUHost.h"
+#include "authost/ViewMode.h"
 #include "vsthost/MidiFile.h"
 #include "vsthost/WavFile.h"
 
@@ -34,6 +35,15 @@ void Usage(std::FILE* out)
                "      --load-state FILE   restore the plug-in state (class-info block) from a file\n"
                "      --save-state FILE   save the plug-in state after playing\n"
                "  -i, --info              print the component's facts and parameters, render nothing\n"
+               "View mode (opens the unit's view instead of playing):\n"
+               "      --view KIND         headless (a window of pixels in this process) or x11 (DISPLAY)\n"
+               "      --window WxH        the host window's size (default 800x700)\n"
+               "      --title-bar N       a headless window's title-bar height (default 22)\n"
+               "      --location X,Y      where the host places the view (default 0,0)\n"
+               "      --idle N            idle calls after opening and after each click (default 10)\n"
+               "      --click X,Y         a click at window coordinates (headless); repeatable\n"
+               "      --snapshot FILE     PNG of the window before the view closes\n"
+               "      --reopen            open, run and close the view twice\n"
                "  -h, --help              this text\n",
                out);
 }
@@ -87,9 +97,19 @@ int main(int argc, char** argv)
     bool floatSamples = false;
     bool info = false;
     std::vector<std::pair<int, float>> params;
+    ViewOptions view;
+    std::vector<std::string> const args(argv, argv + argc);
 
     for (int i = 1; i < argc; ++i)
     {
+        std::size_t at = static_cast<std::size_t>(i);
+        int const taken = ParseViewOption(args, at, view, stderr);
+        if (taken < 0) return 2;
+        if (taken > 0)
+        {
+            i = static_cast<int>(at);
+            continue;
+        }
         std::string const arg = argv[i];
         auto value = [&](char const*& out)
         {
@@ -198,6 +218,13 @@ int main(int argc, char** argv)
             return 2;
         }
         host.SetParameter(index, normalised);
+    }
+    if (view.kind != ViewOptions::None)
+    {
+        int const code = RunViewMode(host, view, stdout, stderr);
+        host.Close();
+        if (code == 0) std::printf("unit: closed\n");
+        return code;
     }
 
     std::vector<TimedMidi> events;
