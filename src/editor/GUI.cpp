@@ -7,6 +7,7 @@
 
 #include "editor/EditorPlugin.h"
 #include "editor/Layout.h"
+#include "editor/TSaveDialog.h"
 #include "editor/TSplash.h"
 #include "engine/Torvane.h"
 #include "framework/MidiLearn.h"
@@ -323,9 +324,19 @@ void GUI::SavePatchAs()
     if (RunSaveDialog(true, chosenCategory, chosenName)) SavePatch(chosenCategory, chosenName);
 }
 
-bool GUI::RunSaveDialog(bool, String&, String&)
+bool GUI::RunSaveDialog(bool preselect, String& category, String& patchName)
 {
-    return false;
+    Torvane* const t = GetTorvane();
+    if (t == nullptr) return false;
+    long px = layout::root::kSaveDialog.x;
+    long py = layout::root::kSaveDialog.y;
+    ConvertLocalToScreen(px, py);
+    String const currentCategory = t->GetPatchCategory();
+    String const currentName = t->GetPatchName();
+    TSaveDialog dialog;
+    return dialog.Create(this, px, py, t->GetPatchPresetManager(), category, patchName, "Save Patch As..",
+                         preselect ? static_cast<char const*>(currentCategory) : nullptr,
+                         preselect ? static_cast<char const*>(currentName) : "");
 }
 
 void GUI::SavePatch(char const* category, char const* patchName)
