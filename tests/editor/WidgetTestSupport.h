@@ -14,10 +14,6 @@
 class WidgetTest : public EditorTest
 {
 public:
-    // The toolkit installs its alerts once per process: before the first fixture's recording
-    // sink, so that the sink is the one in place.
-    static void SetUpTestSuite() { MacWindowManager::InstallTimers(); }
-
     void SetUp() override
     {
         EditorTest::SetUp();
