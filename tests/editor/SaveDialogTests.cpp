@@ -74,7 +74,7 @@ public:
     std::vector<std::string> Texts(std::size_t from = 0)
     {
         std::vector<std::string> out;
-        std::vector<RecordingMessageSink::Message> const shown = messages.Messages();
+        std::vector<RecordingMessageSink::Message> const shown = Messages();
         for (std::size_t i = from; i < shown.size(); ++i)
             out.push_back(shown[i].caption + ": " + shown[i].text);
         return out;
@@ -154,7 +154,7 @@ TEST_F(SaveDialogTest, NamesThatLeaveTheFolderOrAreNoNamesAreRefused)
     for (char const* bad : {"a/b", "..", ""})
     {
         // As a new category name, and as the name to save under.
-        std::size_t const from = messages.Messages().size();
+        std::size_t const from = Messages().size();
         bool const saved = RunDialog(
             [&](TSaveDialog& d, gfx::Surface& s)
             {
@@ -191,7 +191,7 @@ TEST_F(SaveDialogTest, DeletingAsksAndSelectsTheFirstRemainingCategory)
     for (std::size_t i = 0; i < std::size(cases); ++i)
     {
         Case const& c = cases[i];
-        messages.SetAnswer(c.answer);
+        messageRecord->SetAnswer(c.answer);
         std::string selected = "unset";
         int selection = -2;
         RunDialog(
@@ -215,9 +215,9 @@ TEST_F(SaveDialogTest, DeletingAsksAndSelectsTheFirstRemainingCategory)
         EXPECT_EQ(selected, c.selected) << i;
         EXPECT_EQ(selection, c.left.empty() ? -1 : (c.answer ? 0 : 1)) << i;
     }
-    ASSERT_FALSE(messages.Messages().empty());
-    EXPECT_EQ(messages.Messages()[0].text, "Delete the Category 'Leads' and all its contents?");
-    EXPECT_EQ(messages.Messages()[0].caption, "Delete Category");
+    ASSERT_FALSE(Messages().empty());
+    EXPECT_EQ(Messages()[0].text, "Delete the Category 'Leads' and all its contents?");
+    EXPECT_EQ(Messages()[0].caption, "Delete Category");
 }
 
 TEST_F(SaveDialogTest, SavingOverAFileAsksAndNoKeepsTheDialogOpen)
@@ -230,7 +230,7 @@ TEST_F(SaveDialogTest, SavingOverAFileAsksAndNoKeepsTheDialogOpen)
     Manager().Refresh();
     for (char const* typed : {"Bass", "Bass(User)"})
     {
-        messages.SetAnswer(false);
+        messageRecord->SetAnswer(false);
         bool stillOpen = false;
         bool const saved = RunDialog(
             [&](TSaveDialog& d, gfx::Surface& s)
@@ -245,12 +245,11 @@ TEST_F(SaveDialogTest, SavingOverAFileAsksAndNoKeepsTheDialogOpen)
         EXPECT_TRUE(stillOpen) << typed;
         EXPECT_EQ(ReadAll(Root() / "Leads" / "Bass(User).trv"), "old bytes");
     }
-    ASSERT_EQ(messages.Messages().size(), 2u);
-    EXPECT_TRUE(messages.Messages()[0].question);
-    EXPECT_EQ(messages.Messages()[0].text,
-              "'Bass(User)' already exists in the category 'Leads'. Replace it?");
+    ASSERT_EQ(Messages().size(), 2u);
+    EXPECT_TRUE(Messages()[0].question);
+    EXPECT_EQ(Messages()[0].text, "'Bass(User)' already exists in the category 'Leads'. Replace it?");
 
-    messages.SetAnswer(true);
+    messageRecord->SetAnswer(true);
     EXPECT_TRUE(RunDialog(
         [&](TSaveDialog& d, gfx::Surface& s)
         {
@@ -293,7 +292,7 @@ TEST_F(SaveDialogTest, RenamingToANameInUseKeepsTheListAndAMissingPictureEndsCre
         TSaveDialog dialog;
         EXPECT_FALSE(dialog.Create(page.get(), 10, 10, &Manager(), category, name, "t", 0, "x")) << picture;
         EXPECT_FALSE(ran) << picture;
-        EXPECT_EQ(messages.Messages().back().caption, "Torvane error in TSaveDialog::Create");
+        EXPECT_EQ(Messages().back().caption, "Torvane error in TSaveDialog::Create");
         Responders::Clear();
     }
 }
