@@ -7,6 +7,7 @@
 
 #include "editor/EditorPlugin.h"
 #include "editor/Layout.h"
+#include "editor/PresetGUI.h"
 #include "editor/TSaveDialog.h"
 #include "editor/TSplash.h"
 #include "engine/Torvane.h"
@@ -179,8 +180,18 @@ void GUI::ApplyEditMode()
     page = MakePage(editMode);
 }
 
-std::unique_ptr<TSubEditor> GUI::MakePage(int)
+std::unique_ptr<TSubEditor> GUI::MakePage(int mode)
 {
+    Torvane* const t = GetTorvane();
+    if (t == nullptr) return nullptr;
+    if (mode == kPresetMode)
+    {
+        String const category = t->GetPatchCategory();
+        String const patchName = t->GetPatchName();
+        auto preset = std::make_unique<PresetGUI>();
+        preset->Create(this, t, category, patchName);
+        return preset;
+    }
     return nullptr;
 }
 
@@ -349,7 +360,18 @@ void GUI::SavePatch(char const* category, char const* patchName)
         return;
     }
     UpdatePatchName();
-    if (editMode == kPresetMode && page) page->UpdateAll();
+    if (editMode != kPresetMode || !page) return;
+    // The page lists the saved patch under the name the save gave it.
+    if (auto* preset = dynamic_cast<PresetGUI*>(page.get()))
+    {
+        String const saved = t->GetPatchName();
+        preset->RescanPatchFolder();
+        preset->SetSelection(category, saved);
+    }
+    else
+    {
+        page->UpdateAll();
+    }
 }
 
 void GUI::ResetPatch()
