@@ -330,3 +330,16 @@ TEST_F(PresetPageTest, SaveInPlaceOfAFactoryPatchSelectsTheUserCopyAndAFailedSav
     }
     EXPECT_EQ(Texts(), std::vector<std::string>{"Torvane error: Error: Could not save patch"});
 }
+
+TEST_F(PresetPageTest, AMissingPictureEndsTheBuildingWithOneMessageAndLoadedButUnshownOnesCount)
+{
+    Save("Bass", "A");
+    ScopedMissingEditorImage missing("CloseUp.png");
+    PresetGUI& page = OpenOnPresetPage();
+    ASSERT_EQ(record->Messages().size(), 1u);
+    EXPECT_EQ(record->Messages()[0].caption, "Torvane error in PresetGUI::Create");
+    EXPECT_NE(record->Messages()[0].text.find("CloseUp.png"), std::string::npos);
+    // The lists stand; the buttons after the picture do not.
+    EXPECT_EQ(Names(page.GetCategoryList()), std::vector<std::string>{"Bass"});
+    EXPECT_EQ(page.GetChildren().size(), 2u);
+}

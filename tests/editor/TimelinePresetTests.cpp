@@ -228,3 +228,18 @@ TEST_F(TimelinePresetTest, FramesSitAtTheParentsPointOnTheScreenAndRefuseOverwri
     EXPECT_EQ(Messages().back().text, "Error: Could not save Timeline set: a/b");
     EXPECT_EQ(Messages().back().caption, "Error");
 }
+
+TEST_F(TimelinePresetTest, AMissingPictureIsShownAndTheDialogStaysAsFarAsItWasBuilt)
+{
+    ScopedMissingEditorImage missing("Toggle Unavailable.png");
+    TimelinePresetDlg dialog(page.get(), Synth(), true);
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].caption, "Torvane Error");
+    EXPECT_EQ(Messages()[0].text.rfind("Error in TimelinePresetDlg::Could not load image: ", 0), 0u);
+    EXPECT_EQ(dialog.GetToggle(0), nullptr);
+    EXPECT_EQ(dialog.GetCategoryList().GetView(), nullptr);
+    bool ran = false;
+    Responders::NextModalRun([&](Frame& f) { ran = true, f.QuitModal(); });
+    dialog.RunModal(); // the frame stands: the run ends at once
+    EXPECT_TRUE(ran);
+}
