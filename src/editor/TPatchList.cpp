@@ -98,7 +98,7 @@ void TPatchList::MakeSelectionVisible()
 
 void TPatchList::MakePositionVisible(int index)
 {
-    if (entryCount == 0 || (index >= first && index <= last)) return;
+    if (entryCount == 0 || index < 0 || index >= entryCount || (index >= first && index <= last)) return;
     if (index > last)
     {
         int const by = index - last;
@@ -135,7 +135,8 @@ void TPatchList::LButtonDown(long, long py)
         // The listener may have closed the dialog holding the list, or set another list.
         if (life.expired()) return;
     }
-    MakePositionVisible(selection);
+    // The listener may also have set the selection or the list again.
+    MakeSelectionVisible();
     ForceRepaint();
 }
 

@@ -19,6 +19,20 @@ struct RecordingListener : TPatchListListener
     std::vector<std::string> calls;
 };
 
+// Clears the selection of its list, or empties the list, when told of a click.
+struct ClearingListener : TPatchListListener
+{
+    TPatchList* list = nullptr;
+    bool empty = false;
+    void PatchListSelection(int, int, CascadeList::Item*) override
+    {
+        if (empty)
+            list->SetList(nullptr);
+        else
+            list->SetSelection(-1);
+    }
+};
+
 std::string EntryName(int i)
 {
     return (i < 10 ? "P0" : "P") + std::to_string(i);
@@ -50,6 +64,7 @@ public:
 
     CascadeList menu;
     RecordingListener listener;
+    ClearingListener clearing;
     std::unique_ptr<TPatchList> list;
 };
 } // namespace
@@ -144,6 +159,18 @@ TEST_F(PatchListTest, EveryClickNotifiesAndClicksBelowTheLastEntryDoNothing)
     list->GetScrollParameter().Set(10.0f, nullptr);
     ClickRow(1);
     EXPECT_EQ(listener.calls, std::vector<std::string>{"3:11:P11"});
+
+    // A listener that clears the selection, or empties the list, in its answer.
+    clearing.list = list.get();
+    list->SetListener(&clearing);
+    for (bool empty : {false, true})
+    {
+        clearing.empty = empty;
+        ClickRow(2);
+        EXPECT_EQ(list->GetSelection(), -1) << empty;
+        EXPECT_LE(list->GetFirstVisible(), list->GetLastVisible()) << empty;
+        EXPECT_GE(list->GetFirstVisible(), empty ? -1 : 0) << empty;
+    }
 }
 
 TEST_F(PatchListTest, EmptyAndNullListsDrawNothingAndSelectNothing)
