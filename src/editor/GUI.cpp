@@ -9,6 +9,7 @@
 #include "editor/EditorImages.h"
 #include "editor/EditorPlugin.h"
 #include "editor/Layout.h"
+#include "editor/PerformGUI.h"
 #include "editor/PresetGUI.h"
 #include "editor/TSaveDialog.h"
 #include "editor/TSplash.h"
@@ -190,6 +191,12 @@ std::unique_ptr<TSubEditor> GUI::MakePage(int mode)
 {
     Torvane* const t = GetTorvane();
     if (t == nullptr) return nullptr;
+    if (mode == kPerformMode)
+    {
+        auto perform = std::make_unique<PerformGUI>();
+        perform->Create(this, t);
+        return perform;
+    }
     if (mode == kPresetMode)
     {
         String const category = t->GetPatchCategory();
