@@ -139,6 +139,10 @@ public:
     Parameter* GetPitchBendRangeParam() { return &pitchBendRange; }
     MidiLearnManager* GetMidiLearnManager() { return &midiLearn; }
     bool GetSustainState() const { return sustain; }
+    // The editor's sustain button binds its "Sustain" parameter; a change of it reaches this
+    // instrument as sustain-pedal MIDI on the changing thread (the button changes it under the
+    // plug-in mutex).
+    SustainPedalEmulator* GetSustainPedalEmulator() { return &sustainPedal; }
     TMidiEventModSource* GetChannelPressureSource() { return &channelPressureSource; }
     TMidiEventModSource* GetModWheelSource() { return &modWheelSource; }
     TMidiEventModSource* GetPitchBendSource() { return &pitchBendSource; }

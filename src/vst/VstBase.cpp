@@ -128,6 +128,10 @@ void VstBase::processReplacing(float** inputs, float** outputs, VstInt32 frames)
 void VstBase::setParameter(VstInt32 index, float value)
 {
     if (!std::isfinite(value)) return;
+    // Under the plug-in mutex, as every parameter write off the editor's thread: the audio
+    // thread and the editor's bound controls walk the listener lists there. Reports the change
+    // raises are sent once the mutex is released.
+    AudioAPI::Lock hold(GetMutex());
     SetAutomatableParameterValue(index, std::clamp(value, 0.0f, 1.0f));
 }
 

@@ -47,7 +47,7 @@ public:
     void setSampleRate(float rate) override;
     void processReplacing(float** inputs, float** outputs, VstInt32 frames) override;
     // Normalised 0..1 values; out-of-range indices are ignored (set) or read 0. A value set
-    // here is not reported back to the host.
+    // here is not reported back to the host. Setting holds the plug-in mutex.
     void setParameter(VstInt32 index, float value) override;
     float getParameter(VstInt32 index) override;
     // At most kParameterNameSize bytes; empty for an unknown index.

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <memory>
@@ -5,69 +6,50 @@
 #include <thread>
 #include <vector>
 
-#include <gtest/gtest.h>
+#include <mutex>
+#include <set>
 
-#include "editor/EditorPlugin.h"
-#include "engine/InstrumentEditor.h"
-#include "platform/gfx/RunLoop.h"
-#include "platform/gfx/Surface.h"
-#include "platform/gfx/headless/HeadlessBackend.h"
-#include "support/engine/HeadlessHost.h"
-#include "toolkit/MacWindowManager.h"
+#include "EditorRootSupport.h"
+#include "toolkit/ParameterControls.h"
 
 namespace
 {
-// An editor root of the instrument, as the product's is: a toolkit root and the instrument's
-// editor interface at once.
-class InstrumentRoot : public EffectGUIBase, public InstrumentEditor
+// Controls that know whether they are alive when a parameter change reaches them.
+std::mutex liveMutex;
+std::set<void const*> liveControls;
+std::atomic<int> deadReached{0};
+std::atomic<int> updates{0};
+
+void NoteReached(void const* control)
+{
+    updates.fetch_add(1);
+    std::lock_guard<std::mutex> lock(liveMutex);
+    if (liveControls.count(control) == 0) deadReached.fetch_add(1);
+}
+
+template <class Control> class Watched : public Control
 {
 public:
-    using EffectGUIBase::EffectGUIBase;
-
-    void GetDimensions(long& w, long& h) override
+    Watched()
     {
-        w = 767;
-        h = 638;
+        std::lock_guard<std::mutex> lock(liveMutex);
+        liveControls.insert(this);
     }
-    void CreateContent() override { ++built; }
-    void UpdateAll() override { calls.push_back("UpdateAll"); }
-    void UpdateSpecific(int id, std::shared_ptr<void>) override
+    ~Watched() override
     {
-        calls.push_back("UpdateSpecific " + std::to_string(id));
+        this->UnbindAllParameters();
+        std::lock_guard<std::mutex> lock(liveMutex);
+        liveControls.erase(this);
     }
-    void PatchLoaded() override { calls.push_back("PatchLoaded"); }
-
-    int built = 0;
-    std::vector<std::string> calls;
-};
-
-class EditorRootBase : public ::testing::Test
-{
-public:
-    void SetUp() override
+    void ParameterUpdated(float v, Parameter* p) override
     {
-        gfx::RunLoop::SetBackend(&backend);
-        ASSERT_TRUE(gfx::RunLoop::Acquire());
-        MacWindowManager::InstallTimers();
-        InstallEditorPluginLookup();
-        surface =
-            std::make_unique<gfx::Surface>(backend, gfx::SurfaceKind::Embedded, gfx::Rect{0, 0, 800, 700});
+        NoteReached(this);
+        Control::ParameterUpdated(v, p);
     }
-    void TearDown() override
-    {
-        surface.reset();
-        gfx::RunLoop::Turn(false);
-        gfx::RunLoop::Release();
-        gfx::RunLoop::SetBackend(nullptr);
-    }
-
-    gfx::HeadlessBackend backend;
-    std::unique_ptr<gfx::Surface> surface;
-    HeadlessHost host;
 };
 } // namespace
 
-TEST_F(EditorRootBase, AttachesToTheInstrumentAndDetachesCleanly)
+TEST_F(EditorRootTest, AttachesToTheInstrumentAndDetachesCleanly)
 {
     Torvane& synth = host.Instrument();
     auto root = std::make_unique<InstrumentRoot>(EditorHandleOf(&synth));
@@ -94,31 +76,64 @@ TEST_F(EditorRootBase, AttachesToTheInstrumentAndDetachesCleanly)
     EXPECT_EQ(synth.GetGUI(), nullptr);
 }
 
-// The host keeps automating on its own thread while editor roots open and close on this one.
-TEST_F(EditorRootBase, AttachAndDetachWhileTheHostAutomatesOnAnotherThread)
+// The host automates on its own thread while this thread builds, draws and destroys bound
+// controls in editor roots that attach and detach; no change reaches a control being destroyed.
+TEST_F(EditorRootTest, ControlsComeAndGoWhileTheHostAutomatesOnAnotherThread)
 {
     Torvane& synth = host.Instrument();
+    constexpr int kAutomated = 8;
     std::atomic<bool> stop{false};
+    std::atomic<int> sets{0};
     std::thread automation(
         [&]
         {
             float v = 0.0f;
             while (!stop.load())
             {
-                for (int i = 0; i < 8; ++i)
+                for (int i = 0; i < kAutomated; ++i)
                     host.SetParameter(i, v);
+                sets.fetch_add(1);
                 v = v > 0.9f ? 0.0f : v + 0.01f;
             }
         });
-    for (int round = 0; round < 50; ++round)
+    deadReached = 0;
+    updates = 0;
+    for (int round = 0; round < 40; ++round)
     {
+        std::vector<std::unique_ptr<Window>> controls;
         InstrumentRoot root(EditorHandleOf(&synth));
+        root.content = [&](InstrumentRoot& r)
+        {
+            for (int i = 0; i < kAutomated; ++i)
+            {
+                Parameter* p = synth.GetAutomatableParameter(i);
+                auto slider = std::make_unique<Watched<Slider>>();
+                slider->Create(&r, 10 + 60 * i, 20, false, 40, p, nullptr);
+                auto box = std::make_unique<Watched<SimpleToggleBox>>();
+                box->Create(&r, p, 10 + 60 * i, 60, "on", "off");
+                auto display = std::make_unique<Watched<NumericDisplay>>();
+                display->Create(&r, GRectangle(10 + 60 * i, 100, 50, 14), p, NumericDisplay::kByType);
+                controls.push_back(std::move(slider));
+                controls.push_back(std::move(box));
+                controls.push_back(std::move(display));
+            }
+        };
         root.CreateUI(surface.get(), 0, 0);
         ASSERT_TRUE(root.IsAttached());
-        root.ProcessNotificationQueue();
+        for (int turn = 0; turn < 3; ++turn)
+        {
+            gfx::RunLoop::Turn(false); // draws what the host changed
+            root.ProcessNotificationQueue();
+        }
+        // The loader's order: detach, then the content goes, then the root.
         root.Detach();
+        if (round % 2 == 0) std::reverse(controls.begin(), controls.end());
+        controls.clear();
     }
     stop.store(true);
     automation.join();
+    EXPECT_GT(sets.load(), 0);
+    EXPECT_GT(updates.load(), 0);
+    EXPECT_EQ(deadReached.load(), 0);
     EXPECT_EQ(synth.GetGUI(), nullptr);
 }
