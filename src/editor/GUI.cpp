@@ -7,6 +7,7 @@
 
 #include "editor/EditorPlugin.h"
 #include "editor/Layout.h"
+#include "editor/SynthGUI.h"
 #include "editor/TSplash.h"
 #include "engine/Torvane.h"
 #include "framework/MidiLearn.h"
@@ -178,9 +179,15 @@ void GUI::ApplyEditMode()
     page = MakePage(editMode);
 }
 
-std::unique_ptr<TSubEditor> GUI::MakePage(int)
+std::unique_ptr<TSubEditor> GUI::MakePage(int mode)
 {
+    if (mode == kSynthMode) return std::make_unique<SynthGUI>(this);
     return nullptr;
+}
+
+SynthGUI* GUI::GetSynthPage() const
+{
+    return editMode == kSynthMode ? dynamic_cast<SynthGUI*>(page.get()) : nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -375,8 +382,13 @@ void GUI::PatchLoaded()
         page->UpdateAll();
         break;
     default:
-        // The synthesizer page refreshes its wave and modulation displays and its lines.
-        page->UpdateAll();
+        if (SynthGUI* synth = GetSynthPage())
+        {
+            synth->UpdateWaveDisplays();
+            synth->UpdateModDisplay();
+            synth->PatchLoaded();
+            synth->UpdateEventLines();
+        }
         break;
     }
 }
@@ -389,12 +401,30 @@ void GUI::UpdatePatchName()
 }
 
 // The synthesizer page's own updates: nothing while another page (or none) is shown.
-void GUI::UpdateEventLines() {}
-void GUI::UpdateSnapLabel() {}
-void GUI::UpdatedEditTime() {}
-void GUI::DeselectBreakpoints() {}
-void GUI::UpdateWaveDisplays() {}
-void GUI::UpdateVoiceToggles() {}
+void GUI::UpdateEventLines()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdateEventLines();
+}
+void GUI::UpdateSnapLabel()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdateSnapLabel();
+}
+void GUI::UpdatedEditTime()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdatedEditTime();
+}
+void GUI::DeselectBreakpoints()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->DeselectBreakpoints();
+}
+void GUI::UpdateWaveDisplays()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdateWaveDisplays();
+}
+void GUI::UpdateVoiceToggles()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdateVoiceToggles();
+}
 
 // ---------------------------------------------------------------------------------------------
 // MIDI learn
