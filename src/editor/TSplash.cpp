@@ -1,17 +1,15 @@
 #include "editor/TSplash.h"
 
-#include <chrono>
 #include <memory>
 
 #include "editor/Layout.h"
 #include "framework/Paths.h"
-#include "platform/gfx/RunLoop.h"
+#include "toolkit/Animation.h"
 #include "toolkit/GraphicsContext.h"
 
 namespace
 {
 constexpr char const* kVersion = "v1.02";
-constexpr int kFadeFrameMs = 40; // the animation clock's 25 frames per second
 } // namespace
 
 TSplash::TSplash(Window* parent)
@@ -33,14 +31,7 @@ TSplash::TSplash(Window* parent)
 bool TSplash::Fade(float from, float to)
 {
     std::weak_ptr<void const> const life = Liveness();
-    int const frames = kFadeMs / kFadeFrameMs;
-    for (int frame = 0; frame <= frames; ++frame)
-    {
-        if (life.expired()) return false;
-        SetAlpha(from + (to - from) * static_cast<float>(frame) / static_cast<float>(frames));
-        ForceRepaint();
-        if (frame < frames) gfx::RunLoop::RunFor(std::chrono::milliseconds(kFadeFrameMs));
-    }
+    Animation::EasyAnimation::Fade(this, from, to, kFadeMs, true);
     return !life.expired();
 }
 

@@ -68,7 +68,7 @@ protected:
 
 // A real instrument built as the VST entry builds it, in the temporary data home, and its editor
 // root opened in the editor-sized surface.
-class EditorRootTest : public EditorTest
+class GUITest : public EditorTest
 {
 public:
     void SetUp() override

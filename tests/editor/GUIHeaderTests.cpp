@@ -22,7 +22,7 @@ namespace
 // Points where the three backgrounds differ: inside each tab (one of them lit) and on the page.
 constexpr layout::Point kProbes[] = {{150, 20}, {220, 20}, {290, 20}, {400, 300}, {100, 400}};
 
-class HeaderTest : public EditorRootTest
+class HeaderTest : public GUITest
 {
 public:
     // True when every probe shows the background of that file.

@@ -34,7 +34,7 @@ public:
     std::vector<std::pair<std::string, bool>> shown;
 };
 
-class PatchCommandTest : public EditorRootTest
+class PatchCommandTest : public GUITest
 {
 public:
     fs::path PatchFile(char const* category, char const* name)

@@ -26,7 +26,7 @@ std::vector<unsigned char> StateNamed(HeadlessHost& host, char const* name)
 }
 } // namespace
 
-TEST_F(EditorRootTest, HostThreadsAutomateAndRestoreWhileTheEditorPumpsThenItCloses)
+TEST_F(GUITest, HostThreadsAutomateAndRestoreWhileTheEditorPumpsThenItCloses)
 {
     RecordingMessageSink messages;
     int const freeze = ParameterIndex(*host, "Freeze Position");
