@@ -389,6 +389,10 @@ void GUI::PatchLoaded()
             synth->PatchLoaded();
             synth->UpdateEventLines();
         }
+        else
+        {
+            page->UpdateAll();
+        }
         break;
     }
 }
