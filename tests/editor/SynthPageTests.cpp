@@ -2,6 +2,7 @@
 // follows changes made on other threads, the sound follows the page, voice tabs, follow-playback
 // on the virtual clock, the snap menu, and a page whose building stopped on a missing picture.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <functional>
@@ -502,4 +503,45 @@ TEST_F(SynthPageTest, APageStoppedByAMissingPictureStaysSafe)
     Pump(50ms);
     EXPECT_EQ(gui->GetSynthPage(), nullptr);
     EXPECT_EQ(messages.Messages().size(), 1u);
+}
+
+TEST_F(SynthPageTest, SelectionsTakeTheEditedVoicesPointsAndBothTimeFormsTakeThePointAtTheEditTime)
+{
+    SynthGUI& page = OpenPage();
+    Synth().SetCurrentVoice(1);
+    for (float t : {100.0f, 200.0f, 300.0f})
+        ASSERT_GE(Synth().CreateBreakpoint(-1, VoiceDef::kFilterLine, t), 0);
+    ASSERT_GE(Synth().CreateBreakpoint(-1, VoiceDef::kEffectsLine, 250.0f), 0);
+    ASSERT_GE(Synth().CreateBreakpoint(0, VoiceDef::kFilterLine, 150.0f), 0); // another voice
+    Synth().SetEditTime(200.0f);
+    Pump(50ms);
+
+    auto times = [&](int line, SynthGUI::Selection which)
+    {
+        std::vector<std::pair<int, float>> out;
+        for (MultipleSelectionBreakpoint const& b : page.CollectSelection(line, which))
+        {
+            EXPECT_EQ(b.values.size(), static_cast<std::size_t>(NUM_EVENTS_IN_EVENTTYPE[b.line]));
+            if (b.time > 0.0f) out.emplace_back(b.line, b.time); // the lines' own start points aside
+        }
+        return out;
+    };
+    using P = std::vector<std::pair<int, float>>;
+    using S = SynthGUI::Selection;
+    EXPECT_EQ(times(3, S::All), (P{{3, 100.0f}, {3, 200.0f}, {3, 300.0f}}));
+    EXPECT_EQ(times(3, S::Before), (P{{3, 100.0f}, {3, 200.0f}}));
+    EXPECT_EQ(times(3, S::After), (P{{3, 200.0f}, {3, 300.0f}}));
+    P every = times(-1, S::After);
+    auto const amplitude =
+        std::stable_partition(every.begin(), every.end(), [](auto& p) { return p.first == 0; });
+    EXPECT_NE(amplitude, every.begin()); // the amplitude line's release points lie after the edit time
+    EXPECT_EQ(P(amplitude, every.end()), (P{{3, 200.0f}, {3, 300.0f}, {5, 250.0f}}));
+    EXPECT_TRUE(page.CollectSelection(6, S::All).empty());
+
+    // A voice switch made on another thread shows on the tabs at the editor's next pump.
+    std::thread([&] { Synth().SetCurrentVoice(3); }).join();
+    EXPECT_TRUE(page.VoiceTab(1)->IsOn());
+    Pump(50ms);
+    EXPECT_TRUE(page.VoiceTab(3)->IsOn());
+    EXPECT_FALSE(page.VoiceTab(1)->IsOn());
 }
