@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "editor/WidgetBinding.h"
 #include "framework/Parameter.h"
 #include "framework/Paths.h"
 #include "framework/StandardMaths.h"
@@ -16,7 +15,7 @@ ChoiceSelector::ChoiceSelector(std::vector<char const*> names, char const* error
 
 ChoiceSelector::~ChoiceSelector()
 {
-    widgets::Unbind(this, *this, parameter);
+    UnbindAllParameters();
 }
 
 WaveSelector::WaveSelector()
@@ -53,7 +52,7 @@ void ChoiceSelector::Create(Window* parent, long x, long y, Parameter* p)
     right.Create(this, 1, this, 33, 0, &rightUp, &rightDown);
     parameter = p;
     binding = true;
-    widgets::Bind(this, *this, p);
+    BindUnderPluginMutex(this, p);
     binding = false;
 }
 
@@ -83,7 +82,7 @@ void ChoiceSelector::ButtonPressed(int id)
     else
         return;
     selection.store(s, std::memory_order_relaxed);
-    if (parameter) ControllerSetAll(parameter->Normalise(static_cast<float>(s)));
+    if (parameter) SetAllUnderPluginMutex(parameter->Normalise(static_cast<float>(s)));
     ForceRepaint();
 }
 

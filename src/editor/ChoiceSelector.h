@@ -3,7 +3,7 @@
 #include <atomic>
 #include <vector>
 
-#include "framework/ParameterController.h"
+#include "toolkit/BoundParameterController.h"
 #include "toolkit/CustomButton.h"
 #include "toolkit/Image.h"
 #include "toolkit/Window.h"
@@ -17,8 +17,9 @@
 // arrive by refresh (the edit time moved onto a breakpoint with another value) show too.
 //
 // Threads: ParameterUpdated runs on the thread that changed the parameter; it only stores the
-// selection and marks the view. Everything else runs on the editor thread.
-class ChoiceSelector : public Window, public ButtonListener, public ParameterController
+// selection and marks the view. Everything else runs on the editor thread; binding, unbinding
+// and writes hold the plug-in mutex of the editor root above the selector.
+class ChoiceSelector : public Window, public ButtonListener, public BoundParameterController
 {
 public:
     ~ChoiceSelector() override;

@@ -5,12 +5,12 @@
 #include <cstdio>
 
 #include "editor/Layout.h"
-#include "editor/WidgetBinding.h"
 #include "engine/PerformMod.h"
 #include "engine/TMod.h"
 #include "engine/Torvane.h"
 #include "framework/Paths.h"
 #include "platform/MessagePopup.h"
+#include "toolkit/EffectGUIBase.h"
 #include "toolkit/GraphicsContext.h"
 #include "toolkit/PopupMenu.h"
 
@@ -37,9 +37,11 @@ float Shown(float v)
 
 PerformBlock::~PerformBlock()
 {
+    // The pads outlive the page: automation after a page switch must not reach this block.
     if (!source) return;
-    widgets::Leave(this, &source->X, this);
-    widgets::Leave(this, &source->Y, this);
+    EditedPluginLock lock(bindingPlugin);
+    source->X.RemoveUpdateListener(this);
+    source->Y.RemoveUpdateListener(this);
 }
 
 void PerformBlock::Create(Window* parent, PerformModSource* newSource, long x, long y, String* error)
@@ -76,8 +78,11 @@ void PerformBlock::Create(Window* parent, PerformModSource* newSource, long x, l
 
     if (source)
     {
-        widgets::Join(this, &source->X, this);
-        widgets::Join(this, &source->Y, this);
+        // Other threads walk the pad's listener lists under the plug-in mutex.
+        bindingPlugin = FindEditedPlugin(this);
+        EditedPluginLock lock(bindingPlugin);
+        source->X.AddUpdateListener(this);
+        source->Y.AddUpdateListener(this);
     }
     needsRepaint = true;
 }
@@ -220,8 +225,11 @@ void PerformBlock::LButtonUp(long, long)
 void PerformBlock::MouseMoved(long x, long y)
 {
     if (!dragging || !source) return;
-    source->X.Set(XToValue(static_cast<float>(x)), this);
-    source->Y.Set(YToValue(static_cast<float>(y)), this);
+    {
+        EditedPluginLock lock(bindingPlugin);
+        source->X.Set(XToValue(static_cast<float>(x)), this);
+        source->Y.Set(YToValue(static_cast<float>(y)), this);
+    }
     needsRepaint = true;
 }
 

@@ -13,6 +13,7 @@
 #include "toolkit/Image.h"
 
 class PerformModSource;
+class PluginBase;
 class Torvane;
 
 // One X/Y performance pad of the perform page: dragging the cursor sets the source's X and Y
@@ -21,7 +22,8 @@ class Torvane;
 //
 // Threads: the pad's parameters change on any thread (host automation, MIDI learn); the
 // block's ParameterUpdated only raises its needs-repaint flag, and the page's timer draws. The
-// block leaves the X and Y listener lists when it goes (the parameters outlive the page).
+// block leaves the X and Y listener lists when it goes (the parameters outlive the page). It
+// joins and leaves them, and writes X and Y, under the plug-in mutex of its editor root.
 class PerformBlock : public Window, public ParamUpdateListener, public ButtonListener
 {
 public:
@@ -69,6 +71,7 @@ private:
     GRectangle hot[4];
     bool dragging = false;
     std::atomic<bool> needsRepaint{false};
+    PluginBase* bindingPlugin = nullptr; // whose mutex guards the listener lists and writes
 };
 
 // The perform page (edit mode 1): the six pads of the instrument, redrawn on a 50 ms timer

@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "editor/WidgetBinding.h"
 #include "framework/Paths.h"
 #include "platform/MessagePopup.h"
 
@@ -14,8 +13,8 @@ void TBowl::Controller::ParameterUpdated(float, Parameter*)
 
 TBowl::~TBowl()
 {
-    widgets::Unbind(this, xController, xParameter);
-    widgets::Unbind(this, yController, yParameter);
+    xController.UnbindAllParameters();
+    yController.UnbindAllParameters();
 }
 
 void TBowl::Create(Window* parent, long px, long py, Parameter* xp, Parameter* yp)
@@ -33,10 +32,8 @@ void TBowl::Create(Window* parent, long px, long py, Parameter* xp, Parameter* y
     radius = 53.0f;
     size = 2.0f * radius;
     CreateChildWindow(parent, static_cast<long>(size), static_cast<long>(size), px, py);
-    xParameter = xp;
-    yParameter = yp;
-    widgets::Bind(this, xController, xp);
-    widgets::Bind(this, yController, yp);
+    xController.BindUnderPluginMutex(this, xp);
+    yController.BindUnderPluginMutex(this, yp);
 }
 
 float TBowl::PosToValue(float p) const
@@ -86,7 +83,7 @@ void TBowl::MouseMoved(long px, long py)
         x = radius + dx * limit / d;
         y = radius + dy * limit / d;
     }
-    xController.ControllerSetAll(PosToValue(x));
-    yController.ControllerSetAll(PosToValue(y));
+    xController.SetAllUnderPluginMutex(PosToValue(x));
+    yController.SetAllUnderPluginMutex(PosToValue(y));
     ForceRepaint();
 }

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "framework/ParameterController.h"
+#include "toolkit/BoundParameterController.h"
 #include "toolkit/Image.h"
 #include "toolkit/Window.h"
 
@@ -9,11 +9,12 @@
 // dot. The circle itself belongs to the page's background.
 //
 // Threads: the controllers' ParameterUpdated runs on the thread that changed the parameter; it
-// only marks the bowl. Drawing reads the parameters on the editor thread.
+// only marks the bowl. Drawing reads the parameters on the editor thread; binding, unbinding
+// and writes hold the plug-in mutex of the editor root above the bowl.
 class TBowl : public Window
 {
 public:
-    class Controller : public ParameterController
+    class Controller : public BoundParameterController
     {
     public:
         explicit Controller(TBowl& owner) : bowl(owner) {}
@@ -47,7 +48,5 @@ private:
     long dotHeight = 0;
     Controller xController{*this};
     Controller yController{*this};
-    Parameter* xParameter = nullptr;
-    Parameter* yParameter = nullptr;
     bool dragging = false;
 };

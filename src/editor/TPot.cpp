@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "editor/WidgetBinding.h"
 #include "framework/Parameter.h"
 #include "framework/Paths.h"
 #include "framework/StandardMaths.h"
@@ -50,7 +49,7 @@ int TPot::Diameter(int size)
 
 TPot::~TPot()
 {
-    widgets::Unbind(this, *this, parameter);
+    UnbindAllParameters();
 }
 
 void TPot::LoadImages()
@@ -76,7 +75,7 @@ void TPot::Create(Window* parent, long x, long y, Parameter* p, int size, int ne
     int const d = Diameter(size);
     CreateChildWindow(parent, d, d + 1, x - 3, y - 4);
     parameter = p;
-    widgets::Bind(this, *this, p);
+    BindUnderPluginMutex(this, p);
 }
 
 void TPot::Create(Window* parent, int newId, long x, long y, float v, float lo, float hi, int size)
@@ -209,7 +208,7 @@ void TPot::MouseMoved(long, long py)
     if (!dragging) return;
     float const v = dragStartValue + kDragPerPixel * static_cast<float>(dragStartY - py);
     if (parameter)
-        SetVal(ControllerSetAll(v));
+        SetVal(SetAllUnderPluginMutex(v));
     else
         SetVal(v);
 }

@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "framework/ParameterController.h"
+#include "toolkit/BoundParameterController.h"
 #include "toolkit/Geometry.h"
 #include "toolkit/Image.h"
 #include "toolkit/Window.h"
@@ -13,8 +13,9 @@
 // writes the parameter's normalised value.
 //
 // Threads: ParameterUpdated runs on the thread that changed the parameter; it only stores the
-// value and marks the knob. Everything else runs on the editor thread.
-class TPot : public Window, public ParameterController
+// value and marks the knob. Everything else runs on the editor thread; binding, unbinding and
+// writes hold the plug-in mutex of the editor root above the knob (BoundParameterController).
+class TPot : public Window, public BoundParameterController
 {
 public:
     // Window diameters of the sizes 0, 1 and 2 (any other size: 0).

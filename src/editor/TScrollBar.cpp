@@ -3,20 +3,20 @@
 #include <algorithm>
 #include <cmath>
 
-#include "editor/WidgetBinding.h"
 #include "framework/Parameter.h"
+#include "toolkit/EffectGUIBase.h"
 #include "toolkit/GraphicsContext.h"
 
 TScrollBar::~TScrollBar()
 {
-    widgets::Unbind(this, *this, parameter);
+    UnbindAllParameters();
 }
 
 void TScrollBar::Create(Window* parent, Parameter* p, long px, long py, bool isVertical, long newLength)
 {
     Create(parent, px, py, isVertical, newLength, -1, nullptr);
     parameter = p;
-    widgets::Bind(this, *this, p);
+    BindUnderPluginMutex(this, p);
 }
 
 void TScrollBar::Create(Window* parent, long px, long py, bool isVertical, long newLength, int newId,
@@ -81,6 +81,7 @@ bool TScrollBar::Inside(GRectangle const& r, long px, long py)
 void TScrollBar::StepBound(float by)
 {
     // In the parameter's own units; the bar follows through ParameterUpdated.
+    EditedPluginLock lock(BindingPlugin());
     for (Parameter* p : bound)
         p->Set(static_cast<float>(*p) + by, nullptr);
 }
@@ -122,7 +123,7 @@ void TScrollBar::MouseMoved(long px, long py)
     long const at = vertical ? py : px;
     float const v = dragStartValue + static_cast<float>(at - dragStart) / static_cast<float>(travel);
     if (HasBoundParameters())
-        SetValue(ControllerSetAll(v), true);
+        SetValue(SetAllUnderPluginMutex(v), true);
     else
         SetValue(v, true);
     if (listener) listener->ThumbMoved(id, GetValue());

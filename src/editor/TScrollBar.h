@@ -2,7 +2,7 @@
 
 #include <atomic>
 
-#include "framework/ParameterController.h"
+#include "toolkit/BoundParameterController.h"
 #include "toolkit/Geometry.h"
 #include "toolkit/Window.h"
 
@@ -21,8 +21,9 @@ public:
 // bar too short for its zones has no travel: its thumb stays at the start and drags do nothing.
 //
 // Threads: ParameterUpdated runs on the thread that changed the parameter; it only stores the
-// value and marks the bar. Everything else runs on the editor thread.
-class TScrollBar : public Window, public ParameterController
+// value and marks the bar. Everything else runs on the editor thread; binding, unbinding and
+// writes (thumb and arrows) hold the plug-in mutex of the editor root above the bar.
+class TScrollBar : public Window, public BoundParameterController
 {
 public:
     static constexpr long kArrow = 15;

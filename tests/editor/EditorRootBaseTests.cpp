@@ -67,9 +67,19 @@ TEST_F(EditorRootTest, AttachesToTheInstrumentAndDetachesCleanly)
     root->ProcessNotificationQueue();
     EXPECT_EQ(root->calls, (std::vector<std::string>{"PatchLoaded", "UpdateAll"}));
 
+    // Queued notifications: everything, then item 5 with its data, in that order.
+    root->calls.clear();
+    auto data = std::make_shared<int>(5);
+    synth.GetGUINotificationQueue().Push(PluginBase::GUINotification{0, 0, nullptr});
+    synth.UpdateGUISpecific(5, data);
+    root->ProcessNotificationQueue();
+    EXPECT_EQ(root->calls, (std::vector<std::string>{"UpdateAll", "UpdateSpecific 5"}));
+    EXPECT_EQ(synth.GetGUINotificationQueue().Size(), 0u);
+
     root->Detach();
     EXPECT_EQ(synth.GetGUI(), nullptr);
     EXPECT_FALSE(synth.HasGUI());
+    EXPECT_EQ(synth.GetGUINotificationQueue().Size(), 0u);
     synth.PostEditorRequests(Torvane::kEditorPatchLoaded);
     EXPECT_FALSE(synth.EditorRequestsPending());
     root.reset();

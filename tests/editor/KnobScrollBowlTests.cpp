@@ -90,7 +90,7 @@ TEST_F(KnobTest, DragOnDelayMixCoversTheRangeIn125PixelsAndStopsAtTheEnds)
     EXPECT_FLOAT_EQ(knob.ValueAngle(), 135.0f);
     int const dark = Brightness(Probe(knob.GetWindowX() + 20, knob.GetWindowY() + 20));
     EXPECT_GT(lit, dark + 60) << lit << " " << dark;
-    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(KnobTest, DiscreteParameterRoundsAndBipolarZeroDrawsNoWipe)

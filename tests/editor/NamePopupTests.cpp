@@ -54,7 +54,7 @@ TEST_F(NamePopupTest, OkCancelKeysAndClosingTheFrame)
         EXPECT_EQ(popup.GetWindowHeight(), 150);
         backend.Pause(std::chrono::seconds(1));
     }
-    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(NamePopupTest, WithoutItsButtonPicturesItReportsAndDoesNotRun)
@@ -71,7 +71,7 @@ TEST_F(NamePopupTest, WithoutItsButtonPicturesItReportsAndDoesNotRun)
         EXPECT_STREQ(static_cast<char const*>(result), "keep");
         Responders::Clear();
     }
-    ASSERT_EQ(messages.Messages().size(), 2u);
-    EXPECT_EQ(messages.Messages()[0].caption, "");
-    EXPECT_NE(messages.Messages()[0].text.find("Ok But Up.png"), std::string::npos);
+    ASSERT_EQ(Messages().size(), 2u);
+    EXPECT_EQ(Messages()[0].caption, "");
+    EXPECT_NE(Messages()[0].text.find("Ok But Up.png"), std::string::npos);
 }

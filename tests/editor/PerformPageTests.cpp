@@ -216,8 +216,8 @@ TEST_F(PerformTest, MidiLearnOfEachAxisAndAMissingPictureReportedOnce)
     perform = std::make_unique<PerformGUI>();
     perform->Create(page.get(), &Synth());
     Run();
-    ASSERT_EQ(messages.Messages().size(), 1u);
-    EXPECT_NE(messages.Messages()[0].text.find("MIDILearnImg.png"), std::string::npos);
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_NE(Messages()[0].text.find("MIDILearnImg.png"), std::string::npos);
     // The pad still works.
     Gap();
     backend.Drag(*surface, At(3, 55, 55), At(3, 5, 105));
@@ -257,7 +257,7 @@ TEST_F(PerformTest, AutomationFromAnotherThreadShowsWithinOneTick)
     EXPECT_FALSE(block.NeedsRepaint());
 }
 
-TEST_F(PerformTest, AutomatingThePadsAfterThePageWentTouchesNoBlock)
+TEST_F(PerformTest, AutomatingThePadsFromAnotherThreadAfterThePageWent)
 {
     perform.reset(); // a page switch
     for (int i = 0; i < 12; ++i)

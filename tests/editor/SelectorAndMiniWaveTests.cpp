@@ -61,7 +61,7 @@ TEST_F(SelectorTest, ArrowsWrapAndWriteAtTheEditTime)
         EXPECT_EQ(selector->GetDrawnSelection(), c.expected);
         EXPECT_EQ(static_cast<float>(p), static_cast<float>(c.expected)); // the line at the edit time
     }
-    EXPECT_TRUE(messages.Messages().empty());
+    EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(SelectorTest, MovingTheEditTimeOntoAnotherShapeRedrawsThePicture)
@@ -119,8 +119,8 @@ TEST_F(SelectorTest, AMissingPictureIsReportedAndEndsTheCreation)
     FilterSelector selector;
     selector.Create(page.get(), 10, 10, &Synth().filterTypeParam);
     Run();
-    ASSERT_EQ(messages.Messages().size(), 1u);
-    EXPECT_EQ(messages.Messages()[0].caption, "Torvane error in FilterSelector::Create");
+    ASSERT_EQ(Messages().size(), 1u);
+    EXPECT_EQ(Messages()[0].caption, "Torvane error in FilterSelector::Create");
     EXPECT_EQ(selector.GetView(), nullptr);
     Synth().filterTypeParam.Set(1.0f, nullptr); // not bound: nothing to tell
 }

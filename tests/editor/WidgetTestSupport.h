@@ -17,6 +17,8 @@ public:
     void SetUp() override
     {
         EditorTest::SetUp();
+        // After the toolkit installed its alerts (the first fixture of a process does).
+        messageRecord = std::make_unique<RecordingMessageSink>();
         host = std::make_unique<HeadlessHost>();
         page = MakeRoot(767, 638, 0, 0);
         Responders::Clear();
@@ -27,6 +29,7 @@ public:
         Responders::Clear();
         page.reset();
         host.reset();
+        messageRecord.reset();
         EditorTest::TearDown();
     }
 
@@ -39,7 +42,10 @@ public:
     }
     bool Drew(std::string const& text) { return !backend.FindStrings(text).empty(); }
 
-    RecordingMessageSink messages;
+    // The message popups shown since SetUp.
+    std::vector<RecordingMessageSink::Message> Messages() const { return messageRecord->Messages(); }
+
+    std::unique_ptr<RecordingMessageSink> messageRecord;
     std::unique_ptr<HeadlessHost> host;
     std::unique_ptr<RecordingWindow> page;
 };

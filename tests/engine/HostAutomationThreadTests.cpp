@@ -15,7 +15,7 @@ namespace
 // A host whose automation handler takes a lock that its own thread holds around setParameter.
 // The lock is recursive, as a host whose own thread may report from inside setParameter needs;
 // waiting is bounded, so a deadlock shows as a timeout instead of a hung test.
-std::recursive_timed_mutex hostLock;
+std::recursive_mutex hostLock;
 std::atomic<bool> hostActive{false};
 std::atomic<int> automationReports{0};
 std::atomic<int> lockTimeouts{0};
@@ -25,10 +25,15 @@ VstIntPtr LockingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, flo
     if (opcode == audioMasterVersion) return 2400;
     if (opcode != audioMasterAutomate || !hostActive.load()) return 0;
     automationReports.fetch_add(1);
-    if (!hostLock.try_lock_for(std::chrono::seconds(2)))
+    auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!hostLock.try_lock())
     {
-        lockTimeouts.fetch_add(1);
-        return 0;
+        if (std::chrono::steady_clock::now() > until)
+        {
+            lockTimeouts.fetch_add(1);
+            return 0;
+        }
+        std::this_thread::yield();
     }
     hostLock.unlock();
     return 0;
@@ -83,7 +88,7 @@ TEST(HostAutomationThread, AHandlerTakingTheLockItsSetParameterCallerHoldsNeverD
         });
     for (int i = 0; i < 2000; ++i)
     {
-        std::lock_guard<std::recursive_timed_mutex> hold(hostLock);
+        std::lock_guard<std::recursive_mutex> hold(hostLock);
         effect->setParameter(effect, i % 8, static_cast<float>(i % 100) / 100.0f);
     }
     stop.store(true);
