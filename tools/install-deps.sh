@@ -6,7 +6,7 @@
 # names the step that failed.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang clang-format-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev ccache pkg-config
-  libcairo2-dev fonts-liberation2)
+  libcairo2-dev fonts-liberation2 libxcb1-dev libxkbcommon-x11-dev libxcb-xtest0-dev xvfb)
 timeout=${APT_LOCK_TIMEOUT:-600}
 case "$timeout" in
   '' | *[!0-9]*)

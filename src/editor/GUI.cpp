@@ -5,6 +5,7 @@
 
 #include <cerrno>
 
+#include "editor/EditorImages.h"
 #include "editor/EditorPlugin.h"
 #include "editor/Layout.h"
 #include "editor/SynthGUI.h"
@@ -63,6 +64,9 @@ bool StartOpener(char const* path)
 
 GUI::GUI(void* effect) : EffectGUIBase(effect)
 {
+    // The instrument behind the handle is found in the live-instance lists (installing again
+    // changes nothing).
+    InstallEditorPluginLookup();
     autoSave.owner = this;
 }
 
@@ -86,6 +90,7 @@ void GUI::GetDimensions(long& w, long& h)
 void GUI::CreateContent()
 {
     name = "GUI";
+    RegisterEditorImages();
     autoSave.StartTimer(0, kAutoSavePeriodMs);
     try
     {

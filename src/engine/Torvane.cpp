@@ -340,7 +340,9 @@ void Torvane::ApplyEditorRequests(std::uint32_t bits)
 
 void Torvane::SetPatchCategory(char const* category)
 {
-    patchCategory = BoundedText(category);
+    String bounded = BoundedText(category);
+    std::lock_guard<std::mutex> lock(patchTextMutex);
+    patchCategory.Swap(bounded);
 }
 
 void Torvane::UpdateEventLines()

@@ -4,6 +4,7 @@
 #include <cfloat>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -261,8 +262,10 @@ public:
     void DefaultPatch();
     void SetPatchName(char const* name);
     void SetPatchCategory(char const* category);
-    String GetPatchName() const { return patchName; }
-    String GetPatchCategory() const { return patchCategory; }
+    // Any thread: copies taken under the texts' own lock (a restore on the host's thread may be
+    // writing them).
+    String GetPatchName() const;
+    String GetPatchCategory() const;
 
     // ---- patch, waveform and timeline-preset files ----------------------------------------
     // 1 when saved, 0 when not (the old file stays); shows no message: the editor does.
@@ -429,8 +432,11 @@ private:
     StereoFilter globalLowFilter;
     StereoFilter globalHighFilter;
     // 17
+    // Written and read only under patchTextMutex, a leaf lock (taken inside the plug-in mutex,
+    // never the other way round).
     String patchName;
     String patchCategory;
+    mutable std::mutex patchTextMutex;
     // The entry a failed Next/PreviousPatch tried, and the patch that was current then.
     struct FailedStep
     {

@@ -124,8 +124,8 @@ int Torvane::SavePatch(char const* category, char const* name)
     if (patchPresets.SaveStart(category, fileName, writer))
     {
         // The stream holds the name and category it is saved under.
-        String const oldName = patchName;
-        String const oldCategory = patchCategory;
+        String const oldName = GetPatchName();
+        String const oldCategory = GetPatchCategory();
         SetPatchName(fileName);
         SetPatchCategory(category);
         FileImage image;
@@ -178,9 +178,11 @@ void Torvane::PreviousPatch()
 
 void Torvane::StepPatch(bool forward)
 {
-    String category = patchCategory;
-    String name = patchName;
-    if (failedStep.failed && failedStep.fromCategory == category && failedStep.fromName == name)
+    String const currentCategory = GetPatchCategory();
+    String const currentName = GetPatchName();
+    String category = currentCategory;
+    String name = currentName;
+    if (failedStep.failed && failedStep.fromCategory == currentCategory && failedStep.fromName == currentName)
     {
         category = failedStep.triedCategory;
         name = failedStep.triedName;
@@ -190,14 +192,12 @@ void Torvane::StepPatch(bool forward)
     if (entry == nullptr) return;
     String const triedCategory = entry->GetCategory();
     String const triedName = entry->GetPresetName();
-    String const fromCategory = patchCategory;
-    String const fromName = patchName;
     if (LoadPatch(triedCategory, triedName))
     {
         failedStep = FailedStep{};
         return;
     }
-    failedStep = FailedStep{true, fromCategory, fromName, triedCategory, triedName};
+    failedStep = FailedStep{true, currentCategory, currentName, triedCategory, triedName};
 }
 
 // ---------------------------------------------------------------------------------------------

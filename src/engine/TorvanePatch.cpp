@@ -36,9 +36,25 @@ String Torvane::BoundedText(char const* text)
     return String(std::string(text, strnlen(text, kMaxPatchTextLength)));
 }
 
+String Torvane::GetPatchName() const
+{
+    std::lock_guard<std::mutex> lock(patchTextMutex);
+    return patchName;
+}
+
+String Torvane::GetPatchCategory() const
+{
+    std::lock_guard<std::mutex> lock(patchTextMutex);
+    return patchCategory;
+}
+
 void Torvane::SetPatchName(char const* name)
 {
-    patchName = BoundedText(name);
+    String bounded = BoundedText(name);
+    {
+        std::lock_guard<std::mutex> lock(patchTextMutex);
+        patchName.Swap(bounded);
+    }
     PostEditorRequests(kEditorPatchName);
 }
 
@@ -49,7 +65,7 @@ bool Torvane::SavePreset(Writer& w, float version)
     w.Write(version);
     w.Write(kStateKey);
     w.Write(false);
-    w.Write(static_cast<char const*>(patchName));
+    w.Write(static_cast<char const*>(GetPatchName()));
     timeFreeze.Save(w);
     keyMode.Save(w);
     polyphony.Save(w);
@@ -64,7 +80,7 @@ bool Torvane::SavePreset(Writer& w, float version)
     globalHighFilter.ParameterHost::Save(w);
     masterVolume.Save(w);
     pitchBendRange.Save(w);
-    w.Write(static_cast<char const*>(patchCategory));
+    w.Write(static_cast<char const*>(GetPatchCategory()));
     return !w.Failed();
 }
 
@@ -462,6 +478,7 @@ void Torvane::DefaultPatch()
     {
         // The layers' waves and lines are rebuilt while blocks may be rendering.
         AudioAPI::Lock hold(GetMutex());
+        std::lock_guard<std::mutex> lock(patchTextMutex);
         patchName = kUntitled;
         patchCategory = "";
 

@@ -24,18 +24,36 @@ AudioEffect* createEffectInstance(audioMasterCallback audioMaster);
 // builds an instance and hands its record to the host. Never throws: any failure gives null.
 AEffect* VstPluginEntry(audioMasterCallback audioMaster);
 
+class VstBase;
+// Builds the editor loader of an editor root GUI for a new instance, runs its Init and leaves it
+// registered as the instance's editor (vst/editor/VstGUILoader.h, which a plug-in with an editor
+// includes).
+template <class GUI> void AttachEditorLoader(VstBase* instance);
+
 // The factory of a product: Instrument is built from the host callback. The editor type is
-// void while the product has no editor.
+// void for a product without an editor; otherwise each instance gets the loader of its editor
+// root (GUILoader<Editor>), whose Init builds the root.
 template <class Instrument, class Editor> class VSTFactory : public IVSTFactory
 {
-    static_assert(std::is_void_v<Editor>, "instances with an editor are not built yet");
-
 public:
     VSTFactory() { globalVSTFactory = this; }
 
     AudioEffect* CreateInstance(audioMasterCallback audioMaster) override
     {
-        return new Instrument(audioMaster);
+        auto* instrument = new Instrument(audioMaster);
+        if constexpr (!std::is_void_v<Editor>)
+        {
+            try
+            {
+                AttachEditorLoader<Editor>(instrument);
+            }
+            catch (...)
+            {
+                delete instrument;
+                throw;
+            }
+        }
+        return instrument;
     }
 };
 

@@ -41,7 +41,7 @@ TEST_F(TorvanePlugin, RecordNamesAndAnswers)
     EXPECT_EQ(e->numParams, 40);
     EXPECT_EQ(e->uniqueID, FourCharCode("CvT1"));
     EXPECT_EQ(e->version, 1);
-    EXPECT_EQ(e->flags, 304);
+    EXPECT_EQ(e->flags, 305); // has editor, can replace, program chunks, is synth
     EXPECT_EQ(host.Dispatch(effGetPlugCategory), kPlugCategSynth);
     EXPECT_EQ(host.Dispatch(effGetVstVersion), 2400);
     EXPECT_EQ(host.GetEffectName(), "Torvane");
@@ -50,8 +50,14 @@ TEST_F(TorvanePlugin, RecordNamesAndAnswers)
     EXPECT_EQ(host.CanDo("receiveVstEvents"), 1);
     EXPECT_EQ(host.CanDo("receiveVstMidiEvent"), 1);
     EXPECT_EQ(host.CanDo("sendVstMidiEvent"), -1);
+    // The editor's rectangle, asked before any window exists.
     ERect* rect = nullptr;
-    EXPECT_EQ(host.Dispatch(effEditGetRect, 0, 0, &rect), 0);
+    EXPECT_EQ(host.Dispatch(effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->top, 0);
+    EXPECT_EQ(rect->left, 0);
+    EXPECT_EQ(rect->bottom, 638);
+    EXPECT_EQ(rect->right, 767);
 }
 
 TEST_F(TorvanePlugin, ParameterNamesAndHostSets)

@@ -34,8 +34,8 @@ TEST(VstRecord, FieldsOfTheRecord)
     EXPECT_EQ(e->numParams, 6);
     EXPECT_EQ(e->uniqueID, FourCharCode("TsT1"));
     EXPECT_EQ(e->version, 1);
-    // Can replace, program chunks, synth; no editor.
-    EXPECT_EQ(e->flags, 304);
+    // Has an editor, can replace, program chunks, synth.
+    EXPECT_EQ(e->flags, 305);
     EXPECT_NE(e->object, nullptr);
     EXPECT_NE(e->processReplacing, nullptr);
     EXPECT_EQ(host.Dispatch(effGetPlugCategory), kPlugCategSynth);
@@ -158,9 +158,14 @@ TEST(VstRecord, DispatcherDefaults)
 {
     VstHost host;
     OpenTestSynth(host);
-    // No editor yet: no rectangle, no window.
-    ERect* rect = reinterpret_cast<ERect*>(0x1);
-    EXPECT_EQ(host.Dispatch(effEditGetRect, 0, 0, &rect), 0);
+    // The editor's rectangle without any window; no window opens nothing.
+    ERect* rect = nullptr;
+    ASSERT_EQ(host.Dispatch(effEditGetRect, 0, 0, &rect), 1);
+    ASSERT_NE(rect, nullptr);
+    EXPECT_EQ(rect->top, 0);
+    EXPECT_EQ(rect->left, 0);
+    EXPECT_EQ(rect->bottom, 120);
+    EXPECT_EQ(rect->right, 320);
     EXPECT_EQ(host.Dispatch(effEditOpen, 0, 0, nullptr), 0);
     EXPECT_EQ(host.Dispatch(effEditClose), 0);
     EXPECT_EQ(host.Dispatch(effEditKeyDown, 'a', 0, nullptr, 1e30f), 0);

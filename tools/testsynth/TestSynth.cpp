@@ -11,9 +11,11 @@
 
 #include "framework/Locks.h"
 #include "framework/Parameter.h"
+#include "testsynth/TestSynthEditor.h"
 #include "testsynth/TestSynthProbe.h"
 #include "vst/VstEntry.h"
 #include "vst/VstInstrumentBase.h"
+#include "vst/editor/VstGUILoader.h"
 
 namespace
 {
@@ -43,7 +45,7 @@ constexpr ParamDef kParams[] = {
 };
 constexpr int kNumParams = static_cast<int>(sizeof kParams / sizeof kParams[0]);
 
-class TestSynth : public VstInstrumentBase
+class TestSynth : public VstInstrumentBase, public TestSynthParameters
 {
 public:
     explicit TestSynth(audioMasterCallback audioMaster)
@@ -62,6 +64,14 @@ public:
         }
         SetNumParameters(kNumParams);
         state.reserve(8 + 4 * kNumParams);
+    }
+
+    // An open editor goes before the parameters it is bound to.
+    ~TestSynth() override { closeEditor(); }
+
+    Parameter* GetTestParameter(int index) override
+    {
+        return index >= 0 && index < kNumParams ? &params[index] : nullptr;
     }
 
     void HandleMidiEvent(int channel, int status, int data1, int data2, long offset) override
@@ -332,4 +342,4 @@ private:
 
 } // namespace
 
-DEFINE_VST_PLUGIN_ENTRY(VSTFactory<TestSynth, void>)
+DEFINE_VST_PLUGIN_ENTRY(VSTFactory<TestSynth, TestSynthEditor>)

@@ -17,6 +17,7 @@
 #include <system_error>
 #include <vector>
 
+#include "vsthost/EditorMode.h"
 #include "vsthost/MidiFile.h"
 #include "vsthost/VstHost.h"
 #include "vsthost/WavFile.h"
@@ -45,6 +46,19 @@ void Usage(std::FILE* out)
                "      --load-state FILE   restore the plug-in state from a file\n"
                "      --save-state FILE   save the plug-in state after playing\n"
                "  -i, --info              print the plug-in's facts and parameters, render nothing\n"
+               "  -e, --editor            open the plug-in's editor in a window on DISPLAY while an\n"
+               "                          audio thread renders, instead of writing a WAV file:\n"
+               "      --run SECONDS       how long the editor stays open (default 2)\n"
+               "      --click X,Y@T       a left click at editor point X,Y, T seconds after the\n"
+               "                          editor's first frame is shown (XTest); repeatable\n"
+               "      --double-click X,Y@T  the same, two clicks\n"
+               "      --drag X,Y:X2,Y2@T  a left-button drag from X,Y to X2,Y2\n"
+               "      --screenshot FILE   a PNG of the window before the editor closes\n"
+               "      --print-automation  print the automation reports the host received\n"
+               "      --print-parameters  print every parameter's final value\n"
+               "      --editor-thread     open, idle and close the editor on a thread that is not\n"
+               "                          the main one\n"
+               "      --reopen            open, close and open the editor again before the run\n"
                "  -h, --help              this text\n",
                out);
 }
@@ -135,6 +149,8 @@ struct Options
     bool floatSamples = false;
     bool info = false;
     bool help = false;
+    bool editor = false;
+    EditorOptions editorOptions;
     std::vector<std::pair<long, float>> params;
 };
 
@@ -179,6 +195,16 @@ int ParseOptions(std::vector<std::string> const& args, Options& o, std::FILE* er
         if (arg == "-i" || arg == "--info")
         {
             o.info = true;
+            continue;
+        }
+        if (arg == "-e" || arg == "--editor")
+        {
+            o.editor = true;
+            continue;
+        }
+        if (int const taken = ParseEditorOption(args, i, o.editorOptions, err))
+        {
+            if (taken < 0) return 2;
             continue;
         }
         if ((arg == "-o" || arg == "--out") && value(v))
@@ -315,6 +341,7 @@ int Run(std::vector<std::string> const& args, std::FILE* out, std::FILE* err)
         }
         host.SetParameter(static_cast<int>(index), normalised);
     }
+    if (o.editor) return RunEditorMode(host, o.editorOptions, out, err);
 
     std::vector<TimedMidi> events;
     if (o.midiPath.empty())

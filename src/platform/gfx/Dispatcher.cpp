@@ -180,7 +180,7 @@ void Dispatcher::PopInterceptor(InputInterceptor* interceptor)
 
 Dispatcher::Track Dispatcher::TrackMouseLocation(View& view, Point& local, unsigned& modifiers)
 {
-    if (trackings.empty()) return Track::Gone;
+    if (trackings.empty() || RunLoop::Abandoned()) return Track::Gone;
     PressTracking& t = *trackings.back();
     std::weak_ptr<void const> life = view.Liveness();
     if (!t.released)

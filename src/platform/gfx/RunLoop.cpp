@@ -31,6 +31,7 @@ std::atomic<bool> postedPending{false};
 std::atomic<bool> paintPending{false};
 
 int nesting = 0;
+std::atomic<bool> abandoned{false};
 int openEnded = 0;
 int handlerDepth = 0;
 std::vector<std::function<void()>>& Deferred()
@@ -176,7 +177,7 @@ void RunLoop::RunUntil(std::function<bool()> const& done)
     if (!MayRun()) return;
     Counter levels(nesting);
     Counter waits(openEnded);
-    while (!done())
+    while (!abandoned.load() && !done())
         OneTurn(true, std::nullopt, &done);
 }
 
@@ -185,7 +186,7 @@ void RunLoop::RunFor(Clock::duration span)
     if (!MayRun()) return;
     Counter levels(nesting);
     TimePoint deadline = Now() + span;
-    std::function<bool()> done = [deadline] { return RunLoop::Now() >= deadline; };
+    std::function<bool()> done = [deadline] { return abandoned.load() || RunLoop::Now() >= deadline; };
     while (!done())
         OneTurn(true, deadline, &done);
 }
@@ -193,6 +194,22 @@ void RunLoop::RunFor(Clock::duration span)
 int RunLoop::Nesting()
 {
     return nesting;
+}
+
+void RunLoop::AbandonNested()
+{
+    abandoned.store(true);
+    Wake();
+}
+
+void RunLoop::ResumeNested()
+{
+    abandoned.store(false);
+}
+
+bool RunLoop::Abandoned()
+{
+    return abandoned.load();
 }
 
 bool RunLoop::InOpenEndedWait()

@@ -59,6 +59,12 @@ public:
     static void RunFor(Clock::duration span);
     // How many RunUntil calls are running, and how many of them wait for a condition only.
     static int Nesting();
+    // Ends every nested loop (RunUntil, RunFor and the tracking of a press return at once) and
+    // keeps later ones from waiting, until ResumeNested: the window system went away under the
+    // editors, which stay inert until they are closed.
+    static void AbandonNested();
+    static void ResumeNested();
+    static bool Abandoned();
     static bool InOpenEndedWait();
     // Any thread: queue work for the loop's next turn, and wake it.
     static void Post(std::function<void()> work);

@@ -1,0 +1,116 @@
+// End to end: the host's editor mode opens Torvane's editor from Torvane.so under a private X
+// server; the screen shows the header over the synthesizer background, and a click on the
+// Perform tab brings the perform background.
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+
+#include <cairo.h>
+#include <gtest/gtest.h>
+
+#include "support/TemporaryDataHome.h"
+#include "support/gfx/Xvfb.h"
+
+namespace
+{
+struct Result
+{
+    int status = -1;
+    std::string out;
+};
+
+Result RunHost(std::string const& arguments)
+{
+    std::string command =
+        std::string(TORVANE_VSTHOST_PATH) + " --editor " + TORVANE_PLUGIN_PATH + " " + arguments + " 2>&1";
+    Result r;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe) return r;
+    char buffer[512];
+    while (fgets(buffer, sizeof buffer, pipe))
+        r.out += buffer;
+    int status = pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+// A decoded PNG, straight RGB read at points.
+class Png
+{
+public:
+    explicit Png(std::string const& path) : image(cairo_image_surface_create_from_png(path.c_str())) {}
+    ~Png() { cairo_surface_destroy(image); }
+    Png(Png const&) = delete;
+    Png& operator=(Png const&) = delete;
+
+    bool Ok() const { return cairo_surface_status(image) == CAIRO_STATUS_SUCCESS; }
+    int Width() const { return cairo_image_surface_get_width(image); }
+    int Height() const { return cairo_image_surface_get_height(image); }
+    // 0xRRGGBB of an opaque pixel.
+    unsigned Rgb(int x, int y) const
+    {
+        unsigned char const* row =
+            cairo_image_surface_get_data(image) + y * cairo_image_surface_get_stride(image);
+        return reinterpret_cast<std::uint32_t const*>(row)[x] & 0xFFFFFFu;
+    }
+
+private:
+    cairo_surface_t* image;
+};
+
+bool Close(unsigned a, unsigned b)
+{
+    for (int shift : {0, 8, 16})
+        if (std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF)) > 3)
+            return false;
+    return true;
+}
+
+// Points where the three backgrounds differ: the three tab zones and the page below.
+constexpr int kProbes[][2] = {{150, 20}, {220, 20}, {290, 20}, {400, 300}, {100, 400}};
+
+// How many probes of the screenshot show that background.
+int Matches(Png const& shot, char const* background)
+{
+    Png art(std::string(TORVANE_ART_DIR) + "/" + background);
+    if (!art.Ok()) return -1;
+    int n = 0;
+    for (auto const& p : kProbes)
+        if (Close(shot.Rgb(p[0], p[1]), art.Rgb(p[0], p[1]))) ++n;
+    return n;
+}
+
+class TorvaneEditor : public ::testing::Test
+{
+public:
+    void SetUp() override { XVFB_START_OR_SKIP(server); }
+    void TearDown() override { std::remove(shot.c_str()); }
+
+    XvfbServer server;
+    TemporaryDataHome home;
+    std::string shot = ::testing::TempDir() + "torvane-editor-" + std::to_string(getpid()) + ".png";
+};
+
+TEST_F(TorvaneEditor, OpensWithTheHeaderAndAClickOnThePerformTabBringsItsBackground)
+{
+    Result r = RunHost("--run 0.6 --screenshot " + shot);
+    ASSERT_EQ(r.status, 0) << r.out;
+    {
+        Png opened(shot);
+        ASSERT_TRUE(opened.Ok());
+        ASSERT_EQ(opened.Width(), 767);
+        ASSERT_EQ(opened.Height(), 638);
+        EXPECT_EQ(Matches(opened, "TorvaneBackground.png"), 5) << r.out;
+        EXPECT_LT(Matches(opened, "PerformBackground.png"), 5);
+    }
+
+    // The Perform tab's hot zone is (255, 4, 70, 30).
+    r = RunHost("--run 0.8 --click 290,20@0.2 --screenshot " + shot);
+    ASSERT_EQ(r.status, 0) << r.out;
+    Png clicked(shot);
+    ASSERT_TRUE(clicked.Ok());
+    EXPECT_EQ(Matches(clicked, "PerformBackground.png"), 5) << r.out;
+    EXPECT_LT(Matches(clicked, "TorvaneBackground.png"), 5);
+}
+} // namespace
