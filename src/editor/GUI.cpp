@@ -11,6 +11,7 @@
 #include "editor/Layout.h"
 #include "editor/PerformGUI.h"
 #include "editor/PresetGUI.h"
+#include "editor/SynthGUI.h"
 #include "editor/TSaveDialog.h"
 #include "editor/TSplash.h"
 #include "engine/Torvane.h"
@@ -189,6 +190,7 @@ void GUI::ApplyEditMode()
 
 std::unique_ptr<TSubEditor> GUI::MakePage(int mode)
 {
+    if (mode == kSynthMode) return std::make_unique<SynthGUI>(this);
     Torvane* const t = GetTorvane();
     if (t == nullptr) return nullptr;
     if (mode == kPerformMode)
@@ -206,6 +208,11 @@ std::unique_ptr<TSubEditor> GUI::MakePage(int mode)
         return preset;
     }
     return nullptr;
+}
+
+SynthGUI* GUI::GetSynthPage() const
+{
+    return editMode == kSynthMode ? dynamic_cast<SynthGUI*>(page.get()) : nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -421,8 +428,17 @@ void GUI::PatchLoaded()
         page->UpdateAll();
         break;
     default:
-        // The synthesizer page refreshes its wave and modulation displays and its lines.
-        page->UpdateAll();
+        if (SynthGUI* synth = GetSynthPage())
+        {
+            synth->UpdateWaveDisplays();
+            synth->UpdateModDisplay();
+            synth->PatchLoaded();
+            synth->UpdateEventLines();
+        }
+        else
+        {
+            page->UpdateAll();
+        }
         break;
     }
 }
@@ -435,12 +451,30 @@ void GUI::UpdatePatchName()
 }
 
 // The synthesizer page's own updates: nothing while another page (or none) is shown.
-void GUI::UpdateEventLines() {}
-void GUI::UpdateSnapLabel() {}
-void GUI::UpdatedEditTime() {}
-void GUI::DeselectBreakpoints() {}
-void GUI::UpdateWaveDisplays() {}
-void GUI::UpdateVoiceToggles() {}
+void GUI::UpdateEventLines()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdateEventLines();
+}
+void GUI::UpdateSnapLabel()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdateSnapLabel();
+}
+void GUI::UpdatedEditTime()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdatedEditTime();
+}
+void GUI::DeselectBreakpoints()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->DeselectBreakpoints();
+}
+void GUI::UpdateWaveDisplays()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdateWaveDisplays();
+}
+void GUI::UpdateVoiceToggles()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdateVoiceToggles();
+}
 
 // ---------------------------------------------------------------------------------------------
 // MIDI learn
