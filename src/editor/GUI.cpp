@@ -9,6 +9,10 @@
 #include "editor/EditorImages.h"
 #include "editor/EditorPlugin.h"
 #include "editor/Layout.h"
+#include "editor/PerformGUI.h"
+#include "editor/PresetGUI.h"
+#include "editor/SynthGUI.h"
+#include "editor/TSaveDialog.h"
 #include "editor/TSplash.h"
 #include "engine/Torvane.h"
 #include "framework/MidiLearn.h"
@@ -184,9 +188,31 @@ void GUI::ApplyEditMode()
     page = MakePage(editMode);
 }
 
-std::unique_ptr<TSubEditor> GUI::MakePage(int)
+std::unique_ptr<TSubEditor> GUI::MakePage(int mode)
 {
+    if (mode == kSynthMode) return std::make_unique<SynthGUI>(this);
+    Torvane* const t = GetTorvane();
+    if (t == nullptr) return nullptr;
+    if (mode == kPerformMode)
+    {
+        auto perform = std::make_unique<PerformGUI>();
+        perform->Create(this, t);
+        return perform;
+    }
+    if (mode == kPresetMode)
+    {
+        String const category = t->GetPatchCategory();
+        String const patchName = t->GetPatchName();
+        auto preset = std::make_unique<PresetGUI>();
+        preset->Create(this, t, category, patchName);
+        return preset;
+    }
     return nullptr;
+}
+
+SynthGUI* GUI::GetSynthPage() const
+{
+    return editMode == kSynthMode ? dynamic_cast<SynthGUI*>(page.get()) : nullptr;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -329,9 +355,19 @@ void GUI::SavePatchAs()
     if (RunSaveDialog(true, chosenCategory, chosenName)) SavePatch(chosenCategory, chosenName);
 }
 
-bool GUI::RunSaveDialog(bool, String&, String&)
+bool GUI::RunSaveDialog(bool preselect, String& category, String& patchName)
 {
-    return false;
+    Torvane* const t = GetTorvane();
+    if (t == nullptr) return false;
+    long px = layout::root::kSaveDialog.x;
+    long py = layout::root::kSaveDialog.y;
+    ConvertLocalToScreen(px, py);
+    String const currentCategory = t->GetPatchCategory();
+    String const currentName = t->GetPatchName();
+    TSaveDialog dialog;
+    return dialog.Create(this, px, py, t->GetPatchPresetManager(), category, patchName, "Save Patch As..",
+                         preselect ? static_cast<char const*>(currentCategory) : nullptr,
+                         preselect ? static_cast<char const*>(currentName) : "");
 }
 
 void GUI::SavePatch(char const* category, char const* patchName)
@@ -344,7 +380,18 @@ void GUI::SavePatch(char const* category, char const* patchName)
         return;
     }
     UpdatePatchName();
-    if (editMode == kPresetMode && page) page->UpdateAll();
+    if (editMode != kPresetMode || !page) return;
+    // The page lists the saved patch under the name the save gave it.
+    if (auto* preset = dynamic_cast<PresetGUI*>(page.get()))
+    {
+        String const saved = t->GetPatchName();
+        preset->RescanPatchFolder();
+        preset->SetSelection(category, saved);
+    }
+    else
+    {
+        page->UpdateAll();
+    }
 }
 
 void GUI::ResetPatch()
@@ -381,8 +428,17 @@ void GUI::PatchLoaded()
         page->UpdateAll();
         break;
     default:
-        // The synthesizer page refreshes its wave and modulation displays and its lines.
-        page->UpdateAll();
+        if (SynthGUI* synth = GetSynthPage())
+        {
+            synth->UpdateWaveDisplays();
+            synth->UpdateModDisplay();
+            synth->PatchLoaded();
+            synth->UpdateEventLines();
+        }
+        else
+        {
+            page->UpdateAll();
+        }
         break;
     }
 }
@@ -395,12 +451,30 @@ void GUI::UpdatePatchName()
 }
 
 // The synthesizer page's own updates: nothing while another page (or none) is shown.
-void GUI::UpdateEventLines() {}
-void GUI::UpdateSnapLabel() {}
-void GUI::UpdatedEditTime() {}
-void GUI::DeselectBreakpoints() {}
-void GUI::UpdateWaveDisplays() {}
-void GUI::UpdateVoiceToggles() {}
+void GUI::UpdateEventLines()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdateEventLines();
+}
+void GUI::UpdateSnapLabel()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdateSnapLabel();
+}
+void GUI::UpdatedEditTime()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdatedEditTime();
+}
+void GUI::DeselectBreakpoints()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->DeselectBreakpoints();
+}
+void GUI::UpdateWaveDisplays()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdateWaveDisplays();
+}
+void GUI::UpdateVoiceToggles()
+{
+    if (SynthGUI* synth = GetSynthPage()) synth->UpdateVoiceToggles();
+}
 
 // ---------------------------------------------------------------------------------------------
 // MIDI learn

@@ -14,6 +14,7 @@
 
 class Torvane;
 class TSplash;
+class SynthGUI;
 
 // The editor's root window: the header (page tabs, help, about, file menu, previous/next patch
 // and the patch name) over the background of the page shown, and exactly one page at a time,
@@ -71,6 +72,8 @@ public:
     // The mode of the page shown.
     int GetEditMode() const { return editMode; }
     TSubEditor* GetPage() const { return page.get(); }
+    // The synthesizer page while it is shown, else null.
+    SynthGUI* GetSynthPage() const;
 
     void ButtonPressed(int id) override;
     void OpenFileMenu();

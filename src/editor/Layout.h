@@ -210,6 +210,9 @@ constexpr Point kTimeFreeze{17, 450};
 constexpr Point kTimeFreezeLearn{80, 451};
 constexpr Point kTempoSwitch{675, 250};
 constexpr Rect kSnapLabel{709, 256, 22, 12};
+// A press here opens the snap menu at kSnapMenu.
+constexpr Rect kSnapLabelPress{709, 256, 22, 11};
+constexpr Point kSnapMenu{690, 230};
 constexpr Point kFollowPlayback{700, 460};
 constexpr Point kVoiceMenu{657, 307};
 

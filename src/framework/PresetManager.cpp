@@ -78,6 +78,7 @@ void PresetManager::BuildPresetList()
                 entries.push_back(std::make_unique<PresetEntry>(category->name, preset->name));
         }
     }
+    rebuilt.Trigger();
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 #include <utility>
 #include <vector>
 
+#include "framework/Events.h"
 #include "framework/ParameterFile.h"
 #include "framework/String.h"
 #include "platform/CascadeList.h"
@@ -114,6 +115,11 @@ public:
     // A name a user may give to a preset or category: not empty, not "." or "..", and
     // without '/', '\\' or control characters.
     static bool IsValidName(char const* name);
+
+    // Fired after every rebuild of the menu (Refresh, SaveEnd, every rename and preset delete,
+    // each create or category delete that rebuilt). The items handed out before are gone by
+    // then: whoever shows the menu or one of its sub-lists sets it again from GetList.
+    Event<void()> rebuilt;
 
 private:
     String CategoryName(int categoryIndex) const;

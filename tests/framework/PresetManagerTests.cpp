@@ -7,6 +7,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -350,4 +351,82 @@ TEST_F(PresetManagerTest, MenuChoiceOpensTheChosenPreset)
     EXPECT_EQ(payload, 9);
     EXPECT_EQ(reader.format.version, 1.0f);
     EXPECT_EQ(places.front(), std::make_pair(50L, 60L));
+}
+
+namespace
+{
+// Counts the manager's rebuilds and checks that the menu is whole when told.
+class RebuildCounter : public EventHandler
+{
+public:
+    explicit RebuildCounter(PresetManager& m) : manager(m)
+    {
+        m.rebuilt.AddHandler(this, &RebuildCounter::Rebuilt);
+    }
+    void Rebuilt()
+    {
+        ++count;
+        categories = manager.GetList().NumItems();
+    }
+    PresetManager& manager;
+    int count = 0;
+    int categories = -1;
+};
+} // namespace
+
+TEST_F(PresetManagerTest, RebuiltFiresAfterEveryRebuildFailedRenamesAndDeletesIncluded)
+{
+    Init();
+    ASSERT_TRUE(Save("Leads", "Bass"));
+    ASSERT_TRUE(Save("Leads", "Pad"));
+    struct Case
+    {
+        char const* what;
+        std::function<bool(PresetManager&)> run;
+        bool result;
+        int rebuilds;
+    };
+    Case const cases[] = {
+        {"refresh",
+         [](PresetManager& m)
+         {
+             m.Refresh();
+             return true;
+         },
+         true, 1},
+        {"save end",
+         [](PresetManager& m)
+         {
+             m.SaveEnd();
+             return true;
+         },
+         true, 1},
+        {"preset renamed to a name in use",
+         [](PresetManager& m) { return m.RenamePreset("Leads", "Bass(User)", "Pad(User)"); }, false, 1},
+        {"preset renamed", [](PresetManager& m) { return m.RenamePreset("Leads", "Bass(User)", "Sub"); },
+         true, 1},
+        {"missing preset deleted", [](PresetManager& m) { return m.DeletePreset("Leads", "Nothing"); }, false,
+         1},
+        {"preset deleted", [](PresetManager& m) { return m.DeletePreset("Leads", "Sub"); }, true, 1},
+        {"category created", [](PresetManager& m) { return m.CreateNewCategory("Pads", true); }, true, 1},
+        {"category created without rebuild",
+         [](PresetManager& m) { return m.CreateNewCategory("Keys", false); }, true, 0},
+        {"existing category created", [](PresetManager& m) { return m.CreateNewCategory("Pads", true); },
+         false, 0},
+        {"category renamed over another", [](PresetManager& m) { return m.RenameCategory("Pads", "Leads"); },
+         false, 1},
+        {"missing category deleted", [](PresetManager& m) { return m.DeleteCategory("Nothing", true); },
+         false, 0},
+        {"category deleted", [](PresetManager& m) { return m.DeleteCategory("Pads", true); }, true, 1},
+    };
+    for (Case const& c : cases)
+    {
+        RebuildCounter counter(manager);
+        EXPECT_EQ(c.run(manager), c.result) << c.what;
+        EXPECT_EQ(counter.count, c.rebuilds) << c.what;
+        if (c.rebuilds > 0)
+        {
+            EXPECT_EQ(counter.categories, manager.GetList().NumItems()) << c.what;
+        }
+    }
 }

@@ -1,0 +1,232 @@
+#include "editor/TSaveDialog.h"
+
+#include "editor/Layout.h"
+#include "editor/NamePopup.h"
+#include "framework/Paths.h"
+#include "framework/PresetManager.h"
+#include "platform/MessagePopup.h"
+#include "toolkit/GraphicsContext.h"
+
+namespace
+{
+void Load(Image& image, char const* name)
+{
+    image.LoadFromFile(MakeImagePath(name));
+}
+} // namespace
+
+String SavedPresetName(char const* name)
+{
+    String saved(name != nullptr ? name : "");
+    if (!PresetManager::IsUserPresetName(saved)) saved += "(User)";
+    return saved;
+}
+
+bool ConfirmReplace(PresetManager& manager, char const* category, char const* name)
+{
+    String const saved = SavedPresetName(name);
+    String const path = manager.MakePresetPath(category, saved);
+    if (path.GetLength() == 0 || !PathManager::Exists(path)) return true;
+    String question;
+    question.Format("'%s' already exists in the category '%s'. Replace it?", static_cast<char const*>(saved),
+                    category);
+    return MessageYesNoPopup(question, "Replace File");
+}
+
+bool TSaveDialog::Create(Window* parent, long px, long py, PresetManager* presetManager, String& category,
+                         String& chosenName, char const* dialogTitle, char const* categoryName,
+                         char const* initialName)
+{
+    int index = -1;
+    if (categoryName != nullptr && presetManager != nullptr)
+    {
+        BankList& list = presetManager->GetList();
+        for (int i = 0; i < list.NumItems(); ++i)
+            if (list.GetItem(i)->name == categoryName)
+            {
+                index = i;
+                break;
+            }
+    }
+    return Create(parent, px, py, presetManager, category, chosenName, dialogTitle, index, initialName);
+}
+
+bool TSaveDialog::Create(Window* parent, long px, long py, PresetManager* presetManager, String& category,
+                         String& chosenName, char const* dialogTitle, int categoryIndex,
+                         char const* initialName)
+{
+    if (presetManager == nullptr) return false;
+    manager = presetManager;
+    title = dialogTitle != nullptr ? dialogTitle : "";
+    try
+    {
+        Load(background, "SaveDialog.png");
+        CreateFrame(parent, px, py, background.GetWidth(), background.GetHeight());
+        ForceRepaint();
+        Build(categoryIndex, initialName);
+    }
+    catch (String const& error)
+    {
+        MessagePopup(error, "Torvane error in TSaveDialog::Create");
+        return false;
+    }
+    result = false;
+    RunModal();
+    if (!result) return false;
+    category = categoryList.GetSelectedName().c_str();
+    chosenName = enteredName;
+    return true;
+}
+
+void TSaveDialog::Build(int categoryIndex, char const* initialName)
+{
+    namespace sd = layout::savedialog;
+    categoryList.Create(this, kCategoryListId, sd::kCategoryList.x, sd::kCategoryList.y, sd::kListWidth,
+                        sd::kListRows);
+    categoryList.SetList(&manager->GetList());
+    categoryList.SetListener(this);
+    categoryList.SetSelection(categoryIndex);
+    categoryList.MakeSelectionVisible();
+    manager->rebuilt.AddHandler(this, &TSaveDialog::ManagerRebuilt);
+
+    Load(cancelUp, "CancelUpBut.png");
+    Load(cancelDown, "CancelDownBut.png");
+    cancelButton.Create(this, kCancelId, this, sd::kCancel.x, sd::kCancel.y, &cancelUp, &cancelDown);
+    Load(saveUp, "SaveUpBut.png");
+    Load(saveDown, "SaveDownBut.png");
+    saveButton.Create(this, kSaveId, this, sd::kSave.x, sd::kSave.y, &saveUp, &saveDown);
+    Load(addUp, "AddUpBut.png");
+    Load(addDown, "AddDownBut.png");
+    addButton.Create(this, kAddCategoryId, this, sd::kAddCategory.x, sd::kAddCategory.y, &addUp, &addDown);
+    Load(deleteUp, "DeleteUpBut.png");
+    Load(deleteDown, "DeleteDownBut.png");
+    Load(deleteDisabled, "DeleteDisabledBut.png");
+    deleteButton.Create(this, kDeleteCategoryId, this, sd::kDeleteCategory.x, sd::kDeleteCategory.y,
+                        &deleteUp, &deleteDown);
+    Load(renameUp, "RenameUpBut.png");
+    Load(renameDown, "RenameDownBut.png");
+    Load(renameDisabled, "RenameDisabledBut.png");
+    renameButton.Create(this, kRenameCategoryId, this, sd::kRenameCategory.x, sd::kRenameCategory.y,
+                        &renameUp, &renameDown);
+
+    GRectangle const field(sd::kNameField.x, sd::kNameField.y, sd::kNameField.w, sd::kNameField.h);
+    nameField.Create(this, field, true, initialName != nullptr ? initialName : "");
+    nameField.GiveFocus();
+}
+
+void TSaveDialog::Repaint(GraphicsContext& gc)
+{
+    background.Draw(&gc, 0, 0);
+    gc.SetPenColour(0, 0, 0, 1, 255);
+    gc.SetFont(10, nullptr, true, false);
+    gc.DrawString(title, layout::savedialog::kTitle.x, layout::savedialog::kTitle.y);
+}
+
+void TSaveDialog::ButtonPressed(int id)
+{
+    switch (id)
+    {
+    case kCancelId:
+        result = false;
+        QuitModal();
+        break;
+    case kSaveId:
+        Save();
+        break;
+    case kAddCategoryId:
+        AddCategory();
+        break;
+    case kDeleteCategoryId:
+        DeleteCategory();
+        break;
+    case kRenameCategoryId:
+        RenameCategory();
+        break;
+    default:
+        break;
+    }
+}
+
+void TSaveDialog::Save()
+{
+    enteredName = nameField.GetText();
+    if (categoryList.GetSelection() < 0)
+    {
+        MessagePopup("Please create or select a category before saving", "");
+        return;
+    }
+    // A name no file can carry would fail the save after the dialog, or write a nameless file.
+    if (!PresetManager::IsValidName(enteredName))
+    {
+        MessagePopup("Please enter a name without '/', '\\' or control characters", "");
+        return;
+    }
+    std::string const category = categoryList.GetSelectedName();
+    if (!ConfirmReplace(*manager, category.c_str(), enteredName)) return;
+    result = true;
+    QuitModal();
+}
+
+void TSaveDialog::AddCategory()
+{
+    long px = 50;
+    long py = 50;
+    ConvertLocalToScreen(px, py);
+    String newName;
+    NamePopup popup;
+    if (!popup.Create(this, px, py, "New category name:", &newName, "")) return;
+    if (!manager->CreateNewCategory(newName, true))
+    {
+        String text;
+        text.Format("Error: New category named '%s' could not be created.",
+                    static_cast<char const*>(newName));
+        MessagePopup(text, "");
+        return;
+    }
+    categoryList.SetList(&manager->GetList());
+    int const found = categoryList.FindItem(newName);
+    if (found >= 0) categoryList.SetSelection(found);
+}
+
+void TSaveDialog::DeleteCategory()
+{
+    if (categoryList.GetSelection() < 0) return;
+    std::string const category = categoryList.GetSelectedName();
+    String question;
+    question.Format("Delete the Category '%s' and all its contents?", category.c_str());
+    if (!MessageYesNoPopup(question, "Delete Category")) return;
+    if (!manager->DeleteCategory(category.c_str(), true))
+    {
+        // Some of its files may be gone: the lists are read again.
+        manager->Refresh();
+        MessagePopup("Could not delete Category folder", "Torvane Error");
+        return;
+    }
+    categoryList.SetList(&manager->GetList());
+}
+
+void TSaveDialog::RenameCategory()
+{
+    if (categoryList.GetSelection() < 0) return;
+    std::string const oldName = categoryList.GetSelectedName();
+    long px = 50;
+    long py = 50;
+    ConvertLocalToScreen(px, py);
+    String prompt;
+    prompt.Format("Choose new name for category '%s':", oldName.c_str());
+    String newName;
+    NamePopup popup;
+    if (!popup.Create(this, px, py, prompt, &newName, "")) return;
+    if (!manager->RenameCategory(oldName.c_str(), newName))
+    {
+        MessagePopup("Could not rename category. The new name is invalid or already in use", "Torvane Error");
+        return;
+    }
+    categoryList.SetList(&manager->GetList());
+    categoryList.SetSelection(static_cast<char const*>(newName));
+}
+
+void TSaveDialog::ManagerRebuilt()
+{
+    ResetPatchLists(*manager, categoryList, nullptr);
+}
