@@ -13,13 +13,16 @@
 #include "au/view/AUEditorView.h"
 #include "au/view/HostWindowBackend.h"
 #include "au_view/AUViewSupport.h"
+#include "editor/EditorImages.h"
 #include "editor/EditorPlugin.h"
 #include "editor/GUI.h"
 #include "engine/Torvane.h"
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/Surface.h"
 #include "platform/gfx/xcb/XcbBackend.h"
+#include "support/RecordingMessageSink.h"
 #include "toolkit/ParameterControls.h"
+#include "toolkit/Window.h"
 
 namespace
 {
@@ -151,6 +154,7 @@ TEST_F(AUView, OpeningTheComponentTouchesNoDisplay)
     EXPECT_EQ(gfx::XcbBackend::Current(), nullptr);
     EXPECT_TRUE(gfx::Surface::All().empty());
     EXPECT_EQ(ViewOf(view)->GetEditor(), nullptr);
+    EXPECT_FLOAT_EQ(ViewOf(view)->GetNotificationInterval(), 0.1f);
     EXPECT_EQ(view.Idle(), noErr);
     EXPECT_EQ(view.Close(), noErr);
 }
@@ -371,4 +375,25 @@ TEST_F(AUView, AFailingPostConstructorFreesTheView)
     EXPECT_EQ(refusingViewsAlive, 0);
     // Calls without storage reach no view.
     EXPECT_EQ(view.Idle(), badComponentInstance);
+}
+
+TEST_F(AUView, AMissingPictureIsShownAndTheViewStaysSafe)
+{
+    {
+        // The toolkit installs its alerts with its first window; the sink goes over them.
+        Window first;
+        first.CreateChildWindow(nullptr, 1, 1, 0, 0);
+    }
+    RecordingMessageSink messages;
+    ScopedMissingEditorImage hidden("TorvaneBackground.png");
+    TestViewComponent view(&ViewEntry);
+    ASSERT_EQ(view.Open(), noErr);
+    EXPECT_EQ(view.Create(host.GetUnit(), window), noErr);
+    EXPECT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(view.Idle(), noErr);
+    window.Click(5, 30);
+    EXPECT_EQ(view.Idle(), noErr);
+    EXPECT_EQ(view.Close(), noErr);
+    EXPECT_EQ(Instrument()->GetGUI(), nullptr);
+    EXPECT_EQ(opened, closed);
 }
