@@ -21,6 +21,7 @@
 #include "platform/gfx/Surface.h"
 #include "platform/gfx/xcb/XcbBackend.h"
 #include "support/RecordingMessageSink.h"
+#include "support/gfx/Xvfb.h"
 #include "toolkit/ParameterControls.h"
 #include "toolkit/Window.h"
 
@@ -396,4 +397,24 @@ TEST_F(AUView, AMissingPictureIsShownAndTheViewStaysSafe)
     EXPECT_EQ(view.Close(), noErr);
     EXPECT_EQ(Instrument()->GetGUI(), nullptr);
     EXPECT_EQ(opened, closed);
+}
+
+TEST_F(AUView, AnX11WindowThatDoesNotExistBuildsNothing)
+{
+    XvfbServer server;
+    XVFB_START_OR_SKIP(server);
+    TestHostWindow gone{800, 700, 22};
+    gone.record.kind = kHostWindowX11;
+    gone.record.x11Window = 0x7ffffeu;
+    TestViewComponent view(&ViewEntry);
+    ASSERT_EQ(view.Open(), noErr);
+    EXPECT_EQ(view.Create(host.GetUnit(), gone), -1);
+    EXPECT_EQ(ViewOf(view)->GetEditor(), nullptr);
+    EXPECT_EQ(Instrument()->GetGUI(), nullptr);
+    EXPECT_EQ(opened, 0);
+    // The connection closed again and the loop is free.
+    EXPECT_EQ(gfx::XcbBackend::Current(), nullptr);
+    EXPECT_FALSE(gfx::RunLoop::IsBound());
+    EXPECT_EQ(gfx::RunLoop::GetBackend(), nullptr);
+    EXPECT_EQ(view.Close(), noErr);
 }
