@@ -8,23 +8,17 @@
 #include <gtest/gtest.h>
 
 #include "support/TemporaryDataHome.h"
+#include "support/gfx/RunProgram.h"
 #include "support/gfx/Xvfb.h"
 
 namespace
 {
 std::string RunHost(std::string const& arguments, int& status)
 {
-    std::string command = std::string(TORVANE_VSTHOST_PATH) + " " + arguments + " 2>&1";
-    std::string out;
-    status = -1;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return out;
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe))
-        out += buffer;
-    int const code = pclose(pipe);
-    status = WIFEXITED(code) ? WEXITSTATUS(code) : -1;
-    return out;
+    ProgramRun const r =
+        RunProgram(std::string(TORVANE_VSTHOST_PATH) + " " + arguments, TORVANE_VSTHOST_LSAN_SUPPRESSIONS);
+    status = r.status;
+    return r.out;
 }
 
 class SynthPageEditor : public ::testing::Test

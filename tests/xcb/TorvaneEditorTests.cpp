@@ -10,31 +10,16 @@
 #include <gtest/gtest.h>
 
 #include "support/TemporaryDataHome.h"
+#include "support/gfx/RunProgram.h"
 #include "support/gfx/Xvfb.h"
 
 namespace
 {
-struct Result
+ProgramRun RunHost(std::string const& arguments)
 {
-    int status = -1;
-    std::string out;
-};
-
-Result RunHost(std::string const& arguments)
-{
-    // The leak checker of a sanitized host ignores fontconfig's process-wide caches.
-    std::string command = std::string("LSAN_OPTIONS=suppressions=") + TORVANE_VSTHOST_LSAN_SUPPRESSIONS +
-                          " " + TORVANE_VSTHOST_PATH + " --editor " + TORVANE_PLUGIN_PATH + " " + arguments +
-                          " 2>&1";
-    Result r;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return r;
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe))
-        r.out += buffer;
-    int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return RunProgram(std::string(TORVANE_VSTHOST_PATH) + " --editor " + TORVANE_PLUGIN_PATH + " " +
+                          arguments,
+                      TORVANE_VSTHOST_LSAN_SUPPRESSIONS);
 }
 
 // A decoded PNG, straight RGB read at points.
@@ -97,7 +82,7 @@ public:
 
 TEST_F(TorvaneEditor, OpensWithTheHeaderAndAClickOnThePerformTabBringsItsBackground)
 {
-    Result r = RunHost("--run 0.6 --screenshot " + shot);
+    ProgramRun r = RunHost("--run 0.6 --screenshot " + shot);
     ASSERT_EQ(r.status, 0) << r.out;
     {
         Png opened(shot);
@@ -122,7 +107,7 @@ TEST_F(TorvaneEditor, TheAboutSplashIgnoresClicksWhileFadingInAndGoesWithTheEdit
 {
     // About at (39, 4). The splash's fade-in holds the loop for a one-second slice: the clicks on
     // it meanwhile are ignored, and the editor closes inside that slice with the splash shown.
-    Result r =
+    ProgramRun r =
         RunHost("--run 1.0 --click 50,15@0.1 --click 400,400@0.4 --click 300,300@0.6 --screenshot " + shot);
     ASSERT_EQ(r.status, 0) << r.out;
     Png shown(shot);

@@ -8,6 +8,7 @@
 #include <cairo.h>
 #include <gtest/gtest.h>
 
+#include "support/gfx/RunProgram.h"
 #include "support/gfx/Xvfb.h"
 
 namespace
@@ -15,27 +16,11 @@ namespace
 // The test synth's editor layout (tools/testsynth/TestSynthEditor.h).
 constexpr int kSliderX = 20, kSliderY = 30, kSliderWidth = 280, kThumbWidth = 16;
 
-struct Result
+ProgramRun RunHost(std::string const& arguments)
 {
-    int status = -1;
-    std::string out;
-};
-
-Result RunHost(std::string const& arguments)
-{
-    // Under LeakSanitizer the host process keeps fontconfig's caches at exit.
-    std::string command = std::string("LSAN_OPTIONS=suppressions=") + TORVANE_VSTHOST_LSAN_SUPPRESSIONS +
-                          " " + TORVANE_VSTHOST_PATH + " --editor " + TORVANE_TEST_SYNTH_PATH + " " +
-                          arguments + " 2>&1";
-    Result r;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) return r;
-    char buffer[512];
-    while (fgets(buffer, sizeof buffer, pipe))
-        r.out += buffer;
-    int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return RunProgram(std::string(TORVANE_VSTHOST_PATH) + " --editor " + TORVANE_TEST_SYNTH_PATH + " " +
+                          arguments,
+                      TORVANE_VSTHOST_LSAN_SUPPRESSIONS);
 }
 
 double Value(std::string const& out, std::string const& prefix)
@@ -57,7 +42,7 @@ public:
 constexpr int kClickX = kSliderX + kThumbWidth / 2 + (kSliderWidth - kThumbWidth) / 4;
 constexpr int kClickY = kSliderY + 12;
 
-void CheckClickedSlider(Result const& r, std::string const& shot)
+void CheckClickedSlider(ProgramRun const& r, std::string const& shot)
 {
     ASSERT_EQ(r.status, 0) << r.out;
     double const expected = 0.25;
@@ -109,14 +94,14 @@ TEST_F(VstHostEditor, DragOffTheWindowEndsAtTheTravelsEnd)
     char args[256];
     std::snprintf(args, sizeof args, "--run 0.5 --drag %d,%d:%d,%d@0.1 --print-parameters", kClickX, kClickY,
                   900, kClickY + 300);
-    Result r = RunHost(args);
+    ProgramRun r = RunHost(args);
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NEAR(Value(r.out, "parameter 0 "), 1.0, 1e-6) << r.out;
 }
 
 TEST_F(VstHostEditor, DoubleClickOnTheToggleTogglesOnce)
 {
-    Result r = RunHost("--run 0.4 --double-click 30,88@0.1 --print-automation --print-parameters");
+    ProgramRun r = RunHost("--run 0.4 --double-click 30,88@0.1 --print-automation --print-parameters");
     ASSERT_EQ(r.status, 0) << r.out;
     // The first press toggles; the double click's second press is a double click, not a press.
     EXPECT_NEAR(Value(r.out, "parameter 3 "), 1.0, 1e-6) << r.out;
@@ -126,7 +111,7 @@ TEST(VstHostEditorWithoutDisplay, NoDisplayIsAClearError)
 {
     std::string saved = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";
     setenv("DISPLAY", ":9999", 1);
-    Result r = RunHost("--run 0.1");
+    ProgramRun r = RunHost("--run 0.1");
     if (saved.empty())
         unsetenv("DISPLAY");
     else
