@@ -720,8 +720,6 @@ void SynthGUI::OnToggle(int id, bool on)
     t->SetCurrentVoice(id);
 }
 
-void SynthGUI::ButtonPressed(int) {}
-
 void SynthGUI::LButtonDown(long x, long y)
 {
     layout::Rect const r = layout::synth::kSnapLabelPress;

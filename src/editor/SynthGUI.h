@@ -203,9 +203,25 @@ public:
 
     void UpdateAll() override;
     void OnToggle(int id, bool on) override;
-    // The page's commands (wave browser and editor, zoom, clipboard, breakpoint stepping, menus,
-    // MIDI learn) belong to the page's command set; here every id does nothing.
+    // The page's commands by button id (0-35; any other id does nothing): wave browser and
+    // editor, timeline zoom, copy and paste, breakpoint stepping, the line, voice, amplitude and
+    // matrix menus, MIDI learn of "Freeze Position".
     void ButtonPressed(int id) override;
+
+    // Ids of the page's commands.
+    static constexpr int kFirstWaveButtonId = 0; // browse 0, 2, 4, 6; edit 1, 3, 5, 7
+    static constexpr int kZoomOutId = 8;
+    static constexpr int kZoomInId = 9;
+    static constexpr int kCopyAllId = 10;
+    static constexpr int kPasteAllId = 11;
+    static constexpr int kFirstPasteLineId = 12; // lines 1-5
+    static constexpr int kFirstPrevBreakpointId = 17;
+    static constexpr int kFirstNextBreakpointId = 22;
+    static constexpr int kFirstLineMenuId = 27; // lines 1-5
+    static constexpr int kVoiceMenuId = 32;
+    static constexpr int kAmplitudeMenuId = 33;
+    static constexpr int kMatrixMenuId = 34;
+    static constexpr int kFreezeLearnId = 35;
     void ParameterUpdated(float value, Parameter* changed) override;
     void TimerEvent(int id) override;
 
@@ -252,6 +268,25 @@ public:
     ToggleBox* LoopToggle();
 
 private:
+    // Commands and menus.
+    void BrowseWave(int slot);
+    void EditWave(int slot);
+    void PasteAtEditTime(int line);
+    void StepBreakpoint(int line, bool next);
+    void LineMenu(int line);
+    void VoiceMenu();
+    void AmplitudeMenu();
+    void MatrixMenu();
+    void FreezeLearn();
+    void CopyMatrix(int toVoice);
+    void CopyRelease(int toVoice);
+    // The layers a "to.." choice (0-3, 4 for every other) stands for.
+    std::vector<int> Targets(int choice) const;
+    // The timeline display's part of the commands.
+    void ZoomTimeline(bool in);
+    float SnapTime(float time);
+    void PanTimelineTo(float time);
+
     Torvane* Instrument() const;
     Parameter* Resolve(synthpage::Binding const& b);
     Image* Picture(synthpage::Img which);
