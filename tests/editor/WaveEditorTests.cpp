@@ -1,10 +1,14 @@
 // The waveform editor on a real instrument: partials dragged, a cycle drawn, zoom and pan, and
 // the slot saved as a waveform file.
 
+#include <atomic>
 #include <cmath>
 #include <complex>
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <numbers>
+#include <thread>
 #include <vector>
 
 #include "WidgetTestSupport.h"
@@ -236,4 +240,162 @@ TEST_F(WaveEditorTest, SaveWritesTheSlotAsAUserWaveformOfTheChosenCategory)
     for (std::size_t i = 0; i < a.size(); ++i)
         ASSERT_NEAR(a[i], b[i], 1e-6f);
     EXPECT_TRUE(Messages().empty());
+}
+
+// ---------------------------------------------------------------------------------------------
+// Other threads
+
+namespace
+{
+class WaveEditorThreadTest : public WaveEditorTest
+{
+public:
+    // A render thread with notes held until stopped; every block is checked.
+    void StartRendering()
+    {
+        host->NoteOn(60, 100);
+        host->NoteOn(67, 100);
+        audio = std::thread(
+            [this]
+            {
+                while (!stop.load())
+                {
+                    host->Render(256);
+                    if (!host->AllFinite()) finite.store(false);
+                }
+            });
+    }
+    void StopRendering()
+    {
+        stop.store(true);
+        if (audio.joinable()) audio.join();
+    }
+    void TearDown() override
+    {
+        StopRendering();
+        WaveEditorTest::TearDown();
+    }
+    bool AllLevelsFinite()
+    {
+        VectorMipOscWaveDef const& waves = *Waves();
+        for (int m = 0; m < waves.numLevels; ++m)
+            for (long i = 0; i < waves.length * waves.NumWaves(); ++i)
+                if (!std::isfinite(waves.levels[m][i])) return false;
+        return true;
+    }
+    // Strokes, partial drags and phase drags, as the user makes them.
+    void Scribble(gfx::Surface& s)
+    {
+        for (int k = 0; k < 3; ++k)
+        {
+            backend.Drag(s, InWave(10 + k, 20), InWave(400, 120 - 30 * k), 12);
+            backend.Drag(s, InPartials(4 * k, 30), InPartials(200, 90), 40);
+            backend.Pause(milliseconds(250));
+            backend.Drag(s, InPartials(2 + 2 * k, 150), InPartials(40, 180), 8);
+            backend.Pause(std::chrono::seconds(1));
+        }
+    }
+
+    std::thread audio;
+    std::atomic<bool> stop{false};
+    std::atomic<bool> finite{true};
+};
+} // namespace
+
+TEST_F(WaveEditorThreadTest, PartialRebuildsImportsAndLineCommandsWhileRendering)
+{
+    fs::path const wav = fs::path(home.RootFolder()) / "cycle.wav";
+    fs::create_directories(wav.parent_path());
+    {
+        // A 441 Hz square, 16-bit mono.
+        std::vector<std::int16_t> frames(4096);
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            frames[i] = (i / 50) % 2 == 0 ? 12000 : -12000;
+        std::ofstream out(wav, std::ios::binary);
+        auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<char const*>(&v), 4); };
+        auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<char const*>(&v), 2); };
+        out.write("RIFF", 4);
+        u32(36 + 2 * static_cast<std::uint32_t>(frames.size()));
+        out.write("WAVEfmt ", 8);
+        u32(16);
+        u16(1);
+        u16(1);
+        u32(44100);
+        u32(88200);
+        u16(2);
+        u16(16);
+        out.write("data", 4);
+        u32(2 * static_cast<std::uint32_t>(frames.size()));
+        out.write(reinterpret_cast<char const*>(frames.data()),
+                  static_cast<std::streamsize>(2 * frames.size()));
+    }
+    StartRendering();
+    Edit(
+        [&](WaveEditor& editor, gfx::Surface& s)
+        {
+            Scribble(s);
+            backend.Then(
+                [&]
+                {
+                    for (int k = 0; k < 4; ++k)
+                    {
+                        EXPECT_TRUE(Synth().ImportWave(0, k, wav.string().c_str()));
+                        EXPECT_TRUE(Synth().CopyLine(0, k + 1, Torvane::kAllOtherLayers));
+                        EXPECT_TRUE(Synth().ClearLine(k, 3));
+                        EXPECT_TRUE(Synth().CopyLayer(0, 1 + k % 3));
+                    }
+                });
+            backend.Then([&] { editor.ButtonPressed(WaveEditor::kCloseId); });
+        });
+    std::this_thread::sleep_for(milliseconds(20));
+    StopRendering();
+    EXPECT_TRUE(finite.load());
+    EXPECT_TRUE(AllLevelsFinite());
+    EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(WaveEditorThreadTest, HostStateRestoredOnAnotherThreadWhileTheEditorIsOpen)
+{
+    ASSERT_NE(Synth().LoadStandardWaveform(0, 0, 2), nullptr);
+    std::vector<unsigned char> const sine = host->GetState();
+    ASSERT_NE(Synth().LoadStandardWaveform(0, 0, 1), nullptr);
+    std::vector<unsigned char> const square = host->GetState();
+    StartRendering();
+    std::thread restores;
+    std::atomic<bool> stopRestores{false};
+    std::size_t cycleAtClose = 0;
+    Edit(
+        [&](WaveEditor& editor, gfx::Surface& s)
+        {
+            backend.Then(
+                [&]
+                {
+                    restores = std::thread(
+                        [&]
+                        {
+                            for (int i = 0; !stopRestores.load(); ++i)
+                                host->SetState(i % 2 ? sine : square);
+                        });
+                });
+            Scribble(s);
+            backend.Then(
+                [&]
+                {
+                    stopRestores.store(true);
+                    restores.join();
+                    editor.Refresh();
+                    editor.GetWaveGraph().Refresh();
+                    cycleAtClose = editor.GetWaveGraph().Samples().size();
+                });
+            backend.Then([&] { editor.ButtonPressed(WaveEditor::kCloseId); });
+        });
+    if (restores.joinable())
+    {
+        stopRestores.store(true);
+        restores.join();
+    }
+    StopRendering();
+    EXPECT_EQ(cycleAtClose, Cycle().size());
+    EXPECT_TRUE(finite.load());
+    EXPECT_TRUE(AllLevelsFinite());
 }
