@@ -360,3 +360,42 @@ TEST_F(WaveBrowserTest, AFailedRenameLeavesTheListsOnLiveEntries)
     EXPECT_EQ(wave, "B(User)");
     EXPECT_GT(Harmonic(loaded, 3), 0.2f); // the square
 }
+
+TEST_F(WaveBrowserTest, AFailedSaveShowsTheSavingMessageAndKeepsEverything)
+{
+    std::vector<float> before, after;
+    std::string wave;
+    messageRecord->SetAnswer(true); // replace what is there
+    Browse(
+        [&](TWaveBrowser& b, gfx::Surface& s)
+        {
+            ClickRow(s, 0, 0);
+            backend.Then([&] { before = Cycle(); });
+            Responders::NextModalRun(
+                [&](Frame& f)
+                {
+                    auto& d = dynamic_cast<TSaveDialog&>(f);
+                    backend.Then(
+                        [&]
+                        {
+                            d.GetNameField().SetText("Lost");
+                            // A folder stands where the file would be written.
+                            fs::create_directories(root / "Bass" / "Lost(User).wfm" / "x");
+                            d.ButtonPressed(TSaveDialog::kSaveId);
+                        });
+                });
+            backend.Then([&] { b.ButtonPressed(TWaveBrowser::kSaveId); });
+            backend.Then(
+                [&]
+                {
+                    after = Cycle();
+                    wave = Selected(b.GetWaveList());
+                });
+            backend.Then([&] { b.ButtonPressed(TWaveBrowser::kCloseId); });
+        });
+    ASSERT_FALSE(Texts().empty());
+    EXPECT_EQ(Texts().back(), "File error: Error: Could not save waveform");
+    EXPECT_EQ(after, before);
+    EXPECT_EQ(wave, "A(User)");
+    EXPECT_TRUE(fs::is_directory(root / "Bass" / "Lost(User).wfm"));
+}
