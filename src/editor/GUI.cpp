@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 
 #include <cerrno>
+#include <string>
 
 #include "editor/EditorImages.h"
 #include "editor/EditorPlugin.h"

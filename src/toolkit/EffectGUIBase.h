@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 
 #include "framework/Locks.h"
@@ -63,6 +64,8 @@ public:
     // no plug-in builds the content and attaches nothing.
     void CreateUI(Window* parent, long x, long y);
     void CreateUI(WindowRef parent, long x, long y);
+    // A root of its own: the view is made but neither placed nor shown.
+    void CreateUI(std::nullptr_t, long x, long y) { CreateUI(static_cast<Window*>(nullptr), x, y); }
 
     // Detaches from the plug-in under its mutex (its editor null, its queue emptied,
     // GUIClosed) when attached; nothing otherwise. No plug-in call reaches this root after.

@@ -287,6 +287,7 @@ TEST_F(HeaderTest, ClicksWhileTheSplashFadesInAreIgnored)
     ASSERT_NE(g.GetSplash(), nullptr);
     EXPECT_TRUE(g.GetSplash()->IsFadedIn());
     EXPECT_FALSE(g.GetSplash()->IsClosing());
+    EXPECT_FLOAT_EQ(g.GetSplash()->GetAlpha(), 1.0f);
     backend.Click(*surface, 400, 400);
     Run();
     EXPECT_EQ(g.GetSplash(), nullptr);

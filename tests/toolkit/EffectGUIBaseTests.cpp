@@ -202,6 +202,7 @@ TEST_F(EffectGUIBaseTest, FailuresLeaveNothingAttached)
         EXPECT_FALSE(plugin.GetMutex().HeldByCurrentThread());
     }
     EXPECT_EQ(plugin.closed, 1);
+    plugin.throwOnOpen = false;
 
     // A handle that names no plug-in: content built, nothing attached, no instrument.
     int stranger = 0;
@@ -212,6 +213,13 @@ TEST_F(EffectGUIBaseTest, FailuresLeaveNothingAttached)
     EXPECT_EQ(lost.GetInstrument(), nullptr);
     EXPECT_EQ(lost.GetPlugin(), nullptr);
     lost.ProcessNotificationQueue();
+
+    // Without a parent: a root of its own, attached all the same.
+    TestRoot alone(&plugin);
+    alone.CreateUI(nullptr, 0, 0);
+    EXPECT_NE(alone.GetView(), nullptr);
+    EXPECT_TRUE(alone.IsAttached());
+    alone.Detach();
 }
 
 TEST_F(EffectGUIBaseTest, TheLoopsTimersDrainTheMailbox)

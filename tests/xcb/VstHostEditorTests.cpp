@@ -23,7 +23,9 @@ struct Result
 
 Result RunHost(std::string const& arguments)
 {
-    std::string command = std::string(TORVANE_VSTHOST_PATH) + " --editor " + TORVANE_TEST_SYNTH_PATH + " " +
+    // Under LeakSanitizer the host process keeps fontconfig's caches at exit.
+    std::string command = std::string("LSAN_OPTIONS=suppressions=") + TORVANE_VSTHOST_LSAN_SUPPRESSIONS +
+                          " " + TORVANE_VSTHOST_PATH + " --editor " + TORVANE_TEST_SYNTH_PATH + " " +
                           arguments + " 2>&1";
     Result r;
     FILE* pipe = popen(command.c_str(), "r");

@@ -33,6 +33,7 @@ public:
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
         posix_spawn_file_actions_addclose(&actions, fds[0]);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
         posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
         int spawned = posix_spawnp(&pid, "Xvfb", &actions, nullptr, const_cast<char* const*>(argv), environ);
         posix_spawn_file_actions_destroy(&actions);
@@ -75,10 +76,12 @@ public:
 
     std::string why;
 
+    // CI=true (or TORVANE_REQUIRE_X11=1) makes a missing server a failure.
     static bool Required()
     {
         char const* ci = std::getenv("CI");
-        return ci && std::string(ci) == "true";
+        char const* x11 = std::getenv("TORVANE_REQUIRE_X11");
+        return (ci && std::string(ci) == "true") || (x11 && std::string(x11) == "1");
     }
 
 private:

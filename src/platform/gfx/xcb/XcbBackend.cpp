@@ -146,6 +146,13 @@ XcbBackend::~XcbBackend()
         xcb_flush(connection);
     }
     xkb.reset();
+    // cairo keeps a device per connection; a later connection at the same address must not
+    // find this one's.
+    if (device)
+    {
+        cairo_device_finish(static_cast<cairo_device_t*>(device));
+        cairo_device_destroy(static_cast<cairo_device_t*>(device));
+    }
     xcb_disconnect(connection);
     if (wakeFd >= 0) close(wakeFd);
 }
@@ -316,7 +323,11 @@ void XcbBackend::Wait(std::optional<TimePoint> until)
     int r = poll(fds, 2, timeout);
     if (r < 0 && errno != EINTR) MarkLost();
     if (r > 0 && (fds[0].revents & (POLLHUP | POLLERR))) ReadEvents();
-    if (fds[1].revents & POLLIN) read(wakeFd, &count, sizeof count) == sizeof count ? void() : void();
+    if (fds[1].revents & POLLIN)
+    {
+        ssize_t drained = read(wakeFd, &count, sizeof count);
+        (void)drained;
+    }
 }
 
 void XcbBackend::Wake()
@@ -387,6 +398,7 @@ void XcbBackend::SurfaceCreated(Surface& surface)
     }
     xcb_visualtype_t* visual = FindVisual(scr, scr->root_visual);
     d->target = cairo_xcb_surface_create(connection, d->window, visual, surface.Width(), surface.Height());
+    if (!device) device = cairo_device_reference(cairo_surface_get_device(d->target));
     // An embedded surface is shown with its host window; it paints once mapped.
     if (d->embedded) xcb_map_window(connection, d->window);
     Flush();
@@ -773,6 +785,13 @@ bool XcbBackend::Translate(xcb_generic_event_t* e, InputEvent& out)
             break;
         }
         char text[8] = {};
+        if ((out.modifiers & kModControl) != 0 && sym >= 0x20 && sym < 0x7f)
+        {
+            // With control the character is a control code; the key's own letter is what
+            // shortcuts look at.
+            out.text[0] = static_cast<char>(sym);
+            return true;
+        }
         int n = xkb_state_key_get_utf8(xkb->state, k->detail, text, sizeof text);
         if (n <= 0 || n >= static_cast<int>(sizeof text) || static_cast<unsigned char>(text[0]) < 0x20 ||
             text[0] == 0x7f)

@@ -87,6 +87,7 @@ private:
     int wakeFd = -1;
     std::uint32_t helperWindow = 0; // owns the clipboard and receives conversions
     std::uint32_t busyCursor = 0;
+    void* device = nullptr; // cairo's device of the connection (cairo_device_t*)
     bool busy = false;
     bool lost = false;
     std::string clipboard;

@@ -1,0 +1,499 @@
+// The X11 back end under a private X server: embedding, repaint, XTest pointer and keys, menus
+// and grabs, frames, the clipboard, and the window system going away under the editor.
+
+#include <atomic>
+#include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <xcb/xcb.h>
+#include <xcb/xtest.h>
+
+#include "platform/CascadeList.h"
+#include "platform/gfx/Dispatcher.h"
+#include "platform/gfx/RunLoop.h"
+#include "platform/gfx/Surface.h"
+#include "platform/gfx/xcb/XcbBackend.h"
+#include "support/gfx/Xvfb.h"
+#include "toolkit/Frame.h"
+#include "toolkit/GraphicsContext.h"
+#include "toolkit/MacWindowManager.h"
+#include "toolkit/PopupMenu.h"
+#include "toolkit/TextControl.h"
+#include "toolkit/Window.h"
+
+namespace
+{
+using namespace std::chrono_literals;
+
+// A window filled with one colour that records its mouse calls.
+class Probe : public Window
+{
+public:
+    std::vector<std::string> calls;
+    std::function<void()> onPress;
+    int r = 200, g = 40, b = 40;
+    void Repaint(GraphicsContext& gc) override
+    {
+        gc.SetPenColour(r, g, b, 1, 255);
+        gc.DrawFilledRect(0, 0, width - 1, height - 1);
+    }
+    void Record(char const* what, long x, long y)
+    {
+        calls.push_back(std::string(what) + "(" + std::to_string(x) + "," + std::to_string(y) + ")");
+    }
+    void LButtonDown(long x, long y) override
+    {
+        Record("LButtonDown", x, y);
+        if (onPress) onPress();
+    }
+    void LButtonUp(long x, long y) override { Record("LButtonUp", x, y); }
+    void MouseMoved(long x, long y) override { Record("MouseMoved", x, y); }
+    void LDoubleClick(long x, long y) override { Record("LDoubleClick", x, y); }
+    bool Has(std::string const& prefix) const
+    {
+        for (auto const& c : calls)
+            if (c.rfind(prefix, 0) == 0) return true;
+        return false;
+    }
+};
+
+// The test's own client: the host's windows, pixels, XTest input.
+class Client
+{
+public:
+    Client() : c(xcb_connect(nullptr, nullptr)) { screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data; }
+    ~Client() { xcb_disconnect(c); }
+
+    xcb_window_t MakeWindow(int x, int y, int w, int h)
+    {
+        xcb_window_t win = xcb_generate_id(c);
+        std::uint32_t values[] = {screen->white_pixel, XCB_EVENT_MASK_STRUCTURE_NOTIFY};
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, win, screen->root, static_cast<std::int16_t>(x),
+                          static_cast<std::int16_t>(y), static_cast<std::uint16_t>(w),
+                          static_cast<std::uint16_t>(h), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
+        xcb_map_window(c, win);
+        Sync();
+        return win;
+    }
+    void Sync() { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
+
+    // 0xRRGGBB of a window's pixel, children included.
+    std::uint32_t Pixel(xcb_window_t win, int x, int y)
+    {
+        xcb_get_image_reply_t* image =
+            xcb_get_image_reply(c,
+                                xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, win, static_cast<std::int16_t>(x),
+                                              static_cast<std::int16_t>(y), 1, 1, ~0u),
+                                nullptr);
+        if (!image) return 0xdeadbeef;
+        std::uint32_t p = 0;
+        std::memcpy(&p, xcb_get_image_data(image), 4);
+        std::free(image);
+        return p & 0xffffff;
+    }
+
+    void MoveTo(xcb_window_t win, int x, int y)
+    {
+        xcb_translate_coordinates_reply_t* t = xcb_translate_coordinates_reply(
+            c,
+            xcb_translate_coordinates(c, win, screen->root, static_cast<std::int16_t>(x),
+                                      static_cast<std::int16_t>(y)),
+            nullptr);
+        xcb_test_fake_input(c, XCB_MOTION_NOTIFY, 0, XCB_CURRENT_TIME, screen->root, t ? t->dst_x : 0,
+                            t ? t->dst_y : 0, 0);
+        std::free(t);
+        Sync();
+    }
+    void Button(bool down)
+    {
+        xcb_test_fake_input(c, down ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0,
+                            0, 0);
+        Sync();
+    }
+    xcb_keycode_t KeyCodeOf(xcb_keysym_t sym)
+    {
+        xcb_setup_t const* setup = xcb_get_setup(c);
+        int count = setup->max_keycode - setup->min_keycode + 1;
+        xcb_get_keyboard_mapping_reply_t* map = xcb_get_keyboard_mapping_reply(
+            c, xcb_get_keyboard_mapping(c, setup->min_keycode, static_cast<std::uint8_t>(count)), nullptr);
+        xcb_keycode_t found = 0;
+        if (map)
+        {
+            xcb_keysym_t* syms = xcb_get_keyboard_mapping_keysyms(map);
+            for (int i = 0; i < count && !found; ++i)
+                if (syms[i * map->keysyms_per_keycode] == sym)
+                    found = static_cast<xcb_keycode_t>(setup->min_keycode + i);
+            std::free(map);
+        }
+        return found;
+    }
+    void Key(xcb_keysym_t sym, bool down)
+    {
+        xcb_test_fake_input(c, down ? XCB_KEY_PRESS : XCB_KEY_RELEASE, KeyCodeOf(sym), XCB_CURRENT_TIME,
+                            XCB_NONE, 0, 0, 0);
+        Sync();
+    }
+    void Tap(xcb_keysym_t sym)
+    {
+        Key(sym, true);
+        Key(sym, false);
+    }
+    xcb_window_t InputFocus()
+    {
+        xcb_get_input_focus_reply_t* r = xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr);
+        xcb_window_t w = r ? r->focus : 0;
+        std::free(r);
+        return w;
+    }
+    xcb_atom_t Atom(char const* name)
+    {
+        xcb_intern_atom_reply_t* r = xcb_intern_atom_reply(
+            c, xcb_intern_atom(c, 0, static_cast<std::uint16_t>(std::strlen(name)), name), nullptr);
+        xcb_atom_t a = r ? r->atom : 0;
+        std::free(r);
+        return a;
+    }
+
+    xcb_connection_t* c;
+    xcb_screen_t* screen;
+};
+
+class XcbTest : public ::testing::Test
+{
+public:
+    void SetUp() override
+    {
+        XVFB_START_OR_SKIP(server);
+        host = std::make_unique<Client>();
+        hostWindow = host->MakeWindow(0, 0, 200, 150);
+        backend = gfx::XcbBackend::Acquire();
+        ASSERT_NE(backend, nullptr);
+        gfx::RunLoop::SetBackend(backend);
+        ASSERT_TRUE(gfx::RunLoop::Acquire());
+        MacWindowManager::InstallTimers();
+        gfx::Dispatcher::Reset();
+    }
+    void TearDown() override
+    {
+        if (!backend) return;
+        editors.clear();
+        surfaces.clear();
+        gfx::RunLoop::Turn(false);
+        gfx::RunLoop::Release();
+        gfx::RunLoop::SetBackend(nullptr);
+        gfx::RunLoop::ResumeNested();
+        gfx::XcbBackend::Release();
+        EXPECT_EQ(gfx::XcbBackend::Current(), nullptr);
+        host.reset();
+    }
+
+    // An editor-like window of w x h at (0, y) of a host window.
+    Probe& Embed(xcb_window_t in, int y, int w = 100, int h = 50)
+    {
+        surfaces.push_back(
+            std::make_unique<gfx::Surface>(*backend, gfx::SurfaceKind::Embedded, gfx::Rect{0, y, w, h},
+                                           reinterpret_cast<void*>(static_cast<std::uintptr_t>(in))));
+        editors.push_back(std::make_unique<Probe>());
+        editors.back()->CreateChildWindow(surfaces.back().get(), w, h, 0, 0);
+        return *editors.back();
+    }
+
+    // Turns of the loop until done() or the time is up; false on time out.
+    bool RunUntil(std::function<bool()> const& done, std::chrono::milliseconds limit = 3000ms)
+    {
+        auto end = std::chrono::steady_clock::now() + limit;
+        while (!done())
+        {
+            if (std::chrono::steady_clock::now() > end) return false;
+            gfx::RunLoop::RunFor(10ms);
+        }
+        return true;
+    }
+    // Waits for the editor's first frame on the screen (input is scripted after it).
+    void Shown(xcb_window_t in, int x, int y, std::uint32_t colour = 0xc82828)
+    {
+        ASSERT_TRUE(RunUntil([&] { return host->Pixel(in, x, y) == colour; }))
+            << std::hex << host->Pixel(in, x, y);
+    }
+    // Input from a thread and a connection of its own: handlers may hold the loop.
+    void Script(std::function<void(Client&)> steps)
+    {
+        scripts.emplace_back(
+            [steps]
+            {
+                Client client;
+                steps(client);
+            });
+    }
+    void JoinScripts()
+    {
+        for (auto& t : scripts)
+            t.join();
+        scripts.clear();
+    }
+
+    XvfbServer server;
+    std::unique_ptr<Client> host;
+    xcb_window_t hostWindow = 0;
+    gfx::XcbBackend* backend = nullptr;
+    std::vector<std::unique_ptr<gfx::Surface>> surfaces;
+    std::vector<std::unique_ptr<Probe>> editors;
+    std::vector<std::thread> scripts;
+};
+
+TEST_F(XcbTest, EmbeddedAtTheBottomOfTheHostWindowAndRepaintedAfterExpose)
+{
+    Embed(hostWindow, 100);
+    Shown(hostWindow, 10, 120);
+    EXPECT_EQ(host->Pixel(hostWindow, 10, 90), 0xffffffu); // the host's own background above
+    EXPECT_EQ(backend->ScreenOrigin(*surfaces[0]).y, 100);
+    // Hidden and shown again: the contents come back from the back buffer on expose.
+    xcb_unmap_window(host->c, hostWindow);
+    host->Sync();
+    xcb_map_window(host->c, hostWindow);
+    host->Sync();
+    Shown(hostWindow, 50, 140);
+}
+
+TEST_F(XcbTest, PressDragOffTheWindowAndRelease)
+{
+    Probe& editor = Embed(hostWindow, 100);
+    Shown(hostWindow, 10, 120);
+    xcb_window_t in = hostWindow;
+    Script(
+        [in](Client& c)
+        {
+            c.MoveTo(in, 20, 120);
+            c.Button(true);
+            for (int x = 40; x <= 180; x += 40)
+            {
+                std::this_thread::sleep_for(20ms);
+                c.MoveTo(in, x, 140);
+            }
+            std::this_thread::sleep_for(20ms);
+            c.Button(false);
+        });
+    EXPECT_TRUE(RunUntil([&] { return editor.Has("LButtonUp"); }));
+    JoinScripts();
+    ASSERT_FALSE(editor.calls.empty());
+    EXPECT_EQ(editor.calls.front(), "LButtonDown(20,20)");
+    EXPECT_EQ(editor.calls.back(), "LButtonUp(160,40)"); // outside the 100-wide editor
+    EXPECT_TRUE(editor.Has("MouseMoved(120,40)"));
+}
+
+TEST_F(XcbTest, TwoClicksInAShortGapAreADoubleClick)
+{
+    Probe& editor = Embed(hostWindow, 100);
+    Shown(hostWindow, 10, 120);
+    xcb_window_t in = hostWindow;
+    Script(
+        [in](Client& c)
+        {
+            c.MoveTo(in, 30, 110);
+            c.Button(true);
+            c.Button(false);
+            std::this_thread::sleep_for(60ms);
+            c.Button(true);
+            c.Button(false);
+        });
+    EXPECT_TRUE(RunUntil([&] { return editor.Has("LDoubleClick"); }));
+    JoinScripts();
+    EXPECT_EQ(editor.calls.back(), "LDoubleClick(30,10)");
+}
+
+TEST_F(XcbTest, MenuWhoseGrabAnotherClientHoldsGivesNull)
+{
+    Probe& editor = Embed(hostWindow, 100);
+    Shown(hostWindow, 10, 120);
+    Client other;
+    xcb_window_t theirs = other.MakeWindow(300, 300, 50, 50);
+    xcb_grab_pointer_reply_t* grab = xcb_grab_pointer_reply(
+        other.c,
+        xcb_grab_pointer(other.c, 0, theirs, XCB_EVENT_MASK_BUTTON_PRESS, XCB_GRAB_MODE_ASYNC,
+                         XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+        nullptr);
+    ASSERT_NE(grab, nullptr);
+    ASSERT_EQ(grab->status, XCB_GRAB_STATUS_SUCCESS);
+    std::free(grab);
+    CascadeList list;
+    list.AddItem("One", 1, nullptr, false);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(RunPopupMenu(list, &editor, 10, 10), nullptr);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 2s);
+}
+
+TEST_F(XcbTest, HostWindowDestroyedWhileAMenuIsOpen)
+{
+    Probe& editor = Embed(hostWindow, 100);
+    Shown(hostWindow, 10, 120);
+    CascadeList list;
+    list.AddItem("One", 1, nullptr, false);
+    list.AddItem("Two", 2, nullptr, false);
+    Client* h = host.get();
+    xcb_window_t in = hostWindow;
+    Script(
+        [h, in](Client&)
+        {
+            std::this_thread::sleep_for(300ms);
+            xcb_destroy_window(h->c, in);
+            h->Sync();
+        });
+    EXPECT_EQ(RunPopupMenu(list, &editor, 10, 10), nullptr);
+    JoinScripts();
+    // Inert from now on: turns and paints do nothing harmful until the editor goes.
+    editor.ForceRepaint();
+    gfx::RunLoop::Turn(false);
+    editors.clear();
+    surfaces.clear();
+}
+
+TEST_F(XcbTest, ConnectionClosedWhileAModalRunWaits)
+{
+    Probe& editor = Embed(hostWindow, 100);
+    Shown(hostWindow, 10, 120);
+    Frame frame;
+    frame.CreateFrame(&editor, 300, 200, 80, 60);
+    // Another client closes our connection (as a window manager's "kill" does).
+    std::uint32_t ours = gfx::XcbBackend::WindowOf(*surfaces[0]);
+    Client* h = host.get();
+    Script(
+        [h, ours](Client&)
+        {
+            std::this_thread::sleep_for(300ms);
+            xcb_kill_client(h->c, ours);
+            h->Sync();
+        });
+    auto start = std::chrono::steady_clock::now();
+    frame.RunModal();
+    JoinScripts();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+    EXPECT_TRUE(backend->Lost());
+    editor.ForceRepaint();
+    gfx::RunLoop::Turn(false);
+}
+
+TEST_F(XcbTest, FrameIsTransientForTheHostsTopLevelAndFocused)
+{
+    Probe& editor = Embed(hostWindow, 100);
+    Shown(hostWindow, 10, 120);
+    Frame frame;
+    frame.CreateFrame(&editor, 300, 200, 120, 60);
+    gfx::RunLoop::Turn(false);
+    xcb_window_t mine = gfx::XcbBackend::WindowOf(*frame.GetFrameWindow());
+    ASSERT_NE(mine, 0u);
+    xcb_get_property_reply_t* p = xcb_get_property_reply(
+        host->c, xcb_get_property(host->c, 0, mine, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 0, 1),
+        nullptr);
+    ASSERT_NE(p, nullptr);
+    ASSERT_EQ(xcb_get_property_value_length(p), 4);
+    EXPECT_EQ(*static_cast<xcb_window_t*>(xcb_get_property_value(p)), hostWindow);
+    std::free(p);
+    xcb_atom_t type = host->Atom("_NET_WM_WINDOW_TYPE");
+    p = xcb_get_property_reply(host->c, xcb_get_property(host->c, 0, mine, type, XCB_ATOM_ATOM, 0, 1),
+                               nullptr);
+    ASSERT_NE(p, nullptr);
+    EXPECT_EQ(*static_cast<xcb_atom_t*>(xcb_get_property_value(p)), host->Atom("_NET_WM_WINDOW_TYPE_DIALOG"));
+    std::free(p);
+    EXPECT_TRUE(RunUntil([&] { return host->InputFocus() == mine; }));
+    EXPECT_EQ(frame.GetScreenPosition().x, 300);
+    EXPECT_EQ(frame.GetScreenPosition().y, 200);
+}
+
+TEST_F(XcbTest, TypingAndPasteFromAnotherClientIntoAFramesField)
+{
+    Probe& editor = Embed(hostWindow, 100);
+    Shown(hostWindow, 10, 120);
+    Frame frame;
+    frame.CreateFrame(&editor, 300, 200, 160, 60);
+    TextControl field;
+    field.Create(&frame, GRectangle(10, 10, 140, 20), true, nullptr);
+    xcb_window_t mine = gfx::XcbBackend::WindowOf(*frame.GetFrameWindow());
+    ASSERT_TRUE(RunUntil([&] { return host->InputFocus() == mine; }));
+
+    // Another client owns the clipboard and answers with UTF-8.
+    Client owner;
+    xcb_window_t offer = owner.MakeWindow(600, 600, 10, 10);
+    xcb_atom_t clipboard = owner.Atom("CLIPBOARD"), utf8 = owner.Atom("UTF8_STRING");
+    xcb_set_selection_owner(owner.c, offer, clipboard, XCB_CURRENT_TIME);
+    owner.Sync();
+    std::atomic<bool> stop{false};
+    std::thread answer(
+        [&]
+        {
+            while (!stop)
+            {
+                xcb_generic_event_t* e = xcb_poll_for_event(owner.c);
+                if (!e)
+                {
+                    std::this_thread::sleep_for(5ms);
+                    continue;
+                }
+                if ((e->response_type & 0x7f) == XCB_SELECTION_REQUEST)
+                {
+                    auto* r = reinterpret_cast<xcb_selection_request_event_t*>(e);
+                    xcb_selection_notify_event_t n{};
+                    n.response_type = XCB_SELECTION_NOTIFY;
+                    n.requestor = r->requestor;
+                    n.selection = r->selection;
+                    n.target = r->target;
+                    n.time = r->time;
+                    n.property = XCB_NONE;
+                    if (r->target == utf8)
+                    {
+                        char const text[] = "\xc3\xa9t\xc3\xa9";
+                        xcb_change_property(owner.c, XCB_PROP_MODE_REPLACE, r->requestor, r->property, utf8,
+                                            8, sizeof text - 1, text);
+                        n.property = r->property;
+                    }
+                    xcb_send_event(owner.c, 0, r->requestor, 0, reinterpret_cast<char const*>(&n));
+                    xcb_flush(owner.c);
+                }
+                std::free(e);
+            }
+        });
+
+    Script(
+        [](Client& c)
+        {
+            // A click into the field gives it the keys.
+            c.MoveTo(c.screen->root, 330, 218);
+            c.Button(true);
+            c.Button(false);
+            std::this_thread::sleep_for(50ms);
+            c.Tap('a');
+            c.Tap('b');
+            c.Key(0xffe3, true); // Control_L
+            c.Tap('v');
+            c.Key(0xffe3, false);
+        });
+    bool pasted = RunUntil([&] { return field.GetText().ToStdString() == "ab\xc3\xa9t\xc3\xa9"; });
+    JoinScripts();
+    stop = true;
+    answer.join();
+    EXPECT_TRUE(pasted) << field.GetText().ToStdString();
+}
+
+TEST_F(XcbTest, TwoEditorsOpenOneClosed)
+{
+    xcb_window_t second = host->MakeWindow(300, 0, 200, 150);
+    Embed(hostWindow, 100);
+    Probe& other = Embed(second, 0);
+    other.r = 40;
+    other.g = 200;
+    Shown(hostWindow, 10, 120);
+    Shown(second, 10, 10, 0x28c828);
+    editors.erase(editors.begin());
+    surfaces.erase(surfaces.begin());
+    other.b = 200;
+    other.ForceRepaint();
+    Shown(second, 10, 10, 0x28c8c8);
+    EXPECT_EQ(host->Pixel(hostWindow, 10, 120), 0xffffffu); // ours went, the host's stayed
+}
+} // namespace
