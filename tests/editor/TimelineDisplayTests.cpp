@@ -555,6 +555,32 @@ TEST_F(TimelineTest, SnapFollowsTheTempoSwitchAndTimeFreezeAndIgnoresBadTimings)
     EXPECT_FLOAT_EQ(d.Snap(45202.5f), 44100.0f);
 }
 
+TEST_F(TimelineTest, SmallCommandsCopyOfNothingPanInsideTheViewAndARescaleDrag)
+{
+    SynthGUI& page = OpenPage();
+    EventsDisplay& d = page.GetEventsDisplay();
+    Synth().SetEditTime(3000.0f);
+    Pump(50ms);
+    d.Copy(); // an empty selection: the edit time goes to 0
+    EXPECT_FLOAT_EQ(Synth().GetEditTime(), 0.0f);
+    d.PanToShowTime(100000.0f, true);
+    EXPECT_FLOAT_EQ(d.GetViewStart(), 0.0f);
+    EXPECT_FLOAT_EQ(d.GetViewEnd(), 220500.0f);
+
+    // With the rescale switch on, dragging a selected point to the right stretches the selection.
+    Point(VoiceDef::kFilterLine, 44100.0f);
+    Point(VoiceDef::kFilterLine, 88200.0f);
+    Refresh();
+    std::vector<MultipleSelectionBreakpoint> two = Records(VoiceDef::kFilterLine, {44100.0f, 88200.0f});
+    d.SetSelection(two);
+    Pump(300ms);
+    d.Rescale.SetBool(true);
+    DragDisplay(90, RowY(2), 110, RowY(2));
+    std::vector<float> const times = Times(VoiceDef::kFilterLine);
+    ASSERT_EQ(times.size(), 3u);
+    EXPECT_GT(times[2] - times[1], 44100.0f);
+}
+
 TEST_F(TimelineTest, PanelCopyAndPasteMoveTheEditTimeToTheSelectionsEnd)
 {
     SynthGUI& page = OpenPage();
