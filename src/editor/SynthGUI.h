@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "editor/ChoiceSelector.h"
+#include "editor/EventsDisplay.h"
 #include "editor/Layout.h"
 #include "editor/MiniWaveDisplay.h"
+#include "editor/MultipleSelectionPanel.h"
 #include "editor/TBowl.h"
 #include "editor/TButton.h"
 #include "editor/TModDisplay.h"
@@ -19,6 +21,7 @@
 #include "framework/ParameterHost.h"
 #include "framework/Timers.h"
 #include "platform/CascadeList.h"
+#include "toolkit/Animation.h"
 #include "toolkit/CustomButton.h"
 #include "toolkit/Image.h"
 #include "toolkit/Label.h"
@@ -194,6 +197,10 @@ public:
     // The follow-playback timer and its period.
     static constexpr int kFollowTimer = 0;
     static constexpr unsigned kFollowPeriodMs = 100;
+    // While the selection panel slides, this timer watches for the end of the slide.
+    static constexpr int kPanelTimer = 1;
+    static constexpr unsigned kPanelPeriodMs = 40;
+    static constexpr unsigned kPanelSlideMs = 200;
 
     explicit SynthGUI(GUI* gui);
     ~SynthGUI() override;
@@ -253,6 +260,16 @@ public:
     float GetSnapTiming() const { return snapTiming; }
     void SetSnapTiming(float t);
 
+    // The panel slides up into place; opening while one is open or closing keeps that one.
+    // Closing slides it down in the background and releases it once the slide has ended, so a
+    // panel's own button may close it; neither runs a nested event loop.
+    void OpenMultipleSelectionPanel();
+    void CloseMultipleSelectionPanel();
+    // The open panel (null while none is open or it is closing).
+    MultipleSelectionPanel* GetMultipleSelectionPanel() const { return panel.get(); }
+    bool PanelClosing() const { return closingPanel != nullptr; }
+    EventsDisplay& GetEventsDisplay() { return eventsDisplay; }
+
     bool ShowingAnimation() const { return showingAnimation; }
     // True once every control has been built.
     bool IsComplete() const { return complete; }
@@ -294,6 +311,7 @@ private:
     void BuildRow(std::size_t row);
     void FollowSwitched(bool on);
     void HandOverSelection(std::vector<MultipleSelectionBreakpoint>& selection);
+    void Slide(MultipleSelectionPanel* which, long toY);
 
     GUI* gui;
     std::array<Image, synthpage::kNumImages> images;
@@ -322,4 +340,11 @@ private:
     float savedEditTime = 0.0f;
     bool showingAnimation = false;
     bool complete = false;
+
+    // Declared last: the panel (bound to the display's rescale switch) goes before the display,
+    // and the display gives the instrument back its selection before the page goes.
+    EventsDisplay eventsDisplay;
+    std::shared_ptr<MultipleSelectionPanel> panel;
+    std::shared_ptr<MultipleSelectionPanel> closingPanel;
+    std::unique_ptr<Animation::EasyAnimation::Player> slide;
 };

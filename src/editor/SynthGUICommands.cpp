@@ -182,16 +182,25 @@ void SynthGUI::StepBreakpoint(int line, bool next)
     PanTimelineTo(t->GetEditTime());
 }
 
-// The timeline display zooms, snaps and pans once it is part of the page; until then the edit
-// time is used as it stands.
-void SynthGUI::ZoomTimeline(bool) {}
+// The timeline display's part (nothing, or the time as it stands, when it was not built).
+void SynthGUI::ZoomTimeline(bool in)
+{
+    if (eventsDisplay.GetView() == nullptr) return;
+    if (in)
+        eventsDisplay.ZoomIn();
+    else
+        eventsDisplay.ZoomOut();
+}
 
 float SynthGUI::SnapTime(float time)
 {
-    return time;
+    return eventsDisplay.GetView() != nullptr ? eventsDisplay.Snap(time) : time;
 }
 
-void SynthGUI::PanTimelineTo(float) {}
+void SynthGUI::PanTimelineTo(float time)
+{
+    if (eventsDisplay.GetView() != nullptr) eventsDisplay.PanToShowTime(time, true);
+}
 
 // ---------------------------------------------------------------------------------------------
 // Menus

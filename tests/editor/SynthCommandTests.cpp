@@ -2,12 +2,14 @@
 // amplitude and matrix commands, the clipboard and breakpoint steps, the wave dialogs and MIDI
 // learn of "Freeze Position".
 
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "EditorTestSupport.h"
+#include "editor/EventsDisplay.h"
 #include "editor/SynthGUI.h"
 #include "editor/TWaveBrowser.h"
 #include "editor/TimelinePresetDlg.h"
@@ -308,6 +310,46 @@ TEST_F(SynthCommandTest, PasteAndBreakpointStepsWorkAtTheEditTime)
     EXPECT_EQ(Synth().GetEditTime(), 5000.0f);
     page.ButtonPressed(SynthGUI::kFirstPrevBreakpointId);
     EXPECT_EQ(Synth().GetEditTime(), 2345.0f);
+}
+
+TEST_F(SynthCommandTest, PasteSnapsWithTheSnapSwitchAndStepsAndZoomMoveTheTimelineView)
+{
+    SynthGUI& page = OpenPage();
+    EventsDisplay& view = page.GetEventsDisplay();
+    ASSERT_NE(view.GetView(), nullptr);
+    Synth().SetEditTime(0.0f);
+    page.ButtonPressed(SynthGUI::kCopyAllId);
+    struct Case
+    {
+        bool snap;
+        float editTime;
+        float pastedAt;
+    };
+    // A quarter note of a 44100-sample bar is 11025 samples.
+    for (Case const c : {Case{false, 12000.0f, 12000.0f}, Case{true, 12000.0f, 11025.0f}})
+    {
+        Synth().tempoBridge.Set(c.snap ? 1.0f : 0.0f, nullptr);
+        Synth().SetEditTime(c.editTime);
+        page.ButtonPressed(SynthGUI::kFirstPasteLineId + 1); // line 2
+        Lines const line2 = Times(0, 2);
+        EXPECT_NE(std::find(line2.begin(), line2.end(), c.pastedAt), line2.end()) << c.snap;
+        EXPECT_EQ(Synth().GetEditTime(), c.pastedAt) << c.snap;
+    }
+    Synth().tempoBridge.Set(0.0f, nullptr);
+
+    float const width = view.GetViewEnd() - view.GetViewStart();
+    page.ButtonPressed(SynthGUI::kZoomInId);
+    EXPECT_LT(view.GetViewEnd() - view.GetViewStart(), width);
+    page.ButtonPressed(SynthGUI::kZoomOutId);
+    EXPECT_NEAR(view.GetViewEnd() - view.GetViewStart(), width, 1.0f);
+
+    // A step to a point outside the view pans the view to it.
+    float const far = view.GetViewEnd() + 100000.0f;
+    ASSERT_GE(Synth().CreateBreakpoint(0, 4, far), 0);
+    page.ButtonPressed(SynthGUI::kFirstNextBreakpointId + 3); // line 4
+    EXPECT_EQ(Synth().GetEditTime(), far);
+    EXPECT_LE(view.GetViewStart(), far);
+    EXPECT_GE(view.GetViewEnd(), far);
 }
 
 TEST_F(SynthCommandTest, FreezeLearnNeedsTimeFreezeAndDialogsOpenFromTheirButtons)
