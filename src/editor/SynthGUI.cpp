@@ -1,5 +1,7 @@
 #include "editor/SynthGUI.h"
 
+#include <cmath>
+
 #include "editor/GUI.h"
 #include "framework/Paths.h"
 #include "platform/MessagePopup.h"
@@ -382,6 +384,10 @@ SynthGUI::SynthGUI(GUI* owner)
 SynthGUI::~SynthGUI()
 {
     StopTimer(kFollowTimer);
+    StopTimer(kPanelTimer);
+    slide.reset();
+    closingPanel.reset();
+    panel.reset();
 }
 
 Torvane* SynthGUI::Instrument() const
@@ -569,8 +575,10 @@ void SynthGUI::BuildRow(std::size_t row)
         UpdateSnapLabel();
         break;
     case Kind::Timeline:
-        // The timeline display takes this place in the building order; it starts at "1/4".
+        eventsDisplay.Create(this, t, c.at.x, c.at.y);
+        made = &eventsDisplay;
         snapTiming = SNAP_1_4;
+        eventsDisplay.SetSnapTiming(snapTiming);
         break;
     }
     built[row] = made;
@@ -649,8 +657,10 @@ void SynthGUI::UpdateModDisplay()
     if (Made(modDisplay)) modDisplay.ForceRepaint();
 }
 
-// The timeline display redraws its lines here once it is part of the page.
-void SynthGUI::UpdateEventLines() {}
+void SynthGUI::UpdateEventLines()
+{
+    if (Made(eventsDisplay)) eventsDisplay.Update(true);
+}
 
 void SynthGUI::UpdatedEditTime()
 {
@@ -676,8 +686,10 @@ void SynthGUI::PatchLoaded()
     DeselectBreakpoints();
 }
 
-// The timeline display drops its selection here once it is part of the page.
-void SynthGUI::DeselectBreakpoints() {}
+void SynthGUI::DeselectBreakpoints()
+{
+    if (Made(eventsDisplay)) eventsDisplay.Deselect();
+}
 
 void SynthGUI::UpdateSnapLabel()
 {
@@ -699,7 +711,9 @@ void SynthGUI::UpdateSnapLabel()
 
 void SynthGUI::SetSnapTiming(float timing)
 {
+    if (!std::isfinite(timing) || !(timing > 0.0f)) return;
     snapTiming = timing;
+    eventsDisplay.SetSnapTiming(timing);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -719,8 +733,6 @@ void SynthGUI::OnToggle(int id, bool on)
     // it on again.
     t->SetCurrentVoice(id);
 }
-
-void SynthGUI::ButtonPressed(int) {}
 
 void SynthGUI::LButtonDown(long x, long y)
 {
@@ -762,6 +774,15 @@ void SynthGUI::FollowSwitched(bool on)
 
 void SynthGUI::TimerEvent(int id)
 {
+    if (id == kPanelTimer)
+    {
+        if (slide && !slide->IsFinished()) return;
+        StopTimer(kPanelTimer);
+        slide.reset();
+        // Out of every panel handler: the closed panel goes now.
+        closingPanel.reset();
+        return;
+    }
     Torvane* const t = Instrument();
     if (id != kFollowTimer || !complete || t == nullptr || !followPlayback.GetBool()) return;
     if (t->timeFreeze.GetBool())
@@ -840,4 +861,44 @@ void SynthGUI::SelectAfterCurrentTime(int line)
 }
 
 // The timeline display takes the selection here once it is part of the page.
-void SynthGUI::HandOverSelection(std::vector<MultipleSelectionBreakpoint>&) {}
+void SynthGUI::HandOverSelection(std::vector<MultipleSelectionBreakpoint>& selection)
+{
+    if (Made(eventsDisplay)) eventsDisplay.SetSelection(selection);
+}
+
+// ---------------------------------------------------------------------------------------------
+// The multiple-selection panel
+
+void SynthGUI::Slide(MultipleSelectionPanel* which, long toY)
+{
+    // A new slide replaces the running one (its player lets the tween go first).
+    slide.reset();
+    auto tween =
+        std::make_shared<Animation::WindowTween>(which, which->GetWindowX(), which->GetWindowX(),
+                                                 which->GetPosition().y, toY, 1.0f, 1.0f, kPanelSlideMs);
+    slide = std::make_unique<Animation::EasyAnimation::Player>(tween, false);
+    StartTimer(kPanelTimer, kPanelPeriodMs);
+}
+
+void SynthGUI::OpenMultipleSelectionPanel()
+{
+    if (!Made(eventsDisplay)) return;
+    long const openY = layout::synth::kSelectionPanel.y - 93;
+    if (panel) return; // already open (or opening): it keeps its place and its controls
+    if (closingPanel)
+    {
+        panel = std::move(closingPanel);
+        Slide(panel.get(), openY);
+        return;
+    }
+    panel = std::make_shared<MultipleSelectionPanel>();
+    panel->Create(this, &eventsDisplay, layout::synth::kSelectionPanel.x, layout::synth::kSelectionPanel.y);
+    Slide(panel.get(), openY);
+}
+
+void SynthGUI::CloseMultipleSelectionPanel()
+{
+    if (!panel) return;
+    closingPanel = std::move(panel);
+    Slide(closingPanel.get(), layout::synth::kSelectionPanel.y);
+}

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "editor/ChoiceSelector.h"
+#include "editor/EventsDisplay.h"
 #include "editor/Layout.h"
 #include "editor/MiniWaveDisplay.h"
+#include "editor/MultipleSelectionPanel.h"
 #include "editor/TBowl.h"
 #include "editor/TButton.h"
 #include "editor/TModDisplay.h"
@@ -19,6 +21,7 @@
 #include "framework/ParameterHost.h"
 #include "framework/Timers.h"
 #include "platform/CascadeList.h"
+#include "toolkit/Animation.h"
 #include "toolkit/CustomButton.h"
 #include "toolkit/Image.h"
 #include "toolkit/Label.h"
@@ -194,6 +197,10 @@ public:
     // The follow-playback timer and its period.
     static constexpr int kFollowTimer = 0;
     static constexpr unsigned kFollowPeriodMs = 100;
+    // While the selection panel slides, this timer watches for the end of the slide.
+    static constexpr int kPanelTimer = 1;
+    static constexpr unsigned kPanelPeriodMs = 40;
+    static constexpr unsigned kPanelSlideMs = 200;
 
     explicit SynthGUI(GUI* gui);
     ~SynthGUI() override;
@@ -203,9 +210,25 @@ public:
 
     void UpdateAll() override;
     void OnToggle(int id, bool on) override;
-    // The page's commands (wave browser and editor, zoom, clipboard, breakpoint stepping, menus,
-    // MIDI learn) belong to the page's command set; here every id does nothing.
+    // The page's commands by button id (0-35; any other id does nothing): wave browser and
+    // editor, timeline zoom, copy and paste, breakpoint stepping, the line, voice, amplitude and
+    // matrix menus, MIDI learn of "Freeze Position".
     void ButtonPressed(int id) override;
+
+    // Ids of the page's commands.
+    static constexpr int kFirstWaveButtonId = 0; // browse 0, 2, 4, 6; edit 1, 3, 5, 7
+    static constexpr int kZoomOutId = 8;
+    static constexpr int kZoomInId = 9;
+    static constexpr int kCopyAllId = 10;
+    static constexpr int kPasteAllId = 11;
+    static constexpr int kFirstPasteLineId = 12; // lines 1-5
+    static constexpr int kFirstPrevBreakpointId = 17;
+    static constexpr int kFirstNextBreakpointId = 22;
+    static constexpr int kFirstLineMenuId = 27; // lines 1-5
+    static constexpr int kVoiceMenuId = 32;
+    static constexpr int kAmplitudeMenuId = 33;
+    static constexpr int kMatrixMenuId = 34;
+    static constexpr int kFreezeLearnId = 35;
     void ParameterUpdated(float value, Parameter* changed) override;
     void TimerEvent(int id) override;
 
@@ -237,6 +260,16 @@ public:
     float GetSnapTiming() const { return snapTiming; }
     void SetSnapTiming(float t);
 
+    // The panel slides up into place; opening while one is open or closing keeps that one.
+    // Closing slides it down in the background and releases it once the slide has ended, so a
+    // panel's own button may close it; neither runs a nested event loop.
+    void OpenMultipleSelectionPanel();
+    void CloseMultipleSelectionPanel();
+    // The open panel (null while none is open or it is closing).
+    MultipleSelectionPanel* GetMultipleSelectionPanel() const { return panel.get(); }
+    bool PanelClosing() const { return closingPanel != nullptr; }
+    EventsDisplay& GetEventsDisplay() { return eventsDisplay; }
+
     bool ShowingAnimation() const { return showingAnimation; }
     // True once every control has been built.
     bool IsComplete() const { return complete; }
@@ -252,6 +285,25 @@ public:
     ToggleBox* LoopToggle();
 
 private:
+    // Commands and menus.
+    void BrowseWave(int slot);
+    void EditWave(int slot);
+    void PasteAtEditTime(int line);
+    void StepBreakpoint(int line, bool next);
+    void LineMenu(int line);
+    void VoiceMenu();
+    void AmplitudeMenu();
+    void MatrixMenu();
+    void FreezeLearn();
+    void CopyMatrix(int toVoice);
+    void CopyRelease(int toVoice);
+    // The layers a "to.." choice (0-3, 4 for every other) stands for.
+    std::vector<int> Targets(int choice) const;
+    // The timeline display's part of the commands.
+    void ZoomTimeline(bool in);
+    float SnapTime(float time);
+    void PanTimelineTo(float time);
+
     Torvane* Instrument() const;
     Parameter* Resolve(synthpage::Binding const& b);
     Image* Picture(synthpage::Img which);
@@ -259,6 +311,7 @@ private:
     void BuildRow(std::size_t row);
     void FollowSwitched(bool on);
     void HandOverSelection(std::vector<MultipleSelectionBreakpoint>& selection);
+    void Slide(MultipleSelectionPanel* which, long toY);
 
     GUI* gui;
     std::array<Image, synthpage::kNumImages> images;
@@ -287,4 +340,11 @@ private:
     float savedEditTime = 0.0f;
     bool showingAnimation = false;
     bool complete = false;
+
+    // Declared last: the panel (bound to the display's rescale switch) goes before the display,
+    // and the display gives the instrument back its selection before the page goes.
+    EventsDisplay eventsDisplay;
+    std::shared_ptr<MultipleSelectionPanel> panel;
+    std::shared_ptr<MultipleSelectionPanel> closingPanel;
+    std::unique_ptr<Animation::EasyAnimation::Player> slide;
 };

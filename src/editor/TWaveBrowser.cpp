@@ -1,0 +1,439 @@
+#include "editor/TWaveBrowser.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "editor/Layout.h"
+#include "editor/NamePopup.h"
+#include "editor/TSaveDialog.h"
+#include "engine/Torvane.h"
+#include "framework/ParameterFile.h"
+#include "framework/Paths.h"
+#include "framework/PresetManager.h"
+#include "platform/MessagePopup.h"
+#include "toolkit/FileDialog.h"
+#include "toolkit/GraphicsContext.h"
+
+namespace
+{
+void Load(Image& image, char const* name)
+{
+    image.LoadFromFile(MakeImagePath(name));
+}
+} // namespace
+
+void TWaveBrowser::Create(Window* parent, int waveSlot, long px, long py, Torvane* torvane)
+{
+    if (torvane == nullptr) return;
+    slot = waveSlot;
+    instrument = torvane;
+    manager = instrument->GetWaveformPresetManager();
+    try
+    {
+        Load(background, "WaveformBrowser.png");
+        CreateFrame(parent, px, py, background.GetWidth(), background.GetHeight());
+        ForceRepaint();
+        Build();
+    }
+    catch (String const& error)
+    {
+        MessagePopup(error, "Torvane error in TWaveBrowser::Create");
+        return;
+    }
+    RunModal();
+}
+
+void TWaveBrowser::Build()
+{
+    namespace wb = layout::wavebrowser;
+    categoryList.Create(this, kCategoryListId, wb::kCategoryList.x, wb::kCategoryList.y, wb::kListWidth,
+                        wb::kListRows);
+    categoryList.SetList(&manager->GetList());
+    categoryList.SetListener(this);
+    waveList.Create(this, kWaveListId, wb::kWaveList.x, wb::kWaveList.y, wb::kListWidth, wb::kListRows);
+    ShowSubList(manager->GetList().GetItem(0));
+    waveList.SetListener(this);
+    waveList.SetSelection(-1);
+    manager->rebuilt.AddHandler(this, &TWaveBrowser::ManagerRebuilt);
+
+    Load(closeUp, "CloseUp.png");
+    Load(closeDown, "CloseDown.png");
+    closeButton.Create(this, kCloseId, this, wb::kClose.x, wb::kClose.y, &closeUp, &closeDown);
+    closeBox.Create(this, wb::kCloseBox.x, wb::kCloseBox.y, kCloseId, this);
+    Load(importUp, "ImportUpBut.png");
+    Load(importDown, "ImportDownBut.png");
+    importButton.Create(this, kImportId, this, wb::kImport.x, wb::kImport.y, &importUp, &importDown);
+    Load(saveUp, "SaveUpBut.png");
+    Load(saveDown, "SaveDownBut.png");
+    saveButton.Create(this, kSaveId, this, wb::kSave.x, wb::kSave.y, &saveUp, &saveDown);
+    Load(addUp, "AddUpBut.png");
+    Load(addDown, "AddDownBut.png");
+    addButton.Create(this, kAddCategoryId, this, wb::kAddCategory.x, wb::kAddCategory.y, &addUp, &addDown);
+    deleteCategoryButton.Create(this, kDeleteCategoryId, this, wb::kDeleteCategory.x, wb::kDeleteCategory.y,
+                                "DeleteUpBut.png", "DeleteDownBut.png");
+    renameCategoryButton.Create(this, kRenameCategoryId, this, wb::kRenameCategory.x, wb::kRenameCategory.y,
+                                "RenameUpBut.png", "RenameDownBut.png");
+    deleteWaveButton.Create(this, kDeleteWaveId, this, wb::kDeleteWave.x, wb::kDeleteWave.y,
+                            "DeleteUpBut.png", "DeleteDownBut.png");
+    renameWaveButton.Create(this, kRenameWaveId, this, wb::kRenameWave.x, wb::kRenameWave.y,
+                            "RenameUpBut.png", "RenameDownBut.png");
+    preview.Create(this, instrument);
+    shapes.Create(this);
+}
+
+void TWaveBrowser::Repaint(GraphicsContext& gc)
+{
+    background.Draw(&gc, 0, 0);
+}
+
+void TWaveBrowser::ShowSubList(CascadeList::Item* category)
+{
+    waveList.SetList(category != nullptr && category->isSubList ? category->subList : nullptr);
+}
+
+void TWaveBrowser::ManagerRebuilt()
+{
+    ResetPatchLists(*manager, categoryList, &waveList);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Choices
+
+void TWaveBrowser::PatchListSelection(int listId, int index, CascadeList::Item*)
+{
+    if (listId == kCategoryListId)
+    {
+        CascadeList::Item* category = manager->GetList().GetItem(index);
+        if (category == nullptr || !category->isSubList) return;
+        waveList.SetList(category->subList);
+        // Choosing a category loads its first waveform; an empty one shows nothing.
+        if (waveList.GetSelectedItem() != nullptr)
+            LoadSelectedWave();
+        else
+            preview.SetWaveDef(-1, nullptr);
+    }
+    else if (listId == kWaveListId)
+    {
+        LoadSelectedWave();
+    }
+}
+
+void TWaveBrowser::LoadSelectedWave()
+{
+    if (categoryList.GetSelection() < 0 || waveList.GetSelection() < 0) return;
+    std::string const category = categoryList.GetSelectedName();
+    std::string const wave = waveList.GetSelectedName();
+    ParameterFileReader reader;
+    if (!manager->LoadStart(category.c_str(), wave.c_str(), reader)) return;
+    bool loaded = false;
+    VectorMipOscWaveDef* waves = instrument->LoadWaveform(-1, slot, reader, &loaded);
+    if (!loaded)
+    {
+        // A refused file leaves the slot, the preview and the proposed name as they were.
+        String text("Error: Could not load waveform file ");
+        text += wave.c_str();
+        MessagePopup(text, "File error");
+        return;
+    }
+    preview.SetWaveDef(slot, waves);
+    proposedName = "";
+}
+
+void TWaveBrowser::StandardShapeChosen(int number)
+{
+    if (number <= 0) return;
+    if (number <= 4) preview.SetWaveDef(slot, instrument->LoadStandardWaveform(-1, slot, number - 1));
+    proposedName = "";
+    waveList.SetSelection(-1);
+}
+
+void TWaveBrowser::ButtonPressed(int id)
+{
+    switch (id)
+    {
+    case kCloseId:
+        QuitModal();
+        break;
+    case kImportId:
+        Import();
+        break;
+    case kSaveId:
+        Save();
+        break;
+    case kAddCategoryId:
+        AddCategory();
+        break;
+    case kDeleteCategoryId:
+        DeleteCategory();
+        break;
+    case kRenameCategoryId:
+        RenameCategory();
+        break;
+    case kDeleteWaveId:
+        DeleteWave();
+        break;
+    case kRenameWaveId:
+        RenameWave();
+        break;
+    default:
+        break;
+    }
+}
+
+void TWaveBrowser::Import()
+{
+    FileDialog::TypeList types;
+    types.Add("Wave (*.wav)", "wav");
+    String path;
+    if (!FileDialog::OpenDialog("wav", types, path)) return;
+    String fileName = PathManager::ExtractFilenameFromPath(path);
+    if (fileName.GetLength() == 0) fileName = path;
+    if (!instrument->ImportWave(-1, slot, path))
+    {
+        // Nothing changed: the slot, the lists and the proposed name stay.
+        String text("Error: Could not import the wave file ");
+        text += fileName;
+        MessagePopup(text, "File error");
+        return;
+    }
+    preview.SetWaveDef(slot, &instrument->GetVoiceDef(-1)->waveDef);
+    categoryList.SetSelection(-1);
+    waveList.SetList(nullptr);
+    PathManager::RemoveExtension(fileName);
+    proposedName = fileName;
+}
+
+void TWaveBrowser::Save()
+{
+    String defaultName;
+    int categoryIndex = -1;
+    if (waveList.GetSelection() >= 0)
+    {
+        defaultName = waveList.GetSelectedName().c_str();
+        categoryIndex = categoryList.GetSelection();
+    }
+    else
+    {
+        if (proposedName.GetLength() == 0) return;
+        defaultName = proposedName;
+    }
+    long px = 30;
+    long py = 30;
+    ConvertLocalToScreen(px, py);
+    String category;
+    String chosen;
+    TSaveDialog dialog;
+    if (!dialog.Create(this, px, py, manager, category, chosen, "Save waveform", categoryIndex, defaultName))
+        return;
+    VoiceDef* def = instrument->GetVoiceDef(-1);
+    if (def == nullptr || !instrument->SaveWaveform(&def->waveDef, slot, category, chosen))
+    {
+        MessagePopup("Error: Could not save waveform", "File error");
+        return;
+    }
+    // The slot holds what was saved: the lists show the new file, and nothing is loaded.
+    categoryList.SetList(&manager->GetList());
+    int const found = categoryList.FindItem(category);
+    if (found >= 0)
+    {
+        categoryList.SetSelection(found);
+        ShowSubList(categoryList.GetSelectedItem());
+        waveList.SetSelection(static_cast<char const*>(SavedPresetName(chosen)));
+    }
+    else
+    {
+        waveList.SetList(nullptr);
+    }
+    proposedName = "";
+}
+
+bool TWaveBrowser::AskName(char const* prompt, char const* initial, String& result)
+{
+    long px = 50;
+    long py = 50;
+    ConvertLocalToScreen(px, py);
+    NamePopup popup;
+    return popup.Create(this, px, py, prompt, &result, initial);
+}
+
+void TWaveBrowser::AddCategory()
+{
+    String newName;
+    if (!AskName("New category name:", "", newName)) return;
+    if (!manager->CreateNewCategory(newName, true))
+    {
+        String text;
+        text.Format("Error: New category named '%s' could not be created.",
+                    static_cast<char const*>(newName));
+        MessagePopup(text, "");
+        return;
+    }
+    categoryList.SetList(&manager->GetList());
+    int const found = categoryList.FindItem(newName);
+    if (found >= 0)
+    {
+        waveList.SetList(nullptr);
+        categoryList.SetSelection(found);
+        preview.SetWaveDef(-1, nullptr);
+    }
+}
+
+void TWaveBrowser::DeleteCategory()
+{
+    if (categoryList.GetSelection() < 0) return;
+    std::string const category = categoryList.GetSelectedName();
+    String question;
+    question.Format("Delete the Category '%s' and all its contents?", category.c_str());
+    if (!MessageYesNoPopup(question, "Delete Category")) return;
+    if (!manager->DeleteCategory(category.c_str(), true))
+    {
+        // Some of its files may be gone: the lists are read again.
+        manager->Refresh();
+        MessagePopup("Could not delete Category folder", "Torvane Error");
+        return;
+    }
+    categoryList.SetList(&manager->GetList());
+    waveList.SetList(nullptr);
+}
+
+void TWaveBrowser::RenameCategory()
+{
+    if (categoryList.GetSelection() < 0) return;
+    std::string const oldName = categoryList.GetSelectedName();
+    String prompt;
+    prompt.Format("Choose new name for category '%s':", oldName.c_str());
+    String newName;
+    if (!AskName(prompt, oldName.c_str(), newName)) return;
+    if (!manager->RenameCategory(oldName.c_str(), newName))
+    {
+        MessagePopup("Could not rename category. The new name is invalid or already in use", "Torvane Error");
+        return;
+    }
+    categoryList.SetList(&manager->GetList());
+    categoryList.SetSelection(static_cast<char const*>(newName));
+    waveList.SetList(nullptr);
+}
+
+void TWaveBrowser::DeleteWave()
+{
+    if (categoryList.GetSelection() < 0 || waveList.GetSelection() < 0) return;
+    int const categoryIndex = categoryList.GetSelection();
+    std::string const wave = waveList.GetSelectedName();
+    String question;
+    question.Format("Delete the Preset '%s'?", wave.c_str());
+    if (!MessageYesNoPopup(question, "Delete Preset")) return;
+    if (!manager->DeletePreset(categoryIndex, wave.c_str()))
+    {
+        MessagePopup("Could not delete Preset", "Torvane Error");
+        return;
+    }
+    ShowSubList(categoryList.GetSelectedItem());
+}
+
+void TWaveBrowser::RenameWave()
+{
+    if (categoryList.GetSelection() < 0 || waveList.GetSelection() < 0) return;
+    std::string const category = categoryList.GetSelectedName();
+    std::string const oldName = waveList.GetSelectedName();
+    String prompt;
+    prompt.Format("Choose new name for preset '%s':", oldName.c_str());
+    String newName;
+    if (!AskName(prompt, oldName.c_str(), newName)) return;
+    if (!manager->RenamePreset(category.c_str(), oldName.c_str(), newName))
+    {
+        MessagePopup("Could not rename preset. The new name is invalid or already in use", "Torvane Error");
+        return;
+    }
+    categoryList.SetList(&manager->GetList());
+    categoryList.SetSelection(category.c_str());
+    ShowSubList(categoryList.GetSelectedItem());
+    waveList.SetSelection(static_cast<char const*>(newName));
+}
+
+// ---------------------------------------------------------------------------------------------
+// Preview
+
+void TWaveBrowser::WavePreview::Create(Window* parent, Torvane* torvane)
+{
+    namespace wb = layout::wavebrowser;
+    instrument = torvane;
+    name = "WavePreview";
+    CreateChildWindow(parent, wb::kPreview.w, wb::kPreview.h, wb::kPreview.x, wb::kPreview.y);
+}
+
+void TWaveBrowser::WavePreview::SetWaveDef(int newSlot, VectorMipOscWaveDef const* waves)
+{
+    slot = waves != nullptr ? newSlot : -1;
+    ForceRepaint();
+}
+
+void TWaveBrowser::WavePreview::Repaint(GraphicsContext& gc)
+{
+    gc.SetPenColour(30, 30, 100, 1, 100);
+    if (slot < 0 || instrument == nullptr) return;
+    long const n = instrument->CopyWaveCycle(-1, slot, points);
+    if (n < 2) return;
+    float const middle = static_cast<float>(height / 2);
+    float const step = static_cast<float>(width) / static_cast<float>(n);
+    auto row = [&](float v)
+    {
+        if (!std::isfinite(v)) v = 0.0f;
+        return static_cast<long>(std::clamp(middle - v * middle, -100000.0f, 100000.0f));
+    };
+    gc.MoveTo(0, row(points[0]));
+    for (long i = 1; i < n; ++i)
+        gc.LineTo(static_cast<long>(static_cast<float>(i) * step), row(points[static_cast<std::size_t>(i)]));
+    gc.EndLine();
+}
+
+// ---------------------------------------------------------------------------------------------
+// Standard shapes
+
+void TWaveBrowser::StandardWaveButtons::Create(TWaveBrowser* owner)
+{
+    namespace wb = layout::wavebrowser;
+    browser = owner;
+    name = "StandardWaveButtons";
+    CreateChildWindow(owner, wb::kStandardShapes.w, wb::kStandardShapes.h, wb::kStandardShapes.x,
+                      wb::kStandardShapes.y);
+    hovered = 0;
+}
+
+int TWaveBrowser::StandardWaveButtons::HitTest(long px, long py) const
+{
+    if (px < 0 || py < 0 || px > 66 || py > 18) return 0;
+    return static_cast<int>(px / layout::wavebrowser::kStandardShapeStep) + 1;
+}
+
+void TWaveBrowser::StandardWaveButtons::GetWaveRect(GRectangle& r, int number) const
+{
+    namespace wb = layout::wavebrowser;
+    r.Set(wb::kStandardShapeStep * number - wb::kStandardShapeStep, 0, wb::kStandardShapeIcon,
+          wb::kStandardShapeIcon);
+}
+
+void TWaveBrowser::StandardWaveButtons::MouseMoved(long px, long py)
+{
+    int const number = HitTest(px, py);
+    if (number != 0)
+        CaptureMouse();
+    else
+        ReleaseMouse();
+    hovered = number;
+    ForceRepaint();
+}
+
+void TWaveBrowser::StandardWaveButtons::Repaint(GraphicsContext& gc)
+{
+    if (hovered == 0) return;
+    GRectangle r;
+    GetWaveRect(r, hovered);
+    gc.SetPenColour(100, 100, 255, 1, 70);
+    gc.DrawFilledRect(r);
+}
+
+void TWaveBrowser::StandardWaveButtons::LButtonUp(long px, long py)
+{
+    if (browser != nullptr) browser->StandardShapeChosen(HitTest(px, py));
+}
