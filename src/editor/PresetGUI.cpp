@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "editor/CategoryCommands.h"
 #include "editor/Layout.h"
 #include "editor/NamePopup.h"
 #include "engine/Torvane.h"
@@ -171,104 +172,30 @@ void PresetGUI::ButtonPressed(int id)
     }
 }
 
-bool PresetGUI::AskName(char const* prompt, char const* initial, String& result)
-{
-    long px = 50;
-    long py = 50;
-    ConvertLocalToScreen(px, py);
-    NamePopup popup;
-    return popup.Create(this, px, py, prompt, &result, initial);
-}
-
 void PresetGUI::AddCategory()
 {
-    String newName;
-    if (!AskName("New category name:", "", newName)) return;
-    if (!manager->CreateNewCategory(newName, true))
-    {
-        String text;
-        text.Format("Error: New category named '%s' could not be created.",
-                    static_cast<char const*>(newName));
-        MessagePopup(text, "");
-        return;
-    }
-    categoryList.SetList(&manager->GetList());
-    int const found = categoryList.FindItem(newName);
-    if (found >= 0)
-    {
-        patchList.SetList(nullptr);
-        categoryList.SetSelection(found);
-    }
+    categorycommands::AddCategory(*manager, categoryList, &patchList, categorycommands::NameAskerOver(*this));
 }
 
 void PresetGUI::DeleteCategory()
 {
-    if (categoryList.GetSelection() < 0) return;
-    std::string const category = categoryList.GetSelectedName();
-    String question;
-    question.Format("Delete the Category '%s' and all its contents?", category.c_str());
-    if (!MessageYesNoPopup(question, "Delete Category")) return;
-    if (!manager->DeleteCategory(category.c_str(), true))
-    {
-        // Some of its files may be gone: the lists are read again.
-        manager->Refresh();
-        MessagePopup("Could not delete Category folder", "Torvane Error");
-        return;
-    }
-    categoryList.SetList(&manager->GetList());
-    patchList.SetList(nullptr);
+    categorycommands::DeleteCategory(*manager, categoryList, &patchList);
 }
 
 void PresetGUI::RenameCategory()
 {
-    if (categoryList.GetSelection() < 0) return;
-    std::string const oldName = categoryList.GetSelectedName();
-    String prompt;
-    prompt.Format("Choose new name for category '%s':", oldName.c_str());
-    String newName;
-    if (!AskName(prompt, oldName.c_str(), newName)) return;
-    if (!manager->RenameCategory(oldName.c_str(), newName))
-    {
-        MessagePopup("Could not rename category. The new name is invalid or already in use", "Torvane Error");
-        return;
-    }
-    categoryList.SetList(&manager->GetList());
-    categoryList.SetSelection(static_cast<char const*>(newName));
-    patchList.SetList(nullptr);
+    categorycommands::RenameCategory(*manager, categoryList, &patchList,
+                                     categorycommands::NameAskerOver(*this));
 }
 
 void PresetGUI::DeletePatch()
 {
-    if (categoryList.GetSelection() < 0 || patchList.GetSelection() < 0) return;
-    int const categoryIndex = categoryList.GetSelection();
-    std::string const patch = patchList.GetSelectedName();
-    String question;
-    question.Format("Delete the Preset '%s'?", patch.c_str());
-    if (!MessageYesNoPopup(question, "Delete Preset")) return;
-    if (!manager->DeletePreset(categoryIndex, patch.c_str()))
-    {
-        MessagePopup("Could not delete Preset", "Torvane Error");
-        return;
-    }
-    ShowSubList(categoryList.GetSelectedItem());
+    if (categorycommands::DeletePreset(*manager, categoryList, patchList))
+        ShowSubList(categoryList.GetSelectedItem());
 }
 
 void PresetGUI::RenamePatch()
 {
-    if (categoryList.GetSelection() < 0 || patchList.GetSelection() < 0) return;
-    std::string const category = categoryList.GetSelectedName();
-    std::string const oldName = patchList.GetSelectedName();
-    String prompt;
-    prompt.Format("Choose new name for preset '%s':", oldName.c_str());
-    String newName;
-    if (!AskName(prompt, oldName.c_str(), newName)) return;
-    if (!manager->RenamePreset(category.c_str(), oldName.c_str(), newName))
-    {
-        MessagePopup("Could not rename preset. The new name is invalid or already in use", "Torvane Error");
-        return;
-    }
-    categoryList.SetList(&manager->GetList());
-    categoryList.SetSelection(category.c_str());
-    ShowSubList(categoryList.GetSelectedItem());
-    patchList.SetSelection(static_cast<char const*>(newName));
+    categorycommands::RenamePreset(*manager, categoryList, patchList, categorycommands::NameAskerOver(*this),
+                                   [this] { ShowSubList(categoryList.GetSelectedItem()); });
 }

@@ -62,7 +62,6 @@ private:
     void ShowSubList(CascadeList::Item* category);
     void ManagerRebuilt();
     // Asks for a name in a popup at the page's (50, 50); true when confirmed.
-    bool AskName(char const* prompt, char const* initial, String& result);
 
     Torvane* torvane = nullptr;
     PresetManager* manager = nullptr;

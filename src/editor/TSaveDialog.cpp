@@ -1,5 +1,6 @@
 #include "editor/TSaveDialog.h"
 
+#include "editor/CategoryCommands.h"
 #include "editor/Layout.h"
 #include "editor/NamePopup.h"
 #include "framework/Paths.h"
@@ -169,61 +170,20 @@ void TSaveDialog::Save()
 
 void TSaveDialog::AddCategory()
 {
-    long px = 50;
-    long py = 50;
-    ConvertLocalToScreen(px, py);
-    String newName;
-    NamePopup popup;
-    if (!popup.Create(this, px, py, "New category name:", &newName, "")) return;
-    if (!manager->CreateNewCategory(newName, true))
-    {
-        String text;
-        text.Format("Error: New category named '%s' could not be created.",
-                    static_cast<char const*>(newName));
-        MessagePopup(text, "");
-        return;
-    }
-    categoryList.SetList(&manager->GetList());
-    int const found = categoryList.FindItem(newName);
-    if (found >= 0) categoryList.SetSelection(found);
+    categorycommands::AddCategory(*manager, categoryList, nullptr, categorycommands::NameAskerOver(*this));
 }
 
 void TSaveDialog::DeleteCategory()
 {
-    if (categoryList.GetSelection() < 0) return;
-    std::string const category = categoryList.GetSelectedName();
-    String question;
-    question.Format("Delete the Category '%s' and all its contents?", category.c_str());
-    if (!MessageYesNoPopup(question, "Delete Category")) return;
-    if (!manager->DeleteCategory(category.c_str(), true))
-    {
-        // Some of its files may be gone: the lists are read again.
-        manager->Refresh();
-        MessagePopup("Could not delete Category folder", "Torvane Error");
-        return;
-    }
-    categoryList.SetList(&manager->GetList());
+    categorycommands::DeleteCategory(*manager, categoryList, nullptr);
 }
 
 void TSaveDialog::RenameCategory()
 {
-    if (categoryList.GetSelection() < 0) return;
-    std::string const oldName = categoryList.GetSelectedName();
-    long px = 50;
-    long py = 50;
-    ConvertLocalToScreen(px, py);
-    String prompt;
-    prompt.Format("Choose new name for category '%s':", oldName.c_str());
-    String newName;
-    NamePopup popup;
-    if (!popup.Create(this, px, py, prompt, &newName, "")) return;
-    if (!manager->RenameCategory(oldName.c_str(), newName))
-    {
-        MessagePopup("Could not rename category. The new name is invalid or already in use", "Torvane Error");
-        return;
-    }
-    categoryList.SetList(&manager->GetList());
-    categoryList.SetSelection(static_cast<char const*>(newName));
+    // The new name is typed into an empty field here.
+    categorycommands::RenameCategory(*manager, categoryList, nullptr,
+                                     [this](char const* p, char const*, String& r)
+                                     { return categorycommands::AskNameOver(*this, p, "", r); });
 }
 
 void TSaveDialog::ManagerRebuilt()

@@ -4,6 +4,7 @@
 #include <cmath>
 #include <string>
 
+#include "editor/CategoryCommands.h"
 #include "editor/Layout.h"
 #include "editor/NamePopup.h"
 #include "editor/TSaveDialog.h"
@@ -248,107 +249,34 @@ void TWaveBrowser::Save()
     proposedName = "";
 }
 
-bool TWaveBrowser::AskName(char const* prompt, char const* initial, String& result)
-{
-    long px = 50;
-    long py = 50;
-    ConvertLocalToScreen(px, py);
-    NamePopup popup;
-    return popup.Create(this, px, py, prompt, &result, initial);
-}
-
 void TWaveBrowser::AddCategory()
 {
-    String newName;
-    if (!AskName("New category name:", "", newName)) return;
-    if (!manager->CreateNewCategory(newName, true))
-    {
-        String text;
-        text.Format("Error: New category named '%s' could not be created.",
-                    static_cast<char const*>(newName));
-        MessagePopup(text, "");
-        return;
-    }
-    categoryList.SetList(&manager->GetList());
-    int const found = categoryList.FindItem(newName);
-    if (found >= 0)
-    {
-        waveList.SetList(nullptr);
-        categoryList.SetSelection(found);
-        preview.SetWaveDef(-1, nullptr);
-    }
+    std::optional<int> const added = categorycommands::AddCategory(*manager, categoryList, &waveList,
+                                                                   categorycommands::NameAskerOver(*this));
+    if (added && *added >= 0) preview.SetWaveDef(-1, nullptr);
 }
 
 void TWaveBrowser::DeleteCategory()
 {
-    if (categoryList.GetSelection() < 0) return;
-    std::string const category = categoryList.GetSelectedName();
-    String question;
-    question.Format("Delete the Category '%s' and all its contents?", category.c_str());
-    if (!MessageYesNoPopup(question, "Delete Category")) return;
-    if (!manager->DeleteCategory(category.c_str(), true))
-    {
-        // Some of its files may be gone: the lists are read again.
-        manager->Refresh();
-        MessagePopup("Could not delete Category folder", "Torvane Error");
-        return;
-    }
-    categoryList.SetList(&manager->GetList());
-    waveList.SetList(nullptr);
+    categorycommands::DeleteCategory(*manager, categoryList, &waveList);
 }
 
 void TWaveBrowser::RenameCategory()
 {
-    if (categoryList.GetSelection() < 0) return;
-    std::string const oldName = categoryList.GetSelectedName();
-    String prompt;
-    prompt.Format("Choose new name for category '%s':", oldName.c_str());
-    String newName;
-    if (!AskName(prompt, oldName.c_str(), newName)) return;
-    if (!manager->RenameCategory(oldName.c_str(), newName))
-    {
-        MessagePopup("Could not rename category. The new name is invalid or already in use", "Torvane Error");
-        return;
-    }
-    categoryList.SetList(&manager->GetList());
-    categoryList.SetSelection(static_cast<char const*>(newName));
-    waveList.SetList(nullptr);
+    categorycommands::RenameCategory(*manager, categoryList, &waveList,
+                                     categorycommands::NameAskerOver(*this));
 }
 
 void TWaveBrowser::DeleteWave()
 {
-    if (categoryList.GetSelection() < 0 || waveList.GetSelection() < 0) return;
-    int const categoryIndex = categoryList.GetSelection();
-    std::string const wave = waveList.GetSelectedName();
-    String question;
-    question.Format("Delete the Preset '%s'?", wave.c_str());
-    if (!MessageYesNoPopup(question, "Delete Preset")) return;
-    if (!manager->DeletePreset(categoryIndex, wave.c_str()))
-    {
-        MessagePopup("Could not delete Preset", "Torvane Error");
-        return;
-    }
-    ShowSubList(categoryList.GetSelectedItem());
+    if (categorycommands::DeletePreset(*manager, categoryList, waveList))
+        ShowSubList(categoryList.GetSelectedItem());
 }
 
 void TWaveBrowser::RenameWave()
 {
-    if (categoryList.GetSelection() < 0 || waveList.GetSelection() < 0) return;
-    std::string const category = categoryList.GetSelectedName();
-    std::string const oldName = waveList.GetSelectedName();
-    String prompt;
-    prompt.Format("Choose new name for preset '%s':", oldName.c_str());
-    String newName;
-    if (!AskName(prompt, oldName.c_str(), newName)) return;
-    if (!manager->RenamePreset(category.c_str(), oldName.c_str(), newName))
-    {
-        MessagePopup("Could not rename preset. The new name is invalid or already in use", "Torvane Error");
-        return;
-    }
-    categoryList.SetList(&manager->GetList());
-    categoryList.SetSelection(category.c_str());
-    ShowSubList(categoryList.GetSelectedItem());
-    waveList.SetSelection(static_cast<char const*>(newName));
+    categorycommands::RenamePreset(*manager, categoryList, waveList, categorycommands::NameAskerOver(*this),
+                                   [this] { ShowSubList(categoryList.GetSelectedItem()); });
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -105,7 +105,6 @@ private:
     void RenameCategory();
     void DeleteWave();
     void RenameWave();
-    bool AskName(char const* prompt, char const* initial, String& result);
     void ManagerRebuilt();
 
     StandardWaveButtons shapes;

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "editor/CategoryCommands.h"
 #include "editor/Layout.h"
 #include "editor/NamePopup.h"
 #include "editor/TSaveDialog.h"
@@ -423,106 +424,44 @@ void TimelinePresetDlg::LoadSelected()
     if (!loaded) MessagePopup("Error while loading Timeline set", "Error");
 }
 
-bool TimelinePresetDlg::AskName(char const* prompt, char const* initial, String& result)
-{
-    long px = 50;
-    long py = 50;
-    ConvertLocalToScreen(px, py);
-    NamePopup popup;
-    return popup.Create(this, px, py, prompt, &result, initial);
-}
-
 void TimelinePresetDlg::AddCategory()
 {
-    String newName;
-    if (!AskName("New category name:", "", newName)) return;
-    if (!manager->CreateNewCategory(newName, true))
-    {
-        String text;
-        text.Format("Error: New category named '%s' could not be created.",
-                    static_cast<char const*>(newName));
-        MessagePopup(text, "");
+    if (!categorycommands::AddCategory(*manager, categoryList, nullptr,
+                                       categorycommands::NameAskerOver(*this)))
         return;
-    }
-    categoryList.SetList(&manager->GetList());
     if (load) presetList.SetList(nullptr);
-    int const found = categoryList.FindItem(newName);
-    if (found >= 0) categoryList.SetSelection(found);
     SyncAvailability();
 }
 
 void TimelinePresetDlg::DeleteCategory()
 {
-    if (categoryList.GetSelection() < 0) return;
-    std::string const category = categoryList.GetSelectedName();
-    String question;
-    question.Format("Delete the Category '%s' and all its contents?", category.c_str());
-    if (!MessageYesNoPopup(question, "Delete Category")) return;
-    if (!manager->DeleteCategory(category.c_str(), true))
-    {
-        // Some of its files may be gone: the lists are read again.
-        manager->Refresh();
-        MessagePopup("Could not delete Category folder", "Torvane Error");
-        return;
-    }
-    categoryList.SetList(&manager->GetList());
+    if (!categorycommands::DeleteCategory(*manager, categoryList, nullptr)) return;
     ShowPresetsOfSelectedCategory();
     SyncAvailability();
 }
 
 void TimelinePresetDlg::RenameCategory()
 {
-    if (categoryList.GetSelection() < 0) return;
-    std::string const oldName = categoryList.GetSelectedName();
-    String prompt;
-    prompt.Format("Choose new name for category '%s':", oldName.c_str());
-    String newName;
-    if (!AskName(prompt, oldName.c_str(), newName)) return;
-    if (!manager->RenameCategory(oldName.c_str(), newName))
-    {
-        MessagePopup("Could not rename category. The new name is invalid or already in use", "Torvane Error");
+    if (!categorycommands::RenameCategory(*manager, categoryList, nullptr,
+                                          categorycommands::NameAskerOver(*this)))
         return;
-    }
-    categoryList.SetList(&manager->GetList());
-    categoryList.SetSelection(static_cast<char const*>(newName));
     ShowPresetsOfSelectedCategory();
     SyncAvailability();
 }
 
 void TimelinePresetDlg::DeletePreset()
 {
-    if (!load || categoryList.GetSelection() < 0 || presetList.GetSelection() < 0) return;
-    int const categoryIndex = categoryList.GetSelection();
-    std::string const preset = presetList.GetSelectedName();
-    String question;
-    question.Format("Delete the Preset '%s'?", preset.c_str());
-    if (!MessageYesNoPopup(question, "Delete Preset")) return;
-    if (!manager->DeletePreset(categoryIndex, preset.c_str()))
-    {
-        MessagePopup("Could not delete Preset", "Torvane Error");
-        return;
-    }
+    if (!load || !categorycommands::DeletePreset(*manager, categoryList, presetList)) return;
     ShowPresetsOfSelectedCategory();
     SyncAvailability();
 }
 
 void TimelinePresetDlg::RenamePreset()
 {
-    if (!load || categoryList.GetSelection() < 0 || presetList.GetSelection() < 0) return;
-    std::string const category = categoryList.GetSelectedName();
-    std::string const oldName = presetList.GetSelectedName();
-    String prompt;
-    prompt.Format("Choose new name for preset '%s':", oldName.c_str());
-    String newName;
-    if (!AskName(prompt, oldName.c_str(), newName)) return;
-    if (!manager->RenamePreset(category.c_str(), oldName.c_str(), newName))
-    {
-        MessagePopup("Could not rename preset. The new name is invalid or already in use", "Torvane Error");
+    if (!load) return;
+    if (!categorycommands::RenamePreset(*manager, categoryList, presetList,
+                                        categorycommands::NameAskerOver(*this),
+                                        [this] { ShowPresetsOfSelectedCategory(); }))
         return;
-    }
-    categoryList.SetList(&manager->GetList());
-    categoryList.SetSelection(category.c_str());
-    ShowPresetsOfSelectedCategory();
-    presetList.SetSelection(static_cast<char const*>(newName));
     SyncAvailability();
 }

@@ -107,7 +107,6 @@ private:
     void DeletePreset();
     void RenamePreset();
     void ShowPresetsOfSelectedCategory();
-    bool AskName(char const* prompt, char const* initial, String& result);
     void ManagerRebuilt();
     // Clears the availability when the selected preset is not the one previewed.
     void SyncAvailability();
