@@ -13,6 +13,7 @@
 #include "authost/AUHost.h"
 #include "authost/ViewMode.h"
 #include "vsthost/MidiFile.h"
+#include "vsthost/RenderOptions.h"
 #include "vsthost/WavFile.h"
 
 namespace
@@ -84,18 +85,7 @@ void PrintInfo(AUHost& host)
 
 int main(int argc, char** argv)
 {
-    std::string plugin;
-    std::string outPath = "demo.wav";
-    std::string midiPath;
-    std::string loadState;
-    std::string saveState;
-    double rate = 44100.0;
-    double block = 512.0;
-    double tempo = 120.0;
-    double tail = 2.0;
-    double gainDb = 0.0;
-    bool floatSamples = false;
-    bool info = false;
+    RenderOptions o;
     std::vector<std::pair<int, float>> params;
     ViewOptions view;
     std::vector<std::string> const args(argv, argv + argc);
@@ -125,31 +115,31 @@ int main(int argc, char** argv)
             return 0;
         }
         else if (arg == "-f" || arg == "--float")
-            floatSamples = true;
+            o.floatSamples = true;
         else if (arg == "-i" || arg == "--info")
-            info = true;
+            o.info = true;
         else if ((arg == "-o" || arg == "--out") && value(v))
-            outPath = v;
+            o.outPath = v;
         else if ((arg == "-m" || arg == "--midi") && value(v))
-            midiPath = v;
+            o.midiPath = v;
         else if (arg == "--load-state" && value(v))
-            loadState = v;
+            o.loadState = v;
         else if (arg == "--save-state" && value(v))
-            saveState = v;
+            o.saveState = v;
         else if ((arg == "-r" || arg == "--rate") && value(v) && ParseNumber(v, number) && number >= 8000 &&
                  number <= 384000)
-            rate = number;
+            o.rate = number;
         else if ((arg == "-b" || arg == "--block") && value(v) && ParseNumber(v, number) && number >= 1 &&
                  number <= 65536)
-            block = number;
+            o.block = number;
         else if ((arg == "-t" || arg == "--tempo") && value(v) && ParseNumber(v, number) && number > 0 &&
                  number <= 999)
-            tempo = number;
+            o.tempo = number;
         else if (arg == "--tail" && value(v) && ParseNumber(v, number) && number >= 0 && number <= 600)
-            tail = number;
+            o.tail = number;
         else if ((arg == "-g" || arg == "--gain") && value(v) && ParseNumber(v, number) && number >= -120 &&
                  number <= 40)
-            gainDb = number;
+            o.gainDb = number;
         else if ((arg == "-p" || arg == "--param") && value(v))
         {
             std::string const text = v;
@@ -166,8 +156,8 @@ int main(int argc, char** argv)
             }
             params.emplace_back(static_cast<int>(index), static_cast<float>(normalised));
         }
-        else if (!arg.empty() && arg[0] != '-' && plugin.empty())
-            plugin = arg;
+        else if (!arg.empty() && arg[0] != '-' && o.plugin.empty())
+            o.plugin = arg;
         else
         {
             std::fprintf(stderr, "authost: bad or incomplete option '%s'\n", arg.c_str());
@@ -175,38 +165,38 @@ int main(int argc, char** argv)
             return 2;
         }
     }
-    if (plugin.empty())
+    if (o.plugin.empty())
     {
         Usage(stderr);
         return 2;
     }
 
-    AUHost host(rate, static_cast<UInt32>(block));
-    host.SetTempo(tempo);
-    if (!host.Open(plugin))
+    AUHost host(o.rate, static_cast<UInt32>(o.block));
+    host.SetTempo(o.tempo);
+    if (!host.Open(o.plugin))
     {
         std::fprintf(stderr, "authost: %s\n", host.GetError().c_str());
         return 1;
     }
-    if (info)
+    if (o.info)
     {
         PrintInfo(host);
         return 0;
     }
 
-    if (!loadState.empty())
+    if (!o.loadState.empty())
     {
-        std::ifstream in(loadState, std::ios::binary);
+        std::ifstream in(o.loadState, std::ios::binary);
         std::vector<std::uint8_t> chunk((std::istreambuf_iterator<char>(in)),
                                         std::istreambuf_iterator<char>());
         if (!in.good() && !in.eof())
         {
-            std::fprintf(stderr, "authost: cannot read %s\n", loadState.c_str());
+            std::fprintf(stderr, "authost: cannot read %s\n", o.loadState.c_str());
             return 1;
         }
         if (host.SetState(chunk) != noErr)
         {
-            std::fprintf(stderr, "authost: the plug-in refused the state in %s\n", loadState.c_str());
+            std::fprintf(stderr, "authost: the plug-in refused the state in %s\n", o.loadState.c_str());
             return 1;
         }
     }
@@ -228,19 +218,19 @@ int main(int argc, char** argv)
     }
 
     std::vector<TimedMidi> events;
-    if (midiPath.empty())
-        events = DemoPhrase(rate, tempo);
+    if (o.midiPath.empty())
+        events = DemoPhrase(o.rate, o.tempo);
     else
     {
         std::string error;
-        if (!ReadMidiFile(midiPath, rate, events, error))
+        if (!ReadMidiFile(o.midiPath, o.rate, events, error))
         {
             std::fprintf(stderr, "authost: %s\n", error.c_str());
             return 1;
         }
     }
     long const lastFrame = events.empty() ? 0 : events.back().frame;
-    long const totalFrames = lastFrame + std::lround(tail * rate);
+    long const totalFrames = lastFrame + std::lround(o.tail * o.rate);
 
     std::vector<float> left;
     std::vector<float> right;
@@ -254,7 +244,7 @@ int main(int argc, char** argv)
         return 1;
     }
 
-    float const gain = static_cast<float>(std::pow(10.0, gainDb / 20.0));
+    float const gain = static_cast<float>(std::pow(10.0, o.gainDb / 20.0));
     float peak = 0.0f;
     long nonFinite = 0;
     for (std::vector<float>* channel : {&left, &right})
@@ -269,28 +259,28 @@ int main(int argc, char** argv)
         }
     }
 
-    if (!saveState.empty())
+    if (!o.saveState.empty())
     {
         std::vector<std::uint8_t> const chunk = host.GetState();
-        std::ofstream out(saveState, std::ios::binary);
+        std::ofstream out(o.saveState, std::ios::binary);
         out.write(reinterpret_cast<char const*>(chunk.data()), static_cast<std::streamsize>(chunk.size()));
         if (!out.flush())
         {
-            std::fprintf(stderr, "authost: cannot write %s\n", saveState.c_str());
+            std::fprintf(stderr, "authost: cannot write %s\n", o.saveState.c_str());
             return 1;
         }
     }
     host.Close();
 
-    if (!WriteWavFile(outPath, left, right, static_cast<int>(rate), floatSamples))
+    if (!WriteWavFile(o.outPath, left, right, static_cast<int>(o.rate), o.floatSamples))
     {
-        std::fprintf(stderr, "authost: cannot write %s\n", outPath.c_str());
+        std::fprintf(stderr, "authost: cannot write %s\n", o.outPath.c_str());
         return 1;
     }
-    std::printf("%s: %ld frames (%.2f s) at %.0f Hz, peak %.1f dBFS -> %s\n", plugin.c_str(), totalFrames,
-                static_cast<double>(totalFrames) / rate, rate,
-                peak > 0.0f ? 20.0 * std::log10(peak) : -INFINITY, outPath.c_str());
-    if (peak > 1.0f && !floatSamples)
+    std::printf("%s: %ld frames (%.2f s) at %.0f Hz, peak %.1f dBFS -> %s\n", o.plugin.c_str(), totalFrames,
+                static_cast<double>(totalFrames) / o.rate, o.rate,
+                peak > 0.0f ? 20.0 * std::log10(peak) : -INFINITY, o.outPath.c_str());
+    if (peak > 1.0f && !o.floatSamples)
         std::fprintf(stderr,
                      "authost: the output clips in a 16-bit file: lower it with --gain or use --float\n");
     if (nonFinite > 0)

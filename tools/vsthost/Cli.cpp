@@ -19,6 +19,7 @@
 
 #include "vsthost/EditorMode.h"
 #include "vsthost/MidiFile.h"
+#include "vsthost/RenderOptions.h"
 #include "vsthost/VstHost.h"
 #include "vsthost/WavFile.h"
 
@@ -134,20 +135,8 @@ void PrintInfo(VstHost& host, std::FILE* out)
         std::fprintf(out, "  %2d %-32s %.4f\n", i, host.GetParameterName(i).c_str(), host.GetParameter(i));
 }
 
-struct Options
+struct Options : RenderOptions
 {
-    std::string plugin;
-    std::string outPath = "demo.wav";
-    std::string midiPath;
-    std::string loadState;
-    std::string saveState;
-    double rate = 44100.0;
-    double block = 512.0;
-    double tempo = 120.0;
-    double tail = 2.0;
-    double gainDb = 0.0;
-    bool floatSamples = false;
-    bool info = false;
     bool help = false;
     bool editor = false;
     EditorOptions editorOptions;
