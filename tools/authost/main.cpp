@@ -49,13 +49,6 @@ void Usage(std::FILE* out)
                out);
 }
 
-bool ParseNumber(char const* text, double& value)
-{
-    char* end = nullptr;
-    value = std::strtod(text, &end);
-    return end != text && *end == '\0' && std::isfinite(value);
-}
-
 std::string Code(std::uint32_t code)
 {
     std::string text;

@@ -64,13 +64,6 @@ void Usage(std::FILE* out)
                out);
 }
 
-bool ParseNumber(char const* text, double& value)
-{
-    char* end = nullptr;
-    value = std::strtod(text, &end);
-    return end != text && *end == '\0' && std::isfinite(value);
-}
-
 // A whole decimal number (no sign, fraction or exponent) in 0..LONG_MAX.
 bool ParseWhole(std::string const& text, long& value)
 {

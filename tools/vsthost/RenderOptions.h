@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cmath>
+#include <cstdlib>
 #include <string>
 
 // What both headless hosts (VST and Audio Unit) take from the command line to render a plug-in
@@ -19,3 +21,11 @@ struct RenderOptions
     bool floatSamples = false;
     bool info = false;
 };
+
+// An option value read whole as a finite number (in strtod's forms); false when it is not one.
+inline bool ParseNumber(char const* text, double& value)
+{
+    char* end = nullptr;
+    value = std::strtod(text, &end);
+    return end != text && *end == '\0' && std::isfinite(value);
+}
