@@ -11,6 +11,7 @@
 #include "engine/VoiceDef.h"
 #include "framework/ParameterFile.h"
 #include "framework/PresetManager.h"
+#include "toolkit/Responders.h"
 
 namespace fs = std::filesystem;
 namespace tp = layout::timelinepreset;
@@ -199,6 +200,40 @@ TEST_F(TimelinePresetTest, DeletingTheLastCategoryLeavesBothListsEmpty)
     EXPECT_EQ(Available(dialog), std::vector<bool>(6, false));
     dialog.ButtonPressed(TimelinePresetDlg::kLoadId); // nothing selected: nothing happens
     EXPECT_EQ(Texts().size(), 1u);
+}
+
+TEST_F(TimelinePresetTest, CategoriesAndPresetsAreAddedAndRenamedWithTheListsFollowing)
+{
+    SavePreset("B", "Set", {true, false, false, false, false, false});
+    TimelinePresetDlg dialog(page.get(), Synth(), true);
+    auto answerName = [this](std::string text)
+    {
+        Responders::NextModalRun(
+            [this, text](Frame& f)
+            {
+                backend.Type(*f.GetFrameWindow(), text.c_str());
+                backend.Key(*f.GetFrameWindow(), gfx::kKeyReturn);
+            });
+    };
+    answerName("Keys");
+    dialog.ButtonPressed(TimelinePresetDlg::kAddCategoryId);
+    EXPECT_TRUE(fs::is_directory(Root() / "Keys"));
+    EXPECT_EQ(dialog.GetCategoryList().GetSelectedName(), "Keys");
+    EXPECT_EQ(dialog.GetPresetList().GetList(), nullptr);
+
+    dialog.GetCategoryList().SetSelection("B");
+    answerName("2");
+    dialog.ButtonPressed(TimelinePresetDlg::kRenameCategoryId);
+    EXPECT_TRUE(fs::exists(Root() / "B2" / "Set(User).tvl"));
+    EXPECT_EQ(dialog.GetCategoryList().GetSelectedName(), "B2");
+    EXPECT_EQ(dialog.GetPresetList().GetSelectedName(), "Set(User)");
+
+    answerName("x");
+    dialog.ButtonPressed(TimelinePresetDlg::kRenamePresetId);
+    EXPECT_TRUE(fs::exists(Root() / "B2" / "Set(User)x.tvl"));
+    EXPECT_EQ(dialog.GetCategoryList().GetSelectedName(), "B2");
+    EXPECT_EQ(dialog.GetPresetList().GetSelectedName(), "Set(User)x");
+    EXPECT_TRUE(Texts().empty());
 }
 
 TEST_F(TimelinePresetTest, FramesSitAtTheParentsPointOnTheScreenAndRefuseOverwritesWhenAsked)
