@@ -92,20 +92,7 @@ TEST_F(EditorRootTest, ControlsComeAndGoWhileTheHostAutomatesOnAnotherThread)
 {
     Torvane& synth = host.Instrument();
     constexpr int kAutomated = 8;
-    std::atomic<bool> stop{false};
-    std::atomic<int> sets{0};
-    std::thread automation(
-        [&]
-        {
-            float v = 0.0f;
-            while (!stop.load())
-            {
-                for (int i = 0; i < kAutomated; ++i)
-                    host.SetParameter(i, v);
-                sets.fetch_add(1);
-                v = v > 0.9f ? 0.0f : v + 0.01f;
-            }
-        });
+    HostAutomationThread automation(host, kAutomated);
     deadReached = 0;
     updates = 0;
     // On a loaded machine the host thread may start late: the rounds go on until it has been
@@ -142,9 +129,8 @@ TEST_F(EditorRootTest, ControlsComeAndGoWhileTheHostAutomatesOnAnotherThread)
         if (round % 2 == 0) std::reverse(controls.begin(), controls.end());
         controls.clear();
     }
-    stop.store(true);
-    automation.join();
-    EXPECT_GT(sets.load(), 0);
+    automation.Stop();
+    EXPECT_GT(automation.Rounds(), 0);
     EXPECT_GT(updates.load(), 0);
     EXPECT_EQ(deadReached.load(), 0);
     EXPECT_EQ(synth.GetGUI(), nullptr);

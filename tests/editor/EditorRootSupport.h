@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -70,4 +72,44 @@ public:
     gfx::HeadlessBackend backend;
     std::unique_ptr<gfx::Surface> surface;
     HeadlessHost host;
+};
+
+// A host that automates parameters 0 .. count-1 on a thread of its own, round after round, with
+// values stepping through 0..1, until the object goes. Start() returns once the first round is
+// done (on a loaded machine the thread may start late).
+class HostAutomationThread
+{
+public:
+    HostAutomationThread(HeadlessHost& host, int count)
+        : thread(
+              [this, &host, count]
+              {
+                  float v = 0.0f;
+                  while (!stop.load())
+                  {
+                      for (int i = 0; i < count; ++i)
+                          host.SetParameter(i, v);
+                      rounds.fetch_add(1);
+                      v = v > 0.9f ? 0.0f : v + 0.01f;
+                  }
+              })
+    {
+        while (rounds.load() == 0)
+            std::this_thread::yield();
+    }
+    ~HostAutomationThread() { Stop(); }
+    HostAutomationThread(HostAutomationThread const&) = delete;
+    HostAutomationThread& operator=(HostAutomationThread const&) = delete;
+
+    void Stop()
+    {
+        stop.store(true);
+        if (thread.joinable()) thread.join();
+    }
+    int Rounds() const { return rounds.load(); }
+
+private:
+    std::atomic<bool> stop{false};
+    std::atomic<int> rounds{0};
+    std::thread thread;
 };

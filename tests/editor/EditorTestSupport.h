@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "editor/EditorImages.h"
+#include "editor/SynthGUI.h"
 #include "framework/Paths.h"
 #include "support/TemporaryDataHome.h"
 #include "toolkit/ToolkitTestSupport.h"
@@ -92,6 +93,21 @@ public:
         gui->CreateUI(surface.get(), 0, 0);
         Run();
         return *gui;
+    }
+    // The editor with the synthesizer page as its one page.
+    SynthGUI& OpenSynthPage()
+    {
+        gui = std::make_unique<TestGUI>(EditorHandleOf(&Synth()));
+        gui->makePage = [this](int mode) -> std::unique_ptr<TSubEditor>
+        {
+            if (mode != GUI::kSynthMode) return nullptr;
+            return std::make_unique<SynthGUI>(gui.get());
+        };
+        gui->CreateUI(surface.get(), 0, 0);
+        Run();
+        SynthGUI* page = gui->GetSynthPage();
+        EXPECT_NE(page, nullptr);
+        return *page;
     }
     // As the editor loader closes: detach, then delete.
     void CloseEditor()

@@ -86,18 +86,7 @@ public:
         record.reset();
         GUITest::TearDown();
     }
-    SynthGUI& OpenPage()
-    {
-        gui = std::make_unique<TestGUI>(EditorHandleOf(&Synth()));
-        gui->makePage = [this](int mode) -> std::unique_ptr<TSubEditor>
-        {
-            if (mode != GUI::kSynthMode) return nullptr;
-            return std::make_unique<SynthGUI>(gui.get());
-        };
-        gui->CreateUI(surface.get(), 0, 0);
-        Run();
-        return *gui->GetSynthPage();
-    }
+    SynthGUI& OpenPage() { return OpenSynthPage(); }
     // Chooses the entry through `path` of the menu that button `id` shows.
     void Choose(SynthGUI& page, int id, std::vector<std::string> path)
     {

@@ -146,20 +146,7 @@ constexpr int kPageY = 50; // the page lies at root (0, 50)
 class SynthPageTest : public GUITest
 {
 public:
-    SynthGUI& OpenPage()
-    {
-        gui = std::make_unique<TestGUI>(EditorHandleOf(&Synth()));
-        gui->makePage = [this](int mode) -> std::unique_ptr<TSubEditor>
-        {
-            if (mode != GUI::kSynthMode) return nullptr;
-            return std::make_unique<SynthGUI>(gui.get());
-        };
-        gui->CreateUI(surface.get(), 0, 0);
-        Run();
-        SynthGUI* page = gui->GetSynthPage();
-        EXPECT_NE(page, nullptr);
-        return *page;
-    }
+    SynthGUI& OpenPage() { return OpenSynthPage(); }
     void Press(int x, int y) // page coordinates
     {
         backend.Click(*surface, x, y + kPageY);

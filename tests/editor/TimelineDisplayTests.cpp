@@ -39,20 +39,7 @@ int RowY(int r)
 class TimelineTest : public GUITest
 {
 public:
-    SynthGUI& OpenPage()
-    {
-        gui = std::make_unique<TestGUI>(EditorHandleOf(&Synth()));
-        gui->makePage = [this](int mode) -> std::unique_ptr<TSubEditor>
-        {
-            if (mode != GUI::kSynthMode) return nullptr;
-            return std::make_unique<SynthGUI>(gui.get());
-        };
-        gui->CreateUI(surface.get(), 0, 0);
-        Run();
-        SynthGUI* page = gui->GetSynthPage();
-        EXPECT_NE(page, nullptr);
-        return *page;
-    }
+    SynthGUI& OpenPage() { return OpenSynthPage(); }
     EventsDisplay& Display() { return gui->GetSynthPage()->GetEventsDisplay(); }
 
     std::vector<float> Times(int line)

@@ -21,20 +21,7 @@ TEST_F(EditorRootTest, WidgetsAndThePerformPageComeAndGoWhileTheHostAutomatesOnA
     RegisterEditorImages();
     Torvane& synth = host.Instrument();
     constexpr int kPadParameters = 12;
-    std::atomic<bool> stop{false};
-    std::atomic<int> sets{0};
-    std::thread automation(
-        [&]
-        {
-            float v = 0.0f;
-            while (!stop.load())
-            {
-                for (int i = 0; i < kPadParameters; ++i)
-                    host.SetParameter(i, v);
-                sets.fetch_add(1);
-                v = v > 0.9f ? 0.0f : v + 0.01f;
-            }
-        });
+    HostAutomationThread automation(host, kPadParameters);
     for (int round = 0; round < 20; ++round)
     {
         TPot knob;
@@ -62,9 +49,8 @@ TEST_F(EditorRootTest, WidgetsAndThePerformPageComeAndGoWhileTheHostAutomatesOnA
         gfx::RunLoop::Turn(false);
         root.Detach();
     }
-    stop.store(true);
-    automation.join();
-    EXPECT_GT(sets.load(), 0);
+    automation.Stop();
+    EXPECT_GT(automation.Rounds(), 0);
     EXPECT_EQ(synth.GetGUI(), nullptr);
 }
 

@@ -26,6 +26,17 @@ namespace busy_patch
 {
 
 // One breakpoint at time 0 holding `values` (the line is cleared first).
+// Matrix rows 0 and 1 of a layer: LFO 1 -> pitch, LFO 2 -> cutoff.
+inline void RouteLfosToPitchAndCutoff(Torvane& t, int layer)
+{
+    t.SetModulationSource(0, kModSourceLFO1, layer);
+    t.SetModulationTarget(0, kModTargetPitch, layer);
+    t.SetModulationEnabled(0, true, layer);
+    t.SetModulationSource(1, kModSourceLFO2, layer);
+    t.SetModulationTarget(1, kModTargetFilterFreq, layer);
+    t.SetModulationEnabled(1, true, layer);
+}
+
 inline void FlatLine(Envelope& line, std::vector<float> const& values)
 {
     line.Clear();
@@ -66,12 +77,7 @@ inline void HeavyLayers(Torvane& t, bool extreme)
         FlatLine(def->lines[VoiceDef::kModulationLine], mod);
         FlatLine(def->lines[VoiceDef::kEffectsLine], {0.0f, 0.3f, 0.3f, 0.3f});
         // LFO 1 -> pitch, LFO 2 -> cutoff, mod wheel -> resonance.
-        t.SetModulationSource(0, kModSourceLFO1, layer);
-        t.SetModulationTarget(0, kModTargetPitch, layer);
-        t.SetModulationEnabled(0, true, layer);
-        t.SetModulationSource(1, kModSourceLFO2, layer);
-        t.SetModulationTarget(1, kModTargetFilterFreq, layer);
-        t.SetModulationEnabled(1, true, layer);
+        RouteLfosToPitchAndCutoff(t, layer);
         t.SetModulationSource(2, kModSourceModWheel, layer);
         t.SetModulationTarget(2, kModTargetFilterRes, layer);
         t.SetModulationEnabled(2, true, layer);
@@ -136,12 +142,7 @@ inline void HeldLayers(Torvane& t)
         mod[5] = 2.0f; // saw
         HourLongLine(def->lines[VoiceDef::kModulationLine], mod);
         HourLongLine(def->lines[VoiceDef::kEffectsLine], {0.0f, 0.3f, 0.3f, 0.2f});
-        t.SetModulationSource(0, kModSourceLFO1, layer);
-        t.SetModulationTarget(0, kModTargetPitch, layer);
-        t.SetModulationEnabled(0, true, layer);
-        t.SetModulationSource(1, kModSourceLFO2, layer);
-        t.SetModulationTarget(1, kModTargetFilterFreq, layer);
-        t.SetModulationEnabled(1, true, layer);
+        RouteLfosToPitchAndCutoff(t, layer);
     }
     t.GetDelayEffect()->enabled = 1.0f;
     t.GetReverbEffect()->enabled = 1.0f;
