@@ -2,6 +2,7 @@
 // of points, markers and the edit time, rubber-band selections with the sliding panel, zoom,
 // snap and the clipboard, on the headless back end's virtual clock.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -231,6 +232,69 @@ TEST_F(TimelineTest, PointsHandleGraphLoopRulerAndGridDrawWhereTheViewPutsThem)
     }
     for (int k = 1; k < 20; ++k)
         EXPECT_TRUE(marked[static_cast<std::size_t>(k)]) << "no grid line near " << 10 + 20 * k;
+}
+
+TEST_F(TimelineTest, RulerLabelsNeverOverlapAtAnyZoom)
+{
+    OpenPage();
+    EventsDisplay& d = Display();
+    Synth().SetEditTime(0.0f);
+    Pump(50ms);
+    // Seconds from the default view out to the widest, then bars from the widest back in.
+    for (bool tempo : {false, true})
+    {
+        Synth().tempoBridge.SetBool(tempo);
+        for (int zoom = 0; zoom <= 30; ++zoom)
+        {
+            SCOPED_TRACE(testing::Message() << "tempo " << tempo << ", view end " << d.GetViewEnd());
+            backend.ClearStrings();
+            Refresh();
+            std::vector<gfx::DrawnString> labels;
+            for (auto const& s : backend.Strings())
+                if (std::fabs(s.y - (kDisplayY + 28)) <= 1.0 && s.x >= kDisplayX && s.x < kDisplayX + 420 &&
+                    !s.text.empty() && s.text.find_first_not_of("0123456789") == std::string::npos)
+                    labels.push_back(s);
+            // The display may paint more than once: each label counts once.
+            std::sort(labels.begin(), labels.end(), [](auto const& a, auto const& b) { return a.x < b.x; });
+            labels.erase(std::unique(labels.begin(), labels.end(),
+                                     [](auto const& a, auto const& b)
+                                     { return a.x == b.x && a.text == b.text; }),
+                         labels.end());
+            double const span = static_cast<double>(d.GetViewEnd()) - d.GetViewStart();
+            double const unitPixels = static_cast<double>(d.GetPixelsPerSample()) * 44100.0;
+            if (tempo && zoom == 0)
+            {
+                EXPECT_GT(span, EventsDisplay::kMaxTime / 2);
+            }
+            if (tempo)
+                d.ZoomIn();
+            else
+                d.ZoomOut();
+            if (span < 3 * 44100.0) continue; // fewer than three marks
+            ASSERT_GE(labels.size(), 2u);
+            long long const stepValue = std::stoll(labels[1].text) - std::stoll(labels[0].text);
+            EXPECT_GT(stepValue, 0);
+            std::string overlaps, uneven;
+            for (std::size_t i = 0; i + 1 < labels.size(); ++i)
+            {
+                // Each label ends (with a pixel to spare) before the next begins.
+                double const end = labels[i].x + gfx::TextAdvance(labels[i].text.c_str(), labels[i].size);
+                if (end + 1.0 > labels[i + 1].x && overlaps.empty())
+                    overlaps = labels[i].text + " runs into " + labels[i + 1].text;
+                // Thinned evenly.
+                if (std::stoll(labels[i + 1].text) - std::stoll(labels[i].text) != stepValue &&
+                    uneven.empty())
+                    uneven = labels[i].text + " then " + labels[i + 1].text;
+            }
+            EXPECT_EQ(overlaps, "");
+            EXPECT_EQ(uneven, "");
+            // Every unit while they fit.
+            if (unitPixels >= 40.0)
+            {
+                EXPECT_EQ(stepValue, 1);
+            }
+        }
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
