@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "dsp/WaveTables.h"
+#include "engine/PerformMod.h"
 #include "framework/MidiLearn.h"
 #include "framework/Random.h"
 #include "framework/Streams.h"
@@ -461,6 +462,16 @@ public:
             sum += t.GetVoiceDef(layer)->parameters[VoiceDef::kLayerOn].GetBool() ? 1.0f : 0.0f;
         for (int i = 0; i < t.GetNumAutomatableParameters(); ++i)
             sum += static_cast<float>(*t.GetAutomatableParameter(i));
+        for (int pad = 0; pad < PerformMods::kNumPads; ++pad)
+        {
+            PerformModSource const& source = *t.GetPerformMods()->GetSource(pad);
+            for (int axis = 0; axis < 2; ++axis)
+            {
+                PerformModSource::Mapping const m = source.GetMapping(axis);
+                sum += static_cast<float>(m.voice + m.target) + (m.enabled ? 1.0f : 0.0f);
+            }
+            sum += static_cast<float>(source.X) + static_cast<float>(source.Y);
+        }
         reads.fetch_add(1);
         if (!std::isfinite(sum)) nonFinite.fetch_add(1);
     }
