@@ -793,7 +793,9 @@ void EventsDisplay::MouseMoved(long x, long y)
     {
     case Drag::TimeHandle:
     {
+        // The handle stays on the time the view can reach.
         float t = Snap(static_cast<float>(dragStartValue + (x - dragStartX) / Scale()));
+        t = std::min(t, static_cast<float>(kMaxTime));
         if (t < viewStart)
         {
             t = std::max(t, 0.0f);
@@ -912,6 +914,8 @@ void EventsDisplay::LButtonUp(long x, long y)
     }
     if (drag != Drag::None)
     {
+        // The time the handle was let go at is the drag's last word, applied now.
+        if (drag == Drag::TimeHandle) ApplyPendingEditTime();
         drag = Drag::None;
         ReleaseMouse();
     }
@@ -1105,16 +1109,22 @@ void EventsDisplay::CloseMultipleSelectionPanel()
     if (synthGUI != nullptr) synthGUI->CloseMultipleSelectionPanel();
 }
 
+void EventsDisplay::ApplyPendingEditTime()
+{
+    float const pending = pendingEditTime;
+    if (pending == -1.0f) return;
+    // Cleared first, whatever follows: a time equal to the edit time must not wait to undo the
+    // next change made some other way.
+    pendingEditTime = -1.0f;
+    if (pending != EditTime()) SetEditTime(pending);
+}
+
 void EventsDisplay::TimerEvent(int id)
 {
     if (torvane == nullptr) return;
     if (id == kEditTimeTimer)
     {
-        if (pendingEditTime != -1.0f && pendingEditTime != EditTime())
-        {
-            SetEditTime(pendingEditTime);
-            pendingEditTime = -1.0f;
-        }
+        ApplyPendingEditTime();
         return;
     }
     if (id != kScrollTimer || !autoScrolling) return;
