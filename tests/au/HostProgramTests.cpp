@@ -75,10 +75,9 @@ public:
         Write("garbage", std::string(100, 'x'));
         // A far note: a note, then another one days later (deltas of 2^28 - 1 ticks, one tick a quarter).
         std::vector<unsigned char> const far = {
-            'M',  'T',  'h',  'd',  0,    0,    0,    6,    0,    0,    0,    1,    0,    1,
-            'M',  'T',  'r',  'k',  0,    0,    0,    22,   0x00, 0x90, 60,   100,  0xFF, 0xFF,
-            0xFF, 0x7F, 0x80, 60,   0,    0xFF, 0xFF, 0xFF, 0x7F, 0x90, 62,   10,   0x00, 0xFF,
-            0x2F, 0x00};
+            'M',  'T', 'h', 'd',  0,    0,    0,    6,    0,    0,  0,    1,    0,    1,    'M',
+            'T',  'r', 'k', 0,    0,    0,    22,   0x00, 0x90, 60, 100,  0xFF, 0xFF, 0xFF, 0x7F,
+            0x80, 60,  0,   0xFF, 0xFF, 0xFF, 0x7F, 0x90, 62,   10, 0x00, 0xFF, 0x2F, 0x00};
         Write("far.mid", std::string(far.begin(), far.end()));
         Write("file", "");
     }
@@ -118,7 +117,7 @@ TEST(HostPrograms, BadInputsGiveAMessageAndTheirExitCodeInBothHosts)
         char const* message;
         bool plugin = true;
     };
-    std::vector<Case> const cases = {
+    std::vector<Case> cases = {
         // Files that cannot be read as a whole, before the plug-in is loaded.
         {"--load-state " + files.Path("folder") + out, 1, "is not a file"},
         {"--midi " + files.Path("folder") + out, 1, "is not a file"},
@@ -145,6 +144,14 @@ TEST(HostPrograms, BadInputsGiveAMessageAndTheirExitCodeInBothHosts)
         {"-o", 2, "-o wants a file name", false},
         {"", 2, "usage:", false},
     };
+    // A file its owner may not read (root reads every file).
+    if (::geteuid() != 0)
+    {
+        files.Write("locked.state", "x");
+        ::chmod(files.Path("locked.state").c_str(), 0);
+        cases.push_back(
+            {"--load-state " + files.Path("locked.state") + out, 1, "cannot open the state file"});
+    }
     for (Host const& host : kHosts)
     {
         for (Case const& c : cases)
@@ -187,11 +194,12 @@ TEST(HostPrograms, AViewRunSavesTheStateItLeaves)
     int const tabX = root::kPerformTab.x + root::kPerformTab.w / 2;
     int const tabY = title + root::kPerformTab.y + root::kPerformTab.h / 2;
     int const padX = root::kPerformPage.x + perform::kBlocks[0].x + perform::kPad.x + perform::kPad.w / 4;
-    int const padY = title + root::kPerformPage.y + perform::kBlocks[0].y + perform::kPad.y + perform::kPad.h / 4;
-    ProgramRun const run = RunHost(kHosts[1], "--view headless --title-bar " + std::to_string(title) + " --click " +
-                                              std::to_string(tabX) + "," + std::to_string(tabY) + " --click " +
-                                              std::to_string(padX) + "," + std::to_string(padY) +
-                                              " --save-state " + state);
+    int const padY =
+        title + root::kPerformPage.y + perform::kBlocks[0].y + perform::kPad.y + perform::kPad.h / 4;
+    ProgramRun const run =
+        RunHost(kHosts[1], "--view headless --title-bar " + std::to_string(title) + " --click " +
+                               std::to_string(tabX) + "," + std::to_string(tabY) + " --click " +
+                               std::to_string(padX) + "," + std::to_string(padY) + " --save-state " + state);
     ASSERT_EQ(run.status, 0) << run.out;
     ASSERT_NE(run.out.find("parameter 0 announced"), std::string::npos) << run.out;
     ProgramRun const facts = RunHost(kHosts[1], "--info --load-state " + state);

@@ -30,16 +30,17 @@ void PrintInfo(AUHost& host, std::FILE* out)
 {
     AURegistration const& r = host.GetLibrary()->GetRegistration();
     std::fprintf(out, "name: %s\ntype: %s\nsubtype: %s\nmanufacturer: %s\nversion: 0x%08x\n", r.name.c_str(),
-                Code(r.description.componentType).c_str(), Code(r.description.componentSubType).c_str(),
-                Code(r.description.componentManufacturer).c_str(), static_cast<unsigned>(r.version));
-    std::fprintf(out, "component version: 0x%08x\n", static_cast<unsigned>(GetComponentVersion(host.GetUnit())));
+                 Code(r.description.componentType).c_str(), Code(r.description.componentSubType).c_str(),
+                 Code(r.description.componentManufacturer).c_str(), static_cast<unsigned>(r.version));
+    std::fprintf(out, "component version: 0x%08x\n",
+                 static_cast<unsigned>(GetComponentVersion(host.GetUnit())));
     std::vector<UInt32> const ids = host.GetParameterList();
     std::fprintf(out, "parameters: %zu\n", ids.size());
     for (UInt32 id : ids)
     {
         AUParameterFacts const facts = host.DescribeParameter(id);
         std::fprintf(out, "  %2u %-32s %.4f\n", static_cast<unsigned>(id), facts.name.c_str(),
-                    host.GetParameter(id));
+                     host.GetParameter(id));
     }
 }
 

@@ -26,8 +26,8 @@ std::string Describe(char const* what, std::string const& path)
     return std::string("the ") + what + " " + path;
 }
 
-bool RegularFileFacts(struct stat const& facts, char const* what, std::string const& path, std::uintmax_t limit,
-                      std::string& error)
+bool RegularFileFacts(struct stat const& facts, char const* what, std::string const& path,
+                      std::uintmax_t limit, std::string& error)
 {
     if (!S_ISREG(facts.st_mode))
     {
@@ -193,7 +193,8 @@ int ParseOptions(HostProgram& program, std::vector<std::string> const& args, Opt
             if (!value(v) || !ParseNumber(v.c_str(), number) ||
                 (r.lowOpen ? number <= r.low : number < r.low) || number > r.high)
             {
-                fail("%s wants a number %s %g up to %g", r.longName, r.lowOpen ? "above" : "from", r.low, r.high);
+                fail("%s wants a number %s %g up to %g", r.longName, r.lowOpen ? "above" : "from", r.low,
+                     r.high);
                 return 2;
             }
             *r.target = number;
@@ -339,13 +340,15 @@ int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* o
     if (!(frames <= static_cast<double>(limit)))
     {
         fail("the render would last %.0f s; the limit is %.0f s at %.0f Hz (the largest %s WAV file)",
-             frames / o.rate, static_cast<double>(limit) / o.rate, o.rate, o.floatSamples ? "float" : "16-bit");
+             frames / o.rate, static_cast<double>(limit) / o.rate, o.rate,
+             o.floatSamples ? "float" : "16-bit");
         return 1;
     }
     long const totalFrames = static_cast<long>(frames);
 
     WavWriter wav;
-    if (!wav.Open(o.outPath, static_cast<int>(o.rate), o.floatSamples, static_cast<std::uint64_t>(totalFrames)))
+    if (!wav.Open(o.outPath, static_cast<int>(o.rate), o.floatSamples,
+                  static_cast<std::uint64_t>(totalFrames)))
     {
         fail("cannot write %s", o.outPath.c_str());
         return 1;
@@ -391,10 +394,11 @@ int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* o
         fail("cannot write %s", o.outPath.c_str());
         return 1;
     }
-    std::fprintf(out, "%s: %ld frames (%.2f s) at %.0f Hz, peak %.1f dBFS -> %s\n", o.plugin.c_str(), totalFrames,
-                 static_cast<double>(totalFrames) / o.rate, o.rate, peak > 0.0f ? 20.0 * std::log10(peak) : -INFINITY,
-                 o.outPath.c_str());
-    if (peak > 1.0f && !o.floatSamples) fail("the output clips in a 16-bit file: lower it with --gain or use --float");
+    std::fprintf(out, "%s: %ld frames (%.2f s) at %.0f Hz, peak %.1f dBFS -> %s\n", o.plugin.c_str(),
+                 totalFrames, static_cast<double>(totalFrames) / o.rate, o.rate,
+                 peak > 0.0f ? 20.0 * std::log10(peak) : -INFINITY, o.outPath.c_str());
+    if (peak > 1.0f && !o.floatSamples)
+        fail("the output clips in a 16-bit file: lower it with --gain or use --float");
     if (nonFinite > 0)
     {
         fail("the plug-in produced %ld samples that are not finite", nonFinite);

@@ -82,4 +82,5 @@ public:
 
 // Runs the program on its arguments (without the program name): output to `out`, messages to
 // `err`. Returns the exit code: 0 done, 1 a file or the plug-in failed, 2 bad options.
-int RunHostProgram(HostProgram& program, std::vector<std::string> const& args, std::FILE* out, std::FILE* err);
+int RunHostProgram(HostProgram& program, std::vector<std::string> const& args, std::FILE* out,
+                   std::FILE* err);
