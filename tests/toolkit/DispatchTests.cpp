@@ -1,3 +1,4 @@
+#include <atomic>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -311,6 +312,62 @@ TEST_F(DispatchTest, AWaitWithNothingScriptedFailsInsteadOfHanging)
     ticker.ticks = 0;
     gfx::RunLoop::RunFor(std::chrono::seconds(120));
     EXPECT_EQ(ticker.ticks, 3000);
+}
+
+TEST_F(DispatchTest, AWaitWakesOnAPostFromAnotherThreadAndFailsOnceNoneCanCome)
+{
+    backend.onFailure = nullptr;
+    struct Ticker : TimerListener
+    {
+        void TimerEvent(int) override {}
+    } ticker;
+    struct Case
+    {
+        char const* name;
+        bool ticking; // a timer runs meanwhile
+        bool posts;   // the other thread posts before it ends
+        bool starves;
+    };
+    for (Case c : {Case{"a post ends an open-ended wait", false, true, false},
+                   Case{"a post ends a wait between timer ticks", true, true, false},
+                   Case{"the other thread ends without posting", false, false, true},
+                   Case{"it ends without posting while a timer ticks", true, false, true}})
+    {
+        SCOPED_TRACE(c.name);
+        if (c.ticking)
+            ticker.StartTimer(1, 40);
+        else
+            ticker.StopTimer(1);
+        std::atomic<bool> ran{false};
+        bool starved = false;
+        {
+            auto poster = std::make_unique<gfx::HeadlessBackend::Poster>(backend);
+            std::thread other(
+                [&]
+                {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                    if (c.posts) gfx::RunLoop::Post([&] { ran = true; });
+                    poster.reset();
+                });
+            gfx::TimePoint before = backend.Now();
+            try
+            {
+                gfx::RunLoop::RunUntil([&] { return ran.load(); });
+            }
+            catch (gfx::HeadlessStarved const&)
+            {
+                starved = true;
+            }
+            other.join();
+            EXPECT_GE(backend.Now(), before);
+        }
+        EXPECT_EQ(starved, c.starves);
+        EXPECT_EQ(ran.load(), c.posts);
+    }
+    ticker.StopTimer(1);
+
+    // With nobody left who could post, the wait fails at once again.
+    EXPECT_THROW(gfx::RunLoop::RunUntil([] { return false; }), gfx::HeadlessStarved);
 }
 
 TEST_F(DispatchTest, TheLoopBelongsToOneThreadAtATime)
