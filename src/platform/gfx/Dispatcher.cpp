@@ -193,7 +193,7 @@ Dispatcher::Track Dispatcher::TrackMouseLocation(View& view, Point& local, unsig
         } reset{t.waiting};
         RunLoop::RunUntil([&t, &life] { return t.haveEvent || t.released || life.expired(); });
     }
-    if (life.expired()) return Track::Gone;
+    if (life.expired() || (RunLoop::Abandoned() && !t.haveEvent)) return Track::Gone;
     t.haveEvent = false;
     Point at = view.OriginInTop();
     local = Point{t.lastRoot.x - t.originAtPress.x - at.x, t.lastRoot.y - t.originAtPress.y - at.y};
