@@ -1,11 +1,13 @@
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
 #include "ToolkitTestSupport.h"
 #include "framework/Timers.h"
 #include "platform/gfx/View.h"
+#include "toolkit/Frame.h"
 
 namespace
 {
@@ -288,6 +290,52 @@ TEST_F(DispatchTest, AnExceptionFromAHandlerUnwindsTrackingAndGrabs)
     log.clear();
     Run();
     EXPECT_EQ(log.size(), 4u);
+}
+
+TEST_F(DispatchTest, ThePointerIsGrabbedOnlyWhileAPressIsFollowed)
+{
+    struct Case
+    {
+        char const* name;
+        char const* when; // the handler call in which it looks
+        bool modal;       // looks from inside a modal run started there
+        int grabs;
+    };
+    for (Case c : {Case{"a press handler before it follows the pointer", "LButtonDown", false, 0},
+                   Case{"while the pointer is followed", "MouseMoved", false, 1},
+                   Case{"after the release", "LButtonUp", false, 0},
+                   Case{"a modal run from the press handler", "LButtonDown", true, 0},
+                   Case{"a modal run while the pointer is followed", "MouseMoved", true, 0},
+                   Case{"a modal run after the release", "LButtonUp", true, 0}})
+    {
+        SCOPED_TRACE(c.name);
+        std::optional<int> seen;
+        target->after = [&](std::string const& what)
+        {
+            if (what != c.when || seen) return;
+            if (!c.modal)
+            {
+                seen = backend.grabs;
+                return;
+            }
+            Frame dialog;
+            dialog.CreateFrame(page.get(), 10, 10, 50, 50);
+            backend.Then(
+                [&]
+                {
+                    seen = backend.grabs;
+                    dialog.QuitModal();
+                });
+            dialog.RunModal();
+        };
+        backend.Drag(*surface, {15, 15}, {18, 18}, 3);
+        Run();
+        ASSERT_TRUE(seen.has_value());
+        EXPECT_EQ(*seen, c.grabs);
+        EXPECT_EQ(backend.grabs, 0);
+        EXPECT_FALSE(gfx::Dispatcher::Tracking());
+        backend.Pause(std::chrono::seconds(1));
+    }
 }
 
 TEST_F(DispatchTest, AWaitWithNothingScriptedFailsInsteadOfHanging)
