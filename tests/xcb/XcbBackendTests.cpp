@@ -560,7 +560,22 @@ TEST_F(XcbTest, ThePointerIsHeldOnlyWhileADragTracksOrAMenuIsOpen)
         dialog.RunModal();
         done = true;
     };
-    auto looked = [&] { check.Start(300ms, [&] { free = PointerFree(other, theirs); }); };
+    std::atomic<bool> checked{false};
+    auto looked = [&]
+    {
+        check.Start(300ms,
+                    [&]
+                    {
+                        free = PointerFree(other, theirs);
+                        checked = true;
+                    });
+    };
+    // The script goes on once the check has looked (a loaded machine may be slow to get there).
+    auto afterCheck = [&checked]
+    {
+        for (int i = 0; i < 500 && !checked; ++i)
+            std::this_thread::sleep_for(10ms);
+    };
     struct Case
     {
         char const* name;
@@ -586,25 +601,23 @@ TEST_F(XcbTest, ThePointerIsHeldOnlyWhileADragTracksOrAMenuIsOpen)
              done = true;
          },
          nullptr,
-         [click](Client& c)
+         [click, afterCheck](Client& c)
          {
              click(c);
-             std::this_thread::sleep_for(600ms);
+             afterCheck();
              c.MoveTo(c.screen->root, 700, 700); // a click outside closes it
              c.Button(true);
              c.Button(false);
          },
          false},
         {"a drag while it is followed", looked, [&] { done = true; },
-         [in](Client& c)
+         [in, afterCheck](Client& c)
          {
              c.MoveTo(in, 20, 120);
              c.Button(true);
-             for (int i = 0; i < 12; ++i)
-             {
-                 std::this_thread::sleep_for(50ms);
-                 c.MoveTo(in, 22 + i, 120);
-             }
+             c.MoveTo(in, 24, 120);
+             afterCheck();
+             c.MoveTo(in, 28, 120);
              c.Button(false);
          },
          false},
@@ -613,6 +626,7 @@ TEST_F(XcbTest, ThePointerIsHeldOnlyWhileADragTracksOrAMenuIsOpen)
     {
         SCOPED_TRACE(c.name);
         free.reset();
+        checked = false;
         done = false;
         editor.onPress = c.onPress;
         editor.onRelease = c.onRelease;
@@ -681,10 +695,15 @@ TEST_F(XcbTest, TheKeyboardStaysWithTheHostAndComesBackWhenDialogsAndMenusClose)
         {"a menu dismissed",
          [&]
          {
+             // A click outside once the menu runs.
+             std::atomic<bool> open{false};
+             Once running;
+             running.Start(100ms, [&] { open = true; });
              Script(
-                 [](Client& c)
+                 [&open](Client& c)
                  {
-                     std::this_thread::sleep_for(400ms);
+                     for (int i = 0; i < 500 && !open; ++i)
+                         std::this_thread::sleep_for(10ms);
                      c.MoveTo(c.screen->root, 700, 700);
                      c.Button(true);
                      c.Button(false);
