@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,12 +15,15 @@
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
+#include "framework/Timers.h"
 #include "platform/CascadeList.h"
+#include "platform/MessagePopup.h"
 #include "platform/gfx/Dispatcher.h"
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/Surface.h"
 #include "platform/gfx/xcb/XcbBackend.h"
 #include "support/gfx/Xvfb.h"
+#include "toolkit/Animation.h"
 #include "toolkit/Frame.h"
 #include "toolkit/GraphicsContext.h"
 #include "toolkit/MacWindowManager.h"
@@ -37,6 +41,7 @@ class Probe : public Window
 public:
     std::vector<std::string> calls;
     std::function<void()> onPress;
+    std::function<void()> onRelease;
     int r = 200, g = 40, b = 40;
     void Repaint(GraphicsContext& gc) override
     {
@@ -52,7 +57,11 @@ public:
         Record("LButtonDown", x, y);
         if (onPress) onPress();
     }
-    void LButtonUp(long x, long y) override { Record("LButtonUp", x, y); }
+    void LButtonUp(long x, long y) override
+    {
+        Record("LButtonUp", x, y);
+        if (onRelease) onRelease();
+    }
     void MouseMoved(long x, long y) override { Record("MouseMoved", x, y); }
     void LDoubleClick(long x, long y) override { Record("LDoubleClick", x, y); }
     bool Has(std::string const& prefix) const
@@ -60,6 +69,22 @@ public:
         for (auto const& c : calls)
             if (c.rfind(prefix, 0) == 0) return true;
         return false;
+    }
+};
+
+// Runs an action once, a while after it is started.
+struct Once : TimerListener
+{
+    std::function<void()> action;
+    void Start(std::chrono::milliseconds after, std::function<void()> a)
+    {
+        action = std::move(a);
+        StartTimer(1, static_cast<unsigned>(after.count()));
+    }
+    void TimerEvent(int id) override
+    {
+        StopTimer(id);
+        if (action) action();
     }
 };
 
@@ -171,6 +196,13 @@ public:
     void SetUp() override
     {
         XVFB_START_OR_SKIP(server);
+        Connect();
+    }
+    void TearDown() override { Disconnect(); }
+
+    // A host window and the back end on the server.
+    void Connect()
+    {
         host = std::make_unique<Client>();
         hostWindow = host->MakeWindow(0, 0, 200, 150);
         backend = gfx::XcbBackend::Acquire();
@@ -180,7 +212,7 @@ public:
         MacWindowManager::InstallTimers();
         gfx::Dispatcher::Reset();
     }
-    void TearDown() override
+    void Disconnect()
     {
         if (!backend) return;
         editors.clear();
@@ -495,5 +527,298 @@ TEST_F(XcbTest, TwoEditorsOpenOneClosed)
     other.ForceRepaint();
     Shown(second, 10, 10, 0x28c8c8);
     EXPECT_EQ(host->Pixel(hostWindow, 10, 120), 0xffffffu); // ours went, the host's stayed
+}
+
+// Whether another client can take the pointer now (it gives it back at once).
+bool PointerFree(Client& other, xcb_window_t theirs)
+{
+    xcb_grab_pointer_reply_t* grab = xcb_grab_pointer_reply(
+        other.c,
+        xcb_grab_pointer(other.c, 0, theirs, XCB_EVENT_MASK_BUTTON_PRESS, XCB_GRAB_MODE_ASYNC,
+                         XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+        nullptr);
+    bool const free = grab && grab->status == XCB_GRAB_STATUS_SUCCESS;
+    std::free(grab);
+    if (free) xcb_ungrab_pointer(other.c, XCB_CURRENT_TIME);
+    other.Sync();
+    return free;
+}
+
+TEST_F(XcbTest, ThePointerIsHeldOnlyWhileADragTracksOrAMenuIsOpen)
+{
+    Probe& editor = Embed(hostWindow, 100);
+    Shown(hostWindow, 10, 120);
+    Client other;
+    xcb_window_t theirs = other.MakeWindow(600, 600, 20, 20);
+    CascadeList list;
+    list.AddItem("One", 1, nullptr, false);
+    Once check;
+    std::optional<bool> free;
+    bool done = false;
+    // A dialog run modally until the check has looked at the pointer.
+    auto modal = [&]
+    {
+        Frame dialog;
+        dialog.CreateFrame(&editor, 300, 200, 80, 60);
+        check.Start(300ms,
+                    [&]
+                    {
+                        free = PointerFree(other, theirs);
+                        dialog.QuitModal();
+                    });
+        dialog.RunModal();
+        done = true;
+    };
+    std::atomic<bool> checked{false};
+    auto looked = [&]
+    {
+        check.Start(300ms,
+                    [&]
+                    {
+                        free = PointerFree(other, theirs);
+                        checked = true;
+                    });
+    };
+    // The script goes on once the check has looked (a loaded machine may be slow to get there).
+    auto afterCheck = [&checked]
+    {
+        for (int i = 0; i < 500 && !checked; ++i)
+            std::this_thread::sleep_for(10ms);
+    };
+    struct Case
+    {
+        char const* name;
+        std::function<void()> onPress, onRelease;
+        std::function<void(Client&)> script;
+        bool free; // while the handler's loop runs
+    };
+    xcb_window_t in = hostWindow;
+    auto click = [in](Client& c)
+    {
+        c.MoveTo(in, 20, 120);
+        c.Button(true);
+        c.Button(false);
+    };
+    Case const cases[] = {
+        {"a modal run from the press handler", modal, nullptr, click, true},
+        {"a modal run after the release of a followed press", nullptr, modal, click, true},
+        {"a menu from the press handler",
+         [&]
+         {
+             looked();
+             EXPECT_EQ(RunPopupMenu(list, &editor, 10, 10), nullptr);
+             done = true;
+         },
+         nullptr,
+         [click, afterCheck](Client& c)
+         {
+             click(c);
+             afterCheck();
+             c.MoveTo(c.screen->root, 700, 700); // a click outside closes it
+             c.Button(true);
+             c.Button(false);
+         },
+         false},
+        {"a drag while it is followed", looked, [&] { done = true; },
+         [in, afterCheck](Client& c)
+         {
+             c.MoveTo(in, 20, 120);
+             c.Button(true);
+             c.MoveTo(in, 24, 120);
+             afterCheck();
+             c.MoveTo(in, 28, 120);
+             c.Button(false);
+         },
+         false},
+    };
+    for (Case const& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        free.reset();
+        checked = false;
+        done = false;
+        editor.onPress = c.onPress;
+        editor.onRelease = c.onRelease;
+        Script(c.script);
+        EXPECT_TRUE(RunUntil([&] { return done; }, 5000ms));
+        JoinScripts();
+        ASSERT_TRUE(free.has_value());
+        EXPECT_EQ(*free, c.free);
+        EXPECT_TRUE(PointerFree(other, theirs)); // nothing held afterwards
+        gfx::RunLoop::RunFor(100ms);             // no double click with the next row
+        gfx::Dispatcher::Reset();
+    }
+    editor.onPress = nullptr;
+    editor.onRelease = nullptr;
+}
+
+TEST_F(XcbTest, TheKeyboardStaysWithTheHostAndComesBackWhenDialogsAndMenusClose)
+{
+    Probe& editor = Embed(hostWindow, 100);
+    Shown(hostWindow, 10, 120);
+    CascadeList list;
+    list.AddItem("One", 1, nullptr, false);
+    auto focused = [&](xcb_window_t w) { return RunUntil([&] { return host->InputFocus() == w; }, 2000ms); };
+    auto windowOf = [](Frame& f) { return gfx::XcbBackend::WindowOf(*f.GetFrameWindow()); };
+    xcb_window_t in = hostWindow;
+    struct Case
+    {
+        char const* name;
+        std::function<void()> run;
+    };
+    Case const cases[] = {
+        {"a click on the editor",
+         [&]
+         {
+             editor.calls.clear();
+             Script(
+                 [in](Client& c)
+                 {
+                     c.MoveTo(in, 20, 120);
+                     c.Button(true);
+                     c.Button(false);
+                 });
+             EXPECT_TRUE(RunUntil([&] { return editor.Has("LButtonUp"); }));
+             JoinScripts();
+         }},
+        {"a dialog opened and closed",
+         [&]
+         {
+             Frame dialog;
+             dialog.CreateFrame(&editor, 300, 200, 80, 60);
+             EXPECT_TRUE(focused(windowOf(dialog)));
+         }},
+        {"a dialog over a dialog",
+         [&]
+         {
+             Frame dialog;
+             dialog.CreateFrame(&editor, 300, 200, 80, 60);
+             EXPECT_TRUE(focused(windowOf(dialog)));
+             {
+                 Frame alert;
+                 alert.CreateFrame(&dialog, 320, 220, 60, 40);
+                 EXPECT_TRUE(focused(windowOf(alert)));
+             }
+             EXPECT_TRUE(focused(windowOf(dialog)));
+         }},
+        {"a menu dismissed",
+         [&]
+         {
+             // A click outside once the menu runs.
+             std::atomic<bool> open{false};
+             Once running;
+             running.Start(100ms, [&] { open = true; });
+             Script(
+                 [&open](Client& c)
+                 {
+                     for (int i = 0; i < 500 && !open; ++i)
+                         std::this_thread::sleep_for(10ms);
+                     c.MoveTo(c.screen->root, 700, 700);
+                     c.Button(true);
+                     c.Button(false);
+                 });
+             EXPECT_EQ(RunPopupMenu(list, &editor, 10, 10), nullptr);
+             JoinScripts();
+         }},
+    };
+    for (Case const& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        xcb_set_input_focus(host->c, XCB_INPUT_FOCUS_PARENT, hostWindow, XCB_CURRENT_TIME);
+        host->Sync();
+        c.run();
+        gfx::RunLoop::RunFor(50ms);
+        EXPECT_EQ(host->InputFocus(), hostWindow);
+        gfx::Dispatcher::Reset();
+    }
+}
+
+// An animation that never finishes on its own.
+class Endless : public Animation::AnimationElement
+{
+public:
+    void NextFrame(Animation::TimeInfo const&) override {}
+};
+
+TEST_F(XcbTest, EveryWaitingLoopEndsWhenTheHostWindowOrTheConnectionGoes)
+{
+    struct Trigger
+    {
+        char const* name;
+        std::function<void(Client& host, xcb_window_t hostWindow, xcb_window_t ours)> run;
+    };
+    Trigger const triggers[] = {
+        {"the host's window destroyed",
+         [](Client& h, xcb_window_t in, xcb_window_t) { xcb_destroy_window(h.c, in); }},
+        {"the connection closed by another client",
+         [](Client& h, xcb_window_t, xcb_window_t ours) { xcb_kill_client(h.c, ours); }},
+    };
+    struct Loop
+    {
+        char const* name;
+        std::function<void(XcbTest&, Probe&)> run;
+    };
+    Loop const loops[] = {
+        {"a synchronous animation",
+         [](XcbTest&, Probe&) { Animation::EasyAnimation::PlaySync(nullptr, std::make_shared<Endless>()); }},
+        {"a modal run",
+         [](XcbTest&, Probe& editor)
+         {
+             Frame dialog;
+             dialog.CreateFrame(&editor, 300, 200, 80, 60);
+             dialog.RunModal();
+         }},
+        {"an alert", [](XcbTest&, Probe&) { MessagePopup("Something to say", "Note"); }},
+        {"a menu",
+         [](XcbTest&, Probe& editor)
+         {
+             CascadeList list;
+             list.AddItem("One", 1, nullptr, false);
+             EXPECT_EQ(RunPopupMenu(list, &editor, 10, 10), nullptr);
+         }},
+        {"the tracking of a press",
+         [](XcbTest& t, Probe& editor)
+         {
+             // The button goes down and stays down until the end.
+             xcb_window_t in = t.hostWindow;
+             Client presser;
+             presser.MoveTo(in, 20, 120);
+             presser.Button(true);
+             presser.MoveTo(in, 30, 120);
+             EXPECT_TRUE(t.RunUntil([&] { return editor.Has("MouseMoved") || t.backend->Lost(); }));
+             // Inside the press handler's tracking until the window system goes.
+             while (!editor.Has("LButtonUp") && !gfx::RunLoop::Abandoned())
+                 gfx::RunLoop::Turn(true);
+             presser.Button(false);
+         }},
+    };
+    for (Trigger const& trigger : triggers)
+        for (Loop const& loop : loops)
+        {
+            SCOPED_TRACE(std::string(loop.name) + ", " + trigger.name);
+            Probe& editor = Embed(hostWindow, 100);
+            Shown(hostWindow, 10, 120);
+            Client* h = host.get();
+            xcb_window_t in = hostWindow;
+            xcb_window_t ours = gfx::XcbBackend::WindowOf(*surfaces[0]);
+            Script(
+                [h, in, ours, &trigger](Client&)
+                {
+                    std::this_thread::sleep_for(400ms);
+                    trigger.run(*h, in, ours);
+                    h->Sync();
+                });
+            auto start = std::chrono::steady_clock::now();
+            loop.run(*this, editor);
+            JoinScripts();
+            EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
+            EXPECT_TRUE(gfx::RunLoop::Abandoned());
+            EXPECT_FALSE(gfx::Dispatcher::Tracking());
+            // Inert until it is closed; then a new editor in a new host window works.
+            editor.ForceRepaint();
+            gfx::RunLoop::Turn(false);
+            Disconnect();
+            Connect();
+        }
 }
 } // namespace
