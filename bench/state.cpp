@@ -9,9 +9,21 @@
 //                           "worst_block_ms" is the longest processEvents + processReplacing call
 //                           seen while restores ran, "setchunk_ms" the mean restore time,
 //                           "worst_idle_block_ms" the longest call over a second with no restore.
+//   BM_RestoreSilenceAndHold setChunk of the test kit's busy patch holding 0, 8 or 16 custom
+//                           waves (range(0)), over itself (range(1) 0), over another state of the
+//                           same size with other waves (1), or alternating with a copy cut short by
+//                           one byte, which is refused (2). A watcher follows "TORVANE_ENABLED":
+//                           "silence_ms" is the mean time per restore the engine is switched off
+//                           (every block then passes silent), "longest_silence_ms" the longest
+//                           such span. A probe thread claims the plug-in mutex over and over:
+//                           "longest_hold_ms" is the longest it waited (the longest hold of the
+//                           mutex by the restore), "longest_hold_on_ms" the longest wait that began
+//                           with the engine on (one an audio block would have sat through).
 
 #include "engine/Torvane.h"
 #include "framework/Streams.h"
+#include "support/RecordingMessageSink.h"
+#include "support/engine/BusyPatch.h"
 #include "vst/VstAbi.h"
 
 #include <benchmark/benchmark.h>
@@ -179,6 +191,101 @@ void BM_RestoreWhileRendering(benchmark::State& state)
     state.counters["worst_idle_block_ms"] = static_cast<double>(idleWorstNs) / 1.0e6;
 }
 
+// The test kit's busy patch with `customWaves` custom waves in its layers, four a layer.
+std::unique_ptr<Torvane> BusyInstrument(int customWaves, int seed)
+{
+    UseScratchDataHome();
+    auto t = std::make_unique<Torvane>(nullptr);
+    MakeBusyPatch(*t);
+    for (int i = 0; i < customWaves; ++i)
+    {
+        VoiceDef* def = t->GetVoiceDef(i / 4);
+        std::vector<float> amps(96);
+        for (std::size_t h = 0; h < amps.size(); ++h)
+            amps[h] = (1.0f + 0.25f * static_cast<float>((h + static_cast<std::size_t>(i + seed)) % 5)) /
+                      static_cast<float>(h + 1);
+        def->waveDef.CreateWithIFFT(i % 4, static_cast<long>(amps.size()), amps.data(), nullptr);
+    }
+    return t;
+}
+
+void BM_RestoreSilenceAndHold(benchmark::State& state)
+{
+    int const waves = static_cast<int>(state.range(0));
+    int const other = static_cast<int>(state.range(1));
+    auto t = BusyInstrument(waves, 0);
+    std::vector<char> const a = State(*t);
+    std::vector<char> b = a;
+    if (other == 1) b = State(*BusyInstrument(waves, 1));
+    if (other == 2) b.pop_back();
+    RecordingMessageSink quiet;
+
+    std::atomic<bool> stop{false};
+    std::atomic<long long> offNs{0};
+    std::atomic<long long> longestOffNs{0};
+    std::atomic<long long> longestHoldNs{0};
+    std::atomic<long long> longestHoldOnNs{0};
+    auto raise = [](std::atomic<long long>& to, long long ns) { to.store(std::max(to.load(), ns)); };
+    std::thread watcher(
+        [&]
+        {
+            bool off = false;
+            Clock::time_point since;
+            while (!stop.load(std::memory_order_relaxed))
+            {
+                bool const now = !t->enabled.GetBool();
+                if (now == off) continue;
+                Clock::time_point const at = Clock::now();
+                if (!now)
+                {
+                    long long const ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at - since).count();
+                    offNs.fetch_add(ns);
+                    raise(longestOffNs, ns);
+                }
+                since = at;
+                off = now;
+            }
+        });
+    std::thread probe(
+        [&]
+        {
+            while (!stop.load(std::memory_order_relaxed))
+            {
+                bool const on = t->enabled.GetBool();
+                Clock::time_point const start = Clock::now();
+                t->GetMutex().Claim();
+                long long const ns =
+                    std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count();
+                t->GetMutex().Release();
+                raise(longestHoldNs, ns);
+                if (on) raise(longestHoldOnNs, ns);
+                std::this_thread::yield();
+            }
+        });
+
+    long restores = 0;
+    double totalMs = 0.0;
+    for (auto _ : state)
+    {
+        std::vector<char> const& block = restores % 2 == 0 ? b : a;
+        Clock::time_point const start = Clock::now();
+        benchmark::DoNotOptimize(
+            t->RestorePluginState(const_cast<char*>(block.data()), static_cast<int>(block.size())));
+        totalMs += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        ++restores;
+    }
+    stop.store(true);
+    watcher.join();
+    probe.join();
+    double const n = restores > 0 ? static_cast<double>(restores) : 1.0;
+    state.counters["state_kb"] = static_cast<double>(a.size()) / 1024.0;
+    state.counters["restore_ms"] = totalMs / n;
+    state.counters["silence_ms"] = static_cast<double>(offNs.load()) / 1.0e6 / n;
+    state.counters["longest_silence_ms"] = static_cast<double>(longestOffNs.load()) / 1.0e6;
+    state.counters["longest_hold_ms"] = static_cast<double>(longestHoldNs.load()) / 1.0e6;
+    state.counters["longest_hold_on_ms"] = static_cast<double>(longestHoldOnNs.load()) / 1.0e6;
+}
+
 } // namespace
 
 BENCHMARK(BM_Snapshot)->Arg(0)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
@@ -191,4 +298,9 @@ BENCHMARK(BM_Restore)
     ->Args({16, 1})
     ->Args({16, 2})
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RestoreSilenceAndHold)
+    ->ArgsProduct({{0, 8, 16}, {0, 1, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(40)
+    ->UseRealTime();
 BENCHMARK(BM_RestoreWhileRendering)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();
