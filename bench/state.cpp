@@ -238,7 +238,8 @@ void BM_RestoreSilenceAndHold(benchmark::State& state)
                 Clock::time_point const at = Clock::now();
                 if (!now)
                 {
-                    long long const ns = std::chrono::duration_cast<std::chrono::nanoseconds>(at - since).count();
+                    long long const ns =
+                        std::chrono::duration_cast<std::chrono::nanoseconds>(at - since).count();
                     offNs.fetch_add(ns);
                     raise(longestOffNs, ns);
                 }
