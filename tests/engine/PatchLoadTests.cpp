@@ -155,6 +155,47 @@ TEST(PatchLoad, ANoteOnWhileALoadStagesSoundsAtOnceAndEndsAtTheSwap)
 namespace
 {
 
+// Draws a new cycle into layer 0's first wave at the end of staging, as the editor may.
+class DrawingTorvane : public Torvane
+{
+public:
+    DrawingTorvane() : Torvane(nullptr) {}
+
+    void LoadStepReached(LoadStep step) override
+    {
+        if (step != LoadStep::Staged || drawn) return;
+        drawn = true;
+        std::vector<float> cycle;
+        long const n = CopyWaveCycle(0, 0, cycle);
+        for (long i = 0; i < n; ++i)
+            cycle[static_cast<std::size_t>(i)] = i < n / 4 ? 0.5f : -0.25f;
+        drawnOk = SetWaveFromCycle(0, 0, cycle.data(), n, -1);
+    }
+
+    bool drawn = false;
+    bool drawnOk = false;
+};
+
+} // namespace
+
+TEST(PatchLoad, AWaveDrawnWhileALoadStagesGivesWayToTheStoredOneAtTheSwap)
+{
+    TemporaryDataHome home;
+    Block const other = OtherPatch();
+    DrawingTorvane t;
+    // Restored twice: the second time the stage finds every wave already in place.
+    for (int round = 0; round < 2; ++round)
+    {
+        t.drawn = false;
+        ASSERT_TRUE(Restore(t, other)) << round;
+        EXPECT_TRUE(t.drawnOk) << round;
+        EXPECT_EQ(State(t), other) << round;
+    }
+}
+
+namespace
+{
+
 // On the first switch-off of the engine (load A, before its swap), runs load B on a thread of
 // its own to its end, and notes whether the engine was on once B was done.
 class SecondLoad : public ParamUpdateListener
