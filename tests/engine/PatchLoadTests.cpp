@@ -49,7 +49,7 @@ Block OtherPatch()
         for (std::size_t h = 0; h < amps.size(); ++h)
             amps[h] = 1.0f / static_cast<float>(h + 1 + static_cast<std::size_t>(slot));
         source.GetVoiceDef(slot)->waveDef.CreateWithIFFT(slot, static_cast<long>(amps.size()), amps.data(),
-                                                          nullptr);
+                                                         nullptr);
     }
     return State(source);
 }
@@ -299,9 +299,9 @@ TEST(PatchLoad, ASetChunkReportsEachChangedParameterOnceAfterTheSwapAndNoUnchang
 {
     TemporaryDataHome home;
     Torvane source(nullptr);
-    source.masterVolume = 0.3f;                                // index 13
-    source.keyMode = 2.0f;                                     // index 37
-    source.GetDelayEffect()->time = 0.6f;                      // index 16
+    source.masterVolume = 0.3f;                                 // index 13
+    source.keyMode = 2.0f;                                      // index 37
+    source.GetDelayEffect()->time = 0.6f;                       // index 16
     source.GetVoiceDef(2)->parameters[VoiceDef::kLevel] = 0.1f; // index 35
     Block const changed = State(source);
 
