@@ -9,11 +9,15 @@
 #include "editor/SynthGUI.h"
 #include "framework/StandardMaths.h"
 #include "platform/CascadeList.h"
+#include "platform/gfx/Text.h"
 #include "toolkit/GraphicsContext.h"
 
 namespace
 {
 constexpr float kUnit = 44100.0f;
+// The ruler's labels: the drawing context's text size, and the least space between two.
+constexpr double kRulerTextSize = 8.0;
+constexpr double kRulerLabelGap = 4.0;
 // The rectangle inside which a drag does not scroll the view.
 constexpr long kInnerLeft = 7;
 constexpr long kInnerTop = 38;
@@ -243,18 +247,39 @@ void EventsDisplay::DrawRuler(GraphicsContext& gc)
     long stride = 1;
     while (unitPixels * static_cast<double>(stride) < 1.0)
         stride *= 2;
-    long long s = static_cast<long long>(std::ceil(viewStart / kUnit));
-    s += (stride - s % stride) % stride;
+    long long const first = static_cast<long long>(std::ceil(viewStart / kUnit));
     long long const last = static_cast<long long>(std::floor(viewEnd / kUnit));
     bool const tempo = TempoOn();
+    auto xAt = [&](long long s)
+    { return static_cast<long>(x0 + (static_cast<double>(s) * kUnit - viewStart) * Scale()); };
+    auto label = [tempo](char(&text)[32], long long s)
+    { std::snprintf(text, sizeof text, "%lld", tempo ? s + 1 : s); };
+
+    long long s = first + (stride - first % stride) % stride;
     for (; s <= last; s += stride)
     {
         ++gridSteps;
-        long const x = static_cast<long>(x0 + (static_cast<double>(s) * kUnit - viewStart) * Scale());
+        long const x = xAt(s);
+        gc.DrawLine(x, 20, x, 30);
+    }
+
+    // Labels on every unit while they fit; otherwise on every 2nd, 5th, 10th, 20th ... second
+    // (every 2nd, 4th, 8th ... bar), the first step that leaves the widest label room to end
+    // before the next begins.
+    char text[32];
+    label(text, std::max(first, last));
+    double const room = gfx::TextAdvance(text, kRulerTextSize) + kRulerLabelGap;
+    long long step = 1;
+    for (int i = 0; static_cast<double>(step) * unitPixels < room && step < (1LL << 40); ++i)
+        step = tempo || i % 3 != 1 ? step * 2 : step * 5 / 2;
+    for (s = first + (step - first % step) % step; s <= last; s += step)
+    {
+        ++gridSteps;
+        long const x = xAt(s);
+        // A labelled unit has its mark even where the thinned marks pass it by.
         gc.SetPenColour(150, 150, 150, 1, 255);
         gc.DrawLine(x, 20, x, 30);
-        char text[32];
-        std::snprintf(text, sizeof text, "%lld", tempo ? s + 1 : s);
+        label(text, s);
         gc.SetPenColour(255, 255, 255, 1, 255);
         if (x < right - 8) gc.DrawString(text, x, 20);
     }
@@ -768,7 +793,9 @@ void EventsDisplay::MouseMoved(long x, long y)
     {
     case Drag::TimeHandle:
     {
+        // The handle stays on the time the view can reach.
         float t = Snap(static_cast<float>(dragStartValue + (x - dragStartX) / Scale()));
+        t = std::min(t, static_cast<float>(kMaxTime));
         if (t < viewStart)
         {
             t = std::max(t, 0.0f);
@@ -887,6 +914,8 @@ void EventsDisplay::LButtonUp(long x, long y)
     }
     if (drag != Drag::None)
     {
+        // The time the handle was let go at is the drag's last word, applied now.
+        if (drag == Drag::TimeHandle) ApplyPendingEditTime();
         drag = Drag::None;
         ReleaseMouse();
     }
@@ -1080,16 +1109,22 @@ void EventsDisplay::CloseMultipleSelectionPanel()
     if (synthGUI != nullptr) synthGUI->CloseMultipleSelectionPanel();
 }
 
+void EventsDisplay::ApplyPendingEditTime()
+{
+    float const pending = pendingEditTime;
+    if (pending == -1.0f) return;
+    // Cleared first, whatever follows: a time equal to the edit time must not wait to undo the
+    // next change made some other way.
+    pendingEditTime = -1.0f;
+    if (pending != EditTime()) SetEditTime(pending);
+}
+
 void EventsDisplay::TimerEvent(int id)
 {
     if (torvane == nullptr) return;
     if (id == kEditTimeTimer)
     {
-        if (pendingEditTime != -1.0f && pendingEditTime != EditTime())
-        {
-            SetEditTime(pendingEditTime);
-            pendingEditTime = -1.0f;
-        }
+        ApplyPendingEditTime();
         return;
     }
     if (id != kScrollTimer || !autoScrolling) return;

@@ -24,7 +24,7 @@ class EventsDisplay : public Window, public TimerListener, public ParameterHost
 public:
     static constexpr int kWidth = 420;
     static constexpr int kHeight = 240;
-    static constexpr double kMaxTime = 2147483648.0; // 2^31
+    static constexpr double kMaxTime = Torvane::kMaxEditTime; // 2^31
     static constexpr double kMinLength = 64.0;
     static constexpr int kEditTimeTimer = 0;
     static constexpr int kScrollTimer = 1;
@@ -151,6 +151,9 @@ private:
     double Scale() const { return static_cast<double>(width) / (viewEnd - viewStart); }
     void ClampView();
     void ClampEditTimeIntoView();
+    // Hands a waiting edit time to the instrument when it differs from the edit time; none
+    // waits afterwards either way.
+    void ApplyPendingEditTime();
     void AutoScrollRule(long x, long y);
     void StopAutoScroll();
     void DrawGrid(GraphicsContext& gc);

@@ -242,6 +242,27 @@ constexpr Rect kPolyphonyNumber{595, 517, 15, 15};
 
 // The multiple-selection panel slides in at the bottom of the page.
 constexpr Point kSelectionPanel{0, 590};
+
+// The section panels the art draws under the controls; each holds its controls' windows whole.
+// The LFOs and the modulation matrix share one: LFO 2's knob reaches down level with the matrix
+// menu, so a rule below the knob, stopping short of the menu, parts the two.
+constexpr Rect kOscillatorPanel{6, 24, 92, 216};
+constexpr Rect kWavesPanel{104, 34, 232, 204};
+constexpr Rect kFilterPanel{340, 34, 102, 204};
+constexpr Rect kLfoMatrixPanel{446, 34, 244, 204};
+constexpr int kLfoMatrixRuleY = 133;
+constexpr Rect kSendsPanel{694, 34, 65, 204};
+constexpr Rect kLineLegendPanel{6, 244, 92, 246};
+constexpr Rect kTimelinePanel{100, 238, 659, 252};
+// The bottom row runs down to the last row of the page the editor shows.
+constexpr int kBottomRowY = 494;
+constexpr int kBottomRowHeight = root::kSize.h - root::kSynthPage.y - kBottomRowY - 1;
+constexpr Rect kDelayPanel{6, kBottomRowY, 108, kBottomRowHeight};
+constexpr Rect kReverbPanel{118, kBottomRowY, 106, kBottomRowHeight};
+constexpr Rect kDistortionPanel{228, kBottomRowY, 106, kBottomRowHeight};
+constexpr Rect kGlobalFiltersPanel{338, kBottomRowY, 104, kBottomRowHeight};
+constexpr Rect kMixerPanel{446, kBottomRowY, 96, kBottomRowHeight};
+constexpr Rect kGlobalPanel{546, kBottomRowY, 213, kBottomRowHeight};
 } // namespace synth
 
 // ---------------------------------------------------------------------------------------------
@@ -315,6 +336,13 @@ constexpr Point kXTarget{16, 138};
 constexpr Point kYTarget{122, 33};
 constexpr Point kXVoice{16, 158};
 constexpr Point kYVoice{122, 53};
+// Text written at p starts at p.x + 2 with its baseline at p.y + 8 (8-pixel face): the art puts
+// a dark well under each value, which is drawn light and translucent, while the names, white
+// or dark grey, sit on the block's grey.
+constexpr Rect ValueWell(Point p)
+{
+    return {p.x, p.y, 26, 12};
+}
 constexpr Point kAssignMenuX{50, 50};
 constexpr Point kAssignMenuY{150, 20};
 } // namespace perform

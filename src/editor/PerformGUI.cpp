@@ -182,7 +182,7 @@ void PerformBlock::Repaint(GraphicsContext& gc)
     layout::Point const voices[2] = {lp::kXVoice, lp::kYVoice};
     for (int axis = 0; axis < 2; ++axis)
     {
-        PerformModSource::Mapping const& m = source->GetMapping(axis);
+        PerformModSource::Mapping const m = source->GetMapping(axis);
         bool const assigned = m.target != -1;
         int const shade = assigned ? 255 : 55;
         gc.SetPenColour(shade, shade, shade, 1, 255);

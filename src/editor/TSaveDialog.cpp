@@ -6,6 +6,7 @@
 #include "framework/Paths.h"
 #include "framework/PresetManager.h"
 #include "platform/MessagePopup.h"
+#include "platform/gfx/Types.h"
 #include "toolkit/GraphicsContext.h"
 
 namespace
@@ -146,6 +147,13 @@ void TSaveDialog::ButtonPressed(int id)
     default:
         break;
     }
+}
+
+bool TSaveDialog::KeyDown(unsigned key, char const*)
+{
+    if (key != gfx::kKeyEscape) return false;
+    ButtonPressed(kCancelId);
+    return true;
 }
 
 void TSaveDialog::Save()

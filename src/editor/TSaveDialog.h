@@ -44,6 +44,8 @@ public:
     void ButtonPressed(int id) override;
     void PatchListSelection(int, int, CascadeList::Item*) override {}
     void Repaint(GraphicsContext& gc) override;
+    // Escape cancels, as the Cancel button does (the name field passes on what it does not take).
+    bool KeyDown(unsigned key, char const* text) override;
 
     TPatchList& GetCategoryList() { return categoryList; }
     TextControl& GetNameField() { return nameField; }

@@ -244,8 +244,10 @@ void WaveGraph::MouseMoved(long px, long py)
     if (!IsMouseCaptured() || samples.empty() || middle == 0) return;
     int const i = Index(px);
     int const j = Index(last.x < 0 ? px : last.x);
-    float const v = static_cast<float>(py - middle) / static_cast<float>(-middle);
-    float const vj = samples[static_cast<std::size_t>(j)];
+    // The stroke writes only what the graph shows, -1..1, however far past its edges the
+    // captured pointer goes (the line joins it to a value the stroke wrote, held the same way).
+    float const v = std::clamp(static_cast<float>(py - middle) / static_cast<float>(-middle), -1.0f, 1.0f);
+    float const vj = std::clamp(samples[static_cast<std::size_t>(j)], -1.0f, 1.0f);
     samples[static_cast<std::size_t>(i)] = v;
     if (i != j)
     {

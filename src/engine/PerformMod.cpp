@@ -60,6 +60,13 @@ void PerformModSource::CreateModEnvelope(Envelope* out, long length, int output)
     out->AddBreakpoint(static_cast<float>(length), output == 0 ? currentX : currentY);
 }
 
+PerformModSource::Mapping PerformModSource::GetMapping(int axis) const
+{
+    std::optional<AudioAPI::Lock> lock;
+    if (mutex) lock.emplace(*mutex);
+    return axis == 0 ? xMapping : yMapping;
+}
+
 void PerformModSource::SetMapping(bool enabled, int axis, int voice, int target)
 {
     if ((axis != 0 && axis != 1) || voice < 0 || voice > 4) return;

@@ -43,7 +43,8 @@ public:
     void SetMapping(bool enabled, int axis, int voice, int target);
     void ShowMidiLearnPopup(bool x, Window* w, long px, long py);
 
-    Mapping const& GetMapping(int axis) const { return axis == 0 ? xMapping : yMapping; }
+    // A copy taken under the plug-in mutex (loads and restores change it on the host's thread).
+    Mapping GetMapping(int axis) const;
     float GetCurrentX() const { return currentX; }
     float GetCurrentY() const { return currentY; }
     float GetXScale() const { return xScale; }

@@ -212,8 +212,10 @@ public:
     void ParameterUpdated(float value, Parameter* changed) override;
 
     // ---- timeline parameters and layer switch ------------------------------------------
-    // Any thread. Whole units, never below 0; mirrored into "Freeze Position" at once and
-    // into the editor at its next drain.
+    // The latest edit time: 2^31 timeline samples, the end of what the timeline display shows.
+    static constexpr float kMaxEditTime = 2147483648.0f;
+    // Any thread. Whole units, held within 0..kMaxEditTime; mirrored into "Freeze Position" at
+    // once and into the editor at its next drain.
     void SetEditTime(float t);
     // Any thread. Under the plug-in mutex: rebinds the bridges to that layer; the editor
     // refreshes and drops its selection at its next drain.
@@ -448,9 +450,10 @@ private:
         String triedName;
     } failedStep;
     void StepPatch(bool forward);
-    // 18 is voiceDefs (above). 19-20
-    int currentVoice = 0;
-    float editTime = 0.0f;
+    // 18 is voiceDefs (above). 19-20. Written under the plug-in mutex; atomics, because the
+    // editor and the host's threads read them without it.
+    std::atomic<int> currentVoice{0};
+    std::atomic<float> editTime{0.0f};
     // 21-22
     PerformMods performMods;
     PresetManager waveformPresets;
@@ -461,7 +464,7 @@ private:
     bool copyBufferFull = false;
     // 24-26
     MidiLearnManager midiLearn;
-    std::vector<MultipleSelectionBreakpoint>* multipleSelection = nullptr;
+    std::atomic<std::vector<MultipleSelectionBreakpoint>*> multipleSelection{nullptr};
     std::vector<std::shared_ptr<Breakpoint>> selectionReference;
     // 27: LFO 1 phase of layers 0-3, then LFO 2 phase of layers 0-3.
     float freeRunningLFOState[8] = {};

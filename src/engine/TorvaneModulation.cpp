@@ -19,20 +19,25 @@ TModMap const* FindRow(Torvane& t, int row, int voice)
 }
 } // namespace
 
+// The rows change under the plug-in mutex (the setters below, patch loads and restores on the
+// host's thread): the editor reads them under it too.
 int Torvane::GetModulationSource(int row, int voice)
 {
+    AudioAPI::Lock hold(GetMutex());
     TModMap const* map = FindRow(*this, row, voice);
     return map != nullptr ? map->output : -1;
 }
 
 int Torvane::GetModulationTarget(int row, int voice)
 {
+    AudioAPI::Lock hold(GetMutex());
     TModMap const* map = FindRow(*this, row, voice);
     return map != nullptr ? map->input : -1;
 }
 
 bool Torvane::GetModulationEnabled(int row, int voice)
 {
+    AudioAPI::Lock hold(GetMutex());
     TModMap const* map = FindRow(*this, row, voice);
     return map != nullptr && map->enabled;
 }

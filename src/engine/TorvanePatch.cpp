@@ -552,7 +552,9 @@ void Torvane::DefaultPatch()
         reverb.Reset();
         distortion.Reset();
         SetGlobalFiltersToDefaults();
+        // As after a load: no selection outlives the points it was made of.
+        SetMultipleSelection(nullptr);
     }
 
-    PostEditorRequests(kEditorUpdateAll | kEditorRefreshParameters);
+    PostEditorRequests(kEditorUpdateAll | kEditorRefreshParameters | kEditorDeselectBreakpoints);
 }

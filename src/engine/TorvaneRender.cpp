@@ -176,8 +176,13 @@ void Torvane::ParameterUpdated(float value, Parameter* changed)
     {
         if (timeFreeze.GetBool() && !IsRefreshing())
         {
-            VoiceDef* def = GetVoiceDef(-1);
-            const float d = def ? def->GetDuration() : 0.0f;
+            float d = 0.0f;
+            {
+                // The editor changes the lines under the mutex while the host moves this.
+                AudioAPI::Lock hold(GetMutex());
+                VoiceDef* def = GetVoiceDef(-1);
+                d = def ? def->GetDuration() : 0.0f;
+            }
             SetEditTime(Round(d * value));
         }
     }

@@ -13,6 +13,7 @@ void Torvane::SetEditTime(float t)
 {
     t = std::trunc(t);
     if (!std::isfinite(t) || t < 0.0f) t = 0.0f;
+    if (t > kMaxEditTime) t = kMaxEditTime;
     float d = 0.0f;
     {
         // A note starting on the audio thread reads the edit time under this mutex.
@@ -182,14 +183,15 @@ std::vector<Breakpoint*> Torvane::FindEventBreakpoints(MultipleSelectionBreakpoi
 void Torvane::MultipleSelectionParameterChange(int line, int valueIndex, float value, Parameter* control)
 {
     int const mode = multipleSelectionMode.GetInt();
-    if (multipleSelection == nullptr || control == nullptr || !ValidLine(line) || valueIndex < 0 ||
+    std::vector<MultipleSelectionBreakpoint>* const selected = multipleSelection.load();
+    if (selected == nullptr || control == nullptr || !ValidLine(line) || valueIndex < 0 ||
         valueIndex >= NUM_EVENTS_IN_EVENTTYPE[line] || (mode != 1 && mode != 2))
         return;
 
     AudioAPI::Lock hold(GetMutex());
     // The matches are found before anything changes: changing a value ends its match.
     std::vector<std::pair<MultipleSelectionBreakpoint*, std::vector<Breakpoint*>>> targets;
-    for (MultipleSelectionBreakpoint& record : *multipleSelection)
+    for (MultipleSelectionBreakpoint& record : *selected)
     {
         if (record.line == line && valueIndex < static_cast<int>(record.values.size()))
             targets.emplace_back(&record, FindEventBreakpoints(&record));

@@ -1,5 +1,6 @@
 #include "toolkit/Alerts.h"
 
+#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <optional>
@@ -20,6 +21,36 @@ constexpr double kTextSize = 12;
 constexpr double kCaptionSize = 10;
 constexpr long kLine = 16;
 constexpr long kMargin = 16;
+constexpr int kButtonTextSize = 8;
+
+// An alert's button: its caption centred on its face (the plain text button writes it at its
+// top-left corner).
+class AlertButton : public SimpleTextButton
+{
+public:
+    void Create(Window* parent, int newId, ButtonListener* newListener, long px, long py, long w, long h,
+                char const* caption, Colour newFace)
+    {
+        face = newFace;
+        SimpleTextButton::Create(parent, newId, newListener, px, py, w, h, caption, newFace);
+    }
+
+    void DrawRaised(GraphicsContext& gc) override
+    {
+        FillBackground(gc, face);
+        gc.SetPenColour(255, 255, 255, 1, 255);
+        gc.SetFont(kButtonTextSize, nullptr, false, false);
+        // DrawString starts 2 pixels right of x with its baseline 8 below y; the capitals'
+        // height (about 0.7 of the size) is centred.
+        double const advance = gfx::TextAdvance(GetText(), kButtonTextSize);
+        long const left = std::lround((static_cast<double>(width) - advance) / 2.0);
+        long const baseline = std::lround((static_cast<double>(height) + 0.7 * kButtonTextSize) / 2.0);
+        gc.DrawString(GetText(), left - 2, baseline - 8);
+    }
+
+private:
+    Colour face;
+};
 
 class AlertFrame : public Frame, public ButtonListener
 {
@@ -102,8 +133,8 @@ private:
     int answer = 0;
     std::vector<std::string> textLines;
     std::vector<std::string> captionLines;
-    SimpleTextButton yes;
-    SimpleTextButton no;
+    AlertButton yes;
+    AlertButton no;
 };
 
 bool CanShowAlerts()

@@ -30,10 +30,22 @@ void Frame::CreateFrame(Window* owner, long px, long py, long w, long h, bool)
     MacWindowManager::CreateFrame(this, w, h, px, py, owner);
 }
 
+gfx::Point Frame::KeptOnScreen(gfx::Backend& backend, long px, long py, long w, long h)
+{
+    gfx::Rect const screen = backend.ScreenBounds();
+    auto keep = [](long v, long low, long size, long extent)
+    {
+        long const high = std::max(low, low + size - extent);
+        return static_cast<int>(std::clamp<long>(std::clamp<long>(v, low, high), INT16_MIN, INT16_MAX));
+    };
+    return gfx::Point{keep(px, screen.x, screen.w, w), keep(py, screen.y, screen.h, h)};
+}
+
 void Frame::MoveFrame(long px, long py)
 {
-    auto clamp = [](long v) { return static_cast<int>(std::clamp<long>(v, INT16_MIN, INT16_MAX)); };
-    if (frameWindow) frameWindow->Move(clamp(px), clamp(py));
+    if (!frameWindow) return;
+    gfx::Point const at = KeptOnScreen(frameWindow->GetBackend(), px, py, width, height);
+    frameWindow->Move(at.x, at.y);
 }
 
 void Frame::LButtonDown(long px, long py)

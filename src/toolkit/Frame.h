@@ -2,7 +2,13 @@
 
 #include <memory>
 
+#include "platform/gfx/Types.h"
 #include "toolkit/Window.h"
+
+namespace gfx
+{
+class Backend;
+}
 
 // A window in a floating top-level surface of its own (no title bar), which the user may drag
 // by its body and which can run modally. Dialogs derive from it: create, RunModal, read the
@@ -18,8 +24,12 @@ public:
     void CreateFrame(Window* parent, long x, long y, long w, long h, bool unused = false);
     // A press on the frame's own body (not on a child) drags the frame.
     void EnableDragging(bool on) { draggingEnabled = on; }
-    // Places the frame's top-left corner on the screen.
+    // Places the frame's top-left corner on the screen, as near (x, y) as keeps the whole frame
+    // on it (a frame larger than the screen keeps its top-left corner on it): with no window
+    // manager a frame off the screen could not be reached while its modal run holds the thread.
+    // Creating a frame places it the same way.
     void MoveFrame(long x, long y);
+    static gfx::Point KeptOnScreen(gfx::Backend& backend, long x, long y, long w, long h);
 
     // Runs the loop until QuitModal is called for this frame (or the frame is destroyed);
     // meanwhile presses and keys reach only this frame and what it opens, while drawing and

@@ -145,9 +145,9 @@ long MacWindowManager::CreateFrame(Frame* frame, long w, long h, long x, long y,
     if (!owner) owner = OwnerSurface();
     gfx::Backend* backend = owner ? &owner->GetBackend() : gfx::RunLoop::GetBackend();
     if (!frame || !backend || !frame->view) return -1;
+    gfx::Point const at = Frame::KeptOnScreen(*backend, x, y, w, h);
     auto surface = std::make_unique<gfx::Surface>(
-        *backend, gfx::SurfaceKind::Frame,
-        gfx::Rect{static_cast<int>(x), static_cast<int>(y), static_cast<int>(w), static_cast<int>(h)},
+        *backend, gfx::SurfaceKind::Frame, gfx::Rect{at.x, at.y, static_cast<int>(w), static_cast<int>(h)},
         nullptr, owner);
     surface->Root().AddSubview(frame->view);
     frame->view->SetFrame(gfx::Rect{0, 0, static_cast<int>(w), static_cast<int>(h)});

@@ -3,12 +3,14 @@
 
 #include <gtest/gtest.h>
 
+#include <dlfcn.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -343,6 +345,54 @@ TEST(TorvaneAU, InstancesOpenAndCloseInAnyOrder)
     b.Close();
     Open(a);
     EXPECT_EQ(a.GetParameterList().size(), 40u);
+}
+
+// A host may keep what a unit handed it (its class info, a parameter's name) after closing the
+// unit and unloading its library: those objects belong to the shared CoreFoundation library.
+TEST(TorvaneAU, ClassInfoAndParameterNamesOutliveTheUnloadedLibrary)
+{
+    long const liveBefore = CFLiveObjectCount();
+    CFPropertyListRef classInfo = nullptr;
+    CFStringRef name = nullptr;
+    std::string expectedName;
+    {
+        AUHost host;
+        Open(host);
+        ASSERT_EQ(host.SaveClassInfo(classInfo), noErr);
+        ASSERT_NE(classInfo, nullptr);
+        AudioUnitParameterInfo info;
+        UInt32 size = sizeof info;
+        ASSERT_EQ(AudioUnitGetProperty(host.GetUnit(), kAudioUnitProperty_ParameterInfo,
+                                       kAudioUnitScope_Global, 0, &info, &size),
+                  noErr);
+        name = info.cfNameString;
+        ASSERT_NE(name, nullptr);
+        expectedName.assign(info.name, strnlen(info.name, sizeof info.name));
+        host.Close();
+    }
+    // The host's last reference is gone: the library is no longer mapped.
+    ASSERT_EQ(dlopen(TORVANE_AU_PLUGIN_PATH, RTLD_NOW | RTLD_NOLOAD), nullptr);
+
+    ASSERT_EQ(CFGetTypeID(classInfo), CFDictionaryGetTypeID());
+    auto const dictionary = static_cast<CFDictionaryRef>(classInfo);
+    void const* block = CFDictionaryGetValue(dictionary, CFSTR("Torvane_State"));
+    ASSERT_NE(block, nullptr);
+    EXPECT_EQ(CFGetTypeID(block), CFDataGetTypeID());
+    EXPECT_GT(CFDataGetLength(static_cast<CFDataRef>(block)), 0);
+    void const* subtype = CFDictionaryGetValue(dictionary, CFSTR("subtype"));
+    SInt32 code = 0;
+    ASSERT_NE(subtype, nullptr);
+    EXPECT_TRUE(CFNumberGetValue(static_cast<CFNumberRef>(subtype), kCFNumberSInt32Type, &code));
+    EXPECT_EQ(static_cast<std::uint32_t>(code), ComponentCode("Trv1"));
+
+    ASSERT_EQ(CFGetTypeID(name), CFStringGetTypeID());
+    char text[128];
+    ASSERT_TRUE(CFStringGetCString(name, text, sizeof text, kCFStringEncodingUTF8));
+    EXPECT_EQ(text, expectedName);
+
+    CFRelease(classInfo);
+    CFRelease(name);
+    EXPECT_EQ(CFLiveObjectCount(), liveBefore);
 }
 
 #ifdef TORVANE_AUHOST_PATH

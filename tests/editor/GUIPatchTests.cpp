@@ -1,11 +1,14 @@
 // The editor root's patch commands on a real instrument: previous/next with the name label, the
 // file menu's Save and Reset Patch, and the MIDI-learn mappings it saves.
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "EditorTestSupport.h"
 #include "editor/Layout.h"
@@ -195,4 +198,51 @@ TEST_F(PatchCommandTest, LearnedMappingsAreSavedEachSecondAndOnClose)
     host->Render(64);
     CloseEditor();
     EXPECT_NE(ReadFile(mappings), one);
+}
+
+// Whatever replaces the patch drops the timeline selection made before: a load by the header's
+// buttons, a host's restore and Reset Patch alike. Its points are gone, so no later command may
+// act on them.
+TEST_F(PatchCommandTest, EveryNewPatchDropsTheTimelineSelection)
+{
+    ASSERT_TRUE(Synth().SavePatch("Cycle", "A"));
+    ASSERT_TRUE(Synth().SavePatch("Cycle", "B"));
+    std::vector<unsigned char> const state = host->GetState();
+    struct Way
+    {
+        char const* name;
+        std::function<void(PatchCommandTest&)> replace;
+    };
+    Way const ways[] = {
+        {"next patch", [](PatchCommandTest& t) { t.ClickAt(root::kNextPatchButton); }},
+        {"previous patch", [](PatchCommandTest& t) { t.ClickAt(root::kPreviousPatchButton); }},
+        {"host restore", [&state](PatchCommandTest& t) { t.host->SetState(state); }},
+        {"Reset Patch",
+         [](PatchCommandTest& t)
+         {
+             RecordingMessageSink messages(true);
+             ScriptedMenu menu("Reset Patch");
+             t.ClickAt(root::kFileButton);
+         }},
+    };
+    for (Way const& way : ways)
+    {
+        SCOPED_TRACE(way.name);
+        ASSERT_TRUE(Synth().LoadPatch("Cycle", "A(User)"));
+        SynthGUI& page = OpenSynthPage();
+        EventsDisplay& d = page.GetEventsDisplay();
+        std::vector<MultipleSelectionBreakpoint> all = page.CollectSelection(-1, SynthGUI::Selection::All);
+        ASSERT_FALSE(all.empty());
+        d.SetSelection(all);
+        Pump(std::chrono::milliseconds(300));
+        ASSERT_NE(page.GetMultipleSelectionPanel(), nullptr);
+
+        way.replace(*this);
+        Pump(std::chrono::milliseconds(300));
+        EXPECT_TRUE(d.GetSelection().empty());
+        EXPECT_EQ(page.GetMultipleSelectionPanel(), nullptr);
+        std::vector<MultipleSelectionBreakpoint>* const held = Synth().GetMultipleSelection();
+        EXPECT_TRUE(held == nullptr || held->empty());
+        CloseEditor();
+    }
 }

@@ -128,6 +128,62 @@ TEST_F(SaveDialogTest, ClickingACategoryAndSavingReturnsItWithTheTypedName)
     EXPECT_TRUE(Texts().empty());
 }
 
+TEST_F(SaveDialogTest, EscapeCancelsThePatchAndWaveformSavesWhereverTheFocusIs)
+{
+    MakeCategories({"Bass", "Leads"});
+    fs::create_directories(fs::path(Synth().GetWaveformPresetManager()->GetRoot().ToStdString()) / "Mine");
+    Synth().GetWaveformPresetManager()->Refresh();
+    struct Case
+    {
+        char const* what;
+        PresetManager* manager;
+        char const* title;
+        std::function<void(SaveDialogTest&, TSaveDialog&, gfx::Surface&)> before;
+    };
+    Case const cases[] = {
+        {"patch, typing a name", &Manager(), "Save Patch As..",
+         [](SaveDialogTest& t, TSaveDialog&, gfx::Surface& s) { t.backend.Type(s, "Wobble"); }},
+        {"patch, a category chosen", &Manager(), "Save Patch As..",
+         [](SaveDialogTest& t, TSaveDialog&, gfx::Surface& s)
+         {
+             namespace sd = layout::savedialog;
+             t.backend.Click(s, sd::kCategoryList.x + 20, sd::kCategoryList.y + 5);
+         }},
+        {"patch, after Escape left a category's name popup", &Manager(), "Save Patch As..",
+         [](SaveDialogTest& t, TSaveDialog& d, gfx::Surface&)
+         {
+             Responders::NextModalRun([&t](Frame& f)
+                                      { t.backend.Key(*f.GetFrameWindow(), gfx::kKeyEscape); });
+             t.Press(d, TSaveDialog::kAddCategoryId);
+         }},
+        {"waveform", Synth().GetWaveformPresetManager(), "Save waveform",
+         [](SaveDialogTest& t, TSaveDialog&, gfx::Surface& s) { t.backend.Type(s, "Saw 2"); }},
+    };
+    for (Case const& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        TSaveDialog dialog;
+        bool stillOpen = false;
+        Responders::NextModalRun(
+            [&](Frame&)
+            {
+                gfx::Surface& s = *dialog.GetFrameWindow();
+                c.before(*this, dialog, s);
+                backend.Then([&] { stillOpen = dialog.IsRunningModal(); });
+                backend.Key(s, gfx::kKeyEscape);
+            });
+        bool const saved = dialog.Create(page.get(), 100, 50, c.manager, category, name, c.title, "Bass", "");
+        EXPECT_FALSE(saved);
+        EXPECT_TRUE(stillOpen);
+        EXPECT_FALSE(dialog.IsRunningModal());
+        EXPECT_EQ(backend.PendingInput(), 0u);
+        EXPECT_STREQ(static_cast<char const*>(category), "keep-category");
+        EXPECT_STREQ(static_cast<char const*>(name), "keep-name");
+        backend.Pause(std::chrono::seconds(1));
+    }
+    EXPECT_TRUE(Texts().empty());
+}
+
 TEST_F(SaveDialogTest, AddedCategoryIsCreatedAndSelected)
 {
     MakeCategories({"Bass", "Pads"});

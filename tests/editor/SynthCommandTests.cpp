@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -392,4 +393,198 @@ TEST_F(SynthCommandTest, FreezeLearnNeedsTimeFreezeAndDialogsOpenFromTheirButton
     Choose(page, SynthGUI::kVoiceMenuId, {"Load Timeline preset"});
     Choose(page, SynthGUI::kVoiceMenuId, {"Save Timeline preset"});
     EXPECT_EQ(opened, (std::vector<std::string>{"browser", "editor", "timeline", "timeline"}));
+}
+
+// Every command button of the page pressed where it sits on the page, each checked by what its
+// command does: a button that runs another command (a neighbour's, the other wave dialog, the
+// other zoom) fails its row.
+TEST_F(SynthCommandTest, EveryCommandButtonPressedWhereItSitsDoesItsCommand)
+{
+    namespace s = layout::synth;
+    SynthGUI& page = OpenPage();
+    EventsDisplay& view = page.GetEventsDisplay();
+    int const kPageY = layout::root::kSynthPage.y;
+
+    // Lines 1-5 each hold points at 10000 + 1000 l and 50000 + 1000 l; the edit time is 30000.
+    auto reset = [&]
+    {
+        Synth().timeFreeze.SetBool(false);
+        Synth().tempoBridge.Set(0.0f, nullptr);
+        for (int l = 1; l <= 5; ++l)
+        {
+            Synth().ClearLine(0, l);
+            ASSERT_GE(Synth().CreateBreakpoint(0, l, 10000.0f + 1000.0f * static_cast<float>(l)), 0);
+            ASSERT_GE(Synth().CreateBreakpoint(0, l, 50000.0f + 1000.0f * static_cast<float>(l)), 0);
+        }
+        Synth().SetEditTime(30000.0f);
+        view.PanToShowTime(30000.0f, true);
+        Pump(std::chrono::milliseconds(50));
+    };
+    auto hasPointAt = [&](int line, float time)
+    {
+        Lines const times = Times(0, line);
+        return std::find(times.begin(), times.end(), time) != times.end();
+    };
+
+    // What a dialog button opened: its kind and its screen place.
+    std::string opened;
+    auto expectDialog = [&]
+    {
+        opened.clear();
+        Responders::NextModalRun(
+            [&](Frame& f)
+            {
+                gfx::Point const at = backend.ScreenOrigin(*f.GetFrameWindow());
+                std::string const where = std::to_string(at.x) + "," + std::to_string(at.y);
+                if (auto* b = dynamic_cast<TWaveBrowser*>(&f))
+                {
+                    opened = "browser at " + where;
+                    backend.Then([b] { b->ButtonPressed(TWaveBrowser::kCloseId); });
+                }
+                else if (auto* e = dynamic_cast<WaveEditor*>(&f))
+                {
+                    opened = "editor at " + where;
+                    backend.Then([e] { e->ButtonPressed(WaveEditor::kCloseId); });
+                }
+                else
+                {
+                    opened = "other";
+                    backend.Then([&f] { f.QuitModal(); });
+                }
+            });
+    };
+    auto dialogAt = [&](char const* kind, int x, int y)
+    { return std::string(kind) + " at " + std::to_string(x) + "," + std::to_string(y + kPageY); };
+
+    float lengthBefore = 0.0f;
+    auto length = [&] { return view.GetViewEnd() - view.GetViewStart(); };
+    std::optional<MenuScript> menu;
+    std::size_t messagesBefore = 0;
+
+    struct Row
+    {
+        std::string name;
+        layout::Point at;
+        std::function<void()> setup;
+        std::function<void()> check;
+    };
+    std::vector<Row> rows;
+    for (int w = 0; w < 4; ++w)
+    {
+        layout::Point const browseAt[4] = {{50, 50}, {80, 20}, {100, 50}, {80, 80}};
+        layout::Point const editAt[4] = {{10, 50}, {50, 10}, {80, 50}, {50, 70}};
+        rows.push_back({"load wave " + std::to_string(w), s::kWaveLoad[w], expectDialog,
+                        [&, p = browseAt[w]] { EXPECT_EQ(opened, dialogAt("browser", p.x, p.y)); }});
+        rows.push_back({"edit wave " + std::to_string(w), s::kWaveEdit[w], expectDialog,
+                        [&, p = editAt[w]] { EXPECT_EQ(opened, dialogAt("editor", p.x, p.y)); }});
+    }
+    rows.push_back({"zoom out",
+                    {s::kZoomOut.x, s::kZoomOut.y},
+                    [&] { lengthBefore = length(); },
+                    [&] { EXPECT_NEAR(length(), 2.0f * lengthBefore, 1.0f); }});
+    rows.push_back({"zoom in",
+                    {s::kZoomIn.x, s::kZoomIn.y},
+                    [&] { lengthBefore = length(); },
+                    [&] { EXPECT_NEAR(length(), 0.5f * lengthBefore, 1.0f); }});
+    rows.push_back({"copy all", s::kCopyAll,
+                    [&]
+                    {
+                        // The clipboard holds line 3's 0.7 from 20000; line 3 reads 0.3 at 30000.
+                        Synth().SetEditTime(20000.0f);
+                        Synth().SetEvent(0, 3, 0, 0.7f);
+                        Synth().CopyAll(-1);
+                        Synth().SetEditTime(30000.0f);
+                        Synth().SetEvent(0, 3, 0, 0.3f);
+                    },
+                    [&]
+                    {
+                        Synth().SetEditTime(70000.0f);
+                        Synth().PasteAll(-1);
+                        EXPECT_NEAR(Synth().GetEvent(0, 3, 0), 0.3f, 1e-6f);
+                    }});
+    auto filledClipboard = [&]
+    {
+        Synth().SetEditTime(20000.0f);
+        Synth().CopyAll(-1);
+        Synth().SetEditTime(30000.0f);
+    };
+    rows.push_back({"paste all", s::kPasteAll, filledClipboard,
+                    [&]
+                    {
+                        for (int l = 1; l <= 5; ++l)
+                            EXPECT_TRUE(hasPointAt(l, 30000.0f)) << "line " << l;
+                    }});
+    for (int l = 1; l <= 5; ++l)
+    {
+        int const y = s::kLineRowY[l - 1];
+        float const before = 10000.0f + 1000.0f * static_cast<float>(l);
+        float const after = 50000.0f + 1000.0f * static_cast<float>(l);
+        rows.push_back({"paste line " + std::to_string(l),
+                        {s::kPasteLineX, y},
+                        filledClipboard,
+                        [&, l]
+                        {
+                            for (int other = 1; other <= 5; ++other)
+                                EXPECT_EQ(hasPointAt(other, 30000.0f), other == l) << "line " << other;
+                        }});
+        rows.push_back({"previous point of line " + std::to_string(l),
+                        {s::kPrevBreakpointX, y},
+                        [] {},
+                        [&, before] { EXPECT_EQ(Synth().GetEditTime(), before); }});
+        rows.push_back({"next point of line " + std::to_string(l),
+                        {s::kNextBreakpointX, y},
+                        [] {},
+                        [&, after] { EXPECT_EQ(Synth().GetEditTime(), after); }});
+        rows.push_back({"menu of line " + std::to_string(l),
+                        {s::kLineMenuX, s::kLineMenuY[l - 1]},
+                        [&] { menu.emplace(); },
+                        [&, l]
+                        {
+                            ASSERT_EQ(menu->shown.size(), 1u);
+                            EXPECT_EQ(menu->shown[0], std::make_pair(635L, 315L + 20L * l));
+                            ASSERT_FALSE(menu->subLists.empty());
+                            EXPECT_EQ(menu->subLists[0].first, "Copy Line To..");
+                            menu.reset();
+                        }});
+    }
+    struct MenuRow
+    {
+        char const* name;
+        layout::Point at;
+        long x, y;
+        char const* firstList;
+    };
+    for (MenuRow const m :
+         {MenuRow{"voice menu", s::kVoiceMenu, 635, 295, "Copy Voice To.."},
+          MenuRow{"amplitude menu", s::kAmplitudeMenu, 590, 270, "Copy Amplitude Graph settings to.."},
+          MenuRow{"matrix menu", s::kMatrixMenu, 600, 130, "Copy matrix routings to.."}})
+        rows.push_back({m.name, m.at, [&] { menu.emplace(); },
+                        [&, m]
+                        {
+                            ASSERT_EQ(menu->shown.size(), 1u);
+                            EXPECT_EQ(menu->shown[0], std::make_pair(m.x, m.y));
+                            ASSERT_FALSE(menu->subLists.empty());
+                            EXPECT_EQ(menu->subLists[0].first, m.firstList);
+                            menu.reset();
+                        }});
+    rows.push_back(
+        {"learn of Freeze Position", s::kTimeFreezeLearn, [&] { messagesBefore = record->Messages().size(); },
+         [&]
+         {
+             ASSERT_EQ(record->Messages().size(), messagesBefore + 1);
+             EXPECT_EQ(record->Messages().back().text, "Enable Time Freeze before using MIDI learn");
+         }});
+    ASSERT_EQ(rows.size(), 36u);
+
+    for (Row const& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        reset();
+        row.setup();
+        backend.Pause(std::chrono::seconds(1));
+        backend.Click(*surface, row.at.x + 3, row.at.y + kPageY + 3);
+        Run();
+        row.check();
+        menu.reset();
+    }
 }

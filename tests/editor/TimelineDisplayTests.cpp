@@ -2,6 +2,7 @@
 // of points, markers and the edit time, rubber-band selections with the sliding panel, zoom,
 // snap and the clipboard, on the headless back end's virtual clock.
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -233,6 +234,69 @@ TEST_F(TimelineTest, PointsHandleGraphLoopRulerAndGridDrawWhereTheViewPutsThem)
         EXPECT_TRUE(marked[static_cast<std::size_t>(k)]) << "no grid line near " << 10 + 20 * k;
 }
 
+TEST_F(TimelineTest, RulerLabelsNeverOverlapAtAnyZoom)
+{
+    OpenPage();
+    EventsDisplay& d = Display();
+    Synth().SetEditTime(0.0f);
+    Pump(50ms);
+    // Seconds from the default view out to the widest, then bars from the widest back in.
+    for (bool tempo : {false, true})
+    {
+        Synth().tempoBridge.SetBool(tempo);
+        for (int zoom = 0; zoom <= 30; ++zoom)
+        {
+            SCOPED_TRACE(testing::Message() << "tempo " << tempo << ", view end " << d.GetViewEnd());
+            backend.ClearStrings();
+            Refresh();
+            std::vector<gfx::DrawnString> labels;
+            for (auto const& s : backend.Strings())
+                if (std::fabs(s.y - (kDisplayY + 28)) <= 1.0 && s.x >= kDisplayX && s.x < kDisplayX + 420 &&
+                    !s.text.empty() && s.text.find_first_not_of("0123456789") == std::string::npos)
+                    labels.push_back(s);
+            // The display may paint more than once: each label counts once.
+            std::sort(labels.begin(), labels.end(), [](auto const& a, auto const& b) { return a.x < b.x; });
+            labels.erase(std::unique(labels.begin(), labels.end(),
+                                     [](auto const& a, auto const& b)
+                                     { return a.x == b.x && a.text == b.text; }),
+                         labels.end());
+            double const span = static_cast<double>(d.GetViewEnd()) - d.GetViewStart();
+            double const unitPixels = static_cast<double>(d.GetPixelsPerSample()) * 44100.0;
+            if (tempo && zoom == 0)
+            {
+                EXPECT_GT(span, EventsDisplay::kMaxTime / 2);
+            }
+            if (tempo)
+                d.ZoomIn();
+            else
+                d.ZoomOut();
+            if (span < 3 * 44100.0) continue; // fewer than three marks
+            ASSERT_GE(labels.size(), 2u);
+            long long const stepValue = std::stoll(labels[1].text) - std::stoll(labels[0].text);
+            EXPECT_GT(stepValue, 0);
+            std::string overlaps, uneven;
+            for (std::size_t i = 0; i + 1 < labels.size(); ++i)
+            {
+                // Each label ends (with a pixel to spare) before the next begins.
+                double const end = labels[i].x + gfx::TextAdvance(labels[i].text.c_str(), labels[i].size);
+                if (end + 1.0 > labels[i + 1].x && overlaps.empty())
+                    overlaps = labels[i].text + " runs into " + labels[i + 1].text;
+                // Thinned evenly.
+                if (std::stoll(labels[i + 1].text) - std::stoll(labels[i].text) != stepValue &&
+                    uneven.empty())
+                    uneven = labels[i].text + " then " + labels[i + 1].text;
+            }
+            EXPECT_EQ(overlaps, "");
+            EXPECT_EQ(uneven, "");
+            // Every unit while they fit.
+            if (unitPixels >= 40.0)
+            {
+                EXPECT_EQ(stepValue, 1);
+            }
+        }
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Editing
 
@@ -359,6 +423,92 @@ TEST_F(TimelineTest, TheHandleSnapsToANearbyPointAndReachesTheInstrumentOnlyAtTh
     EXPECT_FLOAT_EQ(seen[1], 0.0f);
     EXPECT_FLOAT_EQ(seen[2], -1.0f);
     EXPECT_FLOAT_EQ(seen[3], 44100.0f);
+}
+
+// A drag whose last move lands on the time already applied leaves no pending time behind, so
+// the next change of the edit time, whichever way it comes, is not set back by the timer; a
+// drag let go before the next tick has its time applied at the release.
+TEST_F(TimelineTest, NoPendingEditTimeOutlivesAHandleDrag)
+{
+    struct Way
+    {
+        char const* name;
+        std::function<void(TimelineTest&)> change;
+        float expected;
+    };
+    Way const ways[] = {
+        {"a click on a point", [](TimelineTest& t) { t.Click(170, RowY(2)); }, 88200.0f},
+        {"the next-breakpoint step",
+         [](TimelineTest& t) { t.gui->GetSynthPage()->ButtonPressed(SynthGUI::kFirstNextBreakpointId + 2); },
+         88200.0f},
+        {"the instrument", [](TimelineTest& t) { t.Synth().SetEditTime(5000.0f); }, 5000.0f},
+    };
+    for (Way const& way : ways)
+    {
+        SCOPED_TRACE(way.name);
+        OpenPage();
+        EventsDisplay& d = Display();
+        Point(VoiceDef::kFilterLine, 44100.0f);
+        Point(VoiceDef::kFilterLine, 88200.0f);
+        Synth().SetEditTime(0.0f);
+        Refresh();
+        backend.Pause(1s);
+        backend.Press(*surface, D(10, 25).x, D(10, 25).y);
+        backend.MoveTo(*surface, D(88, 25).x, D(88, 25).y); // snaps to the point at 44100
+        backend.Pause(40ms);                                // applied
+        backend.MoveTo(*surface, D(89, 25).x, D(89, 25).y); // the same time again
+        backend.Release(*surface, D(89, 25).x, D(89, 25).y);
+        Run();
+        ASSERT_FLOAT_EQ(Synth().GetEditTime(), 44100.0f);
+        EXPECT_FLOAT_EQ(d.GetPendingEditTime(), -1.0f);
+
+        way.change(*this);
+        Pump(100ms);
+        EXPECT_FLOAT_EQ(Synth().GetEditTime(), way.expected);
+        CloseEditor();
+    }
+
+    // Let go at once: the handle's time is the edit time on release.
+    OpenPage();
+    Point(VoiceDef::kFilterLine, 44100.0f);
+    Synth().SetEditTime(0.0f);
+    Refresh();
+    backend.Pause(1s);
+    backend.SetStep(1ms);
+    backend.Press(*surface, D(10, 25).x, D(10, 25).y);
+    backend.MoveTo(*surface, D(88, 25).x, D(88, 25).y);
+    backend.Release(*surface, D(88, 25).x, D(88, 25).y);
+    Run();
+    backend.SetStep(10ms);
+    EXPECT_FLOAT_EQ(Display().GetPendingEditTime(), -1.0f);
+    EXPECT_FLOAT_EQ(Synth().GetEditTime(), 44100.0f);
+}
+
+// At full zoom-out the view ends at 2^31: a handle dragged past the display's right edge stops
+// there, where it is still drawn.
+TEST_F(TimelineTest, TheHandleStopsAtTheEndOfTheLongestView)
+{
+    OpenPage();
+    EventsDisplay& d = Display();
+    Synth().SetEditTime(0.0f);
+    Pump(50ms);
+    for (int i = 0; i < 40; ++i)
+        d.ZoomOut();
+    Run();
+    ASSERT_FLOAT_EQ(d.GetViewStart(), 0.0f);
+    ASSERT_EQ(static_cast<double>(d.GetViewEnd()), EventsDisplay::kMaxTime);
+    Synth().SetEditTime(2.1e9f);
+    Pump(50ms);
+    int const handle = static_cast<int>(d.TimeToX(Synth().GetEditTime()));
+    ASSERT_LT(handle, 410);
+    backend.Pause(1s);
+    backend.Drag(*surface, D(handle, 25), D(handle + 250, 25), 6);
+    Run();
+    Pump(50ms);
+    EXPECT_LE(static_cast<double>(Synth().GetEditTime()), EventsDisplay::kMaxTime);
+    EXPECT_GT(Synth().GetEditTime(), 2.1e9f);
+    EXPECT_LE(static_cast<double>(d.GetViewEnd()), EventsDisplay::kMaxTime);
+    EXPECT_LE(d.TimeToX(Synth().GetEditTime()), 410.0f);
 }
 
 TEST_F(TimelineTest, EachLoopMarkerStopsAtTheOther)

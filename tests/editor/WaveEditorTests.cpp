@@ -1,6 +1,7 @@
 // The waveform editor on a real instrument: partials dragged, a cycle drawn, zoom and pan, and
 // the slot saved as a waveform file.
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <complex>
@@ -143,6 +144,126 @@ TEST_F(WaveEditorTest, FreehandSquareAndStillClickRebuildTheSlot)
     for (int m = 0; m < waves.numLevels; ++m)
         for (long i = 0; i < waves.length * waves.NumWaves(); ++i)
             ASSERT_TRUE(std::isfinite(waves.levels[m][i])) << "level " << m << " at " << i;
+}
+
+// A stroke with the pointer far past the graph's top and bottom writes -1..1 only, as drawn at
+// the graph's edges; the samples the stroke did not reach keep their values, above 1 or not.
+TEST_F(WaveEditorTest, AFreehandStrokePastTheGraphWritesOnlyValuesTheGraphShows)
+{
+    std::vector<float> const before = Cycle();
+    ASSERT_GT(before.size(), 64u);
+    std::vector<float> drawn;
+    Edit(
+        [&](WaveEditor& editor, gfx::Surface& s)
+        {
+            Press(s, InWave(200, 40));
+            backend.MoveTo(s, InWave(220, -700).x, InWave(220, -700).y);
+            backend.MoveTo(s, InWave(260, 900).x, InWave(260, 900).y);
+            backend.MoveTo(s, InWave(300, -300).x, InWave(300, -300).y);
+            backend.Then([&] { drawn = editor.GetWaveGraph().Samples(); });
+            backend.Release(s, InWave(300, -300).x, InWave(300, -300).y);
+            backend.Then([&] { editor.ButtonPressed(WaveEditor::kCloseId); });
+        });
+    ASSERT_EQ(drawn.size(), before.size());
+    float const step = static_cast<float>(we::kWaveGraph.w) / static_cast<float>(drawn.size());
+    std::size_t const first = static_cast<std::size_t>(200.0f / step);
+    std::size_t const last = static_cast<std::size_t>(300.0f / step);
+    float high = -2.0f;
+    float low = 2.0f;
+    for (std::size_t i = 0; i < drawn.size(); ++i)
+    {
+        if (i < first || i > last)
+        {
+            ASSERT_EQ(drawn[i], before[i]) << "untouched sample " << i;
+            continue;
+        }
+        high = std::max(high, drawn[i]);
+        low = std::min(low, drawn[i]);
+    }
+    EXPECT_EQ(high, 1.0f);
+    EXPECT_EQ(low, -1.0f);
+    // The slot rebuilt from it peaks no higher than the wave it started from (whose own peak is
+    // above 1) did.
+    auto peakOf = [](std::vector<float> const& cycle)
+    {
+        float peak = 0.0f;
+        for (float v : cycle)
+            peak = std::max(peak, std::fabs(v));
+        return peak;
+    };
+    EXPECT_LT(peakOf(Cycle()), std::max(1.2f, peakOf(before) + 0.05f));
+}
+
+// A phase dragged in the lower half rebuilds the slot at once with that phase; at zoom 4x,
+// panned half way, an amplitude drag edits the partial drawn under the pointer.
+TEST_F(WaveEditorTest, PhaseDragsRebuildTheWaveAndZoomedDragsEditThePartialUnderThePointer)
+{
+    std::vector<float> const before = Cycle();
+    ASSERT_GT(before.size(), 512u);
+    float const dragged = 35.0f * 6.2831855f / 105.0f;
+    std::vector<float> afterPhase;
+    float phaseRead = -1.0f;
+    float ampRead = -1.0f;
+    float const otherPhase = 70.0f * 6.2831855f / 105.0f;
+    float otherPhaseRead = -1.0f;
+    int first = -1;
+    std::vector<float> ampsAtRelease;
+    std::vector<float> ampsBefore;
+    std::vector<float> ampsBeforeZoomed;
+    Edit(
+        [&](WaveEditor& editor, gfx::Surface& s)
+        {
+            backend.Then([&] { ampsBefore.assign(editor.Amplitudes(), editor.Amplitudes() + 256); });
+            // Partial 1's phase, then partial 3's (x 4: bars of 1 pixel, 1 apart).
+            backend.Drag(s, InPartials(0, 150), InPartials(0, 106 + 35), 3);
+            backend.Pause(milliseconds(500));
+            backend.Drag(s, InPartials(4, 190), InPartials(4, 106 + 70), 3);
+            backend.Then(
+                [&]
+                {
+                    afterPhase = Cycle();
+                    editor.Refresh();
+                    phaseRead = editor.Phases()[0];
+                    ampRead = editor.Amplitudes()[0];
+                    otherPhaseRead = editor.Phases()[2];
+                });
+            // 4x: bars of 4 pixels, 4 apart; the pan bar dragged half its travel of 384 pixels.
+            for (int i = 0; i < 2; ++i)
+                backend.Click(s, InPartials(we::kZoomIn.x + 4, we::kZoomIn.y + 4).x,
+                              InPartials(we::kZoomIn.x + 4, we::kZoomIn.y + 4).y);
+            backend.Pause(std::chrono::seconds(1));
+            backend.Drag(s, InPartials(10, 220), InPartials(10 + 192, 220), 6);
+            backend.Then(
+                [&]
+                {
+                    first = editor.GetPartialGraph().FirstShown();
+                    ampsBeforeZoomed.assign(editor.Amplitudes(), editor.Amplitudes() + 256);
+                });
+            backend.Pause(std::chrono::seconds(1));
+            // The sixth bar shown: x 40..43.
+            backend.Drag(s, InPartials(41, 52), InPartials(42, 52), 2);
+            backend.Then([&] { ampsAtRelease.assign(editor.Amplitudes(), editor.Amplitudes() + 256); });
+            backend.Then([&] { editor.ButtonPressed(WaveEditor::kCloseId); });
+        });
+    ASSERT_EQ(afterPhase.size(), before.size());
+    EXPECT_NE(afterPhase, before);
+    EXPECT_NEAR(ampRead, ampsBefore[0], 0.01f);
+    EXPECT_NEAR(phaseRead, dragged, 0.01f);
+    EXPECT_NEAR(otherPhaseRead, otherPhase, 0.01f);
+
+    ASSERT_EQ(first, 96);
+    int const edited = first + 5;
+    ASSERT_EQ(ampsAtRelease.size(), 256u);
+    for (int i = 0; i < 256; ++i)
+    {
+        if (i == edited)
+            EXPECT_NEAR(ampsAtRelease[static_cast<std::size_t>(i)], 1.0f - 52.0f / 105.0f, 1e-5f);
+        else
+            EXPECT_EQ(ampsAtRelease[static_cast<std::size_t>(i)],
+                      ampsBeforeZoomed[static_cast<std::size_t>(i)])
+                << "partial " << i + 1;
+    }
+    EXPECT_NEAR(Harmonic(Cycle(), edited + 1), 1.0f - 52.0f / 105.0f, 0.02f);
 }
 
 TEST_F(WaveEditorTest, ZoomStaysWithinItsStepsAndPanningAtZoomOneDoesNothing)

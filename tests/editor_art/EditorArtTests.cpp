@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "Manifest.h"
+#include "Paint.h"
 
 #include <fontconfig/fontconfig.h>
 
@@ -386,13 +387,15 @@ TEST(EditorArt, TextTheCodeDrawsStaysReadable)
         ASSERT_GE(z.area.y, 0);
         ASSERT_LE(z.area.Right(), d.w);
         ASSERT_LE(z.area.Bottom(), d.h);
-        const double ink = Luminance(z.ink.r / 255.0, z.ink.g / 255.0, z.ink.b / 255.0);
         double worst = 21;
         int wx = 0, wy = 0;
         for (int y = z.area.y; y < z.area.Bottom(); ++y)
             for (int x = z.area.x; x < z.area.Right(); ++x)
             {
                 const Decoded::Pixel p = d.At(x, y);
+                auto over = [&](int ink, double under)
+                { return z.inkAlpha * ink / 255.0 + (1 - z.inkAlpha) * under; };
+                const double ink = Luminance(over(z.ink.r, p.r), over(z.ink.g, p.g), over(z.ink.b, p.b));
                 const double c = Contrast(ink, Luminance(p.r, p.g, p.b));
                 if (c < worst)
                 {
@@ -402,6 +405,44 @@ TEST(EditorArt, TextTheCodeDrawsStaysReadable)
                 }
             }
         EXPECT_GE(worst, z.minContrast) << "worst pixel at (" << wx << ", " << wy << ")";
+    }
+}
+
+TEST(EditorArt, EveryKnobOfTheSynthPageSitsWholeOnItsPanel)
+{
+    using namespace layout::synth;
+    const Decoded d = DecodeEmbedded("TorvaneBackground.png");
+    ASSERT_GT(d.w, 0);
+    const layout::Point knobs[] = {
+        kPitchKnob,          kFineKnob,           kDetuneKnob,     kSpreadKnob,     kCutoffKnob,
+        kResonanceKnob,      kLfoRate[0],         kLfoRate[1],     kDelayKnobs[0],  kDelayKnobs[1],
+        kDelayKnobs[2],      kReverbKnobs[0],     kReverbKnobs[1], kReverbKnobs[2], kDistortionKnobs[0],
+        kDistortionKnobs[1], kDistortionKnobs[2], kLowCutKnob,     kHighCutKnob,    kBendKnob,
+        kPortamentoKnob,     kPolyphonyKnob,
+    };
+    const artgen::Colour panel = artgen::theme::kPanel;
+    for (const layout::Point k : knobs)
+    {
+        // Under the whole window the panel's plain face: no page showing through, no border, rule
+        // or caption.
+        const layout::Rect w = KnobWindow(k).Offset(layout::root::kSynthPage);
+        SCOPED_TRACE(testing::Message() << "knob at (" << k.x << ", " << k.y << ")");
+        int off = 0, fx = 0, fy = 0;
+        for (int y = w.y; y < w.Bottom(); ++y)
+            for (int x = w.x; x < w.Right(); ++x)
+            {
+                const Decoded::Pixel p = d.At(x, y);
+                if (std::fabs(p.r - panel.r) + std::fabs(p.g - panel.g) + std::fabs(p.b - panel.b) >
+                    3 / 255.0)
+                {
+                    if (off++ == 0)
+                    {
+                        fx = x;
+                        fy = y;
+                    }
+                }
+            }
+        EXPECT_EQ(off, 0) << "first off the panel at root (" << fx << ", " << fy << ")";
     }
 }
 

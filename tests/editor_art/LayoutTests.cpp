@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <iterator>
+#include <vector>
+
 namespace
 {
 
@@ -79,6 +82,56 @@ TEST(Layout, PagesFitTheEditorAndControlsStayApart)
         const Rect row = timeline::Row(l).Offset(synth::kTimeline.TopLeft());
         EXPECT_GE(synth::kLineRowY[l], row.y);
         EXPECT_LT(synth::kLineRowY[l], row.Bottom());
+    }
+}
+
+TEST(Layout, SynthPanelsHoldTheirKnobsAndStayApart)
+{
+    using namespace synth;
+    struct Section
+    {
+        Rect panel;
+        std::vector<Point> knobs;
+    };
+    const Section sections[] = {
+        {kOscillatorPanel, {kPitchKnob, kFineKnob, kDetuneKnob, kSpreadKnob}},
+        {kFilterPanel, {kCutoffKnob, kResonanceKnob}},
+        {kLfoMatrixPanel, {kLfoRate[0], kLfoRate[1]}},
+        {kDelayPanel, {kDelayKnobs[0], kDelayKnobs[1], kDelayKnobs[2]}},
+        {kReverbPanel, {kReverbKnobs[0], kReverbKnobs[1], kReverbKnobs[2]}},
+        {kDistortionPanel, {kDistortionKnobs[0], kDistortionKnobs[1], kDistortionKnobs[2]}},
+        {kGlobalFiltersPanel, {kLowCutKnob, kHighCutKnob}},
+        {kGlobalPanel, {kBendKnob, kPortamentoKnob, kPolyphonyKnob}},
+    };
+    for (const Section& s : sections)
+        for (Point k : s.knobs)
+        {
+            // Inside the panel's border.
+            EXPECT_TRUE(s.panel.Inset(1).Contains(KnobWindow(k))) << k.x << ", " << k.y;
+        }
+    // The LFO knobs end above the rule that parts them from the matrix; the rule stops short of
+    // the matrix menu and passes above the matrix display.
+    for (Point k : kLfoRate)
+    {
+        EXPECT_LE(KnobWindow(k).Bottom(), kLfoMatrixRuleY);
+    }
+    EXPECT_LT(kLfoMatrixRuleY, kModDisplay.y - 1);
+    EXPECT_TRUE(kLfoMatrixPanel.Inset(1).Contains({kMatrixMenu.x, kMatrixMenu.y, 18, 15}));
+
+    // Panels never overlap one another and stay on the part of the page the editor shows.
+    const Rect all[] = {kOscillatorPanel,    kWavesPanel,    kFilterPanel, kLfoMatrixPanel, kSendsPanel,
+                        kLineLegendPanel,    kTimelinePanel, kDelayPanel,  kReverbPanel,    kDistortionPanel,
+                        kGlobalFiltersPanel, kMixerPanel,    kGlobalPanel};
+    const Rect shown{0, 0, kSize.w, root::kSize.h - root::kSynthPage.y};
+    for (std::size_t i = 0; i < std::size(all); ++i)
+    {
+        EXPECT_TRUE(shown.Contains(all[i])) << i;
+        for (std::size_t j = i + 1; j < std::size(all); ++j)
+        {
+            const Rect a = all[i], b = all[j];
+            EXPECT_TRUE(a.Right() <= b.x || b.Right() <= a.x || a.Bottom() <= b.y || b.Bottom() <= a.y)
+                << i << " " << j;
+        }
     }
 }
 

@@ -220,6 +220,21 @@ TEST(SelectionRemembered, IsForgottenWhenTheEditorLeaves)
     EXPECT_EQ(t.GetMultipleSelection(), nullptr);
 }
 
+TEST(SelectionRemembered, IsForgottenAndTheEditorDeselectsWhenThePatchIsReset)
+{
+    Torvane& t = FreshInstrument();
+    AttachedEditor editor(t);
+    std::vector<MultipleSelectionBreakpoint> sel{Record(t, kWave, 0)};
+    t.SetMultipleSelection(&sel);
+    editor.Drain();
+    int const before = editor.gui.deselectBreakpoints.load();
+    t.DefaultPatch();
+    EXPECT_EQ(t.GetMultipleSelection(), nullptr);
+    editor.Drain();
+    EXPECT_EQ(editor.gui.deselectBreakpoints.load(), before + 1);
+    EXPECT_EQ(editor.gui.violations.load(), 0);
+}
+
 TEST(SelectionHostileRecords, ChangeNothingThatIsNotTheirs)
 {
     Torvane& t = FreshInstrument();

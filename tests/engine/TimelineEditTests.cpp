@@ -51,6 +51,13 @@ TEST(TimelineEditTime, IsWholeAndNeverNegativeAndMovesFreezePosition)
     EXPECT_FLOAT_EQ(static_cast<float>(t.freezePosition), 1234.0f / 264600.0f);
     t.SetEditTime(std::nanf(""));
     EXPECT_EQ(t.GetEditTime(), 0.0f);
+    // Past 2^31, the end of what the timeline shows, it stays there.
+    for (float past : {2147483904.0f, 3704410368.0f, 1e30f})
+    {
+        t.SetEditTime(past);
+        EXPECT_EQ(t.GetEditTime(), Torvane::kMaxEditTime) << past;
+    }
+    EXPECT_EQ(Torvane::kMaxEditTime, 2147483648.0f);
 
     // A layer of duration 0: the freeze position is 0.
     for (int line = 0; line < VoiceDef::kNumLines; ++line)

@@ -8,11 +8,13 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <functional>
 #include <thread>
 #include <vector>
 
 #include "dsp/WaveTables.h"
+#include "engine/PerformMod.h"
 #include "framework/MidiLearn.h"
 #include "framework/Random.h"
 #include "framework/Streams.h"
@@ -416,4 +418,147 @@ TEST(InstrumentThreads, SharedTablesLoadedIntoOneInstanceWhileRendering)
     EXPECT_TRUE(audio.AllFinite());
     ASSERT_EQ(shared.size(), alone.size());
     EXPECT_TRUE(shared == alone) << "the listener's sound changed while the other instrument loaded";
+}
+
+namespace
+{
+
+// An editor that reads, at every request the instrument makes of it, everything the editor's
+// pages read of the instrument without holding the plug-in mutex, as they do when redrawn.
+class ReadingEditor : public RecordingInstrumentEditor
+{
+public:
+    explicit ReadingEditor(Torvane& t) : t(t) {}
+
+    void ReadAll()
+    {
+        float sum = t.GetEditTime();
+        int const voice = t.GetCurrentVoice();
+        sum += static_cast<float>(voice);
+        sum += t.GetMultipleSelection() != nullptr ? 1.0f : 0.0f;
+        sum += static_cast<float>(t.GetPatchName().GetLength() + t.GetPatchCategory().GetLength());
+        sum += t.GetLoopFlag(-1) ? 1.0f : 0.0f;
+        sum += t.CopyTimeline(-1, snapshot) ? snapshot.loopEnd : 0.0f;
+        for (int slot = 0; slot < 4; ++slot)
+            sum += static_cast<float>(t.CopyWaveCycle(-1, slot, cycle));
+        for (int row = 0; row < 5; ++row)
+        {
+            sum += t.GetModulationEnabled(row, -1) ? 1.0f : 0.0f;
+            sum += static_cast<float>(t.GetModulationSource(row, -1) + t.GetModulationTarget(row, -1));
+            sum += t.GetModulationAmount(row, -1);
+        }
+        for (int line = 0; line < VoiceDef::kNumLines; ++line)
+            sum += t.GetEvent(voice, line, 0);
+        sum += t.GetAnimationTime();
+        for (BridgeParameter* b :
+             {&t.layerOnBridge, &t.unisonBridge, &t.filterOnBridge, &t.keyFollowBridge, &t.lfo1SyncBridge,
+              &t.lfo2SyncBridge, &t.lfo1FreeRunningBridge, &t.lfo2FreeRunningBridge,
+              &t.lfo1PositiveOnlyBridge, &t.lfo2PositiveOnlyBridge, &t.releaseBridge,
+              &t.loopAfterReleaseBridge, &t.tempoBridge})
+            sum += static_cast<float>(*b);
+        sum += t.timeFreeze.GetBool() ? 1.0f : 0.0f;
+        sum += static_cast<float>(t.freezePosition) + static_cast<float>(t.multipleSelectionMode);
+        for (int layer = 0; layer < Torvane::kNumLayers; ++layer)
+            sum += t.GetVoiceDef(layer)->parameters[VoiceDef::kLayerOn].GetBool() ? 1.0f : 0.0f;
+        for (int i = 0; i < t.GetNumAutomatableParameters(); ++i)
+            sum += static_cast<float>(*t.GetAutomatableParameter(i));
+        for (int pad = 0; pad < PerformMods::kNumPads; ++pad)
+        {
+            PerformModSource const& source = *t.GetPerformMods()->GetSource(pad);
+            for (int axis = 0; axis < 2; ++axis)
+            {
+                PerformModSource::Mapping const m = source.GetMapping(axis);
+                sum += static_cast<float>(m.voice + m.target) + (m.enabled ? 1.0f : 0.0f);
+            }
+            sum += static_cast<float>(source.X) + static_cast<float>(source.Y);
+        }
+        reads.fetch_add(1);
+        if (!std::isfinite(sum)) nonFinite.fetch_add(1);
+    }
+
+    void PatchLoaded() override
+    {
+        RecordingInstrumentEditor::PatchLoaded();
+        ReadAll();
+    }
+    void UpdateEventLines() override
+    {
+        RecordingInstrumentEditor::UpdateEventLines();
+        ReadAll();
+    }
+    void UpdatedEditTime() override
+    {
+        RecordingInstrumentEditor::UpdatedEditTime();
+        ReadAll();
+    }
+    void DeselectBreakpoints() override
+    {
+        RecordingInstrumentEditor::DeselectBreakpoints();
+        ReadAll();
+    }
+
+    std::atomic<int> reads{0};
+    std::atomic<int> nonFinite{0};
+
+private:
+    Torvane& t;
+    Torvane::TimelineSnapshot snapshot;
+    std::vector<float> cycle;
+};
+
+} // namespace
+
+// Time Freeze on: the host automates every parameter ("Freeze Position" moves the edit time on
+// the host's thread) and restores states, the audio thread renders notes and applies a learned
+// controller, and the editor's thread reads all it reads of the instrument without the mutex.
+TEST(InstrumentThreads, EditorReadsWhileTheHostAutomatesEveryParameterWhileRendering)
+{
+    RecordingMessageSink messages;
+    HeadlessHost host(true, 44100.0f);
+    Torvane& t = host.Instrument();
+    std::vector<unsigned char> const busy = BusyState(host);
+    t.timeFreeze.SetBool(true);
+    ReadingEditor editor(t);
+    editor.Watch(&t.GetMutex());
+    t.SetGUI(&editor);
+    t.GetMidiLearnManager()->StartListen(&t.freezePosition);
+
+    AudioThread audio(host);
+    audio.WaitForBlocks(2);
+    std::atomic<bool> hostDone{false};
+    std::thread hostThread(
+        [&]
+        {
+            for (int round = 0; round < 40; ++round)
+            {
+                for (int i = 0; i < Torvane::kNumHostParameters; ++i)
+                    host.SetParameter(i, static_cast<float>((i * 17 + round * 29) % 101) / 100.0f);
+                if (round % 20 == 10)
+                {
+                    host.SetState(busy);
+                    t.timeFreeze.SetBool(true);
+                }
+                host.TakeAutomations();
+                std::this_thread::yield();
+            }
+            hostDone.store(true);
+        });
+
+    while (!hostDone.load())
+    {
+        t.ProcessGUINotifications();
+        editor.ReadAll();
+        std::this_thread::yield();
+    }
+    hostThread.join();
+    audio.Stop();
+    t.ProcessGUINotifications();
+    t.SetGUI(nullptr);
+
+    EXPECT_GT(editor.updatedEditTime.load(), 0);
+    EXPECT_GT(editor.reads.load(), editor.updatedEditTime.load());
+    EXPECT_EQ(editor.nonFinite.load(), 0);
+    EXPECT_EQ(editor.violations.load(), 0);
+    EXPECT_TRUE(audio.AllFinite());
+    t.GetMidiLearnManager()->UnmapParameter(&t.freezePosition);
 }

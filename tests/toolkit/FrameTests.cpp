@@ -118,6 +118,55 @@ TEST_F(FrameTest, DraggingFollowsThePointerExactlyOnlyWhenEnabled)
     }
 }
 
+TEST_F(FrameTest, AFrameOpensAndIsDraggedOnlyWithinTheScreen)
+{
+    // The test screen is 1024 x 768; a 100 x 80 frame's corner may go from (0, 0) to (924, 688).
+    struct Case
+    {
+        char const* what;
+        gfx::Point open;
+        gfx::Point dragTo; // the pointer's goal, in the frame's points at the press (pressed at 10, 10)
+        gfx::Point opened;
+        gfx::Point dragged;
+    };
+    Case const cases[] = {
+        {"inside", {50, 60}, {40, 30}, {50, 60}, {80, 80}},
+        {"off the left and top", {-300, -5}, {-900, -900}, {0, 0}, {0, 0}},
+        {"off the right and bottom", {2000, 700}, {3000, 3000}, {924, 688}, {924, 688}},
+        {"corner past the edge", {930, 690}, {10, -40}, {924, 688}, {924, 638}},
+    };
+    for (Case const& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        Dialog dialog;
+        dialog.CreateFrame(nullptr, c.open.x, c.open.y, 100, 80);
+        dialog.EnableDragging(true);
+        gfx::Surface& s = *dialog.GetFrameWindow();
+        EXPECT_EQ(s.ScreenOrigin().x, c.opened.x);
+        EXPECT_EQ(s.ScreenOrigin().y, c.opened.y);
+        std::vector<std::pair<int, int>> origins;
+        backend.Press(s, 10, 10);
+        backend.MoveTo(s, c.dragTo.x, c.dragTo.y);
+        backend.Then([&] { origins.push_back({s.ScreenOrigin().x, s.ScreenOrigin().y}); });
+        // Back to the press point: the frame follows the pointer again from where it stopped.
+        backend.MoveTo(s, 10, 10);
+        backend.Then([&] { origins.push_back({s.ScreenOrigin().x, s.ScreenOrigin().y}); });
+        backend.Release(s, 10, 10);
+        backend.Pause(std::chrono::seconds(1));
+        Run();
+        EXPECT_EQ(origins,
+                  (std::vector<std::pair<int, int>>{{c.dragged.x, c.dragged.y}, {c.opened.x, c.opened.y}}));
+    }
+    // A frame larger than the screen keeps its top-left corner on it.
+    Dialog big;
+    big.CreateFrame(nullptr, 200, -50, 1200, 900);
+    EXPECT_EQ(big.GetFrameWindow()->ScreenOrigin().x, 0);
+    EXPECT_EQ(big.GetFrameWindow()->ScreenOrigin().y, 0);
+    big.MoveFrame(-40, 300);
+    EXPECT_EQ(big.GetFrameWindow()->ScreenOrigin().x, 0);
+    EXPECT_EQ(big.GetFrameWindow()->ScreenOrigin().y, 0);
+}
+
 TEST_F(FrameTest, TimersAndDrawingGoOnInsideTheRunWhileTheEditorIsLocked)
 {
     Dialog dialog;
@@ -251,6 +300,79 @@ TEST_F(AlertTest, YesAndNoByClickReturnAndEscape)
     backend.Then([&] { backend.Key(gfx::kKeyReturn); });
     MessagePopup("Saved", "Torvane");
     EXPECT_NE(Drawn().find("OK|"), std::string::npos);
+}
+
+TEST_F(AlertTest, ButtonCaptionsSitInTheMiddleOfTheirButtons)
+{
+    struct Case
+    {
+        bool question;
+        std::vector<char const*> captions; // left to right
+    };
+    Case const cases[] = {{false, {"OK"}}, {true, {"Yes", "No"}}};
+    for (Case const& c : cases)
+    {
+        SCOPED_TRACE(c.captions[0]);
+        backend.ClearStrings();
+        // Each button's ink, as probed on the alert.
+        struct Box
+        {
+            int left = 1 << 20, top = 1 << 20, right = -1, bottom = -1;
+        };
+        std::vector<Box> inks;
+        std::vector<gfx::Rect> buttons;
+        backend.Then(
+            [&]
+            {
+                backend.Pause(std::chrono::milliseconds(100));
+                backend.Then(
+                    [&]
+                    {
+                        gfx::Surface& alert = Top();
+                        int const y = alert.Height() - 16 - 22;
+                        int x = alert.Width() - 16 - 70 * static_cast<int>(c.captions.size()) -
+                                10 * static_cast<int>(c.captions.size() - 1);
+                        for (std::size_t i = 0; i < c.captions.size(); ++i, x += 80)
+                        {
+                            gfx::Rect const b{x, y, 70, 22};
+                            buttons.push_back(b);
+                            Box ink;
+                            for (int py = b.y; py < b.y + b.h; ++py)
+                                for (int px = b.x; px < b.x + b.w; ++px)
+                                {
+                                    gfx::Pixel const p = backend.Probe(alert, px, py);
+                                    // The faces are (70, 110, 200) and (90, 90, 96); the ink white.
+                                    if (p.r < 150 || p.g < 150) continue;
+                                    ink.left = std::min(ink.left, px);
+                                    ink.right = std::max(ink.right, px);
+                                    ink.top = std::min(ink.top, py);
+                                    ink.bottom = std::max(ink.bottom, py);
+                                }
+                            inks.push_back(ink);
+                        }
+                        backend.Key(gfx::kKeyEscape);
+                    });
+            });
+        if (c.question)
+            MessageYesNoPopup("Replace it?", "Presets");
+        else
+            MessagePopup("Saved", "Torvane");
+        ASSERT_EQ(inks.size(), c.captions.size());
+        for (std::size_t i = 0; i < c.captions.size(); ++i)
+        {
+            SCOPED_TRACE(c.captions[i]);
+            gfx::Rect const b = buttons[i];
+            ASSERT_GE(inks[i].right, 0) << "no caption drawn";
+            // The ink's middle is the face's middle, to a pixel either way.
+            EXPECT_NEAR((inks[i].left + inks[i].right + 1) / 2.0, b.x + b.w / 2.0, 1.5);
+            EXPECT_NEAR((inks[i].top + inks[i].bottom + 1) / 2.0, b.y + b.h / 2.0, 1.5);
+            // The record agrees: the caption's advance is centred on the face.
+            std::vector<gfx::DrawnString> const drawn = backend.FindStrings(c.captions[i]);
+            ASSERT_EQ(drawn.size(), 1u);
+            double const middle = drawn[0].x + gfx::TextAdvance(c.captions[i], drawn[0].size) / 2.0;
+            EXPECT_NEAR(middle, b.x + b.w / 2.0, 1.0);
+        }
+    }
 }
 
 TEST_F(AlertTest, TheRectangleTextAndLongTextWrapped)

@@ -107,6 +107,26 @@ TEST_F(VstHostEditor, DoubleClickOnTheToggleTogglesOnce)
     EXPECT_NEAR(Value(r.out, "parameter 3 "), 1.0, 1e-6) << r.out;
 }
 
+TEST_F(VstHostEditor, SavedStateIsTheOneTheEditorLeaves)
+{
+    std::string const state = ::testing::TempDir() + "vsthost-editor-" + std::to_string(getpid()) + ".state";
+    char args[256];
+    std::snprintf(args, sizeof args, "--run 0.5 --click %d,%d@0.1 --save-state %s", kClickX, kClickY,
+                  state.c_str());
+    ProgramRun const run = RunHost(args);
+    ASSERT_EQ(run.status, 0) << run.out;
+    // The facts of the saved state: parameter 0 as the click left it.
+    ProgramRun const facts = RunProgram(std::string(TORVANE_VSTHOST_PATH) + " --info --load-state " + state +
+                                            " " + TORVANE_TEST_SYNTH_PATH,
+                                        TORVANE_VSTHOST_LSAN_SUPPRESSIONS);
+    std::remove(state.c_str());
+    ASSERT_EQ(facts.status, 0) << facts.out;
+    std::size_t const line = facts.out.find("\n   0 ");
+    ASSERT_NE(line, std::string::npos) << facts.out;
+    std::size_t const end = facts.out.find('\n', line + 1);
+    EXPECT_NEAR(std::atof(facts.out.c_str() + facts.out.rfind(' ', end) + 1), 0.25, 0.01) << facts.out;
+}
+
 TEST(VstHostEditorWithoutDisplay, NoDisplayIsAClearError)
 {
     std::string saved = std::getenv("DISPLAY") ? std::getenv("DISPLAY") : "";

@@ -13,8 +13,6 @@ namespace
 using namespace layout;
 
 constexpr double kCaptionSize = 8.5;
-// The editor shows the synthesizer page down to page y 588 (root height 638).
-constexpr int kBottomRowHeight = root::kSize.h - root::kSynthPage.y - 494 - 1;
 const char* const kLineTitles[5] = {"Voice", "Wave", "Filter", "Modulation", "Effects"};
 
 void Caption(cairo_t* cr, const char* text, double x, double baseline, Align align = Align::Left)
@@ -92,7 +90,7 @@ void SynthPage(cairo_t* cr)
     Caption(cr, "Voices", kVoiceOn[0].x - 6, 20, Align::Right);
 
     // Oscillator.
-    Panel(cr, {6, 24, 92, 216});
+    Panel(cr, kOscillatorPanel);
     Caption(cr, "Voice on", kCurrentVoiceOn.x + 34, 42);
     Text(cr, "Oscillator", 40, 67, 9, theme::kTitle, Align::Left, true);
     DarkField(cr, kPitchNumber);
@@ -108,7 +106,7 @@ void SynthPage(cairo_t* cr)
     KnobCaption(cr, kSpreadKnob, "Spread");
 
     // Waves and vector.
-    Panel(cr, {104, 34, 232, 206}, "Waves & vector");
+    Panel(cr, kWavesPanel, "Waves & vector");
     {
         const double cx = kBowlCentre.x, cy = kBowlCentre.y, r = kBowlRadius;
         cairo_pattern_t* p = cairo_pattern_create_radial(cx, cy - 10, 4, cx, cy, r);
@@ -140,7 +138,7 @@ void SynthPage(cairo_t* cr)
     Caption(cr, "Noise", kNoiseSlider.at.x, kNoiseSlider.at.y - 3);
 
     // Filter.
-    Panel(cr, {340, 34, 102, 206}, "Filter");
+    Panel(cr, kFilterPanel, "Filter");
     {
         const Rect cut = KnobWindow(kCutoffKnob);
         const Rect res = KnobWindow(kResonanceKnob);
@@ -150,8 +148,8 @@ void SynthPage(cairo_t* cr)
         Caption(cr, "Key follow", kKeyFollow.x + 16, kKeyFollow.y + 10);
     }
 
-    // LFOs.
-    Panel(cr, {446, 34, 244, 90});
+    // LFOs and, below the rule, the modulation matrix.
+    Panel(cr, kLfoMatrixPanel);
     KnobCaptionAbove(cr, kLfoRate[0], "Rate");
     Caption(cr, "Shape", kLfoShape[0].x + 22.5, kLfoRate[0].y - 7, Align::Centre);
     Caption(cr, "Sync", kLfoSync[0].x + 6, kLfoRate[0].y - 7, Align::Centre);
@@ -160,9 +158,10 @@ void SynthPage(cairo_t* cr)
     Text(cr, "LFO 1", 642, kLfoSync[0].y + 10, 9, theme::kTitle, Align::Left, true);
     Text(cr, "LFO 2", 642, kLfoSync[1].y + 10, 9, theme::kTitle, Align::Left, true);
     Line(cr, 452, 94.5, 684, 94.5, Rgb8(50, 53, 61));
+    Line(cr, kLfoMatrixPanel.x + 6, kLfoMatrixRuleY + 0.5, kMatrixMenu.x - 4, kLfoMatrixRuleY + 0.5,
+         theme::kPanelBorder);
 
     // Modulation matrix.
-    Panel(cr, {446, 126, 244, 112});
     DarkField(cr, kModDisplay);
     {
         const Rect d = kModDisplay;
@@ -180,7 +179,7 @@ void SynthPage(cairo_t* cr)
     }
 
     // Sends.
-    Panel(cr, {694, 34, 65, 206}, "Sends");
+    Panel(cr, kSendsPanel, "Sends");
     Caption(cr, "Delay", kDelaySend.at.x, kDelaySend.at.y - 3);
     SliderTrack(cr, kDelaySend);
     Caption(cr, "Reverb", kReverbSend.at.x, kReverbSend.at.y - 3);
@@ -189,7 +188,7 @@ void SynthPage(cairo_t* cr)
     SliderTrack(cr, kDistortionSend);
 
     // Timeline: line legend at the left, the display's backdrop and the line tools.
-    Panel(cr, {6, 244, 92, 246}, "Timeline");
+    Panel(cr, kLineLegendPanel, "Timeline");
     {
         const double ampCentre = kTimeline.y + timeline::kAmplitude.y + timeline::kAmplitude.h / 2.0;
         Fill(cr, {12, (int)ampCentre - 4, 8, 8}, Rgb8(255, 255, 255));
@@ -202,7 +201,7 @@ void SynthPage(cairo_t* cr)
             Caption(cr, kLineTitles[l], 24, centre + 3);
         }
     }
-    Panel(cr, {100, 238, 659, 252});
+    Panel(cr, kTimelinePanel);
     DarkField(cr, kTimeline);
     Caption(cr, "Zoom", kZoomOut.x - 3, kZoomOut.y + 10, Align::Right);
     for (Rect z : {kZoomOut, kZoomIn})
@@ -235,20 +234,20 @@ void SynthPage(cairo_t* cr)
     // Bottom row: effects.
     struct Effect
     {
-        int x, w;
+        Rect panel;
         const char* title;
         Point led;
         const Point* knobs;
         const char* names[3];
     };
     const Effect effects[3] = {
-        {6, 108, "Delay", kDelayOn, kDelayKnobs, {"Time", "Feedback", "Mix"}},
-        {118, 106, "Reverb", kReverbOn, kReverbKnobs, {"Time", "Size", "Mix"}},
-        {228, 106, "Distortion", kDistortionOn, kDistortionKnobs, {"Crunch", "Drive", "High cut"}},
+        {kDelayPanel, "Delay", kDelayOn, kDelayKnobs, {"Time", "Feedback", "Mix"}},
+        {kReverbPanel, "Reverb", kReverbOn, kReverbKnobs, {"Time", "Size", "Mix"}},
+        {kDistortionPanel, "Distortion", kDistortionOn, kDistortionKnobs, {"Crunch", "Drive", "High cut"}},
     };
     for (const Effect& fx : effects)
     {
-        Panel(cr, {fx.x, 494, fx.w, kBottomRowHeight}, fx.title);
+        Panel(cr, fx.panel, fx.title);
         Caption(cr, "On", fx.led.x - 3, fx.led.y + 10, Align::Right);
         for (int k = 0; k < 3; ++k)
         {
@@ -256,12 +255,12 @@ void SynthPage(cairo_t* cr)
             Text(cr, fx.names[k], w.x + w.w / 2.0 + 0.5, w.Bottom() + 9, 8, theme::kCaption, Align::Centre);
         }
     }
-    Panel(cr, {338, 494, 104, kBottomRowHeight}, "Filters");
+    Panel(cr, kGlobalFiltersPanel, "Filters");
     KnobCaptionAbove(cr, kLowCutKnob, "Low cut");
     KnobCaptionAbove(cr, kHighCutKnob, "High cut");
 
     // Mixer.
-    Panel(cr, {446, 494, 96, kBottomRowHeight}, "Mixer");
+    Panel(cr, kMixerPanel, "Mixer");
     for (int v = 0; v < 4; ++v)
     {
         const Rect t = FaderTrack(kVoiceFaders[v]);
@@ -271,7 +270,7 @@ void SynthPage(cairo_t* cr)
     }
 
     // Global settings.
-    Panel(cr, {546, 494, 213, kBottomRowHeight});
+    Panel(cr, kGlobalPanel);
     {
         const Rect key = KeyModeTrack(kKeyMode);
         VTrack(cr, key);
@@ -331,6 +330,12 @@ void PaintPerformBackground(cairo_t* cr, const ArtEntry&)
         Line(cr, pad.x + 1, pad.y + 50.5, pad.Right() - 1, pad.y + 50.5, Rgb8(72, 76, 88));
         Text(cr, "X", pad.Right() - 9, pad.y + 48, 8, Rgb8(120, 125, 136));
         Text(cr, "Y", pad.x + 53, pad.y + 10, 8, Rgb8(120, 125, 136));
+        for (Point v : {perform::kXValue, perform::kYValue})
+        {
+            const Rect well = perform::ValueWell(v).Offset(o);
+            FillRound(cr, {well.x - 1, well.y - 1, well.w + 2, well.h + 2}, 3, Rgb8(84, 85, 90));
+            FillRound(cr, well, 2, Rgb8(30, 31, 36));
+        }
         char title[8];
         std::snprintf(title, sizeof title, "Pad %d", i + 1);
         Text(cr, title, o.x + 196, o.y + 123, 10, Rgb8(20, 20, 22), Align::Right, true);

@@ -319,23 +319,31 @@ std::vector<TextZone> BuildTextZones()
         z.push_back({synthBg, synth::KnobWindow(k).Offset(page), kWipeGreen, 3.0, "green knob arc"});
     }
 
-    // Perform blocks: white values and names, and the dim "not assigned" text, on mid grey.
+    // Perform blocks: each name, white while its axis is assigned and (55, 55, 55) while not, on
+    // the block's grey; the values, (230, 230, 255) through the pen's alpha twice, in their wells.
+    // The areas are the text's rows (baseline 8 below the point, 7 up, 2 down).
+    const double valueAlpha = (200.0 / 255.0) * (200.0 / 255.0);
     for (Point b : perform::kBlocks)
     {
         const Point o = b + root::kPerformPage;
-        const Rect zones[] = {
-            {perform::kXValue.x, perform::kXValue.y - 10, 40, 22},
-            {perform::kYValue.x, perform::kYValue.y - 10, 28, 22},
-            {perform::kXTarget.x, perform::kXTarget.y - 10, 180, 22},
-            {perform::kXVoice.x, perform::kXVoice.y - 8, 90, 20},
-            {perform::kYTarget.x, perform::kYTarget.y - 8, 80, 20},
-            {perform::kYVoice.x, perform::kYVoice.y - 10, 80, 22},
-        };
-        for (Rect r : zones)
+        const int right = perform::kBlock.w - 2;
+        for (Point v : {perform::kXValue, perform::kYValue})
         {
-            z.push_back({"PerformBackground.png", r.Offset(o), white, 4.5, "perform names"});
-            z.push_back({"PerformBackground.png", r.Offset(o), {55, 55, 55}, 2.2, "perform not assigned"});
-            z.push_back({"PerformBackground.png", r.Offset(o), {230, 230, 255}, 4.0, "perform values"});
+            const Rect ink{v.x + 1, v.y + 1, perform::ValueWell(v).w - 2, 10};
+            z.push_back(
+                {"PerformBackground.png", ink.Offset(o), {230, 230, 255}, 3.0, "perform values", valueAlpha});
+        }
+        const Rect names[] = {
+            {perform::kXTarget.x + 1, perform::kXTarget.y + 1, right - perform::kXTarget.x, 10},
+            {perform::kXVoice.x + 1, perform::kXVoice.y + 1, perform::kLearnX.x - perform::kXVoice.x - 1, 10},
+            {perform::kYTarget.x + 1, perform::kYTarget.y + 1, right - perform::kYTarget.x, 10},
+            {perform::kYVoice.x + 1, perform::kYVoice.y + 1, right - perform::kYVoice.x, 10},
+        };
+        for (Rect r : names)
+        {
+            z.push_back({"PerformBackground.png", r.Offset(o), white, 3.0, "perform names (assigned)"});
+            z.push_back(
+                {"PerformBackground.png", r.Offset(o), {55, 55, 55}, 3.0, "perform names (not assigned)"});
         }
     }
 

@@ -55,7 +55,8 @@ std::span<const ArtEntry> Manifest();
 const ArtEntry* FindEntry(const char* name);
 
 // A rectangle of an image where the code draws text or lines of a given colour, and the contrast
-// ratio (relative luminance, 1..21) the art must keep under every pixel of it.
+// ratio (relative luminance, 1..21) the art must keep under every pixel of it. Ink drawn
+// translucent is measured as it lands: blended over each pixel with its alpha.
 struct TextZone
 {
     const char* image;
@@ -63,6 +64,7 @@ struct TextZone
     layout::Rgb ink;
     double minContrast;
     const char* what;
+    double inkAlpha = 1.0;
 };
 
 std::span<const TextZone> TextZones();

@@ -1,5 +1,7 @@
 #include "authost/AUHost.h"
 
+#include "hostcli/HostCli.h"
+
 #include <dlfcn.h>
 
 #include <algorithm>
@@ -106,15 +108,11 @@ bool ParseRegistration(std::string const& text, AURegistration& registration, st
 
 bool ReadRegistration(std::string const& path, AURegistration& registration, std::string& error)
 {
-    std::ifstream in(path);
-    if (!in)
-    {
-        error = "cannot read the registration file " + path;
-        return false;
-    }
-    std::stringstream text;
-    text << in.rdbuf();
-    if (!ParseRegistration(text.str(), registration, error))
+    // A registration is a few lines; a FIFO or folder in its place is refused without waiting.
+    constexpr std::uintmax_t kMaxRegistrationBytes = 64 * 1024;
+    std::vector<std::uint8_t> bytes;
+    if (!ReadRegularFile(path, "registration file", kMaxRegistrationBytes, bytes, error)) return false;
+    if (!ParseRegistration(std::string(bytes.begin(), bytes.end()), registration, error))
     {
         error = path + ": " + error;
         return false;
@@ -437,6 +435,18 @@ OSStatus AUHost::RenderBlock(UInt32 frames, float* left, float* right)
 OSStatus AUHost::Render(std::vector<TimedMidi> const& events, long totalFrames, std::vector<float>& left,
                         std::vector<float>& right)
 {
+    return Render(events, totalFrames,
+                  [&](float const* l, float const* r, int n)
+                  {
+                      left.insert(left.end(), l, l + n);
+                      right.insert(right.end(), r, r + n);
+                      return true;
+                  });
+}
+
+OSStatus AUHost::Render(std::vector<TimedMidi> const& events, long totalFrames,
+                        std::function<bool(float const*, float const*, int)> const& sink)
+{
     std::size_t next = 0;
     std::vector<float> blockLeft(blockSize);
     std::vector<float> blockRight(blockSize);
@@ -454,8 +464,7 @@ OSStatus AUHost::Render(std::vector<TimedMidi> const& events, long totalFrames, 
         }
         OSStatus const status = RenderBlock(static_cast<UInt32>(frames), blockLeft.data(), blockRight.data());
         if (status != noErr) return status;
-        left.insert(left.end(), blockLeft.begin(), blockLeft.begin() + frames);
-        right.insert(right.end(), blockRight.begin(), blockRight.begin() + frames);
+        if (!sink(blockLeft.data(), blockRight.data(), static_cast<int>(frames))) return noErr;
     }
     return noErr;
 }

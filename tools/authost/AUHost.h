@@ -10,6 +10,7 @@
 // installed, reports the tempo set here.
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -140,6 +141,10 @@ public:
     // first render call that fails and answers its status.
     OSStatus Render(std::vector<TimedMidi> const& events, long totalFrames, std::vector<float>& left,
                     std::vector<float>& right);
+    // The same, handing each block to `sink` (left, right, frames) instead of keeping it: memory
+    // stays bounded whatever the length. Stops when the sink returns false (answering noErr).
+    OSStatus Render(std::vector<TimedMidi> const& events, long totalFrames,
+                    std::function<bool(float const*, float const*, int)> const& sink);
 
 private:
     static void ParameterListener(void* context, AudioUnitParameter const& parameter);
