@@ -9,9 +9,19 @@
 //                           "worst_block_ms" is the longest processEvents + processReplacing call
 //                           seen while restores ran, "setchunk_ms" the mean restore time,
 //                           "worst_idle_block_ms" the longest call over a second with no restore.
+//   BM_RestoreSilenceAndHold setChunk of the test kit's busy patch holding 0, 8 or 16 custom
+//                           waves (range(0)): over itself (range(1) 0), alternating with another
+//                           state of the same size with other waves (1), or a copy cut short by
+//                           one byte, which is refused (2). "silence_ms": the time per restore the
+//                           engine is switched off (every block then passes silent), from the
+//                           switch's own listener calls on "TORVANE_ENABLED"; "hold_ms": the longest gap
+//                           between two steps of the load after staging, which holds the longest hold of the
+//                           plug-in mutex. Medians over the restores, and the largest.
 
 #include "engine/Torvane.h"
 #include "framework/Streams.h"
+#include "support/RecordingMessageSink.h"
+#include "support/engine/BusyPatch.h"
 #include "vst/VstAbi.h"
 
 #include <benchmark/benchmark.h>
@@ -179,6 +189,106 @@ void BM_RestoreWhileRendering(benchmark::State& state)
     state.counters["worst_idle_block_ms"] = static_cast<double>(idleWorstNs) / 1.0e6;
 }
 
+// The test kit's busy patch with `customWaves` custom waves in its layers, four a layer.
+void MakeBusy(Torvane& t, int customWaves, int seed)
+{
+    MakeBusyPatch(t);
+    for (int i = 0; i < customWaves; ++i)
+    {
+        VoiceDef* def = t.GetVoiceDef(i / 4);
+        std::vector<float> amps(96);
+        for (std::size_t h = 0; h < amps.size(); ++h)
+            amps[h] = (1.0f + 0.25f * static_cast<float>((h + static_cast<std::size_t>(i + seed)) % 5)) /
+                      static_cast<float>(h + 1);
+        def->waveDef.CreateWithIFFT(i % 4, static_cast<long>(amps.size()), amps.data(), nullptr);
+    }
+}
+
+// Notes when a load reaches each of its steps. The steps are reached with the mutex free, and
+// each hold of the mutex after staging lies between two of them: the longest gap between steps
+// bounds the longest hold from above (it adds the switch-off and the snapshot's memory).
+class SteppedTorvane : public Torvane
+{
+public:
+    SteppedTorvane() : Torvane(nullptr) {}
+    void LoadStepReached(LoadStep) override { steps.push_back(Clock::now()); }
+    std::vector<Clock::time_point> steps;
+};
+
+double Median(std::vector<double> v)
+{
+    if (v.empty()) return 0.0;
+    std::nth_element(v.begin(), v.begin() + static_cast<long>(v.size() / 2), v.end());
+    return v[v.size() / 2];
+}
+
+double Longest(std::vector<double> const& v)
+{
+    return v.empty() ? 0.0 : *std::max_element(v.begin(), v.end());
+}
+
+void BM_RestoreSilenceAndHold(benchmark::State& state)
+{
+    UseScratchDataHome();
+    int const waves = static_cast<int>(state.range(0));
+    int const mode = static_cast<int>(state.range(1));
+    SteppedTorvane t;
+    MakeBusy(t, waves, 0);
+    std::vector<char> const a = State(t);
+    std::vector<char> b = a;
+    if (mode == 1)
+    {
+        Torvane other(nullptr);
+        MakeBusy(other, waves, 1);
+        b = State(other);
+    }
+    if (mode == 2) b.pop_back();
+    RecordingMessageSink quiet;
+
+    // The engine's switch tells its listeners on the loading thread, as it goes off and on.
+    struct OffTimer : ParamUpdateListener
+    {
+        void ParameterUpdated(float value, Parameter*) override
+        {
+            Clock::time_point const now = Clock::now();
+            if (value < 0.5f && !off) since = now;
+            if (value >= 0.5f && off) offMs += std::chrono::duration<double, std::milli>(now - since).count();
+            off = value < 0.5f;
+        }
+        bool off = false;
+        Clock::time_point since;
+        double offMs = 0.0;
+    } offTimer;
+    t.enabled.AddUpdateListener(&offTimer);
+
+    std::vector<double> silences;
+    std::vector<double> holds;
+    double totalMs = 0.0;
+    for (auto _ : state)
+    {
+        std::vector<char> const& block = mode == 2 || holds.size() % 2 == 0 ? b : a;
+        t.steps.clear();
+        Clock::time_point const start = Clock::now();
+        benchmark::DoNotOptimize(
+            t.RestorePluginState(const_cast<char*>(block.data()), static_cast<int>(block.size())));
+        totalMs += std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        silences.push_back(offTimer.offMs);
+        offTimer.offMs = 0.0;
+        double hold = 0.0;
+        for (std::size_t i = 1; i < t.steps.size(); ++i)
+            hold = std::max(hold,
+                            std::chrono::duration<double, std::milli>(t.steps[i] - t.steps[i - 1]).count());
+        holds.push_back(hold);
+    }
+    t.enabled.RemoveUpdateListener(&offTimer);
+    state.counters["state_kb"] = static_cast<double>(a.size()) / 1024.0;
+    state.counters["restore_ms"] = holds.empty() ? 0.0 : totalMs / static_cast<double>(holds.size());
+    state.counters["silence_ms"] = Median(silences);
+    state.counters["longest_silence_ms"] = Longest(silences);
+    state.counters["hold_ms"] = Median(holds);
+    state.counters["longest_hold_ms"] = Longest(holds);
+}
+
 } // namespace
 
 BENCHMARK(BM_Snapshot)->Arg(0)->Arg(8)->Arg(16)->Unit(benchmark::kMillisecond);
@@ -191,4 +301,9 @@ BENCHMARK(BM_Restore)
     ->Args({16, 1})
     ->Args({16, 2})
     ->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RestoreSilenceAndHold)
+    ->ArgsProduct({{0, 8, 16}, {0, 1, 2}})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(60)
+    ->UseRealTime();
 BENCHMARK(BM_RestoreWhileRendering)->Unit(benchmark::kMillisecond)->Iterations(20)->UseRealTime();

@@ -572,6 +572,30 @@ void MipWaveTable::BoundSamples(int slot)
     }
 }
 
+float const* MipWaveTable::Held::Level0() const
+{
+    return block != nullptr ? block->data : nullptr;
+}
+
+MipWaveTable::Held MipWaveTable::Hold() const
+{
+    Held h;
+    if (!storage || !storage->cached.load(std::memory_order_acquire)) return h;
+    h.block = storage;
+    h.length = length;
+    h.numLevels = numLevels;
+    h.waves = waves;
+    std::copy_n(kind, kMaxWaves, h.kind);
+    return h;
+}
+
+bool MipWaveTable::StillHolds(Held const& held) const
+{
+    return !held.Empty() && storage.get() == held.block.get() && length == held.length &&
+           numLevels == held.numLevels && waves == held.waves &&
+           std::equal(kind, kind + kMaxWaves, held.kind);
+}
+
 void MipWaveTable::Swap(MipWaveTable& o) noexcept
 {
     if (&o == this || o.waves != waves) return;

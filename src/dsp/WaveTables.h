@@ -52,6 +52,8 @@ public:
 // destroys a table, never the audio thread: a render only reads through `levels`.
 class MipWaveTable
 {
+    struct Block;
+
 public:
     static constexpr long kMinLength = 16;
     static constexpr long kMaxLength = 16384;
@@ -123,6 +125,30 @@ public:
 
     bool HasStorage() const { return storage != nullptr; }
 
+    // A read-only hold on the bytes the table holds now, for reading them on another thread
+    // without the lock of the table's writers: a shared block is never written, and while a hold
+    // lasts the table's next build writes a copy of its own. Empty when the table holds no shared
+    // block. Taken, compared with StillHolds and dropped by the table's writers' side (under
+    // their lock), each in constant time.
+    class Held
+    {
+    public:
+        bool Empty() const { return block == nullptr; }
+        // Sample i of slot s of the first level: Level0()[waves * i + s].
+        float const* Level0() const;
+        long length = 0;
+        int numLevels = 0;
+        int waves = 0;
+        int kind[kMaxWaves] = {};
+
+    private:
+        friend class MipWaveTable;
+        std::shared_ptr<Block const> block;
+    };
+    Held Hold() const;
+    // True while the table holds the very bytes of `held`, at its shape and with its kinds.
+    bool StillHolds(Held const& held) const;
+
     // Puts the one-wave table `src` into `slot`, with its kind. Another shape: this table
     // takes src's first (rebuilding its standard slots), as loading into the slot would.
     // False, nothing changed, for a bad slot or a source without storage.
@@ -145,7 +171,6 @@ public:
     int kind[kMaxWaves] = {};
 
 private:
-    struct Block;
     class Edit;
     static float* MapFloats(std::size_t n);
     friend class Edit;

@@ -53,9 +53,10 @@ struct MultipleSelectionBreakpoint
 //
 // Locking: Render holds the plug-in mutex (PluginBase::GetMutex) for the whole block; host-state
 // save, the layer switch and every timeline edit take it. Patch loading and host-state restore
-// switch "TORVANE_ENABLED" off (blocks then pass without the mutex), prepare the patch without it
-// and take it only to swap the prepared patch in. Parameter changes and the plain accessors take
-// no lock; automation reports raised under the mutex reach the host once it is released.
+// prepare the patch while the old one plays (claiming the mutex only for constant-time looks),
+// then switch "TORVANE_ENABLED" off (blocks then pass without the mutex) only around the swap.
+// Parameter changes and the plain accessors take no lock; automation reports raised under the
+// mutex reach the host once it is released.
 //
 // The editor: the instrument never calls it directly. Whatever changes what the editor shows
 // posts a request bit (PostEditorRequests: any thread, audio thread included, no lock, no
@@ -247,10 +248,10 @@ public:
     // Writes the patch stream under the plug-in mutex; false when the writer failed.
     bool SavePreset(Writer& w, float version);
     // Reads a patch stream of at most maxVersion: the rest of the reader is read, checked and
-    // built without the plug-in mutex, which is held only for the swap. False for a newer
-    // stream or another key (nothing changes but the killed notes), and for a stream that
-    // can't be read whole or holds a refused field: the patch stays as it was and "Error while
-    // loading patch. Aborting" is shown once the mutex is free.
+    // built while the old patch plays, and the engine is off and the plug-in mutex held only for
+    // the swap. False for a newer stream or another key (nothing changes), and for a stream that
+    // can't be read whole or holds a refused field: the patch and the notes sound on as they
+    // were and "Error while loading patch. Aborting" is shown once the mutex is free.
     bool LoadPreset(Reader& r, float maxVersion);
     // The host-state block (the patch stream), valid until the next call; size = its bytes.
     void* SavePluginState(int& size) override;
@@ -486,11 +487,22 @@ private:
         Broken,  // the stream could not be read whole
     };
     struct PatchStage;
-    // The stream into the patch; no messages. "TORVANE_ENABLED" goes off first (blocks pass
-    // without waiting), the stream is read, checked and its waves built without the mutex, and
-    // the mutex is held only to swap the prepared patch in. A refused or broken stream changes
-    // nothing but the killed notes.
+    // The stream into the patch; no messages. The stream is read, checked and its waves built
+    // while the engine plays the old patch (the mutex claimed only for constant-time looks);
+    // then "TORVANE_ENABLED" goes off (the sounding notes end, blocks pass without waiting), the
+    // mutex is taken, the patch swapped in, the engine switched on and the mutex released. A
+    // refused or broken stream changes nothing at all.
     LoadResult LoadPatchStream(Reader& r, float maxVersion);
+    // The off window of a staged load: off, mutex, snapshot and swap, on, release. The snapshot
+    // is written into `snapshot`, made ready by the caller.
+    LoadResult SwapStaged(PatchStage& stage, float maxVersion, String& snapshot);
+    // "TORVANE_ENABLED" off, counted: overlapping loads keep the engine off until the last of
+    // them has swapped. SwitchOn runs under the mutex.
+    void SwitchOff();
+    void SwitchOn();
+    std::atomic<int> switchedOff{0};
+    // Drops, under a brief claim of the mutex, the holds on the live waves a stage still keeps.
+    void DropWaveHolds(PatchStage& stage);
     // The field sequence of the stream, in two modes: staging (apply false: reads and checks
     // only, stages the layers) and applying (the caller holds the mutex; the staged layers go in
     // place). May throw. pushAmounts: write the amounts of rows that don't take them from the
@@ -498,7 +510,8 @@ private:
     // what they held).
     LoadResult ReadPatchStream(StringReader& r, float maxVersion, PatchStage& stage, bool apply,
                                bool pushAmounts);
-    // Staging of a whole block, with the new wave tables built. No mutex but a brief look.
+    // Staging of a whole block, with the new wave tables built. No mutex but a brief look at
+    // the live waves (holds on them, taken in constant time).
     LoadResult StagePatch(float maxVersion, PatchStage& stage);
     // Applying a staged block; the caller holds the mutex.
     void SwapInPatch(PatchStage& stage, float maxVersion, bool pushAmounts);
@@ -508,12 +521,12 @@ private:
     std::atomic<std::size_t> lastPatchBytes{0};
 
 protected:
-    // The steps of a load that succeeds in reading its stream, each reached without the mutex:
-    // the stream is staged, the snapshot is taken, the swap is done. Nothing by default.
+    // The steps of a load that succeeds in reading its stream, each reached without the mutex
+    // and with the engine on: the stream is staged (the old patch still playing), the swap is
+    // done. Nothing by default.
     enum class LoadStep
     {
         Staged,
-        Snapshot,
         Swapped,
     };
     virtual void LoadStepReached(LoadStep step);

@@ -317,16 +317,16 @@ Torvane::LoadResult Torvane::StagePatch(float maxVersion, PatchStage& stage)
     std::unique_ptr<StringReader> r = OpenStage(stage.bytes, stage.fileText);
     LoadResult const result = ReadPatchStream(*r, maxVersion, stage, false, true);
     if (result != LoadResult::Loaded) return result;
-    // The layers whose waves change get a table of their own, built here; the live tables are
-    // only looked at (briefly, under the mutex: the editor changes them under it).
-    bool build[kNumLayers] = {};
+    // The editor changes the live waves under the mutex: holds on them are taken under it, in
+    // constant time, and compared without it. The layers whose waves change get a table of their
+    // own, built here.
     {
         AudioAPI::Lock hold(GetMutex());
         for (int layer = 0; layer < kNumLayers; ++layer)
-            build[layer] = stage.layers[layer].WavesChange(voiceDefs[layer].waveDef);
+            stage.layers[layer].held = voiceDefs[layer].waveDef.Hold();
     }
     for (int layer = 0; layer < kNumLayers; ++layer)
-        if (build[layer]) stage.layers[layer].BuildWaves();
+        if (stage.layers[layer].WavesChange()) stage.layers[layer].BuildWaves();
     return LoadResult::Loaded;
 }
 
@@ -336,17 +336,82 @@ void Torvane::SwapInPatch(PatchStage& stage, float maxVersion, bool pushAmounts)
     ReadPatchStream(*r, maxVersion, stage, true, pushAmounts);
 }
 
+void Torvane::SwitchOff()
+{
+    switchedOff.fetch_add(1);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    // Kills the sounding notes; from here on a block passes without waiting for the mutex.
+    enabled.SetBool(false);
+}
+
+void Torvane::SwitchOn()
+{
+    // Another load between its own switch-off and the end of its swap keeps the engine off.
+    if (switchedOff.fetch_sub(1) != 1) return;
+    enabled.SetBool(true);
+    std::atomic_thread_fence(std::memory_order_seq_cst);
+    // A load that counted itself in meanwhile may have switched off before this switched on:
+    // its switch-off stands.
+    if (switchedOff.load() != 0) enabled.SetBool(false);
+}
+
+Torvane::LoadResult Torvane::SwapStaged(PatchStage& stage, float maxVersion, String& snapshot)
+{
+    LoadResult result = LoadResult::Loaded;
+    SwitchOff();
+    {
+        AudioAPI::Lock hold(GetMutex());
+        try
+        {
+            // What the patch was, to put back should the swap break off half way (out of
+            // memory). Written into memory made ready before: no allocation or first touch of a
+            // page lengthens the hold.
+            StringWriter keep;
+            keep.Open(&snapshot);
+            bool const haveSnapshot = SavePreset(keep, kPatchVersion);
+            keep.Close();
+            KillAllNotes();
+            try
+            {
+                SwapInPatch(stage, maxVersion, true);
+            }
+            catch (...)
+            {
+                result = LoadResult::Broken;
+                if (haveSnapshot) RollBack(snapshot);
+            }
+        }
+        catch (...)
+        {
+            // No snapshot: nothing was swapped.
+            result = LoadResult::Broken;
+        }
+        // On again before the mutex goes: the reports the swap raised reach the host after it.
+        SwitchOn();
+    }
+    lastPatchBytes.store(static_cast<std::size_t>(snapshot.GetLength()));
+    return result;
+}
+
+void Torvane::DropWaveHolds(PatchStage& stage)
+{
+    bool any = false;
+    for (VoiceDef::Staged const& layer : stage.layers)
+        any = any || !layer.held.Empty();
+    if (!any) return;
+    AudioAPI::Lock hold(GetMutex());
+    for (VoiceDef::Staged& layer : stage.layers)
+        layer.held = MipWaveTable::Held();
+}
+
 Torvane::LoadResult Torvane::LoadPatchStream(Reader& r, float maxVersion)
 {
-    // No note sounds and none starts while the patch changes ("TORVANE_ENABLED" off kills them);
-    // from here on a block passes without waiting for the mutex.
-    enabled.SetBool(false);
-
     LoadResult result = LoadResult::Broken;
     auto stage = std::make_unique<PatchStage>();
     try
     {
-        // Read, checked and built without the mutex.
+        // Read, checked and built while the engine plays the old patch: notes sound and start,
+        // and the mutex is claimed only for constant-time looks.
         std::size_t const size = r.Remaining();
         if (size > kMaxPatchStreamBytes) throw std::length_error("patch stream too long");
         stage->bytes.resize(size);
@@ -355,32 +420,11 @@ Torvane::LoadResult Torvane::LoadPatchStream(Reader& r, float maxVersion)
         if (result == LoadResult::Loaded)
         {
             LoadStepReached(LoadStep::Staged);
-            // What the patch was, to put back should the swap break off half way (out of memory).
-            // It is written under the mutex into memory made ready before: no allocation or first
-            // touch of a page lengthens the hold.
             String snapshot;
             std::size_t const guess = std::max(stage->bytes.size(), lastPatchBytes.load()) * 5 / 4 + 16384;
             snapshot.Resize(static_cast<long>(guess), false);
             snapshot = "";
-            StringWriter keep;
-            keep.Open(&snapshot);
-            bool const haveSnapshot = SavePreset(keep, kPatchVersion);
-            keep.Close();
-            lastPatchBytes.store(static_cast<std::size_t>(snapshot.GetLength()));
-            LoadStepReached(LoadStep::Snapshot);
-            {
-                AudioAPI::Lock hold(GetMutex());
-                KillAllNotes();
-                try
-                {
-                    SwapInPatch(*stage, maxVersion, true);
-                }
-                catch (...)
-                {
-                    result = LoadResult::Broken;
-                    if (haveSnapshot) RollBack(snapshot);
-                }
-            }
+            result = SwapStaged(*stage, maxVersion, snapshot);
             LoadStepReached(LoadStep::Swapped);
         }
     }
@@ -388,10 +432,10 @@ Torvane::LoadResult Torvane::LoadPatchStream(Reader& r, float maxVersion)
     {
         result = LoadResult::Broken;
     }
+    // A load that stopped before its swap still holds the live waves it looked at.
+    DropWaveHolds(*stage);
     // The replaced waves go with the stage, outside the mutex.
     stage.reset();
-
-    enabled.SetBool(true);
     return result;
 }
 
@@ -404,6 +448,7 @@ void Torvane::RollBack(String const& snapshot)
         back->bytes.assign(static_cast<char const*>(snapshot),
                            static_cast<char const*>(snapshot) + snapshot.GetLength());
         if (StagePatch(kPatchVersion, *back) == LoadResult::Loaded) SwapInPatch(*back, kPatchVersion, false);
+        DropWaveHolds(*back);
     }
     catch (...)
     {

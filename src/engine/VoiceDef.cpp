@@ -103,25 +103,48 @@ WaveHeader ReadWaveHeader(std::vector<char> const& bytes)
     return h;
 }
 
+// What of a wave table a stored slot is compared with: its shape, kinds and first level.
+struct TableFace
+{
+    bool present = false;
+    long length = 0;
+    int numLevels = 0;
+    int waves = 0;
+    int const* kind = nullptr;
+    float const* level0 = nullptr;
+};
+
+TableFace FaceOf(VectorMipOscWaveDef const& t)
+{
+    return TableFace{t.HasStorage(), t.length, t.numLevels,
+                     t.NumWaves(),   t.kind,   t.HasStorage() ? t.levels[0] : nullptr};
+}
+
+TableFace FaceOf(MipWaveTable::Held const& h)
+{
+    return TableFace{!h.Empty(), h.length, h.numLevels, h.waves, h.kind, h.Level0()};
+}
+
 // The slot of `current` holds the wave stored in `bytes` (accepted by StageWave): the same shape
 // and kind, and for a custom wave the same level-0 samples, bit for bit. Loading it again would
 // build nothing new.
-bool SlotHolds(VectorMipOscWaveDef const& current, int slot, std::vector<char> const& bytes)
+bool SlotHolds(TableFace const& current, int slot, std::vector<char> const& bytes)
 {
     WaveHeader const h = ReadWaveHeader(bytes);
-    if (!current.HasStorage() || h.kind != current.kind[slot] || h.length != current.length ||
+    if (!current.present || h.kind != current.kind[slot] || h.length != current.length ||
         h.levels != current.numLevels)
         return false;
     if (h.kind != kWaveCustom) return true;
     if (bytes.size() != kWaveHeaderSize + static_cast<std::size_t>(h.length) * sizeof(float)) return false;
     StringReader samples;
     samples.Open(bytes.data() + kWaveHeaderSize, bytes.size() - kWaveHeaderSize);
-    float const* level0 = current.levels[0];
+    std::size_t const stride = static_cast<std::size_t>(current.waves);
     for (long i = 0; i < h.length; ++i)
     {
         float stored = 0.0f;
         samples.Read(&stored);
-        float const held = level0[4 * static_cast<std::size_t>(i) + static_cast<std::size_t>(slot)];
+        float const held =
+            current.level0[stride * static_cast<std::size_t>(i) + static_cast<std::size_t>(slot)];
         if (std::memcmp(&stored, &held, sizeof stored) != 0) return false;
     }
     return true;
@@ -324,8 +347,9 @@ bool VoiceDef::Stage(Reader& r, Staged& out)
     return true;
 }
 
-bool VoiceDef::Staged::WavesChange(VectorMipOscWaveDef const& current) const
+bool VoiceDef::Staged::WavesChange() const
 {
+    TableFace const current = FaceOf(held);
     for (int slot = 0; slot < 4; ++slot)
         if (!SlotHolds(current, slot, waveBytes[slot])) return true;
     return false;
@@ -352,17 +376,19 @@ void VoiceDef::Apply(Staged& staged)
     if (staged.waves)
         // Built beforehand: the old waves go to the staged side.
         waveDef.Swap(*staged.waves);
-    else
+    else if (!waveDef.StillHolds(staged.held))
     {
+        // Not staged against these waves (or they changed since): slot by slot.
         for (int slot = 0; slot < 4; ++slot)
         {
             // A slot that already holds the stored wave stays as it is.
-            if (SlotHolds(waveDef, slot, staged.waveBytes[slot])) continue;
+            if (SlotHolds(FaceOf(waveDef), slot, staged.waveBytes[slot])) continue;
             StringReader wave;
             wave.Open(staged.waveBytes[slot].data(), staged.waveBytes[slot].size());
             waveDef.Load(slot, wave);
         }
     }
+    staged.held = MipWaveTable::Held();
     for (int i = 0; i < kNumParameters; ++i)
     {
         if (staged.fate[i] == Staged::Fate::False)

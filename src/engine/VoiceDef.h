@@ -101,16 +101,22 @@ public:
         std::vector<EventEnvelope> lines;
         // Built by BuildWaves; after Apply it holds the waves that were replaced.
         std::unique_ptr<VectorMipOscWaveDef> waves;
+        // The live waves as they were when staging looked at them (taken under the plug-in
+        // mutex); dropped by Apply.
+        MipWaveTable::Held held;
 
-        // True when loading the four slots into `current` would build anything.
-        bool WavesChange(VectorMipOscWaveDef const& current) const;
+        // True when loading the four slots into the waves held would build anything (always for
+        // an empty hold). Reads only the hold: no lock.
+        bool WavesChange() const;
         void BuildWaves();
     };
 
     bool Save(Writer& w, float version);
     // The first half of Load: false for a stream Load refuses.
     static bool Stage(Reader& r, Staged& out);
-    // The second half: cannot fail once Stage succeeded.
+    // The second half: cannot fail once Stage succeeded. Waves built by BuildWaves go in by a
+    // swap; waves staging found unchanged in a hold the table still holds stay as they are; in
+    // every other case each slot is compared and loaded here.
     void Apply(Staged& staged);
     // Reads the version stored in the stream (the argument is not used). False, with the
     // definition unchanged, for a truncated or corrupt stream: a value that is not finite, a

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <limits>
 
 #include "framework/PluginBase.h"
 
@@ -26,6 +27,15 @@ AutomatableParameterServer::~AutomatableParameterServer() = default;
 void AutomatableParameterServer::ReportChange(int index, float normalisedValue)
 {
     if (pluginMutex != nullptr && pluginMutex->Defer(this, index, normalisedValue)) return;
+    SendReport(index, normalisedValue);
+}
+
+void AutomatableParameterServer::SendReport(int index, float normalisedValue)
+{
+    if (index < 0 || static_cast<std::size_t>(index) >= known.size()) return;
+    // Bit for bit: a value the host already has is not sent again.
+    float const before = known[static_cast<std::size_t>(index)].exchange(normalisedValue);
+    if (std::memcmp(&before, &normalisedValue, sizeof before) == 0) return;
     AutomatableParameterChangeNotify(index, normalisedValue);
 }
 
@@ -40,6 +50,8 @@ void AutomatableParameterServer::AddAutomatableParameter(Parameter* p)
     }
     int const index = static_cast<int>(parameters.size());
     parameters.push_back(p);
+    // Nothing known yet: the host learns the starting value.
+    known.emplace_back(std::numeric_limits<float>::quiet_NaN());
     p->AddUpdateListener(&updateListener);
     ReportChange(index, p->ControllerGet());
 }
@@ -52,7 +64,11 @@ Parameter* AutomatableParameterServer::GetAutomatableParameter(int index) const
 
 void AutomatableParameterServer::SetAutomatableParameterValue(int index, float value)
 {
-    if (Parameter* p = GetAutomatableParameter(index)) p->Set(p->UnNormalise(value), &updateListener);
+    Parameter* p = GetAutomatableParameter(index);
+    if (p == nullptr) return;
+    p->Set(p->UnNormalise(value), &updateListener);
+    // The host knows the value it set.
+    known[static_cast<std::size_t>(index)].store(p->ControllerGet());
 }
 
 float AutomatableParameterServer::GetAutomatableParameterValue(int index)

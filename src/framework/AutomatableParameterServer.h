@@ -1,6 +1,8 @@
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <deque>
 #include <vector>
 
 #include "framework/Parameter.h"
@@ -13,6 +15,11 @@ class PluginMutex;
 // and from the host normalised to 0..1. Every change made inside the plug-in
 // is reported through AutomatableParameterChangeNotify; a change that came
 // from the host is not echoed back.
+//
+// The host hears of a parameter only when its value changes: the server keeps the
+// value the host last heard of (or set) for each index, and a report of that same
+// value is dropped, however often the parameter's listeners are told (a load tells
+// them twice, a refresh tells them again).
 //
 // Indices from the host are checked: out of range, a set is ignored, a value
 // reads 0 and a name reads empty.
@@ -37,9 +44,12 @@ public:
 
     // Tell the host that parameter `index` now has this normalised value. Changes reach it through
     // ReportChange: when the server is part of a plug-in whose mutex the changing thread holds, the
-    // report waits until that thread releases it (PluginMutex).
+    // report waits until that thread releases it (PluginMutex), and later reports of the same
+    // index in that hold replace it. SendReport then calls it unless the host already knows the
+    // value. Any thread.
     virtual void AutomatableParameterChangeNotify(int index, float normalisedValue) = 0;
     void ReportChange(int index, float normalisedValue);
+    void SendReport(int index, float normalisedValue);
 
     // Appends p under the next index and reports its starting value.
     void AddAutomatableParameter(Parameter* p);
@@ -59,6 +69,8 @@ public:
 private:
     UpdateListener updateListener;
     std::vector<Parameter*> parameters;
+    // Per index, the value the host last heard of or set (grown only while the plug-in is built).
+    std::deque<std::atomic<float>> known;
     // The plug-in mutex of the plug-in this server is part of (found on the first registration,
     // when the plug-in is built), or null for a server on its own.
     PluginMutex* pluginMutex = nullptr;

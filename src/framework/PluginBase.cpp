@@ -30,13 +30,8 @@ void PluginMutex::Release()
 bool PluginMutex::Defer(AutomatableParameterServer* server, int index, float value)
 {
     if (!HeldByCurrentThread()) return false;
-    if (queued < kMaxQueuedReports)
-    {
-        reports[queued++] = Report{server, index, value};
-        return true;
-    }
-    // Full: the parameter's latest value replaces its last queued one.
-    for (int i = queued - 1; i >= 0; --i)
+    // The parameter's latest value replaces its queued one.
+    for (int i = 0; i < queued; ++i)
     {
         if (reports[i].server == server && reports[i].index == index)
         {
@@ -44,7 +39,10 @@ bool PluginMutex::Defer(AutomatableParameterServer* server, int index, float val
             return true;
         }
     }
-    reports[queued - 1] = Report{server, index, value};
+    if (queued < kMaxQueuedReports)
+        reports[queued++] = Report{server, index, value};
+    else
+        reports[queued - 1] = Report{server, index, value};
     return true;
 }
 
@@ -57,7 +55,7 @@ void PluginMutex::ReleaseAndSend()
     queued = 0;
     AudioAPI::Mutex::Release();
     for (int i = 0; i < n; ++i)
-        batch[i].server->AutomatableParameterChangeNotify(batch[i].index, batch[i].value);
+        batch[i].server->SendReport(batch[i].index, batch[i].value);
 }
 
 void PluginBase::GUINotificationQueue::Push(GUINotification const& n)

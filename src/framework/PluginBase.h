@@ -20,8 +20,10 @@ class PluginEditor;
 // the mutex, and a host that waits on its audio thread inside its callback can't deadlock with it.
 //
 // The queue is fixed in size and is written only by the holder: raising a report allocates
-// nothing, on any thread. More reports in one hold than the queue takes keep only the latest value
-// of a parameter already queued (the host still learns every final value).
+// nothing, on any thread. A parameter is queued once per hold: a later report of it replaces the
+// value queued, so the host learns each final value once (and, through the server, only when it
+// differs from what the host already knows). More parameters in one hold than the queue takes
+// share its last entry.
 class PluginMutex : public AudioAPI::Mutex
 {
 public:

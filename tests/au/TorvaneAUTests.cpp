@@ -198,6 +198,34 @@ TEST(TorvaneAU, ClassInfoRoundTripsAndEqualsTheVstChunk)
     EXPECT_FLOAT_EQ(b.GetParameter(13), 0.25f);
 }
 
+TEST(TorvaneAU, AClassInfoRestoreTellsTheListenersOfEachChangedParameterOnce)
+{
+    AUHost a;
+    AUHost b;
+    Open(a);
+    Open(b);
+    a.SetParameter(13, 0.25f);
+    a.SetParameter(38, 1.0f);
+    RenderBlocks(a, 64, 1);
+    CFPropertyListRef info = nullptr;
+    ASSERT_EQ(a.SaveClassInfo(info), noErr);
+
+    // Only the two parameters that differ, once each.
+    b.ClearNotifications();
+    ASSERT_EQ(b.RestoreClassInfo(info), noErr);
+    std::vector<AudioUnitParameterID> ids;
+    for (AudioUnitParameter const& p : b.GetNotifications())
+        ids.push_back(p.mParameterID);
+    std::sort(ids.begin(), ids.end());
+    EXPECT_EQ(ids, (std::vector<AudioUnitParameterID>{13, 38}));
+
+    // The state already held: nothing changes, nobody is told.
+    b.ClearNotifications();
+    ASSERT_EQ(b.RestoreClassInfo(info), noErr);
+    EXPECT_TRUE(b.GetNotifications().empty());
+    CFRelease(info);
+}
+
 TEST(TorvaneAU, TruncatedAndGarbageStatesAreRefusedAndTheStateKept)
 {
     AUHost host(44100.0, 512);

@@ -153,3 +153,30 @@ TEST(WaveTableSharing, LoadedWavesShareWithTablesBuiltAlike)
     EXPECT_EQ(AllLevels(loaded) == AllLevels(built), loaded.levels[0] == built.levels[0]);
     EXPECT_TRUE(loaded.IsShared());
 }
+
+TEST(WaveTableSharing, AHoldKeepsTheBytesItWasTakenOnWhileTheTableIsRebuilt)
+{
+    VectorMipOscWaveDef none;
+    EXPECT_TRUE(none.Hold().Empty());
+    EXPECT_FALSE(none.StillHolds(none.Hold()));
+
+    VectorMipOscWaveDef t;
+    BuildLayer(t);
+    MipWaveTable::Held const held = t.Hold();
+    ASSERT_FALSE(held.Empty());
+    EXPECT_TRUE(t.StillHolds(held));
+    EXPECT_EQ(held.Level0(), t.levels[0]);
+    EXPECT_EQ(held.length, t.length);
+    EXPECT_EQ(held.kind[3], kWaveCustom);
+    std::vector<float> const before(held.Level0(), held.Level0() + t.length * t.NumWaves());
+
+    // Held by nothing else, the table would write its block in place; the hold makes it copy.
+    t.CreateSquare(0, 1024);
+    EXPECT_FALSE(t.StillHolds(held));
+    EXPECT_NE(t.levels[0], held.Level0());
+    EXPECT_EQ(std::vector<float>(held.Level0(), held.Level0() + t.length * t.NumWaves()), before);
+
+    // Built back to the same bytes, the table shares the held block again.
+    t.CreateSaw(0, 1024);
+    EXPECT_TRUE(t.StillHolds(held));
+}
