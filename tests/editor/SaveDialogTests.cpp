@@ -151,7 +151,15 @@ TEST_F(SaveDialogTest, NamesThatLeaveTheFolderOrAreNoNamesAreRefused)
     MakeCategories({"Bass"});
     fs::path const outside = Root().parent_path();
     std::vector<std::string> const before = Tree(outside);
-    for (char const* bad : {"a/b", "..", ""})
+    struct Case
+    {
+        char const* bad;
+        char const* message;
+    };
+    Case const cases[] = {{"a/b", "Please enter a name without '/', '\\' or control characters"},
+                          {"..", "Please enter another name: '.' and '..' can't name a file"},
+                          {"", "Please enter a name: the name is empty"}};
+    for (auto const& [bad, message] : cases)
     {
         // As a new category name, and as the name to save under.
         std::size_t const from = Messages().size();
@@ -168,7 +176,7 @@ TEST_F(SaveDialogTest, NamesThatLeaveTheFolderOrAreNoNamesAreRefused)
         EXPECT_FALSE(saved) << bad;
         std::vector<std::string> expected = {std::string(": Error: New category named '") + bad +
                                                  "' could not be created.",
-                                             ": Please enter a name without '/', '\\' or control characters"};
+                                             std::string(": ") + message};
         EXPECT_EQ(Texts(from), expected) << bad;
         EXPECT_EQ(Tree(outside), before) << bad;
     }

@@ -1,6 +1,7 @@
 #include "framework/Paths.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -268,21 +269,23 @@ TEST_F(PathsTests, RemovingFolders)
     EXPECT_TRUE(PathManager::RemoveFolder(T("two").c_str(), true));
     EXPECT_FALSE(fs::exists(T("two")));
 
-    // Empty sub-folders go; a sub-folder with contents stays, and so does the folder.
+    // Sub-folders go with everything in them, at any depth.
     fs::create_directories(T("nest/empty"));
-    fs::create_directories(T("nest/full"));
+    fs::create_directories(T("nest/full/deeper"));
     Touch(T("nest/full/keep.dat"));
+    Touch(T("nest/full/deeper/deep.dat"));
     Touch(T("nest/top.dat"));
-    EXPECT_FALSE(PathManager::RemoveFolder(T("nest").c_str(), true));
-    EXPECT_TRUE(fs::exists(T("nest/full/keep.dat")));
-    EXPECT_FALSE(fs::exists(T("nest/empty")));
-    EXPECT_FALSE(fs::exists(T("nest/top.dat")));
+    String why("unset");
+    EXPECT_TRUE(PathManager::RemoveFolder(T("nest").c_str(), true, &why));
+    EXPECT_FALSE(fs::exists(T("nest")));
+    EXPECT_STREQ(why, "");
 
-    // The finder's metadata file is not listed, so it keeps its folder.
+    // Files that lists leave out go too.
     fs::create_directories(T("finder"));
     Touch(T("finder/.DS_Store"));
-    EXPECT_FALSE(PathManager::RemoveFolder(T("finder").c_str(), true));
-    EXPECT_TRUE(fs::exists(T("finder/.DS_Store")));
+    ASSERT_EQ(mkfifo(T("finder/pipe").c_str(), 0600), 0);
+    EXPECT_TRUE(PathManager::RemoveFolder(T("finder").c_str(), true));
+    EXPECT_FALSE(fs::exists(T("finder")));
 
     fs::create_directories(T("bare"));
     EXPECT_TRUE(PathManager::RemoveFolder(T("bare").c_str(), false));
