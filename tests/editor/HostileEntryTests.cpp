@@ -39,7 +39,8 @@ class HostileEntryTest : public WidgetTest
 public:
     // Makes every entry of the table that this user can make in root/category with the
     // extension, from the bytes of a good file; returns the watchdog over the FIFOs.
-    std::unique_ptr<FifoWatchdog> Plant(fs::path const& folder, char const* extension, std::string const& valid)
+    std::unique_ptr<FifoWatchdog> Plant(fs::path const& folder, char const* extension,
+                                        std::string const& valid)
     {
         std::vector<fs::path> fifos;
         for (HostileEntry const& e : HostileEntries())
@@ -137,7 +138,8 @@ TEST_F(HostileEntryTest, ThePresetPageSaysSoOnceAndSelectsTheLoadedPatchAgain)
             std::size_t const before = MessageCount();
             patches.SetSelection(name.c_str());
             ASSERT_GE(patches.GetSelection(), 0) << name;
-            presets.PatchListSelection(PresetGUI::kPatchListId, patches.GetSelection(), patches.GetSelectedItem());
+            presets.PatchListSelection(PresetGUI::kPatchListId, patches.GetSelection(),
+                                       patches.GetSelectedItem());
             ASSERT_EQ(MessageCount(), before + 1) << category << "/" << name;
             EXPECT_EQ(LastText(), "Error: Could not load patch: " + name);
             EXPECT_EQ(patches.GetSelection() < 0 ? "-" : patches.GetSelectedName(), loadedRow) << name;
@@ -163,7 +165,8 @@ TEST_F(HostileEntryTest, PreviousAndNextPassOverThemWithOneMessagePerStep)
     for (std::string const& name : Listed())
         named += (named.empty() ? "" : ", ") + name;
     if (Listed().size() > 5) GTEST_SKIP() << "the message names five files at most";
-    std::string const text = (Listed().size() == 1 ? "Error: Could not load patch: " : "Error: Could not load patches: ");
+    std::string const text =
+        (Listed().size() == 1 ? "Error: Could not load patch: " : "Error: Could not load patches: ");
     Synth().NextPatch();
     EXPECT_STREQ(Synth().GetPatchName(), "B(User)");
     ASSERT_EQ(MessageCount(), 1u);
@@ -252,7 +255,8 @@ TEST_F(HostileEntryTest, TimelinePresetsSayTheyCouldNotBeOpenedAndChangeNoLine)
     {
         TPatchList& list = dialog.GetPresetList();
         list.SetSelection(name.c_str());
-        dialog.PatchListSelection(TimelinePresetDlg::kPresetListId, list.GetSelection(), list.GetSelectedItem());
+        dialog.PatchListSelection(TimelinePresetDlg::kPresetListId, list.GetSelection(),
+                                  list.GetSelectedItem());
         std::size_t const count = MessageCount();
         dialog.ButtonPressed(TimelinePresetDlg::kLoadId);
         ASSERT_EQ(MessageCount(), count + 1) << name;
@@ -290,7 +294,8 @@ TEST_F(HostileEntryTest, AnInstanceIsBuiltWhateverTakesThePlaceOfItsMidiLearnMap
         std::error_code error;
         fs::remove_all(file, error);
         ASSERT_TRUE(MakeHostile(e.kind, file, valid)) << e.name;
-        FifoWatchdog watchdog(e.kind == Hostile::Fifo ? std::vector<fs::path>{file} : std::vector<fs::path>{});
+        FifoWatchdog watchdog(e.kind == Hostile::Fifo ? std::vector<fs::path>{file}
+                                                      : std::vector<fs::path>{});
         auto built = std::make_unique<HeadlessHost>();
         EXPECT_EQ(built->Instrument().GetMidiLearnManager()->NumMappings(), 0) << e.name;
         built.reset();
@@ -338,9 +343,8 @@ TEST_F(HostileEntryTest, WavImportsTakeOnlyConvertibleFilesWithACycle)
         char const* name;
         std::string bytes;
     };
-    std::vector<Depth> const depths = {{"float32", Wav(32, 4096, true)},
-                                       {"int32", Wav(32, 4096)},
-                                       {"one frame", Wav(16, 1)}};
+    std::vector<Depth> const depths = {
+        {"float32", Wav(32, 4096, true)}, {"int32", Wav(32, 4096)}, {"one frame", Wav(16, 1)}};
     for (Depth const& d : depths)
         std::ofstream(folder / (std::string(d.name) + ".wav"), std::ios::binary) << d.bytes;
     std::vector<std::string> refused;

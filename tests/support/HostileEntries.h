@@ -4,10 +4,10 @@
 // watchdog that frees a reader stuck on a FIFO so that such a fault fails a test instead of
 // hanging it (header only).
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
