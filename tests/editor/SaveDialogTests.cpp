@@ -182,6 +182,62 @@ TEST_F(SaveDialogTest, NamesThatLeaveTheFolderOrAreNoNamesAreRefused)
     }
 }
 
+TEST_F(SaveDialogTest, NamesTooLongForAFileAreRefusedWithTheReasonAndKept)
+{
+    MakeCategories({"Bass"});
+    std::string const e2 = "\xc3\xa9"; // two bytes
+    std::string twoByte;
+    for (int i = 0; i < 121; ++i)
+        twoByte += e2;
+    struct Case
+    {
+        std::string typed;
+        bool saved;
+    };
+    // The file takes the name, "(User)" unless it ends so, ".trv" and, while written, ".tmp":
+    // 255 bytes in all.
+    Case const cases[] = {{std::string(241, 'a'), true},
+                          {std::string(242, 'a'), false},
+                          {twoByte, false},
+                          {std::string(241, 'b') + "(User)", true},
+                          {std::string(242, 'b') + "(User)", false}};
+    for (Case const& c : cases)
+    {
+        std::size_t const from = Messages().size();
+        std::string kept;
+        bool open = false;
+        bool const saved = RunDialog(
+            [&](TSaveDialog& d, gfx::Surface&)
+            {
+                Press(d, TSaveDialog::kSaveId);
+                if (c.saved) return; // the run ends there
+                backend.Then(
+                    [&]
+                    {
+                        open = d.IsRunningModal();
+                        kept = d.GetNameField().GetText().ToStdString();
+                    });
+                Press(d, TSaveDialog::kCancelId);
+            },
+            "Bass", c.typed.c_str());
+        EXPECT_EQ(saved, c.saved) << c.typed.size();
+        if (c.saved)
+        {
+            EXPECT_EQ(std::string(static_cast<char const*>(name)), c.typed);
+            EXPECT_TRUE(Texts(from).empty());
+            // The instrument saves under it.
+            EXPECT_EQ(Synth().SavePatch("Bass", c.typed.c_str()), 1) << c.typed.size();
+            continue;
+        }
+        EXPECT_TRUE(open) << c.typed.size();
+        EXPECT_EQ(kept, c.typed);
+        std::vector<std::string> const expected = {": Please enter a shorter name: this one has " +
+                                                   std::to_string(c.typed.size()) +
+                                                   " bytes, a file name takes at most 241"};
+        EXPECT_EQ(Texts(from), expected);
+    }
+}
+
 TEST_F(SaveDialogTest, DeletingAsksAndSelectsTheFirstRemainingCategory)
 {
     MakeCategories({"Bass", "Leads", "Pads"});
