@@ -270,10 +270,10 @@ public:
     // ---- patch, waveform and timeline-preset files ----------------------------------------
     // 1 when saved, 0 when not (the old file stays); shows no message: the editor does.
     int SavePatch(char const* category, char const* name);
-    int LoadPatch(char const* category, char const* name);
     // A patch file that is there but refused (not a regular file, unreadable, another header
     // or version, a refused or broken stream) shows "Error: Could not load patch: NAME" once;
     // a missing file shows nothing. 1 when loaded, else 0 and the patch stays.
+    int LoadPatch(char const* category, char const* name);
     // Editor's thread. The patch after (before) the current one in the patch list. A step
     // passes over refused files to the next one that loads (at most once round the list) and
     // names the refused ones in one message; when none loads, the patch stays.
