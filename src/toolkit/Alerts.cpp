@@ -90,9 +90,6 @@ public:
             yes.Create(this, 1, this, w - kMargin - 70, by, 70, 22, "OK", Colour(70, 110, 200, 255));
     }
 
-    std::vector<std::string> const& TextLines() const { return textLines; }
-    std::vector<std::string> const& CaptionLines() const { return captionLines; }
-
     int Run()
     {
         RunModal();
