@@ -433,3 +433,73 @@ TEST_F(HostileEntryTest, ParameterFilesNeitherReadNorWriteAnythingButRegularFile
     EXPECT_FALSE(tmpWatchdog.End());
     EXPECT_FALSE(watchdog->End());
 }
+
+TEST_F(HostileEntryTest, NamesWithNoncharactersOrAtTheFileNameLimitAreListedDrawnAndLoaded)
+{
+    std::string const noncharacter = "Bad\xef\xbf\xbf"
+                                     "Name";
+    std::string const shown = "Bad\xef\xbf\xbd"
+                              "Name";
+    std::string const longest(251, 'L'); // with ".trv" or ".wfm": 255 bytes
+    ASSERT_EQ(Synth().SavePatch("Cycle", "Good"), 1);
+    VectorMipOscWaveDef* waves = &Synth().GetVoiceDef(0)->waveDef;
+    ASSERT_NE(Synth().LoadStandardWaveform(0, 1, 2), nullptr);
+    ASSERT_TRUE(Synth().SaveWaveform(waves, 1, "Bass", "A"));
+    ASSERT_NE(Synth().LoadStandardWaveform(0, 1, 0), nullptr);
+    PresetManager& patches = *Synth().GetPatchPresetManager();
+    PresetManager& waveforms = *Synth().GetWaveformPresetManager();
+    fs::path const patchRoot = patches.GetRoot().ToStdString();
+    fs::path const waveRoot = waveforms.GetRoot().ToStdString();
+    for (std::string const& name : {noncharacter, longest})
+    {
+        fs::create_directories(patchRoot / "Names");
+        fs::copy_file(patchRoot / "Cycle" / "Good(User).trv", patchRoot / "Names" / (name + ".trv"));
+        fs::create_directories(waveRoot / "Names");
+        fs::copy_file(waveRoot / "Bass" / "A(User).wfm", waveRoot / "Names" / (name + ".wfm"));
+    }
+    patches.Refresh();
+    waveforms.Refresh();
+    EXPECT_EQ(Names(Category(patches, "Names")), (std::vector<std::string>{noncharacter, longest}));
+
+    PresetGUI presets;
+    presets.Create(page.get(), &Synth(), "Names", noncharacter.c_str());
+    for (std::string const& name : {noncharacter, longest})
+    {
+        TPatchList& list = presets.GetPatchList();
+        list.SetSelection(name.c_str());
+        presets.PatchListSelection(PresetGUI::kPatchListId, list.GetSelection(), list.GetSelectedItem());
+        EXPECT_EQ(Synth().GetPatchName().ToStdString(), name);
+    }
+    Run();
+    EXPECT_FALSE(backend.FindStrings(shown).empty());
+    EXPECT_FALSE(backend.FindStrings(longest).empty());
+    EXPECT_FALSE(backend.FindStrings("Names").empty());
+
+    std::vector<std::string> loaded;
+    TWaveBrowser browser;
+    Responders::NextModalRun(
+        [&](Frame&)
+        {
+            backend.Then(
+                [&]
+                {
+                    browser.GetCategoryList().SetSelection("Names");
+                    browser.PatchListSelection(TWaveBrowser::kCategoryListId,
+                                               browser.GetCategoryList().GetSelection(),
+                                               browser.GetCategoryList().GetSelectedItem());
+                    TPatchList& list = browser.GetWaveList();
+                    for (std::string const& name : {noncharacter, longest})
+                    {
+                        list.SetSelection(name.c_str());
+                        browser.PatchListSelection(TWaveBrowser::kWaveListId, list.GetSelection(),
+                                                   list.GetSelectedItem());
+                        if (list.GetSelection() >= 0 && browser.GetPreview().Showing())
+                            loaded.push_back(list.GetSelectedName());
+                    }
+                    browser.ButtonPressed(TWaveBrowser::kCloseId);
+                });
+        });
+    browser.Create(page.get(), 1, 0, 0, &Synth());
+    EXPECT_EQ(loaded, (std::vector<std::string>{noncharacter, longest}));
+    EXPECT_TRUE(Messages().empty());
+}
