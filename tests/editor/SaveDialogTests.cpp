@@ -159,8 +159,9 @@ TEST_F(SaveDialogTest, NamesThatLeaveTheFolderOrAreNoNamesAreRefused)
     Case const cases[] = {{"a/b", "Please enter a name without '/', '\\' or control characters"},
                           {"..", "Please enter another name: '.' and '..' can't name a file"},
                           {"", "Please enter a name: the name is empty"}};
-    for (auto const& [bad, message] : cases)
+    for (Case const& c : cases)
     {
+        char const* const bad = c.bad;
         // As a new category name, and as the name to save under.
         std::size_t const from = Messages().size();
         bool const saved = RunDialog(
@@ -176,7 +177,7 @@ TEST_F(SaveDialogTest, NamesThatLeaveTheFolderOrAreNoNamesAreRefused)
         EXPECT_FALSE(saved) << bad;
         std::vector<std::string> expected = {std::string(": Error: New category named '") + bad +
                                                  "' could not be created.",
-                                             std::string(": ") + message};
+                                             std::string(": ") + c.message};
         EXPECT_EQ(Texts(from), expected) << bad;
         EXPECT_EQ(Tree(outside), before) << bad;
     }
