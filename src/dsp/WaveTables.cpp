@@ -499,11 +499,17 @@ bool MipWaveTable::CreateWithSamples(int slot, float const* samples, long maxHar
     return true;
 }
 
+bool MipWaveTable::Importable(WaveReader const& reader)
+{
+    unsigned const channels = reader.GetFormat().channels;
+    return reader.CanConvert() && (channels == 1 || channels == 2) && reader.NumFrames() >= kMinImportFrames;
+}
+
 int MipWaveTable::Import(int slot, char const* path)
 {
     if (!ValidSlot(slot) || !storage) return 0;
     WaveReader reader;
-    if (!reader.Open(path)) return 0;
+    if (!reader.Open(path) || !Importable(reader)) return 0;
 
     FFT analysis;
     analysis.Init(kImportPoints);

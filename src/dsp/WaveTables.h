@@ -7,6 +7,8 @@
 
 #include "dsp/FFT.h"
 
+class WaveReader;
+
 class Writer;
 class Reader;
 class MipOscWaveDef;
@@ -93,9 +95,14 @@ public:
     bool CreateWithIFFT(int slot, long numHarmonics, float const* amps, float const* phases);
     bool CreateWithSamples(int slot, float const* samples, long maxHarmonic);
 
-    // Builds the slot from a WAV file: 0 when the file can't be opened or no storage
-    // exists (the object is then unchanged), 1 otherwise.
+    // Builds the slot from a WAV file: 0 when the file can't be opened, isn't Importable or no
+    // storage exists (the object is then unchanged), 1 otherwise.
     int Import(int slot, char const* path);
+    // The fewest frames a file must hold to give a cycle (the shortest cycle has two samples).
+    static constexpr unsigned kMinImportFrames = 2;
+    // Whether an opened file can be imported: samples the reader converts (8, 16 or 24 bits),
+    // one or two channels, at least kMinImportFrames frames.
+    static bool Importable(WaveReader const& reader);
 
     void NormalisePeak(int slot, float peak);
     // Spectrum of the slot's level-0 cycle: entry h - 1 receives bin h. Either output

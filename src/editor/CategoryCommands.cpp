@@ -54,11 +54,19 @@ bool DeleteCategory(PresetManager& manager, TPatchList& categories, TPatchList* 
     String question;
     question.Format("Delete the Category '%s' and all its contents?", category.c_str());
     if (!MessageYesNoPopup(question, "Delete Category")) return false;
-    if (!manager.DeleteCategory(category.c_str(), true))
+    String why;
+    if (!manager.DeleteCategory(category.c_str(), true, &why))
     {
-        // Some of its files may be gone: the lists are read again.
+        // Nothing was removed (or, when the disk changed under it, what could be): the lists are
+        // read again either way.
         manager.Refresh();
-        MessagePopup("Could not delete Category folder", "Torvane Error");
+        String text("Could not delete Category folder");
+        if (why.GetLength() > 0)
+        {
+            text += ": ";
+            text += why;
+        }
+        MessagePopup(text, "Torvane Error");
         return false;
     }
     categories.SetList(&manager.GetList());

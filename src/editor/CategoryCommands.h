@@ -28,8 +28,9 @@ NameAsker NameAskerOver(Window& owner);
 std::optional<int> AddCategory(PresetManager& manager, TPatchList& categories, TPatchList* items,
                                NameAsker const& askName);
 
-// Asks before deleting the selected category and all its contents; on success re-sets the
-// category list and clears items (when given).
+// Asks before deleting the selected category and all its contents, sub-folders included; on
+// success re-sets the category list and clears items (when given). A category that can't go
+// whole is left whole, and "Could not delete Category folder: " says why.
 bool DeleteCategory(PresetManager& manager, TPatchList& categories, TPatchList* items);
 
 // Asks for a new name of the selected category; on success re-sets the category list with the

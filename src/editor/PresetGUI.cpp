@@ -139,8 +139,17 @@ void PresetGUI::LoadSelectedPatch()
     std::string const category = categoryList.GetSelectedName();
     std::string const patch = patchList.GetSelectedName();
     WaitCursor busy;
-    // The instrument reports its own failures.
-    torvane->LoadPatch(category.c_str(), patch.c_str());
+    // The instrument reports its own failures; the list goes back to the patch that is loaded.
+    if (torvane->LoadPatch(category.c_str(), patch.c_str()) == 0) ShowLoadedPatch();
+}
+
+void PresetGUI::ShowLoadedPatch()
+{
+    String const category = torvane->GetPatchCategory();
+    String const loaded = torvane->GetPatchName();
+    bool const shown = categoryList.GetSelection() >= 0 &&
+                       categoryList.GetSelectedName() == static_cast<char const*>(category);
+    patchList.SetSelection(shown ? patchList.FindItem(loaded) : -1);
 }
 
 void PresetGUI::ButtonPressed(int id)

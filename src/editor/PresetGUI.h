@@ -54,6 +54,9 @@ public:
 
 private:
     void LoadSelectedPatch();
+    // Selects the instrument's patch in the patch list when the shown category holds it, else
+    // nothing.
+    void ShowLoadedPatch();
     void AddCategory();
     void DeleteCategory();
     void RenameCategory();

@@ -1,5 +1,7 @@
 #include "editor/TSaveDialog.h"
 
+#include <cstring>
+
 #include "editor/CategoryCommands.h"
 #include "editor/Layout.h"
 #include "editor/NamePopup.h"
@@ -22,6 +24,34 @@ String SavedPresetName(char const* name)
     String saved(name != nullptr ? name : "");
     if (!PresetManager::IsUserPresetName(saved)) saved += "(User)";
     return saved;
+}
+
+bool RefuseSaveName(PresetManager const& manager, char const* name)
+{
+    switch (manager.CheckSaveName(name))
+    {
+    case PresetManager::NameProblem::None:
+        return false;
+    case PresetManager::NameProblem::Empty:
+        MessagePopup("Please enter a name: the name is empty", "");
+        break;
+    case PresetManager::NameProblem::Reserved:
+        MessagePopup("Please enter another name: '.' and '..' can't name a file", "");
+        break;
+    case PresetManager::NameProblem::Characters:
+        MessagePopup("Please enter a name without '/', '\\' or control characters", "");
+        break;
+    case PresetManager::NameProblem::TooLong:
+    {
+        String text;
+        text.Format("Please enter a shorter name: this one has %lu bytes, a file name takes at most %lu",
+                    static_cast<unsigned long>(std::strlen(name)),
+                    static_cast<unsigned long>(manager.MaxSaveNameBytes()));
+        MessagePopup(text, "");
+        break;
+    }
+    }
+    return true;
 }
 
 bool ConfirmReplace(PresetManager& manager, char const* category, char const* name)
@@ -164,12 +194,9 @@ void TSaveDialog::Save()
         MessagePopup("Please create or select a category before saving", "");
         return;
     }
-    // A name no file can carry would fail the save after the dialog, or write a nameless file.
-    if (!PresetManager::IsValidName(enteredName))
-    {
-        MessagePopup("Please enter a name without '/', '\\' or control characters", "");
-        return;
-    }
+    // A name no file can carry would fail the save after the dialog, or write a nameless file:
+    // it is refused here, the dialog stays open and the typed name stays in the field.
+    if (RefuseSaveName(*manager, enteredName)) return;
     std::string const category = categoryList.GetSelectedName();
     if (!ConfirmReplace(*manager, category.c_str(), enteredName)) return;
     result = true;

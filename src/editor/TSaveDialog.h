@@ -86,6 +86,10 @@ private:
 
 // The name a preset saved as `name` gets in its file: "(User)" appended unless it ends so.
 String SavedPresetName(char const* name);
+// Refuses a name that the manager could not save under (empty, "." or "..", '/', '\\' or control
+// characters, too long for a file name with its endings), with a message that says why; true
+// when refused. The caller keeps its dialog open and the typed name as it was.
+bool RefuseSaveName(PresetManager const& manager, char const* name);
 // Asks before a save as `name` into `category` would replace a file of the manager; true when
 // nothing is there or the user agreed.
 bool ConfirmReplace(PresetManager& manager, char const* category, char const* name);

@@ -126,12 +126,15 @@ void TWaveBrowser::LoadSelectedWave()
     std::string const category = categoryList.GetSelectedName();
     std::string const wave = waveList.GetSelectedName();
     ParameterFileReader reader;
-    if (!manager->LoadStart(category.c_str(), wave.c_str(), reader)) return;
     bool loaded = false;
-    VectorMipOscWaveDef* waves = instrument->LoadWaveform(-1, slot, reader, &loaded);
+    VectorMipOscWaveDef* waves = nullptr;
+    if (manager->LoadStart(category.c_str(), wave.c_str(), reader))
+        waves = instrument->LoadWaveform(-1, slot, reader, &loaded);
     if (!loaded)
     {
-        // A refused file leaves the slot, the preview and the proposed name as they were.
+        // A file that doesn't open or is refused leaves the slot, the preview and the proposed
+        // name as they were; the list goes back to what the slot holds.
+        ShowLoadedWave();
         String text("Error: Could not load waveform file ");
         text += wave.c_str();
         MessagePopup(text, "File error");
@@ -139,12 +142,26 @@ void TWaveBrowser::LoadSelectedWave()
     }
     preview.SetWaveDef(slot, waves);
     proposedName = "";
+    loadedCategory = category;
+    loadedWave = wave;
+}
+
+void TWaveBrowser::ShowLoadedWave()
+{
+    bool const shown = !loadedWave.empty() && categoryList.GetSelection() >= 0 &&
+                       categoryList.GetSelectedName() == loadedCategory;
+    waveList.SetSelection(shown ? waveList.FindItem(loadedWave.c_str()) : -1);
 }
 
 void TWaveBrowser::StandardShapeChosen(int number)
 {
     if (number <= 0) return;
-    if (number <= 4) preview.SetWaveDef(slot, instrument->LoadStandardWaveform(-1, slot, number - 1));
+    if (number <= 4)
+    {
+        preview.SetWaveDef(slot, instrument->LoadStandardWaveform(-1, slot, number - 1));
+        loadedCategory.clear();
+        loadedWave.clear();
+    }
     proposedName = "";
     waveList.SetSelection(-1);
 }
@@ -199,6 +216,8 @@ void TWaveBrowser::Import()
         return;
     }
     preview.SetWaveDef(slot, &instrument->GetVoiceDef(-1)->waveDef);
+    loadedCategory.clear();
+    loadedWave.clear();
     categoryList.SetSelection(-1);
     waveList.SetList(nullptr);
     PathManager::RemoveExtension(fileName);
@@ -241,6 +260,8 @@ void TWaveBrowser::Save()
         categoryList.SetSelection(found);
         ShowSubList(categoryList.GetSelectedItem());
         waveList.SetSelection(static_cast<char const*>(SavedPresetName(chosen)));
+        loadedCategory = static_cast<char const*>(category);
+        loadedWave = static_cast<char const*>(SavedPresetName(chosen));
     }
     else
     {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <string>
 #include <vector>
 
 #include "editor/CloseBut.h"
@@ -98,6 +99,9 @@ private:
     void Build();
     void ShowSubList(CascadeList::Item* category);
     void LoadSelectedWave();
+    // Selects the waveform last loaded from a file in the waveform list when the shown category
+    // holds it, else nothing.
+    void ShowLoadedWave();
     void Import();
     void Save();
     void AddCategory();
@@ -114,6 +118,10 @@ private:
     TPatchList categoryList;
     TPatchList waveList;
     String proposedName;
+    // The category and name of the waveform file the slot was last loaded from (empty when it
+    // holds anything else).
+    std::string loadedCategory;
+    std::string loadedWave;
     Image background;
     Image closeUp, closeDown;
     CustomButton closeButton;

@@ -368,6 +368,7 @@ void TimelinePresetDlg::SaveSelected()
         MessagePopup("Please enter a name for the preset", "");
         return;
     }
+    if (RefuseSaveName(*manager, typed)) return;
     std::string const category = categoryList.GetSelectedName();
     if (!ConfirmReplace(*manager, category.c_str(), typed)) return;
     ParameterFileWriter writer;

@@ -273,10 +273,13 @@ public:
     // ---- patch, waveform and timeline-preset files ----------------------------------------
     // 1 when saved, 0 when not (the old file stays); shows no message: the editor does.
     int SavePatch(char const* category, char const* name);
+    // A patch file that is there but refused (not a regular file, unreadable, another header
+    // or version, a refused or broken stream) shows "Error: Could not load patch: NAME" once;
+    // a missing file shows nothing. 1 when loaded, else 0 and the patch stays.
     int LoadPatch(char const* category, char const* name);
-    // Editor's thread. The patch after (before) the current one in the patch list. When a step
-    // fails to load its patch, the patch stays and the next step goes on from the entry it tried,
-    // so a broken file never blocks the way.
+    // Editor's thread. The patch after (before) the current one in the patch list. A step
+    // passes over refused files to the next one that loads (at most once round the list) and
+    // names the refused ones in one message; when none loads, the patch stays.
     void NextPatch();
     void PreviousPatch();
     // True when the file was written; otherwise the old file stays. Shows no message: the
@@ -440,15 +443,16 @@ private:
     String patchName;
     String patchCategory;
     mutable std::mutex patchTextMutex;
-    // The entry a failed Next/PreviousPatch tried, and the patch that was current then.
-    struct FailedStep
+    enum class PatchFileLoad
     {
-        bool failed = false;
-        String fromCategory;
-        String fromName;
-        String triedCategory;
-        String triedName;
-    } failedStep;
+        Loaded,
+        Missing, // nothing at the path
+        Refused,
+    };
+    // LoadPatch without a message; exceptions pass.
+    PatchFileLoad LoadPatchFile(char const* category, char const* name);
+    // One message naming the refused patch files (none: nothing shown).
+    static void ReportRefusedPatches(std::vector<String> const& names);
     void StepPatch(bool forward);
     // 18 is voiceDefs (above). 19-20. Written under the plug-in mutex; atomics, because the
     // editor and the host's threads read them without it.

@@ -39,14 +39,11 @@ float TimelineTime(float time)
     return std::max(0.0f, std::trunc(time));
 }
 
-// A file the wave import can take: sample frames of one or two channels. (The import itself
-// reads any file that opens, and makes silence of what isn't a wave file.)
+// A file the wave import can take, checked before anything is built.
 bool ReadableWaveFile(char const* path)
 {
     WaveReader reader;
-    if (reader.Open(path) != 1) return false;
-    unsigned const channels = reader.GetFormat().channels;
-    return reader.NumFrames() > 0 && (channels == 1 || channels == 2);
+    return reader.Open(path) == 1 && MipWaveTable::Importable(reader);
 }
 
 // Whether a snapshot's lines can take the layer's lines as they are.

@@ -8,7 +8,9 @@
 // what is loaded is read and checked first and put in place under the mutex in one step.
 
 #include <cstring>
+#include <filesystem>
 #include <optional>
+#include <system_error>
 #include <vector>
 
 #include "engine/Torvane.h"
@@ -132,28 +134,61 @@ int Torvane::SavePatch(char const* category, char const* name)
     return saved ? 1 : 0;
 }
 
-int Torvane::LoadPatch(char const* category, char const* name)
+Torvane::PatchFileLoad Torvane::LoadPatchFile(char const* category, char const* name)
 {
     ParameterFileReader reader;
+    if (!patchPresets.LoadStart(category, name, reader))
+    {
+        // Nothing at all at the path (or no path for these names) is no refused file.
+        String const path = patchPresets.MakePresetPath(category, name);
+        std::error_code error;
+        bool const missing = path.GetLength() == 0 ||
+                             std::filesystem::symlink_status(static_cast<char const*>(path), error).type() ==
+                                 std::filesystem::file_type::not_found;
+        return missing ? PatchFileLoad::Missing : PatchFileLoad::Refused;
+    }
+    LoadResult const result = LoadPatchStream(reader, kPatchVersion);
+    reader.Close();
+    if (result != LoadResult::Loaded) return PatchFileLoad::Refused;
+    // The file's name and folder replace the texts stored inside.
+    SetPatchName(name);
+    SetPatchCategory(category);
+    RefreshAllParameterListeners(3, true);
+    PostEditorRequests(kEditorPatchLoaded);
+    return PatchFileLoad::Loaded;
+}
+
+void Torvane::ReportRefusedPatches(std::vector<String> const& names)
+{
+    if (names.empty()) return;
+    // One message, however many files a step passed over; a long list is cut.
+    constexpr std::size_t kNamed = 5;
+    String text(names.size() == 1 ? "Error: Could not load patch: " : "Error: Could not load patches: ");
+    for (std::size_t i = 0; i < names.size() && i < kNamed; ++i)
+    {
+        if (i > 0) text += ", ";
+        text += names[i];
+    }
+    if (names.size() > kNamed)
+        text += String::FormatString(" and %lu more", static_cast<unsigned long>(names.size() - kNamed));
+    MessagePopup(text, "Patch Load Error");
+}
+
+int Torvane::LoadPatch(char const* category, char const* name)
+{
+    PatchFileLoad result = PatchFileLoad::Refused;
     try
     {
-        if (!patchPresets.LoadStart(category, name, reader)) return 0;
-        bool const loaded = LoadPreset(reader, kPatchVersion);
-        reader.Close();
-        if (!loaded) return 0;
-        // The file's name and folder replace the texts stored inside.
-        SetPatchName(name);
-        SetPatchCategory(category);
-        RefreshAllParameterListeners(3, true);
-        PostEditorRequests(kEditorPatchLoaded);
-        return 1;
+        result = LoadPatchFile(category, name);
     }
     catch (...)
     {
-        reader.Close();
         MessagePopup("An exception occurred in Torvane::LoadPatch", "Patch Load Error");
         return 0;
     }
+    // A file that is there but can't be loaded says so, with its name; a missing one doesn't.
+    if (result == PatchFileLoad::Refused) ReportRefusedPatches({String(name != nullptr ? name : "")});
+    return result == PatchFileLoad::Loaded ? 1 : 0;
 }
 
 void Torvane::NextPatch()
@@ -168,26 +203,38 @@ void Torvane::PreviousPatch()
 
 void Torvane::StepPatch(bool forward)
 {
+    // Files that are refused (or gone) are passed over, up to once round the whole list; the
+    // refused ones are named in one message at the end of the step.
+    // Coming round to the current patch after a refused file ends the step without loading it
+    // again (a one-patch list reloads it, as any first step would).
     String const currentCategory = GetPatchCategory();
     String const currentName = GetPatchName();
     String category = currentCategory;
     String name = currentName;
-    if (failedStep.failed && failedStep.fromCategory == currentCategory && failedStep.fromName == currentName)
+    std::vector<String> refused;
+    std::size_t const count = patchPresets.NumEntries();
+    for (std::size_t tried = 0; tried < count; ++tried)
     {
-        category = failedStep.triedCategory;
-        name = failedStep.triedName;
+        PresetManager::PresetEntry const* entry =
+            forward ? patchPresets.GetNext(category, name) : patchPresets.GetPrevious(category, name);
+        if (entry == nullptr) break;
+        category = entry->GetCategory();
+        name = entry->GetPresetName();
+        if (tried > 0 && category == currentCategory && name == currentName) break;
+        PatchFileLoad result = PatchFileLoad::Refused;
+        try
+        {
+            result = LoadPatchFile(category, name);
+        }
+        catch (...)
+        {
+            MessagePopup("An exception occurred in Torvane::LoadPatch", "Patch Load Error");
+            return;
+        }
+        if (result == PatchFileLoad::Loaded) break;
+        if (result == PatchFileLoad::Refused) refused.push_back(name);
     }
-    PresetManager::PresetEntry const* entry =
-        forward ? patchPresets.GetNext(category, name) : patchPresets.GetPrevious(category, name);
-    if (entry == nullptr) return;
-    String const triedCategory = entry->GetCategory();
-    String const triedName = entry->GetPresetName();
-    if (LoadPatch(triedCategory, triedName))
-    {
-        failedStep = FailedStep{};
-        return;
-    }
-    failedStep = FailedStep{true, currentCategory, currentName, triedCategory, triedName};
+    ReportRefusedPatches(refused);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -99,7 +99,7 @@ bool ParameterFileWriter::Close()
 bool ParameterFileReader::Open(char const* path)
 {
     Close();
-    if (!path || !PathManager::Exists(path) || !FileReader::Open(path)) return false;
+    if (!path || !FileReader::Open(path)) return false;
 
     // One byte more than the longest name, so that a longer line never matches a name.
     char name[ParameterFileFormat::kMaxFormatNameLength + 2];

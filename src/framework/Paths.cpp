@@ -1,7 +1,10 @@
 #include "framework/Paths.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -311,10 +314,13 @@ bool PathManager::BuildDirectoryList(char const* folder, std::vector<String>* fo
     for (; !ec && it != fs::directory_iterator(); it.increment(ec))
     {
         std::string name = it->path().filename().string();
+        // Links are followed to tell folders from files; FIFOs, sockets, devices and links that
+        // lead nowhere (or round in a loop) are left out, so nothing listed can stall a reader.
         std::error_code typeError;
         if (it->is_directory(typeError))
             folderNames.push_back(std::move(name));
-        else if (!(name.size() >= 8 && name.compare(name.size() - 8, 8, "DS_Store") == 0))
+        else if (it->is_regular_file(typeError) &&
+                 !(name.size() >= 8 && name.compare(name.size() - 8, 8, "DS_Store") == 0))
             fileNames.push_back(std::move(name));
     }
     // Byte order, so that menus and the ids taken from positions are the same every time.
@@ -329,23 +335,170 @@ bool PathManager::BuildDirectoryList(char const* folder, std::vector<String>* fo
     return true;
 }
 
-bool PathManager::RemoveFolder(char const* path, bool withContents)
+namespace
 {
-    if (!path || !*path) return false;
-    std::error_code ec;
-    if (withContents && !fs::is_symlink(fs::symlink_status(path, ec)))
+// Folders nested deeper than this below a removed folder are refused (each level holds a
+// descriptor while it is walked).
+constexpr int kMaxRemovalDepth = 128;
+
+std::string Quoted(std::string const& shown)
+{
+    return "'" + shown + "'";
+}
+
+std::string Because(std::string const& what, int error)
+{
+    return what + " (" + std::strerror(error) + ")";
+}
+
+// The names in the folder open at fd (without "." and ".."); false when it can't be read.
+bool ListNames(int fd, std::vector<std::string>& names)
+{
+    names.clear();
+    int const copy = dup(fd);
+    if (copy < 0) return false;
+    DIR* folder = fdopendir(copy);
+    if (!folder)
     {
-        std::vector<String> folders;
-        std::vector<String> files;
-        if (BuildDirectoryList(path, &folders, &files))
+        close(copy);
+        return false;
+    }
+    rewinddir(folder);
+    errno = 0;
+    while (dirent* entry = readdir(folder))
+    {
+        std::string_view const name(entry->d_name);
+        if (name != "." && name != "..") names.emplace_back(name);
+        errno = 0;
+    }
+    bool const complete = errno == 0;
+    closedir(folder);
+    return complete;
+}
+
+// Opens the sub-folder name of the folder at fd, never through a link.
+int OpenSubFolder(int fd, std::string const& name)
+{
+    return openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+}
+
+// Walks the folder open at fd (shown as `shown` in messages) without following any link and
+// either only checks that all of it can be removed, or removes all of it. Removing a folder's
+// entries takes write and search permission on it, listing it read permission.
+bool WalkRemoval(int fd, std::string const& shown, int depth, bool remove, std::string& why)
+{
+    if (depth > kMaxRemovalDepth)
+    {
+        why = Quoted(shown) + " is nested too deeply";
+        return false;
+    }
+    if (!remove && faccessat(fd, ".", R_OK | W_OK | X_OK, AT_EACCESS) != 0)
+    {
+        why = Because(Quoted(shown) + " can't be changed", errno);
+        return false;
+    }
+    std::vector<std::string> names;
+    if (!ListNames(fd, names))
+    {
+        why = Because(Quoted(shown) + " can't be read", errno);
+        return false;
+    }
+    for (std::string const& name : names)
+    {
+        std::string const inner = shown + "/" + name;
+        struct stat info
         {
-            for (auto const& folder : folders)
-                RemoveFolder(folder, false);
-            for (auto const& file : files)
-                fs::remove(static_cast<char const*>(file), ec);
+        };
+        if (fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        {
+            why = Because(Quoted(inner) + " can't be read", errno);
+            return false;
+        }
+        if (S_ISDIR(info.st_mode))
+        {
+            int const sub = OpenSubFolder(fd, name);
+            if (sub < 0)
+            {
+                why = Because(Quoted(inner) + " can't be opened", errno);
+                return false;
+            }
+            bool const walked = WalkRemoval(sub, inner, depth + 1, remove, why);
+            close(sub);
+            if (!walked) return false;
+        }
+        // A link is removed itself; what it leads to is never touched.
+        if (remove && unlinkat(fd, name.c_str(), S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0) != 0)
+        {
+            why = Because(Quoted(inner) + " can't be deleted", errno);
+            return false;
         }
     }
-    return fs::remove(path, ec);
+    return true;
+}
+} // namespace
+
+bool PathManager::RemoveFolder(char const* path, bool withContents, String* whyNot)
+{
+    std::string why;
+    bool const removed = [&]
+    {
+        if (!path || !*path)
+        {
+            why = "no folder was given";
+            return false;
+        }
+        std::string const folder = WithoutFinalSlashes(path);
+        String const leaf = ExtractFilenameFromPath(folder.c_str());
+        std::string const name = leaf.GetLength() > 0 ? static_cast<char const*>(leaf) : folder;
+        struct stat info
+        {
+        };
+        if (lstat(folder.c_str(), &info) != 0)
+        {
+            why = Because(Quoted(name) + " can't be found", errno);
+            return false;
+        }
+        // A link in place of the folder is removed itself, never followed.
+        if (S_ISLNK(info.st_mode))
+        {
+            if (unlink(folder.c_str()) == 0) return true;
+            why = Because(Quoted(name) + " can't be deleted", errno);
+            return false;
+        }
+        if (!S_ISDIR(info.st_mode))
+        {
+            why = Quoted(name) + " is not a folder";
+            return false;
+        }
+        if (withContents)
+        {
+            std::string const parent = ParentOf(folder);
+            char const* holder = !parent.empty() ? parent.c_str() : folder[0] == '/' ? "/" : ".";
+            if (faccessat(AT_FDCWD, holder, W_OK | X_OK, AT_EACCESS) != 0)
+            {
+                std::string what("the folder holding ");
+                what.append(Quoted(name));
+                what.append(" can't be changed");
+                why = Because(what, errno);
+                return false;
+            }
+            int const fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+            if (fd < 0)
+            {
+                why = Because(Quoted(name) + " can't be opened", errno);
+                return false;
+            }
+            // Everything is checked before anything goes, so that a refusal removes nothing.
+            bool const emptied = WalkRemoval(fd, name, 0, false, why) && WalkRemoval(fd, name, 0, true, why);
+            close(fd);
+            if (!emptied) return false;
+        }
+        if (rmdir(folder.c_str()) == 0) return true;
+        why = Because(Quoted(name) + " can't be deleted", errno);
+        return false;
+    }();
+    if (whyNot) *whyNot = removed ? "" : why.c_str();
+    return removed;
 }
 
 bool Shell::Run(char const* path)

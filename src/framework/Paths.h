@@ -69,15 +69,18 @@ public:
     // exists or cannot be created. Final separators are ignored.
     static bool CreateFolder(char const* path);
     // Empties the given vectors, then fills them with the full paths (folder + "/" +
-    // name) of the folder's sub-folders and files, each sorted by name in byte order.
-    // Files whose names end in "DS_Store" are left out. False when the folder cannot be
-    // listed.
+    // name) of the folder's sub-folders and regular files (links followed), each sorted by
+    // name in byte order. FIFOs, sockets, devices, broken links and files whose names end in
+    // "DS_Store" are left out. False when the folder cannot be listed.
     static bool BuildDirectoryList(char const* folder, std::vector<String>* folders,
                                    std::vector<String>* files);
     // Without contents: deletes the folder when it is empty. With contents: deletes the
-    // listed files and the empty sub-folders first (nested contents stay; a link is
-    // removed, never followed). True when the folder itself was deleted.
-    static bool RemoveFolder(char const* path, bool withContents);
+    // folder with everything below it, sub-folders included. Links are removed, never
+    // followed (a link in place of the folder is removed itself), so nothing outside the
+    // folder is touched. Everything is checked first: when any part can't be listed or
+    // removed, nothing is removed. True when the folder is gone; otherwise *whyNot (when
+    // given) says why, naming the part that stopped it.
+    static bool RemoveFolder(char const* path, bool withContents, String* whyNot = nullptr);
 };
 
 // Hands a path to the desktop ("xdg-open", the path as its one argument; no shell).

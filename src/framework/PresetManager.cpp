@@ -120,7 +120,7 @@ bool PresetManager::LoadStart(char const* category, char const* name, ParameterF
 bool PresetManager::SaveStart(char const* category, char const* name, ParameterFileWriter& writer)
 {
     writer.format = format;
-    if (!IsValidName(category) || !IsValidName(name))
+    if (!IsValidName(category) || CheckSaveName(name) != NameProblem::None)
     {
         writer.Discard();
         return false;
@@ -251,10 +251,15 @@ bool PresetManager::CreateNewCategory(char const* name, bool rebuild)
     return created;
 }
 
-bool PresetManager::DeleteCategory(char const* name, bool rebuild)
+bool PresetManager::DeleteCategory(char const* name, bool rebuild, String* whyNot)
 {
     String path = MakeCategoryPath(name);
-    bool deleted = path.GetLength() > 0 && PathManager::RemoveFolder(path, true);
+    if (path.GetLength() == 0)
+    {
+        if (whyNot) *whyNot = "the category name is not valid";
+        return false;
+    }
+    bool deleted = PathManager::RemoveFolder(path, true, whyNot);
     if (deleted && rebuild) BuildPresetList();
     return deleted;
 }
@@ -267,6 +272,30 @@ bool PresetManager::IsUserPresetName(String const& name)
     long n = name.GetLength();
     return n > kUserSuffixLength &&
            std::strcmp(static_cast<char const*>(name) + n - kUserSuffixLength, kUserSuffix) == 0;
+}
+
+namespace
+{
+constexpr char kTemporarySuffix[] = ".tmp"; // the writer's temporary file (ParameterFileWriter)
+}
+
+PresetManager::NameProblem PresetManager::CheckSaveName(char const* name) const
+{
+    if (!name || !*name) return NameProblem::Empty;
+    std::string_view const text(name);
+    if (text == "." || text == "..") return NameProblem::Reserved;
+    if (!IsValidName(name)) return NameProblem::Characters;
+    std::size_t const suffix = IsUserPresetName(String(name)) ? 0 : kUserSuffixLength;
+    std::size_t const ending =
+        1 + std::strlen(format.extension ? format.extension : "") + (sizeof kTemporarySuffix - 1);
+    return text.size() + suffix + ending > kMaxFileNameBytes ? NameProblem::TooLong : NameProblem::None;
+}
+
+std::size_t PresetManager::MaxSaveNameBytes() const
+{
+    std::size_t const ending = kUserSuffixLength + 1 + std::strlen(format.extension ? format.extension : "") +
+                               (sizeof kTemporarySuffix - 1);
+    return ending < kMaxFileNameBytes ? kMaxFileNameBytes - ending : 0;
 }
 
 bool PresetManager::IsValidName(char const* name)

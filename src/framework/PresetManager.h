@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <memory>
 #include <utility>
 #include <vector>
@@ -74,6 +75,8 @@ public:
     void SaveEnd() { BuildPresetList(); }
     void BuildPresetList();
 
+    // The number of presets in the flat list.
+    std::size_t NumEntries() const { return entries.size(); }
     // The entry after (before) the first one with this category and name, wrapping around;
     // the first entry when none matches; null when there are no presets.
     PresetEntry* GetNext(char const* category, char const* name);
@@ -84,8 +87,8 @@ public:
     bool LoadStart(char const* category, char const* name, ParameterFileReader& reader);
     // Starts saving root/category/name.ext with the writer, after copying the format into
     // it; "(User)" is appended to a name that is not a user name. Missing folders are
-    // created. The caller writes the payload, closes the writer (its Close tells whether
-    // the file was saved) and calls SaveEnd.
+    // created. A name that CheckSaveName refuses is refused here too. The caller writes the payload, closes
+    // the writer (its Close tells whether the file was saved) and calls SaveEnd.
     bool SaveStart(char const* category, char const* name, ParameterFileWriter& writer);
     // Pops up the menu: 0 when nothing was chosen, 1 when the chosen preset opened with the
     // reader, 2 when it did not.
@@ -108,7 +111,26 @@ public:
     bool RenameCategory(char const* oldName, char const* newName);
     bool RenameCategory(int categoryIndex, char const* newName);
     bool CreateNewCategory(char const* name, bool rebuild);
-    bool DeleteCategory(char const* name, bool rebuild);
+    // Deletes the category folder with everything in it, sub-folders included, or nothing
+    // (PathManager::RemoveFolder); on false *whyNot (when given) says why.
+    bool DeleteCategory(char const* name, bool rebuild, String* whyNot = nullptr);
+
+    // Why a preset can't be saved under a name, or None. The file name a save writes (the
+    // name, "(User)" when it isn't a user name, "." and the extension) and the temporary file
+    // beside it (".tmp" more) must fit the file system's limit of kMaxFileNameBytes bytes.
+    enum class NameProblem
+    {
+        None,
+        Empty,      // ""
+        Reserved,   // "." or ".."
+        Characters, // '/', '\' or control characters
+        TooLong,
+    };
+    static constexpr std::size_t kMaxFileNameBytes = 255;
+    NameProblem CheckSaveName(char const* name) const;
+    // The longest name (in bytes) that CheckSaveName lets pass: a name that has no "(User)"
+    // yet, which a save appends.
+    std::size_t MaxSaveNameBytes() const;
 
     // True when the name has more than 6 characters and ends with "(User)".
     static bool IsUserPresetName(String const& name);

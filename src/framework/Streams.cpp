@@ -4,11 +4,14 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <fcntl.h>
 #include <memory>
 #include <string>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -31,6 +34,57 @@ char const* OrEmpty(char const* s)
     return s ? s : "";
 }
 } // namespace
+
+// ---------------------------------------------------------------------------------------------------
+// Opening files
+
+int OpenRegularFile(char const* path, bool forWriting)
+{
+    if (!path || !*path)
+    {
+        errno = ENOENT;
+        return -1;
+    }
+    int const flags = (forWriting ? O_WRONLY | O_CREAT : O_RDONLY) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
+    int fd;
+    do
+        fd = ::open(path, flags, 0666);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) return -1;
+    struct stat info
+    {
+    };
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+    {
+        int const why = S_ISDIR(info.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = why;
+        return -1;
+    }
+    int const status = fcntl(fd, F_GETFL);
+    if (status < 0 || fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0 || (forWriting && ftruncate(fd, 0) != 0))
+    {
+        int const why = errno;
+        ::close(fd);
+        errno = why;
+        return -1;
+    }
+    return fd;
+}
+
+std::FILE* OpenRegularStream(char const* path, bool forWriting)
+{
+    int const fd = OpenRegularFile(path, forWriting);
+    if (fd < 0) return nullptr;
+    std::FILE* stream = fdopen(fd, forWriting ? "wb" : "rb");
+    if (!stream)
+    {
+        int const why = errno;
+        ::close(fd);
+        errno = why;
+    }
+    return stream;
+}
 
 // ---------------------------------------------------------------------------------------------------
 // Writer
@@ -187,7 +241,7 @@ bool FileWriter::Create(char const* path)
 {
     Close();
     ClearFailed();
-    stream = path ? std::fopen(path, "wb") : nullptr;
+    stream = OpenRegularStream(path, true);
     if (!stream) SetFailed();
     return stream != nullptr;
 }
@@ -239,14 +293,14 @@ bool FileReader::Open(char const* path)
 {
     Close();
     ClearFailed();
-    stream = path ? std::fopen(path, "rb") : nullptr;
+    // Only a regular file is a stream of bytes; anything else is refused without waiting on it.
+    stream = OpenRegularStream(path, false);
     if (stream)
     {
-        // Only a regular file is a stream of bytes: a folder opens with fopen but can't be read.
         struct stat info
         {
         };
-        if (fstat(fileno(stream), &info) == 0 && S_ISREG(info.st_mode))
+        if (fstat(fileno(stream), &info) == 0)
             size = static_cast<std::size_t>(info.st_size);
         else
             Close();

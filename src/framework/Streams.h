@@ -5,6 +5,15 @@
 
 class String;
 
+// Opens the file at path only when it is a regular file, without ever waiting: the open does not
+// block (O_NONBLOCK), the descriptor is then checked with fstat, and a FIFO, socket, device or
+// folder is refused (closed again, EINVAL) before anything is read or written. For writing the
+// file is created when missing (mode 0666 less the umask) and emptied once it is known to be
+// regular. Returns the descriptor in blocking mode, close-on-exec, or -1 with errno set.
+int OpenRegularFile(char const* path, bool forWriting);
+// The same as a stdio stream ("rb" or "wb"); null with errno set on failure.
+std::FILE* OpenRegularStream(char const* path, bool forWriting);
+
 // Typed binary streams. Every stored form is a sequence of these fields:
 //   int, float, unsigned int, long: 4 bytes, little-endian (long is stored as 32 bits)
 //   bool: 1 byte, 1 for true; any other byte reads false
@@ -83,7 +92,8 @@ public:
     void WriteBytes(void const* data, std::size_t n) override;
     // The text, then a carriage return; no length and no zero.
     void WriteString(char const* s) override;
-    // Creates or truncates the file; false when it can't be opened.
+    // Creates or truncates a regular file; false when it can't be opened or is anything else
+    // (never waits on a FIFO or device).
     virtual bool Create(char const* path);
     // True when no write, flush or close has failed since the file was created.
     virtual bool Close();
@@ -106,7 +116,8 @@ public:
     // A line: leading spaces skipped, up to a carriage return (consumed, not stored) or the end of the file.
     bool ReadString(char* buffer, std::size_t capacity) override;
     std::size_t Remaining() const override;
-    // Opens a regular file for reading; false for a missing file or a folder.
+    // Opens a regular file for reading; false for a missing file, a folder, a FIFO, a socket or a
+    // device (never waits on any of them).
     virtual bool Open(char const* path);
     void Close();
     bool IsOpen() const { return stream != nullptr; }

@@ -1,6 +1,7 @@
 #include "framework/WavReader.h"
 
-#include <sys/stat.h>
+#include "framework/Streams.h"
+
 #include <sys/types.h>
 
 #include <algorithm>
@@ -33,14 +34,9 @@ int WaveReader::Open(char const* path)
 {
     Close();
     if (!path) return 0;
-    FILE* f = std::fopen(path, "rb");
+    // A regular file only: a FIFO or device is refused without waiting on it.
+    FILE* f = OpenRegularStream(path, false);
     if (!f) return 0;
-    struct stat st;
-    if (fstat(fileno(f), &st) != 0 || S_ISDIR(st.st_mode))
-    {
-        std::fclose(f);
-        return 0;
-    }
     file = f;
     ownsFile = true;
     Parse();

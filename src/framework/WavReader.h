@@ -52,7 +52,8 @@ public:
     WaveReader(WaveReader const&) = delete;
     WaveReader& operator=(WaveReader const&) = delete;
 
-    // Opens ("rb") and parses; 0 when the file can't be opened, else 1.
+    // Opens a regular file for reading and parses it; 0 when it can't be opened or isn't a
+    // regular file (a FIFO or device is refused without waiting), else 1.
     int Open(char const* path);
     // Parses an already opened file; the caller keeps ownership of it.
     void UseFile(FILE* file);
@@ -60,6 +61,14 @@ public:
     void Close();
 
     unsigned NumFrames() const { return data.frames; }
+    // Whether the reads convert this file's samples: 8, 16 or 24 bits, at least one channel.
+    // Files of other depths (32-bit integer or float among them) read as frames but convert
+    // nothing.
+    bool CanConvert() const
+    {
+        return format.channels > 0 &&
+               (format.bitsPerSample == 8 || format.bitsPerSample == 16 || format.bitsPerSample == 24);
+    }
     WaveFormat const& GetFormat() const { return format; }
     fmtChunk const& GetFmtChunk() const { return fmt; }
     factChunk const& GetFactChunk() const { return fact; }

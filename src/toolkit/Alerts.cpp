@@ -1,10 +1,14 @@
 #include "toolkit/Alerts.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <optional>
+#include <string_view>
 
+#include "platform/gfx/Backend.h"
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/Surface.h"
 #include "platform/gfx/Text.h"
@@ -17,6 +21,7 @@
 namespace
 {
 constexpr long kAlertWidth = 380;
+constexpr long kMinAlertWidth = 200;
 constexpr double kTextSize = 12;
 constexpr double kCaptionSize = 10;
 constexpr long kLine = 16;
@@ -52,33 +57,68 @@ private:
     Colour face;
 };
 
+// Keeps the first `keep` lines; when lines were dropped the last one kept ends with an ellipsis.
+void CutWithEllipsis(std::vector<std::string>& lines, std::size_t keep, double width,
+                     gfx::MeasureFunction const& measure)
+{
+    if (lines.size() <= keep) return;
+    lines.resize(keep);
+    if (keep == 0) return;
+    // Room for the ellipsis even when the line fits exactly.
+    static char const kEllipsis[] = "\xE2\x80\xA6";
+    std::string& last = lines.back();
+    std::string fitted = gfx::FitWithEllipsis(last + kEllipsis, width, measure);
+    last = std::move(fitted);
+}
+
 class AlertFrame : public Frame, public ButtonListener
 {
 public:
     AlertFrame(char const* text, char const* caption, bool question) : question(question)
     {
-        textLines = WrapText(text, kTextSize, kAlertWidth - 2 * kMargin);
-        captionLines = WrapText(caption, kCaptionSize, kAlertWidth - 2 * kMargin);
-        long h =
-            kMargin + kLine * static_cast<long>(textLines.size() + captionLines.size()) + 8 + 24 + kMargin;
-        long px = 100, py = 100;
-        if (gfx::Surface* owner = MacWindowManager::OwnerSurface())
+        gfx::Surface* owner = MacWindowManager::OwnerSurface();
+        gfx::Backend* backend = owner ? &owner->GetBackend() : gfx::RunLoop::GetBackend();
+        gfx::Rect const screen = backend ? backend->ScreenBounds() : gfx::Rect{0, 0, 1920, 1080};
+        // The alert fits the screen: at most as wide, and as high, with its buttons inside.
+        long const w = std::max(kMinAlertWidth, std::min<long>(kAlertWidth, screen.w));
+        long const fixed = kMargin + 8 + 24 + kMargin;
+        std::size_t const room = static_cast<std::size_t>(std::max(2L, (screen.h - fixed) / kLine));
+        double const lineWidth = static_cast<double>(w - 2 * kMargin);
+        gfx::TextMeasure textMeasure(kTextSize);
+        gfx::TextMeasure captionMeasure(kCaptionSize);
+        gfx::MeasureFunction const measureText = [&](std::string_view p) { return textMeasure(p); };
+        gfx::MeasureFunction const measureCaption = [&](std::string_view p) { return captionMeasure(p); };
+        textLines = WrapText(text, lineWidth, measureText, room);
+        captionLines = WrapText(caption, lineWidth, measureCaption, room);
+        // Too many lines: the caption keeps up to a quarter of the room, the text the rest, and
+        // each part that is cut ends with an ellipsis.
+        if (textLines.size() + captionLines.size() > room)
+        {
+            std::size_t captionKeep = std::min(captionLines.size(), room / 4);
+            std::size_t const textKeep = std::min(textLines.size(), room - captionKeep);
+            captionKeep = std::min(captionLines.size(), room - textKeep);
+            CutWithEllipsis(textLines, textKeep, lineWidth, measureText);
+            CutWithEllipsis(captionLines, captionKeep, lineWidth, measureCaption);
+        }
+        long h = fixed + kLine * static_cast<long>(textLines.size() + captionLines.size());
+        long px = screen.x + (screen.w - w) / 2, py = screen.y + (screen.h - h) / 2;
+        if (owner)
         {
             gfx::Point o = owner->ScreenOrigin();
-            px = o.x + (owner->Width() - kAlertWidth) / 2;
+            px = o.x + (owner->Width() - w) / 2;
             py = o.y + (owner->Height() - h) / 2;
         }
-        CreateFrame(nullptr, px, py, kAlertWidth, h);
+        px = std::clamp<long>(px, screen.x, std::max<long>(screen.x, screen.x + screen.w - w));
+        py = std::clamp<long>(py, screen.y, std::max<long>(screen.y, screen.y + screen.h - h));
+        CreateFrame(nullptr, px, py, w, h);
         long by = h - kMargin - 22;
         if (question)
         {
-            yes.Create(this, 1, this, kAlertWidth - kMargin - 150, by, 70, 22, "Yes",
-                       Colour(70, 110, 200, 255));
-            no.Create(this, 2, this, kAlertWidth - kMargin - 70, by, 70, 22, "No", Colour(90, 90, 96, 255));
+            yes.Create(this, 1, this, w - kMargin - 150, by, 70, 22, "Yes", Colour(70, 110, 200, 255));
+            no.Create(this, 2, this, w - kMargin - 70, by, 70, 22, "No", Colour(90, 90, 96, 255));
         }
         else
-            yes.Create(this, 1, this, kAlertWidth - kMargin - 70, by, 70, 22, "OK",
-                       Colour(70, 110, 200, 255));
+            yes.Create(this, 1, this, w - kMargin - 70, by, 70, 22, "OK", Colour(70, 110, 200, 255));
     }
 
     int Run()
@@ -195,44 +235,75 @@ void InstallToolkitAlerts()
 
 std::vector<std::string> WrapText(char const* text, double size, double width)
 {
+    gfx::TextMeasure measure(size);
+    return WrapText(text, width, [&measure](std::string_view piece) { return measure(piece); });
+}
+
+std::vector<std::string> WrapText(char const* text, double width, gfx::MeasureFunction const& measure,
+                                  std::size_t maxLines)
+{
     std::vector<std::string> lines;
     std::string all = gfx::ToDisplayText(text ? text : "");
     for (char& c : all)
         if (c == '\t') c = ' ';
+    // Every word is measured once, and a word too wide for a line once more by characters (each
+    // kind of character once): a line's width is the sum of its parts.
+    std::map<std::string, double, std::less<>> characters;
+    auto characterAdvance = [&](std::string_view c)
+    {
+        auto found = characters.find(c);
+        if (found == characters.end()) found = characters.emplace(std::string(c), measure(c)).first;
+        return found->second;
+    };
+    auto full = [&] { return lines.size() > maxLines; };
     std::size_t start = 0;
-    while (start <= all.size())
+    while (start <= all.size() && !full())
     {
         std::size_t end = all.find('\n', start);
         if (end == std::string::npos) end = all.size();
-        std::string paragraph = all.substr(start, end - start);
+        std::string_view const paragraph = std::string_view(all).substr(start, end - start);
         std::string line;
+        double lineWidth = 0.0;
         std::size_t at = 0;
-        while (at < paragraph.size())
+        while (at < paragraph.size() && !full())
         {
-            std::size_t space = paragraph.find(' ', at);
-            std::string word =
-                paragraph.substr(at, space == std::string::npos ? std::string::npos : space - at + 1);
-            at = space == std::string::npos ? paragraph.size() : space + 1;
-            if (gfx::TextAdvance((line + word).c_str(), size) <= width || line.empty())
+            std::size_t const space = paragraph.find(' ', at);
+            std::size_t const next = space == std::string_view::npos ? paragraph.size() : space + 1;
+            std::string_view const word = paragraph.substr(at, next - at);
+            at = next;
+            double const advance = measure(word);
+            if (!line.empty() && lineWidth + advance > width)
+            {
+                lines.push_back(std::move(line));
+                line.clear();
+                lineWidth = 0.0;
+            }
+            if (!line.empty() || advance <= width)
+            {
                 line += word;
-            else
-            {
-                lines.push_back(line);
-                line = word;
+                lineWidth += advance;
+                continue;
             }
-            // A word wider than the line is cut by characters.
-            while (gfx::TextAdvance(line.c_str(), size) > width && line.size() > 1)
+            // A word wider than the line is cut between characters; its last piece starts the
+            // next line.
+            std::size_t pieceStart = 0;
+            for (std::size_t c = 0; c < word.size() && !full();)
             {
-                std::size_t cut = line.size() - 1;
-                while (cut > 1 && gfx::TextAdvance(line.substr(0, cut).c_str(), size) > width)
-                    --cut;
-                while (cut > 1 && (static_cast<unsigned char>(line[cut]) & 0xC0) == 0x80)
-                    --cut;
-                lines.push_back(line.substr(0, cut));
-                line = line.substr(cut);
+                std::size_t const n =
+                    std::min(gfx::CharacterLength(static_cast<unsigned char>(word[c])), word.size() - c);
+                double const w = characterAdvance(word.substr(c, n));
+                if (c > pieceStart && lineWidth + w > width)
+                {
+                    lines.emplace_back(word.substr(pieceStart, c - pieceStart));
+                    pieceStart = c;
+                    lineWidth = 0.0;
+                }
+                lineWidth += w;
+                c += n;
             }
+            line = word.substr(pieceStart);
         }
-        lines.push_back(line);
+        if (!full()) lines.push_back(std::move(line));
         start = end + 1;
     }
     return lines;

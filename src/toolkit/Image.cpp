@@ -3,8 +3,10 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "framework/Paths.h"
+#include "framework/Streams.h"
 #include "framework/String.h"
 #include "platform/gfx/Images.h"
 #include "toolkit/GraphicsContext.h"
@@ -58,15 +60,21 @@ void Image::LoadFromFile(char const* path)
             return;
         }
     }
-    std::FILE* file = std::fopen(path, "rb");
+    // A regular file only, read without ever waiting on a FIFO or device.
+    std::FILE* file = OpenRegularStream(path, false);
     if (!file)
     {
         String error;
         error.Format("Error in Image::LoadFromFile.. Could not find image file: %s", path);
         throw error;
     }
+    std::vector<unsigned char> bytes;
+    unsigned char block[65536];
+    std::size_t got = 0;
+    while ((got = std::fread(block, 1, sizeof block, file)) > 0)
+        bytes.insert(bytes.end(), block, block + got);
     std::fclose(file);
-    Take(gfx::DecodePngFile(path));
+    Take(gfx::DecodePng(bytes.data(), bytes.size()));
 }
 
 void Image::LoadFromBundle(char const* name, char const* type, char const* bundleId)

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/gfx/Backend.h"
@@ -21,6 +22,8 @@ constexpr int kRowHeight = 18;
 constexpr int kSeparatorHeight = 7;
 constexpr int kTop = 2;
 constexpr int kMinWidth = 120;
+constexpr int kMaxWidth = 480;
+constexpr int kTextRoom = 36; // the text's margins and the sub-list arrow
 constexpr int kScrollZone = 8;
 constexpr double kFontSize = 11;
 
@@ -34,6 +37,7 @@ struct Row
     long refCon;
     CascadeList* subList;
     std::string name;
+    std::string label; // the name as shown: display text, cut to the menu's widest
     int y;
     int height;
 };
@@ -104,7 +108,7 @@ public:
                 cairo_fill(cr);
             }
             cairo_set_source_rgb(cr, 1, 1, 1);
-            gfx::ShowText(cr, r.name.c_str(), 10, y + 13);
+            gfx::ShowText(cr, r.label.c_str(), 10, y + 13);
             if (r.subList)
             {
                 cairo_move_to(cr, w - 12, y + 5);
@@ -215,10 +219,15 @@ private:
     void OpenLevel(CascadeList* list, int x, int y, std::optional<int> flipRight)
     {
         auto level = std::make_unique<MenuLevel>();
+        gfx::Rect screen = backend.ScreenBounds();
+        // A level is never wider than kMaxWidth (nor the screen): longer entries are cut.
+        int const widest = std::max(kMinWidth, std::min(kMaxWidth, screen.w));
+        gfx::TextMeasure measure(kFontSize);
+        gfx::MeasureFunction const measureFunction = [&measure](std::string_view p) { return measure(p); };
         int width = kMinWidth, at = kTop;
         for (CascadeList::Entry const& e : list->GetEntries())
         {
-            Row r{e.item, 0, nullptr, 0, nullptr, "", at, e.item ? kRowHeight : kSeparatorHeight};
+            Row r{e.item, 0, nullptr, 0, nullptr, "", "", at, e.item ? kRowHeight : kSeparatorHeight};
             if (e.item)
             {
                 r.id = e.item->id;
@@ -226,13 +235,15 @@ private:
                 r.refCon = e.item->refCon;
                 r.subList = e.item->isSubList ? e.item->subList : nullptr;
                 r.name = e.item->name;
-                width = std::max(width, static_cast<int>(gfx::TextAdvance(r.name.c_str(), kFontSize)) + 36);
+                r.label = gfx::FitWithEllipsis(gfx::ToDisplayText(r.name.c_str()), widest - kTextRoom,
+                                               measureFunction);
+                width = std::max(width, static_cast<int>(measure(r.label)) + kTextRoom);
             }
             at += r.height;
             level->rows.push_back(std::move(r));
         }
+        width = std::min(width, widest);
         level->contentHeight = at + kTop;
-        gfx::Rect screen = backend.ScreenBounds();
         int height = std::min(level->contentHeight, screen.h);
         // Inside the screen: flipped left (to the left of the parent level) or up.
         if (x + width > screen.x + screen.w) x = flipRight ? *flipRight - width : x - width;

@@ -812,6 +812,43 @@ TEST_F(WaveTableImport, UnreadableFileChangesNothing)
     EXPECT_EQ(empty.Import(0, WriteWav("x.wav", 1, 16, {0.5f}).c_str()), 0);
 }
 
+TEST_F(WaveTableImport, OnlyDepthsTheReaderConvertsAndFilesWithACycleAreImported)
+{
+    std::vector<float> sine;
+    for (long i = 0; i < 4096; ++i)
+        sine.push_back(float(0.5 * std::sin(kTwoPi * 16.0 * double(i) / 4096.0)));
+    struct Case
+    {
+        char const* name;
+        int channels;
+        int bits;
+        std::vector<float> values;
+        bool imported;
+    };
+    Case const cases[] = {
+        {"8.wav", 1, 8, sine, true},
+        {"16.wav", 1, 16, sine, true},
+        {"24.wav", 2, 24, sine, true},
+        {"32.wav", 1, 32, sine, false},
+        {"two.wav", 1, 16, {0.5f, -0.5f}, true},
+        {"one.wav", 1, 16, {0.5f}, false},
+        {"none.wav", 1, 16, {}, false},
+        {"three.wav", 3, 16, sine, false},
+    };
+    for (Case const& c : cases)
+    {
+        VectorMipOscWaveDef def;
+        ASSERT_TRUE(def.CreateSaw(0, 256));
+        Snapshot const held = Take(def);
+        EXPECT_EQ(def.Import(0, WriteWav(c.name, c.channels, c.bits, c.values).c_str()), c.imported ? 1 : 0)
+            << c.name;
+        if (!c.imported)
+        {
+            EXPECT_TRUE(Take(def) == held) << c.name;
+        }
+    }
+}
+
 // Plain cycles
 
 TEST(OscWaveDefTest, PlainCycles)

@@ -1,6 +1,8 @@
 // The preset page on a real instrument and real patch files, alone and under the file menu's
 // save dialog.
 
+#include <sys/stat.h>
+
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -169,6 +171,63 @@ TEST_F(PresetPageTest, DeletingTheSelectedCategoryLeavesTheFirstRemainingAndNoPa
     ASSERT_EQ(record->Messages().size(), 2u);
     EXPECT_EQ(record->Messages()[1].text, "Delete the Category 'Leads' and all its contents?");
     EXPECT_EQ(record->Messages()[1].caption, "Delete Category");
+}
+
+TEST_F(PresetPageTest, ACategoryIsDeletedWithItsSubFoldersOrNotAtAllWithTheReason)
+{
+    Save("Bass", "A");
+    Save("Leads", "C");
+    // Leads holds sub-folders, a link to a folder outside (which must survive) and a FIFO.
+    fs::path const outside = fs::path(home.Path()) / "outside";
+    fs::create_directories(outside);
+    std::ofstream(outside / "precious.dat") << "x";
+    fs::create_directories(Root() / "Leads" / "Sub" / "Deeper");
+    std::ofstream(Root() / "Leads" / "Sub" / "Deeper" / "z.trv") << "z";
+    fs::create_directory_symlink(outside, Root() / "Leads" / "Sub" / "out");
+    ASSERT_EQ(mkfifo((Root() / "Leads" / "pipe").c_str(), 0600), 0);
+    // Pads holds folders nested deeper than a delete goes: nothing of it may go.
+    fs::path deep = Root() / "Pads";
+    for (int i = 0; i < 140; ++i)
+        deep /= "d";
+    fs::create_directories(deep);
+    Save("Pads", "E");
+    PresetGUI& page = OpenOnPresetPage();
+    record->SetAnswer(true);
+
+    page.GetCategoryList().SetSelection("Leads");
+    page.ButtonPressed(PresetGUI::kDeleteCategoryId);
+    EXPECT_FALSE(fs::exists(fs::symlink_status(Root() / "Leads")));
+    EXPECT_TRUE(fs::exists(outside / "precious.dat"));
+    EXPECT_EQ(Names(page.GetCategoryList()), (std::vector<std::string>{"Bass", "Pads"}));
+    ASSERT_EQ(record->Messages().size(), 1u); // the question only
+
+    page.GetCategoryList().SetSelection("Pads");
+    page.ButtonPressed(PresetGUI::kDeleteCategoryId);
+    EXPECT_TRUE(fs::exists(Root() / "Pads" / "E(User).trv"));
+    EXPECT_TRUE(fs::exists(deep));
+    EXPECT_EQ(Names(page.GetCategoryList()), (std::vector<std::string>{"Bass", "Pads"}));
+    ASSERT_EQ(record->Messages().size(), 3u);
+    std::string const text = record->Messages()[2].text;
+    EXPECT_EQ(text.rfind("Could not delete Category folder: 'Pads/d/d/", 0), 0u) << text;
+    EXPECT_NE(text.find("is nested too deeply"), std::string::npos) << text;
+    EXPECT_EQ(record->Messages()[2].caption, "Torvane Error");
+}
+
+TEST_F(PresetPageTest, ACategoryNamedWithANoncharacterLeavesTheWholeListDrawn)
+{
+    Save("Alpha", "A");
+    Save("Zulu", "Z");
+    fs::create_directories(Root() / "Bad\xef\xbf\xbf"
+                                    "Cat");
+    fs::create_directories(Root() / "\xef\xb7\x90");
+    Synth().GetPatchPresetManager()->Refresh();
+    OpenOnPresetPage();
+    Run();
+    for (char const* drawn : {"Alpha",
+                              "Bad\xef\xbf\xbd"
+                              "Cat",
+                              "\xef\xbf\xbd", "Zulu"})
+        EXPECT_FALSE(backend.FindStrings(drawn).empty()) << drawn;
 }
 
 TEST_F(PresetPageTest, PatchRenamedToANameInUseKeepsTheListsAndRebuiltEntriesAreShown)

@@ -207,8 +207,17 @@ TEST_F(SaveDialogTest, NamesThatLeaveTheFolderOrAreNoNamesAreRefused)
     MakeCategories({"Bass"});
     fs::path const outside = Root().parent_path();
     std::vector<std::string> const before = Tree(outside);
-    for (char const* bad : {"a/b", "..", ""})
+    struct Case
     {
+        char const* bad;
+        char const* message;
+    };
+    Case const cases[] = {{"a/b", "Please enter a name without '/', '\\' or control characters"},
+                          {"..", "Please enter another name: '.' and '..' can't name a file"},
+                          {"", "Please enter a name: the name is empty"}};
+    for (Case const& c : cases)
+    {
+        char const* const bad = c.bad;
         // As a new category name, and as the name to save under.
         std::size_t const from = Messages().size();
         bool const saved = RunDialog(
@@ -224,9 +233,65 @@ TEST_F(SaveDialogTest, NamesThatLeaveTheFolderOrAreNoNamesAreRefused)
         EXPECT_FALSE(saved) << bad;
         std::vector<std::string> expected = {std::string(": Error: New category named '") + bad +
                                                  "' could not be created.",
-                                             ": Please enter a name without '/', '\\' or control characters"};
+                                             std::string(": ") + c.message};
         EXPECT_EQ(Texts(from), expected) << bad;
         EXPECT_EQ(Tree(outside), before) << bad;
+    }
+}
+
+TEST_F(SaveDialogTest, NamesTooLongForAFileAreRefusedWithTheReasonAndKept)
+{
+    MakeCategories({"Bass"});
+    std::string const e2 = "\xc3\xa9"; // two bytes
+    std::string twoByte;
+    for (int i = 0; i < 121; ++i)
+        twoByte += e2;
+    struct Case
+    {
+        std::string typed;
+        bool saved;
+    };
+    // The file takes the name, "(User)" unless it ends so, ".trv" and, while written, ".tmp":
+    // 255 bytes in all.
+    Case const cases[] = {{std::string(241, 'a'), true},
+                          {std::string(242, 'a'), false},
+                          {twoByte, false},
+                          {std::string(241, 'b') + "(User)", true},
+                          {std::string(242, 'b') + "(User)", false}};
+    for (Case const& c : cases)
+    {
+        std::size_t const from = Messages().size();
+        std::string kept;
+        bool open = false;
+        bool const saved = RunDialog(
+            [&](TSaveDialog& d, gfx::Surface&)
+            {
+                Press(d, TSaveDialog::kSaveId);
+                if (c.saved) return; // the run ends there
+                backend.Then(
+                    [&]
+                    {
+                        open = d.IsRunningModal();
+                        kept = d.GetNameField().GetText().ToStdString();
+                    });
+                Press(d, TSaveDialog::kCancelId);
+            },
+            "Bass", c.typed.c_str());
+        EXPECT_EQ(saved, c.saved) << c.typed.size();
+        if (c.saved)
+        {
+            EXPECT_EQ(std::string(static_cast<char const*>(name)), c.typed);
+            EXPECT_TRUE(Texts(from).empty());
+            // The instrument saves under it.
+            EXPECT_EQ(Synth().SavePatch("Bass", c.typed.c_str()), 1) << c.typed.size();
+            continue;
+        }
+        EXPECT_TRUE(open) << c.typed.size();
+        EXPECT_EQ(kept, c.typed);
+        std::vector<std::string> const expected = {": Please enter a shorter name: this one has " +
+                                                   std::to_string(c.typed.size()) +
+                                                   " bytes, a file name takes at most 241"};
+        EXPECT_EQ(Texts(from), expected);
     }
 }
 

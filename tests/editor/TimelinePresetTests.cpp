@@ -257,11 +257,12 @@ TEST_F(TimelinePresetTest, FramesSitAtTheParentsPointOnTheScreenAndRefuseOverwri
     ASSERT_EQ(Messages().size(), 1u);
     EXPECT_TRUE(Messages()[0].question);
 
-    // A name no file can carry fails the save with the instrument's refusal.
+    // A name no file can carry is refused with the reason; the typed name stays.
     dialog.GetNameField().SetText("a/b");
     dialog.ButtonPressed(TimelinePresetDlg::kSaveId);
-    EXPECT_EQ(Messages().back().text, "Error: Could not save Timeline set: a/b");
-    EXPECT_EQ(Messages().back().caption, "Error");
+    EXPECT_EQ(Messages().back().text, "Please enter a name without '/', '\\' or control characters");
+    EXPECT_EQ(Messages().back().caption, "");
+    EXPECT_STREQ(dialog.GetNameField().GetText(), "a/b");
 }
 
 TEST_F(TimelinePresetTest, AMissingPictureIsShownAndTheDialogStaysAsFarAsItWasBuilt)

@@ -190,22 +190,30 @@ TEST_F(PatchFiles, StepsGoOnPastABrokenPatchInBothDirections)
     ASSERT_EQ(t->LoadPatch("Cycle", "A(User)"), 1);
 
     RecordingMessageSink messages;
-    t->NextPatch(); // B fails: A stays, one message
-    EXPECT_STREQ(t->GetPatchName(), "A(User)");
-    EXPECT_EQ(messages.Messages().size(), 1u);
-    t->NextPatch(); // on from B
+    t->NextPatch(); // B is refused and passed over: C, one message naming B
     EXPECT_STREQ(t->GetPatchName(), "C(User)");
-    t->PreviousPatch(); // B fails again: C stays
-    EXPECT_STREQ(t->GetPatchName(), "C(User)");
-    t->PreviousPatch();
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.Messages()[0].text, "Error: Could not load patch: B(User)");
+    EXPECT_EQ(messages.Messages()[0].caption, "Patch Load Error");
+    t->PreviousPatch(); // B again: A
     EXPECT_STREQ(t->GetPatchName(), "A(User)");
     EXPECT_EQ(messages.Messages().size(), 2u);
+    t->PreviousPatch(); // wraps round to C, nothing refused on the way
+    EXPECT_STREQ(t->GetPatchName(), "C(User)");
+    EXPECT_EQ(messages.Messages().size(), 2u);
 
-    // A patch loaded by other means in between: the step starts from it, not from the entry.
-    t->NextPatch(); // B fails
-    ASSERT_EQ(t->LoadPatch("Cycle", "C(User)"), 1);
+    // Nothing else loads: the patch stays, one message, and the current patch isn't reloaded.
+    for (char const* other : {"A(User)", "C(User)"})
+        std::ofstream(PatchRoot() / "Cycle" / (std::string(other) + ".trv"),
+                      std::ios::binary | std::ios::trunc)
+            << "rubbish";
+    t->masterVolume = 0.5f;
     t->NextPatch();
-    EXPECT_STREQ(t->GetPatchName(), "A(User)");
+    EXPECT_STREQ(t->GetPatchName(), "C(User)");
+    EXPECT_FLOAT_EQ(static_cast<float>(t->masterVolume), 0.5f);
+    ASSERT_EQ(messages.Messages().size(), 3u);
+    EXPECT_EQ(messages.Messages()[2].text, "Error: Could not load patches: A(User), B(User)");
+    t->masterVolume = 1.0f;
 }
 
 TEST_F(PatchFiles, AFailedSaveIsReturnedAndChangesNothing)

@@ -1,12 +1,14 @@
 #include "framework/Paths.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -268,26 +270,84 @@ TEST_F(PathsTests, RemovingFolders)
     EXPECT_TRUE(PathManager::RemoveFolder(T("two").c_str(), true));
     EXPECT_FALSE(fs::exists(T("two")));
 
-    // Empty sub-folders go; a sub-folder with contents stays, and so does the folder.
+    // Sub-folders go with everything in them, at any depth.
     fs::create_directories(T("nest/empty"));
-    fs::create_directories(T("nest/full"));
+    fs::create_directories(T("nest/full/deeper"));
     Touch(T("nest/full/keep.dat"));
+    Touch(T("nest/full/deeper/deep.dat"));
     Touch(T("nest/top.dat"));
-    EXPECT_FALSE(PathManager::RemoveFolder(T("nest").c_str(), true));
-    EXPECT_TRUE(fs::exists(T("nest/full/keep.dat")));
-    EXPECT_FALSE(fs::exists(T("nest/empty")));
-    EXPECT_FALSE(fs::exists(T("nest/top.dat")));
+    String why("unset");
+    EXPECT_TRUE(PathManager::RemoveFolder(T("nest").c_str(), true, &why));
+    EXPECT_FALSE(fs::exists(T("nest")));
+    EXPECT_STREQ(why, "");
 
-    // The finder's metadata file is not listed, so it keeps its folder.
+    // Files that lists leave out go too.
     fs::create_directories(T("finder"));
     Touch(T("finder/.DS_Store"));
-    EXPECT_FALSE(PathManager::RemoveFolder(T("finder").c_str(), true));
-    EXPECT_TRUE(fs::exists(T("finder/.DS_Store")));
+    ASSERT_EQ(mkfifo(T("finder/pipe").c_str(), 0600), 0);
+    EXPECT_TRUE(PathManager::RemoveFolder(T("finder").c_str(), true));
+    EXPECT_FALSE(fs::exists(T("finder")));
 
     fs::create_directories(T("bare"));
     EXPECT_TRUE(PathManager::RemoveFolder(T("bare").c_str(), false));
     EXPECT_FALSE(PathManager::RemoveFolder(T("bare").c_str(), true));
     EXPECT_FALSE(PathManager::RemoveFolder(nullptr, true));
+}
+
+TEST_F(PathsTests, AFolderThatCannotGoWhollyIsLeftWholeAndTheReasonNamesThePart)
+{
+    struct Case
+    {
+        char const* what;
+        bool forSuperUser; // whether the case can be made when permissions don't stop the user
+        std::function<void(fs::path const&)> make;
+        char const* reason;
+    };
+    Case const cases[] = {
+        {"nested too deeply", true,
+         [](fs::path const& f)
+         {
+             fs::path deep = f;
+             for (int i = 0; i < 140; ++i)
+                 deep /= "d";
+             fs::create_directories(deep);
+         },
+         "is nested too deeply"},
+        {"a sub-folder that can't be changed", false,
+         [](fs::path const& f)
+         {
+             fs::create_directories(f / "locked");
+             Touch((f / "locked" / "in.dat").string());
+             chmod((f / "locked").c_str(), 0500);
+         },
+         "'cat/locked' can't be changed"},
+        {"a sub-folder that can't be read", false,
+         [](fs::path const& f)
+         {
+             fs::create_directories(f / "closed");
+             chmod((f / "closed").c_str(), 0300);
+         },
+         "'cat/closed' can't be changed"},
+    };
+    for (Case const& c : cases)
+    {
+        if (!c.forSuperUser && geteuid() == 0) continue;
+        fs::path const folder = T("cat");
+        fs::create_directories(folder / "sub");
+        Touch((folder / "top.dat").string());
+        Touch((folder / "sub" / "inner.dat").string());
+        c.make(folder);
+        String why;
+        EXPECT_FALSE(PathManager::RemoveFolder(folder.c_str(), true, &why)) << c.what;
+        EXPECT_NE(std::string(why).find(c.reason), std::string::npos) << c.what << ": " << why;
+        EXPECT_TRUE(fs::exists(folder / "top.dat")) << c.what;
+        EXPECT_TRUE(fs::exists(folder / "sub" / "inner.dat")) << c.what;
+        for (auto const& entry :
+             fs::recursive_directory_iterator(folder, fs::directory_options::skip_permission_denied))
+            chmod(entry.path().c_str(), 0700);
+        std::error_code error;
+        fs::remove_all(folder, error);
+    }
 }
 
 TEST_F(PathsTests, RemovingALinkedFolderWithContentsRemovesOnlyTheLink)

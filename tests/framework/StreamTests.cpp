@@ -5,13 +5,17 @@
 
 #include <atomic>
 #include <cmath>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <limits>
 #include <string>
+#include <sys/resource.h>
 #include <unistd.h>
+
+#include "support/TemporaryDataHome.h"
 
 namespace fs = std::filesystem;
 
@@ -545,18 +549,48 @@ TEST_F(StreamFileTest, CloseIsIdempotent)
 
 TEST(StreamWriteErrorTest, FullDiskIsReported)
 {
-    if (!fs::exists("/dev/full")) GTEST_SKIP() << "/dev/full is not available";
-    FileWriter w;
-    ASSERT_TRUE(w.Create("/dev/full"));
-    for (int i = 0; i < 100; ++i)
-        w.Write(i);
-    EXPECT_FALSE(w.Close());
-    EXPECT_TRUE(w.Failed());
+    // A file that can't grow past 16 bytes stands for a full disk (devices are never opened).
+    std::string const path = (fs::path(MakeTemporaryFolder("torvane-full-")) / "full.dat").string();
+    struct sigaction ignore
+    {
+    }, previousAction{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &previousAction);
+    rlimit previousLimit{};
+    getrlimit(RLIMIT_FSIZE, &previousLimit);
+    rlimit small = previousLimit;
+    small.rlim_cur = 16;
+    setrlimit(RLIMIT_FSIZE, &small);
 
+    FileWriter w;
+    bool const created = w.Create(path.c_str());
+    for (int i = 0; i < 10000; ++i)
+        w.Write(i);
+    bool const closed = w.Close();
     FileWriter flushed;
-    ASSERT_TRUE(flushed.Create("/dev/full"));
-    flushed.Write("text");
-    EXPECT_FALSE(flushed.Flush());
+    bool const createdAgain = flushed.Create(path.c_str());
+    for (int i = 0; i < 10000; ++i)
+        flushed.Write("text");
+    bool const flushedAll = flushed.Flush();
+
+    setrlimit(RLIMIT_FSIZE, &previousLimit);
+    sigaction(SIGXFSZ, &previousAction, nullptr);
+    fs::remove_all(fs::path(path).parent_path());
+    ASSERT_TRUE(created);
+    EXPECT_FALSE(closed);
+    EXPECT_TRUE(w.Failed());
+    ASSERT_TRUE(createdAgain);
+    EXPECT_FALSE(flushedAll);
+}
+
+TEST(StreamWriteErrorTest, DevicesAreRefused)
+{
+    FileWriter w;
+    EXPECT_FALSE(w.Create("/dev/null"));
+    EXPECT_TRUE(w.Failed());
+    FileReader r;
+    EXPECT_FALSE(r.Open("/dev/null"));
+    EXPECT_FALSE(r.Open("/dev/zero"));
 }
 
 // ---------------------------------------------------------------------------------------------

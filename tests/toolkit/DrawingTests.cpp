@@ -3,6 +3,7 @@
 #include "TestImages.h"
 #include "ToolkitTestSupport.h"
 #include "framework/Paths.h"
+#include "platform/gfx/Text.h"
 #include "toolkit/Image.h"
 
 namespace
@@ -265,6 +266,56 @@ TEST_F(DrawingTest, NonUtf8TextIsMacRomanAndLaterDrawingGoesOn)
         });
     EXPECT_EQ(backend.FindStrings("\xcb\x87\xcb\x9b").size(), 1u); // caron, ogonek
     EXPECT_EQ(backend.FindStrings("Caf\xc3\xa9").size(), 2u);
+    EXPECT_EQ(backend.FindStrings("after").size(), 1u);
+    EXPECT_PIXEL(Probe(52, 52), 255, 255, 255);
+    EXPECT_PIXEL(Probe(110, 110), 0, 0, 255);
+}
+
+TEST_F(DrawingTest, NoncharactersAreReplacedAndLaterDrawingGoesOn)
+{
+    struct Case
+    {
+        char const* text;
+        char const* drawn;
+    };
+    // U+FFFF, U+FFFE, U+FDD0, U+FDEF, U+1FFFF, U+10FFFE become U+FFFD; their neighbours stay.
+    Case const cases[] = {
+        {"Bad\xef\xbf\xbf"
+         "Cat",
+         "Bad\xef\xbf\xbd"
+         "Cat"},
+        {"\xef\xbf\xbe", "\xef\xbf\xbd"},
+        {"a\xef\xb7\x90"
+         "b",
+         "a\xef\xbf\xbd"
+         "b"},
+        {"\xef\xb7\xaf", "\xef\xbf\xbd"},
+        {"\xf0\x9f\xbf\xbf"
+         "x",
+         "\xef\xbf\xbd"
+         "x"},
+        {"\xf4\x8f\xbf\xbe", "\xef\xbf\xbd"},
+        {"\xef\xb7\x8f\xef\xbf\xbc\xef\xbf\xbd",
+         "\xef\xb7\x8f\xef\xbf\xbc\xef\xbf\xbd"}, // U+FDCF U+FFFC U+FFFD
+    };
+    RecordingWindow next;
+    next.CreateChildWindow(root.get(), 20, 20, 100, 100);
+    next.paint = [&](GraphicsContext& gc) { next.FillBackground(gc, Colour(0, 0, 255, 255)); };
+    Draw(
+        [&](GraphicsContext& gc)
+        {
+            gc.SetPenColour(255, 255, 255, 1, 255);
+            long y = 0;
+            for (Case const& c : cases)
+                gc.DrawString(c.text, 0, y += 2);
+            gc.DrawString("after", 0, 60);
+            gc.DrawFilledRect(50, 50, 4, 4);
+        });
+    for (Case const& c : cases)
+    {
+        EXPECT_EQ(gfx::ToDisplayText(c.text), c.drawn);
+        EXPECT_FALSE(backend.FindStrings(c.drawn).empty()) << c.drawn;
+    }
     EXPECT_EQ(backend.FindStrings("after").size(), 1u);
     EXPECT_PIXEL(Probe(52, 52), 255, 255, 255);
     EXPECT_PIXEL(Probe(110, 110), 0, 0, 255);

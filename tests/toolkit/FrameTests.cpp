@@ -2,6 +2,7 @@
 
 #include "ToolkitTestSupport.h"
 #include "framework/Timers.h"
+#include "platform/gfx/Text.h"
 #include "toolkit/Alerts.h"
 #include "toolkit/CustomButton.h"
 #include "toolkit/Frame.h"
@@ -400,6 +401,86 @@ TEST_F(AlertTest, TheRectangleTextAndLongTextWrapped)
         }
     EXPECT_GT(lines, 3);
     EXPECT_EQ(joined, text); // nothing lost, nothing cut at 255
+}
+
+TEST_F(AlertTest, AHugeTextIsCutToTheScreenWithItsButtonsOnIt)
+{
+    backend.screen = gfx::Rect{0, 0, 1024, 768};
+    struct Case
+    {
+        char const* what;
+        std::string text;
+    };
+    std::string words;
+    while (words.size() < 300000)
+        words += "word" + std::to_string(words.size()) + " ";
+    Case const cases[] = {{"words", words}, {"one word", std::string(300000, 'w')}};
+    for (Case const& c : cases)
+    {
+        backend.ClearStrings();
+        gfx::Rect shown{};
+        backend.Then(
+            [&]
+            {
+                gfx::Surface& alert = Top();
+                gfx::Point const o = alert.ScreenOrigin();
+                shown = gfx::Rect{o.x, o.y, alert.Width(), alert.Height()};
+            });
+        ClickButton(2); // OK, at the bottom right
+        MessagePopup(c.text.c_str(), "Huge");
+        EXPECT_GE(shown.x, 0) << c.what;
+        EXPECT_GE(shown.y, 0) << c.what;
+        EXPECT_LE(shown.x + shown.w, 1024) << c.what;
+        EXPECT_LE(shown.y + shown.h, 768) << c.what;
+        // The last line of the text shown ends with an ellipsis; the caption is still there.
+        std::vector<std::string> lines;
+        for (auto const& s : backend.Strings())
+            if (s.text.rfind("w", 0) == 0) lines.push_back(s.text);
+        ASSERT_FALSE(lines.empty()) << c.what;
+        EXPECT_EQ(lines.back().substr(lines.back().size() - 3), "\xe2\x80\xa6") << c.what;
+        EXPECT_FALSE(backend.FindStrings("Huge").empty()) << c.what;
+        for (std::string const& line : lines)
+            EXPECT_LE(gfx::TextAdvance(line.c_str(), 12), 380 - 32) << c.what;
+    }
+}
+
+TEST(WrapText, EachPartOfALongWordIsMeasuredABoundedNumberOfTimes)
+{
+    for (std::size_t length : {std::size_t(2048), std::size_t(20480)})
+    {
+        // A word of mixed one- and two-byte characters between two short words.
+        std::string word;
+        while (word.size() < length)
+            word += (word.size() % 7 == 0) ? "\xc3\xa9"
+                                           : std::string(1, static_cast<char>('a' + word.size() % 26));
+        std::string const text = "start " + word + " end";
+        std::size_t calls = 0;
+        std::size_t bytes = 0;
+        auto characters = [](std::string_view piece)
+        {
+            std::size_t n = 0;
+            for (char c : piece)
+                n += (static_cast<unsigned char>(c) & 0xC0) != 0x80;
+            return n;
+        };
+        gfx::MeasureFunction const measure = [&](std::string_view piece)
+        {
+            ++calls;
+            bytes += piece.size();
+            return 7.0 * static_cast<double>(characters(piece));
+        };
+        std::vector<std::string> const lines = WrapText(text.c_str(), 348.0, measure);
+        std::string joined;
+        for (std::string const& line : lines)
+        {
+            EXPECT_LE(7.0 * static_cast<double>(characters(line)), 348.0) << length;
+            joined += line;
+        }
+        EXPECT_EQ(joined, text) << length;
+        // Each word once, each character of the long word at most once more.
+        EXPECT_LE(bytes, 2 * text.size()) << length;
+        EXPECT_LE(calls, 3 + characters(word)) << length;
+    }
 }
 
 TEST_F(AlertTest, OffTheLoopThreadOrWithNoSurfaceTheyNeverBlock)

@@ -6,6 +6,7 @@
 #include "TestImages.h"
 #include "ToolkitTestSupport.h"
 #include "framework/Paths.h"
+#include "support/HostileEntries.h"
 #include "toolkit/Image.h"
 
 namespace
@@ -109,6 +110,19 @@ TEST_F(ImageTest, OtherPathsLoadFromDisk)
     std::string elsewhere = (folder / "TestUpright.png").string();
     EXPECT_EQ(ThrownText([&] { Image().LoadFromFile(elsewhere.c_str()); }),
               "Error in Image::LoadFromFile.. Could not find image file: " + elsewhere);
+}
+
+TEST_F(ImageTest, AFifoOrFolderIsNoImageFileAndNeverWaitedOn)
+{
+    std::string const fifo = (folder / "Pipe.png").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    FifoWatchdog watchdog({fifo});
+    EXPECT_EQ(ThrownText([&] { Image().LoadFromFile(fifo.c_str()); }),
+              "Error in Image::LoadFromFile.. Could not find image file: " + fifo);
+    std::string const dir = folder.string();
+    EXPECT_EQ(ThrownText([&] { Image().LoadFromFile(dir.c_str()); }),
+              "Error in Image::LoadFromFile.. Could not find image file: " + dir);
+    EXPECT_FALSE(watchdog.End());
 }
 
 TEST_F(ImageTest, AMissingFileThrowsTheStatedText)

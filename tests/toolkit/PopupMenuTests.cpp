@@ -3,6 +3,7 @@
 #include "framework/Parameter.h"
 #include "framework/Timers.h"
 #include "platform/CascadeList.h"
+#include "platform/gfx/Text.h"
 #include "toolkit/PopupMenu.h"
 
 namespace
@@ -226,3 +227,24 @@ TEST_F(PopupMenuTest, TheMidiLearnMenuRunsThroughTheRealMenu)
     EXPECT_FALSE(cutoff.MidiLearnIsListening());
 }
 } // namespace
+
+TEST_F(PopupMenuTest, AVeryLongEntryIsCutAndTheMenuStaysNarrow)
+{
+    std::string const name = "Long" + std::string(20000, 'n');
+    CascadeList::Item* longEntry = list.AddItem(name.c_str(), 40, nullptr, false);
+    int width = 0;
+    At(0,
+       [&](gfx::Surface& s)
+       {
+           width = s.Width();
+           backend.Click(s, 20, RowY(3, 1)); // below the separator: the long entry
+       });
+    EXPECT_EQ(list.DoPopup(page.get(), 10, 20), longEntry);
+    EXPECT_LE(width, 480);
+    std::vector<gfx::DrawnString> drawn;
+    for (auto const& s : backend.Strings())
+        if (s.text.rfind("Longnnn", 0) == 0) drawn.push_back(s);
+    ASSERT_EQ(drawn.size(), 1u);
+    EXPECT_EQ(drawn[0].text.substr(drawn[0].text.size() - 3), "\xe2\x80\xa6");
+    EXPECT_LE(gfx::TextAdvance(drawn[0].text.c_str(), 11), 480 - 36);
+}

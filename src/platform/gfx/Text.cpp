@@ -1,5 +1,6 @@
 #include "platform/gfx/Text.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -118,10 +119,40 @@ std::string MacRomanToUtf8(char const* text)
     return out;
 }
 
+bool IsNoncharacter(std::uint32_t c)
+{
+    return (c >= 0xFDD0 && c <= 0xFDEF) || (c & 0xFFFE) == 0xFFFE;
+}
+
+std::string ReplaceNoncharacters(std::string text)
+{
+    // Noncharacters take three bytes (U+FDD0-U+FDEF, U+FFFE, U+FFFF) or four (the last two code
+    // points of planes 1-16); in valid UTF-8 they are found by their lead bytes.
+    static char const kReplacement[] = "\xEF\xBF\xBD"; // U+FFFD
+    for (std::size_t i = 0; i < text.size();)
+    {
+        auto const lead = static_cast<unsigned char>(text[i]);
+        std::size_t n = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+        if (n >= 3 && i + n <= text.size())
+        {
+            std::uint32_t c = lead & (n == 3 ? 0x0F : 0x07);
+            for (std::size_t k = 1; k < n; ++k)
+                c = (c << 6) | (static_cast<unsigned char>(text[i + k]) & 0x3F);
+            if (IsNoncharacter(c))
+            {
+                text.replace(i, n, kReplacement, 3);
+                n = 3;
+            }
+        }
+        i += n;
+    }
+    return text;
+}
+
 std::string ToDisplayText(char const* text)
 {
     if (!text) return std::string();
-    return IsValidUtf8(text) ? std::string(text) : MacRomanToUtf8(text);
+    return IsValidUtf8(text) ? ReplaceNoncharacters(text) : MacRomanToUtf8(text);
 }
 
 double TextAdvance(char const* text, double size)
@@ -135,6 +166,73 @@ double TextAdvance(char const* text, double size)
     cairo_destroy(cr);
     cairo_surface_destroy(scratch);
     return extents.x_advance;
+}
+
+TextMeasure::TextMeasure(double fontSize) : size(fontSize)
+{
+    Open();
+}
+
+TextMeasure::~TextMeasure()
+{
+    Close();
+}
+
+void TextMeasure::Open()
+{
+    surface = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, 1, 1);
+    context = cairo_create(surface);
+    SelectFont(context, size);
+}
+
+void TextMeasure::Close()
+{
+    if (context) cairo_destroy(context);
+    if (surface) cairo_surface_destroy(surface);
+    context = nullptr;
+    surface = nullptr;
+}
+
+double TextMeasure::operator()(std::string_view text)
+{
+    std::string const piece(text);
+    cairo_text_extents_t extents{};
+    cairo_text_extents(context, piece.c_str(), &extents);
+    if (cairo_status(context) != CAIRO_STATUS_SUCCESS)
+    {
+        // A piece cairo refuses leaves the context failed: the next one gets a fresh context.
+        Close();
+        Open();
+        return 0.0;
+    }
+    return extents.x_advance;
+}
+
+std::size_t CharacterLength(unsigned char lead)
+{
+    if (lead >= 0xF0 && lead <= 0xF4) return 4;
+    if (lead >= 0xE0 && lead <= 0xEF) return 3;
+    if (lead >= 0xC2 && lead <= 0xDF) return 2;
+    return 1;
+}
+
+std::string FitWithEllipsis(std::string const& text, double width, MeasureFunction const& measure)
+{
+    if (measure(text) <= width) return text;
+    static char const kEllipsis[] = "\xE2\x80\xA6"; // U+2026
+    double const ellipsis = measure(kEllipsis);
+    double used = 0.0;
+    std::size_t end = 0;
+    while (end < text.size())
+    {
+        std::size_t const n =
+            std::min(CharacterLength(static_cast<unsigned char>(text[end])), text.size() - end);
+        double const advance = measure(std::string_view(text).substr(end, n));
+        if (used + advance + ellipsis > width) break;
+        used += advance;
+        end += n;
+    }
+    return text.substr(0, end) + kEllipsis;
 }
 
 void ShowText(cairo_t* cr, char const* text, double x, double y)
