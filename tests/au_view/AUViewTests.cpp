@@ -57,7 +57,6 @@ OSStatus UnitEntry(ComponentParameters* params, void* storage)
 
 OSStatus ViewEntry(ComponentParameters* params, void* storage)
 {
-    InstallEditorPluginLookup();
     return AUComponentEntry<AUEditorViewOf<GUI>>(params, storage);
 }
 
@@ -66,7 +65,7 @@ int probeToggleParameter = 0;
 class ToggleRoot : public EffectGUIBase
 {
 public:
-    explicit ToggleRoot(void* effect) : EffectGUIBase(effect) {}
+    explicit ToggleRoot(void* effect) : EffectGUIBase(effect, EditedPluginOf(effect)) {}
     ~ToggleRoot() override { Detach(); }
     void GetDimensions(long& w, long& h) override { w = 200, h = 100; }
     void CreateContent() override
@@ -80,7 +79,6 @@ public:
 
 OSStatus ToggleViewEntry(ComponentParameters* params, void* storage)
 {
-    InstallEditorPluginLookup();
     return AUComponentEntry<AUEditorViewOf<ToggleRoot>>(params, storage);
 }
 
@@ -88,14 +86,13 @@ OSStatus ToggleViewEntry(ComponentParameters* params, void* storage)
 class FailingRoot : public EffectGUIBase
 {
 public:
-    explicit FailingRoot(void* effect) : EffectGUIBase(effect) {}
+    explicit FailingRoot(void* effect) : EffectGUIBase(effect, EditedPluginOf(effect)) {}
     void GetDimensions(long& w, long& h) override { w = 100, h = 100; }
     void CreateContent() override { throw std::runtime_error("no image"); }
 };
 
 OSStatus FailingViewEntry(ComponentParameters* params, void* storage)
 {
-    InstallEditorPluginLookup();
     return AUComponentEntry<AUEditorViewOf<FailingRoot>>(params, storage);
 }
 

@@ -40,7 +40,7 @@ Counts counts;
 class ProbeEditor : public EffectGUIBase
 {
 public:
-    explicit ProbeEditor(void* effect) : EffectGUIBase(effect) { ++counts.built; }
+    explicit ProbeEditor(void* effect) : EffectGUIBase(effect, EditedVstPlugin(effect)) { ++counts.built; }
     ~ProbeEditor() override
     {
         Detach();
