@@ -376,8 +376,11 @@ void Player::TimerEvent(int id)
 void PlaySync(Window*, std::shared_ptr<AnimationElement> element)
 {
     Player player(std::move(element), false);
-    // The loop is pumped here rather than through the window, which may die in the pump.
-    while (!player.IsFinished() && gfx::RunLoop::IsBound() && gfx::RunLoop::MayRun())
+    // The loop is pumped here rather than through the window, which may die in the pump. Once
+    // the loop is abandoned (the window system went away, or the editor is being closed) a
+    // pump returns without a turn and the element would never finish: give up at once.
+    while (!player.IsFinished() && gfx::RunLoop::IsBound() && gfx::RunLoop::MayRun() &&
+           !gfx::RunLoop::Abandoned())
         gfx::RunLoop::RunFor(std::chrono::seconds(1));
 }
 

@@ -1,10 +1,13 @@
+#include <atomic>
 #include <chrono>
+#include <optional>
 #include <stdexcept>
 #include <thread>
 
 #include "ToolkitTestSupport.h"
 #include "framework/Timers.h"
 #include "platform/gfx/View.h"
+#include "toolkit/Frame.h"
 
 namespace
 {
@@ -289,6 +292,52 @@ TEST_F(DispatchTest, AnExceptionFromAHandlerUnwindsTrackingAndGrabs)
     EXPECT_EQ(log.size(), 4u);
 }
 
+TEST_F(DispatchTest, ThePointerIsGrabbedOnlyWhileAPressIsFollowed)
+{
+    struct Case
+    {
+        char const* name;
+        char const* when; // the handler call in which it looks
+        bool modal;       // looks from inside a modal run started there
+        int grabs;
+    };
+    for (Case c : {Case{"a press handler before it follows the pointer", "LButtonDown", false, 0},
+                   Case{"while the pointer is followed", "MouseMoved", false, 1},
+                   Case{"after the release", "LButtonUp", false, 0},
+                   Case{"a modal run from the press handler", "LButtonDown", true, 0},
+                   Case{"a modal run while the pointer is followed", "MouseMoved", true, 0},
+                   Case{"a modal run after the release", "LButtonUp", true, 0}})
+    {
+        SCOPED_TRACE(c.name);
+        std::optional<int> seen;
+        target->after = [&](std::string const& what)
+        {
+            if (what != c.when || seen) return;
+            if (!c.modal)
+            {
+                seen = backend.grabs;
+                return;
+            }
+            Frame dialog;
+            dialog.CreateFrame(page.get(), 10, 10, 50, 50);
+            backend.Then(
+                [&]
+                {
+                    seen = backend.grabs;
+                    dialog.QuitModal();
+                });
+            dialog.RunModal();
+        };
+        backend.Drag(*surface, {15, 15}, {18, 18}, 3);
+        Run();
+        ASSERT_TRUE(seen.has_value());
+        EXPECT_EQ(*seen, c.grabs);
+        EXPECT_EQ(backend.grabs, 0);
+        EXPECT_FALSE(gfx::Dispatcher::Tracking());
+        backend.Pause(std::chrono::seconds(1));
+    }
+}
+
 TEST_F(DispatchTest, AWaitWithNothingScriptedFailsInsteadOfHanging)
 {
     backend.onFailure = nullptr;
@@ -311,6 +360,62 @@ TEST_F(DispatchTest, AWaitWithNothingScriptedFailsInsteadOfHanging)
     ticker.ticks = 0;
     gfx::RunLoop::RunFor(std::chrono::seconds(120));
     EXPECT_EQ(ticker.ticks, 3000);
+}
+
+TEST_F(DispatchTest, AWaitWakesOnAPostFromAnotherThreadAndFailsOnceNoneCanCome)
+{
+    backend.onFailure = nullptr;
+    struct Ticker : TimerListener
+    {
+        void TimerEvent(int) override {}
+    } ticker;
+    struct Case
+    {
+        char const* name;
+        bool ticking; // a timer runs meanwhile
+        bool posts;   // the other thread posts before it ends
+        bool starves;
+    };
+    for (Case c : {Case{"a post ends an open-ended wait", false, true, false},
+                   Case{"a post ends a wait between timer ticks", true, true, false},
+                   Case{"the other thread ends without posting", false, false, true},
+                   Case{"it ends without posting while a timer ticks", true, false, true}})
+    {
+        SCOPED_TRACE(c.name);
+        if (c.ticking)
+            ticker.StartTimer(1, 40);
+        else
+            ticker.StopTimer(1);
+        std::atomic<bool> ran{false};
+        bool starved = false;
+        {
+            auto poster = std::make_unique<gfx::HeadlessBackend::Poster>(backend);
+            std::thread other(
+                [&]
+                {
+                    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+                    if (c.posts) gfx::RunLoop::Post([&] { ran = true; });
+                    poster.reset();
+                });
+            gfx::TimePoint before = backend.Now();
+            try
+            {
+                gfx::RunLoop::RunUntil([&] { return ran.load(); });
+            }
+            catch (gfx::HeadlessStarved const&)
+            {
+                starved = true;
+            }
+            other.join();
+            EXPECT_GE(backend.Now(), before);
+        }
+        EXPECT_EQ(starved, c.starves);
+        EXPECT_EQ(ran.load(), c.posts);
+    }
+    ticker.StopTimer(1);
+
+    // With nobody left who could post, the wait fails at once again.
+    EXPECT_THROW(gfx::RunLoop::RunUntil([] { return false; }), gfx::HeadlessStarved);
 }
 
 TEST_F(DispatchTest, TheLoopBelongsToOneThreadAtATime)

@@ -2,12 +2,15 @@
 // server; the screen shows the header over the synthesizer background, and a click on the
 // Perform tab brings the perform background.
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include <cairo.h>
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 #include "support/TemporaryDataHome.h"
 #include "support/gfx/RunProgram.h"
@@ -114,5 +117,60 @@ TEST_F(TorvaneEditor, TheAboutSplashIgnoresClicksWhileFadingInAndGoesWithTheEdit
     ASSERT_TRUE(shown.Ok());
     // The darkened layer lies over the header: no header probe shows the bare background.
     EXPECT_EQ(Matches(shown, "TorvaneBackground.png", 3), 0) << r.out;
+}
+
+// Destroys the host's window (the one mapped top-level) `after` its mapping, as a host that
+// tears its window down under the editor does. False when none came.
+bool DestroyTheHostWindow(std::chrono::milliseconds after)
+{
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    bool destroyed = false;
+    for (int tries = 0; tries < 1000 && !destroyed && !xcb_connection_has_error(c); ++tries)
+    {
+        xcb_window_t found = XCB_NONE;
+        if (xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, screen->root), nullptr))
+        {
+            xcb_window_t* children = xcb_query_tree_children(tree);
+            for (int i = 0; i < xcb_query_tree_children_length(tree); ++i)
+                if (xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(
+                        c, xcb_get_window_attributes(c, children[i]), nullptr))
+                {
+                    if (a->map_state == XCB_MAP_STATE_VIEWABLE && !a->override_redirect) found = children[i];
+                    std::free(a);
+                }
+            std::free(tree);
+        }
+        if (found == XCB_NONE)
+        {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        std::this_thread::sleep_for(after);
+        xcb_destroy_window(c, found);
+        std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+        destroyed = true;
+    }
+    xcb_disconnect(c);
+    return destroyed;
+}
+
+TEST_F(TorvaneEditor, TheHostWindowDestroyedWhileTheSplashFadesEndsTheRun)
+{
+    // About at (39, 4), a click 0.1 s after the first frame; the fade-in takes 0.2 s. The host's
+    // window goes at several points around it: the editor stops waiting for a fade that can no
+    // longer run, and the host's run ends. A hang is cut off by the time-out (status 124).
+    for (int ms : {250, 300, 350, 400, 500})
+    {
+        SCOPED_TRACE(ms);
+        bool destroyed = false;
+        std::thread closer([&] { destroyed = DestroyTheHostWindow(std::chrono::milliseconds(ms)); });
+        ProgramRun r = RunProgram(std::string("timeout 30 ") + TORVANE_VSTHOST_PATH + " --editor " +
+                                      TORVANE_PLUGIN_PATH + " --run 1.5 --click 50,15@0.1",
+                                  TORVANE_VSTHOST_LSAN_SUPPRESSIONS);
+        closer.join();
+        EXPECT_TRUE(destroyed);
+        EXPECT_EQ(r.status, 0) << r.out;
+    }
 }
 } // namespace

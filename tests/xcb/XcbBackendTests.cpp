@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -14,6 +15,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
+#include "framework/Timers.h"
 #include "platform/CascadeList.h"
 #include "platform/gfx/Dispatcher.h"
 #include "platform/gfx/RunLoop.h"
@@ -37,6 +39,7 @@ class Probe : public Window
 public:
     std::vector<std::string> calls;
     std::function<void()> onPress;
+    std::function<void()> onRelease;
     int r = 200, g = 40, b = 40;
     void Repaint(GraphicsContext& gc) override
     {
@@ -52,7 +55,11 @@ public:
         Record("LButtonDown", x, y);
         if (onPress) onPress();
     }
-    void LButtonUp(long x, long y) override { Record("LButtonUp", x, y); }
+    void LButtonUp(long x, long y) override
+    {
+        Record("LButtonUp", x, y);
+        if (onRelease) onRelease();
+    }
     void MouseMoved(long x, long y) override { Record("MouseMoved", x, y); }
     void LDoubleClick(long x, long y) override { Record("LDoubleClick", x, y); }
     bool Has(std::string const& prefix) const
@@ -60,6 +67,22 @@ public:
         for (auto const& c : calls)
             if (c.rfind(prefix, 0) == 0) return true;
         return false;
+    }
+};
+
+// Runs an action once, a while after it is started.
+struct Once : TimerListener
+{
+    std::function<void()> action;
+    void Start(std::chrono::milliseconds after, std::function<void()> a)
+    {
+        action = std::move(a);
+        StartTimer(1, static_cast<unsigned>(after.count()));
+    }
+    void TimerEvent(int id) override
+    {
+        StopTimer(id);
+        if (action) action();
     }
 };
 
@@ -495,5 +518,190 @@ TEST_F(XcbTest, TwoEditorsOpenOneClosed)
     other.ForceRepaint();
     Shown(second, 10, 10, 0x28c8c8);
     EXPECT_EQ(host->Pixel(hostWindow, 10, 120), 0xffffffu); // ours went, the host's stayed
+}
+
+// Whether another client can take the pointer now (it gives it back at once).
+bool PointerFree(Client& other, xcb_window_t theirs)
+{
+    xcb_grab_pointer_reply_t* grab = xcb_grab_pointer_reply(
+        other.c,
+        xcb_grab_pointer(other.c, 0, theirs, XCB_EVENT_MASK_BUTTON_PRESS, XCB_GRAB_MODE_ASYNC,
+                         XCB_GRAB_MODE_ASYNC, XCB_NONE, XCB_NONE, XCB_CURRENT_TIME),
+        nullptr);
+    bool const free = grab && grab->status == XCB_GRAB_STATUS_SUCCESS;
+    std::free(grab);
+    if (free) xcb_ungrab_pointer(other.c, XCB_CURRENT_TIME);
+    other.Sync();
+    return free;
+}
+
+TEST_F(XcbTest, ThePointerIsHeldOnlyWhileADragTracksOrAMenuIsOpen)
+{
+    Probe& editor = Embed(hostWindow, 100);
+    Shown(hostWindow, 10, 120);
+    Client other;
+    xcb_window_t theirs = other.MakeWindow(600, 600, 20, 20);
+    CascadeList list;
+    list.AddItem("One", 1, nullptr, false);
+    Once check;
+    std::optional<bool> free;
+    bool done = false;
+    // A dialog run modally until the check has looked at the pointer.
+    auto modal = [&]
+    {
+        Frame dialog;
+        dialog.CreateFrame(&editor, 300, 200, 80, 60);
+        check.Start(300ms,
+                    [&]
+                    {
+                        free = PointerFree(other, theirs);
+                        dialog.QuitModal();
+                    });
+        dialog.RunModal();
+        done = true;
+    };
+    auto looked = [&] { check.Start(300ms, [&] { free = PointerFree(other, theirs); }); };
+    struct Case
+    {
+        char const* name;
+        std::function<void()> onPress, onRelease;
+        std::function<void(Client&)> script;
+        bool free; // while the handler's loop runs
+    };
+    xcb_window_t in = hostWindow;
+    auto click = [in](Client& c)
+    {
+        c.MoveTo(in, 20, 120);
+        c.Button(true);
+        c.Button(false);
+    };
+    Case const cases[] = {
+        {"a modal run from the press handler", modal, nullptr, click, true},
+        {"a modal run after the release of a followed press", nullptr, modal, click, true},
+        {"a menu from the press handler",
+         [&]
+         {
+             looked();
+             EXPECT_EQ(RunPopupMenu(list, &editor, 10, 10), nullptr);
+             done = true;
+         },
+         nullptr,
+         [click](Client& c)
+         {
+             click(c);
+             std::this_thread::sleep_for(600ms);
+             c.MoveTo(c.screen->root, 700, 700); // a click outside closes it
+             c.Button(true);
+             c.Button(false);
+         },
+         false},
+        {"a drag while it is followed", looked, [&] { done = true; },
+         [in](Client& c)
+         {
+             c.MoveTo(in, 20, 120);
+             c.Button(true);
+             for (int i = 0; i < 12; ++i)
+             {
+                 std::this_thread::sleep_for(50ms);
+                 c.MoveTo(in, 22 + i, 120);
+             }
+             c.Button(false);
+         },
+         false},
+    };
+    for (Case const& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        free.reset();
+        done = false;
+        editor.onPress = c.onPress;
+        editor.onRelease = c.onRelease;
+        Script(c.script);
+        EXPECT_TRUE(RunUntil([&] { return done; }, 5000ms));
+        JoinScripts();
+        ASSERT_TRUE(free.has_value());
+        EXPECT_EQ(*free, c.free);
+        EXPECT_TRUE(PointerFree(other, theirs)); // nothing held afterwards
+        gfx::RunLoop::RunFor(100ms);             // no double click with the next row
+        gfx::Dispatcher::Reset();
+    }
+    editor.onPress = nullptr;
+    editor.onRelease = nullptr;
+}
+
+TEST_F(XcbTest, TheKeyboardStaysWithTheHostAndComesBackWhenDialogsAndMenusClose)
+{
+    Probe& editor = Embed(hostWindow, 100);
+    Shown(hostWindow, 10, 120);
+    CascadeList list;
+    list.AddItem("One", 1, nullptr, false);
+    auto focused = [&](xcb_window_t w) { return RunUntil([&] { return host->InputFocus() == w; }, 2000ms); };
+    auto windowOf = [](Frame& f) { return gfx::XcbBackend::WindowOf(*f.GetFrameWindow()); };
+    xcb_window_t in = hostWindow;
+    struct Case
+    {
+        char const* name;
+        std::function<void()> run;
+    };
+    Case const cases[] = {
+        {"a click on the editor",
+         [&]
+         {
+             editor.calls.clear();
+             Script(
+                 [in](Client& c)
+                 {
+                     c.MoveTo(in, 20, 120);
+                     c.Button(true);
+                     c.Button(false);
+                 });
+             EXPECT_TRUE(RunUntil([&] { return editor.Has("LButtonUp"); }));
+             JoinScripts();
+         }},
+        {"a dialog opened and closed",
+         [&]
+         {
+             Frame dialog;
+             dialog.CreateFrame(&editor, 300, 200, 80, 60);
+             EXPECT_TRUE(focused(windowOf(dialog)));
+         }},
+        {"a dialog over a dialog",
+         [&]
+         {
+             Frame dialog;
+             dialog.CreateFrame(&editor, 300, 200, 80, 60);
+             EXPECT_TRUE(focused(windowOf(dialog)));
+             {
+                 Frame alert;
+                 alert.CreateFrame(&dialog, 320, 220, 60, 40);
+                 EXPECT_TRUE(focused(windowOf(alert)));
+             }
+             EXPECT_TRUE(focused(windowOf(dialog)));
+         }},
+        {"a menu dismissed",
+         [&]
+         {
+             Script(
+                 [](Client& c)
+                 {
+                     std::this_thread::sleep_for(400ms);
+                     c.MoveTo(c.screen->root, 700, 700);
+                     c.Button(true);
+                     c.Button(false);
+                 });
+             EXPECT_EQ(RunPopupMenu(list, &editor, 10, 10), nullptr);
+             JoinScripts();
+         }},
+    };
+    for (Case const& c : cases)
+    {
+        SCOPED_TRACE(c.name);
+        xcb_set_input_focus(host->c, XCB_INPUT_FOCUS_PARENT, hostWindow, XCB_CURRENT_TIME);
+        host->Sync();
+        c.run();
+        gfx::RunLoop::RunFor(50ms);
+        EXPECT_EQ(host->InputFocus(), hostWindow);
+        gfx::Dispatcher::Reset();
+    }
 }
 } // namespace

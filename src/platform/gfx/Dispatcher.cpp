@@ -18,14 +18,33 @@ namespace
 // One tracked press, from the press to the release of its button.
 struct PressTracking
 {
-    Surface* surface;
+    Surface* surface = nullptr;
     Point originAtPress; // the surface's screen origin when the button went down
-    unsigned button;
+    unsigned button = 0;
     Point lastRoot;
-    unsigned modifiers;
+    unsigned modifiers = 0;
     bool haveEvent = false; // a pointer event came since the last TrackMouseLocation
     bool released = false;
     bool waiting = false; // inside TrackMouseLocation's nested turns
+    // The pointer is held only while the press is followed (between the first
+    // TrackMouseLocation and the release), never through a modal run of its handler.
+    bool grabbed = false;
+    bool grabTried = false; // refused once: not asked again
+    std::weak_ptr<void const> surfaceLife;
+
+    void Grab()
+    {
+        if (grabbed || grabTried || released || surfaceLife.expired()) return;
+        grabTried = true;
+        grabbed = surface->GetBackend().Grab(*surface, true);
+    }
+    void Ungrab()
+    {
+        if (!grabbed) return;
+        grabbed = false;
+        grabTried = false;
+        if (!surfaceLife.expired()) surface->GetBackend().Grab(*surface, false);
+    }
 };
 
 std::vector<PressTracking*> trackings; // innermost last
@@ -56,28 +75,26 @@ View* Deepest(View& node, Point p)
     return &node;
 }
 
-// Pushes a tracking for the duration of a press handler; takes the pointer meanwhile.
+// Pushes a tracking for the duration of a press handler; gives back the pointer if the
+// handler still holds it.
 class TrackingScope
 {
 public:
     TrackingScope(PressTracking& t) : tracking(t)
     {
         trackings.push_back(&tracking);
-        grabbed = tracking.surface->GetBackend().Grab(*tracking.surface, true);
-        surfaceLife = tracking.surface->Root().Liveness();
+        tracking.surfaceLife = tracking.surface->Root().Liveness();
     }
     ~TrackingScope()
     {
         trackings.pop_back();
-        if (grabbed && !surfaceLife.expired()) tracking.surface->GetBackend().Grab(*tracking.surface, false);
+        tracking.Ungrab();
     }
     TrackingScope(TrackingScope const&) = delete;
     TrackingScope& operator=(TrackingScope const&) = delete;
 
 private:
     PressTracking& tracking;
-    bool grabbed = false;
-    std::weak_ptr<void const> surfaceLife;
 };
 
 void Press(InputEvent const& e)
@@ -102,7 +119,12 @@ void Press(InputEvent const& e)
     if (!hit) return;
     Point at = hit->OriginInTop();
 
-    PressTracking tracking{e.surface, origin, e.button, Point{e.rootX, e.rootY}, e.modifiers};
+    PressTracking tracking;
+    tracking.surface = e.surface;
+    tracking.originAtPress = origin;
+    tracking.button = e.button;
+    tracking.lastRoot = Point{e.rootX, e.rootY};
+    tracking.modifiers = e.modifiers;
     TrackingScope scope(tracking);
     hit->Client()->MouseDown(local.x - at.x, local.y - at.y, buttonsDown, clicks, e.modifiers);
 }
@@ -185,6 +207,7 @@ Dispatcher::Track Dispatcher::TrackMouseLocation(View& view, Point& local, unsig
     std::weak_ptr<void const> life = view.Liveness();
     if (!t.released)
     {
+        t.Grab();
         t.waiting = true;
         struct Reset
         {
@@ -193,7 +216,8 @@ Dispatcher::Track Dispatcher::TrackMouseLocation(View& view, Point& local, unsig
         } reset{t.waiting};
         RunLoop::RunUntil([&t, &life] { return t.haveEvent || t.released || life.expired(); });
     }
-    if (life.expired()) return Track::Gone;
+    if (t.released) t.Ungrab();
+    if (life.expired() || (RunLoop::Abandoned() && !t.haveEvent)) return Track::Gone;
     t.haveEvent = false;
     Point at = view.OriginInTop();
     local = Point{t.lastRoot.x - t.originAtPress.x - at.x, t.lastRoot.y - t.originAtPress.y - at.y};
@@ -203,6 +227,9 @@ Dispatcher::Track Dispatcher::TrackMouseLocation(View& view, Point& local, unsig
 
 void Dispatcher::PushModal(Surface* surface)
 {
+    // A modal run leaves the pointer free (the user may turn to other applications meanwhile).
+    for (PressTracking* t : trackings)
+        t->Ungrab();
     modals.push_back(surface);
 }
 

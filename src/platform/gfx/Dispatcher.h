@@ -41,12 +41,14 @@ public:
     };
     // Inside a client's MouseDown: waits in nested turns for the next pointer event of the
     // press and gives its point in the view's coordinates (screen point minus the surface's
-    // origin at the press, minus the view's place in the surface) with the modifiers.
+    // origin at the press, minus the view's place in the surface) with the modifiers. The
+    // pointer is grabbed from the first call until the release (or a modal run) only.
     // When the release has already been consumed by a nested loop of the press handler, it
     // returns Released at once with the last point.
     static Track TrackMouseLocation(View& view, Point& local, unsigned& modifiers);
     // Modal runs: while one runs, presses and keys reach only its surface and the surfaces it
-    // owns (its dialogs, alerts and menus); other input is dropped. Runs nest.
+    // owns (its dialogs, alerts and menus); other input is dropped. Runs nest. A run gives
+    // back the pointer taken by the tracking of the press whose handler started it.
     static void PushModal(Surface* surface);
     static void PopModal(Surface* surface);
     static bool Admits(Surface const* surface);

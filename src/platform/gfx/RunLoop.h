@@ -65,7 +65,9 @@ public:
     static int Nesting();
     // Ends every nested loop (RunUntil, RunFor and the tracking of a press return at once) and
     // keeps later ones from waiting, until ResumeNested: the window system went away under the
-    // editors, which stay inert until they are closed.
+    // editors, or the editor is being closed, and they stay inert until they are closed. A
+    // caller that repeats a nested loop until something happens stops on Abandoned too: once
+    // abandoned, the loop runs no turn, so nothing it waits for can happen.
     static void AbandonNested();
     static void ResumeNested();
     static bool Abandoned();

@@ -2,12 +2,18 @@
 
 #include <algorithm>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/Surface.h"
 
 namespace gfx
 {
-HeadlessBackend::HeadlessBackend() : now(TimePoint{} + std::chrono::hours(1)), scriptTime(now), lastInput(now)
+HeadlessBackend::HeadlessBackend()
+    : now(TimePoint{} + std::chrono::hours(1)), scriptTime(Now()), lastInput(Now()),
+      wakeFd(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC))
 {
     SetDrawnStringRecord(&strings);
 }
@@ -15,15 +21,50 @@ HeadlessBackend::HeadlessBackend() : now(TimePoint{} + std::chrono::hours(1)), s
 HeadlessBackend::~HeadlessBackend()
 {
     SetDrawnStringRecord(nullptr);
+    if (wakeFd >= 0) close(wakeFd);
+}
+
+void HeadlessBackend::Wake()
+{
+    woken.store(true);
+    std::uint64_t one = 1;
+    if (wakeFd >= 0)
+    {
+        ssize_t written = write(wakeFd, &one, sizeof one);
+        (void)written;
+    }
+}
+
+bool HeadlessBackend::TakeWake()
+{
+    if (!woken.exchange(false)) return false;
+    std::uint64_t count = 0;
+    if (wakeFd >= 0)
+    {
+        ssize_t drained = read(wakeFd, &count, sizeof count);
+        (void)drained;
+    }
+    return true;
+}
+
+HeadlessBackend::Poster::Poster(HeadlessBackend& b) : backend(b)
+{
+    backend.posters.fetch_add(1);
+}
+
+HeadlessBackend::Poster::~Poster()
+{
+    backend.posters.fetch_sub(1);
+    backend.Wake();
 }
 
 bool HeadlessBackend::NextEvent(InputEvent& event)
 {
-    while (!script.empty() && script.front().event.time <= now)
+    while (!script.empty() && script.front().event.time <= Now())
     {
         Step step = std::move(script.front());
         script.pop_front();
-        lastInput = now;
+        lastInput = Now();
         if (!step.action)
         {
             event = step.event;
@@ -38,7 +79,7 @@ bool HeadlessBackend::NextEvent(InputEvent& event)
             {
                 b.inserting = true;
                 b.insertAt = 0;
-                b.insertTime = b.now;
+                b.insertTime = b.Now();
             }
             ~Inserting() { b.inserting = false; }
         } inserting(*this);
@@ -55,25 +96,66 @@ void HeadlessBackend::Then(std::function<void()> action)
 
 void HeadlessBackend::Wait(std::optional<TimePoint> until)
 {
-    if (woken.exchange(false)) return;
+    if (TakeWake())
+    {
+        quietSince.reset();
+        return;
+    }
     if (!script.empty())
     {
         TimePoint next = script.front().event.time;
         if (!until || next <= *until)
         {
-            now = std::max(now, next);
+            quietSince.reset();
+            now.store(std::max(Now(), next));
             return;
         }
+    }
+    if (posters.load() > 0)
+    {
+        WaitForPoster(until);
+        return;
     }
     if (!until) Starved("a wait with nothing scripted and no timer would never end");
     if (script.empty() && RunLoop::InOpenEndedWait() && *until - lastInput > starvationBudget)
         Starved("a nested wait ran out of scripted input");
-    now = std::max(now, *until);
+    now.store(std::max(Now(), *until));
+}
+
+void HeadlessBackend::WaitForPoster(std::optional<TimePoint> until)
+{
+    // Another thread may post: sleep for real until it wakes the loop, or until the next
+    // timer, the virtual clock following the real one meanwhile.
+    auto const start = std::chrono::steady_clock::now();
+    if (!quietSince) quietSince = start;
+    auto const deadline = *quietSince + posterBudget;
+    auto span = std::chrono::duration_cast<std::chrono::steady_clock::duration>(deadline - start);
+    bool timed = until && *until - Now() < span;
+    if (timed) span = std::chrono::duration_cast<std::chrono::steady_clock::duration>(*until - Now());
+    auto ms = std::chrono::ceil<std::chrono::milliseconds>(span).count();
+    pollfd fd{wakeFd, POLLIN, 0};
+    poll(&fd, 1, static_cast<int>(std::clamp<long long>(ms, 0, 60000)));
+    auto const slept = std::chrono::steady_clock::now() - start;
+    if (TakeWake())
+    {
+        quietSince.reset();
+        now.store(until ? std::min(*until, Now() + slept) : Now() + slept);
+        return;
+    }
+    if (timed)
+    {
+        now.store(std::max(Now(), *until));
+        return;
+    }
+    if (std::chrono::steady_clock::now() >= deadline)
+        Starved("a wait for another thread's post was never woken");
+    now.store(Now() + slept);
 }
 
 void HeadlessBackend::Starved(std::string const& why)
 {
-    lastInput = now; // the next wait gets a budget of its own
+    lastInput = Now(); // the next wait gets a budget of its own
+    quietSince.reset();
     if (onFailure) onFailure(why);
     throw HeadlessStarved(why);
 }
@@ -115,15 +197,15 @@ void HeadlessBackend::Add(InputEvent event)
 
 void HeadlessBackend::Push(Step step)
 {
-    lastInput = now;
+    lastInput = Now();
     if (inserting)
     {
-        insertTime = std::max(insertTime, now) + scriptStep;
+        insertTime = std::max(insertTime, Now()) + scriptStep;
         step.event.time = insertTime;
         script.insert(script.begin() + static_cast<std::ptrdiff_t>(insertAt++), std::move(step));
         return;
     }
-    scriptTime = std::max(scriptTime, now) + scriptStep;
+    scriptTime = std::max(scriptTime, Now()) + scriptStep;
     step.event.time = scriptTime;
     script.push_back(std::move(step));
 }

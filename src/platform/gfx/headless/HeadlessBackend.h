@@ -4,6 +4,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -19,8 +20,8 @@ struct Pixel
     int r = 0, g = 0, b = 0, a = 0;
 };
 
-// Thrown by a wait that could only hang: nothing scripted, no timer, or scripted input used up
-// while a nested loop keeps waiting past the budget of virtual time.
+// Thrown by a wait that could only hang: nothing scripted, no timer and no other thread that may
+// still post, or scripted input used up while a nested loop keeps waiting past its budget.
 class HeadlessStarved : public std::runtime_error
 {
 public:
@@ -29,17 +30,21 @@ public:
 
 // The back end of the tests: a virtual clock, image surfaces with settable screen origins,
 // scripted pointer input, snapshots, pixel probes and a record of every string drawn.
-// A wait advances the clock to the next timer or scripted event instead of sleeping.
+// A wait advances the clock to the next timer or scripted event instead of sleeping, unless
+// another thread may still post to the loop (see Poster): then it sleeps until that thread
+// wakes it, or on the real clock until the next timer, and the virtual clock follows.
 class HeadlessBackend : public Backend
 {
 public:
     HeadlessBackend();
     ~HeadlessBackend() override;
+    HeadlessBackend(HeadlessBackend const&) = delete;
+    HeadlessBackend& operator=(HeadlessBackend const&) = delete;
 
-    TimePoint Now() override { return now; }
+    TimePoint Now() override { return now.load(); }
     bool NextEvent(InputEvent& event) override;
     void Wait(std::optional<TimePoint> until) override;
-    void Wake() override { woken.store(true); }
+    void Wake() override;
     void SurfaceCreated(Surface& surface) override;
     void SurfaceDestroyed(Surface& surface) override;
     Point ScreenOrigin(Surface const& surface) override;
@@ -56,8 +61,27 @@ public:
     std::string GetClipboardText() override { return clipboard; }
 
     // The clock moves on (due timers run at the next turn).
-    void Advance(Clock::duration span) { now += span; }
+    void Advance(Clock::duration span) { now.store(now.load() + span); }
     void SetStarvationBudget(Clock::duration budget) { starvationBudget = budget; }
+
+    // Held for another thread that may post to the loop or wake it (a host thread closing
+    // the editor, say): while one is held, a wait with nothing scripted sleeps until a wake
+    // instead of failing. Take it before that thread starts; let it go once the thread can no
+    // longer post (its end wakes the loop, whose next wait with nothing to come then fails).
+    class Poster
+    {
+    public:
+        explicit Poster(HeadlessBackend& backend);
+        ~Poster();
+        Poster(Poster const&) = delete;
+        Poster& operator=(Poster const&) = delete;
+
+    private:
+        HeadlessBackend& backend;
+    };
+    // How long, on the real clock, a wait for another thread's post may go on without a wake
+    // or scripted input before it fails.
+    void SetPosterBudget(std::chrono::steady_clock::duration budget) { posterBudget = budget; }
     // Called with the reason before a starved wait throws (tests report a failure there).
     std::function<void(std::string const&)> onFailure;
 
@@ -114,8 +138,10 @@ private:
     void Add(InputEvent event);
     void Push(Step step);
     [[noreturn]] void Starved(std::string const& why);
+    void WaitForPoster(std::optional<TimePoint> until);
+    bool TakeWake();
 
-    TimePoint now;
+    std::atomic<TimePoint> now;
     TimePoint scriptTime;
     TimePoint lastInput;
     Clock::duration scriptStep = std::chrono::milliseconds(10);
@@ -125,6 +151,11 @@ private:
     std::size_t insertAt = 0;
     TimePoint insertTime;
     std::atomic<bool> woken{false};
+    int wakeFd = -1;
+    std::atomic<int> posters{0};
+    std::chrono::steady_clock::duration posterBudget = std::chrono::seconds(30);
+    // Since when waits for another thread's post have gone on without a wake (loop thread only).
+    std::optional<std::chrono::steady_clock::time_point> quietSince;
     std::map<Surface const*, Point> origins;
     Surface* focused = nullptr;
     std::vector<DrawnString> strings;

@@ -34,6 +34,9 @@ struct XSurface
     cairo_surface_t* target = nullptr;
     bool embedded = false;
     bool dead = false; // its window went away with the host's
+    // Who had the keyboard when this surface took it; it gets it back when the surface goes.
+    bool tookFocus = false;
+    xcb_window_t focusBefore = XCB_NONE;
 };
 
 XSurface* Data(Surface const& surface)
@@ -433,6 +436,7 @@ void XcbBackend::SurfaceDestroyed(Surface& surface)
     }
     if (!lost && d->window && !d->dead)
     {
+        if (d->tookFocus) GiveBackFocus(surface, d->window, d->focusBefore);
         // The window may already be gone with the host's: the error is dropped.
         xcb_void_cookie_t cookie = xcb_destroy_window_checked(connection, d->window);
         std::free(xcb_request_check(connection, cookie));
@@ -493,15 +497,51 @@ void XcbBackend::Show(Surface& surface, bool shown)
     Flush();
 }
 
+std::uint32_t XcbBackend::InputFocus()
+{
+    xcb_get_input_focus_reply_t* reply =
+        xcb_get_input_focus_reply(connection, xcb_get_input_focus(connection), nullptr);
+    CheckConnection();
+    std::uint32_t focus = reply ? reply->focus : XCB_NONE;
+    std::free(reply);
+    return focus;
+}
+
+bool XcbBackend::SetInputFocus(std::uint32_t window)
+{
+    // Focus on a window not yet viewable (or gone) is an error: it comes back with the reply.
+    xcb_void_cookie_t cookie =
+        xcb_set_input_focus_checked(connection, XCB_INPUT_FOCUS_PARENT, window, XCB_CURRENT_TIME);
+    xcb_generic_error_t* error = xcb_request_check(connection, cookie);
+    std::free(error);
+    CheckConnection();
+    return !error && !lost;
+}
+
 void XcbBackend::Focus(Surface& surface)
 {
     XSurface* d = Data(surface);
     if (lost || !d || !d->window || d->dead) return;
-    // Focus on a window not yet viewable is an error: it is dropped with the reply.
-    xcb_void_cookie_t cookie =
-        xcb_set_input_focus_checked(connection, XCB_INPUT_FOCUS_PARENT, d->window, XCB_CURRENT_TIME);
-    std::free(xcb_request_check(connection, cookie));
-    CheckConnection();
+    std::uint32_t before = InputFocus();
+    if (lost || before == d->window) return;
+    if (SetInputFocus(d->window))
+    {
+        d->tookFocus = true;
+        d->focusBefore = before;
+    }
+}
+
+void XcbBackend::GiveBackFocus(Surface& surface, std::uint32_t window, std::uint32_t before)
+{
+    // Only when the keyboard is still ours: the user may have turned to another window since.
+    if (InputFocus() != window || lost) return;
+    if (before != XCB_NONE && SetInputFocus(before)) return;
+    // The window that had it went meanwhile: the host's window takes it.
+    Surface* top = &surface;
+    while (top->Owner())
+        top = top->Owner();
+    if (top->Kind() == SurfaceKind::Embedded && top->HostHandle())
+        SetInputFocus(static_cast<std::uint32_t>(reinterpret_cast<std::uintptr_t>(top->HostHandle())));
 }
 
 void XcbBackend::Present(Surface& surface, Rect dirty)
@@ -734,8 +774,8 @@ bool XcbBackend::Translate(xcb_generic_event_t* e, InputEvent& out)
         out.rootY = b->root_y;
         out.button = b->detail == 1 ? kButtonLeft : kButtonRight;
         out.modifiers = Modifiers(b->state);
-        // Keys typed into an editor after a click go to it.
-        if (out.type == InputEvent::Press && s->Kind() == SurfaceKind::Embedded) Focus(*s);
+        // A click leaves the keyboard where it is (the host's shortcuts keep working); the
+        // frames and menus that need keys take it while they are open.
         return true;
     }
     case XCB_MOTION_NOTIFY:

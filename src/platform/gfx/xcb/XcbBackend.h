@@ -22,6 +22,10 @@ namespace gfx
 // dialog type, transient for the host's top-level, without decorations; a popup is an
 // override-redirect window. Events of all of them come back with root coordinates.
 //
+// The keyboard focus: a surface that is focused (a frame, a menu) takes it from whichever window
+// had it and gives it back when it goes, if it still has it; a click on an embedded surface
+// leaves it where it is. The pointer is grabbed only on request (menus, the tracking of a press).
+//
 // A lost connection, or a host window destroyed under an embedded surface, makes the back end
 // "lost": every nested loop is asked to end (RunLoop::AbandonNested) and the editors stay inert
 // until they are closed.
@@ -79,6 +83,9 @@ private:
     void AnswerSelectionRequest(xcb_generic_event_t* event);
     std::uint32_t HostTopLevel(std::uint32_t window);
     void RepaintAll(Surface& surface);
+    std::uint32_t InputFocus();
+    bool SetInputFocus(std::uint32_t window);
+    void GiveBackFocus(Surface& surface, std::uint32_t window, std::uint32_t before);
 
     xcb_connection_t* connection;
     int screenNumber;
