@@ -25,9 +25,9 @@ struct EditorHost::Session
     PluginBase* plugin = nullptr;
     std::unique_ptr<gfx::Surface> surface;
     std::shared_ptr<Window> root;
-    EffectGUIBase* editor = nullptr; // owned
-    bool held = false;               // the plug-in is held until the disposal
-    bool disposed = false;           // under the state's mutex
+    EffectGUIBase* editor = nullptr;   // owned
+    bool held = false;                 // the plug-in is held until the disposal
+    bool disposed = false;             // under the state's mutex
     unsigned long leavesAtDispose = 0; // under the state's mutex
 
     // Editor thread: the root leaves its plug-in; no request or timer reaches it after.
@@ -241,7 +241,8 @@ bool EditorHost::Open(EditorWindowSystem& named, void* window, std::unique_ptr<E
     State& st = TheState();
     {
         std::unique_lock<std::mutex> lock(st.mutex);
-        if (!st.changed.wait_for(lock, std::chrono::milliseconds(kOpenWaitMs), [&] { return AdmitLocked(st); }))
+        if (!st.changed.wait_for(lock, std::chrono::milliseconds(kOpenWaitMs),
+                                 [&] { return AdmitLocked(st); }))
             return false;
     }
     Entry entry(Entry::Admitted);
@@ -286,10 +287,9 @@ bool EditorHost::Open(EditorWindowSystem& named, void* window, std::unique_ptr<E
             long width = 0, height = 0;
             s->editor->GetDimensions(width, height);
             int const y = placement ? placement(hostHeight, height) : 0;
-            s->surface =
-                std::make_unique<gfx::Surface>(*s->backend, gfx::SurfaceKind::Embedded,
-                                               gfx::Rect{0, y, static_cast<int>(width), static_cast<int>(height)},
-                                               window);
+            s->surface = std::make_unique<gfx::Surface>(
+                *s->backend, gfx::SurfaceKind::Embedded,
+                gfx::Rect{0, y, static_cast<int>(width), static_cast<int>(height)}, window);
             s->root = std::make_shared<Window>();
             s->root->CreateChildWindow(s->surface.get(), width, height, 0, 0);
             s->editor->CreateUI(s->root.get(), 0, 0);

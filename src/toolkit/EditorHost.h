@@ -69,11 +69,11 @@ public:
     using Placement = std::function<int(int hostHeight, long editorHeight)>;
 
     // Puts `root` into the host window `window` of `system` (taking it once the building
-    // starts: a refusal before leaves it with the caller, a failure after deletes it): a surface of the editor's size at x 0 and the placement's y, a root window over
-    // it, the root's content, attached to its plug-in. An editor already open is closed first.
-    // False, with nothing left built or attached, for no display, a window that does not exist,
-    // a window system other than the open editors', an editor thread that stays inside, or a
-    // failure while building (written to standard error).
+    // starts: a refusal before leaves it with the caller, a failure after deletes it): a surface of the
+    // editor's size at x 0 and the placement's y, a root window over it, the root's content, attached to its
+    // plug-in. An editor already open is closed first. False, with nothing left built or attached, for no
+    // display, a window that does not exist, a window system other than the open editors', an editor thread
+    // that stays inside, or a failure while building (written to standard error).
     bool Open(EditorWindowSystem& system, void* window, std::unique_ptr<EffectGUIBase>& root,
               Placement const& placement);
     // One turn of the loop without waiting, then the drain of the plug-in's requests.
