@@ -159,8 +159,6 @@ void EditorHost::Session::Dispose()
     surface.reset();
     if (loopAcquired) gfx::RunLoop::Release();
     loopAcquired = false;
-    if (backend != nullptr) system->Release();
-    backend = nullptr;
     State& st = TheState();
     {
         std::lock_guard<std::mutex> lock(st.mutex);
@@ -170,12 +168,15 @@ void EditorHost::Session::Dispose()
             std::erase(st.open, this);
             if (st.open.empty())
             {
+                // The loop lets go of the back end before the window system may close it.
                 st.backend = nullptr;
                 gfx::RunLoop::SetBackend(nullptr);
                 gfx::RunLoop::ResumeNested();
             }
         }
     }
+    if (backend != nullptr) system->Release();
+    backend = nullptr;
     // The instance may go now; it goes here when its close could not wait for this thread.
     if (held)
     {

@@ -181,7 +181,8 @@ public:
             break;
         }
         case Nest::Fade:
-            Animation::EasyAnimation::PlaySync(this, std::make_shared<Animation::AlphaTween>(this, 1.0f, 0.2f, 600000ul));
+            Animation::EasyAnimation::PlaySync(
+                this, std::make_shared<Animation::AlphaTween>(this, 1.0f, 0.2f, 600000ul));
             break;
         default:
             // A drag: the press is tracked until its release, which never comes.
