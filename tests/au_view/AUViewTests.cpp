@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 
@@ -263,6 +264,40 @@ TEST_F(AUView, AUnitOfNoPluginBuildsNothing)
     ASSERT_EQ(late.Open(), noErr);
     EXPECT_EQ(late.Create(gone, window), -1);
     EXPECT_EQ(ViewOf(late)->GetEditor(), nullptr);
+}
+
+TEST_F(AUView, AFailedCreateHandsOutNoPaneAndTheViewCanBeCreatedAgain)
+{
+    struct Failure
+    {
+        char const* what;
+        std::function<OSStatus(TestViewComponent&)> create;
+    };
+    ComponentInstanceRecord stranger;
+    TestHostWindow missing(800, 700, 22);
+    missing.record.kind = kHostWindowX11;
+    missing.record.x11Window = 0x7fffff; // no display, or no such window
+    Failure const failures[] = {
+        {"a unit of no plug-in", [&](TestViewComponent& v) { return v.Create(&stranger, window); }},
+        {"a host window that does not exist",
+         [&](TestViewComponent& v) { return v.Create(host.GetUnit(), missing); }},
+    };
+    for (Failure const& f : failures)
+    {
+        SCOPED_TRACE(f.what);
+        TestViewComponent view(&ViewEntry);
+        ASSERT_EQ(view.Open(), noErr);
+        EXPECT_EQ(f.create(view), -1);
+        EXPECT_EQ(view.GetPane(), nullptr);
+        EXPECT_EQ(ViewOf(view)->GetCarbonPane(), nullptr);
+        EXPECT_EQ(ViewOf(view)->GetEditor(), nullptr);
+        // The same view, created again in a window that works.
+        ASSERT_EQ(view.Create(host.GetUnit(), window), noErr);
+        ASSERT_NE(view.GetPane(), nullptr);
+        EXPECT_EQ(view.GetPane()->width, 767);
+        EXPECT_NE(ViewOf(view)->GetEditor(), nullptr);
+        EXPECT_EQ(view.Close(), noErr);
+    }
 }
 
 TEST_F(AUView, TwoUnitsEachWithAViewFindTheirOwn)

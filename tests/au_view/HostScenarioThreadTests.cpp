@@ -147,6 +147,11 @@ TEST_F(AUViewThreadScenarios, UnitClosedFromAnotherThreadWhateverRunsOnTheEditor
     scenarios::RunClose(stage, driver, scenarios::Nest::Stopped, scenarios::First::Nothing);
 }
 
+TEST_F(AUViewThreadScenarios, UnitClosedFromAnotherThreadWhileTheEditorsThreadIsBlockedOutsideIt)
+{
+    scenarios::RunClose(stage, driver, scenarios::Nest::Blocked, scenarios::First::Nothing);
+}
+
 TEST_F(AUViewThreadScenarios, HostWindowDestroyedThenUnitClosedFromAnotherThread)
 {
     for (scenarios::Nest nest : scenarios::kNests)

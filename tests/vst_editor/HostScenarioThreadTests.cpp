@@ -129,6 +129,11 @@ TEST_F(VstEditorThreadScenarios, InstanceClosedFromAnotherThreadWhateverRunsOnTh
     scenarios::RunClose(stage, driver, scenarios::Nest::Stopped, scenarios::First::Nothing);
 }
 
+TEST_F(VstEditorThreadScenarios, InstanceClosedFromAnotherThreadWhileTheEditorsThreadIsBlockedOutsideIt)
+{
+    scenarios::RunClose(stage, driver, scenarios::Nest::Blocked, scenarios::First::Nothing);
+}
+
 TEST_F(VstEditorThreadScenarios, HostWindowDestroyedThenInstanceClosedFromAnotherThread)
 {
     for (scenarios::Nest nest : scenarios::kNests)

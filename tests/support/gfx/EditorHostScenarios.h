@@ -56,7 +56,8 @@ enum class Nest
     Menu,       // a popup menu
     Drag,       // the tracking of a press
     Fade,       // a synchronous fade
-    Stopped     // not idling at all for the moment
+    Stopped,    // not idling at all for the moment
+    Blocked     // inside a handler, blocked outside our code until the host lets it go
 };
 
 // What the host does to the editor's surroundings first.
@@ -85,6 +86,8 @@ inline char const* Name(Nest n)
         return "fade";
     case Nest::Stopped:
         return "stopped idling";
+    case Nest::Blocked:
+        return "blocked outside our code";
     }
     return "?";
 }
@@ -97,7 +100,19 @@ struct Counts
     std::atomic<int> nestedEnded{0};
     std::atomic<int> updates{0};
     std::atomic<int> presses{0};
+    std::atomic<bool> unblock{false}; // lets a blocked handler go on
 };
+
+// Waits, polling, until `ready`; false after the bound.
+inline bool WaitFor(std::function<bool()> const& ready)
+{
+    for (int i = 0; i < 20000; ++i)
+    {
+        if (ready()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return ready();
+}
 
 inline std::mutex& CountsMutex()
 {
@@ -180,6 +195,10 @@ public:
             RunPopupMenu(list, this, 10, 10);
             break;
         }
+        case Nest::Blocked:
+            // A call that waits on something of the host's, turning no loop.
+            WaitFor([this] { return counts.unblock.load(); });
+            break;
         case Nest::Fade:
             Animation::EasyAnimation::PlaySync(
                 this, std::make_shared<Animation::AlphaTween>(this, 1.0f, 0.2f, 600000ul));
@@ -318,17 +337,6 @@ private:
     bool done = false;
     std::thread thread;
 };
-
-// Waits, polling, until `ready`; false after the bound.
-inline bool WaitFor(std::function<bool()> const& ready)
-{
-    for (int i = 0; i < 20000; ++i)
-    {
-        if (ready()) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return ready();
-}
 
 // The set-up every row shares: the headless back end as the editors' window system, the
 // toolkit's timers, alerts and menus, and the final checks.
@@ -583,8 +591,16 @@ inline void RunClose(Stage& stage, Driver& d, Nest nest, First first)
                     stage.windows.lost = true;
                     gfx::RunLoop::AbandonNested();
                 }
+                int const alive = d.Alive();
                 d.CloseEditor(a);
                 d.CloseInstance(a);
+                if (nest == Nest::Blocked)
+                {
+                    // The close gave up waiting: the instance stays for the editor's thread,
+                    // which deletes it once it has left.
+                    EXPECT_EQ(d.Alive(), alive);
+                    counts.unblock = true;
+                }
                 phase = 2;
             });
         closer.Join();
