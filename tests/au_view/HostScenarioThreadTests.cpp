@@ -84,12 +84,10 @@ public:
         auto s = Get(i);
         if (s->view) s->view->Close();
     }
-    void CloseInstance(int i) override
-    {
-        auto s = Get(i);
-        s->host.Close();
-        if (s->view) s->view->Close();
-    }
+    // The unit's close closes the editor of a view that is open on it; the view component
+    // itself stays until its host closes it.
+    void CloseInstance(int i) override { Get(i)->host.Close(); }
+    bool ClosesEditorFromAnyThread() override { return false; }
     void* Window(int i) override { return &Get(i)->window.record; }
     PluginBase* Plugin(int i) override { return Get(i)->plugin; }
     gfx::Surface* Surface(int i) override

@@ -67,6 +67,7 @@ public:
         }
         if (e != nullptr) e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
     }
+    bool ClosesEditorFromAnyThread() override { return true; }
     void* Window(int i) override { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(100 + i)); }
     PluginBase* Plugin(int i) override { return Get(i).synth; }
     gfx::Surface* Surface(int i) override

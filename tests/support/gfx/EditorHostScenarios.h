@@ -295,6 +295,10 @@ public:
     virtual void CloseEditor(int i) = 0;
     // The host's close of the instance (it deletes it, or leaves it to the editor's thread).
     virtual void CloseInstance(int i) = 0;
+    // Whether the host may close the editor from another thread while the editor's thread
+    // calls it (a VST host may: the editor object stays; an Audio Unit host closes the view
+    // component, which goes, on the thread that calls it, after closing the unit anywhere).
+    virtual bool ClosesEditorFromAnyThread() = 0;
     virtual void* Window(int i) = 0;
     virtual PluginBase* Plugin(int i) = 0;
     // The open editor's surface (null when none). Editor thread.
@@ -550,6 +554,8 @@ inline void RunClose(Stage& stage, Driver& d, Nest nest, First first)
                         }));
                     WaitFor([&] { return phase.load() == 2; });
                 }
+                // What is left of the closed instance's editor, closed on its own thread.
+                d.CloseEditor(a);
                 if (first != First::ConnectionLost)
                 {
                     ExpectWorking(d, b);
@@ -592,7 +598,7 @@ inline void RunClose(Stage& stage, Driver& d, Nest nest, First first)
                     gfx::RunLoop::AbandonNested();
                 }
                 int const alive = d.Alive();
-                d.CloseEditor(a);
+                if (d.ClosesEditorFromAnyThread()) d.CloseEditor(a);
                 d.CloseInstance(a);
                 if (nest == Nest::Blocked)
                 {
