@@ -308,6 +308,47 @@ TEST_F(HeaderTest, ASplashStillShownGoesWithTheEditorAndAMissingPictureShowsNoth
     EXPECT_TRUE(messages.Messages().empty());
 }
 
+TEST_F(HeaderTest, TheSplashStopsFadingOnceTheEditorIsAbandoned)
+{
+    // The host's window went, or another thread closes the editor, while the splash fades: the
+    // fade gives up at once instead of waiting for turns that no longer come.
+    struct Case
+    {
+        char const* name;
+        bool fadingOut;
+    };
+    for (Case c : {Case{"while it fades in", false}, Case{"while it fades out", true}})
+    {
+        SCOPED_TRACE(c.name);
+        TestGUI& g = OpenEditor();
+        if (c.fadingOut)
+        {
+            ClickAt(root::kAboutButton);
+            ASSERT_NE(g.GetSplash(), nullptr);
+            backend.Click(*surface, 400, 400);
+        }
+        else
+            backend.Click(*surface, root::kAboutButton.x + 5, root::kAboutButton.y + 5);
+        gfx::TimePoint abandonedAt{};
+        backend.Pause(std::chrono::milliseconds(60));
+        backend.Then(
+            [&]
+            {
+                abandonedAt = backend.Now();
+                gfx::RunLoop::AbandonNested();
+            });
+        Run();
+        EXPECT_TRUE(gfx::RunLoop::Abandoned());
+        EXPECT_LE(backend.Now() - abandonedAt, std::chrono::milliseconds(100));
+        if (c.fadingOut)
+        {
+            EXPECT_EQ(g.GetSplash(), nullptr);
+        }
+        CloseEditor();
+        gfx::RunLoop::ResumeNested();
+    }
+}
+
 // ---------------------------------------------------------------------------------------------
 // Help
 

@@ -139,7 +139,8 @@ void HeadlessBackend::WaitForPoster(std::optional<TimePoint> until)
     if (TakeWake())
     {
         quietSince.reset();
-        now.store(until ? std::min(*until, Now() + slept) : Now() + slept);
+        TimePoint const woke = Now() + slept;
+        now.store(until ? std::max(Now(), std::min(*until, woke)) : woke);
         return;
     }
     if (timed)
