@@ -111,3 +111,13 @@ OSStatus MacAUEffectBase::ProcessBufferLists(AudioUnitRenderActionFlags&, AudioB
     } while (offset < total);
     return noErr;
 }
+
+void MacAUEffectBase::PreDestructor()
+{
+    NotifyUnitClosing(GetComponentInstance());
+}
+
+bool MacAUEffectBase::DeleteLater()
+{
+    return DeleteWhenEditorLets([this] { delete this; });
+}

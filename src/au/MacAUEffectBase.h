@@ -40,6 +40,11 @@ public:
     // Leaves the effect list.
     ~MacAUEffectBase() override;
 
+    // The close: every view on this unit closes its editor first, from the closing thread; an
+    // editor thread that did not leave the unit in time deletes it once it has (DeleteLater).
+    void PreDestructor() override;
+    bool DeleteLater() override;
+
     OSStatus Version() override { return static_cast<OSStatus>(GetVersion()); }
     OSStatus GetParameterInfo(AudioUnitScope scope, AudioUnitParameterID id,
                               AudioUnitParameterInfo& info) override;

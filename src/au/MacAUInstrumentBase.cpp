@@ -145,3 +145,13 @@ void MacAUInstrumentBase::AutomatableParameterChangeNotify(int index, float valu
 {
     AnnounceParameterChange(*this, index, value);
 }
+
+void MacAUInstrumentBase::PreDestructor()
+{
+    NotifyUnitClosing(GetComponentInstance());
+}
+
+bool MacAUInstrumentBase::DeleteLater()
+{
+    return DeleteWhenEditorLets([this] { delete this; });
+}

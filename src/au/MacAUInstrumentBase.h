@@ -37,6 +37,11 @@ public:
     // Leaves the instrument list.
     ~MacAUInstrumentBase() override;
 
+    // The close: every view on this unit closes its editor first, from the closing thread; an
+    // editor thread that did not leave the unit in time deletes it once it has (DeleteLater).
+    void PreDestructor() override;
+    bool DeleteLater() override;
+
     OSStatus Version() override { return static_cast<OSStatus>(GetVersion()); }
     OSStatus Render(AudioUnitRenderActionFlags& flags, AudioTimeStamp const& time, UInt32 frames) override;
     // Global scope only; default = the current normalised value; the CF name is the host's to

@@ -4,9 +4,7 @@
 #include "engine/InstrumentBase.h"
 #include "engine/InstrumentPlatform.h"
 
-namespace
-{
-EditedPlugin LookUpPlugin(void* handle)
+EditedPlugin EditedPluginOf(void* handle)
 {
     EditedPlugin found;
     if (handle == nullptr) return found;
@@ -36,12 +34,6 @@ EditedPlugin LookUpPlugin(void* handle)
     }
 #endif
     return found;
-}
-} // namespace
-
-void InstallEditorPluginLookup()
-{
-    EffectGUIBase::SetPluginLookup(&LookUpPlugin);
 }
 
 #ifndef TORVANE_AU

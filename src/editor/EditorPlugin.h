@@ -4,11 +4,11 @@
 
 class InstrumentBase;
 
-// The deliverable's plug-in lookup for editor roots: the handle an editor is opened for is the
-// platform's instance handle as a pointer (the effect object of the VST build, the component
-// instance of the Audio Unit build), found in the live-instance lists. Installing it again
-// changes nothing.
-void InstallEditorPluginLookup();
+// The plug-in an editor root of this deliverable edits, which the root is handed on
+// construction: the handle an editor is opened for is the platform's instance handle as a
+// pointer (the effect object of the VST build, the component instance of the Audio Unit build),
+// found in the live-instance lists. Nothing for a handle of no live instance.
+EditedPlugin EditedPluginOf(void* handle);
 
 #ifndef TORVANE_AU
 // The handle to give an editor root of `instrument` (its effect object).

@@ -66,11 +66,8 @@ bool StartOpener(char const* path)
 }
 } // namespace
 
-GUI::GUI(void* effect) : EffectGUIBase(effect)
+GUI::GUI(void* effect) : EffectGUIBase(effect, EditedPluginOf(effect))
 {
-    // The instrument behind the handle is found in the live-instance lists (installing again
-    // changes nothing).
-    InstallEditorPluginLookup();
     autoSave.owner = this;
 }
 

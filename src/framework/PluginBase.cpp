@@ -133,6 +133,36 @@ void PluginBase::SetGUI(PluginEditor* gui)
         GUIClosed();
 }
 
+void PluginBase::AdoptEditorThread()
+{
+    if (editorAttached.load(std::memory_order_acquire)) editorThread.store(std::this_thread::get_id());
+}
+
+void PluginBase::HoldForEditor()
+{
+    std::lock_guard<std::mutex> hold(holdMutex);
+    ++editorHolds;
+}
+
+void PluginBase::ReleaseEditorHold()
+{
+    std::function<void()> remove;
+    {
+        std::lock_guard<std::mutex> hold(holdMutex);
+        if (editorHolds == 0 || --editorHolds > 0) return;
+        remove.swap(removeWhenReleased);
+    }
+    if (remove) remove();
+}
+
+bool PluginBase::DeleteWhenEditorLets(std::function<void()> remove)
+{
+    std::lock_guard<std::mutex> hold(holdMutex);
+    if (editorHolds == 0) return false;
+    removeWhenReleased = std::move(remove);
+    return true;
+}
+
 void PluginBase::PostEditorRequests(std::uint32_t bits)
 {
     if (bits == 0 || !editorAttached.load(std::memory_order_acquire)) return;

@@ -2,8 +2,10 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 #include "framework/Locks.h"
@@ -127,6 +129,19 @@ public:
     // or GUIClosed. A detached editor receives no call afterwards.
     void SetGUI(PluginEditor* gui);
 
+    // The thread that took the open editor over from the thread it lived on (which is outside
+    // it, and stays out): the calling thread becomes the editor's. Nothing without an editor.
+    void AdoptEditorThread();
+
+    // Keeping the instance alive for its editor's thread. A close that could not wait until the
+    // editor's thread left the instance holds it; that thread lets go once it has disposed of
+    // the editor. DeleteWhenEditorLets answers false while nothing holds the instance (the
+    // caller deletes it now); otherwise it keeps `remove`, which deletes the instance, and the
+    // last release calls it (on the editor's thread, outside every lock of ours).
+    void HoldForEditor();
+    void ReleaseEditorHold();
+    bool DeleteWhenEditorLets(std::function<void()> remove);
+
     // Any thread, no lock, no allocation: asks the attached editor for the requests in
     // `bits`; nothing without an editor. Repeated requests before a drain merge into one.
     void PostEditorRequests(std::uint32_t bits);
@@ -178,6 +193,9 @@ private:
     std::atomic<std::thread::id> editorThread{};
     std::atomic<bool> editorAttached{false};
     std::atomic<std::uint32_t> editorRequests{0};
+    std::mutex holdMutex;
+    int editorHolds = 0;
+    std::function<void()> removeWhenReleased;
     long numParameters = 0;
     PluginMutex mutex;
     GUINotificationQueue queue;

@@ -1,26 +1,13 @@
 #include "toolkit/EffectGUIBase.h"
 
-#include <atomic>
-
 #include "framework/PluginBase.h"
 
 namespace
 {
-std::atomic<EffectGUIBase::PluginLookup> lookupFunction{nullptr};
 constexpr int kDrainTimer = 1;
 } // namespace
 
-EffectGUIBase::PluginLookup EffectGUIBase::SetPluginLookup(PluginLookup lookup)
-{
-    return lookupFunction.exchange(lookup);
-}
-
-EffectGUIBase::PluginLookup EffectGUIBase::GetPluginLookup()
-{
-    return lookupFunction.load();
-}
-
-EffectGUIBase::EffectGUIBase(void* e) : effect(e) {}
+EffectGUIBase::EffectGUIBase(void* e, EditedPlugin edited) : effect(e), handed(edited) {}
 
 EffectGUIBase::~EffectGUIBase()
 {
@@ -29,10 +16,8 @@ EffectGUIBase::~EffectGUIBase()
 
 template <typename Place> void EffectGUIBase::CreateUIWith(Place&& place)
 {
-    EditedPlugin found;
-    if (PluginLookup lookup = lookupFunction.load()) found = lookup(effect);
-    plugin = found.plugin;
-    instrument = found.plugin != nullptr ? found.instrument : nullptr;
+    plugin = handed.plugin;
+    instrument = handed.plugin != nullptr ? handed.instrument : nullptr;
     long w = 0;
     long h = 0;
     GetDimensions(w, h);

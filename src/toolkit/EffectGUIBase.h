@@ -26,29 +26,24 @@ struct EditedPlugin
 // notifications reach it on its own thread, outside the plug-in mutex, through the plug-in's
 // drain (PluginBase::ProcessGUINotifications), as UpdateAll and UpdateSpecific.
 //
-// Lifecycle: constructed (not attached) -> CreateUI (plug-in found, view placed, content
-// built, attached: the plug-in's editor names this root, its queue emptied, GUIOpened) ->
-// Detach (editor null, queue emptied, GUIClosed) -> destroyed. Whoever owns the root calls
-// Detach before deleting it, so the plug-in never reaches a half-destroyed editor; the
-// destructor repeats it harmlessly. Editor thread only.
+// Lifecycle: constructed over the plug-in the deliverable hands it (not attached) -> CreateUI
+// (view placed, content built, attached: the plug-in's editor names this root, its queue
+// emptied, GUIOpened) -> Detach (editor null, queue emptied, GUIClosed) -> destroyed. Whoever owns the root
+// calls Detach before deleting it, so the plug-in never reaches a half-destroyed editor; the destructor
+// repeats it harmlessly. Editor thread only.
 //
 // The plug-in interface is a virtual base: an instrument's editor root derives from this and
 // from the instrument's editor interface, and both share it.
 class EffectGUIBase : public Window, public virtual PluginEditor, private TimerListener
 {
 public:
-    // Maps the handle an editor is opened for (the deliverable's effect object) to the
-    // instance behind it. The deliverable installs one (process-wide).
-    using PluginLookup = EditedPlugin (*)(void* effect);
-    // Returns the previous lookup. Without one, no plug-in is ever found.
-    static PluginLookup SetPluginLookup(PluginLookup lookup);
-    static PluginLookup GetPluginLookup();
-
     // How often the root drains the plug-in's requests from the event loop's timers, besides
     // the host's idle calls, in milliseconds.
     static constexpr unsigned kDrainPeriodMs = 40;
 
-    explicit EffectGUIBase(void* effect);
+    // `effect` is the deliverable's handle of the instance; `edited`, the instance behind it,
+    // as the deliverable found it (nothing: the root edits no plug-in).
+    explicit EffectGUIBase(void* effect, EditedPlugin edited = {});
     ~EffectGUIBase() override;
 
     // The editor's fixed size.
@@ -58,10 +53,10 @@ public:
     // Builds pages and controls (the view exists, the plug-in is known, nothing is attached).
     virtual void CreateContent() = 0;
 
-    // Finds the plug-in through the lookup, places the editor's view inside `parent` (a
-    // window, or a top-level surface's root) at (x, y), builds the content and attaches. An
-    // exception from the content leaves nothing attached and passes on. A handle that names
-    // no plug-in builds the content and attaches nothing.
+    // Places the editor's view inside `parent` (a window, or a top-level surface's root) at
+    // (x, y), builds the content and attaches to the plug-in given to the constructor. An
+    // exception from the content leaves nothing attached and passes on. A root that edits no
+    // plug-in builds the content and attaches nothing.
     void CreateUI(Window* parent, long x, long y);
     void CreateUI(WindowRef parent, long x, long y);
     // A root of its own: the view is made but neither placed nor shown.
@@ -81,8 +76,10 @@ public:
 
     // The handle given to the constructor.
     void* GetEffect() const { return effect; }
-    // The plug-in found by CreateUI (null before, and when none was found). Stays known after
-    // Detach, so controls still unbind under its mutex.
+    // The plug-in handed to the constructor, which CreateUI attaches to (null for none).
+    PluginBase* GetHandedPlugin() const { return handed.plugin; }
+    // The plug-in this root edits, from CreateUI on (null before, and for none). Stays known
+    // after Detach, so controls still unbind under its mutex.
     PluginBase* GetPlugin() const { return plugin; }
     // The instance as an instrument (see EditedPlugin); null before CreateUI and for an effect.
     void* GetInstrument() const { return instrument; }
@@ -93,6 +90,7 @@ private:
     void TimerEvent(int id) override;
 
     void* effect;
+    EditedPlugin handed;
     PluginBase* plugin = nullptr;
     void* instrument = nullptr;
     bool attached = false;

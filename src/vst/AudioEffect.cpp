@@ -26,9 +26,11 @@ VstIntPtr dispatchEffectClass(AEffect* e, VstInt32 opcode, VstInt32 index, VstIn
         catch (...)
         {
         }
-        // The instance goes even when its close failed: the host forgets the record now.
+        // The instance goes even when its close failed: the host forgets the record now. An
+        // editor thread still inside it deletes it on its way out, and nothing calls the host.
         effect->closeEditor();
-        delete effect;
+        effect->disconnectHost();
+        if (!effect->deleteWhenEditorLets()) delete effect;
         return 1;
     }
     try
@@ -198,7 +200,7 @@ void AudioEffect::setFlag(VstInt32 flag, bool state)
 
 VstIntPtr AudioEffect::callHost(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
 {
-    if (audioMaster == nullptr) return 0;
+    if (audioMaster == nullptr || hostClosed.load(std::memory_order_acquire)) return 0;
     return audioMaster(&cEffect, opcode, index, value, ptr, opt);
 }
 

@@ -90,6 +90,13 @@ public:
     // members go. Harmless when there is no editor.
     void closeEditor();
 
+    // After effClose closed the editor: true when something else deletes the instance later
+    // (its editor's thread, which was still inside it); the host is then called no more. False
+    // by default: the caller deletes it now.
+    virtual bool deleteWhenEditorLets() { return false; }
+    // No host call leaves the instance after this (its close returned to the host).
+    void disconnectHost() { hostClosed.store(true, std::memory_order_release); }
+
     // The entry calls this once the record is on its way to the host.
     void markHostConnected() { hostConnected.store(true, std::memory_order_release); }
     bool isHostConnected() const { return hostConnected.load(std::memory_order_acquire); }
@@ -112,6 +119,7 @@ protected:
 
 private:
     std::atomic<bool> hostConnected{false};
+    std::atomic<bool> hostClosed{false};
 };
 
 // Copies text into a host buffer of `size` bytes (terminating zero included), cut to fit.

@@ -28,11 +28,9 @@ VstBase::VstBase(audioMasterCallback audioMaster, long numParams, long inputPair
 
 VstBase::~VstBase() = default;
 
-VstIntPtr VstBase::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
+bool VstBase::deleteWhenEditorLets()
 {
-    VstIntPtr const result = AudioEffectX::dispatcher(opcode, index, value, ptr, opt);
-    if (opcode == effEditIdle) ProcessGUINotifications();
-    return result;
+    return DeleteWhenEditorLets([this] { delete this; });
 }
 
 void VstBase::setSampleRate(float rate)

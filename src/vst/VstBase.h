@@ -40,9 +40,9 @@ public:
             char const* pluginArg2);
     ~VstBase() override;
 
-    // As the effect's, and the host's editor idle (on the editor's thread) also drains the
-    // plug-in's requests to its editor (PluginBase::ProcessGUINotifications).
-    VstIntPtr dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt) override;
+    // True when the instance's editor thread still holds it (PluginBase::HoldForEditor): it
+    // deletes the instance once it lets go.
+    bool deleteWhenEditorLets() override;
     // Ignores rates that are not positive and finite.
     void setSampleRate(float rate) override;
     void processReplacing(float** inputs, float** outputs, VstInt32 frames) override;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 
@@ -57,7 +58,6 @@ OSStatus UnitEntry(ComponentParameters* params, void* storage)
 
 OSStatus ViewEntry(ComponentParameters* params, void* storage)
 {
-    InstallEditorPluginLookup();
     return AUComponentEntry<AUEditorViewOf<GUI>>(params, storage);
 }
 
@@ -66,7 +66,7 @@ int probeToggleParameter = 0;
 class ToggleRoot : public EffectGUIBase
 {
 public:
-    explicit ToggleRoot(void* effect) : EffectGUIBase(effect) {}
+    explicit ToggleRoot(void* effect) : EffectGUIBase(effect, EditedPluginOf(effect)) {}
     ~ToggleRoot() override { Detach(); }
     void GetDimensions(long& w, long& h) override { w = 200, h = 100; }
     void CreateContent() override
@@ -80,7 +80,6 @@ public:
 
 OSStatus ToggleViewEntry(ComponentParameters* params, void* storage)
 {
-    InstallEditorPluginLookup();
     return AUComponentEntry<AUEditorViewOf<ToggleRoot>>(params, storage);
 }
 
@@ -88,14 +87,13 @@ OSStatus ToggleViewEntry(ComponentParameters* params, void* storage)
 class FailingRoot : public EffectGUIBase
 {
 public:
-    explicit FailingRoot(void* effect) : EffectGUIBase(effect) {}
+    explicit FailingRoot(void* effect) : EffectGUIBase(effect, EditedPluginOf(effect)) {}
     void GetDimensions(long& w, long& h) override { w = 100, h = 100; }
     void CreateContent() override { throw std::runtime_error("no image"); }
 };
 
 OSStatus FailingViewEntry(ComponentParameters* params, void* storage)
 {
-    InstallEditorPluginLookup();
     return AUComponentEntry<AUEditorViewOf<FailingRoot>>(params, storage);
 }
 
@@ -266,6 +264,40 @@ TEST_F(AUView, AUnitOfNoPluginBuildsNothing)
     ASSERT_EQ(late.Open(), noErr);
     EXPECT_EQ(late.Create(gone, window), -1);
     EXPECT_EQ(ViewOf(late)->GetEditor(), nullptr);
+}
+
+TEST_F(AUView, AFailedCreateHandsOutNoPaneAndTheViewCanBeCreatedAgain)
+{
+    struct Failure
+    {
+        char const* what;
+        std::function<OSStatus(TestViewComponent&)> create;
+    };
+    ComponentInstanceRecord stranger;
+    TestHostWindow missing(800, 700, 22);
+    missing.record.kind = kHostWindowX11;
+    missing.record.x11Window = 0x7fffff; // no display, or no such window
+    Failure const failures[] = {
+        {"a unit of no plug-in", [&](TestViewComponent& v) { return v.Create(&stranger, window); }},
+        {"a host window that does not exist",
+         [&](TestViewComponent& v) { return v.Create(host.GetUnit(), missing); }},
+    };
+    for (Failure const& f : failures)
+    {
+        SCOPED_TRACE(f.what);
+        TestViewComponent view(&ViewEntry);
+        ASSERT_EQ(view.Open(), noErr);
+        EXPECT_EQ(f.create(view), -1);
+        EXPECT_EQ(view.GetPane(), nullptr);
+        EXPECT_EQ(ViewOf(view)->GetCarbonPane(), nullptr);
+        EXPECT_EQ(ViewOf(view)->GetEditor(), nullptr);
+        // The same view, created again in a window that works.
+        ASSERT_EQ(view.Create(host.GetUnit(), window), noErr);
+        ASSERT_NE(view.GetPane(), nullptr);
+        EXPECT_EQ(view.GetPane()->width, 767);
+        EXPECT_NE(ViewOf(view)->GetEditor(), nullptr);
+        EXPECT_EQ(view.Close(), noErr);
+    }
 }
 
 TEST_F(AUView, TwoUnitsEachWithAViewFindTheirOwn)

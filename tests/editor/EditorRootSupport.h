@@ -22,7 +22,7 @@
 class InstrumentRoot : public EffectGUIBase, public InstrumentEditor
 {
 public:
-    using EffectGUIBase::EffectGUIBase;
+    explicit InstrumentRoot(void* handle) : EffectGUIBase(handle, EditedPluginOf(handle)) {}
 
     void GetDimensions(long& w, long& h) override
     {
@@ -57,7 +57,6 @@ public:
         gfx::RunLoop::SetBackend(&backend);
         ASSERT_TRUE(gfx::RunLoop::Acquire());
         MacWindowManager::InstallTimers();
-        InstallEditorPluginLookup();
         surface =
             std::make_unique<gfx::Surface>(backend, gfx::SurfaceKind::Embedded, gfx::Rect{0, 0, 800, 700});
     }

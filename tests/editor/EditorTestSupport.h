@@ -75,7 +75,6 @@ public:
     void SetUp() override
     {
         EditorTest::SetUp();
-        InstallEditorPluginLookup();
         host = std::make_unique<HeadlessHost>();
     }
     void TearDown() override

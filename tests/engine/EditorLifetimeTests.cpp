@@ -67,6 +67,8 @@ public:
         return true;
     }
     void close() override { root.reset(); }
+    // As the editor host's idle: the turn, then the plug-in's requests.
+    void idle() override { instrument.ProcessGUINotifications(); }
     ~Loader() override { journal.events.push_back("loader deleted"); }
 
     std::unique_ptr<EditorRoot> root;
@@ -125,7 +127,7 @@ TEST(EditorLifetime, EditorClosedAndReopenedGetsOnlyItsOwnRequests)
     instrument->ProcessGUINotifications();
     EXPECT_TRUE(loader->root->Calls().empty());
     instrument->SetPatchName("Lead");
-    // The host's editor idle is a drain.
+    // The host's editor idle drains.
     effect->dispatcher(effect, effEditIdle, 0, 0, nullptr, 0.0f);
     EXPECT_EQ(loader->root->Calls(),
               (std::vector<std::string>{"UpdatePatchName", "NotificationQueueChanged"}));

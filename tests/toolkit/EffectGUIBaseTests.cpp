@@ -50,7 +50,8 @@ EditedPlugin LookUpTestPlugin(void* handle)
 class TestRoot : public EffectGUIBase
 {
 public:
-    using EffectGUIBase::EffectGUIBase;
+    // Handed the plug-in behind its handle, as a deliverable hands it.
+    explicit TestRoot(void* handle) : EffectGUIBase(handle, LookUpTestPlugin(handle)) {}
     void GetDimensions(long& w, long& h) override
     {
         w = 120;
@@ -91,18 +92,15 @@ public:
     void SetUp() override
     {
         ToolkitTest::SetUp();
-        previous = EffectGUIBase::SetPluginLookup(&LookUpTestPlugin);
         livePlugins.push_back(&plugin);
     }
     void TearDown() override
     {
         livePlugins.clear();
-        EffectGUIBase::SetPluginLookup(previous);
         ToolkitTest::TearDown();
     }
 
     CountingPlugin plugin;
-    EffectGUIBase::PluginLookup previous = nullptr;
 };
 } // namespace
 

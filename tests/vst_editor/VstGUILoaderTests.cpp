@@ -40,7 +40,7 @@ Counts counts;
 class ProbeEditor : public EffectGUIBase
 {
 public:
-    explicit ProbeEditor(void* effect) : EffectGUIBase(effect) { ++counts.built; }
+    explicit ProbeEditor(void* effect) : EffectGUIBase(effect, EditedVstPlugin(effect)) { ++counts.built; }
     ~ProbeEditor() override
     {
         Detach();
@@ -290,7 +290,7 @@ TEST_F(LoaderTest, CloseDuringANestedLoopEndsItAndDeletesAfterTheHandler)
     EXPECT_EQ(system.users, 0);
 }
 
-TEST_F(LoaderTest, CloseFromAnotherThreadIsDoneOnTheEditorsThread)
+TEST_F(LoaderTest, CloseFromAnotherThreadWhileTheEditorsThreadIdles)
 {
     ASSERT_EQ(Dispatch(effEditOpen, 0, 0, HostWindow(11)), 1);
     std::atomic<bool> closed{false};

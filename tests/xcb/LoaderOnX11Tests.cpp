@@ -24,7 +24,7 @@ namespace
 class GreenEditor : public EffectGUIBase
 {
 public:
-    explicit GreenEditor(void* effect) : EffectGUIBase(effect) {}
+    explicit GreenEditor(void* effect) : EffectGUIBase(effect, EditedVstPlugin(effect)) {}
     void GetDimensions(long& w, long& h) override
     {
         w = 80;

@@ -174,3 +174,17 @@ TEST_F(TorvaneEditor, TheHostWindowDestroyedWhileTheSplashFadesEndsTheRun)
     }
 }
 } // namespace
+
+namespace
+{
+TEST_F(TorvaneEditor, TheRunEndsWhileTheHelpAlertIsOpen)
+{
+    // The help button's alert (7, 9) keeps the host's idle call until it closes. At the end of
+    // the run the host closes the editor from another thread, as a host's close does, which ends
+    // the alert. A hang is cut off by the time-out (status 124).
+    ProgramRun r = RunProgram(std::string("timeout 30 ") + TORVANE_VSTHOST_PATH + " --editor " +
+                                  TORVANE_PLUGIN_PATH + " --run 0.8 --click 7,9@0.2",
+                              TORVANE_VSTHOST_LSAN_SUPPRESSIONS);
+    EXPECT_EQ(r.status, 0) << r.out;
+}
+} // namespace

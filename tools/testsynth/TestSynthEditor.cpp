@@ -7,6 +7,7 @@
 #include "framework/ParameterController.h"
 #include "framework/PluginBase.h"
 #include "toolkit/GraphicsContext.h"
+#include "vst/editor/VstGUILoader.h"
 
 // A horizontal slider: a press or a drag puts the thumb's centre under the pointer and writes
 // the position through the controller binding; a change from elsewhere moves the thumb.
@@ -75,7 +76,7 @@ public:
     std::atomic<bool> on{false};
 };
 
-TestSynthEditor::TestSynthEditor(void* effect) : EffectGUIBase(effect) {}
+TestSynthEditor::TestSynthEditor(void* effect) : EffectGUIBase(effect, EditedVstPlugin(effect)) {}
 
 TestSynthEditor::~TestSynthEditor()
 {

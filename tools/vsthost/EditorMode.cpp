@@ -8,10 +8,12 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -24,6 +26,9 @@
 namespace
 {
 using Clock = std::chrono::steady_clock;
+
+// How long after its end a run still idled is closed from another thread.
+constexpr double kLateCloseSeconds = 0.5;
 
 bool ParsePoint(std::string const& text, int& x, int& y)
 {
@@ -313,7 +318,28 @@ int EditorSession(VstHost& host, EditorOptions const& options, std::FILE* err)
                     }
                     xcb_disconnect(c);
                 });
-        IdleFor(host, window, round + 1 == rounds ? runFor : 0.2);
+        double const span = round + 1 == rounds ? runFor : 0.2;
+        // The session ends on time even while a menu or a modal dialog keeps the idle call (and
+        // this thread): the editor is then closed from another thread, as a host's close does.
+        std::mutex endMutex;
+        std::condition_variable endChanged;
+        bool idled = false;
+        std::thread ender(
+            [&]
+            {
+                std::unique_lock<std::mutex> lock(endMutex);
+                auto const limit = std::chrono::duration<double>(span + kLateCloseSeconds);
+                if (endChanged.wait_for(lock, limit, [&] { return idled; })) return;
+                lock.unlock();
+                host.Dispatch(effEditClose);
+            });
+        IdleFor(host, window, span);
+        {
+            std::lock_guard<std::mutex> lock(endMutex);
+            idled = true;
+        }
+        endChanged.notify_all();
+        ender.join();
         if (script.joinable()) script.join();
         if (round + 1 == rounds && !options.screenshot.empty())
         {

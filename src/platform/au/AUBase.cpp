@@ -78,8 +78,8 @@ OSStatus ComponentBase::ComponentEntryDispatch(ComponentParameters* params, Comp
     {
         ComponentInstance const instance = object->GetComponentInstance();
         object->PreDestructor();
-        delete object;
         SetComponentInstanceStorage(instance, nullptr);
+        if (!object->DeleteLater()) delete object;
         return noErr;
     }
     case kComponentVersionSelect:

@@ -28,11 +28,14 @@ public:
     virtual void PostConstructor() {}
     // Right before the close selector deletes the object.
     virtual void PreDestructor() {}
+    // After PreDestructor: true when the object is deleted later by what still uses it (the
+    // close selector then leaves it); false by default.
+    virtual bool DeleteLater() { return false; }
     virtual OSStatus Version() { return 0; }
 
     ComponentInstance GetComponentInstance() const { return instance; }
 
-    // Close (PreDestructor, delete, storage cleared) and version; anything else is a bad
+    // Close (PreDestructor, storage cleared, delete unless DeleteLater) and version; anything else is a bad
     // selector.
     static OSStatus ComponentEntryDispatch(ComponentParameters* params, ComponentBase* object);
 

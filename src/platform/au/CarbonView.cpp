@@ -65,15 +65,39 @@ OSStatus AUCarbonViewBase::CreateCarbonView(AudioUnit unit, HostWindowRef w, Pan
 {
     if (unit == nullptr || w == nullptr) return paramErr;
     if (created) return -1;
-    created = true;
+    // The pane goes to the host only once the view's content stands; a failed create leaves
+    // nothing, and the host may create again.
     editUnit = unit;
     window = w;
     pane = new PaneRecord;
     pane->window = w;
     pane->x = PaneCoordinate(location.x);
     pane->y = PaneCoordinate(location.y);
+    auto forget = [this]
+    {
+        delete pane;
+        pane = nullptr;
+        editUnit = nullptr;
+        window = nullptr;
+    };
+    OSStatus status = noErr;
+    try
+    {
+        status = CreateUI(location.x, location.y);
+    }
+    catch (...)
+    {
+        forget();
+        throw;
+    }
+    if (status != noErr)
+    {
+        forget();
+        return status;
+    }
+    created = true;
     outPane = pane;
-    return CreateUI(location.x, location.y);
+    return noErr;
 }
 
 OSStatus AUCarbonViewBase::ComponentEntryDispatch(ComponentParameters* params, AUCarbonViewBase* view)

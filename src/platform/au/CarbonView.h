@@ -129,7 +129,8 @@ public:
 
     // Records the unit and the window, makes the pane at the location (size 0 until CreateUI
     // sizes it) and calls CreateUI with the location. -50 for a null unit, window or location;
-    // -1 when the view was created already.
+    // -1 when the view was created already. When CreateUI fails (or throws) the view forgets
+    // the unit, the window and the pane, hands out no pane, and may be created again.
     OSStatus CreateCarbonView(AudioUnit editUnit, HostWindowRef window, PaneRef parent,
                               Float32Point const& location, Float32Point const& size, PaneRef& outPane);
     // Builds the view's content in the pane; 0 on success.

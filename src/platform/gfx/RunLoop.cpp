@@ -156,6 +156,12 @@ void RunLoop::Release()
     if (--users == 0) boundThread.store(std::thread::id());
 }
 
+void RunLoop::MoveBinding()
+{
+    std::lock_guard<std::mutex> lock(bindMutex);
+    if (users > 0) boundThread.store(std::this_thread::get_id());
+}
+
 bool RunLoop::IsBound()
 {
     return boundThread.load() != std::thread::id();

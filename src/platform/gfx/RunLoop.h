@@ -46,6 +46,10 @@ public:
     // One user fewer; the loop is free for any thread after the last.
     static void Release();
     static bool IsBound();
+    // Moves a bound loop, with its users, to the calling thread. Only for a caller that knows
+    // the bound thread is outside the loop and will not come back into it unasked (the editors'
+    // host, which tracks that thread's entries).
+    static void MoveBinding();
     // True on the bound thread, and on any thread while the loop is not bound.
     static bool MayRun();
 

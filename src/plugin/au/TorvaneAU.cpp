@@ -4,7 +4,6 @@
 
 #include "au/AUComponentEntry.h"
 #include "au/view/AUEditorView.h"
-#include "editor/EditorPlugin.h"
 #include "editor/GUI.h"
 #include "engine/Torvane.h"
 
@@ -17,7 +16,5 @@ extern "C" __attribute__((visibility("default"))) OSStatus TorvaneMacAUEntry(Com
 extern "C" __attribute__((visibility("default"))) OSStatus TorvaneMacAUViewEntry(ComponentParameters* params,
                                                                                  void* storage)
 {
-    // Views find their units through the live-instance lists.
-    InstallEditorPluginLookup();
     return AUComponentEntry<AUEditorViewOf<GUI>>(params, storage);
 }

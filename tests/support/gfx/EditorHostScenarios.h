@@ -1,0 +1,622 @@
+#pragma once
+
+// The ways hosts drive an editor, as one table run against each deliverable's adapter (the VST
+// editor loader, the Audio Unit view): which threads open, idle and close, what runs on the
+// editor's thread when the instance is closed from another one (an alert, a modal dialog, a
+// menu, a drag, a fade, or nothing because that thread stopped idling), and whether the host
+// window or the X connection went first. Every row ends with every editor closed, every
+// instance deleted, the loop unbound, and a second editor on another instance still working;
+// the editor is opened again afterwards. The sanitizers watch for use after free, leaks and
+// races. The editors open in fake host windows of the headless back end, whose waits sleep
+// until another thread posts while such a thread is about (HeadlessBackend::Poster).
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "framework/Parameter.h"
+#include "framework/PluginBase.h"
+#include "platform/CascadeList.h"
+#include "platform/MessagePopup.h"
+#include "platform/gfx/Dispatcher.h"
+#include "platform/gfx/EditorWindowSystem.h"
+#include "platform/gfx/RunLoop.h"
+#include "platform/gfx/Surface.h"
+#include "platform/gfx/headless/HeadlessBackend.h"
+#include "toolkit/Alerts.h"
+#include "toolkit/Animation.h"
+#include "toolkit/EditorHost.h"
+#include "toolkit/EffectGUIBase.h"
+#include "toolkit/Frame.h"
+#include "toolkit/GraphicsContext.h"
+#include "toolkit/MacWindowManager.h"
+#include "toolkit/ParameterControls.h"
+#include "toolkit/PopupMenu.h"
+
+namespace scenarios
+{
+// What the editor's thread is doing when the instance is closed from another thread.
+enum class Nest
+{
+    None,       // idling normally
+    Alert,      // a modal alert
+    SaveDialog, // a modal dialog frame
+    Menu,       // a popup menu
+    Drag,       // the tracking of a press
+    Fade,       // a synchronous fade
+    Stopped,    // not idling at all for the moment
+    Blocked     // inside a handler, blocked outside our code until the host lets it go
+};
+
+// What the host does to the editor's surroundings first.
+enum class First
+{
+    Nothing,
+    WindowGone,
+    ConnectionLost
+};
+
+inline char const* Name(Nest n)
+{
+    switch (n)
+    {
+    case Nest::None:
+        return "idling";
+    case Nest::Alert:
+        return "alert";
+    case Nest::SaveDialog:
+        return "save dialog";
+    case Nest::Menu:
+        return "menu";
+    case Nest::Drag:
+        return "drag";
+    case Nest::Fade:
+        return "fade";
+    case Nest::Stopped:
+        return "stopped idling";
+    case Nest::Blocked:
+        return "blocked outside our code";
+    }
+    return "?";
+}
+
+// What a scenario root saw, per plug-in.
+struct Counts
+{
+    std::atomic<Nest> nest{Nest::None}; // what the next press runs
+    std::atomic<int> nestedStarted{0};
+    std::atomic<int> nestedEnded{0};
+    std::atomic<int> updates{0};
+    std::atomic<int> presses{0};
+    std::atomic<bool> unblock{false}; // lets a blocked handler go on
+};
+
+// Waits, polling, until `ready`; false after the bound.
+inline bool WaitFor(std::function<bool()> const& ready)
+{
+    for (int i = 0; i < 20000; ++i)
+    {
+        if (ready()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return ready();
+}
+
+inline std::mutex& CountsMutex()
+{
+    static std::mutex m;
+    return m;
+}
+inline std::map<PluginBase const*, std::shared_ptr<Counts>>& CountsMap()
+{
+    static std::map<PluginBase const*, std::shared_ptr<Counts>> m;
+    return m;
+}
+inline Counts& CountsOf(PluginBase const* plugin)
+{
+    std::lock_guard<std::mutex> lock(CountsMutex());
+    auto& slot = CountsMap()[plugin];
+    if (!slot) slot = std::make_shared<Counts>();
+    return *slot;
+}
+inline void ForgetCounts()
+{
+    std::lock_guard<std::mutex> lock(CountsMutex());
+    CountsMap().clear();
+}
+
+// The plug-in behind an editor handle and the parameter a scenario root binds, as each test
+// binary's deliverable finds them.
+struct Binding
+{
+    EditedPlugin edited;
+    Parameter* parameter = nullptr;
+};
+Binding Bind(void* handle);
+
+// An editor root with one control bound to a parameter of its plug-in, whose press runs the
+// nested loop its plug-in's counts name and then uses the plug-in, as the editor's handlers do.
+class ScenarioRoot : public EffectGUIBase
+{
+public:
+    explicit ScenarioRoot(void* handle) : ScenarioRoot(handle, Bind(handle)) {}
+    ~ScenarioRoot() override { Detach(); }
+    void GetDimensions(long& w, long& h) override
+    {
+        w = 120;
+        h = 80;
+    }
+    void CreateContent() override
+    {
+        if (parameter != nullptr) toggle.Create(this, parameter, 70, 50, String("on"), String("off"));
+    }
+    // Whatever the plug-in makes of a request, the drain reports that it delivered one.
+    void NotificationQueueChanged() override { ++counts.updates; }
+    void Repaint(GraphicsContext& gc) override
+    {
+        gc.SetPenColour(30, 160, 90, 1, 255);
+        gc.DrawFilledRect(0, 0, width - 1, height - 1);
+    }
+    void LButtonDown(long, long) override
+    {
+        ++counts.presses;
+        Nest const nest = counts.nest.exchange(Nest::None);
+        if (nest == Nest::None || nest == Nest::Stopped) return;
+        ++counts.nestedStarted;
+        switch (nest)
+        {
+        case Nest::Alert:
+            MessagePopup("The scenario's alert.", "It stays until the editor closes.");
+            break;
+        case Nest::SaveDialog:
+        {
+            Frame dialog;
+            dialog.CreateFrame(this, 10, 10, 80, 50);
+            dialog.RunModal();
+            break;
+        }
+        case Nest::Menu:
+        {
+            CascadeList list;
+            list.AddItem("One", 1, nullptr, false);
+            list.AddItem("Two", 2, nullptr, false);
+            RunPopupMenu(list, this, 10, 10);
+            break;
+        }
+        case Nest::Blocked:
+            // A call that waits on something of the host's, turning no loop.
+            WaitFor([this] { return counts.unblock.load(); });
+            break;
+        case Nest::Fade:
+            Animation::EasyAnimation::PlaySync(
+                this, std::make_shared<Animation::AlphaTween>(this, 1.0f, 0.2f, 600000ul));
+            break;
+        default:
+            // A drag: the press is tracked until its release, which never comes.
+            break;
+        }
+        // What a handler does once its dialog returned: it uses its plug-in.
+        {
+            EditedPluginLock lock(this);
+            if (lock.Plugin() != nullptr) (void)lock.Plugin()->GetNumParameters();
+        }
+        ++counts.nestedEnded;
+    }
+    void LButtonUp(long, long) override
+    {
+        EditedPluginLock lock(this);
+        if (lock.Plugin() != nullptr) (void)lock.Plugin()->GetNumParameters();
+    }
+
+private:
+    ScenarioRoot(void* handle, Binding b)
+        : EffectGUIBase(handle, b.edited), parameter(b.parameter), counts(CountsOf(b.edited.plugin))
+    {
+    }
+    Parameter* parameter;
+    Counts& counts;
+    SimpleToggleBox toggle;
+};
+
+// Host windows are handles with a size, all on one headless back end.
+class FakeWindows : public EditorWindowSystem
+{
+public:
+    explicit FakeWindows(gfx::HeadlessBackend& b) : backend(b) {}
+    gfx::Backend* Acquire() override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        // A new connection after the last editor let the lost one go.
+        if (users++ == 0) lost.store(false);
+        return &backend;
+    }
+    void Release() override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        --users;
+    }
+    bool HostWindowSize(void* window, int& w, int& h) override
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        auto it = windows.find(window);
+        if (it == windows.end()) return false;
+        w = it->second.first;
+        h = it->second.second;
+        return true;
+    }
+    bool Lost() override { return lost.load(); }
+
+    void Add(void* window, int w, int h)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        windows[window] = {w, h};
+    }
+    void Remove(void* window)
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        windows.erase(window);
+    }
+    int Users()
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return users;
+    }
+
+    gfx::HeadlessBackend& backend;
+    std::atomic<bool> lost{false};
+
+private:
+    std::mutex mutex;
+    std::map<void*, std::pair<int, int>> windows;
+    int users = 0;
+};
+
+// One deliverable's host side: instances with an editor each, in host windows of their own.
+class Driver
+{
+public:
+    virtual ~Driver() = default;
+    // A new instance (on the calling thread); its index.
+    virtual int Make() = 0;
+    virtual bool Open(int i) = 0;
+    virtual void Idle(int i) = 0;
+    virtual void CloseEditor(int i) = 0;
+    // The host's close of the instance (it deletes it, or leaves it to the editor's thread).
+    virtual void CloseInstance(int i) = 0;
+    // Whether the host may close the editor from another thread while the editor's thread
+    // calls it (a VST host may: the editor object stays; an Audio Unit host closes the view
+    // component, which goes, on the thread that calls it, after closing the unit anywhere).
+    virtual bool ClosesEditorFromAnyThread() = 0;
+    virtual void* Window(int i) = 0;
+    virtual PluginBase* Plugin(int i) = 0;
+    // The open editor's surface (null when none). Editor thread.
+    virtual gfx::Surface* Surface(int i) = 0;
+    // Instances not yet deleted.
+    virtual int Alive() = 0;
+};
+
+// Runs `f` on a thread of its own; a scenario that does not end within the bound is a hang,
+// reported before the process is stopped.
+class Bounded
+{
+public:
+    explicit Bounded(std::function<void()> f) : thread([this, f = std::move(f)] { Run(f); }) {}
+    ~Bounded() { Join(); }
+    void Join()
+    {
+        if (!thread.joinable()) return;
+        std::unique_lock<std::mutex> lock(mutex);
+        if (!changed.wait_for(lock, std::chrono::seconds(60), [this] { return done; }))
+        {
+            std::fprintf(stderr, "a host scenario did not end: stopping\n");
+            std::fflush(stderr);
+            std::abort();
+        }
+        lock.unlock();
+        thread.join();
+    }
+
+private:
+    void Run(std::function<void()> const& f)
+    {
+        f();
+        std::lock_guard<std::mutex> lock(mutex);
+        done = true;
+        changed.notify_all();
+    }
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool done = false;
+    std::thread thread;
+};
+
+// The set-up every row shares: the headless back end as the editors' window system, the
+// toolkit's timers, alerts and menus, and the final checks.
+class Stage
+{
+public:
+    Stage()
+    {
+        gfx::Dispatcher::Reset();
+        MacWindowManager::InstallTimers();
+        InstallToolkitAlerts();
+        InstallToolkitMenus();
+        backend.onFailure = [](std::string const& why) { ADD_FAILURE() << "starved: " << why; };
+        previous = EditorHost::OverrideWindowSystem(&windows);
+    }
+    ~Stage() { EditorHost::OverrideWindowSystem(previous); }
+
+    // After a row: nothing open, bound or left over.
+    void ExpectAllGone(Driver& d)
+    {
+        EXPECT_EQ(windows.Users(), 0);
+        EXPECT_FALSE(gfx::RunLoop::IsBound());
+        EXPECT_TRUE(gfx::Surface::All().empty());
+        EXPECT_EQ(d.Alive(), 0);
+        gfx::RunLoop::ResumeNested();
+        ForgetCounts();
+        // The next row's first click is no second click of this row's.
+        gfx::Dispatcher::Reset();
+    }
+
+    gfx::HeadlessBackend backend;
+    FakeWindows windows{backend};
+
+private:
+    EditorWindowSystem* previous = nullptr;
+};
+
+// The second editor keeps working on the editor's thread: requests reach it, presses too.
+inline void ExpectWorking(Driver& d, int i)
+{
+    Counts& c = CountsOf(d.Plugin(i));
+    int const updates = c.updates.load();
+    d.Plugin(i)->UpdateGUIAll();
+    // An idle while another thread is inside the editors does nothing: the host idles again.
+    EXPECT_TRUE(WaitFor(
+        [&]
+        {
+            d.Idle(i);
+            return c.updates.load() > updates;
+        }))
+        << "requests no longer reach the editor";
+}
+
+// Row group: who opens, idles and closes.
+enum class Threads
+{
+    Same,         // open, idle and close on one thread
+    Split,        // open, idle and close each on a thread of its own
+    OpenerExited, // the opening thread ended before the idle and close from another
+    TwoOpeners    // two threads open two instances at once and idle them side by side
+};
+
+inline char const* Name(Threads t)
+{
+    switch (t)
+    {
+    case Threads::Same:
+        return "same thread";
+    case Threads::Split:
+        return "split threads";
+    case Threads::OpenerExited:
+        return "opening thread exited";
+    case Threads::TwoOpeners:
+        return "two threads opening at once";
+    }
+    return "?";
+}
+
+// Opens, idles and closes the editor of a fresh instance on the calling thread.
+inline void Reopen(Driver& d)
+{
+    int const i = d.Make();
+    EXPECT_TRUE(d.Open(i)) << "reopen";
+    ExpectWorking(d, i);
+    d.CloseEditor(i);
+    d.CloseInstance(i);
+}
+
+inline void RunThreads(Stage& stage, Driver& d, Threads row)
+{
+    SCOPED_TRACE(Name(row));
+    gfx::HeadlessBackend::Poster poster(stage.backend);
+    switch (row)
+    {
+    case Threads::Same:
+    {
+        Bounded t(
+            [&]
+            {
+                int const i = d.Make();
+                EXPECT_TRUE(d.Open(i));
+                ExpectWorking(d, i);
+                d.CloseEditor(i);
+                d.CloseInstance(i);
+            });
+        break;
+    }
+    case Threads::Split:
+    {
+        int const i = d.Make();
+        Bounded([&] { EXPECT_TRUE(d.Open(i)); }).Join();
+        Bounded([&] { ExpectWorking(d, i); }).Join();
+        Bounded(
+            [&]
+            {
+                d.CloseEditor(i);
+                d.CloseInstance(i);
+            })
+            .Join();
+        break;
+    }
+    case Threads::OpenerExited:
+    {
+        int const i = d.Make();
+        {
+            Bounded opener([&] { EXPECT_TRUE(d.Open(i)); });
+        }
+        Bounded(
+            [&]
+            {
+                ExpectWorking(d, i);
+                d.CloseEditor(i);
+                d.CloseInstance(i);
+            })
+            .Join();
+        break;
+    }
+    case Threads::TwoOpeners:
+    {
+        int const a = d.Make();
+        int const b = d.Make();
+        std::atomic<int> ready{0};
+        auto side = [&](int i)
+        {
+            ++ready;
+            WaitFor([&] { return ready.load() == 2; });
+            EXPECT_TRUE(d.Open(i));
+            // Each idles its own editor; the loop follows whichever thread calls in.
+            for (int k = 0; k < 20; ++k)
+                d.Idle(i);
+            ExpectWorking(d, i);
+        };
+        {
+            Bounded one([&] { side(a); });
+            Bounded two([&] { side(b); });
+        }
+        Bounded(
+            [&]
+            {
+                d.CloseEditor(a);
+                d.CloseInstance(a);
+                d.CloseEditor(b);
+                d.CloseInstance(b);
+            })
+            .Join();
+        break;
+    }
+    }
+    Bounded([&] { Reopen(d); }).Join();
+    stage.ExpectAllGone(d);
+}
+
+// The instance closed from another thread while the editor's thread runs `nest`, after the
+// host did `first` to the editor's window or connection.
+inline void RunClose(Stage& stage, Driver& d, Nest nest, First first)
+{
+    SCOPED_TRACE(std::string(Name(nest)) +
+                 (first == First::WindowGone ? ", window gone"
+                                             : (first == First::ConnectionLost ? ", connection lost" : "")));
+    int const a = d.Make(); // the instance closed under its editor
+    int const b = d.Make(); // another instance whose editor stays open
+    Counts& counts = CountsOf(d.Plugin(a));
+    std::atomic<int> phase{0};
+    {
+        gfx::HeadlessBackend::Poster poster(stage.backend);
+        Bounded editor(
+            [&]
+            {
+                EXPECT_TRUE(d.Open(a));
+                EXPECT_TRUE(d.Open(b));
+                d.Idle(a);
+                d.Idle(b);
+                if (nest == Nest::Stopped)
+                {
+                    phase = 1;
+                    WaitFor([&] { return phase.load() == 2; });
+                }
+                else
+                {
+                    counts.nest = nest;
+                    stage.backend.Press(*d.Surface(a), 20, 20);
+                    phase = 1;
+                    // The press is due once the clock reaches it; the idle that handles it
+                    // returns once the close ended every nested loop.
+                    EXPECT_TRUE(WaitFor(
+                        [&]
+                        {
+                            stage.backend.Advance(std::chrono::milliseconds(50));
+                            d.Idle(a);
+                            return counts.presses.load() > 0;
+                        }));
+                    WaitFor([&] { return phase.load() == 2; });
+                }
+                // What is left of the closed instance's editor, closed on its own thread.
+                d.CloseEditor(a);
+                if (first != First::ConnectionLost)
+                {
+                    ExpectWorking(d, b);
+                    stage.backend.Click(*d.Surface(b), 5, 5);
+                    Counts& other = CountsOf(d.Plugin(b));
+                    int const presses = other.presses.load();
+                    EXPECT_TRUE(WaitFor(
+                        [&]
+                        {
+                            stage.backend.Advance(std::chrono::milliseconds(50));
+                            d.Idle(b);
+                            return other.presses.load() > presses;
+                        }))
+                        << "input no longer reaches it: " << Name(nest);
+                }
+                d.CloseEditor(b);
+                // Opened again on the same instance.
+                EXPECT_TRUE(d.Open(b));
+                ExpectWorking(d, b);
+                d.CloseEditor(b);
+            });
+        Bounded closer(
+            [&]
+            {
+                EXPECT_TRUE(WaitFor(
+                    [&]
+                    {
+                        return phase.load() >= 1 && (nest == Nest::Stopped || nest == Nest::Drag ||
+                                                     counts.nestedStarted.load() > 0);
+                    }));
+                if (first == First::WindowGone)
+                {
+                    // The host destroys its window first; the window system ends the loops.
+                    stage.windows.Remove(d.Window(a));
+                    gfx::RunLoop::AbandonNested();
+                }
+                else if (first == First::ConnectionLost)
+                {
+                    stage.windows.lost = true;
+                    gfx::RunLoop::AbandonNested();
+                }
+                int const alive = d.Alive();
+                if (d.ClosesEditorFromAnyThread()) d.CloseEditor(a);
+                d.CloseInstance(a);
+                if (nest == Nest::Blocked)
+                {
+                    // The close gave up waiting: the instance stays for the editor's thread,
+                    // which deletes it once it has left.
+                    EXPECT_EQ(d.Alive(), alive);
+                    counts.unblock = true;
+                }
+                phase = 2;
+            });
+        closer.Join();
+        editor.Join();
+    }
+    EXPECT_EQ(counts.nestedEnded.load(), counts.nestedStarted.load()) << "a handler did not unwind";
+    d.CloseInstance(b);
+    Bounded([&] { Reopen(d); }).Join();
+    stage.ExpectAllGone(d);
+}
+
+inline constexpr Nest kNests[] = {Nest::Alert, Nest::SaveDialog, Nest::Menu, Nest::Drag, Nest::Fade};
+} // namespace scenarios
