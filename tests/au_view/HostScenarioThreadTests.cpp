@@ -133,16 +133,12 @@ scenarios::Binding scenarios::Bind(void* handle)
 
 TEST_F(AUViewThreadScenarios, OpenIdleAndCloseFromTheHostsThreads)
 {
-    for (scenarios::Threads row : {scenarios::Threads::Same, scenarios::Threads::Split,
-                                   scenarios::Threads::OpenerExited, scenarios::Threads::TwoOpeners})
-        scenarios::RunThreads(stage, driver, row);
+    scenarios::RunThreadRows(stage, driver);
 }
 
 TEST_F(AUViewThreadScenarios, UnitClosedFromAnotherThreadWhateverRunsOnTheEditorsThread)
 {
-    for (scenarios::Nest nest : scenarios::kNests)
-        scenarios::RunClose(stage, driver, nest, scenarios::First::Nothing);
-    scenarios::RunClose(stage, driver, scenarios::Nest::Stopped, scenarios::First::Nothing);
+    scenarios::RunCloseRows(stage, driver, scenarios::First::Nothing);
 }
 
 TEST_F(AUViewThreadScenarios, UnitClosedFromAnotherThreadWhileTheEditorsThreadIsBlockedOutsideIt)
@@ -152,12 +148,10 @@ TEST_F(AUViewThreadScenarios, UnitClosedFromAnotherThreadWhileTheEditorsThreadIs
 
 TEST_F(AUViewThreadScenarios, HostWindowDestroyedThenUnitClosedFromAnotherThread)
 {
-    for (scenarios::Nest nest : scenarios::kNests)
-        scenarios::RunClose(stage, driver, nest, scenarios::First::WindowGone);
+    scenarios::RunCloseRows(stage, driver, scenarios::First::WindowGone);
 }
 
 TEST_F(AUViewThreadScenarios, ConnectionLostThenUnitClosedFromAnotherThread)
 {
-    for (scenarios::Nest nest : scenarios::kNests)
-        scenarios::RunClose(stage, driver, nest, scenarios::First::ConnectionLost);
+    scenarios::RunCloseRows(stage, driver, scenarios::First::ConnectionLost);
 }

@@ -38,18 +38,6 @@ void GiveCustomWaves(Torvane& t, int count)
     }
 }
 
-Block State(Torvane& t)
-{
-    int size = 0;
-    auto const* data = static_cast<unsigned char const*>(t.SavePluginState(size));
-    return data != nullptr ? Block(data, data + size) : Block();
-}
-
-bool Restore(Torvane& t, Block const& block)
-{
-    return t.RestorePluginState(const_cast<unsigned char*>(block.data()), static_cast<int>(block.size()));
-}
-
 // Records each load step and whether another thread could claim the plug-in mutex there.
 class TracedTorvane : public Torvane
 {
@@ -134,14 +122,14 @@ TEST(LoadWhileRendering, RestoresAndPatchLoadsHoldTheMutexOnlyToSwap)
     Block heavy;
     {
         Torvane source(nullptr);
-        defaultState = State(source);
+        defaultState = SavedState(source);
         GiveCustomWaves(source, 16);
-        heavy = State(source);
+        heavy = SavedState(source);
     }
     ASSERT_GT(heavy.size(), 260000u);
 
     TracedTorvane t(nullptr);
-    ASSERT_TRUE(Restore(t, heavy));
+    ASSERT_TRUE(RestoreSavedState(t, heavy));
     ASSERT_EQ(t.SavePatch("Heavy", "Sixteen"), 1);
     ASSERT_EQ(t.swaps, 1);
 
@@ -169,9 +157,9 @@ TEST(LoadWhileRendering, RestoresAndPatchLoadsHoldTheMutexOnlyToSwap)
     for (int round = 0; round < 3; ++round)
     {
         loading.store(true);
-        EXPECT_TRUE(Restore(t, heavy)); // over itself
-        EXPECT_TRUE(Restore(t, defaultState));
-        EXPECT_TRUE(Restore(t, heavy)); // over the default state
+        EXPECT_TRUE(RestoreSavedState(t, heavy)); // over itself
+        EXPECT_TRUE(RestoreSavedState(t, defaultState));
+        EXPECT_TRUE(RestoreSavedState(t, heavy)); // over the default state
         EXPECT_EQ(t.LoadPatch("Heavy", "Sixteen(User)"), 1);
         loading.store(false);
         loads += 4;
@@ -188,8 +176,8 @@ TEST(LoadWhileRendering, RestoresAndPatchLoadsHoldTheMutexOnlyToSwap)
     EXPECT_TRUE(finite.load());
     EXPECT_TRUE(messages.Messages().empty());
     // The last patch file holds the heavy state under its own name.
-    ASSERT_TRUE(Restore(t, heavy));
-    EXPECT_EQ(State(t), heavy);
+    ASSERT_TRUE(RestoreSavedState(t, heavy));
+    EXPECT_EQ(SavedState(t), heavy);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -231,7 +219,7 @@ TEST(HostReports, EveryAutomationReportOfASetChunkFindsThePluginMutexFree)
         source.masterVolume = 0.3f;
         source.keyMode = 2.0f;
         source.GetDelayEffect()->enabled.SetBool(true);
-        changed = State(source);
+        changed = SavedState(source);
     }
     Torvane t(&ProbingHost);
     t.markHostConnected();
@@ -245,7 +233,7 @@ TEST(HostReports, EveryAutomationReportOfASetChunkFindsThePluginMutexFree)
     probed.store(nullptr);
     EXPECT_GT(reports, 0);
     EXPECT_EQ(reportsWithMutexFree, reports);
-    EXPECT_EQ(State(t), changed);
+    EXPECT_EQ(SavedState(t), changed);
 }
 
 namespace
@@ -286,7 +274,7 @@ TEST(LoadWhileRendering, AHostWaitingForItsAudioThreadInsideItsAutomationHandler
         source.masterVolume = 0.2f;
         source.polyphony = 3.0f;
         GiveCustomWaves(source, 4);
-        changed = State(source);
+        changed = SavedState(source);
     }
     Torvane t(&WaitingHost);
     t.markHostConnected();
@@ -343,7 +331,7 @@ TEST(HostReports, AnEmptyChunkIsTakenSilentlyAndChangesNothing)
 {
     Torvane t(nullptr);
     t.masterVolume = 0.4f;
-    Block const before = State(t);
+    Block const before = SavedState(t);
     RecordingMessageSink messages;
     AEffect* e = t.getAeffect();
     unsigned char byte = 0;
@@ -351,7 +339,7 @@ TEST(HostReports, AnEmptyChunkIsTakenSilentlyAndChangesNothing)
     EXPECT_EQ(e->dispatcher(e, effSetChunk, 0, 0, nullptr, 0.0f), 1);
     EXPECT_EQ(e->dispatcher(e, effSetChunk, 1, 0, &byte, 0.0f), 1);
     EXPECT_TRUE(messages.Messages().empty());
-    EXPECT_EQ(State(t), before);
+    EXPECT_EQ(SavedState(t), before);
     EXPECT_TRUE(t.enabled.GetBool());
 }
 
@@ -383,12 +371,12 @@ TEST(CustomWaveRoundTrip, EveryWaveTheInstrumentHoldsRestoresToTheSameBytes)
         for (long i = 0; i < n; ++i)
             ASSERT_TRUE(MipWaveTable::IsStorableSample(waves.levels[0][4 * i + slot])) << slot << " " << i;
 
-    Block const saved = State(source);
+    Block const saved = SavedState(source);
     Torvane target(nullptr);
-    ASSERT_TRUE(Restore(target, saved));
-    EXPECT_EQ(State(target), saved);
-    ASSERT_TRUE(Restore(target, saved));
-    EXPECT_EQ(State(target), saved);
+    ASSERT_TRUE(RestoreSavedState(target, saved));
+    EXPECT_EQ(SavedState(target), saved);
+    ASSERT_TRUE(RestoreSavedState(target, saved));
+    EXPECT_EQ(SavedState(target), saved);
 }
 
 TEST(CustomWaveRoundTrip, RestoresOverEachOtherKeepOnlyWhatWasStored)
@@ -397,20 +385,20 @@ TEST(CustomWaveRoundTrip, RestoresOverEachOtherKeepOnlyWhatWasStored)
     // has a custom one, and one differing in a single sample.
     Torvane source(nullptr);
     GiveCustomWaves(source, 6);
-    Block const a = State(source);
+    Block const a = SavedState(source);
     source.GetVoiceDef(1)->waveDef.CreateSquare(0, source.GetVoiceDef(1)->waveDef.length);
-    Block const b = State(source);
+    Block const b = SavedState(source);
     float* first = &source.GetVoiceDef(0)->waveDef.levels[0][2];
     *first = *first * 0.5f + 0.125f;
-    Block const c = State(source);
+    Block const c = SavedState(source);
     ASSERT_NE(a, b);
     ASSERT_NE(b, c);
 
     Torvane t(nullptr);
     for (Block const* block : {&a, &b, &c, &a, &a, &c, &b})
     {
-        ASSERT_TRUE(Restore(t, *block));
-        EXPECT_EQ(State(t), *block);
+        ASSERT_TRUE(RestoreSavedState(t, *block));
+        EXPECT_EQ(SavedState(t), *block);
     }
 }
 
@@ -418,7 +406,7 @@ TEST(CustomWaveRoundTrip, AStoredWaveTheTableRefusesRefusesTheWholeState)
 {
     Torvane source(nullptr);
     GiveCustomWaves(source, 1);
-    Block const good = State(source);
+    Block const good = SavedState(source);
 
     // The first sample of the one custom wave: after its 16-byte slot header.
     long const n = source.GetVoiceDef(0)->waveDef.length;
@@ -437,15 +425,15 @@ TEST(CustomWaveRoundTrip, AStoredWaveTheTableRefusesRefusesTheWholeState)
 
     Torvane target(nullptr);
     target.masterVolume = 0.6f;
-    Block const before = State(target);
+    Block const before = SavedState(target);
     RecordingMessageSink messages;
     for (float bad : {MipWaveTable::kMaxStoredSample * 1.001f, -2.0e4f,
                       std::numeric_limits<float>::quiet_NaN(), -std::numeric_limits<float>::infinity()})
     {
         Block hostile = good;
         std::memcpy(&hostile[at], &bad, 4);
-        EXPECT_FALSE(Restore(target, hostile)) << bad;
-        EXPECT_EQ(State(target), before) << bad;
+        EXPECT_FALSE(RestoreSavedState(target, hostile)) << bad;
+        EXPECT_EQ(SavedState(target), before) << bad;
         EXPECT_TRUE(target.enabled.GetBool());
     }
     EXPECT_EQ(messages.Messages().size(), 4u);
@@ -453,6 +441,6 @@ TEST(CustomWaveRoundTrip, AStoredWaveTheTableRefusesRefusesTheWholeState)
     Block edge = good;
     float const bound = -MipWaveTable::kMaxStoredSample;
     std::memcpy(&edge[at], &bound, 4);
-    EXPECT_TRUE(Restore(target, edge));
-    EXPECT_EQ(State(target), edge);
+    EXPECT_TRUE(RestoreSavedState(target, edge));
+    EXPECT_EQ(SavedState(target), edge);
 }

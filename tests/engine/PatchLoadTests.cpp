@@ -25,18 +25,6 @@ namespace
 
 using Block = std::vector<unsigned char>;
 
-Block State(Torvane& t)
-{
-    int size = 0;
-    auto const* data = static_cast<unsigned char const*>(t.SavePluginState(size));
-    return data != nullptr ? Block(data, data + size) : Block();
-}
-
-bool Restore(Torvane& t, Block const& block)
-{
-    return t.RestorePluginState(const_cast<unsigned char*>(block.data()), static_cast<int>(block.size()));
-}
-
 // Another patch than the busy one: the edited busy patch with custom waves, so that staging it
 // builds waves.
 Block OtherPatch()
@@ -51,7 +39,7 @@ Block OtherPatch()
         source.GetVoiceDef(slot)->waveDef.CreateWithIFFT(slot, static_cast<long>(amps.size()), amps.data(),
                                                          nullptr);
     }
-    return State(source);
+    return SavedState(source);
 }
 
 bool AnyNoteBusy(Torvane& t)
@@ -99,7 +87,7 @@ TEST(PatchLoad, ARefusedRestoreKeepsAHeldNoteSoundingSampleForSample)
         {
             if (block == 4)
             {
-                EXPECT_FALSE(Restore(tried.Instrument(), c.block)) << c.what;
+                EXPECT_FALSE(RestoreSavedState(tried.Instrument(), c.block)) << c.what;
             }
             plain.Render(256);
             tried.Render(256);
@@ -143,13 +131,13 @@ TEST(PatchLoad, ANoteOnWhileALoadStagesSoundsAtOnceAndEndsAtTheSwap)
     TemporaryDataHome home;
     Block const other = OtherPatch();
     StrikingTorvane t;
-    ASSERT_TRUE(Restore(t, other));
+    ASSERT_TRUE(RestoreSavedState(t, other));
     EXPECT_TRUE(t.noteBusyWhileStaging);
     EXPECT_GT(t.peakWhileStaging, 0.001f);
     // The swap ended it, as it ends every sounding note.
     EXPECT_FALSE(AnyNoteBusy(t));
     EXPECT_TRUE(t.enabled.GetBool());
-    EXPECT_EQ(State(t), other);
+    EXPECT_EQ(SavedState(t), other);
 }
 
 namespace
@@ -187,9 +175,9 @@ TEST(PatchLoad, AWaveDrawnWhileALoadStagesGivesWayToTheStoredOneAtTheSwap)
     for (int round = 0; round < 2; ++round)
     {
         t.drawn = false;
-        ASSERT_TRUE(Restore(t, other)) << round;
+        ASSERT_TRUE(RestoreSavedState(t, other)) << round;
         EXPECT_TRUE(t.drawnOk) << round;
-        EXPECT_EQ(State(t), other) << round;
+        EXPECT_EQ(SavedState(t), other) << round;
     }
 }
 
@@ -208,7 +196,7 @@ public:
         values.push_back(value);
         if (value >= 0.5f || started) return;
         started = true;
-        std::thread b([&] { loadedB = Restore(t, block); });
+        std::thread b([&] { loadedB = RestoreSavedState(t, block); });
         b.join();
         onAfterB = t.enabled.GetBool();
     }
@@ -229,12 +217,12 @@ TEST(PatchLoad, LoadsOnTwoThreadsKeepTheEngineOffUntilTheLastSwapEnds)
     Block const a = OtherPatch();
     Torvane source(nullptr);
     source.masterVolume = 0.3f;
-    Block const b = State(source);
+    Block const b = SavedState(source);
 
     Torvane t(nullptr);
     SecondLoad second(t, b);
     t.enabled.AddUpdateListener(&second);
-    EXPECT_TRUE(Restore(t, a));
+    EXPECT_TRUE(RestoreSavedState(t, a));
     t.enabled.RemoveUpdateListener(&second);
 
     EXPECT_TRUE(second.loadedB);
@@ -244,7 +232,7 @@ TEST(PatchLoad, LoadsOnTwoThreadsKeepTheEngineOffUntilTheLastSwapEnds)
     // Off twice, on once at the end.
     EXPECT_EQ(second.values, (std::vector<float>{0.0f, 0.0f, 1.0f}));
     // A swapped last.
-    EXPECT_EQ(State(t), a);
+    EXPECT_EQ(SavedState(t), a);
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -303,7 +291,7 @@ TEST(PatchLoad, ASetChunkReportsEachChangedParameterOnceAfterTheSwapAndNoUnchang
     source.keyMode = 2.0f;                                      // index 37
     source.GetDelayEffect()->time = 0.6f;                       // index 16
     source.GetVoiceDef(2)->parameters[VoiceDef::kLevel] = 0.1f; // index 35
-    Block const changed = State(source);
+    Block const changed = SavedState(source);
 
     Torvane t(&ListeningHost);
     t.markHostConnected();

@@ -118,16 +118,12 @@ scenarios::Binding scenarios::Bind(void* handle)
 
 TEST_F(VstEditorThreadScenarios, OpenIdleAndCloseFromTheHostsThreads)
 {
-    for (scenarios::Threads row : {scenarios::Threads::Same, scenarios::Threads::Split,
-                                   scenarios::Threads::OpenerExited, scenarios::Threads::TwoOpeners})
-        scenarios::RunThreads(stage, driver, row);
+    scenarios::RunThreadRows(stage, driver);
 }
 
 TEST_F(VstEditorThreadScenarios, InstanceClosedFromAnotherThreadWhateverRunsOnTheEditorsThread)
 {
-    for (scenarios::Nest nest : scenarios::kNests)
-        scenarios::RunClose(stage, driver, nest, scenarios::First::Nothing);
-    scenarios::RunClose(stage, driver, scenarios::Nest::Stopped, scenarios::First::Nothing);
+    scenarios::RunCloseRows(stage, driver, scenarios::First::Nothing);
 }
 
 TEST_F(VstEditorThreadScenarios, InstanceClosedFromAnotherThreadWhileTheEditorsThreadIsBlockedOutsideIt)
@@ -137,12 +133,10 @@ TEST_F(VstEditorThreadScenarios, InstanceClosedFromAnotherThreadWhileTheEditorsT
 
 TEST_F(VstEditorThreadScenarios, HostWindowDestroyedThenInstanceClosedFromAnotherThread)
 {
-    for (scenarios::Nest nest : scenarios::kNests)
-        scenarios::RunClose(stage, driver, nest, scenarios::First::WindowGone);
+    scenarios::RunCloseRows(stage, driver, scenarios::First::WindowGone);
 }
 
 TEST_F(VstEditorThreadScenarios, ConnectionLostThenInstanceClosedFromAnotherThread)
 {
-    for (scenarios::Nest nest : scenarios::kNests)
-        scenarios::RunClose(stage, driver, nest, scenarios::First::ConnectionLost);
+    scenarios::RunCloseRows(stage, driver, scenarios::First::ConnectionLost);
 }

@@ -86,3 +86,17 @@ private:
     std::mutex automationMutex;
     std::vector<Automation> automations;
 };
+
+// An instrument's state saved and restored directly, without a host record (instruments built
+// with no host, or a load raced from another thread).
+inline std::vector<unsigned char> SavedState(Torvane& t)
+{
+    int size = 0;
+    auto const* data = static_cast<unsigned char const*>(t.SavePluginState(size));
+    return data != nullptr ? std::vector<unsigned char>(data, data + size) : std::vector<unsigned char>();
+}
+
+inline bool RestoreSavedState(Torvane& t, std::vector<unsigned char> const& block)
+{
+    return t.RestorePluginState(const_cast<unsigned char*>(block.data()), static_cast<int>(block.size()));
+}

@@ -619,4 +619,20 @@ inline void RunClose(Stage& stage, Driver& d, Nest nest, First first)
 }
 
 inline constexpr Nest kNests[] = {Nest::Alert, Nest::SaveDialog, Nest::Menu, Nest::Drag, Nest::Fade};
+
+// The row groups both adapters run, one test each.
+inline void RunThreadRows(Stage& stage, Driver& d)
+{
+    for (Threads row : {Threads::Same, Threads::Split, Threads::OpenerExited, Threads::TwoOpeners})
+        RunThreads(stage, d, row);
+}
+
+// Every nested loop with `first` happening before the close; with nothing first, also the
+// editor thread that stopped idling.
+inline void RunCloseRows(Stage& stage, Driver& d, First first)
+{
+    for (Nest nest : kNests)
+        RunClose(stage, d, nest, first);
+    if (first == First::Nothing) RunClose(stage, d, Nest::Stopped, first);
+}
 } // namespace scenarios
