@@ -384,5 +384,5 @@ void TWaveBrowser::StandardWaveButtons::Repaint(GraphicsContext& gc)
 
 void TWaveBrowser::StandardWaveButtons::LButtonUp(long px, long py)
 {
-    if (browser != nullptr) browser->StandardShapeChosen(HitTest(px, py));
+    if (browser != nullptr && !ReleaseEndsAbandonedPress()) browser->StandardShapeChosen(HitTest(px, py));
 }

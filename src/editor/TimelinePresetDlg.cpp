@@ -76,7 +76,7 @@ void TimelinePresetDlg::Toggle::LButtonDown(long, long)
 void TimelinePresetDlg::Toggle::LButtonUp(long, long)
 {
     ReleaseMouse();
-    dialog.ToggleUpdate(index);
+    if (!ReleaseEndsAbandonedPress()) dialog.ToggleUpdate(index);
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -103,7 +103,7 @@ void CustomButton::LButtonUp(long x, long y)
     ForceRepaint();
     ReleaseMouse();
     ButtonClicked();
-    if (life.expired()) return;
+    if (life.expired() || ReleaseEndsAbandonedPress()) return;
     if (x < 0 || y < 0 || x >= width || y >= height) return;
     if (listener)
     {

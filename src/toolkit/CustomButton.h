@@ -27,7 +27,8 @@ class ButtonBase
 
 // A push button drawn from an up image and a down image. A completed click (press, release
 // inside) calls the listener's ButtonPressed with the id, then the click event; a release
-// outside cancels it. ButtonClicked runs on every release. A double click counts as two
+// outside cancels it, as does a press ended by the host hiding the editor. ButtonClicked runs
+// on every release. A double click counts as two
 // clicks. When ButtonPressed destroys the button, nothing further happens.
 class CustomButton : public ButtonBase, public Window
 {

@@ -15,6 +15,8 @@
 
 namespace
 {
+int abandonedReleases = 0;
+
 KeyModifiers ToKeyModifiers(unsigned m)
 {
     KeyModifiers k;
@@ -72,7 +74,23 @@ public:
         {
             if (life.expired()) return;
             gfx::Dispatcher::Track result = gfx::Dispatcher::TrackMouseLocation(*this, at, held);
-            if (result == gfx::Dispatcher::Track::Gone || life.expired()) return;
+            if (life.expired()) return;
+            if (result == gfx::Dispatcher::Track::Gone)
+            {
+                // The loop was abandoned under the press: it ends as a release where it is.
+                if (!gfx::RunLoop::Abandoned()) return;
+                ++abandonedReleases;
+                struct Count
+                {
+                    ~Count() { --abandonedReleases; }
+                } count;
+                w->SetKeyModifiers(ToKeyModifiers(held));
+                if (left)
+                    w->LButtonUp(at.x, at.y);
+                else
+                    w->RButtonUp(at.x, at.y);
+                return;
+            }
             w->SetKeyModifiers(ToKeyModifiers(held));
             w->MouseMoved(at.x, at.y);
             if (result == gfx::Dispatcher::Track::Released) break;
@@ -96,6 +114,11 @@ public:
     void Pump(gfx::TimePoint now) override { TimerService::Pump(now); }
 };
 } // namespace
+
+bool Window::ReleaseEndsAbandonedPress()
+{
+    return abandonedReleases > 0;
+}
 
 char const* MacWindowManager::GetHICustomViewClass()
 {

@@ -53,10 +53,14 @@ public:
     // wakes the loop; it draws at the loop's next turn.
     virtual void ForceRepaint();
     virtual void LButtonDown(long, long) {}
+    // Also when a press ends because the host hid or closed the editor (or the window system
+    // went) while it was held: then at the last place the pointer was, and
+    // ReleaseEndsAbandonedPress is true during the call (such a release clicks nothing).
     virtual void LButtonUp(long, long) {}
     virtual void RButtonDown(long, long) {}
     virtual void RButtonUp(long, long) {}
     virtual void MouseMoved(long, long) {}
+    static bool ReleaseEndsAbandonedPress();
     virtual void LDoubleClick(long, long) {}
     virtual void RDoubleClick(long, long) {}         // never delivered
     virtual void MouseWheelMoved(int, long, long) {} // never delivered

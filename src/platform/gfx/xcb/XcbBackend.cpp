@@ -37,6 +37,11 @@ struct XSurface
     // Who had the keyboard when this surface took it; it gets it back when the surface goes.
     bool tookFocus = false;
     xcb_window_t focusBefore = XCB_NONE;
+    // An embedded surface watches the host's window and its client top-level: whether the host
+    // shows the editor.
+    xcb_window_t host = 0;
+    xcb_window_t topLevel = 0;
+    bool hidden = false;
 };
 
 XSurface* Data(Surface const& surface)
@@ -75,7 +80,8 @@ TimePoint StampNow()
 struct XcbBackend::Atoms
 {
     xcb_atom_t clipboard = 0, utf8 = 0, targets = 0, property = 0, windowType = 0, dialogType = 0,
-               motifHints = 0, protocols = 0, deleteWindow = 0, netWmState = 0, modal = 0;
+               motifHints = 0, protocols = 0, deleteWindow = 0, netWmState = 0, modal = 0, wmState = 0,
+               wmSelection = 0;
 };
 
 struct XcbBackend::XkbState
@@ -173,14 +179,18 @@ bool XcbBackend::Init()
     char const* names[] = {"CLIPBOARD",         "UTF8_STRING",         "TARGETS",
                            "TORVANE_SELECTION", "_NET_WM_WINDOW_TYPE", "_NET_WM_WINDOW_TYPE_DIALOG",
                            "_MOTIF_WM_HINTS",   "WM_PROTOCOLS",        "WM_DELETE_WINDOW",
-                           "_NET_WM_STATE",     "_NET_WM_STATE_MODAL"};
+                           "_NET_WM_STATE",     "_NET_WM_STATE_MODAL", "WM_STATE"};
     xcb_atom_t* slots[] = {&atoms->clipboard,    &atoms->utf8,       &atoms->targets,    &atoms->property,
                            &atoms->windowType,   &atoms->dialogType, &atoms->motifHints, &atoms->protocols,
-                           &atoms->deleteWindow, &atoms->netWmState, &atoms->modal};
+                           &atoms->deleteWindow, &atoms->netWmState, &atoms->modal,      &atoms->wmState};
     xcb_intern_atom_cookie_t cookies[std::size(names)];
     for (std::size_t i = 0; i < std::size(names); ++i)
         cookies[i] =
             xcb_intern_atom(connection, 0, static_cast<std::uint16_t>(std::strlen(names[i])), names[i]);
+    // A window manager owns the selection WM_Sn of its screen.
+    std::string const managerSelection = "WM_S" + std::to_string(screenNumber);
+    xcb_intern_atom_cookie_t managerCookie = xcb_intern_atom(
+        connection, 0, static_cast<std::uint16_t>(managerSelection.size()), managerSelection.c_str());
     for (std::size_t i = 0; i < std::size(names); ++i)
     {
         xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, cookies[i], nullptr);
@@ -188,6 +198,13 @@ bool XcbBackend::Init()
         *slots[i] = reply->atom;
         std::free(reply);
     }
+    if (xcb_intern_atom_reply_t* reply = xcb_intern_atom_reply(connection, managerCookie, nullptr))
+    {
+        atoms->wmSelection = reply->atom;
+        std::free(reply);
+    }
+    else
+        return false;
 
     auto* scr = static_cast<xcb_screen_t*>(screen);
     helperWindow = xcb_generate_id(connection);
@@ -282,6 +299,8 @@ bool XcbBackend::ReadEvents()
 
 bool XcbBackend::NextEvent(InputEvent& event)
 {
+    // A nested loop started while an editor stays hidden ends at once.
+    if (!lost && !RunLoop::Abandoned() && AnyHidden()) RunLoop::AbandonNested();
     for (;;)
     {
         if (queue.empty() && !ReadEvents()) return false;
@@ -381,15 +400,6 @@ void XcbBackend::SurfaceCreated(Surface& surface)
                             atoms->motifHints, 32, 5, hints);
         xcb_change_property(connection, XCB_PROP_MODE_REPLACE, d->window, atoms->protocols, XCB_ATOM_ATOM, 32,
                             1, &atoms->deleteWindow);
-        // Transient for the host's top-level, found up from the owner's window.
-        Surface* owner = surface.Owner();
-        while (owner && owner->Owner())
-            owner = owner->Owner();
-        std::uint32_t top = 0;
-        if (owner && Data(*owner) && Data(*owner)->window) top = HostTopLevel(Data(*owner)->window);
-        if (top)
-            xcb_change_property(connection, XCB_PROP_MODE_REPLACE, d->window, XCB_ATOM_WM_TRANSIENT_FOR,
-                                XCB_ATOM_WINDOW, 32, 1, &top);
         char const name[] = "Torvane";
         xcb_change_property(connection, XCB_PROP_MODE_REPLACE, d->window, XCB_ATOM_WM_NAME, XCB_ATOM_STRING,
                             8, sizeof name - 1, name);
@@ -403,18 +413,43 @@ void XcbBackend::SurfaceCreated(Surface& surface)
     d->target = cairo_xcb_surface_create(connection, d->window, visual, surface.Width(), surface.Height());
     if (!device) device = cairo_device_reference(cairo_surface_get_device(d->target));
     // An embedded surface is shown with its host window; it paints once mapped.
-    if (d->embedded) xcb_map_window(connection, d->window);
+    if (d->embedded)
+    {
+        xcb_map_window(connection, d->window);
+        d->host = static_cast<xcb_window_t>(reinterpret_cast<std::uintptr_t>(surface.HostHandle()));
+        WatchHost(surface);
+    }
     Flush();
 }
 
-std::uint32_t XcbBackend::HostTopLevel(std::uint32_t window)
+int XcbBackend::WindowState(std::uint32_t window)
 {
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(
+        connection, xcb_get_property(connection, 0, window, atoms->wmState, atoms->wmState, 0, 2), nullptr);
+    CheckConnection();
+    int state = -1;
+    if (reply && reply->format == 32 && xcb_get_property_value_length(reply) >= 4)
+    {
+        std::uint32_t value = 0;
+        std::memcpy(&value, xcb_get_property_value(reply), 4);
+        state = static_cast<int>(value);
+    }
+    std::free(reply);
+    return state;
+}
+
+std::uint32_t XcbBackend::ClientTopLevel(std::uint32_t window)
+{
+    // The nearest window up from `window` (itself included) that a window manager manages
+    // (it carries WM_STATE), else the root's child: a manager's frame is never the answer.
     auto* scr = static_cast<xcb_screen_t*>(screen);
     std::uint32_t current = window;
-    for (int depth = 0; depth < 64 && current; ++depth)
+    for (int depth = 0; depth < 64 && current && !lost; ++depth)
     {
+        if (WindowState(current) >= 0) return current;
         xcb_query_tree_reply_t* tree =
             xcb_query_tree_reply(connection, xcb_query_tree(connection, current), nullptr);
+        CheckConnection();
         if (!tree) return 0;
         std::uint32_t parent = tree->parent;
         std::free(tree);
@@ -422,6 +457,101 @@ std::uint32_t XcbBackend::HostTopLevel(std::uint32_t window)
         current = parent;
     }
     return 0;
+}
+
+bool XcbBackend::ManagerRunning()
+{
+    xcb_get_selection_owner_reply_t* reply = xcb_get_selection_owner_reply(
+        connection, xcb_get_selection_owner(connection, atoms->wmSelection), nullptr);
+    CheckConnection();
+    bool const running = reply && reply->owner != XCB_NONE;
+    std::free(reply);
+    return running;
+}
+
+void XcbBackend::WatchHost(Surface& embedded)
+{
+    XSurface* d = Data(embedded);
+    if (lost || !d || !d->host) return;
+    // Other clients' windows: only the structure and the properties, never input.
+    std::uint32_t const mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
+    xcb_change_window_attributes(connection, d->host, XCB_CW_EVENT_MASK, &mask);
+    d->topLevel = ClientTopLevel(d->host);
+    if (d->topLevel && d->topLevel != d->host)
+        xcb_change_window_attributes(connection, d->topLevel, XCB_CW_EVENT_MASK, &mask);
+    // What changed before the selection took effect is read after it.
+    Flush();
+    UpdateHostState(embedded);
+}
+
+void XcbBackend::UpdateHostState(Surface& embedded)
+{
+    XSurface* d = Data(embedded);
+    if (lost || !d || !d->embedded) return;
+    auto mapState = [this](std::uint32_t window)
+    {
+        xcb_get_window_attributes_reply_t* reply = xcb_get_window_attributes_reply(
+            connection, xcb_get_window_attributes(connection, window), nullptr);
+        CheckConnection();
+        int const state = reply ? reply->map_state : -1; // -1: the window is gone
+        std::free(reply);
+        return state;
+    };
+    bool const manager = ManagerRunning();
+    int const host = mapState(d->host);
+    bool hidden = host < 0 || d->dead;
+    // A manager unmaps the client top-level it iconifies or keeps on another desktop: its
+    // WM_STATE says whether it is withdrawn. A window inside it is unmapped only by its client.
+    if (!hidden && (d->host != d->topLevel || !manager)) hidden = host == XCB_MAP_STATE_UNMAPPED;
+    if (!hidden && d->topLevel)
+    {
+        if (manager)
+        {
+            int const state = WindowState(d->topLevel);
+            hidden = state < 0 || state == 0; // none, or WithdrawnState
+        }
+        else
+            hidden = mapState(d->topLevel) <= XCB_MAP_STATE_UNMAPPED;
+    }
+    if (lost || hidden == d->hidden) return;
+    d->hidden = hidden;
+    EditorHidden(embedded, hidden);
+}
+
+void XcbBackend::EditorHidden(Surface& embedded, bool hidden)
+{
+    // Every nested loop of the editor ends (its dialogs and menus as cancelled) while the host
+    // hides it; it responds again once shown, from the host's next idle on.
+    (void)embedded;
+    if (hidden) RunLoop::AbandonNested();
+}
+
+bool XcbBackend::Hidden(Surface const& surface) const
+{
+    Surface const* top = &surface;
+    while (top->Owner())
+        top = top->Owner();
+    XSurface const* d = Data(*top);
+    return d && d->embedded && d->hidden;
+}
+
+bool XcbBackend::AnyHidden() const
+{
+    for (Surface* s : Surface::All())
+        if (&s->GetBackend() == this && Data(*s) && Data(*s)->embedded && Data(*s)->hidden) return true;
+    return false;
+}
+
+std::uint32_t XcbBackend::TransientOwner(Surface const& frame)
+{
+    // The window that raised it: a dialog for an alert or a nested dialog, else the editor's
+    // client top-level, looked up now (a manager's frame changes with every hide and show).
+    Surface const* owner = frame.Owner();
+    while (owner && owner->Kind() == SurfaceKind::Popup)
+        owner = owner->Owner();
+    if (!owner || !Data(*owner)) return 0;
+    if (owner->Kind() == SurfaceKind::Frame) return Data(*owner)->dead ? 0 : Data(*owner)->window;
+    return Data(*owner)->host ? ClientTopLevel(Data(*owner)->host) : 0;
 }
 
 void XcbBackend::SurfaceDestroyed(Surface& surface)
@@ -433,6 +563,20 @@ void XcbBackend::SurfaceDestroyed(Surface& surface)
     {
         cairo_surface_finish(d->target);
         cairo_surface_destroy(d->target);
+    }
+    if (!lost && d->embedded)
+    {
+        // The host's windows are watched no more (unless another editor watches them too).
+        std::uint32_t const none = 0;
+        for (xcb_window_t w : {d->host, d->topLevel})
+        {
+            bool shared = false;
+            for (Surface* s : Surface::All())
+                if (s != &surface && &s->GetBackend() == this && Data(*s) &&
+                    (Data(*s)->host == w || Data(*s)->topLevel == w))
+                    shared = true;
+            if (w && !shared) xcb_change_window_attributes(connection, w, XCB_CW_EVENT_MASK, &none);
+        }
     }
     if (!lost && d->window && !d->dead)
     {
@@ -485,6 +629,17 @@ void XcbBackend::Show(Surface& surface, bool shown)
     if (lost || !d || !d->window || d->dead) return;
     if (shown)
     {
+        // A hidden editor opens no window: what would show is cancelled at once.
+        if (surface.Kind() != SurfaceKind::Embedded && Hidden(surface)) return;
+        if (surface.Kind() == SurfaceKind::Frame)
+        {
+            std::uint32_t const owner = TransientOwner(surface);
+            if (owner)
+                xcb_change_property(connection, XCB_PROP_MODE_REPLACE, d->window, XCB_ATOM_WM_TRANSIENT_FOR,
+                                    XCB_ATOM_WINDOW, 32, 1, &owner);
+            else
+                xcb_delete_property(connection, d->window, XCB_ATOM_WM_TRANSIENT_FOR);
+        }
         xcb_map_window(connection, d->window);
         if (surface.Kind() != SurfaceKind::Embedded)
         {
@@ -742,6 +897,22 @@ bool XcbBackend::HandleInternal(xcb_generic_event_t* e)
             }
             if (d->embedded) RunLoop::AbandonNested();
         }
+        HostChanged(x->window, false);
+        return true;
+    }
+    case XCB_MAP_NOTIFY:
+        HostChanged(reinterpret_cast<xcb_map_notify_event_t*>(e)->window, false);
+        return false;
+    case XCB_UNMAP_NOTIFY:
+        HostChanged(reinterpret_cast<xcb_unmap_notify_event_t*>(e)->window, false);
+        return false;
+    case XCB_REPARENT_NOTIFY:
+        HostChanged(reinterpret_cast<xcb_reparent_notify_event_t*>(e)->window, true);
+        return false;
+    case XCB_PROPERTY_NOTIFY:
+    {
+        auto* x = reinterpret_cast<xcb_property_notify_event_t*>(e);
+        if (x->atom == atoms->wmState) HostChanged(x->window, false);
         return true;
     }
     case XCB_SELECTION_REQUEST:
@@ -752,6 +923,21 @@ bool XcbBackend::HandleInternal(xcb_generic_event_t* e)
         return true;
     default:
         return false;
+    }
+}
+
+void XcbBackend::HostChanged(std::uint32_t window, bool reparented)
+{
+    if (lost || window == 0) return;
+    for (Surface* s : Surface::All())
+    {
+        XSurface* d = &s->GetBackend() == this ? Data(*s) : nullptr;
+        if (!d || !d->embedded || d->dead || (d->host != window && d->topLevel != window)) continue;
+        // A new parent may put the editor under another top-level: it is looked up again.
+        if (reparented)
+            WatchHost(*s);
+        else
+            UpdateHostState(*s);
     }
 }
 

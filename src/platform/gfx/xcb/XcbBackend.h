@@ -19,8 +19,13 @@ namespace gfx
 //
 // Surfaces: an embedded one is a child window of the host's window (its handle is the host's
 // X window id) placed in the host window's coordinates; a frame is a managed top-level of the
-// dialog type, transient for the host's top-level, without decorations; a popup is an
+// dialog type without decorations, transient for the window that raised it (a dialog) or for
+// the host's client top-level, looked up each time it is mapped; a popup is an
 // override-redirect window. Events of all of them come back with root coordinates.
+//
+// The host may hide the editor without closing it (a withdrawn top-level, an unmapped host
+// window): every nested loop ends then (RunLoop::AbandonNested) and no frame or popup of that
+// editor is mapped until the host shows it again.
 //
 // The keyboard focus: a surface that is focused (a frame, a menu) takes it from whichever window
 // had it and gives it back when it goes, if it still has it; a click on an embedded surface
@@ -44,6 +49,10 @@ public:
     bool WindowSize(std::uint32_t window, int& width, int& height);
     // True once the connection broke or a host window went away under an editor.
     bool Lost() const { return lost; }
+    // Whether the host hides the editor a surface belongs to (the root of its owners): the
+    // host's client top-level withdrawn (with no window manager: unmapped) or gone, or the host
+    // window itself unmapped or gone. An iconified top-level does not hide it.
+    bool Hidden(Surface const& surface) const;
     // The X window of a surface (0 for none).
     static std::uint32_t WindowOf(Surface const& surface);
     xcb_connection_t* Connection() const { return connection; }
@@ -81,7 +90,23 @@ private:
     bool Translate(xcb_generic_event_t* event, InputEvent& out);
     Surface* Find(std::uint32_t window) const;
     void AnswerSelectionRequest(xcb_generic_event_t* event);
-    std::uint32_t HostTopLevel(std::uint32_t window);
+    // WM_STATE of a window (0 withdrawn, 1 normal, 3 iconic), -1 without one.
+    int WindowState(std::uint32_t window);
+    // The client top-level of a window: itself or its nearest ancestor carrying WM_STATE, else
+    // the root's child above it (0 when it is gone).
+    std::uint32_t ClientTopLevel(std::uint32_t window);
+    bool ManagerRunning();
+    // Watches an embedded surface's host window and its client top-level, and learns whether
+    // the host shows the editor.
+    void WatchHost(Surface& embedded);
+    void UpdateHostState(Surface& embedded);
+    // A structure or WM_STATE event of a watched window.
+    void HostChanged(std::uint32_t window, bool reparented);
+    // The one place a hide or a show of an editor by its host reaches the loop.
+    void EditorHidden(Surface& embedded, bool hidden);
+    bool AnyHidden() const;
+    // The window a frame is transient for, looked up as it is mapped.
+    std::uint32_t TransientOwner(Surface const& frame);
     void RepaintAll(Surface& surface);
     std::uint32_t InputFocus();
     bool SetInputFocus(std::uint32_t window);
