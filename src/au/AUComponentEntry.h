@@ -8,7 +8,10 @@
 
 // The whole work of a component entry for the unit type Unit: the open selector builds a Unit
 // on the component instance (the call's first word), runs its PostConstructor and stores it
-// as the instance's storage; every other call goes to the unit's dispatcher with the storage.
+// as the instance's storage; every other call goes to the unit's dispatcher with the storage,
+// counted on the unit's life first (the render call, the audio thread's, is not: hosts stop
+// rendering before they close, and the audio thread never deletes a unit); a call that meets
+// a closing unit answers badComponentInstance.
 // Nothing escapes: an allocation failure answers -108, a thrown status that status, anything
 // else -1. A unit whose constructor or PostConstructor throws is freed and no storage is set.
 template <class Unit> OSStatus AUComponentEntry(ComponentParameters* params, void* storage)
@@ -27,6 +30,9 @@ template <class Unit> OSStatus AUComponentEntry(ComponentParameters* params, voi
         }
         auto* unit = static_cast<Unit*>(storage);
         if (unit == nullptr) return badComponentInstance;
+        if (params->what == kAudioUnitRenderSelect) return Unit::ComponentEntryDispatch(params, unit);
+        InstanceLife::Call call(unit->Life());
+        if (!call) return badComponentInstance;
         return Unit::ComponentEntryDispatch(params, unit);
     }
     catch (std::bad_alloc const&)

@@ -27,7 +27,10 @@ function(torvane_au_plugin target file_name)
     LINK_DEPENDS ${_map})
   target_link_options(${target} PRIVATE
     "LINKER:--version-script=${_map}"
-    "LINKER:--exclude-libs,ALL")
+    "LINKER:--exclude-libs,ALL"
+    # Never unmapped once loaded: a host may unload the library after a close that returned
+    # while one of its threads still runs our code.
+    "LINKER:-z,nodelete")
   # Every symbol resolved at link time (sanitizer runtimes live in the host program).
   if(NOT TORVANE_SANITIZE AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
     target_link_options(${target} PRIVATE "LINKER:-z,defs")

@@ -1,6 +1,7 @@
 #include "au/AUPluginLists.h"
 
 #include <algorithm>
+#include <condition_variable>
 #include <mutex>
 #include <vector>
 
@@ -33,6 +34,22 @@ public:
             if (e.instance == instance) return e.object;
         }
         return nullptr;
+    }
+
+    Owner* FindOwner(ComponentInstance instance)
+    {
+        std::lock_guard<std::mutex> hold(mutex);
+        for (Entry const& e : entries)
+        {
+            if (e.instance == instance) return const_cast<Owner*>(e.owner);
+        }
+        return nullptr;
+    }
+
+    void RemoveInstance(ComponentInstance instance)
+    {
+        std::lock_guard<std::mutex> hold(mutex);
+        std::erase_if(entries, [instance](Entry const& e) { return e.instance == instance; });
     }
 
 private:
@@ -99,36 +116,77 @@ struct Watch
 {
     ComponentInstance instance;
     AUUnitObserver* observer;
+    PluginBase* unit; // held while watched
 };
+// Taken before a list's own mutex, never after.
 std::mutex watchMutex;
+std::condition_variable noticeDelivered;
 std::vector<Watch>& Watches()
 {
     static std::vector<Watch> watches;
     return watches;
 }
+// The observers a closing notice is on its way to.
+std::vector<AUUnitObserver*>& Notified()
+{
+    static std::vector<AUUnitObserver*> notified;
+    return notified;
+}
+
+// The plug-in of a live unit (under watchMutex).
+PluginBase* LiveUnit(ComponentInstance instance)
+{
+    if (MacAUInstrumentBase* base = Instruments().FindOwner(instance)) return base;
+    return Effects().FindOwner(instance);
+}
 } // namespace
 
-void WatchUnit(ComponentInstance instance, AUUnitObserver* observer)
+bool WatchUnit(ComponentInstance instance, AUUnitObserver* observer)
 {
-    if (instance == nullptr || observer == nullptr) return;
+    if (instance == nullptr || observer == nullptr) return false;
     std::lock_guard<std::mutex> hold(watchMutex);
-    Watches().push_back({instance, observer});
+    PluginBase* const unit = LiveUnit(instance);
+    if (unit == nullptr) return false;
+    // The unit cannot go meanwhile: its close takes this mutex before it can end.
+    unit->HoldForEditor();
+    Watches().push_back({instance, observer, unit});
+    return true;
 }
 
 void UnwatchUnit(AUUnitObserver* observer)
 {
-    std::lock_guard<std::mutex> hold(watchMutex);
-    std::erase_if(Watches(), [observer](Watch const& w) { return w.observer == observer; });
+    std::vector<PluginBase*> held;
+    {
+        std::unique_lock<std::mutex> hold(watchMutex);
+        noticeDelivered.wait(hold,
+                             [observer]
+                             {
+                                 auto const& n = Notified();
+                                 return std::find(n.begin(), n.end(), observer) == n.end();
+                             });
+        for (Watch const& w : Watches())
+            if (w.observer == observer) held.push_back(w.unit);
+        std::erase_if(Watches(), [observer](Watch const& w) { return w.observer == observer; });
+    }
+    for (PluginBase* unit : held)
+        unit->ReleaseEditorHold();
 }
 
 void NotifyUnitClosing(ComponentInstance instance)
 {
     if (instance == nullptr) return;
+    {
+        std::lock_guard<std::mutex> hold(watchMutex);
+        // No view finds or watches it from now on.
+        Instruments().RemoveInstance(instance);
+        Effects().RemoveInstance(instance);
+    }
     // One at a time, outside the lock: an observer may end watches (its own or others') while
-    // it is told.
+    // it is told; its own unwatching waits until the notice is delivered.
     for (;;)
     {
         AUUnitObserver* next = nullptr;
+        std::vector<PluginBase*> held;
         {
             std::lock_guard<std::mutex> hold(watchMutex);
             auto& watches = Watches();
@@ -136,8 +194,20 @@ void NotifyUnitClosing(ComponentInstance instance)
                                          [instance](Watch const& w) { return w.instance == instance; });
             if (it == watches.end()) return;
             next = it->observer;
+            for (Watch const& w : watches)
+                if (w.observer == next) held.push_back(w.unit);
             std::erase_if(watches, [next](Watch const& w) { return w.observer == next; });
+            Notified().push_back(next);
         }
         next->UnitClosing();
+        {
+            std::lock_guard<std::mutex> hold(watchMutex);
+            auto& notified = Notified();
+            notified.erase(std::find(notified.begin(), notified.end(), next));
+        }
+        noticeDelivered.notify_all();
+        // The close is a counted call: these never delete the unit.
+        for (PluginBase* unit : held)
+            unit->ReleaseEditorHold();
     }
 }

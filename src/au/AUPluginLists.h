@@ -35,8 +35,9 @@ void AddAudioUnitToList(EffectBase* effect, MacAUEffectBase* base);
 void RemoveAudioUnitFromList(MacAUEffectBase const* base);
 EffectBase* FindAudioUnit(ComponentInstance instance);
 
-// Told when the unit it watches is about to be destroyed, before the unit's members go (views
-// drop their editors then, while the parameters their controls bind still exist). Main thread.
+// Told when the unit it watches is being closed, before the unit's members go (views close
+// their editors then, while the parameters their controls bind still exist). On the closing
+// thread; it must not wait for the editor's thread.
 class AUUnitObserver
 {
 public:
@@ -46,8 +47,13 @@ protected:
     ~AUUnitObserver() = default;
 };
 
-void WatchUnit(ComponentInstance instance, AUUnitObserver* observer);
-// Every watch of the observer ends (nothing when it has none).
+// Watches a live unit that is not closing, holding it (PluginBase::HoldForEditor) until the
+// watch ends: false, with nothing held, for any other. A view watches its unit before it opens
+// an editor on it.
+bool WatchUnit(ComponentInstance instance, AUUnitObserver* observer);
+// Every watch of the observer ends (nothing when it has none), once a closing notice on its way
+// to it has been delivered; the holds go (the last one of a closed unit deletes it).
 void UnwatchUnit(AUUnitObserver* observer);
-// Tells every observer of the instance, each once, and ends their watches.
+// The unit's close: it is no longer found and no longer watched; every observer is told, each
+// once, and its watch ends. From inside the unit's counted close call.
 void NotifyUnitClosing(ComponentInstance instance);

@@ -10,6 +10,7 @@ MacAUEffectBase::MacAUEffectBase(ComponentInstance instance, long numParams, cha
                                  char const* rootPath)
     : AUEffectBase(instance, true), PluginBase(static_cast<int>(numParams), identity, rootPath)
 {
+    BindInstanceLife(&Life());
     GlobalElement()->UseIndexedParameters(static_cast<int>(numParams));
     AddSampleRateListener(this);
     inputScratch.Init(kMaxRenderFrames);
@@ -115,9 +116,4 @@ OSStatus MacAUEffectBase::ProcessBufferLists(AudioUnitRenderActionFlags&, AudioB
 void MacAUEffectBase::PreDestructor()
 {
     NotifyUnitClosing(GetComponentInstance());
-}
-
-bool MacAUEffectBase::DeleteLater()
-{
-    return DeleteWhenEditorLets([this] { delete this; });
 }

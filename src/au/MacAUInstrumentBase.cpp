@@ -25,6 +25,7 @@ MacAUInstrumentBase::MacAUInstrumentBase(ComponentInstance instance, int numPara
                                          char const* rootPath)
     : MusicDeviceBase(instance, 0, 1, 0, 0), PluginBase(numParams, identity, rootPath)
 {
+    BindInstanceLife(&Life());
     GlobalElement()->UseIndexedParameters(numParams);
     AddSampleRateListener(this);
 }
@@ -149,9 +150,4 @@ void MacAUInstrumentBase::AutomatableParameterChangeNotify(int index, float valu
 void MacAUInstrumentBase::PreDestructor()
 {
     NotifyUnitClosing(GetComponentInstance());
-}
-
-bool MacAUInstrumentBase::DeleteLater()
-{
-    return DeleteWhenEditorLets([this] { delete this; });
 }

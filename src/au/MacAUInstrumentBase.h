@@ -37,10 +37,9 @@ public:
     // Leaves the instrument list.
     ~MacAUInstrumentBase() override;
 
-    // The close: every view on this unit closes its editor first, from the closing thread; an
-    // editor thread that did not leave the unit in time deletes it once it has (DeleteLater).
+    // The close: every view on this unit closes its editor (at once, or on the editor's thread,
+    // which holds the unit until then).
     void PreDestructor() override;
-    bool DeleteLater() override;
 
     OSStatus Version() override { return static_cast<OSStatus>(GetVersion()); }
     OSStatus Render(AudioUnitRenderActionFlags& flags, AudioTimeStamp const& time, UInt32 frames) override;

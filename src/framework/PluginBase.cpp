@@ -5,6 +5,7 @@
 #include "framework/AutomatableParameterServer.h"
 #include "framework/Paths.h"
 #include "framework/PluginEditor.h"
+#include "platform/InstanceLife.h"
 
 void* PluginState::SavePluginState(int& size)
 {
@@ -133,34 +134,29 @@ void PluginBase::SetGUI(PluginEditor* gui)
         GUIClosed();
 }
 
-void PluginBase::AdoptEditorThread()
-{
-    if (editorAttached.load(std::memory_order_acquire)) editorThread.store(std::this_thread::get_id());
-}
-
 void PluginBase::HoldForEditor()
 {
-    std::lock_guard<std::mutex> hold(holdMutex);
-    ++editorHolds;
+    if (instanceLife != nullptr) instanceLife->Hold();
 }
 
 void PluginBase::ReleaseEditorHold()
 {
-    std::function<void()> remove;
-    {
-        std::lock_guard<std::mutex> hold(holdMutex);
-        if (editorHolds == 0 || --editorHolds > 0) return;
-        remove.swap(removeWhenReleased);
-    }
-    if (remove) remove();
+    if (instanceLife != nullptr) instanceLife->Leave();
 }
 
-bool PluginBase::DeleteWhenEditorLets(std::function<void()> remove)
+bool PluginBase::Closing() const
 {
-    std::lock_guard<std::mutex> hold(holdMutex);
-    if (editorHolds == 0) return false;
-    removeWhenReleased = std::move(remove);
-    return true;
+    return instanceLife != nullptr && instanceLife->Closing();
+}
+
+namespace
+{
+std::atomic<bool (*)()> editorThreadTest{nullptr};
+} // namespace
+
+void PluginBase::SetEditorThreadTest(bool (*isEditorThread)())
+{
+    editorThreadTest.store(isEditorThread);
 }
 
 void PluginBase::PostEditorRequests(std::uint32_t bits)
@@ -194,7 +190,9 @@ PluginEditor* PluginBase::EditorOnThisThread()
 {
     if (mutex.HeldByCurrentThread()) return nullptr;
     PluginEditor* const e = editor.load();
-    return editorThread.load() == std::this_thread::get_id() ? e : nullptr;
+    if (editorThread.load() == std::this_thread::get_id()) return e;
+    bool (*const test)() = editorThreadTest.load();
+    return test != nullptr && test() ? e : nullptr;
 }
 
 void PluginBase::ApplyEditorRequests(std::uint32_t bits)

@@ -13,6 +13,7 @@
 #include "framework/ParameterHost.h"
 
 class AutomatableParameterServer;
+class InstanceLife;
 class PluginEditor;
 
 // The plug-in mutex. It knows which thread holds it, and it is where reports to the host wait:
@@ -129,18 +130,23 @@ public:
     // or GUIClosed. A detached editor receives no call afterwards.
     void SetGUI(PluginEditor* gui);
 
-    // The thread that took the open editor over from the thread it lived on (which is outside
-    // it, and stays out): the calling thread becomes the editor's. Nothing without an editor.
-    void AdoptEditorThread();
-
-    // Keeping the instance alive for its editor's thread. A close that could not wait until the
-    // editor's thread left the instance holds it; that thread lets go once it has disposed of
-    // the editor. DeleteWhenEditorLets answers false while nothing holds the instance (the
-    // caller deletes it now); otherwise it keeps `remove`, which deletes the instance, and the
-    // last release calls it (on the editor's thread, outside every lock of ours).
+    // The adapter's count of the host's calls into this instance (platform/InstanceLife.h); none
+    // for an instance no host drives.
+    void BindInstanceLife(InstanceLife* life) { instanceLife = life; }
+    // An open editor keeps its instance: the editor host holds it from the open until the
+    // editor is disposed of, on whatever thread that happens, so the last of the host's calls
+    // and the editor's disposal deletes a closed instance. Hold only from inside a counted
+    // call or another hold; a release may delete the instance (nothing of it may be touched
+    // after). Nothing without a bound life.
     void HoldForEditor();
     void ReleaseEditorHold();
-    bool DeleteWhenEditorLets(std::function<void()> remove);
+    // True once the host closed the instance.
+    bool Closing() const;
+
+    // The editors' thread, as the editor host knows it: true on a thread inside one of its
+    // entries. The drain and the requests reach the editor there as on the thread that
+    // attached it. Installed once by the editor host.
+    static void SetEditorThreadTest(bool (*isEditorThread)());
 
     // Any thread, no lock, no allocation: asks the attached editor for the requests in
     // `bits`; nothing without an editor. Repeated requests before a drain merge into one.
@@ -193,9 +199,7 @@ private:
     std::atomic<std::thread::id> editorThread{};
     std::atomic<bool> editorAttached{false};
     std::atomic<std::uint32_t> editorRequests{0};
-    std::mutex holdMutex;
-    int editorHolds = 0;
-    std::function<void()> removeWhenReleased;
+    InstanceLife* instanceLife = nullptr;
     long numParameters = 0;
     PluginMutex mutex;
     GUINotificationQueue queue;

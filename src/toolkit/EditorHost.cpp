@@ -23,27 +23,17 @@ struct EditorHost::Session
     bool loopAcquired = false;
     bool registered = false; // among the open editors
     PluginBase* plugin = nullptr;
+    bool held = false; // the plug-in is held until the disposal
     std::unique_ptr<gfx::Surface> surface;
     std::shared_ptr<Window> root;
-    EffectGUIBase* editor = nullptr;   // owned
-    bool held = false;                 // the plug-in is held until the disposal
-    bool disposed = false;             // under the state's mutex
-    unsigned long leavesAtDispose = 0; // under the state's mutex
+    EffectGUIBase* editor = nullptr; // owned
 
     // Editor thread: the root leaves its plug-in; no request or timer reaches it after.
     void Detach()
     {
         if (editor != nullptr) editor->Detach();
     }
-    void Hold()
-    {
-        if (plugin != nullptr && !held)
-        {
-            plugin->HoldForEditor();
-            held = true;
-        }
-    }
-    // Editor thread, inside an entry, outside every handler.
+    // Editor thread, inside an entry, outside every handler. The instance may go at its end.
     void Dispose();
 };
 
@@ -52,11 +42,12 @@ namespace
 // The editor thread and its entries, for every editor of the process.
 struct State
 {
+    State();
     std::mutex mutex;
-    std::condition_variable changed;
+    std::condition_variable changed; // the editor thread left its outermost entry
     std::thread::id thread;
     int depth = 0;
-    unsigned long leaves = 0; // how often the editor thread left its outermost entry
+    std::atomic<std::thread::id> inside{}; // the thread while depth > 0
     std::vector<EditorHost::Session*> open;
     gfx::Backend* backend = nullptr; // the open editors' back end
     // Run by the editor thread on its way out of its outermost entry.
@@ -69,6 +60,12 @@ State& TheState()
     return state;
 }
 
+// The plug-ins' drains reach their editors on the thread inside an entry.
+State::State()
+{
+    PluginBase::SetEditorThreadTest([] { return TheState().inside.load() == std::this_thread::get_id(); });
+}
+
 // Under the state's mutex: lets the calling thread in, taking the editors over when their
 // thread is outside every entry. False while another thread is inside.
 bool AdmitLocked(State& st)
@@ -78,19 +75,14 @@ bool AdmitLocked(State& st)
     if (st.thread != self)
     {
         st.thread = self;
-        if (!st.open.empty())
-        {
-            gfx::RunLoop::MoveBinding();
-            for (EditorHost::Session* s : st.open)
-                if (s->plugin != nullptr) s->plugin->AdoptEditorThread();
-        }
+        if (!st.open.empty()) gfx::RunLoop::MoveBinding();
     }
-    ++st.depth;
+    if (st.depth++ == 0) st.inside.store(self);
     return true;
 }
 
 // One entry of the calling thread, left on destruction. The outermost entry's end runs what
-// was left for it (disposals, and with them the deletion of instances held for the editor).
+// was left for it (disposals, and with them the deletion of instances closed meanwhile).
 class Entry
 {
 public:
@@ -123,7 +115,7 @@ public:
                 {
                     if (--st.depth == 0)
                     {
-                        ++st.leaves;
+                        st.inside.store(std::thread::id());
                         st.changed.notify_all();
                     }
                     return;
@@ -142,13 +134,11 @@ private:
     bool entered = false;
 };
 
-std::atomic<bool> closeTimeoutLogged{false};
 std::atomic<EditorWindowSystem*> systemOverride{nullptr};
 } // namespace
 
 void EditorHost::Session::Dispose()
 {
-    if (disposed) return;
     if (editor != nullptr)
     {
         editor->Detach();
@@ -177,16 +167,12 @@ void EditorHost::Session::Dispose()
     }
     if (backend != nullptr) system->Release();
     backend = nullptr;
-    // The instance may go now; it goes here when its close could not wait for this thread.
+    // Last: a closed instance goes here.
     if (held)
     {
         held = false;
         plugin->ReleaseEditorHold();
     }
-    std::lock_guard<std::mutex> lock(st.mutex);
-    disposed = true;
-    leavesAtDispose = st.leaves;
-    st.changed.notify_all();
 }
 
 EditorWindowSystem* EditorHost::OverrideWindowSystem(EditorWindowSystem* system)
@@ -237,6 +223,11 @@ bool EditorHost::Open(EditorWindowSystem& named, void* window, std::unique_ptr<E
     EditorWindowSystem& system = replaced != nullptr ? *replaced : named;
     Close();
     if (window == nullptr || !root) return false;
+    unsigned long closesAtStart = 0;
+    {
+        std::lock_guard<std::mutex> lock(sessionMutex);
+        closesAtStart = closes;
+    }
 
     // In, or wait a while for the editor thread to leave.
     State& st = TheState();
@@ -251,6 +242,12 @@ bool EditorHost::Open(EditorWindowSystem& named, void* window, std::unique_ptr<E
     auto s = std::make_shared<Session>();
     s->system = &system;
     s->plugin = root->GetHandedPlugin();
+    // The host's open is a counted call into the instance (or the view's watch holds it).
+    if (s->plugin != nullptr)
+    {
+        s->plugin->HoldForEditor();
+        s->held = true;
+    }
     s->backend = system.Acquire();
     int hostWidth = 0, hostHeight = 0;
     bool usable = s->backend != nullptr && system.HostWindowSize(window, hostWidth, hostHeight);
@@ -293,16 +290,26 @@ bool EditorHost::Open(EditorWindowSystem& named, void* window, std::unique_ptr<E
                 gfx::Rect{0, y, static_cast<int>(width), static_cast<int>(height)}, window);
             s->root = std::make_shared<Window>();
             s->root->CreateChildWindow(s->surface.get(), width, height, 0, 0);
+            // Nested loops of the building (the splash's fade) are this editor's.
+            gfx::RunLoop::EditorScope scope(s->surface.get());
             s->editor->CreateUI(s->root.get(), 0, 0);
         });
-    if (!built)
+    bool closed = !built;
+    if (built)
+    {
+        // A close on another thread meanwhile (the instance's close, say) found nothing to close:
+        // the editor goes now.
+        std::lock_guard<std::mutex> lock(sessionMutex);
+        closed = closes != closesAtStart;
+        if (!closed) session = s;
+    }
+    if (closed)
     {
         // Nothing stays attached or half built; the next open starts afresh.
-        s->Dispose();
+        s->Detach();
+        gfx::RunLoop::DeferRelease([s] { s->Dispose(); });
         return false;
     }
-    std::lock_guard<std::mutex> lock(sessionMutex);
-    session = std::move(s);
     return true;
 }
 
@@ -316,8 +323,8 @@ void EditorHost::Idle()
     Entry entry;
     if (!entry) return;
     std::shared_ptr<Session> s = Current();
-    // Nested loops ended by a close or a lost window system start waiting again once every
-    // loop has unwound, unless the window system is gone.
+    // Nested loops ended for every editor (a lost window system) start waiting again once every
+    // loop has unwound, unless the window system is gone. An editor's own end stays.
     if (gfx::RunLoop::Abandoned() && gfx::RunLoop::Nesting() == 0 && !(s && s->system->Lost()))
         gfx::RunLoop::ResumeNested();
     gfx::RunLoop::GuardHostEntry("editor idle", [] { gfx::RunLoop::Turn(false); });
@@ -330,49 +337,31 @@ void EditorHost::Close()
     std::shared_ptr<Session> s;
     {
         std::lock_guard<std::mutex> lock(sessionMutex);
+        ++closes;
         s = std::move(session);
     }
     if (!s) return;
 
     State& st = TheState();
     std::unique_lock<std::mutex> lock(st.mutex);
-    if (AdmitLocked(st))
+    if (!AdmitLocked(st))
     {
-        bool const nested = st.depth > 1;
-        if (nested)
-        {
-            // A host call from one of our own handlers: the handlers below still use the editor.
-            s->Hold();
-            st.atLastLeave.push_back([s] { s->Dispose(); });
-            gfx::RunLoop::AbandonNested();
-        }
+        // Another thread is inside: it detaches, unwinds and disposes of the editor on its way out.
+        st.atLastLeave.push_back([s] { s->Dispose(); });
         lock.unlock();
-        Entry entry(Entry::Admitted);
-        if (nested)
-        {
-            s->Detach();
-            return;
-        }
-        // Inside a handler of a turn driven from outside every host call (a test's), the
-        // disposal waits for the handler; otherwise it is done at once.
-        s->Hold();
-        if (gfx::RunLoop::Nesting() > 0) gfx::RunLoop::AbandonNested();
-        s->Detach();
-        gfx::RunLoop::DeferRelease([s] { s->Dispose(); });
+        gfx::RunLoop::Post([s] { s->Detach(); });
+        gfx::RunLoop::Abandon(s->surface.get());
         return;
     }
-
-    // The editor thread is inside: it detaches, unwinds and disposes of the editor on its way out.
-    s->Hold();
-    st.atLastLeave.push_back([s] { s->Dispose(); });
-    gfx::RunLoop::Post([s] { s->Detach(); });
-    gfx::RunLoop::AbandonNested();
-    // Disposed of, and the thread out of the entry it did that in.
-    if (!st.changed.wait_for(lock, std::chrono::milliseconds(kCloseWaitMs),
-                             [&] { return s->disposed && st.leaves != s->leavesAtDispose; }))
-    {
-        if (!closeTimeoutLogged.exchange(true))
-            std::fprintf(stderr, "Torvane: the editor's thread did not leave the editor in time; it "
-                                 "disposes of it, and of its instance, when it does\n");
-    }
+    bool const nested = st.depth > 1;
+    // A host call from one of our own handlers: the handlers below still use the editor, which
+    // goes at the outermost entry's end.
+    if (nested) st.atLastLeave.push_back([s] { s->Dispose(); });
+    lock.unlock();
+    Entry entry(Entry::Admitted);
+    if (nested || gfx::RunLoop::Nesting() > 0) gfx::RunLoop::Abandon(s->surface.get());
+    s->Detach();
+    // Inside a handler of a turn driven from outside every host call (a test's), the disposal
+    // waits for the handler; otherwise it is done at once.
+    if (!nested) gfx::RunLoop::DeferRelease([s] { s->Dispose(); });
 }

@@ -20,36 +20,23 @@ class Surface;
 // plug-in's requests after each idle, and the close. The deliverables' adapters (the VST
 // editor loader, the Audio Unit view) are thin layers over it.
 //
-// Threads. Hosts open, idle and close editors on threads of their choice and close instances
-// from yet another one, whatever runs on the editor's thread at that moment (a modal alert, a
-// dialog, a menu, a drag, an animation). Every editor of the process shares one event loop and
-// one editor thread: the thread inside whose host call (open, idle, close) the loop turns.
-// Each such call is an entry of that thread into the editors and their instances; handlers,
-// timers and the drain run inside one. The entries are counted under a small mutex that is
-// never held across a turn or while waiting.
-//
-//   - A thread that calls in while the editor thread is outside every entry takes the editors
-//     over: the loop binding and every open editor's plug-in thread move to it together. So an
-//     editor opened on a thread that has exited, or that stopped idling, is idled and closed
-//     from any other thread.
-//   - An idle that finds the editor thread inside an entry does nothing; an open waits a while
-//     for it to leave, then fails.
-//   - A close that finds the editor thread outside takes the editor over and disposes of it on
-//     its own thread. One that finds it inside posts a detach (the root leaves its plug-in: no
-//     more requests or timers reach it), ends every nested loop, and waits, holding no lock of
-//     ours, until that thread has disposed of the editor on its way out of its outermost entry.
-//     The instance is held meanwhile (PluginBase::HoldForEditor). When the thread does not
-//     answer within kCloseWaitMs (it may be blocked outside our code), the close logs once and
-//     returns with the instance still held: the instance's own close then leaves its deletion
-//     to that thread, which deletes it once it has disposed of the editor.
-//   - A close from inside an entry on the editor thread itself (a host call made from one of
-//     our handlers) detaches at once and leaves the disposal, and the instance, to the
-//     outermost entry's end.
+// Threads. Every editor of the process shares one event loop, turned by one thread at a time:
+// the editor thread, inside whose host call (open, idle, close: an entry) the loop turns.
+// Entries are counted under a small mutex never held across a turn or a wait. A thread that
+// calls in while the editor thread is outside every entry is admitted and becomes the editor
+// thread (the loop's binding moves to it), so an editor opened on a thread that exited or
+// stopped idling is idled and closed from any other; an idle that finds another thread inside
+// does nothing, and an open waits a while for it to leave. An editor is disposed of only by an
+// admitted thread: a close that is admitted disposes of it at once (after the handler it runs
+// in, if any); one that is not posts the disposal to the thread inside, which runs it on its
+// way out of its outermost entry, and returns without waiting. Either way the close first ends
+// that editor's own nested loops (alerts, dialogs, menus, drags, fades; no other editor's) and
+// detaches it from its plug-in. An open editor holds its instance (PluginBase::HoldForEditor)
+// until it is disposed of, so an instance the host closed meanwhile goes with the disposal, on
+// whichever thread runs it.
 class EditorHost
 {
 public:
-    // How long a close from another thread waits for the editor thread to leave.
-    static constexpr int kCloseWaitMs = 2000;
     // How long an open waits for the editor thread to leave when it is inside.
     static constexpr int kOpenWaitMs = 2000;
 
@@ -78,7 +65,8 @@ public:
               Placement const& placement);
     // One turn of the loop without waiting, then the drain of the plug-in's requests.
     void Idle();
-    // Any thread: closes the open editor (see above); nothing when none is open.
+    // Any thread: closes the open editor (see above), and makes an open under way on another
+    // thread fail; nothing else when none is open.
     void Close();
 
     bool IsOpen() const;
@@ -92,6 +80,7 @@ public:
 private:
     std::shared_ptr<Session> Current() const;
 
-    mutable std::mutex sessionMutex; // guards `session` itself, never held across a call out
+    mutable std::mutex sessionMutex; // guards the two below, never held across a call out
     std::shared_ptr<Session> session;
+    unsigned long closes = 0;
 };

@@ -1,5 +1,7 @@
 #include "vst/AudioEffect.h"
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -10,36 +12,30 @@ namespace
 {
 
 // The C entry points of the record. Each finds its instance through `object`; no exception
-// leaves them.
+// leaves them. The host's calls are counted on the instance's life as they enter (the audio
+// processing is not: hosts stop it before they close); a call that meets a closing instance
+// does nothing.
 
 VstIntPtr dispatchEffectClass(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                               float opt)
 {
     AudioEffect* effect = AudioEffect::fromAEffect(e);
     if (effect == nullptr) return 0;
-    if (opcode == effClose)
-    {
-        try
-        {
-            effect->dispatcher(effClose, index, value, ptr, opt);
-        }
-        catch (...)
-        {
-        }
-        // The instance goes even when its close failed: the host forgets the record now. An
-        // editor thread still inside it deletes it on its way out, and nothing calls the host.
-        effect->closeEditor();
-        effect->disconnectHost();
-        if (!effect->deleteWhenEditorLets()) delete effect;
-        return 1;
-    }
+    InstanceLife::Call call(effect->life());
+    if (!call) return 0;
     try
     {
+        if (opcode == effClose)
+        {
+            // The instance goes with the last call to leave it, this one when it is the only one.
+            effect->beginClose();
+            return 1;
+        }
         return effect->dispatcher(opcode, index, value, ptr, opt);
     }
     catch (...)
     {
-        return 0;
+        return opcode == effClose ? 1 : 0;
     }
 }
 
@@ -61,6 +57,8 @@ void setParameterClass(AEffect* e, VstInt32 index, float value)
 {
     if (AudioEffect* effect = AudioEffect::fromAEffect(e))
     {
+        InstanceLife::Call call(effect->life());
+        if (!call) return;
         try
         {
             effect->setParameter(index, value);
@@ -75,6 +73,8 @@ float getParameterClass(AEffect* e, VstInt32 index)
 {
     if (AudioEffect* effect = AudioEffect::fromAEffect(e))
     {
+        InstanceLife::Call call(effect->life());
+        if (!call) return 0.0f;
         try
         {
             return effect->getParameter(index);
@@ -200,8 +200,38 @@ void AudioEffect::setFlag(VstInt32 flag, bool state)
 
 VstIntPtr AudioEffect::callHost(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)
 {
-    if (audioMaster == nullptr || hostClosed.load(std::memory_order_acquire)) return 0;
+    if (audioMaster == nullptr) return 0;
+    InstanceLife::Callback callback(lifetime);
+    if (!callback) return 0;
     return audioMaster(&cEffect, opcode, index, value, ptr, opt);
+}
+
+void AudioEffect::beginClose()
+{
+    if (!lifetime.BeginClose()) return;
+    if (editor != nullptr) editor->close();
+    if (!lifetime.WaitForCallbacks(std::chrono::milliseconds(kCallbackWaitMs)))
+    {
+        static std::atomic<bool> logged{false};
+        if (!logged.exchange(true))
+            std::fprintf(stderr, "Torvane: a call to the host was still in flight when the host closed the "
+                                 "instance; the instance goes once it returns\n");
+    }
+}
+
+void AudioEffect::finishClose(void* object)
+{
+    auto* effect = static_cast<AudioEffect*>(object);
+    try
+    {
+        // The editor goes first (it points into the instance), then the instance's close.
+        effect->dispatcher(effClose, 0, 0, nullptr, 0.0f);
+    }
+    catch (...)
+    {
+        effect->closeEditor();
+    }
+    delete effect;
 }
 
 VstIntPtr AudioEffect::dispatcher(VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr, float opt)

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <memory>
 
+#include "platform/InstanceLife.h"
 #include "vst/VstAbi.h"
 
 class AEffEditor;
@@ -18,6 +19,9 @@ class AEffEditor;
 class AudioEffect
 {
 public:
+    // How long effClose waits for the instance's callbacks in flight on other threads.
+    static constexpr int kCallbackWaitMs = 2000;
+
     AudioEffect(audioMasterCallback audioMaster, VstInt32 numPrograms, VstInt32 numParams);
     virtual ~AudioEffect();
     AudioEffect(AudioEffect const&) = delete;
@@ -90,12 +94,14 @@ public:
     // members go. Harmless when there is no editor.
     void closeEditor();
 
-    // After effClose closed the editor: true when something else deletes the instance later
-    // (its editor's thread, which was still inside it); the host is then called no more. False
-    // by default: the caller deletes it now.
-    virtual bool deleteWhenEditorLets() { return false; }
-    // No host call leaves the instance after this (its close returned to the host).
-    void disconnectHost() { hostClosed.store(true, std::memory_order_release); }
+    // The host calls into this instance are counted here (platform/InstanceLife.h): the last one
+    // to leave after effClose ends and deletes the instance.
+    InstanceLife& life() { return lifetime; }
+    // effClose's own part, inside its counted call: no host callback starts after it, the open
+    // editor ends (at once, or on the editor's thread, which holds the instance until then), and
+    // callbacks in flight on other threads are waited for a bounded while. The instance's
+    // close() and deletion follow with the last call to leave.
+    void beginClose();
 
     // The entry calls this once the record is on its way to the host.
     void markHostConnected() { hostConnected.store(true, std::memory_order_release); }
@@ -118,8 +124,12 @@ protected:
     AEffect cEffect;
 
 private:
+    // The last call out of a closed instance: the editor and the instance's close, then the
+    // instance.
+    static void finishClose(void* effect);
+
     std::atomic<bool> hostConnected{false};
-    std::atomic<bool> hostClosed{false};
+    InstanceLife lifetime{&AudioEffect::finishClose, this};
 };
 
 // Copies text into a host buffer of `size` bytes (terminating zero included), cut to fit.

@@ -21,17 +21,14 @@ VstBase::VstBase(audioMasterCallback audioMaster, long numParams, long inputPair
         if (isSynth) this->isSynth(true);
         cEffect.uniqueID = uniqueID;
     }
+    // The editor's holds on the instance count on its life.
+    BindInstanceLife(&life());
     // Always there: blocks without inputs read it as silence.
     inputScratch.Init(kScratchFrames);
     AddTransportListener(this);
 }
 
 VstBase::~VstBase() = default;
-
-bool VstBase::deleteWhenEditorLets()
-{
-    return DeleteWhenEditorLets([this] { delete this; });
-}
 
 void VstBase::setSampleRate(float rate)
 {

@@ -40,9 +40,6 @@ public:
             char const* pluginArg2);
     ~VstBase() override;
 
-    // True when the instance's editor thread still holds it (PluginBase::HoldForEditor): it
-    // deletes the instance once it lets go.
-    bool deleteWhenEditorLets() override;
     // Ignores rates that are not positive and finite.
     void setSampleRate(float rate) override;
     void processReplacing(float** inputs, float** outputs, VstInt32 frames) override;

@@ -17,7 +17,10 @@ function(torvane_vst_plugin target file_name)
     LINK_DEPENDS ${TORVANE_VST_EXPORTS_MAP})
   target_link_options(${target} PRIVATE
     "LINKER:--version-script=${TORVANE_VST_EXPORTS_MAP}"
-    "LINKER:--exclude-libs,ALL")
+    "LINKER:--exclude-libs,ALL"
+    # Never unmapped once loaded: a host may unload the library after a close that returned
+    # while one of its threads still runs our code.
+    "LINKER:-z,nodelete")
   # Every symbol resolved at link time (the sanitizer runtimes live in the host program).
   if(NOT TORVANE_SANITIZE AND NOT CMAKE_CXX_FLAGS MATCHES "-fsanitize")
     target_link_options(${target} PRIVATE "LINKER:-z,defs")

@@ -29,6 +29,7 @@ AUEditorView::AUEditorView(ComponentInstance instance) : AUCarbonViewBase(instan
 
 AUEditorView::~AUEditorView()
 {
+    // A closing notice on its way here is delivered first.
     UnwatchUnit(this);
     host.Close();
 }
@@ -38,6 +39,17 @@ OSStatus AUEditorView::CreateUI(Float32 x, Float32 y)
     AudioUnit const unit = GetEditAudioUnit();
     HostWindowRef const window = GetCarbonWindow();
     if (unit == nullptr || window == nullptr || !EditsUnit(unit)) return -1;
+    // Watched (and so held) before anything is built on it: a unit closing meanwhile is refused
+    // here, or closes the editor once it is open.
+    if (!WatchUnit(unit, this)) return -1;
+    struct Unwatch
+    {
+        AUEditorView* view;
+        ~Unwatch()
+        {
+            if (view != nullptr) UnwatchUnit(view);
+        }
+    } unwatch{this};
 
     std::unique_ptr<EffectGUIBase> root(CreateGUI(unit));
     long width = 0;
@@ -53,9 +65,9 @@ OSStatus AUEditorView::CreateUI(Float32 x, Float32 y)
     void* handle = x11 ? reinterpret_cast<void*>(static_cast<std::uintptr_t>(window->x11Window))
                        : static_cast<void*>(window);
     if (!host.Open(system, handle, root, [top](int, long) { return top; })) return -1;
+    unwatch.view = nullptr;
     SizeControl(GetCarbonPane(), PaneCoordinate(static_cast<float>(width) + x),
                 PaneCoordinate(static_cast<float>(height) + y));
-    WatchUnit(unit, this);
     return noErr;
 }
 

@@ -22,8 +22,10 @@ class Surface;
 // one a child window of the X11 back end. Views in headless and X11 windows are not open at the
 // same time in one process (the second kind is refused).
 //
-// Closing the edited unit closes the editor first, from whatever thread closes it; the view
-// stays, empty, until the host closes it. Create, idle and close may come from any thread.
+// The view watches the unit (holding it) from before the editor opens until the unit closes or
+// the view goes. Closing the edited unit closes the editor, from whatever thread closes it (at
+// once, or on the editor's thread, which holds the unit until then); the view stays, empty,
+// until the host closes it. Create, idle and close may come from any thread.
 class AUEditorView : public AUCarbonViewBase, private AUUnitObserver
 {
 public:

@@ -76,10 +76,13 @@ OSStatus ComponentBase::ComponentEntryDispatch(ComponentParameters* params, Comp
     {
     case kComponentCloseSelect:
     {
+        // Counted here as well, for a close that did not come through a counting entry: the
+        // last call out deletes the object, this one when it is the only one.
+        InstanceLife::Call call(object->Life());
+        if (!call || !object->Life().BeginClose()) return noErr;
         ComponentInstance const instance = object->GetComponentInstance();
         object->PreDestructor();
         SetComponentInstanceStorage(instance, nullptr);
-        if (!object->DeleteLater()) delete object;
         return noErr;
     }
     case kComponentVersionSelect:

@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/InstanceLife.h"
 #include "platform/au/AUSelectors.h"
 #include "platform/au/AudioTypes.h"
 #include "platform/au/ComponentManager.h"
@@ -26,21 +27,25 @@ public:
 
     // Right after construction, before the object becomes the instance's storage.
     virtual void PostConstructor() {}
-    // Right before the close selector deletes the object.
+    // The close selector's own part, inside its counted call; the object goes with the last
+    // counted call to leave it.
     virtual void PreDestructor() {}
-    // After PreDestructor: true when the object is deleted later by what still uses it (the
-    // close selector then leaves it); false by default.
-    virtual bool DeleteLater() { return false; }
     virtual OSStatus Version() { return 0; }
 
     ComponentInstance GetComponentInstance() const { return instance; }
+    // The host's calls into this instance, counted by the component entry
+    // (platform/InstanceLife.h); the last one out after the close deletes the object.
+    InstanceLife& Life() { return life; }
 
-    // Close (PreDestructor, storage cleared, delete unless DeleteLater) and version; anything else is a bad
-    // selector.
+    // Close (the closing bit, PreDestructor, storage cleared; the object is deleted by the last
+    // call out) and version; anything else is a bad selector.
     static OSStatus ComponentEntryDispatch(ComponentParameters* params, ComponentBase* object);
 
 private:
+    static void FinishClose(void* object) { delete static_cast<ComponentBase*>(object); }
+
     ComponentInstance instance;
+    InstanceLife life{&ComponentBase::FinishClose, this};
 };
 
 // One element of a scope: its stream format, its indexed parameters and, for outputs, the

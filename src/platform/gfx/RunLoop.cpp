@@ -1,5 +1,6 @@
 #include "platform/gfx/RunLoop.h"
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <thread>
@@ -9,6 +10,7 @@
 #include "platform/gfx/Backend.h"
 #include "platform/gfx/Compositor.h"
 #include "platform/gfx/Dispatcher.h"
+#include "platform/gfx/Surface.h"
 
 namespace gfx
 {
@@ -31,8 +33,57 @@ std::atomic<bool> postedPending{false};
 std::atomic<bool> paintPending{false};
 
 int nesting = 0;
-std::atomic<bool> abandoned{false};
 int openEnded = 0;
+
+// Abandonment: every editor's loops, or those of the editors listed (any thread).
+std::atomic<bool> abandonedAll{false};
+std::mutex abandonMutex;
+std::vector<Surface const*>& AbandonedEditors()
+{
+    static std::vector<Surface const*> editors;
+    return editors;
+}
+std::atomic<int> abandonedEditors{0};
+
+// The editor thread's: the editor an EditorScope names, and the editors of the running nested
+// loops, innermost last.
+Surface const* scopeEditor = nullptr;
+std::vector<Surface const*>& LoopEditors()
+{
+    static std::vector<Surface const*> editors;
+    return editors;
+}
+
+// The host-embedded surface at the root of a surface's owner chain.
+Surface const* EditorOf(Surface const* surface)
+{
+    while (surface != nullptr && surface->Owner() != nullptr)
+        surface = surface->Owner();
+    return surface;
+}
+
+Surface const* CurrentEditor()
+{
+    if (Surface const* handled = Dispatcher::CurrentSurface()) return EditorOf(handled);
+    if (scopeEditor != nullptr) return scopeEditor;
+    return LoopEditors().empty() ? nullptr : LoopEditors().back();
+}
+
+bool EditorAbandoned(Surface const* editor)
+{
+    if (abandonedAll.load()) return true;
+    if (editor == nullptr || abandonedEditors.load() == 0) return false;
+    std::lock_guard<std::mutex> lock(abandonMutex);
+    auto const& list = AbandonedEditors();
+    return std::find(list.begin(), list.end(), editor) != list.end();
+}
+
+// One nested loop on the stack of its editor.
+struct LoopOf
+{
+    explicit LoopOf(Surface const* editor) { LoopEditors().push_back(editor); }
+    ~LoopOf() { LoopEditors().pop_back(); }
+};
 int handlerDepth = 0;
 std::vector<std::function<void()>>& Deferred()
 {
@@ -183,16 +234,22 @@ void RunLoop::RunUntil(std::function<bool()> const& done)
     if (!MayRun()) return;
     Counter levels(nesting);
     Counter waits(openEnded);
-    while (!abandoned.load() && !done())
-        OneTurn(true, std::nullopt, &done);
+    Surface const* const editor = CurrentEditor();
+    LoopOf loop(editor);
+    std::function<bool()> const finished = [&] { return EditorAbandoned(editor) || done(); };
+    while (!finished())
+        OneTurn(true, std::nullopt, &finished);
 }
 
 void RunLoop::RunFor(Clock::duration span)
 {
     if (!MayRun()) return;
     Counter levels(nesting);
+    Surface const* const editor = CurrentEditor();
+    LoopOf loop(editor);
     TimePoint deadline = Now() + span;
-    std::function<bool()> done = [deadline] { return abandoned.load() || RunLoop::Now() >= deadline; };
+    std::function<bool()> done = [deadline, editor]
+    { return EditorAbandoned(editor) || RunLoop::Now() >= deadline; };
     while (!done())
         OneTurn(true, deadline, &done);
 }
@@ -202,20 +259,59 @@ int RunLoop::Nesting()
     return nesting;
 }
 
+void RunLoop::Abandon(Surface const* editor)
+{
+    if (editor == nullptr) return;
+    {
+        std::lock_guard<std::mutex> lock(abandonMutex);
+        auto& list = AbandonedEditors();
+        if (std::find(list.begin(), list.end(), editor) == list.end())
+        {
+            list.push_back(editor);
+            abandonedEditors.store(static_cast<int>(list.size()));
+        }
+    }
+    Wake();
+}
+
+void RunLoop::Resume(Surface const* editor)
+{
+    if (editor == nullptr || abandonedEditors.load() == 0) return;
+    std::lock_guard<std::mutex> lock(abandonMutex);
+    auto& list = AbandonedEditors();
+    std::erase(list, editor);
+    abandonedEditors.store(static_cast<int>(list.size()));
+}
+
 void RunLoop::AbandonNested()
 {
-    abandoned.store(true);
+    abandonedAll.store(true);
     Wake();
 }
 
 void RunLoop::ResumeNested()
 {
-    abandoned.store(false);
+    abandonedAll.store(false);
 }
 
 bool RunLoop::Abandoned()
 {
-    return abandoned.load();
+    return EditorAbandoned(CurrentEditor());
+}
+
+bool RunLoop::Abandoned(Surface const* surface)
+{
+    return EditorAbandoned(EditorOf(surface));
+}
+
+RunLoop::EditorScope::EditorScope(Surface const* editor) : outer(scopeEditor)
+{
+    scopeEditor = editor;
+}
+
+RunLoop::EditorScope::~EditorScope()
+{
+    scopeEditor = outer;
 }
 
 bool RunLoop::InOpenEndedWait()

@@ -11,6 +11,7 @@
 namespace gfx
 {
 class Backend;
+class Surface;
 
 // The timers the loop calls (the framework's timer service, installed by the toolkit).
 class TimerSource
@@ -57,20 +58,47 @@ public:
     // work or the next timer when nothing is pending.
     static void Turn(bool block);
     // Nested turns until done() is true (checked between events too). A wait in here with no
-    // scripted input left may be failed by a test back end.
+    // scripted input left may be failed by a test back end. A nested loop belongs to an editor:
+    // the one whose surface the event being handled came to, else the one an EditorScope names,
+    // else the enclosing nested loop's.
     static void RunUntil(std::function<bool()> const& done);
     // Nested turns for a span of the loop's clock.
     static void RunFor(Clock::duration span);
     // How many RunUntil calls are running, and how many of them wait for a condition only.
     static int Nesting();
-    // Ends every nested loop (RunUntil, RunFor and the tracking of a press return at once) and
-    // keeps later ones from waiting, until ResumeNested: the window system went away under the
-    // editors, or the editor is being closed, and they stay inert until they are closed. A
-    // caller that repeats a nested loop until something happens stops on Abandoned too: once
-    // abandoned, the loop runs no turn, so nothing it waits for can happen.
+
+    // Ending nested loops. Any thread. An abandoned nested loop (RunUntil, RunFor, the tracking of
+    // a press) returns at once, and one started while abandoned does not wait. A caller that
+    // repeats a nested loop until something happens stops on Abandoned too: once abandoned, the
+    // loop runs no turn, so nothing it waits for can happen.
+    //
+    // One editor's: named by its host-embedded surface (the root of a frame's or popup's owner
+    // chain), until Resume or until that surface goes. The editor is being closed or its host
+    // window went; where another editor's nested loop runs above one of its loops, that one
+    // ends once the other has returned.
+    static void Abandon(Surface const* editor);
+    static void Resume(Surface const* editor);
+    // Every editor's, until ResumeNested: the window system went away under the editors, and
+    // they stay inert until they are closed.
     static void AbandonNested();
     static void ResumeNested();
+    // True when the loops of the editor that a nested loop started now would belong to are
+    // abandoned (or all are).
     static bool Abandoned();
+    static bool Abandoned(Surface const* surface);
+    // Names the editor that nested loops started in its scope belong to when no event is being
+    // handled (an editor being built). Editor thread.
+    class EditorScope
+    {
+    public:
+        explicit EditorScope(Surface const* editor);
+        ~EditorScope();
+        EditorScope(EditorScope const&) = delete;
+        EditorScope& operator=(EditorScope const&) = delete;
+
+    private:
+        Surface const* outer;
+    };
     static bool InOpenEndedWait();
     // Any thread: queue work for the loop's next turn, and wake it.
     static void Post(std::function<void()> work);

@@ -4,6 +4,7 @@
 
 #include "platform/gfx/Backend.h"
 #include "platform/gfx/Dispatcher.h"
+#include "platform/gfx/RunLoop.h"
 
 namespace gfx
 {
@@ -40,6 +41,9 @@ Surface::~Surface()
     for (View* child : children)
         child->RemoveFromSuperview();
     Dispatcher::SurfaceGone(this);
+    // An editor abandoned under this surface is gone with it; a later surface at this address
+    // starts afresh.
+    RunLoop::Resume(this);
     for (Surface* other : Registry())
         if (other->owner == this) other->owner = nullptr;
     auto& all = Registry();
