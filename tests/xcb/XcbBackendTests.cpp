@@ -787,7 +787,7 @@ TEST_F(XcbTest, EveryWaitingLoopEndsWhenTheHostWindowOrTheConnectionGoes)
              presser.MoveTo(in, 30, 120);
              EXPECT_TRUE(t.RunUntil([&] { return editor.Has("MouseMoved") || t.backend->Lost(); }));
              // Inside the press handler's tracking until the window system goes.
-             while (!editor.Has("LButtonUp") && !gfx::RunLoop::Abandoned())
+             while (!editor.Has("LButtonUp") && !gfx::RunLoop::Abandoned(t.surfaces[0].get()))
                  gfx::RunLoop::Turn(true);
              presser.Button(false);
          }},
@@ -809,10 +809,14 @@ TEST_F(XcbTest, EveryWaitingLoopEndsWhenTheHostWindowOrTheConnectionGoes)
                     h->Sync();
                 });
             auto start = std::chrono::steady_clock::now();
-            loop.run(*this, editor);
+            {
+                // The loops are the editor's, as when one of its handlers runs them.
+                gfx::RunLoop::EditorScope scope(surfaces[0].get());
+                loop.run(*this, editor);
+            }
             JoinScripts();
             EXPECT_LT(std::chrono::steady_clock::now() - start, 3s);
-            EXPECT_TRUE(gfx::RunLoop::Abandoned());
+            EXPECT_TRUE(gfx::RunLoop::Abandoned(surfaces[0].get()));
             EXPECT_FALSE(gfx::Dispatcher::Tracking());
             // Inert until it is closed; then a new editor in a new host window works.
             editor.ForceRepaint();

@@ -12,12 +12,17 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 extern char** environ;
 
 // A private X server for one test: Xvfb picks a free display number itself (-displayfd), so
 // tests running side by side never share one. Without Xvfb a test skips, unless CI=true asks
 // for it (then it fails): see XVFB_START_OR_SKIP.
+//
+// With TORVANE_TEST_WM=openbox in the environment the server runs a reparenting window manager
+// (openbox), started once the server answers; the server counts as started once the manager
+// owns its screen's WM_S0 selection. The X11 tests run once without and once with it.
 class XvfbServer
 {
 public:
@@ -59,11 +64,25 @@ public:
         if (number.empty()) return Missing("Xvfb did not start");
         display = ":" + number;
         setenv("DISPLAY", display.c_str(), 1);
+        if (char const* wm = std::getenv("TORVANE_TEST_WM"); wm && *wm) return StartManager(wm);
         return true;
+    }
+
+    // The window manager the tests asked for, or an empty string.
+    static std::string Manager()
+    {
+        char const* wm = std::getenv("TORVANE_TEST_WM");
+        return wm ? wm : "";
     }
 
     ~XvfbServer()
     {
+        if (managerPid > 0)
+        {
+            kill(managerPid, SIGTERM);
+            int status = 0;
+            waitpid(managerPid, &status, 0);
+        }
         if (pid > 0)
         {
             kill(pid, SIGTERM);
@@ -85,6 +104,69 @@ public:
     }
 
 private:
+    bool StartManager(char const* wm)
+    {
+        if (std::string(wm) != "openbox") return Missing("TORVANE_TEST_WM names no known window manager");
+        // No session manager, no autostart; its own settings from the system's defaults.
+        char const* argv[] = {"openbox", "--sm-disable", nullptr};
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+        int spawned =
+            posix_spawnp(&managerPid, "openbox", &actions, nullptr, const_cast<char* const*>(argv), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        if (spawned != 0)
+        {
+            managerPid = -1;
+            return Missing("openbox is not installed (tools/install-deps.sh installs it)");
+        }
+        xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+        bool managing = false;
+        if (c && !xcb_connection_has_error(c))
+        {
+            xcb_intern_atom_reply_t* atom =
+                xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 5, "WM_S0"), nullptr);
+            auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+            while (atom && !managing && std::chrono::steady_clock::now() < deadline)
+            {
+                xcb_get_selection_owner_reply_t* owner =
+                    xcb_get_selection_owner_reply(c, xcb_get_selection_owner(c, atom->atom), nullptr);
+                managing = owner && owner->owner != XCB_NONE;
+                std::free(owner);
+                if (!managing) usleep(20000);
+            }
+            std::free(atom);
+            // It owns the selection before it manages windows, and a window mapped while it
+            // starts may stay unmanaged: it is ready once it has managed a probe (given it
+            // WM_STATE), which asks again every 250 ms.
+            xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+            xcb_window_t probe = xcb_generate_id(c);
+            xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, screen->root, 0, 0, 1, 1, 0,
+                              XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+            xcb_map_window(c, probe);
+            xcb_intern_atom_reply_t* state =
+                xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 8, "WM_STATE"), nullptr);
+            bool managed = false;
+            for (int turn = 0; managing && state && !managed && std::chrono::steady_clock::now() < deadline;
+                 ++turn)
+            {
+                if (turn % 12 == 11) xcb_map_window(c, probe);
+                xcb_get_property_reply_t* p = xcb_get_property_reply(
+                    c, xcb_get_property(c, 0, probe, state->atom, XCB_ATOM_ANY, 0, 2), nullptr);
+                managed = p && p->type != XCB_NONE;
+                std::free(p);
+                if (!managed) usleep(20000);
+            }
+            std::free(state);
+            xcb_destroy_window(c, probe);
+            std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+            managing = managed;
+        }
+        if (c) xcb_disconnect(c);
+        return managing || Missing("openbox did not take the screen");
+    }
+
     bool Missing(char const* reason)
     {
         why = reason;
@@ -92,6 +174,7 @@ private:
     }
 
     pid_t pid = -1;
+    pid_t managerPid = -1;
 };
 
 // In a fixture's SetUp: starts the server or skips the test (fails it when CI requires X11).

@@ -299,8 +299,6 @@ bool XcbBackend::ReadEvents()
 
 bool XcbBackend::NextEvent(InputEvent& event)
 {
-    // A nested loop started while an editor stays hidden ends at once.
-    if (!lost && !RunLoop::Abandoned() && AnyHidden()) RunLoop::AbandonNested();
     for (;;)
     {
         if (queue.empty() && !ReadEvents()) return false;
@@ -520,10 +518,12 @@ void XcbBackend::UpdateHostState(Surface& embedded)
 
 void XcbBackend::EditorHidden(Surface& embedded, bool hidden)
 {
-    // Every nested loop of the editor ends (its dialogs and menus as cancelled) while the host
-    // hides it; it responds again once shown, from the host's next idle on.
-    (void)embedded;
-    if (hidden) RunLoop::AbandonNested();
+    // Every nested loop of the editor ends (its dialogs and menus as cancelled), and one started
+    // meanwhile does not wait, while the host hides it; other editors go on.
+    if (hidden)
+        RunLoop::Abandon(&embedded);
+    else
+        RunLoop::Resume(&embedded);
 }
 
 bool XcbBackend::Hidden(Surface const& surface) const
@@ -533,13 +533,6 @@ bool XcbBackend::Hidden(Surface const& surface) const
         top = top->Owner();
     XSurface const* d = Data(*top);
     return d && d->embedded && d->hidden;
-}
-
-bool XcbBackend::AnyHidden() const
-{
-    for (Surface* s : Surface::All())
-        if (&s->GetBackend() == this && Data(*s) && Data(*s)->embedded && Data(*s)->hidden) return true;
-    return false;
 }
 
 std::uint32_t XcbBackend::TransientOwner(Surface const& frame)
@@ -895,7 +888,12 @@ bool XcbBackend::HandleInternal(xcb_generic_event_t* e)
                 cairo_surface_destroy(d->target);
                 d->target = nullptr;
             }
-            if (d->embedded) RunLoop::AbandonNested();
+            // Its editor stays abandoned until it is closed.
+            if (d->embedded && !d->hidden)
+            {
+                d->hidden = true;
+                EditorHidden(*s, true);
+            }
         }
         HostChanged(x->window, false);
         return true;

@@ -24,16 +24,16 @@ namespace gfx
 // override-redirect window. Events of all of them come back with root coordinates.
 //
 // The host may hide the editor without closing it (a withdrawn top-level, an unmapped host
-// window): every nested loop ends then (RunLoop::AbandonNested) and no frame or popup of that
-// editor is mapped until the host shows it again.
+// window): every nested loop of that editor ends then (RunLoop::Abandon) and no frame or popup
+// of it is mapped until the host shows it again (RunLoop::Resume).
 //
 // The keyboard focus: a surface that is focused (a frame, a menu) takes it from whichever window
 // had it and gives it back when it goes, if it still has it; a click on an embedded surface
 // leaves it where it is. The pointer is grabbed only on request (menus, the tracking of a press).
 //
-// A lost connection, or a host window destroyed under an embedded surface, makes the back end
-// "lost": every nested loop is asked to end (RunLoop::AbandonNested) and the editors stay inert
-// until they are closed.
+// A lost connection makes the back end "lost": every nested loop is asked to end
+// (RunLoop::AbandonNested) and the editors stay inert until they are closed. A host window
+// destroyed under an embedded surface does the same to that editor only.
 class XcbBackend : public Backend
 {
 public:
@@ -104,7 +104,6 @@ private:
     void HostChanged(std::uint32_t window, bool reparented);
     // The one place a hide or a show of an editor by its host reaches the loop.
     void EditorHidden(Surface& embedded, bool hidden);
-    bool AnyHidden() const;
     // The window a frame is transient for, looked up as it is mapped.
     std::uint32_t TransientOwner(Surface const& frame);
     void RepaintAll(Surface& surface);
