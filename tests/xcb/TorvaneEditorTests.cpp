@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include <cairo.h>
 #include <gtest/gtest.h>
@@ -119,8 +120,50 @@ TEST_F(TorvaneEditor, TheAboutSplashIgnoresClicksWhileFadingInAndGoesWithTheEdit
     EXPECT_EQ(Matches(shown, "TorvaneBackground.png", 3), 0) << r.out;
 }
 
-// Destroys the host's window (the one mapped top-level) `after` its mapping, as a host that
-// tears its window down under the editor does. False when none came.
+// The host's window: the one mapped client top-level (the window carrying WM_STATE below a
+// window manager's frame, else the root's mapped child), or none yet.
+xcb_window_t FindTheHostWindow(xcb_connection_t* c, xcb_window_t root)
+{
+    xcb_intern_atom_reply_t* atom = xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 8, "WM_STATE"), nullptr);
+    xcb_atom_t const wmState = atom ? atom->atom : XCB_NONE;
+    std::free(atom);
+    auto children = [c](xcb_window_t w)
+    {
+        std::vector<xcb_window_t> list;
+        if (xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, w), nullptr))
+        {
+            xcb_window_t* ws = xcb_query_tree_children(tree);
+            list.assign(ws, ws + xcb_query_tree_children_length(tree));
+            std::free(tree);
+        }
+        return list;
+    };
+    auto managed = [c, wmState](xcb_window_t w)
+    {
+        xcb_get_property_reply_t* p =
+            xcb_get_property_reply(c, xcb_get_property(c, 0, w, wmState, XCB_ATOM_ANY, 0, 2), nullptr);
+        bool const has = p && p->type != XCB_NONE;
+        std::free(p);
+        return has;
+    };
+    for (xcb_window_t top : children(root))
+    {
+        xcb_get_window_attributes_reply_t* a =
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, top), nullptr);
+        bool const shown = a && a->map_state == XCB_MAP_STATE_VIEWABLE && !a->override_redirect;
+        std::free(a);
+        if (!shown) continue;
+        if (managed(top)) return top;
+        for (xcb_window_t inner : children(top))
+            if (managed(inner)) return inner;
+        // With no window manager nothing carries WM_STATE: the root's child is the top-level.
+        if (XvfbServer::Manager().empty()) return top;
+    }
+    return XCB_NONE;
+}
+
+// Destroys the host's window `after` its mapping, as a host that tears its window down under
+// the editor does. False when none came.
 bool DestroyTheHostWindow(std::chrono::milliseconds after)
 {
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
@@ -128,19 +171,7 @@ bool DestroyTheHostWindow(std::chrono::milliseconds after)
     bool destroyed = false;
     for (int tries = 0; tries < 1000 && !destroyed && !xcb_connection_has_error(c); ++tries)
     {
-        xcb_window_t found = XCB_NONE;
-        if (xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, screen->root), nullptr))
-        {
-            xcb_window_t* children = xcb_query_tree_children(tree);
-            for (int i = 0; i < xcb_query_tree_children_length(tree); ++i)
-                if (xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(
-                        c, xcb_get_window_attributes(c, children[i]), nullptr))
-                {
-                    if (a->map_state == XCB_MAP_STATE_VIEWABLE && !a->override_redirect) found = children[i];
-                    std::free(a);
-                }
-            std::free(tree);
-        }
+        xcb_window_t const found = FindTheHostWindow(c, screen->root);
         if (found == XCB_NONE)
         {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));

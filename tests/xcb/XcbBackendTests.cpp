@@ -24,6 +24,7 @@
 #include "platform/gfx/xcb/XcbBackend.h"
 #include "support/gfx/Xvfb.h"
 #include "toolkit/Animation.h"
+#include "toolkit/FileDialog.h"
 #include "toolkit/Frame.h"
 #include "toolkit/GraphicsContext.h"
 #include "toolkit/MacWindowManager.h"
@@ -824,5 +825,356 @@ TEST_F(XcbTest, EveryWaitingLoopEndsWhenTheHostWindowOrTheConnectionGoes)
             Disconnect();
             Connect();
         }
+}
+
+// The host hides or shows the window holding the editor; the dialogs stay with their editor.
+// Like a DAW's plug-in window: a client top-level (hostWindow) with the host's window for the
+// editor inside it. These tests run with no window manager and under openbox (TORVANE_TEST_WM).
+class XcbHostWindow : public XcbTest
+{
+public:
+    void SetUp() override
+    {
+        XcbTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        manager = !XvfbServer::Manager().empty();
+        wmState = host->Atom("WM_STATE");
+        ASSERT_TRUE(RunUntil([&] { return Managed(hostWindow) == (manager ? 1 : -1); }, 5000ms));
+        inner = xcb_generate_id(host->c);
+        std::uint32_t values[] = {host->screen->white_pixel};
+        xcb_create_window(host->c, XCB_COPY_FROM_PARENT, inner, hostWindow, 0, 0, 200, 150, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, host->screen->root_visual, XCB_CW_BACK_PIXEL,
+                          values);
+        xcb_map_window(host->c, inner);
+        host->Sync();
+    }
+
+    // WM_STATE of a window: 0 withdrawn, 1 normal, 3 iconic, -1 none.
+    int Managed(xcb_window_t w)
+    {
+        xcb_get_property_reply_t* r = xcb_get_property_reply(
+            host->c, xcb_get_property(host->c, 0, w, wmState, XCB_ATOM_ANY, 0, 2), nullptr);
+        int state = -1;
+        if (r && r->format == 32 && xcb_get_property_value_length(r) >= 4)
+            state = static_cast<int>(*static_cast<std::uint32_t*>(xcb_get_property_value(r)));
+        std::free(r);
+        return state;
+    }
+    xcb_window_t TransientFor(xcb_window_t w)
+    {
+        xcb_get_property_reply_t* r = xcb_get_property_reply(
+            host->c, xcb_get_property(host->c, 0, w, XCB_ATOM_WM_TRANSIENT_FOR, XCB_ATOM_WINDOW, 0, 1),
+            nullptr);
+        xcb_window_t owner = 0;
+        if (r && xcb_get_property_value_length(r) >= 4)
+            owner = *static_cast<xcb_window_t*>(xcb_get_property_value(r));
+        std::free(r);
+        return owner;
+    }
+    xcb_window_t Parent(xcb_window_t w)
+    {
+        xcb_query_tree_reply_t* t = xcb_query_tree_reply(host->c, xcb_query_tree(host->c, w), nullptr);
+        xcb_window_t p = t ? t->parent : 0;
+        std::free(t);
+        return p;
+    }
+    bool Mapped(xcb_window_t w)
+    {
+        xcb_get_window_attributes_reply_t* a =
+            xcb_get_window_attributes_reply(host->c, xcb_get_window_attributes(host->c, w), nullptr);
+        bool mapped = a && a->map_state != XCB_MAP_STATE_UNMAPPED;
+        std::free(a);
+        return mapped;
+    }
+
+    // What the host does, from a client of its own: withdraw its top-level (ICCCM: unmap it and
+    // tell the manager), map it again, iconify it.
+    static void Withdraw(Client& c, xcb_window_t top)
+    {
+        xcb_unmap_window(c.c, top);
+        xcb_unmap_notify_event_t n{};
+        n.response_type = XCB_UNMAP_NOTIFY;
+        n.event = c.screen->root;
+        n.window = top;
+        xcb_send_event(c.c, 0, c.screen->root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<char const*>(&n));
+        c.Sync();
+    }
+    static void Iconify(Client& c, xcb_window_t top)
+    {
+        xcb_client_message_event_t m{};
+        m.response_type = XCB_CLIENT_MESSAGE;
+        m.format = 32;
+        m.window = top;
+        m.type = c.Atom("WM_CHANGE_STATE");
+        m.data.data32[0] = 3; // IconicState
+        xcb_send_event(c.c, 0, c.screen->root,
+                       XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                       reinterpret_cast<char const*>(&m));
+        c.Sync();
+    }
+    // Shows the top-level again and waits until the editor responds.
+    void ShowAgain(Probe& editor)
+    {
+        xcb_map_window(host->c, hostWindow);
+        host->Sync();
+        ASSERT_TRUE(RunUntil([&] { return !backend->Hidden(*surfaces[0]); }, 5000ms));
+        Shown(inner, 10, 120);
+        editor.calls.clear();
+        gfx::Dispatcher::Reset();
+        xcb_window_t in = inner;
+        Script(
+            [in](Client& c)
+            {
+                c.MoveTo(in, 20, 120);
+                c.Button(true);
+                c.Button(false);
+            });
+        EXPECT_TRUE(RunUntil([&] { return editor.Has("LButtonUp"); }, 5000ms));
+        JoinScripts();
+    }
+
+    bool manager = false;
+    xcb_atom_t wmState = 0;
+    xcb_window_t inner = 0; // the host's window for the editor
+};
+
+TEST_F(XcbHostWindow, ADialogIsTransientForTheClientTopLevelAndAnAlertForItsDialog)
+{
+    Probe& editor = Embed(inner, 100);
+    Shown(inner, 10, 120);
+    for (int round = 0; round < 2; ++round)
+    {
+        SCOPED_TRACE(round == 0 ? "first shown" : "after a hide and a show");
+        // Under a manager the top-level sits in the manager's frame, which is never the owner.
+        if (manager)
+        {
+            EXPECT_NE(Parent(hostWindow), host->screen->root);
+        }
+        Frame dialog;
+        dialog.CreateFrame(&editor, 300, 200, 80, 60);
+        xcb_window_t const dialogWindow = gfx::XcbBackend::WindowOf(*dialog.GetFrameWindow());
+        EXPECT_EQ(TransientFor(dialogWindow), hostWindow);
+        {
+            Frame alert;
+            alert.CreateFrame(&dialog, 320, 220, 60, 40);
+            EXPECT_EQ(TransientFor(gfx::XcbBackend::WindowOf(*alert.GetFrameWindow())), dialogWindow);
+        }
+        Withdraw(*host, hostWindow);
+        ASSERT_TRUE(RunUntil([&] { return backend->Hidden(*surfaces[0]); }, 5000ms));
+        ShowAgain(editor);
+    }
+}
+
+TEST_F(XcbHostWindow, AHideEndsEveryNestedLoopOfTheEditorAndAShowMakesItRespondAgain)
+{
+    Probe& editor = Embed(inner, 100);
+    Shown(inner, 10, 120);
+    FileDialog::SetLastFolder(::testing::TempDir().c_str());
+    struct Loop
+    {
+        char const* name;
+        std::function<void(XcbHostWindow&, Probe&)> run;
+    };
+    Loop const loops[] = {
+        {"an alert", [](XcbHostWindow&, Probe&) { MessagePopup("Something to say", "Note"); }},
+        {"a question", [](XcbHostWindow&, Probe&) { EXPECT_FALSE(MessageYesNoPopup("Go on?", "Question")); }},
+        {"a dialog's modal run",
+         [](XcbHostWindow&, Probe& e)
+         {
+             Frame dialog;
+             dialog.CreateFrame(&e, 300, 200, 80, 60);
+             dialog.RunModal();
+         }},
+        {"the file dialog",
+         [](XcbHostWindow&, Probe&)
+         {
+             FileDialog::TypeList types;
+             types.Add("Wave", "wav");
+             String path("unchanged");
+             EXPECT_FALSE(FileDialog::OpenDialog("Import", types, path));
+             EXPECT_STREQ(path, "unchanged");
+         }},
+        {"a menu",
+         [](XcbHostWindow&, Probe& e)
+         {
+             CascadeList list;
+             list.AddItem("One", 1, nullptr, false);
+             EXPECT_EQ(RunPopupMenu(list, &e, 10, 10), nullptr);
+         }},
+        {"a drag",
+         [](XcbHostWindow& t, Probe& e)
+         {
+             // The button goes down, moves and stays down: the drag ends as a release where it is.
+             gfx::Dispatcher::Reset(); // a press, not the second of a double click
+             Client presser;
+             presser.MoveTo(t.inner, 20, 120);
+             presser.Button(true);
+             presser.MoveTo(t.inner, 30, 125);
+             EXPECT_TRUE(t.RunUntil([&] { return e.Has("MouseMoved(30,25)"); }, 5000ms));
+             while (!e.Has("LButtonUp") && !gfx::RunLoop::Abandoned(t.surfaces[0].get()))
+                 gfx::RunLoop::Turn(true);
+             std::string calls;
+             for (auto const& c : e.calls)
+                 calls += c + " ";
+             EXPECT_TRUE(e.Has("LButtonUp(30,25)")) << calls;
+             presser.Button(false);
+         }},
+    };
+    for (Loop const& loop : loops)
+    {
+        SCOPED_TRACE(loop.name);
+        editor.calls.clear();
+        xcb_window_t const top = hostWindow;
+        Script(
+            [top](Client& c)
+            {
+                std::this_thread::sleep_for(400ms);
+                Withdraw(c, top);
+            });
+        auto const start = std::chrono::steady_clock::now();
+        {
+            gfx::RunLoop::EditorScope scope(surfaces[0].get());
+            loop.run(*this, editor);
+        }
+        // Ended by the hide, as cancelled, well before anyone could have answered it.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+        JoinScripts();
+        EXPECT_TRUE(backend->Hidden(*surfaces[0]));
+        EXPECT_FALSE(gfx::Dispatcher::Tracking());
+        {
+            // Started while hidden: returns at once, and no window is mapped.
+            gfx::RunLoop::EditorScope scope(surfaces[0].get());
+            Frame dialog;
+            dialog.CreateFrame(&editor, 300, 200, 80, 60);
+            EXPECT_FALSE(Mapped(gfx::XcbBackend::WindowOf(*dialog.GetFrameWindow())));
+            auto const again = std::chrono::steady_clock::now();
+            dialog.RunModal();
+            EXPECT_LT(std::chrono::steady_clock::now() - again, 5s);
+        }
+        ShowAgain(editor);
+    }
+}
+
+TEST_F(XcbHostWindow, AHiddenHostWindowInsideItsTopLevelEndsTheEditorsModalRun)
+{
+    // The host unmaps only its own window for the editor (the top-level stays).
+    Probe& editor = Embed(inner, 100);
+    Shown(inner, 10, 120);
+    xcb_window_t const in = inner;
+    Script(
+        [in](Client& c)
+        {
+            std::this_thread::sleep_for(400ms);
+            xcb_unmap_window(c.c, in);
+            c.Sync();
+        });
+    auto const start = std::chrono::steady_clock::now();
+    {
+        gfx::RunLoop::EditorScope scope(surfaces[0].get());
+        Frame dialog;
+        dialog.CreateFrame(&editor, 300, 200, 80, 60);
+        dialog.RunModal();
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+    JoinScripts();
+    EXPECT_TRUE(backend->Hidden(*surfaces[0]));
+    xcb_map_window(host->c, inner);
+    host->Sync();
+    EXPECT_TRUE(RunUntil([&] { return !backend->Hidden(*surfaces[0]); }, 5000ms));
+}
+
+TEST_F(XcbHostWindow, AnIconifiedTopLevelKeepsItsDialog)
+{
+    // Without a manager nothing iconifies: the row runs under one.
+    if (!manager) return;
+    Probe& editor = Embed(inner, 100);
+    Shown(inner, 10, 120);
+    xcb_window_t const top = hostWindow;
+    Script(
+        [top](Client& c)
+        {
+            std::this_thread::sleep_for(300ms);
+            Iconify(c, top);
+        });
+    Frame dialog;
+    dialog.CreateFrame(&editor, 300, 200, 80, 60);
+    bool iconified = false, stillRunning = false;
+    Once check;
+    std::function<void()> poll = [&]
+    {
+        if (Managed(hostWindow) == 3 && !iconified)
+        {
+            iconified = true;
+            // A second later the dialog still runs.
+            check.Start(1000ms,
+                        [&]
+                        {
+                            stillRunning = dialog.IsRunningModal() && !backend->Hidden(*surfaces[0]);
+                            dialog.QuitModal();
+                        });
+            return;
+        }
+        if (!iconified) check.Start(20ms, poll);
+    };
+    check.Start(20ms, poll);
+    auto const start = std::chrono::steady_clock::now();
+    {
+        gfx::RunLoop::EditorScope scope(surfaces[0].get());
+        dialog.RunModal();
+    }
+    JoinScripts();
+    EXPECT_TRUE(iconified);
+    EXPECT_TRUE(stillRunning);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    ShowAgain(editor);
+}
+
+TEST_F(XcbHostWindow, AnotherEditorsDialogRunsOnWhileOneEditorIsHidden)
+{
+    Probe& first = Embed(inner, 100);
+    Shown(inner, 10, 120);
+    xcb_window_t const otherTop = host->MakeWindow(400, 0, 200, 150);
+    ASSERT_TRUE(RunUntil([&] { return Managed(otherTop) == (manager ? 1 : -1); }, 5000ms));
+    Probe& second = Embed(otherTop, 100);
+    Shown(otherTop, 10, 120);
+    xcb_window_t const top = hostWindow;
+    Script(
+        [top](Client& c)
+        {
+            std::this_thread::sleep_for(300ms);
+            Withdraw(c, top);
+        });
+    Frame dialog;
+    dialog.CreateFrame(&second, 300, 200, 80, 60);
+    EXPECT_EQ(TransientFor(gfx::XcbBackend::WindowOf(*dialog.GetFrameWindow())), otherTop);
+    bool firstHidden = false, stillRunning = false;
+    Once check;
+    std::function<void()> poll = [&]
+    {
+        if (backend->Hidden(*surfaces[0]) && !firstHidden)
+        {
+            firstHidden = true;
+            check.Start(1000ms,
+                        [&]
+                        {
+                            stillRunning = dialog.IsRunningModal();
+                            dialog.QuitModal();
+                        });
+            return;
+        }
+        if (!firstHidden) check.Start(20ms, poll);
+    };
+    check.Start(20ms, poll);
+    {
+        gfx::RunLoop::EditorScope scope(surfaces[1].get());
+        dialog.RunModal();
+    }
+    JoinScripts();
+    EXPECT_TRUE(firstHidden);
+    EXPECT_TRUE(stillRunning);
+    EXPECT_FALSE(backend->Hidden(*surfaces[1]));
+    ShowAgain(first);
 }
 } // namespace

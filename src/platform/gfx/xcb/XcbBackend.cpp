@@ -436,25 +436,29 @@ int XcbBackend::WindowState(std::uint32_t window)
     return state;
 }
 
-std::uint32_t XcbBackend::ClientTopLevel(std::uint32_t window)
+std::uint32_t XcbBackend::ClientTopLevel(std::uint32_t window, std::uint32_t known)
 {
     // The nearest window up from `window` (itself included) that a window manager manages
-    // (it carries WM_STATE), else the root's child: a manager's frame is never the answer.
+    // (it carries WM_STATE), else the root's child: a manager's frame is never the answer. A
+    // manager reparents a top-level before it gives it WM_STATE: meanwhile the one known
+    // before stays the answer while it is still above `window`.
     auto* scr = static_cast<xcb_screen_t*>(screen);
     std::uint32_t current = window;
+    bool knownAbove = false;
     for (int depth = 0; depth < 64 && current && !lost; ++depth)
     {
         if (WindowState(current) >= 0) return current;
+        knownAbove = knownAbove || (known != 0 && current == known);
         xcb_query_tree_reply_t* tree =
             xcb_query_tree_reply(connection, xcb_query_tree(connection, current), nullptr);
         CheckConnection();
-        if (!tree) return 0;
+        if (!tree) return knownAbove ? known : 0;
         std::uint32_t parent = tree->parent;
         std::free(tree);
-        if (parent == scr->root || parent == 0) return current;
+        if (parent == scr->root || parent == 0) return knownAbove ? known : current;
         current = parent;
     }
-    return 0;
+    return knownAbove ? known : 0;
 }
 
 bool XcbBackend::ManagerRunning()
@@ -474,7 +478,7 @@ void XcbBackend::WatchHost(Surface& embedded)
     // Other clients' windows: only the structure and the properties, never input.
     std::uint32_t const mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
     xcb_change_window_attributes(connection, d->host, XCB_CW_EVENT_MASK, &mask);
-    d->topLevel = ClientTopLevel(d->host);
+    d->topLevel = ClientTopLevel(d->host, d->topLevel);
     if (d->topLevel && d->topLevel != d->host)
         xcb_change_window_attributes(connection, d->topLevel, XCB_CW_EVENT_MASK, &mask);
     // What changed before the selection took effect is read after it.
@@ -544,7 +548,7 @@ std::uint32_t XcbBackend::TransientOwner(Surface const& frame)
         owner = owner->Owner();
     if (!owner || !Data(*owner)) return 0;
     if (owner->Kind() == SurfaceKind::Frame) return Data(*owner)->dead ? 0 : Data(*owner)->window;
-    return Data(*owner)->host ? ClientTopLevel(Data(*owner)->host) : 0;
+    return Data(*owner)->host ? ClientTopLevel(Data(*owner)->host, Data(*owner)->topLevel) : 0;
 }
 
 void XcbBackend::SurfaceDestroyed(Surface& surface)

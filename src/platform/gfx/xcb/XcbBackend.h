@@ -93,8 +93,9 @@ private:
     // WM_STATE of a window (0 withdrawn, 1 normal, 3 iconic), -1 without one.
     int WindowState(std::uint32_t window);
     // The client top-level of a window: itself or its nearest ancestor carrying WM_STATE, else
-    // the root's child above it (0 when it is gone).
-    std::uint32_t ClientTopLevel(std::uint32_t window);
+    // the root's child above it, or `known` while it is above it and nothing carries WM_STATE
+    // (0 when it is gone).
+    std::uint32_t ClientTopLevel(std::uint32_t window, std::uint32_t known = 0);
     bool ManagerRunning();
     // Watches an embedded surface's host window and its client top-level, and learns whether
     // the host shows the editor.
