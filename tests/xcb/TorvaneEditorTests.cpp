@@ -2,9 +2,11 @@
 // server; the screen shows the header over the synthesizer background, and a click on the
 // Perform tab brings the perform background.
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -217,5 +219,96 @@ TEST_F(TorvaneEditor, TheRunEndsWhileTheHelpAlertIsOpen)
                                   TORVANE_PLUGIN_PATH + " --run 0.8 --click 7,9@0.2",
                               TORVANE_VSTHOST_LSAN_SUPPRESSIONS);
     EXPECT_EQ(r.status, 0) << r.out;
+}
+} // namespace
+
+namespace
+{
+// Whether a mapped window named name lies at most two levels below the root (a dialog of ours,
+// in a window manager's frame or not).
+bool NamedWindowShown(xcb_connection_t* c, xcb_window_t root, std::string const& name, int depth = 0)
+{
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(c, xcb_query_tree(c, root), nullptr);
+    if (!tree) return false;
+    std::vector<xcb_window_t> children(xcb_query_tree_children(tree),
+                                       xcb_query_tree_children(tree) + xcb_query_tree_children_length(tree));
+    std::free(tree);
+    for (xcb_window_t w : children)
+    {
+        xcb_get_window_attributes_reply_t* a =
+            xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, w), nullptr);
+        bool const viewable = a && a->map_state == XCB_MAP_STATE_VIEWABLE;
+        std::free(a);
+        if (!viewable) continue;
+        xcb_get_property_reply_t* p = xcb_get_property_reply(
+            c, xcb_get_property(c, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 0, 64), nullptr);
+        bool const named =
+            p && std::string(static_cast<char const*>(xcb_get_property_value(p)),
+                             static_cast<std::size_t>(xcb_get_property_value_length(p))) == name;
+        std::free(p);
+        if (named || (depth < 1 && NamedWindowShown(c, w, name, depth + 1))) return true;
+    }
+    return false;
+}
+
+TEST_F(TorvaneEditor, TheHostHidingItsWindowEndsTheSaveDialogAndTheEditorRespondsOnceShown)
+{
+    // File (77, 4) > Save As.. opens the save dialog, whose modal run holds the host's idle call.
+    // The host withdraws its window (a DAW's title-bar close) and maps it again: the dialog ends
+    // as its Cancel would, nothing is saved, and a click on the Perform tab then works.
+    TemporaryDataHome home;
+    bool dialogShown = false, hidden = false;
+    std::thread host(
+        [&]
+        {
+            xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+            xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+            xcb_window_t top = XCB_NONE;
+            for (int tries = 0; tries < 1000 && top == XCB_NONE; ++tries)
+            {
+                top = FindTheHostWindow(c, screen->root);
+                if (top == XCB_NONE) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!dialogShown && std::chrono::steady_clock::now() < deadline)
+            {
+                dialogShown = NamedWindowShown(c, screen->root, "Torvane");
+                if (!dialogShown) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+            if (top != XCB_NONE && dialogShown)
+            {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                // ICCCM's withdrawal: unmapped, and the manager told.
+                xcb_unmap_window(c, top);
+                xcb_unmap_notify_event_t n{};
+                n.response_type = XCB_UNMAP_NOTIFY;
+                n.event = screen->root;
+                n.window = top;
+                xcb_send_event(c, 0, screen->root,
+                               XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                               reinterpret_cast<char const*>(&n));
+                std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+                hidden = true;
+                std::this_thread::sleep_for(std::chrono::milliseconds(600));
+                xcb_map_window(c, top);
+                std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+            }
+            xcb_disconnect(c);
+        });
+    ProgramRun r = RunProgram(
+        std::string("timeout 30 ") + TORVANE_VSTHOST_PATH + " --editor " + TORVANE_PLUGIN_PATH +
+            " --run 4.5 --click 80,10@0.3 --click 110,43@0.8 --click 290,20@3.5 --screenshot " + shot,
+        TORVANE_VSTHOST_LSAN_SUPPRESSIONS);
+    host.join();
+    EXPECT_TRUE(dialogShown);
+    EXPECT_TRUE(hidden);
+    ASSERT_EQ(r.status, 0) << r.out;
+    Png clicked(shot);
+    ASSERT_TRUE(clicked.Ok());
+    EXPECT_EQ(Matches(clicked, "PerformBackground.png", 3), 3) << r.out;
+    // Nothing was saved.
+    std::error_code error;
+    EXPECT_FALSE(std::filesystem::exists(home.Path() + "/Corvella Audio/Torvane/Patches", error) &&
+                 !std::filesystem::is_empty(home.Path() + "/Corvella Audio/Torvane/Patches", error));
 }
 } // namespace
