@@ -36,8 +36,9 @@ check() {
 : >"$APT_LOG"
 bash "$root/tools/install-deps.sh" 2>"$fake/err"
 check "install-deps succeeds with working package tools" "[ $? -eq 0 ]"
-check "update and install wait for the lock for 600 s" \
-  "[ \$(grep -c 'DPkg::Lock::Timeout=600' '$APT_LOG') -eq 2 ] && grep -q ' update' '$APT_LOG' && grep -q ' install' '$APT_LOG'"
+check "update and both installs wait for the lock for 600 s" \
+  "[ \$(grep -c 'DPkg::Lock::Timeout=600' '$APT_LOG') -eq 3 ] && grep -q ' update' '$APT_LOG' && grep -q ' install' '$APT_LOG'"
+check "the window manager comes without its recommends" "grep -q 'install.*--no-install-recommends openbox' '$APT_LOG'"
 
 : >"$APT_LOG"
 APT_LOCK_TIMEOUT=5 FAIL_AT=install bash "$root/tools/install-deps.sh" 2>"$fake/err"

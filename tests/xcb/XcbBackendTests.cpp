@@ -252,7 +252,7 @@ public:
     // Waits for the editor's first frame on the screen (input is scripted after it).
     void Shown(xcb_window_t in, int x, int y, std::uint32_t colour = 0xc82828)
     {
-        ASSERT_TRUE(RunUntil([&] { return host->Pixel(in, x, y) == colour; }))
+        ASSERT_TRUE(RunUntil([&] { return host->Pixel(in, x, y) == colour; }, 10000ms))
             << std::hex << host->Pixel(in, x, y);
     }
     // Input from a thread and a connection of its own: handlers may hold the loop.
@@ -378,7 +378,11 @@ TEST_F(XcbTest, HostWindowDestroyedWhileAMenuIsOpen)
             xcb_destroy_window(h->c, in);
             h->Sync();
         });
-    EXPECT_EQ(RunPopupMenu(list, &editor, 10, 10), nullptr);
+    {
+        // The menu is the editor's, as when one of its handlers opens it.
+        gfx::RunLoop::EditorScope scope(surfaces[0].get());
+        EXPECT_EQ(RunPopupMenu(list, &editor, 10, 10), nullptr);
+    }
     JoinScripts();
     // Inert from now on: turns and paints do nothing harmful until the editor goes.
     editor.ForceRepaint();
