@@ -18,21 +18,21 @@
 #include "EditorTestSupport.h"
 #include "Manifest.h"
 #include "editor/Layout.h"
-#include "editor_art/EditorArt.h"
 #include "editor/NamePopup.h"
 #include "editor/SynthGUI.h"
 #include "editor/TSaveDialog.h"
 #include "editor/TWaveBrowser.h"
 #include "editor/TimelinePresetDlg.h"
 #include "editor/WaveEditor.h"
+#include "editor_art/EditorArt.h"
 #include "engine/PerformMod.h"
 #include "engine/Torvane.h"
 #include "engine/VoiceDef.h"
 #include "framework/PresetManager.h"
 #include "platform/CascadeList.h"
+#include "platform/MessagePopup.h"
 #include "platform/gfx/Compositor.h"
 #include "platform/gfx/Text.h"
-#include "platform/MessagePopup.h"
 #include "toolkit/FileDialog.h"
 #include "toolkit/Frame.h"
 #include "toolkit/Responders.h"
@@ -72,7 +72,8 @@ public:
             {
                 std::uint32_t const p = reinterpret_cast<std::uint32_t const*>(data + y * stride)[x];
                 int const a = static_cast<int>(p >> 24);
-                auto straight = [a](std::uint32_t c) { return a == 0 ? 0 : static_cast<int>((c * 255 + a / 2) / a); };
+                auto straight = [a](std::uint32_t c)
+                { return a == 0 ? 0 : static_cast<int>((c * 255 + a / 2) / a); };
                 pixels[static_cast<std::size_t>(y) * w + x] =
                     gfx::Pixel{straight((p >> 16) & 0xFF), straight((p >> 8) & 0xFF), straight(p & 0xFF), a};
             }
@@ -90,11 +91,11 @@ private:
 struct Measured
 {
     std::string text;
-    gfx::Rect box;          // the pixels its glyphs touch
-    gfx::Pixel ink;         // the colour it was drawn with (alpha: the pen's)
-    gfx::Pixel background;  // the most common colour round it
-    double contrast = 0;    // 90th percentile of its glyph pixels against the background
-    int capHeight = 0;      // inked rows above the baseline
+    gfx::Rect box;         // the pixels its glyphs touch
+    gfx::Pixel ink;        // the colour it was drawn with (alpha: the pen's)
+    gfx::Pixel background; // the most common colour round it
+    double contrast = 0;   // 90th percentile of its glyph pixels against the background
+    int capHeight = 0;     // inked rows above the baseline
     int glyphPixels = 0;
 };
 
@@ -105,8 +106,9 @@ Measured Measure(gfx::DrawnString const& s, Pixels const& pixels)
 {
     Measured m;
     m.text = s.text;
-    m.ink = gfx::Pixel{static_cast<int>(std::lround(s.red * 255)), static_cast<int>(std::lround(s.green * 255)),
-                       static_cast<int>(std::lround(s.blue * 255)), static_cast<int>(std::lround(s.alpha * 255))};
+    m.ink =
+        gfx::Pixel{static_cast<int>(std::lround(s.red * 255)), static_cast<int>(std::lround(s.green * 255)),
+                   static_cast<int>(std::lround(s.blue * 255)), static_cast<int>(std::lround(s.alpha * 255))};
     gfx::Rect const area =
         gfx::Rect{s.visible.x - 2, s.visible.y - 2, s.visible.w + 4, s.visible.h + 4}.Intersect(
             gfx::Rect{0, 0, pixels.Width(), pixels.Height()});
@@ -175,7 +177,8 @@ Measured Measure(gfx::DrawnString const& s, Pixels const& pixels)
 std::string Describe(Measured const& m)
 {
     char text[256];
-    std::snprintf(text, sizeof text, "\"%s\" at (%d,%d %dx%d): ink (%d,%d,%d,a%d) on (%d,%d,%d): %.2f:1, cap %d px",
+    std::snprintf(text, sizeof text,
+                  "\"%s\" at (%d,%d %dx%d): ink (%d,%d,%d,a%d) on (%d,%d,%d): %.2f:1, cap %d px",
                   m.text.c_str(), m.box.x, m.box.y, m.box.w, m.box.h, m.ink.r, m.ink.g, m.ink.b, m.ink.a,
                   m.background.r, m.background.g, m.background.b, m.contrast, m.capHeight);
     return text;
@@ -197,14 +200,14 @@ cairo_status_t ReadPng(void* closure, unsigned char* out, unsigned int length)
 }
 
 // The pixels of an embedded image.
-Pixels ArtPixels(char const* name)
+Pixels DecodeArt(char const* name)
 {
     EmbeddedImage const* image = FindEditorImage(name);
     EXPECT_NE(image, nullptr) << name;
     PngReader reader{image ? image->data : nullptr, image ? image->size : 0};
     cairo_surface_t* png = cairo_image_surface_create_from_png_stream(ReadPng, &reader);
-    cairo_surface_t* argb = cairo_image_surface_create(CAIRO_FORMAT_ARGB32, cairo_image_surface_get_width(png),
-                                                       cairo_image_surface_get_height(png));
+    cairo_surface_t* argb = cairo_image_surface_create(
+        CAIRO_FORMAT_ARGB32, cairo_image_surface_get_width(png), cairo_image_surface_get_height(png));
     cairo_t* cr = cairo_create(argb);
     cairo_set_source_surface(cr, png, 0, 0);
     cairo_paint(cr);
@@ -222,7 +225,10 @@ double ZoneBound(char const* image, gfx::Point imageOrigin, Measured const& m)
 {
     double bound = 3.0;
     if (!image) return bound;
-    Pixels const art = ArtPixels(image);
+    static std::map<std::string, Pixels> decoded;
+    auto found = decoded.find(image);
+    if (found == decoded.end()) found = decoded.emplace(image, DecodeArt(image)).first;
+    Pixels const& art = found->second;
     std::map<std::uint32_t, int> votes;
     for (int y = m.box.y - 2; y < m.box.y + m.box.h + 2; ++y)
         for (int x = m.box.x - 2; x < m.box.x + m.box.w + 2; ++x)
@@ -237,7 +243,8 @@ double ZoneBound(char const* image, gfx::Point imageOrigin, Measured const& m)
     if (most == votes.end()) return bound;
     int const r = static_cast<int>(most->first >> 16), g = static_cast<int>((most->first >> 8) & 0xFF),
               b = static_cast<int>(most->first & 0xFF);
-    if (std::abs(r - m.background.r) > 4 || std::abs(g - m.background.g) > 4 || std::abs(b - m.background.b) > 4)
+    if (std::abs(r - m.background.r) > 4 || std::abs(g - m.background.g) > 4 ||
+        std::abs(b - m.background.b) > 4)
         return bound; // on something the code painted
     gfx::Point const centre{m.box.x + m.box.w / 2 - imageOrigin.x, m.box.y + m.box.h / 2 - imageOrigin.y};
     for (artgen::TextZone const& z : artgen::TextZones())
@@ -246,7 +253,8 @@ double ZoneBound(char const* image, gfx::Point imageOrigin, Measured const& m)
         if (!(centre.x >= z.area.x && centre.y >= z.area.y && centre.x < z.area.Right() &&
               centre.y < z.area.Bottom()))
             continue;
-        if (std::abs(z.ink.r - m.ink.r) > 8 || std::abs(z.ink.g - m.ink.g) > 8 || std::abs(z.ink.b - m.ink.b) > 8)
+        if (std::abs(z.ink.r - m.ink.r) > 8 || std::abs(z.ink.g - m.ink.g) > 8 ||
+            std::abs(z.ink.b - m.ink.b) > 8)
             continue;
         bound = std::max(bound, z.minContrast);
     }
@@ -458,7 +466,8 @@ TEST_F(ReadabilityTest, EveryTextOfEveryPageAndDialogReadsOnItsBackground)
         {"timeline preset dialog, loading (lines the file lacks greyed, one not wanted)",
          [](ReadabilityTest& t)
          {
-             ASSERT_TRUE(t.Synth().SaveTimelinePreset("Mine", "Set", {true, false, false, true, false, false}));
+             ASSERT_TRUE(
+                 t.Synth().SaveTimelinePreset("Mine", "Set", {true, false, false, true, false, false}));
              TimelinePresetDlg dialog(&t.Editor(), t.Synth(), true);
              t.SnapNextModalRun(nullptr, [&dialog] { dialog.ToggleUpdate(3); });
              dialog.RunModal();
@@ -528,7 +537,7 @@ TEST_F(ReadabilityTest, EveryTextOfEveryPageAndDialogReadsOnItsBackground)
          },
          "WaveEditorBackground.png",
          {0, 0},
-         {},
+         {"1x"},
          {}},
         {"file dialog",
          [](ReadabilityTest& t)
@@ -537,8 +546,10 @@ TEST_F(ReadabilityTest, EveryTextOfEveryPageAndDialogReadsOnItsBackground)
              FileDialog::TypeList types;
              types.Add("WAV", "wav");
              String path;
+             FileDialog::SetLastFolder(t.home.RootFolder().c_str());
              t.SnapNextModalRun();
              FileDialog::OpenDialog("Import a wave", types, path);
+             FileDialog::SetLastFolder("");
          },
          nullptr,
          {0, 0},
@@ -575,12 +586,14 @@ TEST_F(ReadabilityTest, EveryTextOfEveryPageAndDialogReadsOnItsBackground)
         row.show(*this);
         for (std::string const& text : row.mustShow)
         {
-            EXPECT_TRUE(std::any_of(measured.begin(), measured.end(), [&](Measured const& m) { return m.text == text; }))
+            EXPECT_TRUE(std::any_of(measured.begin(), measured.end(),
+                                    [&](Measured const& m) { return m.text == text; }))
                 << "not drawn: " << text;
         }
         for (Measured const& m : measured)
         {
-            if (row.onlyListed && std::find(row.mustShow.begin(), row.mustShow.end(), m.text) == row.mustShow.end())
+            if (row.onlyListed &&
+                std::find(row.mustShow.begin(), row.mustShow.end(), m.text) == row.mustShow.end())
                 continue;
             double const bound = ZoneBound(row.backdrop, row.backdropAt, m);
             if (std::getenv("TORVANE_READABILITY_REPORT"))

@@ -377,6 +377,9 @@ TEST(EditorArt, PairsShareASizeAndDifferAtAGlance)
     EXPECT_GE(pairs, 100);
 }
 
+// What each backdrop promises the code under its text zones: every pixel of the zone keeps the
+// zone's contrast with the zone's ink laid over it. How the drawn text measures on screen is the
+// editor's readability test (headless snapshots of every page and dialog).
 TEST(EditorArt, TextTheCodeDrawsStaysReadable)
 {
     for (const artgen::TextZone& z : artgen::TextZones())
