@@ -705,7 +705,7 @@ void SynthGUI::UpdateSnapLabel()
     }
     Torvane* const t = Instrument();
     bool const tempo = t && t->tempoBridge.GetBool();
-    snapLabel.SetTextColour(tempo ? Colour(255, 255, 255, 255) : Colour(160, 160, 160, 255), false);
+    snapLabel.SetTextColour(tempo ? Colour(255, 255, 255, 255) : Colour(180, 180, 180, 255), false);
     snapLabel.SetLabel(text, true);
 }
 

@@ -26,36 +26,6 @@ constexpr double kTextSize = 12;
 constexpr double kCaptionSize = 10;
 constexpr long kLine = 16;
 constexpr long kMargin = 16;
-constexpr int kButtonTextSize = 8;
-
-// An alert's button: its caption centred on its face (the plain text button writes it at its
-// top-left corner).
-class AlertButton : public SimpleTextButton
-{
-public:
-    void Create(Window* parent, int newId, ButtonListener* newListener, long px, long py, long w, long h,
-                char const* caption, Colour newFace)
-    {
-        face = newFace;
-        SimpleTextButton::Create(parent, newId, newListener, px, py, w, h, caption, newFace);
-    }
-
-    void DrawRaised(GraphicsContext& gc) override
-    {
-        FillBackground(gc, face);
-        gc.SetPenColour(255, 255, 255, 1, 255);
-        gc.SetFont(kButtonTextSize, nullptr, false, false);
-        // DrawString starts 2 pixels right of x with its baseline 8 below y; the capitals'
-        // height (about 0.7 of the size) is centred.
-        double const advance = gfx::TextAdvance(GetText(), kButtonTextSize);
-        long const left = std::lround((static_cast<double>(width) - advance) / 2.0);
-        long const baseline = std::lround((static_cast<double>(height) + 0.7 * kButtonTextSize) / 2.0);
-        gc.DrawString(GetText(), left - 2, baseline - 8);
-    }
-
-private:
-    Colour face;
-};
 
 // Keeps the first `keep` lines; when lines were dropped the last one kept ends with an ellipsis.
 void CutWithEllipsis(std::vector<std::string>& lines, std::size_t keep, double width,
@@ -114,11 +84,11 @@ public:
         long by = h - kMargin - 22;
         if (question)
         {
-            yes.Create(this, 1, this, w - kMargin - 150, by, 70, 22, "Yes", Colour(70, 110, 200, 255));
-            no.Create(this, 2, this, w - kMargin - 70, by, 70, 22, "No", Colour(90, 90, 96, 255));
+            yes.Create(this, 1, this, w - kMargin - 150, by, 70, 22, "Yes", CaptionButton::DefaultFace());
+            no.Create(this, 2, this, w - kMargin - 70, by, 70, 22, "No", CaptionButton::PlainFace());
         }
         else
-            yes.Create(this, 1, this, w - kMargin - 70, by, 70, 22, "OK", Colour(70, 110, 200, 255));
+            yes.Create(this, 1, this, w - kMargin - 70, by, 70, 22, "OK", CaptionButton::DefaultFace());
     }
 
     int Run()
@@ -173,8 +143,8 @@ private:
     int answer = 0;
     std::vector<std::string> textLines;
     std::vector<std::string> captionLines;
-    AlertButton yes;
-    AlertButton no;
+    CaptionButton yes;
+    CaptionButton no;
 };
 
 bool CanShowAlerts()

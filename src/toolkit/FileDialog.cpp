@@ -87,11 +87,12 @@ public:
         CreateFrame(nullptr, px, py, kWidth, kHeight);
         list.dialog = this;
         list.CreateChildWindow(this, kListW, kListH, kListX, kListY);
-        up.Create(this, kUp, this, kListX, 22, 50, 20, "Up", Colour(90, 90, 96, 255));
+        up.Create(this, kUp, this, kListX, 22, 50, 20, "Up", CaptionButton::PlainFace());
         field.Create(this, GRectangle(kListX, kListY + kListH + 8, kListW, 20), true, nullptr);
-        open.Create(this, kOpen, this, kWidth - 170, kHeight - 28, 75, 20, "Open", Colour(70, 110, 200, 255));
+        open.Create(this, kOpen, this, kWidth - 170, kHeight - 28, 75, 20, "Open",
+                    CaptionButton::DefaultFace());
         cancel.Create(this, kCancel, this, kWidth - 85, kHeight - 28, 75, 20, "Cancel",
-                      Colour(90, 90, 96, 255));
+                      CaptionButton::PlainFace());
         std::string start = FileDialog::LastFolder().ToStdString();
         if (start.empty() || !IsFolder(start))
         {
@@ -235,7 +236,7 @@ public:
     long scroll = 0;
     std::string chosen;
     EntryList list;
-    SimpleTextButton up, open, cancel;
+    CaptionButton up, open, cancel;
     TextControl field;
 };
 
@@ -251,7 +252,7 @@ void EntryList::Repaint(GraphicsContext& gc)
         Entry const& e = dialog->entries[i];
         if (i == dialog->selected)
         {
-            gc.SetPenColour(70, 110, 200, 1, 255);
+            gc.SetPenColour(45, 85, 170, 1, 255);
             gc.DrawFilledRect(0, r * kRow, width - 1, kRow - 1);
         }
         gc.SetPenColour(e.folder ? 230 : 255, e.folder ? 200 : 255, e.folder ? 120 : 255, 1, 255);
