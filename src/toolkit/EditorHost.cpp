@@ -242,11 +242,18 @@ bool EditorHost::Open(EditorWindowSystem& named, void* window, std::unique_ptr<E
     auto s = std::make_shared<Session>();
     s->system = &system;
     s->plugin = root->GetHandedPlugin();
-    // The host's open is a counted call into the instance (or the view's watch holds it).
+    // The host's open is a counted call into the instance (or the view's watch holds it). An
+    // instance closed already gets no editor; one closed from here on closes it (below, or
+    // when its close finds the editor published).
     if (s->plugin != nullptr)
     {
         s->plugin->HoldForEditor();
         s->held = true;
+        if (s->plugin->Closing())
+        {
+            s->Dispose();
+            return false;
+        }
     }
     s->backend = system.Acquire();
     int hostWidth = 0, hostHeight = 0;
