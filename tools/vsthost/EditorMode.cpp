@@ -21,6 +21,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
+#include "hostcli/OutputFile.h"
 #include "vsthost/VstHost.h"
 
 namespace
@@ -344,8 +345,8 @@ int EditorSession(VstHost& host, EditorOptions const& options, std::FILE* err)
         if (round + 1 == rounds && !options.screenshot.empty())
         {
             cairo_surface_t* image = window.Capture();
-            bool written = image && cairo_surface_write_to_png(image, options.screenshot.c_str()) ==
-                                        CAIRO_STATUS_SUCCESS;
+            bool written =
+                image && options.screenshotFile != nullptr && WritePng(image, *options.screenshotFile);
             if (image) cairo_surface_destroy(image);
             if (!written)
             {
@@ -416,6 +417,18 @@ int ParseEditorOption(std::vector<std::string> const& args, std::size_t& i, Edit
     else
         return 0;
     return 1;
+}
+
+bool WritePng(cairo_surface_t* image, OutputFile& file)
+{
+    auto const write = [](void* closure, unsigned char const* data, unsigned int length)
+    {
+        return static_cast<OutputFile*>(closure)->Write(data, length) ? CAIRO_STATUS_SUCCESS
+                                                                      : CAIRO_STATUS_WRITE_ERROR;
+    };
+    std::string error;
+    return cairo_surface_write_to_png_stream(image, write, &file) == CAIRO_STATUS_SUCCESS &&
+           file.Commit(error);
 }
 
 int RunEditorMode(VstHost& host, EditorOptions const& options, std::FILE* out, std::FILE* err)
