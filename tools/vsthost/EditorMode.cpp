@@ -252,7 +252,7 @@ void IdleFor(VstHost& host, HostWindow& window, double seconds)
 }
 
 // The editor's whole life on the calling thread; 0 or the exit code.
-int EditorSession(VstHost& host, EditorOptions const& options, std::FILE* err)
+int EditorSession(VstHost& host, EditorOptions const& options, std::FILE* out, std::FILE* err)
 {
     ERect* rect = nullptr;
     if (host.Dispatch(effEditGetRect, 0, 0, &rect) == 0 || rect == nullptr)
@@ -294,6 +294,9 @@ int EditorSession(VstHost& host, EditorOptions const& options, std::FILE* err)
             Say(err, "the editor showed nothing");
             return 1;
         }
+        // The moment the scripted input's times count from, for whoever watches the run.
+        std::fprintf(out, "editor: first frame shown\n");
+        std::fflush(out);
         std::vector<Action> actions = round + 1 == rounds ? Expand(options.inputs) : std::vector<Action>{};
         double runFor = options.runSeconds;
         if (!actions.empty()) runFor = std::max(runFor, actions.back().at + 0.3);
@@ -453,11 +456,11 @@ int RunEditorMode(VstHost& host, EditorOptions const& options, std::FILE* out, s
     if (options.editorThread)
     {
         // As some hosts do: the editor's whole life on a thread that is not the main one.
-        std::thread editor([&] { code = EditorSession(host, options, err); });
+        std::thread editor([&] { code = EditorSession(host, options, out, err); });
         editor.join();
     }
     else
-        code = EditorSession(host, options, err);
+        code = EditorSession(host, options, out, err);
     stop.store(true);
     audio.join();
     host.SetPlaying(false);
