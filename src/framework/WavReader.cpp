@@ -273,7 +273,7 @@ unsigned WaveReader::ReadConverted(float* a, float* b, unsigned n, Layout layout
     uint64_t const frameSize = FrameSize();
     unsigned const channels = format.channels;
     unsigned const bits = format.bitsPerSample;
-    bool convert = bits == 8 || bits == 16 || bits == 24;
+    bool convert = pcm && (bits == 8 || bits == 16 || bits == 24);
     if (layout == Layout::Stereo && channels != 2) convert = false;
     if (layout == Layout::Mono && channels != 1 && channels != 2) convert = false;
     if (!convert)
