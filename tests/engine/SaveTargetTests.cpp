@@ -29,12 +29,6 @@ namespace fs = std::filesystem;
 namespace
 {
 
-std::string ReadFile(fs::path const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 // The temporary names writers try, in order: "AAAAAA", "BBBBBB", ...
 int nameCount = 0;
 std::string PlannedName()
@@ -110,7 +104,8 @@ protected:
              [this] { return t->SaveWaveform(&t->GetVoiceDef(0)->waveDef, 0, "Planted", "Wave(User)"); }},
             {"timeline preset", [=, this] { return preset(t->GetTimelinePresetManager(), "Sweep(User)"); },
              [this] { return t->SaveTimelinePreset("Planted", "Sweep(User)", std::vector<bool>(6, true)); }},
-            {"MIDI-learn mappings", [this] { return fs::path(home.Path()) / "Data" / "MidiLearnMappings.dat"; },
+            {"MIDI-learn mappings",
+             [this] { return fs::path(home.Path()) / "Data" / "MidiLearnMappings.dat"; },
              [this]
              {
                  MidiLearnManager learn;
@@ -225,7 +220,14 @@ TEST(TemporaryFiles, AreNewNamedAlikeAndOutsideEveryListedExtension)
         EXPECT_EQ(name.rfind(kTemporaryNamePrefix, 0), 0u) << name;
         // No '.' after the prefix: no extension any kind of file is listed by.
         EXPECT_EQ(name.find('.', 1), std::string::npos) << name;
-        EXPECT_EQ(facts.st_mode & 0777, 0666u & ~[] { mode_t const m = umask(0); umask(m); return m; }());
+        EXPECT_EQ(
+            facts.st_mode & 0777, 0666u &
+                                      ~[]
+                                      {
+                                          mode_t const m = umask(0);
+                                          umask(m);
+                                          return m;
+                                      }());
         names.push_back(name);
     }
     std::sort(names.begin(), names.end());
