@@ -608,8 +608,11 @@ bool PathManager::RemoveFolder(char const* path, bool withContents, String* whyN
                 why = walk.why;
                 // The system refused what could not be foreseen: say how much is left.
                 if (!emptied && walk.remove)
-                    why += "; " + std::to_string(walk.entries - walk.removed) + " of " +
-                           std::to_string(walk.entries) + " entries were left";
+                {
+                    std::size_t const left = walk.entries > walk.removed ? walk.entries - walk.removed : 0;
+                    why += "; " + std::to_string(left) + " of " + std::to_string(walk.entries) +
+                           " entries were left";
+                }
             }
             close(fd);
             if (!emptied)

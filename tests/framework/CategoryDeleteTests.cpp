@@ -177,7 +177,7 @@ struct Row
     Runner runner;
     bool needsRoot;       // to build the tree (owners, attributes)
     bool needsAttributes; // a file system that keeps immutable and append-only
-    std::function<void(fs::path const& base, fs::path const& category)> make; // before entering
+    std::function<void(fs::path const& base, fs::path const& category)> make;   // before entering
     std::function<bool(fs::path const& base, fs::path const& category)> inside; // after (mounts)
     bool removed;
     char const* reason; // a regular expression the reason matches (empty: any)
@@ -255,7 +255,8 @@ std::vector<Row> Rows()
     return {
         {"a folder of the same file system bound inside", Runner::MountNamespace, false, false,
          [](fs::path const&, fs::path const& category) { fs::create_directories(category / "mnt"); },
-         [](fs::path const& base, fs::path const& category) { return Bind(base / "outside", category / "mnt"); },
+         [](fs::path const& base, fs::path const& category)
+         { return Bind(base / "outside", category / "mnt"); },
          false, "^'Doomed/mnt' is a mount point$"},
         {"a folder bound deeper inside", Runner::MountNamespace, false, false,
          [](fs::path const&, fs::path const& category) { fs::create_directories(category / "sub" / "deep"); },
@@ -272,8 +273,8 @@ std::vector<Row> Rows()
          },
          false, "^'Doomed/mnt' is a mount point$"},
         {"a category that is a mount point", Runner::MountNamespace, false, false, noMore,
-         [](fs::path const& base, fs::path const& category) { return Bind(base / "outside", category); }, false,
-         "^'Doomed' is a mount point$"},
+         [](fs::path const& base, fs::path const& category) { return Bind(base / "outside", category); },
+         false, "^'Doomed' is a mount point$"},
         {"a category with a tmpfs on it", Runner::MountNamespace, false, false, noMore,
          [](fs::path const&, fs::path const& category)
          {
@@ -290,7 +291,8 @@ std::vector<Row> Rows()
              Write(category / "nobody.trv", "n");
              (void)!chown((category / "nobody.trv").c_str(), 65534, 65534);
          },
-         nullptr, false, "^'Doomed/[a-z.]+' belongs to another user in a folder only its owners may delete from$"},
+         nullptr, false,
+         "^'Doomed/[a-z.]+' belongs to another user in a folder only its owners may delete from$"},
         {"a sticky category with files of two owners, deleted by the super-user", Runner::Here, true, false,
          [](fs::path const&, fs::path const& category)
          {
@@ -308,7 +310,8 @@ std::vector<Row> Rows()
          },
          nullptr, false, "^'Doomed/f7.trv' is immutable$"},
         {"an append-only file", Runner::Here, true, true,
-         [](fs::path const&, fs::path const& category) { SetFlag(category / "sub" / "c.trv", FS_APPEND_FL, true); },
+         [](fs::path const&, fs::path const& category)
+         { SetFlag(category / "sub" / "c.trv", FS_APPEND_FL, true); },
          nullptr, false, "^'Doomed/sub/c.trv' is append-only$"},
         {"an immutable folder", Runner::Here, true, true,
          [](fs::path const&, fs::path const& category) { SetFlag(category / "sub", FS_IMMUTABLE_FL, true); },
@@ -330,7 +333,8 @@ std::vector<Row> Rows()
              chmod((category / "shared").c_str(), 01777);
              (void)!chown((category / "shared" / "theirs.trv").c_str(), 1001, 1001);
          },
-         nullptr, false, "^'Doomed/shared/theirs.trv' can't be deleted \\(.*\\); [0-9]+ of 6 entries were left$"},
+         nullptr, false,
+         "^'Doomed/shared/theirs.trv' can't be deleted \\(.*\\); [0-9]+ of 6 entries were left$"},
     };
 }
 
@@ -360,12 +364,13 @@ TEST_F(CategoryDelete, HostileTreesAreRefusedBeforeAnythingGoes)
         SCOPED_TRACE(row.what);
         if ((row.needsRoot && !root) || (row.needsAttributes && attributes.empty()))
         {
-            skipped.push_back(std::string(row.what) + (row.needsRoot && !root ? " (needs root)"
-                                                                                : " (no file system keeps attributes)"));
+            skipped.push_back(std::string(row.what) + (row.needsRoot && !root
+                                                           ? " (needs root)"
+                                                           : " (no file system keeps attributes)"));
             continue;
         }
-        fs::path const base = MakeTemporaryFolderIn(row.needsAttributes ? attributes : fs::temp_directory_path(),
-                                                    "torvane-delete-");
+        fs::path const base = MakeTemporaryFolderIn(
+            row.needsAttributes ? attributes : fs::temp_directory_path(), "torvane-delete-");
         folders.push_back(base);
         MakeCommonTree(base, base / "Doomed");
         row.make(base, base / "Doomed");

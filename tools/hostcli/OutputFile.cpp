@@ -23,7 +23,8 @@ int CreateBeside(std::string const& folder, std::string& created)
         std::string name = folder + ".vsthost-";
         for (int i = 0; i < 6; ++i)
             name += kCharacters[pick() % (sizeof kCharacters - 1)];
-        int const fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
+        int const fd =
+            ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY, 0666);
         if (fd >= 0)
         {
             created = name;
