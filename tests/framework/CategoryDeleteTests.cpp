@@ -9,6 +9,7 @@
 // machine can't meet is skipped, and fails instead when TORVANE_REQUIRE_MOUNTS=1 (CI).
 
 #include <fcntl.h>
+#include <fnmatch.h>
 #include <linux/fs.h>
 #include <sched.h>
 #include <sys/ioctl.h>
@@ -24,7 +25,6 @@
 #include <fstream>
 #include <functional>
 #include <map>
-#include <regex>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -180,7 +180,7 @@ struct Row
     std::function<void(fs::path const& base, fs::path const& category)> make;   // before entering
     std::function<bool(fs::path const& base, fs::path const& category)> inside; // after (mounts)
     bool removed;
-    char const* reason; // a regular expression the reason matches (empty: any)
+    char const* reason; // a pattern (fnmatch) the reason matches (empty: any)
 };
 
 // Builds the row's tree, deletes the category as the row's runner and reports what happened.
@@ -257,12 +257,12 @@ std::vector<Row> Rows()
          [](fs::path const&, fs::path const& category) { fs::create_directories(category / "mnt"); },
          [](fs::path const& base, fs::path const& category)
          { return Bind(base / "outside", category / "mnt"); },
-         false, "^'Doomed/mnt' is a mount point$"},
+         false, "'Doomed/mnt' is a mount point"},
         {"a folder bound deeper inside", Runner::MountNamespace, false, false,
          [](fs::path const&, fs::path const& category) { fs::create_directories(category / "sub" / "deep"); },
          [](fs::path const& base, fs::path const& category)
          { return Bind(base / "outside", category / "sub" / "deep"); },
-         false, "^'Doomed/sub/deep' is a mount point$"},
+         false, "'Doomed/sub/deep' is a mount point"},
         {"a tmpfs inside", Runner::MountNamespace, false, false,
          [](fs::path const&, fs::path const& category) { fs::create_directories(category / "mnt"); },
          [](fs::path const&, fs::path const& category)
@@ -271,10 +271,10 @@ std::vector<Row> Rows()
              Write(category / "mnt" / "shared.trv", "shared");
              return true;
          },
-         false, "^'Doomed/mnt' is a mount point$"},
+         false, "'Doomed/mnt' is a mount point"},
         {"a category that is a mount point", Runner::MountNamespace, false, false, noMore,
          [](fs::path const& base, fs::path const& category) { return Bind(base / "outside", category); },
-         false, "^'Doomed' is a mount point$"},
+         false, "'Doomed' is a mount point"},
         {"a category with a tmpfs on it", Runner::MountNamespace, false, false, noMore,
          [](fs::path const&, fs::path const& category)
          {
@@ -282,7 +282,7 @@ std::vector<Row> Rows()
              Write(category / "shared.trv", "shared");
              return true;
          },
-         false, "^'Doomed' is a mount point$"},
+         false, "'Doomed' is a mount point"},
         {"a sticky category with files of two owners, deleted by another user", Runner::Nobody, true, false,
          [](fs::path const& base, fs::path const& category)
          {
@@ -291,8 +291,7 @@ std::vector<Row> Rows()
              Write(category / "nobody.trv", "n");
              (void)!chown((category / "nobody.trv").c_str(), 65534, 65534);
          },
-         nullptr, false,
-         "^'Doomed/[a-z.]+' belongs to another user in a folder only its owners may delete from$"},
+         nullptr, false, "'Doomed/*' belongs to another user in a folder only its owners may delete from"},
         {"a sticky category with files of two owners, deleted by the super-user", Runner::Here, true, false,
          [](fs::path const&, fs::path const& category)
          {
@@ -308,20 +307,20 @@ std::vector<Row> Rows()
                  Write(category / ("f" + std::to_string(i) + ".trv"), "f");
              SetFlag(category / "f7.trv", FS_IMMUTABLE_FL, true);
          },
-         nullptr, false, "^'Doomed/f7.trv' is immutable$"},
+         nullptr, false, "'Doomed/f7.trv' is immutable"},
         {"an append-only file", Runner::Here, true, true,
          [](fs::path const&, fs::path const& category)
          { SetFlag(category / "sub" / "c.trv", FS_APPEND_FL, true); },
-         nullptr, false, "^'Doomed/sub/c.trv' is append-only$"},
+         nullptr, false, "'Doomed/sub/c.trv' is append-only"},
         {"an immutable folder", Runner::Here, true, true,
          [](fs::path const&, fs::path const& category) { SetFlag(category / "sub", FS_IMMUTABLE_FL, true); },
-         nullptr, false, "^'Doomed/sub' is immutable$"},
+         nullptr, false, "'Doomed/sub' is immutable"},
         {"an append-only folder", Runner::Here, true, true,
          [](fs::path const&, fs::path const& category) { SetFlag(category / "sub", FS_APPEND_FL, true); },
-         nullptr, false, "^'Doomed/sub' is append-only$"},
+         nullptr, false, "'Doomed/sub' is append-only"},
         {"an immutable category", Runner::Here, true, true,
          [](fs::path const&, fs::path const& category) { SetFlag(category, FS_IMMUTABLE_FL, true); }, nullptr,
-         false, "^'Doomed' is immutable$"},
+         false, "'Doomed' is immutable"},
         // The super-user of a user namespace passes the sticky rule only for the users the namespace
         // maps: a refusal no check before removal can know. The message says what was left.
         {"a sticky folder of users a user namespace does not map", Runner::UserNamespace, true, false,
@@ -333,8 +332,7 @@ std::vector<Row> Rows()
              chmod((category / "shared").c_str(), 01777);
              (void)!chown((category / "shared" / "theirs.trv").c_str(), 1001, 1001);
          },
-         nullptr, false,
-         "^'Doomed/shared/theirs.trv' can't be deleted \\(.*\\); [0-9]+ of 6 entries were left$"},
+         nullptr, false, "'Doomed/shared/theirs.trv' can't be deleted (*); * of 6 entries were left"},
     };
 }
 
@@ -385,7 +383,7 @@ TEST_F(CategoryDelete, HostileTreesAreRefusedBeforeAnythingGoes)
         EXPECT_EQ(outcome.removed, row.removed) << outcome.why;
         if (*row.reason != '\0')
         {
-            EXPECT_TRUE(std::regex_match(outcome.why, std::regex(row.reason))) << outcome.why;
+            EXPECT_TRUE(fnmatch(row.reason, outcome.why.c_str(), 0) == 0) << outcome.why;
         }
         // A refusal foreseen removes nothing; one the system made part-way says what was left.
         if (!row.removed && row.runner != Runner::UserNamespace)
