@@ -224,16 +224,10 @@ bool MidiLearnManager::DoAutoSave()
 
     // Written beside the file and moved over it, so a failed write leaves the
     // previous mappings in place.
-    std::string const temporary = filePath + ".tmp";
-    FileWriter w;
-    if (!w.Create(temporary.c_str())) return false;
+    ReplacingFileWriter w;
+    if (!w.Open(filePath.c_str())) return false;
     Save(w);
-    if (!w.Close() || !PathManager::Rename(temporary.c_str(), filePath.c_str()))
-    {
-        PathManager::RemoveFile(temporary.c_str());
-        return false;
-    }
-    return true;
+    return w.Close();
 }
 
 bool MidiLearnManager::DoAutoLoad()
