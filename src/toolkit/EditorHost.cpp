@@ -353,11 +353,12 @@ void EditorHost::Close()
     std::unique_lock<std::mutex> lock(st.mutex);
     if (!AdmitLocked(st))
     {
-        // Another thread is inside: it detaches, unwinds and disposes of the editor on its way out.
+        // Another thread is inside: it detaches, unwinds and disposes of the editor on its way
+        // out. Its loops are ended before that thread can dispose of the surface that names them.
+        gfx::RunLoop::Abandon(s->surface.get());
         st.atLastLeave.push_back([s] { s->Dispose(); });
         lock.unlock();
         gfx::RunLoop::Post([s] { s->Detach(); });
-        gfx::RunLoop::Abandon(s->surface.get());
         return;
     }
     bool const nested = st.depth > 1;

@@ -30,7 +30,11 @@ AUEditorView::AUEditorView(ComponentInstance instance) : AUCarbonViewBase(instan
 
 AUEditorView::~AUEditorView()
 {
-    // A closing notice on its way here is delivered first.
+    PreDestructor();
+}
+
+void AUEditorView::PreDestructor()
+{
     UnwatchUnit(this);
     host.Close();
 }
