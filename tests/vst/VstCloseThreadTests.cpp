@@ -88,7 +88,8 @@ TEST(VstCloseThreads, ACloseThatGivesUpOnABlockedCallbackThenAnUnloadLeaveTheBlo
         });
     {
         std::unique_lock<std::mutex> lock(blockingHost.mutex);
-        ASSERT_TRUE(blockingHost.changed.wait_for(lock, std::chrono::seconds(30), [] { return blockingHost.blocked; }))
+        ASSERT_TRUE(blockingHost.changed.wait_for(lock, std::chrono::seconds(30),
+                                                  [] { return blockingHost.blocked; }))
             << "the restore never reported its parameter";
     }
 

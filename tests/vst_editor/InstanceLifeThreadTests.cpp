@@ -155,8 +155,9 @@ VstIntPtr ClosingHost(AEffect* e, VstInt32 opcode, VstInt32, VstIntPtr, void*, f
     {
         auto const start = std::chrono::steady_clock::now();
         e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
-        closeMicros = std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
-                          .count();
+        closeMicros =
+            std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
+                .count();
         closedInCallback = true;
     }
     return 0;
