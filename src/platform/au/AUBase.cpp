@@ -4,8 +4,8 @@
 #include <atomic>
 #include <bit>
 #include <chrono>
-#include <cstdio>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <type_traits>
 
@@ -92,8 +92,9 @@ OSStatus ComponentBase::ComponentEntryDispatch(ComponentParameters* params, Comp
         {
             static std::atomic<bool> logged{false};
             if (!logged.exchange(true))
-                std::fprintf(stderr, "Torvane: a call to the host was still in flight when the host closed the "
-                                     "unit; the unit goes once it returns\n");
+                std::fprintf(stderr,
+                             "Torvane: a call to the host was still in flight when the host closed the "
+                             "unit; the unit goes once it returns\n");
         }
         return noErr;
     }
