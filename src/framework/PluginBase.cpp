@@ -203,8 +203,41 @@ void PluginBase::ApplyEditorRequests(std::uint32_t bits)
     if (PluginEditor* e = EditorOnThisThread()) e->UpdateAll();
 }
 
+namespace
+{
+thread_local PluginBase* editorInputOwner = nullptr;
+}
+
+EditorInput::Scope::Scope(PluginBase* plugin) : outer(editorInputOwner)
+{
+    editorInputOwner = plugin;
+}
+
+EditorInput::Scope::~Scope()
+{
+    editorInputOwner = outer;
+}
+
+PluginBase* EditorInput::Current()
+{
+    return editorInputOwner;
+}
+
+void EditorInput::MarkEdited()
+{
+    if (PluginBase* p = editorInputOwner) p->MarkEditedByEditor();
+}
+
+void PluginBase::MarkEditedByEditor()
+{
+    if (editorInputOwner == this) editedByEditor.store(true, std::memory_order_release);
+}
+
 void PluginBase::ProcessGUINotifications()
 {
+    // What the drain applies (refreshes after a host's or the audio thread's change) is no
+    // edit of the user's.
+    EditorInput::Scope nobody(nullptr);
     // An update may post again (a refresh that moves a parameter): a few rounds take those
     // along, and a request that keeps posting itself waits for the next drain.
     constexpr int kRounds = 4;
