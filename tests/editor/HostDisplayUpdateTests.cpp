@@ -5,184 +5,34 @@
 // idles it.
 
 #include <algorithm>
-#include <chrono>
-#include <cmath>
-#include <filesystem>
-#include <fstream>
-#include <functional>
-#include <map>
-#include <memory>
-#include <numbers>
 #include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
-
-#include "editor/EditorImages.h"
-#include "editor/GUI.h"
-#include "editor/Layout.h"
+#include "VstEditorTestSupport.h"
 #include "editor/TSaveDialog.h"
 #include "editor/TWaveBrowser.h"
 #include "editor/TimelinePresetDlg.h"
 #include "engine/VoiceDef.h"
-#include "framework/Paths.h"
-#include "platform/gfx/Dispatcher.h"
-#include "platform/gfx/RunLoop.h"
-#include "platform/gfx/Surface.h"
-#include "platform/gfx/headless/HeadlessBackend.h"
 #include "support/RecordingMessageSink.h"
-#include "support/TemporaryDataHome.h"
-#include "support/engine/HeadlessHost.h"
-#include "toolkit/Frame.h"
-#include "toolkit/MacWindowManager.h"
-#include "toolkit/Responders.h"
-#include "vst/editor/VstGUILoader.h"
 
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
+using namespace vsteditor;
 
 namespace
 {
-namespace root = layout::root;
-namespace synth = layout::synth;
-namespace perform = layout::perform;
 namespace wb = layout::wavebrowser;
 namespace tp = layout::timelinepreset;
 
-void* const kHostWindow = reinterpret_cast<void*>(std::uintptr_t{41});
-
-class FakeWindowSystem : public EditorWindowSystem
+class HostDisplayUpdateTest : public vsteditor::VstEditorTest
 {
-public:
-    explicit FakeWindowSystem(gfx::HeadlessBackend& b) : backend(b) {}
-    gfx::Backend* Acquire() override { return &backend; }
-    void Release() override {}
-    bool HostWindowSize(void* window, int& w, int& h) override
-    {
-        if (window != kHostWindow) return false;
-        w = 767;
-        h = 638;
-        return true;
-    }
-    gfx::HeadlessBackend& backend;
-};
-
-void WriteSineWav(fs::path const& path, int frames)
-{
-    std::ofstream out(path, std::ios::binary);
-    auto u32 = [&](std::uint32_t v) { out.write(reinterpret_cast<char const*>(&v), 4); };
-    auto u16 = [&](std::uint16_t v) { out.write(reinterpret_cast<char const*>(&v), 2); };
-    out.write("RIFF", 4);
-    u32(36 + 2 * static_cast<std::uint32_t>(frames));
-    out.write("WAVEfmt ", 8);
-    u32(16);
-    u16(1);
-    u16(1);
-    u32(44100);
-    u32(88200);
-    u16(2);
-    u16(16);
-    out.write("data", 4);
-    u32(2 * static_cast<std::uint32_t>(frames));
-    for (int i = 0; i < frames; ++i)
-        u16(static_cast<std::uint16_t>(static_cast<std::int16_t>(
-            std::lround(16000.0 * std::sin(2.0 * std::numbers::pi * 440.0 * i / 44100.0)))));
-}
-
-class HostDisplayUpdateTest : public ::testing::Test
-{
-public:
-    void SetUp() override
-    {
-        gfx::RunLoop::SetBackend(&backend);
-        MacWindowManager::InstallTimers();
-        gfx::Dispatcher::Reset();
-        Responders::Clear();
-        backend.onFailure = [](std::string const& why) { ADD_FAILURE() << "starved: " << why; };
-        previous = SetEditorWindowSystem(&system);
-        RegisterEditorImages();
-        SetRootPath(home.RootFolder().c_str());
-        host = std::make_unique<HeadlessHost>();
-        AttachEditorLoader<GUI>(&Synth());
-        ASSERT_EQ(Dispatch(effEditOpen, kHostWindow), 1);
-        surface = static_cast<VstGUILoader*>(Synth().getEditor())->GetSurface();
-        ASSERT_NE(surface, nullptr);
-        IdleUntilQuiet();
-    }
-    void TearDown() override
-    {
-        if (host) Dispatch(effEditClose);
-        host.reset();
-        Responders::Clear();
-        gfx::RunLoop::Turn(false);
-        SetEditorWindowSystem(previous);
-        gfx::RunLoop::SetBackend(nullptr);
-    }
-
-    Torvane& Synth() { return host->Instrument(); }
-    VstIntPtr Dispatch(VstInt32 opcode, void* ptr = nullptr)
-    {
-        AEffect* e = host->Effect();
-        return e->dispatcher(e, opcode, 0, 0, ptr, 0.0f);
-    }
-    // Idles the editor as a host does (every 40 ms) until the scripted input is used up and
-    // nothing waits to be painted.
-    void IdleUntilQuiet()
-    {
-        for (int i = 0; i < 2000; ++i)
-        {
-            if (i >= 3 && backend.PendingInput() == 0 && !gfx::RunLoop::PaintPending()) return;
-            backend.Advance(40ms);
-            Dispatch(effEditIdle);
-        }
-        ADD_FAILURE() << "the scripted input was not used up";
-    }
-    // Each gesture a second after the last, so two never make a double click.
-    void Click(layout::Point p, unsigned button = gfx::kButtonLeft)
-    {
-        backend.Pause(1s);
-        backend.Click(*surface, p.x, p.y, button);
-    }
-    void Drag(layout::Point from, layout::Point to)
-    {
-        backend.Pause(1s);
-        backend.Drag(*surface, {from.x, from.y}, {to.x, to.y});
-    }
-    static layout::Point OnSynthPage(layout::Point p, int dx = 5, int dy = 5)
-    {
-        return {root::kSynthPage.x + p.x + dx, root::kSynthPage.y + p.y + dy};
-    }
-    static layout::Point OnPad(int pad, layout::Point p)
-    {
-        return {root::kPerformPage.x + perform::kBlocks[pad].x + p.x + 5,
-                root::kPerformPage.y + perform::kBlocks[pad].y + p.y + 5};
-    }
-    static layout::Point KnobCentre(layout::Point knob)
-    {
-        layout::Rect const r = synth::KnobWindow(knob);
-        return {root::kSynthPage.x + r.x + r.w / 2, root::kSynthPage.y + r.y + r.h / 2};
-    }
-    // The next modal run, whatever its frame, runs `script` with it.
-    void InNextDialog(std::function<void(Frame&, gfx::Surface&)> script)
-    {
-        Responders::NextModalRun([script](Frame& f) { script(f, *f.GetFrameWindow()); });
-    }
-
-    gfx::HeadlessBackend backend;
-    FakeWindowSystem system{backend};
-    EditorWindowSystem* previous = nullptr;
-    TemporaryDataHome home;
-    std::unique_ptr<HeadlessHost> host;
-    gfx::Surface* surface = nullptr;
 };
 
 struct Action
 {
     std::string name;
-    int updates;                     // display updates the action must cause
-    std::function<void()> setup;     // before the count (no idle of the editor counts here)
-    std::function<void()> act;       // scripts the user's input (or the host's calls)
-    std::function<bool()> happened;  // the action's effect, so a row that did nothing fails
+    int updates;                    // display updates the action must cause
+    std::function<void()> setup;    // before the count (no idle of the editor counts here)
+    std::function<void()> act;      // scripts the user's input (or the host's calls)
+    std::function<bool()> happened; // the action's effect, so a row that did nothing fails
 };
 } // namespace
 
@@ -236,7 +86,8 @@ TEST_F(HostDisplayUpdateTest, EveryEditorEditTellsTheHostOnceAndNothingElseDoes)
                  [&](Frame& f, gfx::Surface& s)
                  {
                      backend.Click(s, wb::kStandardShapes.x + 40, wb::kStandardShapes.y + 8);
-                     backend.Then([&f] { dynamic_cast<TWaveBrowser&>(f).ButtonPressed(TWaveBrowser::kCloseId); });
+                     backend.Then([&f]
+                                  { dynamic_cast<TWaveBrowser&>(f).ButtonPressed(TWaveBrowser::kCloseId); });
                  });
              Click(OnSynthPage(synth::kWaveLoad[0]));
          },
@@ -265,7 +116,8 @@ TEST_F(HostDisplayUpdateTest, EveryEditorEditTellsTheHostOnceAndNothingElseDoes)
          [&]
          {
              backend.Pause(1s);
-             layout::Point const p = OnSynthPage({synth::kTimeline.x + 92, synth::kTimeline.y + 105 + 19 * 2 + 9}, 0, 0);
+             layout::Point const p =
+                 OnSynthPage({synth::kTimeline.x + 92, synth::kTimeline.y + 105 + 19 * 2 + 9}, 0, 0);
              backend.DoubleClick(*surface, p.x, p.y);
          },
          [&] { return lineSize(VoiceDef::kFilterLine) == sizeBefore + 1; }},
@@ -279,11 +131,18 @@ TEST_F(HostDisplayUpdateTest, EveryEditorEditTellsTheHostOnceAndNothingElseDoes)
                      auto& d = dynamic_cast<TimelinePresetDlg&>(f);
                      backend.Then([&d] { d.GetNameField().SetText("Saved"); });
                      backend.Then([&d] { d.ButtonPressed(TimelinePresetDlg::kSaveId); });
-                     backend.Then([&f] { if (f.IsRunningModal()) f.QuitModal(); });
+                     backend.Then(
+                         [&f]
+                         {
+                             if (f.IsRunningModal()) f.QuitModal();
+                         });
                  });
              Click(OnSynthPage(synth::kVoiceMenu));
          },
-         [&] { return fs::exists(fs::path(timelinePresets->GetRoot().ToStdString()) / "Mine" / "Saved(User).tvl"); }},
+         [&] {
+             return fs::exists(fs::path(timelinePresets->GetRoot().ToStdString()) / "Mine" /
+                               "Saved(User).tvl");
+         }},
         {"timeline preset load", 1,
          [&]
          {
@@ -354,7 +213,9 @@ TEST_F(HostDisplayUpdateTest, EveryEditorEditTellsTheHostOnceAndNothingElseDoes)
              Click({root::kSynthTab.x + 5, root::kSynthTab.y + 5});
              IdleUntilQuiet();
          },
-         [&] { Click({root::kNextPatchButton.x + 5, root::kNextPatchButton.y + 5}); },
+         [&] {
+             Click({root::kNextPatchButton.x + 5, root::kNextPatchButton.y + 5});
+         },
          [&] { return Synth().GetPatchName() == "B(User)"; }},
         {"patch save (File > Save)", 1, [&] { stamp = fs::last_write_time(patchB); },
          [&]
@@ -381,8 +242,7 @@ TEST_F(HostDisplayUpdateTest, EveryEditorEditTellsTheHostOnceAndNothingElseDoes)
              state = host->GetState();
              Synth().DefaultPatch();
          },
-         [&] { host->SetState(state); },
-         [&] { return Synth().GetPatchName() == "A(User)"; }},
+         [&] { host->SetState(state); }, [&] { return Synth().GetPatchName() == "A(User)"; }},
         {"playback moves the edit time (follow playback)", 0,
          [&]
          {
