@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "VstEditorTestSupport.h"
@@ -74,6 +75,49 @@ TEST_F(HostDisplayUpdateTest, EveryEditorEditTellsTheHostOnceAndNothingElseDoes)
              Click({root::kSynthTab.x + 5, root::kSynthTab.y + 5});
          },
          [] { return true; }},
+        {"voice tab 2 (view only)", 0, [] {}, [&] { Click(OnSynthPage(synth::kVoiceTabs[1])); },
+         [&] { return Synth().GetCurrentVoice() == 1; }},
+        {"zoom in (view only)", 0,
+         [&]
+         {
+             Click(OnSynthPage(synth::kVoiceTabs[0]));
+             IdleUntilQuiet();
+         },
+         [&] { Click(OnSynthPage(synth::kZoomIn.TopLeft())); },
+         [&] { return Synth().GetCurrentVoice() == 0; }},
+        {"dragging the edit-time handle (not stored)", 0, [&] { before = Synth().GetEditTime(); },
+         [&]
+         {
+             int const x = synth::kTimeline.x + layout::timeline::kX0;
+             int const y = synth::kTimeline.y + 25;
+             Drag(OnSynthPage({x, y}, 0, 0), OnSynthPage({x + 150, y}, 0, 0));
+         },
+         [&] { return Synth().GetEditTime() != before; }},
+        {"host setChunk from another thread while a dialog of the editor runs", 0,
+         [&]
+         {
+             ASSERT_TRUE(Synth().LoadPatch("Pads", "A(User)"));
+             state = host->GetState();
+             Synth().DefaultPatch();
+         },
+         [&]
+         {
+             InNextDialog(
+                 [&](Frame& f, gfx::Surface&)
+                 {
+                     backend.Then(
+                         [&]
+                         {
+                             std::thread restore([&] { host->SetState(state); });
+                             restore.join();
+                         });
+                     backend.Pause(1s);
+                     backend.Then([&f]
+                                  { dynamic_cast<TWaveBrowser&>(f).ButtonPressed(TWaveBrowser::kCloseId); });
+                 });
+             Click(OnSynthPage(synth::kWaveLoad[0]));
+         },
+         [&] { return Synth().GetPatchName() == "A(User)"; }},
         {"wave slot load (standard sine from the browser)", 1,
          [&]
          {

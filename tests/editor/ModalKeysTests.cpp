@@ -108,7 +108,8 @@ TEST_F(ModalKeysTest, EscapeCancelsAndReturnTakesTheDefaultInEveryModalWindow)
              keyIn(gfx::kKeyEscape, named("ByEscape"));
              saveAs();
          },
-         [&] { return !fs::exists(PatchFile("Pads", "ByEscape(User)")) && Synth().GetPatchName() == "A(User)"; },
+         [&]
+         { return !fs::exists(PatchFile("Pads", "ByEscape(User)")) && Synth().GetPatchName() == "A(User)"; },
          "cancelled: nothing written, the patch keeps its name"},
         {"save dialog", "Return", [] {},
          [&]
@@ -116,7 +117,10 @@ TEST_F(ModalKeysTest, EscapeCancelsAndReturnTakesTheDefaultInEveryModalWindow)
              keyIn(gfx::kKeyReturn, named("ByReturn"));
              saveAs();
          },
-         [&] { return fs::exists(PatchFile("Pads", "ByReturn(User)")) && Synth().GetPatchName() == "ByReturn(User)"; },
+         [&] {
+             return fs::exists(PatchFile("Pads", "ByReturn(User)")) &&
+                    Synth().GetPatchName() == "ByReturn(User)";
+         },
          "saved, as the Save button does"},
         {"note alert over the save dialog (no category)", "Return",
          [&]
@@ -162,7 +166,8 @@ TEST_F(ModalKeysTest, EscapeCancelsAndReturnTakesTheDefaultInEveryModalWindow)
              Responders::NextMenu({"Reset Patch"});
              Click({root::kFileButton.x + 5, root::kFileButton.y + 5});
          },
-         [&] { return Synth().GetPatchName() == "<untitled>"; }, "Yes, the default button: the patch is reset"},
+         [&] { return Synth().GetPatchName() == "<untitled>"; },
+         "Yes, the default button: the patch is reset"},
         {"waveform editor", "Escape", [] {},
          [&]
          {
@@ -276,8 +281,8 @@ TEST_F(ModalKeysTest, EscapeCancelsAndReturnTakesTheDefaultInEveryModalWindow)
         bool const held = row.outcome();
         EXPECT_TRUE(held) << row.expected;
         EXPECT_EQ(OpenFrames(), 0u);
-        std::printf("%-48s %-7s %s%s\n", row.window.c_str(), row.key.c_str(), held ? "" : "NOT: ",
-                    row.expected.c_str());
+        std::printf("%-48s %-7s %s%s\n", row.window.c_str(), row.key.c_str(),
+                    held ? "" : "NOT: ", row.expected.c_str());
     }
     EXPECT_FALSE(Responders::TakeModalRun().has_value());
     EXPECT_FALSE(Responders::TakeMenu().has_value());
