@@ -58,7 +58,9 @@ class PluginBase;
 // around every press and key it delivers to an editor's windows (a dialog's windows inherit the
 // editor that opened the dialog); the timers' pump and the editor's drain open a scope of
 // nobody, so what they do on the way (following the play position, refreshes after a host's
-// change) is no edit of the user's. Scopes nest on their thread.
+// change) is no edit of the user's. Scopes nest on their thread, which is the editors' loop
+// thread: one thread at a time holds scopes, and any other thread asking learns "nobody" from an
+// atomic thread id alone (the audio thread never touches thread-local storage here).
 class EditorInput
 {
 public:
