@@ -80,13 +80,22 @@ void VstGUILoader::idle()
     thread_local int depth = 0;
     thread_local bool telling = false;
     if (telling) return;
+    // This loader may be gone when the turn returns (the instance closed from another thread
+    // meanwhile): only the instance is used afterwards, held until the update has gone out (a
+    // close meanwhile leaves its deletion to the release below).
+    VstBase* const instance = plugin;
+    instance->HoldForEditor();
     ++depth;
     host.Idle();
     --depth;
-    if (depth > 0 || !plugin->TakeEditorEdits()) return;
-    // The user changed what the instance stores (outside the host's parameters, which report
-    // through automation): the host marks its project modified. Outside every lock of ours.
-    telling = true;
-    plugin->updateDisplay();
-    telling = false;
+    if (depth == 0 && instance->TakeEditorEdits())
+    {
+        // The user changed what the instance stores (outside the host's parameters, which
+        // report through automation): the host marks its project modified. Outside every lock
+        // of ours.
+        telling = true;
+        instance->updateDisplay();
+        telling = false;
+    }
+    instance->ReleaseEditorHold();
 }
