@@ -39,8 +39,10 @@ float Truncated(float t)
 EventsDisplay::EventsDisplay() : ParameterHost(0)
 {
     Mode.Create("Mode", this, Parameter::Private, 0.0f, 1.0f, Parameter::Discrete);
+    Mode.SetTransient(true);
     Mode.Set(0.0f, nullptr);
     Rescale.CreateBool("Rescale", this, Parameter::Private);
+    Rescale.SetTransient(true);
     Rescale.SetBool(false);
     pendingEditTime = -1.0f;
     StartTimer(kEditTimeTimer, kEditTimePeriodMs);

@@ -371,6 +371,7 @@ SynthGUI::SynthGUI(GUI* owner)
     // The switch exists (off, telling nobody) before its toggle binds it; the end of the
     // building sets it to the instrument's choice.
     followPlayback.CreateBool("", this, Parameter::Internal);
+    followPlayback.SetTransient(true);
     try
     {
         Build();

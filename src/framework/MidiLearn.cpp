@@ -5,6 +5,7 @@
 
 #include "framework/Parameter.h"
 #include "framework/Paths.h"
+#include "framework/PluginBase.h"
 #include "framework/Streams.h"
 #include "framework/String.h"
 
@@ -36,9 +37,14 @@ void MidiLearnManager::ReserveForLearn()
 void MidiLearnManager::StartListen(Parameter* p)
 {
     DoPendingAutoSave();
-    std::lock_guard<std::mutex> hold(mutex);
-    ReserveForLearn();
-    listened = p;
+    {
+        std::lock_guard<std::mutex> hold(mutex);
+        ReserveForLearn();
+        listened = p;
+    }
+    // The mapping itself is made by the next controller message (on the audio thread); the
+    // user's edit is starting the learn.
+    EditorInput::MarkEdited();
 }
 
 void MidiLearnManager::CancelListen(Parameter* p)
@@ -65,6 +71,7 @@ void MidiLearnManager::UnmapParameter(Parameter* p)
         std::lock_guard<std::mutex> hold(mutex);
         std::erase_if(mappings, [p](Mapping const& m) { return m.parameter == p; });
     }
+    EditorInput::MarkEdited();
     // A removed mapping must not come back at the next start.
     DoAutoSave();
 }

@@ -99,17 +99,21 @@ public:
 
     void ButtonPressed(int id) override { Answer(id); }
 
-    bool KeyDown(unsigned key, char const*) override
+protected:
+    // Return is the default button ("Yes", or the note's "OK"); Escape the cancel button ("No",
+    // or the note's "OK").
+    bool DefaultByKey() override
     {
-        if (key == gfx::kKeyReturn)
-            Answer(1);
-        else if (key == gfx::kKeyEscape)
-            Answer(question ? 2 : 1);
-        else
-            return false;
+        Answer(1);
+        return true;
+    }
+    bool CancelByKey() override
+    {
+        Answer(question ? 2 : 1);
         return true;
     }
 
+public:
     void Repaint(GraphicsContext& gc) override
     {
         FillBackground(gc, Colour(44, 44, 50, 255));

@@ -196,16 +196,22 @@ public:
         }
     }
 
-    bool KeyDown(unsigned key, char const*) override
+    // Return opens, as the Open button does; Escape cancels. The arrows move the selection.
+    bool DefaultByKey() override
+    {
+        ButtonPressed(kOpen);
+        return true;
+    }
+    bool CancelByKey() override
+    {
+        ButtonPressed(kCancel);
+        return true;
+    }
+
+    bool KeyDown(unsigned key, char const* text) override
     {
         switch (key)
         {
-        case gfx::kKeyReturn:
-            OpenTyped();
-            return true;
-        case gfx::kKeyEscape:
-            QuitModal();
-            return true;
         case gfx::kKeyUp:
             Select(selected <= 0 ? 0 : selected - 1);
             return true;
@@ -213,7 +219,7 @@ public:
             Select(selected + 1);
             return true;
         default:
-            return false;
+            return Frame::KeyDown(key, text);
         }
     }
 
