@@ -84,8 +84,10 @@ public:
         long by = h - kMargin - 22;
         if (question)
         {
-            yes.Create(this, 1, this, w - kMargin - 150, by, 70, 22, "Yes", CaptionButton::DefaultFace());
-            no.Create(this, 2, this, w - kMargin - 70, by, 70, 22, "No", CaptionButton::PlainFace());
+            // Every question asked is about a destructive step (reset, delete): the safe answer
+            // is the default.
+            yes.Create(this, 1, this, w - kMargin - 150, by, 70, 22, "Yes", CaptionButton::PlainFace());
+            no.Create(this, 2, this, w - kMargin - 70, by, 70, 22, "No", CaptionButton::DefaultFace());
         }
         else
             yes.Create(this, 1, this, w - kMargin - 70, by, 70, 22, "OK", CaptionButton::DefaultFace());
@@ -100,11 +102,11 @@ public:
     void ButtonPressed(int id) override { Answer(id); }
 
 protected:
-    // Return is the default button ("Yes", or the note's "OK"); Escape the cancel button ("No",
-    // or the note's "OK").
+    // Return is the default button ("No", or the note's "OK"): a stray Return never deletes or
+    // resets anything. Escape is the cancel button ("No", or the note's "OK").
     bool DefaultByKey() override
     {
-        Answer(1);
+        Answer(question ? 2 : 1);
         return true;
     }
     bool CancelByKey() override
