@@ -78,10 +78,11 @@ struct WavShape
     int channels;
     int bits;
     int frames;
-    int fmtSize;     // 16, or 18 with a zero extension size
-    bool fact;       // a fact chunk before the data
-    bool list;       // a LIST chunk before the data
-    float frequency; // cycles over the file
+    int fmtSize;      // 16, 18 with a zero extension size, or 40 with a whole extensible one
+    bool fact;        // a fact chunk before the data
+    bool list;        // a LIST chunk before the data
+    float frequency;  // cycles over the file
+    unsigned tag = 1; // the format tag (0xFFFE: extensible, whose sub-format is PCM)
 };
 
 std::vector<uint8_t> MakeWav(WavShape const& s)
@@ -109,13 +110,21 @@ std::vector<uint8_t> MakeWav(WavShape const& s)
     PutId(body, "WAVE");
     PutId(body, "fmt ");
     Put32(body, static_cast<uint32_t>(s.fmtSize));
-    Put16(body, 1);
+    Put16(body, s.tag);
     Put16(body, static_cast<unsigned>(s.channels));
     Put32(body, 44100);
     Put32(body, static_cast<uint32_t>(44100 * frameBytes));
     Put16(body, static_cast<unsigned>(frameBytes));
     Put16(body, static_cast<unsigned>(s.bits));
     if (s.fmtSize == 18) Put16(body, 0);
+    if (s.fmtSize == 40)
+    {
+        Put16(body, 22);
+        Put16(body, static_cast<unsigned>(s.bits));
+        Put32(body, 3);
+        uint8_t const pcm[16] = {1, 0, 0, 0, 0, 0, 0x10, 0, 0x80, 0, 0, 0xAA, 0, 0x38, 0x9B, 0x71};
+        body.insert(body.end(), pcm, pcm + 16);
+    }
     if (s.fact)
     {
         PutId(body, "fact");
@@ -147,6 +156,9 @@ void WavSeeds()
     Seed("wav", "stereo24", MakeWav({2, 24, 120, 16, false, false, 2.0f}));
     Seed("wav", "mono8-fact", MakeWav({1, 8, 256, 18, true, false, 1.0f}));
     Seed("wav", "quad16", MakeWav({4, 16, 40, 16, false, false, 1.0f}));
+    Seed("wav", "extensible16", MakeWav({2, 16, 200, 40, false, false, 3.0f, 0xFFFE}));
+    Seed("wav", "alaw-tag16", MakeWav({1, 16, 200, 16, false, false, 3.0f, 6}));
+    Seed("wav", "float-tag16", MakeWav({1, 16, 200, 18, true, false, 3.0f, 3}));
 }
 
 // ---- MIDI ------------------------------------------------------------------------------------

@@ -141,16 +141,17 @@ PluginBase* LiveUnit(ComponentInstance instance)
 }
 } // namespace
 
-bool WatchUnit(ComponentInstance instance, AUUnitObserver* observer)
+PluginBase* WatchUnit(ComponentInstance instance, AUUnitObserver* observer)
 {
-    if (instance == nullptr || observer == nullptr) return false;
+    if (instance == nullptr || observer == nullptr) return nullptr;
     std::lock_guard<std::mutex> hold(watchMutex);
     PluginBase* const unit = LiveUnit(instance);
-    if (unit == nullptr) return false;
+    if (unit == nullptr) return nullptr;
     // The unit cannot go meanwhile: its close takes this mutex before it can end.
     unit->HoldForEditor();
+    unit->HoldForEditor();
     Watches().push_back({instance, observer, unit});
-    return true;
+    return unit;
 }
 
 void UnwatchUnit(AUUnitObserver* observer)

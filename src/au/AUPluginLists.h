@@ -48,9 +48,12 @@ protected:
 };
 
 // Watches a live unit that is not closing, holding it (PluginBase::HoldForEditor) until the
-// watch ends: false, with nothing held, for any other. A view watches its unit before it opens
-// an editor on it.
-bool WatchUnit(ComponentInstance instance, AUUnitObserver* observer);
+// watch ends, and returns it with one more hold for the caller's call, which the caller lets go
+// (ReleaseEditorHold) once it is done: the unit's close ends the watch at any moment, but not
+// that call's hold. Null, with nothing held, for any other unit. A view watches its unit before
+// it opens an editor on it.
+class PluginBase;
+PluginBase* WatchUnit(ComponentInstance instance, AUUnitObserver* observer);
 // Every watch of the observer ends (nothing when it has none), once a closing notice on its way
 // to it has been delivered; the holds go (the last one of a closed unit deletes it).
 void UnwatchUnit(AUUnitObserver* observer);

@@ -84,7 +84,9 @@ void AnnounceParameterChange(AUBase& unit, int index, float value)
     parameter.mParameterID = static_cast<AudioUnitParameterID>(index);
     parameter.mScope = kAudioUnitScope_Global;
     parameter.mElement = 0;
-    AUParameterListenerNotify(nullptr, nullptr, &parameter);
+    // A call to the host: none starts once the unit is closing.
+    InstanceLife::Callback callback(unit.Life());
+    if (callback) AUParameterListenerNotify(nullptr, nullptr, &parameter);
 }
 
 OSStatus AddPluginState(PluginState& plugin, char const* key, CFPropertyListRef* data)

@@ -17,6 +17,7 @@ namespace
 constexpr float kUnit = 44100.0f;
 // The ruler's labels: the drawing context's text size, and the least space between two.
 constexpr double kRulerTextSize = 8.0;
+constexpr int kMarkerTextSize = 10;
 constexpr double kRulerLabelGap = 4.0;
 // The rectangle inside which a drag does not scroll the view.
 constexpr long kInnerLeft = 7;
@@ -38,8 +39,10 @@ float Truncated(float t)
 EventsDisplay::EventsDisplay() : ParameterHost(0)
 {
     Mode.Create("Mode", this, Parameter::Private, 0.0f, 1.0f, Parameter::Discrete);
+    Mode.SetTransient(true);
     Mode.Set(0.0f, nullptr);
     Rescale.CreateBool("Rescale", this, Parameter::Private);
+    Rescale.SetTransient(true);
     Rescale.SetBool(false);
     pendingEditTime = -1.0f;
     StartTimer(kEditTimeTimer, kEditTimePeriodMs);
@@ -241,7 +244,8 @@ void EventsDisplay::DrawGrid(GraphicsContext& gc)
 
 void EventsDisplay::DrawRuler(GraphicsContext& gc)
 {
-    gc.SetPenColour(150, 150, 150, 1, 255);
+    gc.SetPenColour(layout::timeline::kRulerFace.r, layout::timeline::kRulerFace.g,
+                    layout::timeline::kRulerFace.b, 1, 255);
     gc.DrawFilledRect(GetTimeBarRect());
     double const unitPixels = kUnit * Scale();
     long stride = 1;
@@ -405,8 +409,8 @@ void EventsDisplay::Repaint(GraphicsContext& gc)
             gc.DrawRectOutline(x - 3, y - 3, 6, 6);
     }
 
-    // Loop markers.
-    int const markerAlpha = looping ? 110 : 80;
+    // Loop markers: translucent boxes, their letters opaque and in a 10-pixel face so they read
+    // on them.
     if (looping)
         gc.SetPenColour(0, 255, 0, 1, 110);
     else
@@ -416,8 +420,9 @@ void EventsDisplay::Repaint(GraphicsContext& gc)
         long const x = static_cast<long>(TimeToX(loopStart));
         gc.DrawLine(x, 218, x, 20);
         gc.DrawFilledRect(x - 10, 204, 10, 14);
-        gc.SetPenColour(255, 255, 255, 1, markerAlpha);
-        gc.DrawString("L", x - 8, 205);
+        gc.SetPenColour(255, 255, 255, 1, 255);
+        gc.SetFont(kMarkerTextSize, nullptr, false, false);
+        gc.DrawString("L", x - 9, 205);
     }
     if (looping)
         gc.SetPenColour(255, 0, 0, 1, 110);
@@ -428,8 +433,9 @@ void EventsDisplay::Repaint(GraphicsContext& gc)
         long const x = static_cast<long>(TimeToX(loopEnd));
         gc.DrawLine(x, 218, x, 20);
         gc.DrawFilledRect(x, 204, 10, 14);
-        gc.SetPenColour(255, 255, 255, 1, markerAlpha);
-        gc.DrawString("R", x + 2, 205);
+        gc.SetPenColour(255, 255, 255, 1, 255);
+        gc.SetFont(kMarkerTextSize, nullptr, false, false);
+        gc.DrawString("R", x + 1, 205);
     }
 
     // Rubber band.

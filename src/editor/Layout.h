@@ -200,6 +200,10 @@ constexpr int kLineRowY[5] = {352, 372, 391, 410, 429};
 constexpr int kLineMenuY[5] = {350, 370, 389, 408, 428};
 constexpr int kPrevBreakpointX = 518;
 constexpr int kNextBreakpointX = 535;
+// The display's dark backdrop (which the display does not paint) covers its time area and stops
+// short of the line tools at its right: its border ends a pixel before the previous-breakpoint
+// arrows.
+constexpr Rect kTimelineBackdrop{kTimeline.x, kTimeline.y, kPrevBreakpointX - 2 - kTimeline.x, kTimeline.h};
 constexpr int kPasteLineX = 590;
 constexpr int kLineMenuX = 636;
 constexpr Point kLoopToggle{523, 449};
@@ -279,6 +283,8 @@ constexpr Rect Row(int i)
     return {kX0, 105 + kRowHeight * i, kWidth, kRowHeight};
 }
 constexpr Rect kRubberBand{0, 33, 413, 168};
+// The ruler's face, dark enough for its white labels.
+constexpr Rgb kRulerFace{46, 48, 55};
 } // namespace timeline
 
 // Inside the modulation display (synth::kModDisplay): five rows of toggle, source, target, amount.
@@ -338,11 +344,13 @@ constexpr Point kXVoice{16, 158};
 constexpr Point kYVoice{122, 53};
 // Text written at p starts at p.x + 2 with its baseline at p.y + 8 (8-pixel face): the art puts
 // a dark well under each value, which is drawn light and translucent, while the names, white
-// or dark grey, sit on the block's grey.
+// while their axis is assigned and grey while not, sit on the block's dark face.
 constexpr Rect ValueWell(Point p)
 {
     return {p.x, p.y, 26, 12};
 }
+// The names of an axis with no target: dimmer than white, still readable on the block's face.
+constexpr Rgb kUnassignedInk{165, 165, 170};
 constexpr Point kAssignMenuX{50, 50};
 constexpr Point kAssignMenuY{150, 20};
 } // namespace perform

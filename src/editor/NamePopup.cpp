@@ -55,22 +55,6 @@ void NamePopup::ButtonPressed(int id)
     if (id == kOk || id == kCancel) Finish(id == kOk);
 }
 
-bool NamePopup::KeyDown(unsigned key, char const*)
-{
-    // The field passes on what it does not take.
-    if (key == gfx::kKeyReturn)
-    {
-        Finish(true);
-        return true;
-    }
-    if (key == gfx::kKeyEscape)
-    {
-        Finish(false);
-        return true;
-    }
-    return false;
-}
-
 void NamePopup::Repaint(GraphicsContext& gc)
 {
     FillBackground(gc, Colour(80, 80, 80, 255));

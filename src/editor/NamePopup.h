@@ -23,10 +23,22 @@ public:
     bool Create(Window* parent, long x, long y, char const* prompt, String* result, char const* initialText);
 
     void ButtonPressed(int id) override;
-    bool KeyDown(unsigned key, char const* text) override;
     void Repaint(GraphicsContext& gc) override;
 
     TextControl& GetField() { return field; }
+
+protected:
+    // Return confirms (OK), Escape cancels; the field passes both on.
+    bool CancelByKey() override
+    {
+        ButtonPressed(kCancel);
+        return true;
+    }
+    bool DefaultByKey() override
+    {
+        ButtonPressed(kOk);
+        return true;
+    }
 
 private:
     void Finish(bool confirm);

@@ -184,8 +184,8 @@ void PerformBlock::Repaint(GraphicsContext& gc)
     {
         PerformModSource::Mapping const m = source->GetMapping(axis);
         bool const assigned = m.target != -1;
-        int const shade = assigned ? 255 : 55;
-        gc.SetPenColour(shade, shade, shade, 1, 255);
+        layout::Rgb const ink = assigned ? layout::Rgb{255, 255, 255} : lp::kUnassignedInk;
+        gc.SetPenColour(ink.r, ink.g, ink.b, 1, 255);
         gc.DrawString(TGetModTargetName(m.target), targets[axis].x, targets[axis].y);
         gc.DrawString(assigned ? VoiceLabel(m.voice) : "<not assigned>", voices[axis].x, voices[axis].y);
     }

@@ -371,6 +371,7 @@ SynthGUI::SynthGUI(GUI* owner)
     // The switch exists (off, telling nobody) before its toggle binds it; the end of the
     // building sets it to the instrument's choice.
     followPlayback.CreateBool("", this, Parameter::Internal);
+    followPlayback.SetTransient(true);
     try
     {
         Build();
@@ -705,7 +706,7 @@ void SynthGUI::UpdateSnapLabel()
     }
     Torvane* const t = Instrument();
     bool const tempo = t && t->tempoBridge.GetBool();
-    snapLabel.SetTextColour(tempo ? Colour(255, 255, 255, 255) : Colour(160, 160, 160, 255), false);
+    snapLabel.SetTextColour(tempo ? Colour(255, 255, 255, 255) : Colour(180, 180, 180, 255), false);
     snapLabel.SetLabel(text, true);
 }
 

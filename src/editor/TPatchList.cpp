@@ -19,6 +19,7 @@ void TPatchList::Create(Window* parent, int id, long px, long py, long w, int ro
     rows = std::max(rowCount, 1);
     rowHeight = kRowHeight;
     scroll.Create("", this, Parameter::Private, 0.0f, 1.0f, Parameter::Continuous);
+    scroll.SetTransient(true);
     CreateChildWindow(parent, w, rowHeight * rows, px, py);
     scrollBar.Create(this, &scroll, w - kScrollBarWidth, 0, true, rowHeight * rows);
 }

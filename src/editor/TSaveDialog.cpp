@@ -179,13 +179,6 @@ void TSaveDialog::ButtonPressed(int id)
     }
 }
 
-bool TSaveDialog::KeyDown(unsigned key, char const*)
-{
-    if (key != gfx::kKeyEscape) return false;
-    ButtonPressed(kCancelId);
-    return true;
-}
-
 void TSaveDialog::Save()
 {
     enteredName = nameField.GetText();

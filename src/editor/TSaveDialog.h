@@ -44,11 +44,23 @@ public:
     void ButtonPressed(int id) override;
     void PatchListSelection(int, int, CascadeList::Item*) override {}
     void Repaint(GraphicsContext& gc) override;
-    // Escape cancels, as the Cancel button does (the name field passes on what it does not take).
-    bool KeyDown(unsigned key, char const* text) override;
 
     TPatchList& GetCategoryList() { return categoryList; }
     TextControl& GetNameField() { return nameField; }
+
+protected:
+    // Escape cancels, as the Cancel button does; Return saves, as the Save button does (the
+    // name field passes both on).
+    bool CancelByKey() override
+    {
+        ButtonPressed(kCancelId);
+        return true;
+    }
+    bool DefaultByKey() override
+    {
+        ButtonPressed(kSaveId);
+        return true;
+    }
 
 private:
     void Build(int categoryIndex, char const* initialName);

@@ -95,6 +95,16 @@ public:
     StandardWaveButtons& GetStandardShapes() { return shapes; }
     String const& ProposedName() const { return proposedName; }
 
+protected:
+    // Close is the browser's only way out: Escape and Return both press it (a chosen wave is
+    // already in the slot).
+    bool CancelByKey() override
+    {
+        ButtonPressed(kCloseId);
+        return true;
+    }
+    bool DefaultByKey() override { return CancelByKey(); }
+
 private:
     void Build();
     void ShowSubList(CascadeList::Item* category);

@@ -49,10 +49,12 @@ TimelinePresetDlg::Toggle::Toggle(TimelinePresetDlg& owner, LineInfo& line, int 
 
 void TimelinePresetDlg::Toggle::Repaint(GraphicsContext& gc)
 {
+    // A line the file lacks is named in a muted red, one not wanted in grey: both dimmer than a
+    // wanted line's white, both opaque so they read on the dark backdrop.
     if (!info.available)
     {
         unavailable.Draw(&gc, 0, 0);
-        gc.SetPenColour(255, 0, 0, 1, 100);
+        gc.SetPenColour(235, 120, 120, 1, 255);
     }
     else if (info.wanted)
     {
@@ -62,7 +64,7 @@ void TimelinePresetDlg::Toggle::Repaint(GraphicsContext& gc)
     else
     {
         off.Draw(&gc, 0, 0);
-        gc.SetPenColour(255, 255, 255, 1, 100);
+        gc.SetPenColour(165, 165, 172, 1, 255);
     }
     gc.SetFont(10, nullptr, false, false);
     gc.DrawString(label, 25, 3);

@@ -97,6 +97,22 @@ public:
     TextControl& GetNameField() { return nameField; }
     bool IsLoadMode() const { return load; }
 
+protected:
+    // Escape closes, as the Close button does. Return saves in the save dialog, as its Save
+    // button does (a preset of that name is replaced only when confirmed); the load dialog has
+    // no default: a load replaces the voice's lines.
+    bool CancelByKey() override
+    {
+        ButtonPressed(kCloseId);
+        return true;
+    }
+    bool DefaultByKey() override
+    {
+        if (load) return false;
+        ButtonPressed(kSaveId);
+        return true;
+    }
+
 private:
     void Build(Window* parent);
     void SaveSelected();

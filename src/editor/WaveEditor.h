@@ -144,6 +144,16 @@ public:
     WaveGraph& GetWaveGraph() { return waveGraph; }
     PartialGraph& GetPartialGraph() { return partialGraph; }
 
+protected:
+    // The editor has no Cancel: Escape and Return both close it as its Close button does (the
+    // edits made stay, as they are applied as they are made).
+    bool CancelByKey() override
+    {
+        ButtonPressed(kCloseId);
+        return true;
+    }
+    bool DefaultByKey() override { return CancelByKey(); }
+
 private:
     void Build();
     void Save();

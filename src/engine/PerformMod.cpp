@@ -1,6 +1,7 @@
 #include "engine/PerformMod.h"
 
 #include "framework/MidiLearn.h"
+#include "framework/PluginBase.h"
 #include "framework/Streams.h"
 
 #include <cmath>
@@ -76,6 +77,7 @@ void PerformModSource::SetMapping(bool enabled, int axis, int voice, int target)
     Mapping& mapping = axis == 0 ? xMapping : yMapping;
     const Mapping old = mapping;
     mapping = Mapping{enabled, voice, target};
+    EditorInput::MarkEdited();
     if (!instrument || index >= kNumRoutedPerformPads) return;
 
     const int row = kFirstPerformModRow + 2 * index + axis;

@@ -14,6 +14,8 @@ void TParam::Create(Torvane* newOwner, int newLine, int newValue, float min, flo
     line = newLine;
     valueIndex = newValue;
     Parameter::Create("", owner, Parameter::Internal, min, max, type);
+    // The value lives in the line: SetEvent marks a change of it.
+    SetTransient(true);
     AddUpdateListener(this);
 }
 
@@ -23,6 +25,7 @@ void TParam::CreateBool(Torvane* newOwner, int newLine, int newValue)
     line = newLine;
     valueIndex = newValue;
     Parameter::CreateBool("", nullptr, Parameter::Internal);
+    SetTransient(true);
     AddUpdateListener(this);
 }
 

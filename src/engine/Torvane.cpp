@@ -121,6 +121,8 @@ void Torvane::Build()
 
     multipleSelectionMode.Create("Multiple selection mode", this, Parameter::Internal, 0.0f, 2.0f,
                                  Parameter::Discrete);
+    // The editing state, the running switch and the edit time's mirror are not kept.
+    multipleSelectionMode.SetTransient(true);
     multipleSelectionMode = 0.0f;
 
     using L = VoiceDef::Line;
@@ -181,6 +183,7 @@ void Torvane::Build()
     }
 
     freezePosition.Create("Freeze Position", this, Parameter::Internal, 0.0f, 1.0f, Parameter::Continuous);
+    freezePosition.SetTransient(true);
     freezePosition.SetMidiLearnManager(&midiLearn);
     midiLearn.RegisterGlobalParameter(&freezePosition);
     AddAutomatableParameter(&freezePosition);
@@ -189,6 +192,7 @@ void Torvane::Build()
     followedNote = nullptr;
 
     enabled.CreateBool("TORVANE_ENABLED", this, Parameter::Internal);
+    enabled.SetTransient(true);
     enabled.SetBool(true);
     AddMidiEventListener(&midiLearn);
     midiLearn.AutoLoadAndSave(JoinFolder(GetDataPath(), "MidiLearnMappings.dat"));
@@ -208,6 +212,7 @@ void Torvane::Build()
     sustain = false;
     sustainPedal.Init(this);
     animationEnabled.CreateBool("AnimationEnabled", this, Parameter::Internal);
+    animationEnabled.SetTransient(true);
     animationEnabled.SetBool(true);
 }
 

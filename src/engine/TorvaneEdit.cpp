@@ -113,6 +113,7 @@ float Torvane::SetEventTime(int voice, int line, int index, float time)
     if (index > 0 && points[index - 1].time > t) t = points[index - 1].time;
     if (index + 1 < points.Size() && t > points[index + 1].time) t = points[index + 1].time;
     points[index].time = t;
+    MarkEditedByEditor();
     return t;
 }
 
@@ -124,6 +125,7 @@ void Torvane::DeleteEvent(int voice, int line, long index)
         EventEnvelope& points = voiceDefs[voice].lines[line];
         if (index >= points.Size()) return;
         points.DeleteBreakpoint(index);
+        MarkEditedByEditor();
     }
     PostEditorRequests(kEditorUpdateAll | kEditorRefreshParameters);
 }
@@ -200,6 +202,7 @@ void Torvane::Paste(int voice, int line)
         Breakpoint const& copied = copyBuffer[line];
         if (p->numValues == copied.numValues) p->SetYs(copied.values);
         p->time = editTime;
+        MarkEditedByEditor();
     }
     RefreshEditingParameters();
 }
@@ -236,6 +239,7 @@ void Torvane::DragSelection(std::vector<MultipleSelectionBreakpoint>& sel, float
 {
     if (!std::isfinite(dt)) return;
     AudioAPI::Lock hold(GetMutex());
+    MarkEditedByEditor();
     std::vector<Breakpoint*> const pairs = PairRecords(*this, sel);
 
     // No point moves below 0: a selected point at 0 stops any drag to the left.
@@ -263,6 +267,7 @@ void Torvane::TimeStretchSelection(std::vector<MultipleSelectionBreakpoint>& sel
     if (!std::isfinite(factor)) return;
     float const start = MultipleSelectionStartTime(sel);
     AudioAPI::Lock hold(GetMutex());
+    MarkEditedByEditor();
     std::vector<Breakpoint*> const pairs = PairRecords(*this, sel);
     for (std::size_t i = 0; i < sel.size(); ++i)
     {
@@ -282,6 +287,7 @@ void Torvane::ChangeAmplitudeOfSelection(std::vector<MultipleSelectionBreakpoint
 {
     if (!std::isfinite(delta)) return;
     AudioAPI::Lock hold(GetMutex());
+    MarkEditedByEditor();
     multipleSelection = &sel;
     std::vector<Breakpoint*> const pairs = PairRecords(*this, sel);
     auto const amplitude = [&](std::size_t i)
@@ -328,6 +334,7 @@ void Torvane::DeleteSelection(std::vector<MultipleSelectionBreakpoint>& sel)
                     if (index > 0)
                     {
                         points.DeleteBreakpoint(index);
+                        MarkEditedByEditor();
                         sel.erase(sel.begin() + static_cast<std::ptrdiff_t>(i));
                         continue;
                     }

@@ -103,6 +103,7 @@ void Torvane::SetLoopFlag(int voice, bool looping)
     int const layer = ResolveLayer(voice);
     if (layer < 0) return;
     voiceDefs[layer].loop.looping = looping;
+    MarkEditedByEditor();
 }
 
 float Torvane::SetLoopStart(int voice, float time)
@@ -111,7 +112,11 @@ float Torvane::SetLoopStart(int voice, float time)
     int const layer = ResolveLayer(voice);
     if (layer < 0) return 0.0f;
     LoopInfo& loop = voiceDefs[layer].loop;
-    if (std::isfinite(time)) loop.start = std::max(0.0f, std::min(TimelineTime(time), loop.end));
+    if (std::isfinite(time))
+    {
+        loop.start = std::max(0.0f, std::min(TimelineTime(time), loop.end));
+        MarkEditedByEditor();
+    }
     return loop.start;
 }
 
@@ -121,7 +126,11 @@ float Torvane::SetLoopEnd(int voice, float time)
     int const layer = ResolveLayer(voice);
     if (layer < 0) return 0.0f;
     LoopInfo& loop = voiceDefs[layer].loop;
-    if (std::isfinite(time)) loop.end = std::max(TimelineTime(time), loop.start);
+    if (std::isfinite(time))
+    {
+        loop.end = std::max(TimelineTime(time), loop.start);
+        MarkEditedByEditor();
+    }
     return loop.end;
 }
 
@@ -136,6 +145,7 @@ bool Torvane::SetLoopRegion(int voice, float start, float end)
     if (layer < 0) return false;
     voiceDefs[layer].loop.start = start;
     voiceDefs[layer].loop.end = end;
+    MarkEditedByEditor();
     return true;
 }
 
@@ -148,6 +158,7 @@ long Torvane::CreateBreakpoint(int voice, int line, float time, std::optional<fl
     Breakpoint* p = CreateEventBreakpoint(t, layer, line, nullptr, false);
     if (p == nullptr) return -1;
     if (firstValue) p->values[0] = *firstValue;
+    MarkEditedByEditor();
     EventEnvelope const& points = voiceDefs[layer].lines[line];
     for (long i = 0; i < points.Size(); ++i)
     {
@@ -262,6 +273,7 @@ bool Torvane::CopyLine(int fromVoice, int line, int toVoice)
     std::vector<int> const targets = CopyTargets(source, toVoice);
     for (int layer : targets)
         voiceDefs[layer].lines[line] = voiceDefs[source].lines[line];
+    if (!targets.empty()) MarkEditedByEditor();
     return !targets.empty();
 }
 
@@ -272,6 +284,7 @@ bool Torvane::ClearLine(int voice, int line)
     int const layer = ResolveLayer(voice);
     if (layer < 0) return false;
     voiceDefs[layer].ClearLine(line);
+    MarkEditedByEditor();
     return true;
 }
 
@@ -283,6 +296,7 @@ bool Torvane::CopyLayer(int fromVoice, int toVoice)
         AudioAPI::Lock hold(GetMutex());
         source = ResolveLayer(fromVoice);
         targets = CopyTargets(source, toVoice);
+        if (!targets.empty()) MarkEditedByEditor();
         for (int layer : targets)
         {
             VoiceDef& def = voiceDefs[layer];

@@ -101,6 +101,7 @@ bool Flag(std::vector<bool> const& flags, int i)
 void Torvane::InstallWaveSlot(VectorMipOscWaveDef& waves, int slot, MipOscWaveDef const& built)
 {
     InstallSlot(waves, slot, built);
+    EditorInput::MarkEdited();
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -131,6 +132,7 @@ int Torvane::SavePatch(char const* category, char const* name)
         }
         patchPresets.SaveEnd();
     }
+    if (saved) MarkEditedByEditor();
     return saved ? 1 : 0;
 }
 
@@ -276,6 +278,7 @@ VectorMipOscWaveDef* Torvane::LoadWaveform(int voice, int slot, Reader& r, bool*
     if (!built.Load(r)) return waves;
     AudioAPI::Lock hold(GetMutex());
     InstallSlot(*waves, slot, built);
+    MarkEditedByEditor();
     if (loaded != nullptr) *loaded = true;
     return waves;
 }
@@ -311,6 +314,7 @@ VectorMipOscWaveDef* Torvane::LoadStandardWaveform(int voice, int slot, int shap
     }
     AudioAPI::Lock hold(GetMutex());
     InstallSlot(*waves, slot, built);
+    MarkEditedByEditor();
     return waves;
 }
 
@@ -334,7 +338,10 @@ bool Torvane::SaveTimelinePreset(std::vector<bool> const& lines, Writer& w)
     {
         if (line) line->Save(w);
     }
-    return !w.Failed();
+    if (w.Failed()) return false;
+    // Saving a preset counts as an edit of the instance's timeline set.
+    MarkEditedByEditor();
+    return true;
 }
 
 bool Torvane::SaveTimelinePreset(char const* category, char const* name, std::vector<bool> const& lines)
@@ -381,6 +388,7 @@ bool Torvane::LoadTimelinePreset(std::vector<bool> const& wanted, Reader& r)
         {
             if (loaded[i]) voiceDefs[currentVoice].lines[i] = *loaded[i];
         }
+        MarkEditedByEditor();
     }
     PostEditorRequests(kEditorUpdateAll);
     return true;

@@ -51,6 +51,7 @@ void Torvane::ChangeModulationRow(int row, int voice, Store store, Rebind rebind
     TModMap* map = voiceDefs[layer].modMatrix.GetMap(row);
     if (map == nullptr) return;
     store(*map);
+    MarkEditedByEditor();
     for (int i = 0; i < GetPoolSize(); ++i)
     {
         if (TNote* note = static_cast<TNote*>(GetNote(i))) rebind(*note, layer);

@@ -334,6 +334,8 @@ void Torvane::SwapInPatch(PatchStage& stage, float maxVersion, bool pushAmounts)
 {
     std::unique_ptr<StringReader> r = OpenStage(stage.bytes, stage.fileText);
     ReadPatchStream(*r, maxVersion, stage, true, pushAmounts);
+    // A patch the user loads in the editor (a host's restore is no edit of the user's).
+    MarkEditedByEditor();
 }
 
 void Torvane::SwitchOff()
@@ -554,6 +556,7 @@ void Torvane::DefaultPatch()
         SetGlobalFiltersToDefaults();
         // As after a load: no selection outlives the points it was made of.
         SetMultipleSelection(nullptr);
+        MarkEditedByEditor();
     }
 
     PostEditorRequests(kEditorUpdateAll | kEditorRefreshParameters | kEditorDeselectBreakpoints);

@@ -68,6 +68,7 @@ void Torvane::ResetVoice(int layer)
         // Every sounding voice of the layer reads the definition each block.
         AudioAPI::Lock hold(GetMutex());
         voiceDefs[l].CreateDefault();
+        MarkEditedByEditor();
     }
     PostEditorRequests(kEditorUpdateAll | kEditorRefreshParameters);
 }
@@ -105,6 +106,7 @@ bool Torvane::SetEvent(int voice, int line, int valueIndex, float value)
     Breakpoint* p = CreateEventBreakpoint(editTime, voice, line, &created, false);
     if (p == nullptr) return false;
     p->values[valueIndex] = value;
+    MarkEditedByEditor();
     return created;
 }
 
@@ -117,7 +119,11 @@ int Torvane::SetEvent(int voice, int line, int valueIndex, int index, float valu
     // As the form above: under Time Freeze the cursor stays where the editor put it.
     if (followedNote != nullptr && animationEnabled.GetBool() && !timeFreeze.GetBool() && HasGUI()) return 0;
     EventEnvelope& points = voiceDefs[voice].lines[line];
-    if (index >= 0 && index < points.Size()) points[index].values[valueIndex] = value;
+    if (index >= 0 && index < points.Size())
+    {
+        points[index].values[valueIndex] = value;
+        MarkEditedByEditor();
+    }
     return 0;
 }
 
@@ -189,6 +195,7 @@ void Torvane::MultipleSelectionParameterChange(int line, int valueIndex, float v
         return;
 
     AudioAPI::Lock hold(GetMutex());
+    MarkEditedByEditor();
     // The matches are found before anything changes: changing a value ends its match.
     std::vector<std::pair<MultipleSelectionBreakpoint*, std::vector<Breakpoint*>>> targets;
     for (MultipleSelectionBreakpoint& record : *selected)

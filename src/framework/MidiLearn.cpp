@@ -5,6 +5,7 @@
 
 #include "framework/Parameter.h"
 #include "framework/Paths.h"
+#include "framework/PluginBase.h"
 #include "framework/Streams.h"
 #include "framework/String.h"
 
@@ -36,9 +37,14 @@ void MidiLearnManager::ReserveForLearn()
 void MidiLearnManager::StartListen(Parameter* p)
 {
     DoPendingAutoSave();
-    std::lock_guard<std::mutex> hold(mutex);
-    ReserveForLearn();
-    listened = p;
+    {
+        std::lock_guard<std::mutex> hold(mutex);
+        ReserveForLearn();
+        listened = p;
+    }
+    // The mapping itself is made by the next controller message (on the audio thread); the
+    // user's edit is starting the learn.
+    EditorInput::MarkEdited();
 }
 
 void MidiLearnManager::CancelListen(Parameter* p)
@@ -65,6 +71,7 @@ void MidiLearnManager::UnmapParameter(Parameter* p)
         std::lock_guard<std::mutex> hold(mutex);
         std::erase_if(mappings, [p](Mapping const& m) { return m.parameter == p; });
     }
+    EditorInput::MarkEdited();
     // A removed mapping must not come back at the next start.
     DoAutoSave();
 }
@@ -224,16 +231,10 @@ bool MidiLearnManager::DoAutoSave()
 
     // Written beside the file and moved over it, so a failed write leaves the
     // previous mappings in place.
-    std::string const temporary = filePath + ".tmp";
-    FileWriter w;
-    if (!w.Create(temporary.c_str())) return false;
+    ReplacingFileWriter w;
+    if (!w.Open(filePath.c_str())) return false;
     Save(w);
-    if (!w.Close() || !PathManager::Rename(temporary.c_str(), filePath.c_str()))
-    {
-        PathManager::RemoveFile(temporary.c_str());
-        return false;
-    }
-    return true;
+    return w.Close();
 }
 
 bool MidiLearnManager::DoAutoLoad()

@@ -7,6 +7,7 @@
 #include "framework/MidiLearn.h"
 #include "framework/ParameterController.h"
 #include "framework/ParameterHost.h"
+#include "framework/PluginBase.h"
 #include "framework/StandardMaths.h"
 #include "framework/Streams.h"
 #include "framework/String.h"
@@ -124,6 +125,12 @@ float Parameter::Constrain(float v)
     return v;
 }
 
+void Parameter::Changed()
+{
+    // Any thread, no lock, no allocation: only the user's input in an editor marks anything.
+    if (!transient) EditorInput::MarkEdited();
+}
+
 void Parameter::TellListeners(ParamUpdateListener* except)
 {
     // Indexed, so a listener that registers or removes listeners does not invalidate the walk.
@@ -139,8 +146,10 @@ float Parameter::Set(float v, ParamUpdateListener* except)
     // Hosts, files and MIDI can deliver NaN or infinity; such a value never gets stored.
     if (!std::isfinite(v)) return value.load(std::memory_order_relaxed);
     v = Constrain(v);
-    oldValue.store(value.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    float const before = value.load(std::memory_order_relaxed);
+    oldValue.store(before, std::memory_order_relaxed);
     value.store(v, std::memory_order_relaxed);
+    if (v != before) Changed();
     TellListeners(except);
     return value.load(std::memory_order_relaxed);
 }
@@ -152,8 +161,10 @@ bool Parameter::GetBool()
 
 void Parameter::SetBool(bool b)
 {
-    oldValue.store(value.load(std::memory_order_relaxed), std::memory_order_relaxed);
+    float const before = value.load(std::memory_order_relaxed);
+    oldValue.store(before, std::memory_order_relaxed);
     value.store(b ? 1.0f : 0.0f, std::memory_order_relaxed);
+    if ((b ? 1.0f : 0.0f) != before) Changed();
     TellListeners(nullptr);
 }
 
@@ -210,6 +221,7 @@ float Parameter::ControllerSet(float n, ParameterController* controller)
     if (v == value.load(std::memory_order_relaxed)) return ControllerGet();
     // The previous value stays: a control's move is not a block-to-block change.
     value.store(v, std::memory_order_relaxed);
+    Changed();
     TellListeners(controller);
     return ControllerGet();
 }

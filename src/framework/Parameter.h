@@ -98,6 +98,11 @@ public:
     bool GetModulationBypass() const { return modulationBypass; }
     CurveType GetCurveType() const { return curveType.load(std::memory_order_relaxed); }
     bool GetDeZipping() const { return deZip; }
+    // A value the instance does not keep (a view's state, a value read from a timeline at the
+    // edit time, a switch of the moment): a change of it is no edit of what the instance
+    // stores. Set once, before the parameter is shared.
+    void SetTransient(bool on) { transient = on; }
+    bool IsTransient() const { return transient; }
 
     void AddUpdateListener(ParamUpdateListener* l);
     void RemoveUpdateListener(ParamUpdateListener* l);
@@ -121,6 +126,8 @@ public:
 protected:
     // Rounds when discrete and clamps into the range, whichever end is larger.
     float Constrain(float v);
+    // The value changed: a user's change in an editor marks the edited instance.
+    void Changed();
     // Tells every listener but `except`; the value is re-read before each call.
     void TellListeners(ParamUpdateListener* except);
 
@@ -140,4 +147,5 @@ protected:
     ParameterHost* host;
     std::vector<ParamUpdateListener*> listeners;
     MidiLearnManager* midiLearn;
+    bool transient = false;
 };

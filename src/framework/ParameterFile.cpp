@@ -1,8 +1,6 @@
 #include "framework/ParameterFile.h"
 
 #include <cstring>
-#include <filesystem>
-#include <system_error>
 
 #include "framework/Paths.h"
 
@@ -17,31 +15,10 @@ bool IsStorableFormatName(char const* name)
     return n <= ParameterFileFormat::kMaxFormatNameLength && name[0] != ' ' && !std::strchr(name, '\r');
 }
 
-// True when nothing is at path, or a regular file (possibly through a link).
-bool MayReplace(char const* path)
-{
-    std::error_code ec;
-    std::filesystem::file_status status = std::filesystem::status(path, ec);
-    if (status.type() == std::filesystem::file_type::not_found) return true;
-    return !ec && std::filesystem::is_regular_file(status);
-}
 } // namespace
 
 // ---------------------------------------------------------------------------------------------
 // ParameterFileWriter
-
-ParameterFileWriter::~ParameterFileWriter()
-{
-    Discard();
-}
-
-void ParameterFileWriter::Discard()
-{
-    FileWriter::Close();
-    if (target.GetLength() > 0) PathManager::RemoveFile(scratch);
-    target = "";
-    scratch = "";
-}
 
 bool ParameterFileWriter::Create(char const* path)
 {
@@ -52,20 +29,15 @@ bool ParameterFileWriter::Create(char const* path)
 bool ParameterFileWriter::Open(char const* path, bool)
 {
     Discard();
-    if (!path || !*path || !IsStorableFormatName(format.formatName) || !MayReplace(path)) return false;
-
-    String temporary(path);
-    temporary += ".tmp";
-    if (!FileWriter::Create(temporary))
+    if (!path || !*path || !IsStorableFormatName(format.formatName)) return false;
+    if (!ReplacingFileWriter::Open(path))
     {
         String folder(path);
         PathManager::PathMakeParent(folder);
-        if (folder.GetLength() > 0) PathManager::CreateFolder(folder);
-        if (!FileWriter::Create(temporary)) return false;
+        if (folder.GetLength() == 0 || PathManager::Exists(folder) || !PathManager::CreateFolder(folder) ||
+            !ReplacingFileWriter::Open(path))
+            return false;
     }
-    target = path;
-    scratch = temporary;
-
     Write(format.formatName);
     Write(format.version);
     if (Failed())
@@ -74,23 +46,6 @@ bool ParameterFileWriter::Open(char const* path, bool)
         return false;
     }
     return true;
-}
-
-bool ParameterFileWriter::Close()
-{
-    bool wasOpen = IsOpen();
-    bool written = FileWriter::Close() && wasOpen;
-    if (target.GetLength() == 0) return written;
-    // The old file is replaced only by a complete new one.
-    bool saved = written && PathManager::Rename(scratch, target);
-    if (!saved)
-    {
-        SetFailed();
-        PathManager::RemoveFile(scratch);
-    }
-    target = "";
-    scratch = "";
-    return saved;
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -32,14 +32,14 @@ struct ParameterFileFormat
 };
 
 // A file writer that starts the file with the header of its format.
-// Saving never damages the file already at the path: Open writes to path + ".tmp" in the
-// same folder, and only a successful Close puts that file in place of the old one. A writer
-// that is opened again, or destroyed, before it was closed discards what it wrote.
-class ParameterFileWriter : public FileWriter
+// Saving never damages the file already at the path: Open writes to a new temporary file in the
+// same folder (ReplacingFileWriter), and only a successful Close puts that file in place of the
+// old one. A writer that is opened again, or destroyed, before it was closed discards what it
+// wrote.
+class ParameterFileWriter : public ReplacingFileWriter
 {
 public:
     ParameterFileWriter() = default;
-    ~ParameterFileWriter() override;
 
     // Copy the wanted format into `format` first. Creates the folder that holds the file
     // (with every missing folder above it) when it is missing, then writes the header.
@@ -47,20 +47,12 @@ public:
     // when the file can't be created, when the format name can't be stored, or when the
     // header can't be written. The bool is not used (callers pass true).
     bool Open(char const* path, bool);
-    // Ends the file: true when a file was open, every write and the close succeeded and the
-    // new file has replaced the old one; on false the old file is left as it was.
-    bool Close() override;
-    // Closes without saving: the old file stays, the temporary file is removed.
-    void Discard();
+    bool Open(char const* path) override { return Open(path, true); }
     // Plain file creation without a header or temporary file (as FileWriter); discards an
     // unfinished Open first.
     bool Create(char const* path) override;
 
     ParameterFileFormat format;
-
-private:
-    String target;  // the file that a successful Close replaces; empty when none
-    String scratch; // the temporary file being written
 };
 
 // A file reader that opens a file only when its header matches the format.

@@ -5,11 +5,13 @@
 #include <pwd.h>
 #include <spawn.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -382,17 +384,84 @@ int OpenSubFolder(int fd, std::string const& name)
     return openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
 }
 
-// Walks the folder open at fd (shown as `shown` in messages) without following any link and
-// either only checks that all of it can be removed, or removes all of it. Removing a folder's
-// entries takes write and search permission on it, listing it read permission.
-bool WalkRemoval(int fd, std::string const& shown, int depth, bool remove, std::string& why)
+// What a removal needs to know of an entry, read with statx without following a link and
+// without opening anything (a FIFO or device is never opened).
+struct EntryFacts
 {
+    mode_t mode = 0;
+    uid_t owner = 0;
+    dev_t device = 0;
+    std::uint64_t mount = 0; // the mount's id, when the system tells it
+    bool knowsMount = false;
+    bool mountRoot = false;
+    bool immutable = false;
+    bool appendOnly = false;
+};
+
+// The entry `name` of the folder at fd ("" with AT_EMPTY_PATH: the folder itself).
+bool ReadFacts(int fd, char const* name, EntryFacts& facts)
+{
+    struct statx info
+    {
+    };
+    int const flags = AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT | (*name == '\0' ? AT_EMPTY_PATH : 0);
+    if (statx(fd, name, flags, STATX_TYPE | STATX_MODE | STATX_UID | STATX_MNT_ID, &info) != 0) return false;
+    auto const attribute = [&info](std::uint64_t bit)
+    { return (info.stx_attributes_mask & bit) != 0 && (info.stx_attributes & bit) != 0; };
+    facts.mode = info.stx_mode;
+    facts.owner = info.stx_uid;
+    facts.device = makedev(info.stx_dev_major, info.stx_dev_minor);
+    facts.knowsMount = (info.stx_mask & STATX_MNT_ID) != 0;
+    facts.mount = facts.knowsMount ? info.stx_mnt_id : 0;
+    facts.mountRoot = attribute(STATX_ATTR_MOUNT_ROOT);
+    facts.immutable = attribute(STATX_ATTR_IMMUTABLE);
+    facts.appendOnly = attribute(STATX_ATTR_APPEND);
+    return true;
+}
+
+// A folder that another mount starts at: the system marks it a mount root, or its mount or
+// device differs from the one the removal started on.
+bool StartsAnotherMount(EntryFacts const& folder, EntryFacts const& home)
+{
+    return folder.mountRoot || folder.device != home.device ||
+           (folder.knowsMount && home.knowsMount && folder.mount != home.mount);
+}
+
+// What the system will refuse when `entry` is unlinked from `holder`, known before anything
+// is removed: immutable or append-only entries (and folders, whose entries can't go either),
+// and the sticky-folder rule as it applies to the running user. Empty when nothing is foreseen.
+std::string ForeseenRefusal(EntryFacts const& entry, EntryFacts const& holder, std::string const& shown)
+{
+    if (entry.immutable) return Quoted(shown) + " is immutable";
+    if (entry.appendOnly) return Quoted(shown) + " is append-only";
+    uid_t const user = geteuid();
+    if ((holder.mode & S_ISVTX) != 0 && user != 0 && user != entry.owner && user != holder.owner)
+        return Quoted(shown) + " belongs to another user in a folder only its owners may delete from";
+    return {};
+}
+
+struct Removal
+{
+    EntryFacts home;         // the category folder: its mount is the only one walked
+    bool remove = false;     // false: only check
+    std::size_t entries = 0; // counted by the check
+    std::size_t removed = 0; // removed so far
+    std::string why;
+};
+
+// Walks the folder open at fd (shown as `shown` in messages, its facts in `here`) without
+// following any link and either only checks that all of it can be removed, or removes all of
+// it. Removing a folder's entries takes write and search permission on it, listing it read
+// permission; no folder of another mount is entered, in either pass.
+bool WalkRemoval(int fd, EntryFacts const& here, std::string const& shown, int depth, Removal& walk)
+{
+    std::string& why = walk.why;
     if (depth > kMaxRemovalDepth)
     {
         why = Quoted(shown) + " is nested too deeply";
         return false;
     }
-    if (!remove && faccessat(fd, ".", R_OK | W_OK | X_OK, AT_EACCESS) != 0)
+    if (!walk.remove && faccessat(fd, ".", R_OK | W_OK | X_OK, AT_EACCESS) != 0)
     {
         why = Because(Quoted(shown) + " can't be changed", errno);
         return false;
@@ -406,34 +475,60 @@ bool WalkRemoval(int fd, std::string const& shown, int depth, bool remove, std::
     for (std::string const& name : names)
     {
         std::string const inner = shown + "/" + name;
-        struct stat info
-        {
-        };
-        if (fstatat(fd, name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0)
+        EntryFacts facts;
+        if (!ReadFacts(fd, name.c_str(), facts))
         {
             why = Because(Quoted(inner) + " can't be read", errno);
             return false;
         }
-        if (S_ISDIR(info.st_mode))
+        if (!walk.remove)
         {
+            ++walk.entries;
+            why = ForeseenRefusal(facts, here, inner);
+            if (!why.empty()) return false;
+        }
+        if (S_ISDIR(facts.mode))
+        {
+            if (StartsAnotherMount(facts, walk.home))
+            {
+                why = Quoted(inner) + " is a mount point";
+                return false;
+            }
             int const sub = OpenSubFolder(fd, name);
             if (sub < 0)
             {
                 why = Because(Quoted(inner) + " can't be opened", errno);
                 return false;
             }
-            bool const walked = WalkRemoval(sub, inner, depth + 1, remove, why);
+            // The folder opened must be the one looked at (and still of this mount).
+            EntryFacts opened;
+            bool walked = ReadFacts(sub, "", opened) && !StartsAnotherMount(opened, walk.home);
+            if (!walked)
+                why = Quoted(inner) + " is a mount point";
+            else
+                walked = WalkRemoval(sub, opened, inner, depth + 1, walk);
             close(sub);
             if (!walked) return false;
         }
         // A link is removed itself; what it leads to is never touched.
-        if (remove && unlinkat(fd, name.c_str(), S_ISDIR(info.st_mode) ? AT_REMOVEDIR : 0) != 0)
+        if (walk.remove)
         {
-            why = Because(Quoted(inner) + " can't be deleted", errno);
-            return false;
+            if (unlinkat(fd, name.c_str(), S_ISDIR(facts.mode) ? AT_REMOVEDIR : 0) != 0)
+            {
+                why = Because(Quoted(inner) + " can't be deleted", errno);
+                return false;
+            }
+            ++walk.removed;
         }
     }
     return true;
+}
+
+// The folder holding `folder`, opened for reading its facts ("." or "/" when it has no parent text).
+std::string HolderOf(std::string const& folder)
+{
+    std::string const parent = ParentOf(folder);
+    return !parent.empty() ? parent : folder[0] == '/' ? "/" : ".";
 }
 } // namespace
 
@@ -450,31 +545,28 @@ bool PathManager::RemoveFolder(char const* path, bool withContents, String* whyN
         std::string const folder = WithoutFinalSlashes(path);
         String const leaf = ExtractFilenameFromPath(folder.c_str());
         std::string const name = leaf.GetLength() > 0 ? static_cast<char const*>(leaf) : folder;
-        struct stat info
-        {
-        };
-        if (lstat(folder.c_str(), &info) != 0)
+        EntryFacts facts;
+        if (!ReadFacts(AT_FDCWD, folder.c_str(), facts))
         {
             why = Because(Quoted(name) + " can't be found", errno);
             return false;
         }
         // A link in place of the folder is removed itself, never followed.
-        if (S_ISLNK(info.st_mode))
+        if (S_ISLNK(facts.mode))
         {
             if (unlink(folder.c_str()) == 0) return true;
             why = Because(Quoted(name) + " can't be deleted", errno);
             return false;
         }
-        if (!S_ISDIR(info.st_mode))
+        if (!S_ISDIR(facts.mode))
         {
             why = Quoted(name) + " is not a folder";
             return false;
         }
         if (withContents)
         {
-            std::string const parent = ParentOf(folder);
-            char const* holder = !parent.empty() ? parent.c_str() : folder[0] == '/' ? "/" : ".";
-            if (faccessat(AT_FDCWD, holder, W_OK | X_OK, AT_EACCESS) != 0)
+            std::string const holder = HolderOf(folder);
+            if (faccessat(AT_FDCWD, holder.c_str(), W_OK | X_OK, AT_EACCESS) != 0)
             {
                 std::string what("the folder holding ");
                 what.append(Quoted(name));
@@ -482,16 +574,52 @@ bool PathManager::RemoveFolder(char const* path, bool withContents, String* whyN
                 why = Because(what, errno);
                 return false;
             }
+            EntryFacts holderFacts;
+            if (!ReadFacts(AT_FDCWD, holder.c_str(), holderFacts))
+            {
+                why = Because("the folder holding " + Quoted(name) + " can't be read", errno);
+                return false;
+            }
+            // A category that is itself a mount point keeps everything: its contents belong to
+            // the mounted file system or folder.
+            if (StartsAnotherMount(facts, holderFacts))
+            {
+                why = Quoted(name) + " is a mount point";
+                return false;
+            }
+            why = ForeseenRefusal(facts, holderFacts, name);
+            if (!why.empty()) return false;
             int const fd = open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
             if (fd < 0)
             {
                 why = Because(Quoted(name) + " can't be opened", errno);
                 return false;
             }
+            Removal walk;
             // Everything is checked before anything goes, so that a refusal removes nothing.
-            bool const emptied = WalkRemoval(fd, name, 0, false, why) && WalkRemoval(fd, name, 0, true, why);
+            bool emptied = ReadFacts(fd, "", walk.home) && !StartsAnotherMount(walk.home, holderFacts);
+            if (!emptied)
+                why = Quoted(name) + " is a mount point";
+            else
+            {
+                emptied = WalkRemoval(fd, walk.home, name, 0, walk);
+                walk.remove = emptied;
+                emptied = emptied && WalkRemoval(fd, walk.home, name, 0, walk);
+                why = walk.why;
+                // The system refused what could not be foreseen: say how much is left.
+                if (!emptied && walk.remove)
+                {
+                    std::size_t const left = walk.entries > walk.removed ? walk.entries - walk.removed : 0;
+                    why += "; " + std::to_string(left) + " of " + std::to_string(walk.entries) +
+                           " entries were left";
+                }
+            }
             close(fd);
-            if (!emptied) return false;
+            if (!emptied)
+            {
+                if (why.empty()) why = Quoted(name) + " can't be deleted";
+                return false;
+            }
         }
         if (rmdir(folder.c_str()) == 0) return true;
         why = Because(Quoted(name) + " can't be deleted", errno);

@@ -77,9 +77,13 @@ public:
     // Without contents: deletes the folder when it is empty. With contents: deletes the
     // folder with everything below it, sub-folders included. Links are removed, never
     // followed (a link in place of the folder is removed itself), so nothing outside the
-    // folder is touched. Everything is checked first: when any part can't be listed or
-    // removed, nothing is removed. True when the folder is gone; otherwise *whyNot (when
-    // given) says why, naming the part that stopped it.
+    // folder is touched, and nothing of another mount: a folder in the tree that is a mount
+    // point (another file system or a bound folder), or a folder that is one itself, refuses
+    // the removal. Everything is checked first: when any part can't be listed, or the system
+    // is known to refuse removing it (an immutable or append-only entry, an entry of another
+    // user in a sticky folder when the user is not the super-user), nothing is removed. True
+    // when the folder is gone; otherwise *whyNot (when given) says why, naming the part that
+    // stopped it, and when the system still refused part-way, how many entries were left.
     static bool RemoveFolder(char const* path, bool withContents, String* whyNot = nullptr);
 };
 

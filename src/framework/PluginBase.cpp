@@ -201,8 +201,51 @@ void PluginBase::ApplyEditorRequests(std::uint32_t bits)
     if (PluginEditor* e = EditorOnThisThread()) e->UpdateAll();
 }
 
+namespace
+{
+// The scopes live on the editors' thread. Every other thread (the audio thread above all, whose
+// parameter changes ask too) is turned away by the thread id alone, without touching
+// thread-local storage (whose first use on a thread may allocate in a loaded library).
+thread_local PluginBase* editorInputOwner = nullptr;
+thread_local int editorInputDepth = 0;
+std::atomic<std::thread::id> editorInputThread{};
+} // namespace
+
+EditorInput::Scope::Scope(PluginBase* plugin) : outer(editorInputOwner)
+{
+    editorInputOwner = plugin;
+    if (editorInputDepth++ == 0)
+        editorInputThread.store(std::this_thread::get_id(), std::memory_order_release);
+}
+
+EditorInput::Scope::~Scope()
+{
+    editorInputOwner = outer;
+    if (--editorInputDepth == 0) editorInputThread.store(std::thread::id(), std::memory_order_release);
+}
+
+PluginBase* EditorInput::Current()
+{
+    if (editorInputThread.load(std::memory_order_acquire) != std::this_thread::get_id()) return nullptr;
+    return editorInputOwner;
+}
+
+void EditorInput::MarkEdited()
+{
+    if (PluginBase* p = Current()) p->MarkEditedByEditor();
+}
+
+void PluginBase::MarkEditedByEditor()
+{
+    if (EditorInput::Current() == this) editedByEditor.store(true, std::memory_order_release);
+}
+
 void PluginBase::ProcessGUINotifications()
 {
+    if (EditorOnThisThread() == nullptr) return;
+    // What the drain applies (refreshes after a host's or the audio thread's change) is no
+    // edit of the user's.
+    EditorInput::Scope nobody(nullptr);
     // An update may post again (a refresh that moves a parameter): a few rounds take those
     // along, and a request that keeps posting itself waits for the next drain.
     constexpr int kRounds = 4;

@@ -53,6 +53,37 @@ private:
     Report reports[kMaxQueuedReports] = {};
 };
 
+class PluginBase;
+
+// Whose editor the calling thread is handling the user's input for. The toolkit opens a scope
+// around every press and key it delivers to an editor's windows (a dialog's windows inherit the
+// editor that opened the dialog); the timers' pump and the editor's drain open a scope of
+// nobody, so what they do on the way (following the play position, refreshes after a host's
+// change) is no edit of the user's. Scopes nest on their thread, which is the editors' loop
+// thread: one thread at a time holds scopes, and any other thread asking learns "nobody" from an
+// atomic thread id alone (the audio thread never touches thread-local storage here).
+class EditorInput
+{
+public:
+    class Scope
+    {
+    public:
+        // null: the input of nobody's editor.
+        explicit Scope(PluginBase* plugin);
+        ~Scope();
+        Scope(Scope const&) = delete;
+        Scope& operator=(Scope const&) = delete;
+
+    private:
+        PluginBase* outer;
+    };
+    // The plug-in of the innermost scope on the calling thread, or null.
+    static PluginBase* Current();
+    // Marks the plug-in of the innermost scope (PluginBase::MarkEditedByEditor), for the edits
+    // made where the plug-in is not at hand (a parameter's new value).
+    static void MarkEdited();
+};
+
 // How the host adapter asks a plug-in for its state as one block of bytes and
 // gives it back. The base has no state.
 class PluginState
@@ -148,6 +179,14 @@ public:
     // attached it. Installed once by the editor host.
     static void SetEditorThreadTest(bool (*isEditorThread)());
 
+    // Edits the user made in this plug-in's editor to what the instance stores (outside the
+    // host's automation). Any thread, no lock, no allocation: marks the instance when the
+    // calling thread is handling the user's input in its editor (EditorInput); otherwise (a
+    // host call, the audio thread, a timer, a drain) nothing happens.
+    void MarkEditedByEditor();
+    // Takes the mark: true once after edits were marked.
+    bool TakeEditorEdits() { return editedByEditor.exchange(false, std::memory_order_acq_rel); }
+
     // Any thread, no lock, no allocation: asks the attached editor for the requests in
     // `bits`; nothing without an editor. Repeated requests before a drain merge into one.
     void PostEditorRequests(std::uint32_t bits);
@@ -200,6 +239,7 @@ private:
     std::atomic<bool> editorAttached{false};
     std::atomic<std::uint32_t> editorRequests{0};
     InstanceLife* instanceLife = nullptr;
+    std::atomic<bool> editedByEditor{false};
     long numParameters = 0;
     PluginMutex mutex;
     GUINotificationQueue queue;

@@ -276,8 +276,10 @@ bool PresetManager::IsUserPresetName(String const& name)
 
 namespace
 {
-constexpr char kTemporarySuffix[] = ".tmp"; // the writer's temporary file (ParameterFileWriter)
-}
+// Bytes kept free below the file system's limit, so that the longest name a save takes stays the
+// one it has always been.
+constexpr std::size_t kReservedNameBytes = 4;
+} // namespace
 
 PresetManager::NameProblem PresetManager::CheckSaveName(char const* name) const
 {
@@ -286,15 +288,14 @@ PresetManager::NameProblem PresetManager::CheckSaveName(char const* name) const
     if (text == "." || text == "..") return NameProblem::Reserved;
     if (!IsValidName(name)) return NameProblem::Characters;
     std::size_t const suffix = IsUserPresetName(String(name)) ? 0 : kUserSuffixLength;
-    std::size_t const ending =
-        1 + std::strlen(format.extension ? format.extension : "") + (sizeof kTemporarySuffix - 1);
+    std::size_t const ending = 1 + std::strlen(format.extension ? format.extension : "") + kReservedNameBytes;
     return text.size() + suffix + ending > kMaxFileNameBytes ? NameProblem::TooLong : NameProblem::None;
 }
 
 std::size_t PresetManager::MaxSaveNameBytes() const
 {
-    std::size_t const ending = kUserSuffixLength + 1 + std::strlen(format.extension ? format.extension : "") +
-                               (sizeof kTemporarySuffix - 1);
+    std::size_t const ending =
+        kUserSuffixLength + 1 + std::strlen(format.extension ? format.extension : "") + kReservedNameBytes;
     return ending < kMaxFileNameBytes ? kMaxFileNameBytes - ending : 0;
 }
 

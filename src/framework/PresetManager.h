@@ -116,8 +116,8 @@ public:
     bool DeleteCategory(char const* name, bool rebuild, String* whyNot = nullptr);
 
     // Why a preset can't be saved under a name, or None. The file name a save writes (the
-    // name, "(User)" when it isn't a user name, "." and the extension) and the temporary file
-    // beside it (".tmp" more) must fit the file system's limit of kMaxFileNameBytes bytes.
+    // name, "(User)" when it isn't a user name, "." and the extension) must fit the file
+    // system's limit of kMaxFileNameBytes bytes with 4 bytes to spare.
     enum class NameProblem
     {
         None,

@@ -3,12 +3,14 @@
 #include "framework/String.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -84,6 +86,74 @@ std::FILE* OpenRegularStream(char const* path, bool forWriting)
         errno = why;
     }
     return stream;
+}
+
+namespace
+{
+std::atomic<TemporaryNameSource> temporaryNameSource{nullptr};
+
+std::string RandomTemporaryName()
+{
+    static char const kCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+    thread_local std::mt19937_64 generator{std::random_device{}() ^
+                                           (static_cast<std::uint64_t>(::getpid()) << 32)};
+    std::uniform_int_distribution<std::size_t> pick(0, sizeof kCharacters - 2);
+    std::string name(6, 'A');
+    for (char& c : name)
+        c = kCharacters[pick(generator)];
+    return name;
+}
+
+// How many taken names a writer passes over before it gives up.
+constexpr int kTemporaryNameTries = 100;
+
+// True when a new file may take the place of what is at path: nothing, a regular file or a
+// link (never followed).
+bool MayReplace(char const* path)
+{
+    struct stat info
+    {
+    };
+    if (::lstat(path, &info) != 0) return errno == ENOENT;
+    return S_ISREG(info.st_mode) || S_ISLNK(info.st_mode);
+}
+
+// The folder part of a path with its final '/', or "" when it has none.
+std::string FolderPart(std::string const& path)
+{
+    std::size_t const slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+} // namespace
+
+void SetTemporaryNameSource(TemporaryNameSource source)
+{
+    temporaryNameSource.store(source);
+}
+
+int CreateTemporaryFile(std::string const& folder, std::string& path)
+{
+    std::string prefix = folder;
+    if (!prefix.empty() && prefix.back() != '/') prefix += '/';
+    prefix += kTemporaryNamePrefix;
+    for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt)
+    {
+        TemporaryNameSource const source = temporaryNameSource.load();
+        std::string const candidate = prefix + (source != nullptr ? source() : RandomTemporaryName());
+        int fd;
+        do
+            fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                        0666);
+        while (fd < 0 && errno == EINTR);
+        if (fd >= 0)
+        {
+            path = candidate;
+            return fd;
+        }
+        if (errno != EEXIST) return -1;
+    }
+    errno = EEXIST;
+    return -1;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -246,6 +316,21 @@ bool FileWriter::Create(char const* path)
     return stream != nullptr;
 }
 
+bool FileWriter::Adopt(int fd)
+{
+    Close();
+    ClearFailed();
+    stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
+    if (!stream)
+    {
+        int const why = errno;
+        if (fd >= 0) ::close(fd);
+        errno = why;
+        SetFailed();
+    }
+    return stream != nullptr;
+}
+
 void FileWriter::WriteBytes(void const* data, std::size_t n)
 {
     if (!stream)
@@ -279,6 +364,61 @@ bool FileWriter::Close()
         stream = nullptr;
     }
     return !Failed();
+}
+
+// ---------------------------------------------------------------------------------------------------
+// ReplacingFileWriter
+
+ReplacingFileWriter::~ReplacingFileWriter()
+{
+    Discard();
+}
+
+bool ReplacingFileWriter::Open(char const* path)
+{
+    Discard();
+    ClearFailed();
+    if (!path || !*path || !MayReplace(path))
+    {
+        SetFailed();
+        return false;
+    }
+    std::string temporary;
+    int const fd = CreateTemporaryFile(FolderPart(path), temporary);
+    if (fd < 0 || !Adopt(fd))
+    {
+        if (fd >= 0) ::unlink(temporary.c_str());
+        SetFailed();
+        return false;
+    }
+    target = path;
+    scratch = temporary;
+    return true;
+}
+
+bool ReplacingFileWriter::Close()
+{
+    bool const wasOpen = IsOpen();
+    bool const written = FileWriter::Close() && wasOpen;
+    if (target.empty()) return written;
+    // The old file is replaced only by a complete new one.
+    bool const saved = written && std::rename(scratch.c_str(), target.c_str()) == 0;
+    if (!saved)
+    {
+        SetFailed();
+        ::unlink(scratch.c_str());
+    }
+    target.clear();
+    scratch.clear();
+    return saved;
+}
+
+void ReplacingFileWriter::Discard()
+{
+    FileWriter::Close();
+    if (!target.empty()) ::unlink(scratch.c_str());
+    target.clear();
+    scratch.clear();
 }
 
 // ---------------------------------------------------------------------------------------------------

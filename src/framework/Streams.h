@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 class String;
 
@@ -13,6 +14,19 @@ class String;
 int OpenRegularFile(char const* path, bool forWriting);
 // The same as a stdio stream ("rb" or "wb"); null with errno set on failure.
 std::FILE* OpenRegularStream(char const* path, bool forWriting);
+
+// Creates a new file for writing in `folder` ("" is the current folder) under a name of its own,
+// kTemporaryNamePrefix and six letters or digits: the same length whatever the file it stands
+// in for, and never ending in a file name extension the presets use. It is made with
+// O_CREAT | O_EXCL | O_NOFOLLOW and mode 0666 (less the umask), so nothing already at the name
+// (a file, a folder, a FIFO or a link) is ever opened; a taken name is passed over for another.
+// Returns the descriptor (close-on-exec) with the path in `path`, or -1 with errno set.
+inline constexpr char kTemporaryNamePrefix[] = ".torvane-";
+int CreateTemporaryFile(std::string const& folder, std::string& path);
+// Where the six characters of a temporary name come from: by default at random. Tests set
+// their own to plant something at a name a writer will try; null puts back the default.
+using TemporaryNameSource = std::string (*)();
+void SetTemporaryNameSource(TemporaryNameSource source);
 
 // Typed binary streams. Every stored form is a sequence of these fields:
 //   int, float, unsigned int, long: 4 bytes, little-endian (long is stored as 32 bits)
@@ -100,8 +114,39 @@ public:
     bool Flush();
     bool IsOpen() const { return stream != nullptr; }
 
+protected:
+    // Writes to a descriptor opened for writing from now on (closing the file before); the
+    // descriptor is closed on failure.
+    bool Adopt(int fd);
+
 private:
     std::FILE* stream = nullptr;
+};
+
+// A file that takes the place of the one at a path only once it is complete. Open creates a
+// temporary file in the target's folder (CreateTemporaryFile) and everything is written there;
+// Close renames it over the target, Discard (or destroying the writer unclosed) removes it. A
+// failed write, close or rename leaves the old file as it was. The target may be missing, a
+// regular file or a link, which is replaced itself: what a link leads to is never written. A
+// folder, FIFO, socket or device at the target is refused.
+class ReplacingFileWriter : public FileWriter
+{
+public:
+    ReplacingFileWriter() = default;
+    ~ReplacingFileWriter() override;
+
+    // False, with nothing created, when the target can't be replaced or the temporary file
+    // can't be created (a missing folder among the reasons).
+    virtual bool Open(char const* path);
+    // True when a file was open, every write and the close succeeded and the new file has
+    // replaced the old one; on false the old file is left as it was.
+    bool Close() override;
+    // Closes without saving: the old file stays, the temporary file is removed.
+    void Discard();
+
+private:
+    std::string target;  // the file that a successful Close replaces; empty when none
+    std::string scratch; // the temporary file being written
 };
 
 class FileReader : public Reader

@@ -3,6 +3,8 @@
 SustainPedalEmulator::SustainPedalEmulator()
 {
     sustain.CreateBool("Sustain", nullptr, Parameter::Internal);
+    // Played, not kept.
+    sustain.SetTransient(true);
     sustain.AddUpdateListener(this);
     sustain.SetBool(false);
 }

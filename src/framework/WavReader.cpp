@@ -22,6 +22,9 @@ uint32_t Le32(unsigned char const* p)
 
 // Bytes handed to fread per step while converting.
 constexpr size_t kChunkBytes = size_t(1) << 16;
+// Format tags: integer PCM, and the extensible form whose extension names the coding.
+constexpr uint16_t kFormatPcm = 1;
+constexpr uint16_t kFormatExtensible = 0xFFFE;
 
 } // namespace
 
@@ -86,6 +89,7 @@ void WaveReader::Parse()
     fact = factChunk{};
     data = dataChunk{};
     haveData = false;
+    pcm = false;
     format = WaveFormat{};
     fileLength = 0;
     if (!file || fseeko(file, 0, SEEK_END) != 0) return;
@@ -134,6 +138,7 @@ bool WaveReader::GetChunkName(char id[4], uint32_t& size)
 void WaveReader::ReadFormatHeader(uint32_t size)
 {
     fmt = fmtChunk{};
+    pcm = false;
     std::memcpy(fmt.id, "fmt ", 4);
     fmt.size = size;
     unsigned char b[16];
@@ -145,6 +150,16 @@ void WaveReader::ReadFormatHeader(uint32_t size)
     fmt.byteRate = Le32(b + 8);
     fmt.blockAlign = Le16(b + 12);
     fmt.bitsPerSample = Le16(b + 14);
+    pcm = fmt.formatTag == kFormatPcm;
+    if (fmt.formatTag != kFormatExtensible) return;
+    // The extension: its size, valid bits, channel mask and the sub-format's GUID, whose first
+    // two bytes hold the format tag it stands for.
+    unsigned char e[24];
+    if (size < 16 + sizeof e || GetPosition() + int64_t(sizeof e) > fileLength || !ReadExact(e, sizeof e))
+        return;
+    static unsigned char const kPcmSubFormat[16] = {0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x10, 0x00,
+                                                    0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71};
+    pcm = Le16(e) >= 22 && std::memcmp(e + 8, kPcmSubFormat, sizeof kPcmSubFormat) == 0;
 }
 
 void WaveReader::ReadFactHeader(uint32_t size)
@@ -258,7 +273,7 @@ unsigned WaveReader::ReadConverted(float* a, float* b, unsigned n, Layout layout
     uint64_t const frameSize = FrameSize();
     unsigned const channels = format.channels;
     unsigned const bits = format.bitsPerSample;
-    bool convert = bits == 8 || bits == 16 || bits == 24;
+    bool convert = pcm && (bits == 8 || bits == 16 || bits == 24);
     if (layout == Layout::Stereo && channels != 2) convert = false;
     if (layout == Layout::Mono && channels != 1 && channels != 2) convert = false;
     if (!convert)

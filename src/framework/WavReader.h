@@ -61,12 +61,16 @@ public:
     void Close();
 
     unsigned NumFrames() const { return data.frames; }
-    // Whether the reads convert this file's samples: 8, 16 or 24 bits, at least one channel.
-    // Files of other depths (32-bit integer or float among them) read as frames but convert
-    // nothing.
+    // Whether the samples are integer PCM: format tag 1, or WAVE_FORMAT_EXTENSIBLE (0xFFFE)
+    // whose extension holds at least its 22 bytes and names the PCM sub-format. A-law, mu-law,
+    // float, ADPCM and every other coding are not.
+    bool IsPcm() const { return pcm; }
+    // Whether the reads convert this file's samples: integer PCM of 8, 16 or 24 bits, at least
+    // one channel. Other files (32-bit integer, float or compressed among them) read as frames
+    // but convert nothing.
     bool CanConvert() const
     {
-        return format.channels > 0 &&
+        return pcm && format.channels > 0 &&
                (format.bitsPerSample == 8 || format.bitsPerSample == 16 || format.bitsPerSample == 24);
     }
     WaveFormat const& GetFormat() const { return format; }
@@ -129,6 +133,7 @@ private:
     factChunk fact;
     dataChunk data;
     bool haveData = false;
+    bool pcm = false;
     WaveFormat format;
     std::vector<unsigned char> scratch;
 };

@@ -26,36 +26,6 @@ constexpr double kTextSize = 12;
 constexpr double kCaptionSize = 10;
 constexpr long kLine = 16;
 constexpr long kMargin = 16;
-constexpr int kButtonTextSize = 8;
-
-// An alert's button: its caption centred on its face (the plain text button writes it at its
-// top-left corner).
-class AlertButton : public SimpleTextButton
-{
-public:
-    void Create(Window* parent, int newId, ButtonListener* newListener, long px, long py, long w, long h,
-                char const* caption, Colour newFace)
-    {
-        face = newFace;
-        SimpleTextButton::Create(parent, newId, newListener, px, py, w, h, caption, newFace);
-    }
-
-    void DrawRaised(GraphicsContext& gc) override
-    {
-        FillBackground(gc, face);
-        gc.SetPenColour(255, 255, 255, 1, 255);
-        gc.SetFont(kButtonTextSize, nullptr, false, false);
-        // DrawString starts 2 pixels right of x with its baseline 8 below y; the capitals'
-        // height (about 0.7 of the size) is centred.
-        double const advance = gfx::TextAdvance(GetText(), kButtonTextSize);
-        long const left = std::lround((static_cast<double>(width) - advance) / 2.0);
-        long const baseline = std::lround((static_cast<double>(height) + 0.7 * kButtonTextSize) / 2.0);
-        gc.DrawString(GetText(), left - 2, baseline - 8);
-    }
-
-private:
-    Colour face;
-};
 
 // Keeps the first `keep` lines; when lines were dropped the last one kept ends with an ellipsis.
 void CutWithEllipsis(std::vector<std::string>& lines, std::size_t keep, double width,
@@ -114,11 +84,13 @@ public:
         long by = h - kMargin - 22;
         if (question)
         {
-            yes.Create(this, 1, this, w - kMargin - 150, by, 70, 22, "Yes", Colour(70, 110, 200, 255));
-            no.Create(this, 2, this, w - kMargin - 70, by, 70, 22, "No", Colour(90, 90, 96, 255));
+            // Every question asked is about a destructive step (reset, delete): the safe answer
+            // is the default.
+            yes.Create(this, 1, this, w - kMargin - 150, by, 70, 22, "Yes", CaptionButton::PlainFace());
+            no.Create(this, 2, this, w - kMargin - 70, by, 70, 22, "No", CaptionButton::DefaultFace());
         }
         else
-            yes.Create(this, 1, this, w - kMargin - 70, by, 70, 22, "OK", Colour(70, 110, 200, 255));
+            yes.Create(this, 1, this, w - kMargin - 70, by, 70, 22, "OK", CaptionButton::DefaultFace());
     }
 
     int Run()
@@ -129,17 +101,21 @@ public:
 
     void ButtonPressed(int id) override { Answer(id); }
 
-    bool KeyDown(unsigned key, char const*) override
+protected:
+    // Return is the default button ("No", or the note's "OK"): a stray Return never deletes or
+    // resets anything. Escape is the cancel button ("No", or the note's "OK").
+    bool DefaultByKey() override
     {
-        if (key == gfx::kKeyReturn)
-            Answer(1);
-        else if (key == gfx::kKeyEscape)
-            Answer(question ? 2 : 1);
-        else
-            return false;
+        Answer(question ? 2 : 1);
+        return true;
+    }
+    bool CancelByKey() override
+    {
+        Answer(question ? 2 : 1);
         return true;
     }
 
+public:
     void Repaint(GraphicsContext& gc) override
     {
         FillBackground(gc, Colour(44, 44, 50, 255));
@@ -173,8 +149,8 @@ private:
     int answer = 0;
     std::vector<std::string> textLines;
     std::vector<std::string> captionLines;
-    AlertButton yes;
-    AlertButton no;
+    CaptionButton yes;
+    CaptionButton no;
 };
 
 bool CanShowAlerts()

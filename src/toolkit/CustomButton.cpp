@@ -1,5 +1,8 @@
 #include "toolkit/CustomButton.h"
 
+#include <cmath>
+
+#include "platform/gfx/Text.h"
 #include "toolkit/BoundedText.h"
 #include "toolkit/GraphicsContext.h"
 
@@ -142,4 +145,24 @@ void SimpleTextButton::DrawRaised(GraphicsContext& gc)
     FillBackground(gc, background);
     gc.SetPenColour(255, 255, 255, 1, 255);
     gc.DrawString(text, 0, 0);
+}
+
+void CaptionButton::Create(Window* parent, int newId, ButtonListener* newListener, long px, long py, long w,
+                           long h, char const* caption, Colour newFace)
+{
+    face = newFace;
+    SimpleTextButton::Create(parent, newId, newListener, px, py, w, h, caption, newFace);
+}
+
+void CaptionButton::DrawRaised(GraphicsContext& gc)
+{
+    FillBackground(gc, face);
+    gc.SetPenColour(255, 255, 255, 1, 255);
+    gc.SetFont(kTextSize, nullptr, false, false);
+    // DrawString starts 2 pixels right of x with its baseline 8 below y; the capitals' height
+    // (about 0.7 of the size) is centred.
+    double const advance = gfx::TextAdvance(GetText(), kTextSize);
+    long const left = std::lround((static_cast<double>(width) - advance) / 2.0);
+    long const baseline = std::lround((static_cast<double>(height) + 0.7 * kTextSize) / 2.0);
+    gc.DrawString(GetText(), left - 2, baseline - 8);
 }

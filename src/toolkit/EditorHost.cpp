@@ -242,11 +242,18 @@ bool EditorHost::Open(EditorWindowSystem& named, void* window, std::unique_ptr<E
     auto s = std::make_shared<Session>();
     s->system = &system;
     s->plugin = root->GetHandedPlugin();
-    // The host's open is a counted call into the instance (or the view's watch holds it).
+    // The host's open is a counted call into the instance (or the view's watch holds it). An
+    // instance closed already gets no editor; one closed from here on closes it (below, or
+    // when its close finds the editor published).
     if (s->plugin != nullptr)
     {
         s->plugin->HoldForEditor();
         s->held = true;
+        if (s->plugin->Closing())
+        {
+            s->Dispose();
+            return false;
+        }
     }
     s->backend = system.Acquire();
     int hostWidth = 0, hostHeight = 0;
@@ -346,11 +353,12 @@ void EditorHost::Close()
     std::unique_lock<std::mutex> lock(st.mutex);
     if (!AdmitLocked(st))
     {
-        // Another thread is inside: it detaches, unwinds and disposes of the editor on its way out.
+        // Another thread is inside: it detaches, unwinds and disposes of the editor on its way
+        // out. Its loops are ended before that thread can dispose of the surface that names them.
+        gfx::RunLoop::Abandon(s->surface.get());
         st.atLastLeave.push_back([s] { s->Dispose(); });
         lock.unlock();
         gfx::RunLoop::Post([s] { s->Detach(); });
-        gfx::RunLoop::Abandon(s->surface.get());
         return;
     }
     bool const nested = st.depth > 1;

@@ -87,11 +87,12 @@ public:
         CreateFrame(nullptr, px, py, kWidth, kHeight);
         list.dialog = this;
         list.CreateChildWindow(this, kListW, kListH, kListX, kListY);
-        up.Create(this, kUp, this, kListX, 22, 50, 20, "Up", Colour(90, 90, 96, 255));
+        up.Create(this, kUp, this, kListX, 22, 50, 20, "Up", CaptionButton::PlainFace());
         field.Create(this, GRectangle(kListX, kListY + kListH + 8, kListW, 20), true, nullptr);
-        open.Create(this, kOpen, this, kWidth - 170, kHeight - 28, 75, 20, "Open", Colour(70, 110, 200, 255));
+        open.Create(this, kOpen, this, kWidth - 170, kHeight - 28, 75, 20, "Open",
+                    CaptionButton::DefaultFace());
         cancel.Create(this, kCancel, this, kWidth - 85, kHeight - 28, 75, 20, "Cancel",
-                      Colour(90, 90, 96, 255));
+                      CaptionButton::PlainFace());
         std::string start = FileDialog::LastFolder().ToStdString();
         if (start.empty() || !IsFolder(start))
         {
@@ -195,16 +196,22 @@ public:
         }
     }
 
-    bool KeyDown(unsigned key, char const*) override
+    // Return opens, as the Open button does; Escape cancels. The arrows move the selection.
+    bool DefaultByKey() override
+    {
+        ButtonPressed(kOpen);
+        return true;
+    }
+    bool CancelByKey() override
+    {
+        ButtonPressed(kCancel);
+        return true;
+    }
+
+    bool KeyDown(unsigned key, char const* text) override
     {
         switch (key)
         {
-        case gfx::kKeyReturn:
-            OpenTyped();
-            return true;
-        case gfx::kKeyEscape:
-            QuitModal();
-            return true;
         case gfx::kKeyUp:
             Select(selected <= 0 ? 0 : selected - 1);
             return true;
@@ -212,7 +219,7 @@ public:
             Select(selected + 1);
             return true;
         default:
-            return false;
+            return Frame::KeyDown(key, text);
         }
     }
 
@@ -235,7 +242,7 @@ public:
     long scroll = 0;
     std::string chosen;
     EntryList list;
-    SimpleTextButton up, open, cancel;
+    CaptionButton up, open, cancel;
     TextControl field;
 };
 
@@ -251,7 +258,7 @@ void EntryList::Repaint(GraphicsContext& gc)
         Entry const& e = dialog->entries[i];
         if (i == dialog->selected)
         {
-            gc.SetPenColour(70, 110, 200, 1, 255);
+            gc.SetPenColour(45, 85, 170, 1, 255);
             gc.DrawFilledRect(0, r * kRow, width - 1, kRow - 1);
         }
         gc.SetPenColour(e.folder ? 230 : 255, e.folder ? 200 : 255, e.folder ? 120 : 255, 1, 255);

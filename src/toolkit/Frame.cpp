@@ -48,6 +48,14 @@ void Frame::MoveFrame(long px, long py)
     frameWindow->Move(at.x, at.y);
 }
 
+bool Frame::KeyDown(unsigned key, char const*)
+{
+    if (!IsRunningModal()) return false;
+    if (key == gfx::kKeyEscape) return CancelByKey();
+    if (key == gfx::kKeyReturn) return DefaultByKey();
+    return false;
+}
+
 void Frame::LButtonDown(long px, long py)
 {
     if (!draggingEnabled) return;

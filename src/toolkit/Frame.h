@@ -42,12 +42,22 @@ public:
     WindowRef GetFrameWindow() const { return frameWindow.get(); }
 
     void Repaint(GraphicsContext&) override {}
+    // While the frame runs modally, Escape and Return that no control of it took end up here:
+    // Escape does what the frame's Cancel button does (its Close button where it has no
+    // Cancel), Return what its default button does. A dialog that overrides KeyDown passes on
+    // what it does not take.
+    bool KeyDown(unsigned key, char const* text) override;
     void LButtonDown(long x, long y) override;
     void LButtonUp(long x, long y) override;
     void MouseMoved(long x, long y) override;
 
 protected:
     friend class MacWindowManager;
+
+    // The buttons Escape and Return stand for: true when the frame has one and its action was
+    // taken. None by default.
+    virtual bool CancelByKey() { return false; }
+    virtual bool DefaultByKey() { return false; }
 
     std::unique_ptr<gfx::Surface> frameWindow;
     bool draggingEnabled = false;

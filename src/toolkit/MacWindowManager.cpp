@@ -2,6 +2,7 @@
 
 #include <memory>
 
+#include "framework/PluginBase.h"
 #include "framework/Timers.h"
 #include "platform/gfx/Backend.h"
 #include "platform/gfx/Dispatcher.h"
@@ -9,6 +10,7 @@
 #include "platform/gfx/Surface.h"
 #include "platform/gfx/View.h"
 #include "toolkit/Alerts.h"
+#include "toolkit/EffectGUIBase.h"
 #include "toolkit/Frame.h"
 #include "toolkit/GraphicsContext.h"
 #include "toolkit/PopupMenu.h"
@@ -25,6 +27,14 @@ KeyModifiers ToKeyModifiers(unsigned m)
     k.option = (m & gfx::kModAlt) != 0;
     k.command = (m & gfx::kModSuper) != 0;
     return k;
+}
+
+// The plug-in whose editor a window's input belongs to: the root above it, else (a dialog's
+// window, which has no parent) the editor whose input opened the dialog.
+PluginBase* InputOwner(Window const* w)
+{
+    PluginBase* found = FindEditedPlugin(w);
+    return found != nullptr ? found : EditorInput::Current();
 }
 
 // The view node of one window, and what its drawing and presses call on the window.
@@ -48,6 +58,7 @@ public:
     // outermost handler has returned, but its window is gone).
     bool KeyDown(unsigned key, char const* text, unsigned modifiers) override
     {
+        EditorInput::Scope input(InputOwner(window));
         window->SetKeyModifiers(ToKeyModifiers(modifiers));
         return window->KeyDown(key, text);
     }
@@ -56,6 +67,7 @@ public:
     {
         std::weak_ptr<void const> life = Liveness();
         Window* w = window;
+        EditorInput::Scope input(InputOwner(w));
         bool left = (buttons & gfx::kButtonLeft) != 0;
         w->SetKeyModifiers(ToKeyModifiers(modifiers));
         if (left && clickCount == 2)
@@ -111,7 +123,13 @@ class TimerServiceSource : public gfx::TimerSource
 {
 public:
     std::optional<gfx::TimePoint> NextDue() override { return TimerService::NextDue(); }
-    void Pump(gfx::TimePoint now) override { TimerService::Pump(now); }
+    void Pump(gfx::TimePoint now) override
+    {
+        // What timers do (following the play position, animations) is no edit of the user's,
+        // even inside a nested loop of a press.
+        EditorInput::Scope nobody(nullptr);
+        TimerService::Pump(now);
+    }
 };
 } // namespace
 

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -29,12 +30,21 @@ struct Host
 {
     char const* program;
     char const* plugin;
+    char const* ownOutput; // the option of its own mode that writes a PNG
 };
 
 Host const kHosts[] = {
-    {TORVANE_VSTHOST_PATH, TORVANE_PLUGIN_PATH},
-    {TORVANE_AUHOST_PATH, TORVANE_AU_PLUGIN_PATH},
+    {TORVANE_VSTHOST_PATH, TORVANE_PLUGIN_PATH, "--editor --screenshot"},
+    {TORVANE_AUHOST_PATH, TORVANE_AU_PLUGIN_PATH, "--view headless --snapshot"},
 };
+
+// Every `key` in the text replaced by `value`.
+std::string Replaced(std::string text, std::string const& key, std::string const& value)
+{
+    for (std::size_t at = text.find(key); at != std::string::npos; at = text.find(key, at + value.size()))
+        text.replace(at, key.size(), value);
+    return text;
+}
 
 char const* Suppressions()
 {
@@ -45,11 +55,13 @@ char const* Suppressions()
 #endif
 }
 
-// The program with the arguments, the plug-in last unless `plugin` is false. A program that
-// waits on an input is stopped after a minute (exit code 124).
-ProgramRun RunHost(Host const& host, std::string const& arguments, bool plugin = true)
+// The program with the arguments, the plug-in last unless `plugin` is false, after the shell
+// commands in `before`. A program that waits on an input or an output is stopped after a minute
+// (exit code 124).
+ProgramRun RunHost(Host const& host, std::string const& arguments, bool plugin = true,
+                   std::string const& before = "")
 {
-    std::string const command = std::string("timeout 60 ") + host.program + " " + arguments +
+    std::string const command = before + "timeout 60 " + host.program + " " + arguments +
                                 (plugin ? std::string(" ") + host.plugin : std::string());
     return RunProgram(command, Suppressions());
 }
@@ -87,6 +99,35 @@ public:
         fs::remove_all(root, ignored);
     }
     std::string Path(char const* name) const { return (root / name).string(); }
+    std::string Read(char const* name) const
+    {
+        std::ifstream in(root / name, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    // A copy of the host's plug-in (with an Audio Unit's registration beside it), for runs that
+    // must not touch the build's own.
+    std::string PluginCopy(Host const& host) const
+    {
+        fs::path const folder = root / (fs::path(host.program).filename().string() + "-plugin");
+        fs::create_directories(folder);
+        fs::path const plugin(host.plugin);
+        fs::copy_file(plugin, folder / plugin.filename(), fs::copy_options::overwrite_existing);
+        fs::path registration = plugin;
+        registration.replace_extension(".auinfo");
+        if (fs::exists(registration))
+            fs::copy_file(registration, folder / registration.filename(),
+                          fs::copy_options::overwrite_existing);
+        return (folder / plugin.filename()).string();
+    }
+    // The names of the temporary files the hosts make, left anywhere below the folder.
+    std::vector<std::string> Leftovers() const
+    {
+        std::vector<std::string> left;
+        for (auto const& entry : fs::recursive_directory_iterator(root))
+            if (entry.path().filename().string().rfind(".vsthost-", 0) == 0)
+                left.push_back(entry.path().string());
+        return left;
+    }
     void Write(char const* name, std::string const& bytes) const
     {
         std::ofstream(root / name, std::ios::binary) << bytes;
@@ -112,11 +153,13 @@ TEST(HostPrograms, BadInputsGiveAMessageAndTheirExitCodeInBothHosts)
     std::string const out = " -o " + wav;
     struct Case
     {
-        std::string arguments;
+        std::string arguments; // {plugin}: a copy of the host's plug-in; {own}: its PNG option
         int code;
         char const* message;
         bool plugin = true;
+        std::string before = ""; // shell commands run first
     };
+    files.Write("old.wav", "old");
     std::vector<Case> cases = {
         // Files that cannot be read as a whole, before the plug-in is loaded.
         {"--load-state " + files.Path("folder") + out, 1, "is not a file"},
@@ -134,6 +177,19 @@ TEST(HostPrograms, BadInputsGiveAMessageAndTheirExitCodeInBothHosts)
         {"--info " + files.Path("fifo"), 1, "is not a file", false},
         {"--info " + files.Path("missing.so"), 1, "no such file", false},
         {"-o " + files.Path("folder") + " --tail 0", 1, "cannot write"},
+        // Outputs: never the plug-in itself, no FIFO nobody reads, no missing folder, each found
+        // before the plug-in is loaded; a write that fails leaves the old file.
+        {"-o {plugin} {plugin}", 1, "is the plug-in itself", false},
+        {"--info --save-state {plugin} {plugin}", 1, "is the plug-in itself", false},
+        {"{own} {plugin} {plugin}", 1, "is the plug-in itself", false},
+        {"-o " + files.Path("fifo") + " --tail 0", 1, "nothing reads from it"},
+        {"--info --save-state " + files.Path("fifo"), 1, "nothing reads from it"},
+        {"{own} " + files.Path("fifo"), 1, "nothing reads from it"},
+        {"-o " + files.Path("missing") + "/x.wav", 1, "no such folder"},
+        {"--save-state " + files.Path("missing") + "/x.state" + out, 1, "no such folder"},
+        {"{own} " + files.Path("missing") + "/x.png", 1, "no such folder"},
+        {"{own} " + files.Path("folder"), 1, "it is a folder"},
+        {"--tail 5 -o " + files.Path("old.wav"), 1, "cannot write", true, "trap '' XFSZ; ulimit -f 64; "},
         // Bad options.
         {"-b 0" + out, 2, "--block wants a number from 1 up to 65536"},
         {"--tail nan" + out, 2, "--tail wants a number from 0 up to 600"},
@@ -154,14 +210,61 @@ TEST(HostPrograms, BadInputsGiveAMessageAndTheirExitCodeInBothHosts)
     }
     for (Host const& host : kHosts)
     {
+        std::string const copy = files.PluginCopy(host);
         for (Case const& c : cases)
         {
-            ProgramRun const run = RunHost(host, c.arguments, c.plugin);
-            EXPECT_EQ(run.status, c.code) << host.program << " " << c.arguments << ": " << run.out;
+            std::string const arguments =
+                Replaced(Replaced(c.arguments, "{plugin}", copy), "{own}", host.ownOutput);
+            ProgramRun const run = RunHost(host, arguments, c.plugin, c.before);
+            EXPECT_EQ(run.status, c.code) << host.program << " " << arguments << ": " << run.out;
             EXPECT_NE(run.out.find(c.message), std::string::npos)
-                << host.program << " " << c.arguments << ": " << run.out;
-            EXPECT_FALSE(fs::exists(wav)) << host.program << " " << c.arguments;
+                << host.program << " " << arguments << ": " << run.out;
+            EXPECT_FALSE(fs::exists(wav)) << host.program << " " << arguments;
         }
+        EXPECT_EQ(fs::file_size(copy), fs::file_size(host.plugin)) << host.program;
+        EXPECT_EQ(files.Read("old.wav"), "old") << host.program;
+        EXPECT_TRUE(files.Leftovers().empty()) << host.program << ": " << files.Leftovers().front();
+        EXPECT_TRUE(fs::is_fifo(files.Path("fifo")));
+    }
+}
+
+TEST(HostPrograms, OutputsReplaceTheirFilesWholeAndTheStateMayBeSavedOverTheOneLoaded)
+{
+    Files const files;
+    for (Host const& host : kHosts)
+    {
+        SCOPED_TRACE(host.program);
+        files.Write("old.wav", "old");
+        ProgramRun const render = RunHost(host, "--tail 0.1 -o " + files.Path("old.wav"));
+        ASSERT_EQ(render.status, 0) << render.out;
+        EXPECT_EQ(files.Read("old.wav").substr(0, 4), "RIFF");
+        ProgramRun const save = RunHost(host, "--info -p 1=0.75 --save-state " + files.Path("same.state"));
+        ASSERT_EQ(save.status, 0) << save.out;
+        std::string const state = files.Path("same.state");
+        ProgramRun const again =
+            RunHost(host, "--info -p 2=0.25 --load-state " + state + " --save-state " + state);
+        ASSERT_EQ(again.status, 0) << again.out;
+        ProgramRun const facts = RunHost(host, "--info --load-state " + state);
+        ASSERT_EQ(facts.status, 0) << facts.out;
+        EXPECT_NEAR(PrintedValue(facts.out, 1), 0.75, 1e-4) << facts.out;
+        EXPECT_NEAR(PrintedValue(facts.out, 2), 0.25, 1e-4) << facts.out;
+        // Written in place: a device.
+        ProgramRun const nowhere = RunHost(host, "--tail 0.1 -o /dev/null");
+        EXPECT_EQ(nowhere.status, 0) << nowhere.out;
+        EXPECT_TRUE(files.Leftovers().empty());
+    }
+}
+
+TEST(HostPrograms, APlugInNamedWithoutAFolderIsTheFileInTheCurrentFolder)
+{
+    for (Host const& host : kHosts)
+    {
+        fs::path const plugin(host.plugin);
+        ProgramRun const run = RunProgram("cd " + plugin.parent_path().string() + " && timeout 60 " +
+                                              host.program + " --info " + plugin.filename().string(),
+                                          Suppressions());
+        EXPECT_EQ(run.status, 0) << host.program << ": " << run.out;
+        EXPECT_NE(run.out.find("parameters: 40"), std::string::npos) << run.out;
     }
 }
 

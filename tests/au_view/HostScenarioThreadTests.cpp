@@ -15,11 +15,13 @@
 #include "editor/EditorPlugin.h"
 #include "engine/InstrumentBase.h"
 #include "engine/Torvane.h"
+#include "support/InstanceOverlap.h"
 #include "support/gfx/EditorHostScenarios.h"
 
 namespace
 {
 std::atomic<int> alive{0};
+std::atomic<int> deletedUnits{0};
 
 class ScenarioTorvane : public Torvane
 {
@@ -29,6 +31,7 @@ public:
     {
         ClosePlatformEditor(this);
         --alive;
+        ++deletedUnits;
     }
 };
 
@@ -154,4 +157,114 @@ TEST_F(AUViewThreadScenarios, HostWindowDestroyedThenUnitClosedFromAnotherThread
 TEST_F(AUViewThreadScenarios, ConnectionLostThenUnitClosedFromAnotherThread)
 {
     scenarios::RunCloseRows(stage, driver, scenarios::First::ConnectionLost);
+}
+
+TEST_F(AUViewThreadScenarios, UnitClosedFromAnotherThreadWhileAnotherEditorsDialogRuns)
+{
+    scenarios::RunCloseBesideAnotherEditorsDialog(stage, driver);
+}
+
+namespace
+{
+// A unit as light as an instrument gets, for rows that open and close thousands of them.
+class LightUnit : public InstrumentBase
+{
+public:
+    explicit LightUnit(ComponentInstance instance)
+        : InstrumentBase(instance, 1, this, "LightUnit", nullptr, 0, "LightUnit", "Torvane Tests")
+    {
+        gain.Create("Gain", this, Parameter::Global, 0.0f, 1.0f, Parameter::Continuous);
+        AddAutomatableParameter(&gain);
+        ++alive;
+    }
+    ~LightUnit() override
+    {
+        ClosePlatformEditor(this);
+        --alive;
+        ++deletedUnits;
+    }
+    std::uint32_t GetVersion() override { return 0x00010000; }
+    std::uint32_t GetSubType() override { return ComponentCode("Lgt1"); }
+    std::uint32_t GetManufacturer() override { return ComponentCode("Test"); }
+    Parameter gain;
+};
+
+OSStatus LightUnitEntry(ComponentParameters* params, void* storage)
+{
+    return AUComponentEntry<LightUnit>(params, storage);
+}
+
+// The unit's close overlapping a view call that is already counted in.
+enum class ViewRace
+{
+    CreateThenUnitClose,    // the view's create in flight, the unit closed
+    ViewCloseThenUnitClose, // the view component's close in flight, the unit closed
+    UnitCloseThenViewClose  // the unit's close in flight, the view component closed
+};
+
+struct ViewRaceRow
+{
+    ViewRace race;
+    char const* name;
+};
+
+constexpr ViewRaceRow kViewRaces[] = {
+    {ViewRace::CreateThenUnitClose, "the view's create, then the unit's close"},
+    {ViewRace::ViewCloseThenUnitClose, "the view's close, then the unit's close"},
+    {ViewRace::UnitCloseThenViewClose, "the unit's close, then the view's close"},
+};
+} // namespace
+
+TEST_F(AUViewThreadScenarios, TheUnitsCloseOverlappingAViewCallNeverFreesUnderIt)
+{
+    overlap::HookScope hook;
+    TestHostWindow window(300, 200, 0);
+    stage.windows.Add(&window.record, 300, 200);
+    int const rounds = overlap::Rounds();
+    for (ViewRaceRow const& row : kViewRaces)
+    {
+        SCOPED_TRACE(row.name);
+        int const deletedBefore = deletedUnits.load();
+        int created = 0;
+        for (int round = 0; round < rounds; ++round)
+        {
+            overlap::Offset const offset = overlap::kOffsets[round % std::size(overlap::kOffsets)];
+            gfx::HeadlessBackend::Poster poster(stage.backend);
+            AUHost host;
+            ASSERT_TRUE(host.Open(&LightUnitEntry, UnitDescription())) << host.GetError();
+            auto view = std::make_unique<TestViewComponent>(&ViewEntry);
+            ASSERT_EQ(view->Open(), noErr);
+            if (row.race != ViewRace::CreateThenUnitClose)
+            {
+                ASSERT_EQ(view->Create(host.GetUnit(), window), noErr);
+            }
+            switch (row.race)
+            {
+            case ViewRace::CreateThenUnitClose:
+                overlap::Race(
+                    offset, [&] { created += view->Create(host.GetUnit(), window) == noErr ? 1 : 0; },
+                    [&] { host.Close(); });
+                view->Close();
+                break;
+            case ViewRace::ViewCloseThenUnitClose:
+                overlap::Race(
+                    offset, [&] { view->Close(); }, [&] { host.Close(); });
+                break;
+            case ViewRace::UnitCloseThenViewClose:
+                overlap::Race(
+                    offset, [&] { host.Close(); }, [&] { view->Close(); });
+                break;
+            }
+            bool const gone = alive.load() == 0 && gfx::Surface::All().empty() && !gfx::RunLoop::IsBound() &&
+                              stage.windows.Users() == 0;
+            if (!gone)
+            {
+                ADD_FAILURE() << "round " << round << ": alive " << alive.load() << ", surfaces "
+                              << gfx::Surface::All().size() << ", bound " << gfx::RunLoop::IsBound();
+                break;
+            }
+        }
+        EXPECT_EQ(deletedUnits.load() - deletedBefore, rounds) << "each unit deleted once";
+        if (row.race == ViewRace::CreateThenUnitClose) RecordProperty("created", created);
+    }
 }

@@ -424,12 +424,13 @@ TEST_F(HostileEntryTest, ParameterFilesNeitherReadNorWriteAnythingButRegularFile
             EXPECT_FALSE(plain.Create(path.c_str())) << e.name;
         }
     }
-    // A FIFO where the writer puts its temporary file.
+    // A FIFO named as the temporary files of earlier versions: the writer's own temporary file
+    // is new, and the FIFO is never opened.
     ASSERT_EQ(mkfifo((folder / "next.prm.tmp").c_str(), 0600), 0);
     FifoWatchdog tmpWatchdog({folder / "next.prm.tmp"});
     ParameterFileWriter writer;
     writer.format = format;
-    EXPECT_FALSE(writer.Open((folder / "next.prm").c_str(), true));
+    EXPECT_TRUE(writer.Open((folder / "next.prm").c_str(), true) && writer.Close());
     EXPECT_FALSE(tmpWatchdog.End());
     EXPECT_FALSE(watchdog->End());
 }

@@ -169,7 +169,7 @@ TEST_F(PerformTest, AssigningAnAxisShowsItAndNoneShowsNotAssigned)
     EXPECT_EQ(Pad(2).GetMapping(0).target, -1);
     auto grey = DrawnIn(2, "<not assigned>");
     ASSERT_EQ(grey.size(), 1u);
-    EXPECT_NEAR(grey[0].red * 255.0, 55.0, 1.0);
+    EXPECT_NEAR(grey[0].red * 255.0, layout::perform::kUnassignedInk.r, 1.0);
     EXPECT_STREQ(PerformBlock::VoiceLabel(0), "Voice 1");
     EXPECT_STREQ(PerformBlock::VoiceLabel(4), "All voices");
     EXPECT_STREQ(PerformBlock::VoiceLabel(5), "");

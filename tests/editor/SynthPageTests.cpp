@@ -456,7 +456,7 @@ TEST_F(SynthPageTest, SnapMenuOpensOnlyOverItsLabelAndTheLabelShowsTheTempoSwitc
         Pump(50ms);
         auto const drawn = backend.FindStrings("1/32T");
         ASSERT_FALSE(drawn.empty());
-        double const level = tempo ? 1.0 : 160.0 / 255.0;
+        double const level = tempo ? 1.0 : 180.0 / 255.0;
         EXPECT_NEAR(drawn.back().red, level, 0.01);
         EXPECT_NEAR(drawn.back().blue, level, 0.01);
     }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -376,6 +377,9 @@ TEST(EditorArt, PairsShareASizeAndDifferAtAGlance)
     EXPECT_GE(pairs, 100);
 }
 
+// What each backdrop promises the code under its text zones: every pixel of the zone keeps the
+// zone's contrast with the zone's ink laid over it. How the drawn text measures on screen is the
+// editor's readability test (headless snapshots of every page and dialog).
 TEST(EditorArt, TextTheCodeDrawsStaysReadable)
 {
     for (const artgen::TextZone& z : artgen::TextZones())
@@ -482,3 +486,75 @@ TEST(EditorArt, TestsCanHideAnEntry)
 }
 
 } // namespace
+
+namespace
+{
+// The height in pixels of the first letter of a button's caption (its first run of inked columns
+// from `from`): the rows holding a pixel of it that stands out from its row's face (the row's most
+// common colour) by at least half the caption's own contrast.
+int FirstLetterHeight(const Decoded& d, int from, std::string* trace)
+{
+    // The face is the most common colour of each row; ink is what stands out from it.
+    std::vector<std::vector<double>> c(d.h, std::vector<double>(d.w, 1.0));
+    double strongest = 1.0;
+    for (int y = 2; y < d.h - 2; ++y)
+    {
+        std::map<std::uint32_t, int> votes;
+        for (int x = 2; x < d.w - 2; ++x)
+            ++votes[d.argb[y * d.w + x]];
+        std::uint32_t face = 0;
+        int best = -1;
+        for (auto const& [p, n] : votes)
+            if (n > best) face = p, best = n;
+        const double a = (face >> 24) / 255.0;
+        const double lf = a == 0 ? 0
+                                 : Luminance(((face >> 16) & 255) / 255.0 / a,
+                                             ((face >> 8) & 255) / 255.0 / a, (face & 255) / 255.0 / a);
+        for (int x = 2; x < d.w - 2; ++x)
+        {
+            const Decoded::Pixel p = d.At(x, y);
+            c[y][x] = Contrast(Luminance(p.r, p.g, p.b), lf);
+            strongest = std::max(strongest, c[y][x]);
+        }
+    }
+    const double inked = 1.0 + (strongest - 1.0) / 2.0;
+    auto columnInked = [&](int x)
+    {
+        for (int y = 2; y < d.h - 2; ++y)
+            if (c[y][x] >= inked) return true;
+        return false;
+    };
+    int left = std::max(2, from);
+    while (left < d.w - 2 && !columnInked(left))
+        ++left;
+    int right = left;
+    while (right < d.w - 2 && columnInked(right))
+        ++right;
+    int top = -1, bottom = -1;
+    for (int y = 2; y < d.h - 2; ++y)
+        for (int x = left; x < right; ++x)
+            if (c[y][x] >= inked)
+            {
+                if (top < 0) top = y;
+                bottom = y;
+            }
+    if (trace) *trace = "columns " + std::to_string(left) + ".." + std::to_string(right);
+    return top < 0 ? 0 : bottom - top + 1;
+}
+} // namespace
+
+TEST(EditorArt, ButtonCaptionsStandSixPixelsTall)
+{
+    for (const artgen::ArtEntry& e : artgen::Manifest())
+    {
+        if (e.kind != artgen::ArtKind::Button && e.kind != artgen::ArtKind::Toggle) continue;
+        if (!e.label || e.label[0] == '#' || e.label[0] < 'A' || e.label[0] > 'Z') continue;
+        SCOPED_TRACE(e.name);
+        const Decoded d = DecodeEmbedded(e.name);
+        // Wide switches light a lamp left of their caption.
+        const int from = e.paint == artgen::PaintLabelToggle && e.w >= 70 ? 11 : 0;
+        std::string trace;
+        const int height = FirstLetterHeight(d, from, &trace);
+        EXPECT_GE(height, 6) << e.label << ", first letter in " << trace;
+    }
+}

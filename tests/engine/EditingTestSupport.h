@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <initializer_list>
+#include <iterator>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/TNote.h"
@@ -28,6 +32,13 @@ inline HeadlessHost& SharedHost()
 
 // Puts the shared instrument back into a known editing state: no editor, no notes, layer 0,
 // edit time 0, no selection, relative mode off, every line of every layer at its defaults.
+// The whole file's bytes ("" when it can't be read).
+inline std::string ReadFile(std::filesystem::path const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 inline Torvane& FreshInstrument()
 {
     Torvane& t = SharedHost().Instrument();

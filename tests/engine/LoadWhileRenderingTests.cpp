@@ -7,8 +7,10 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <limits>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -38,6 +40,59 @@ void GiveCustomWaves(Torvane& t, int count)
     }
 }
 
+// Parks the audio thread between two of its blocks on request, so that a load step can look at
+// the plug-in mutex while nothing renders: what it sees then does not depend on when any thread
+// gets the CPU.
+class AudioPause
+{
+public:
+    // The audio thread, before and after its blocks.
+    void Start()
+    {
+        std::lock_guard<std::mutex> hold(mutex);
+        running = true;
+    }
+    void Stop()
+    {
+        std::lock_guard<std::mutex> hold(mutex);
+        running = false;
+        changed.notify_all();
+    }
+    // The audio thread between two blocks: waits there while a pause is wanted.
+    void Checkpoint()
+    {
+        std::unique_lock<std::mutex> hold(mutex);
+        if (!wanted) return;
+        parked = true;
+        changed.notify_all();
+        changed.wait(hold, [this] { return !wanted; });
+        parked = false;
+    }
+
+    // A load step: true once the audio thread is parked (or not running). False when it does not
+    // come to its checkpoint within a bound thousands of times one block's time: it is then
+    // waiting for the mutex inside a block.
+    bool Park()
+    {
+        std::unique_lock<std::mutex> hold(mutex);
+        wanted = true;
+        return changed.wait_for(hold, std::chrono::seconds(10), [this] { return parked || !running; });
+    }
+    void Resume()
+    {
+        std::lock_guard<std::mutex> hold(mutex);
+        wanted = false;
+        changed.notify_all();
+    }
+
+private:
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool running = false;
+    bool wanted = false;
+    bool parked = false;
+};
+
 // Records each load step and whether another thread could claim the plug-in mutex there.
 class TracedTorvane : public Torvane
 {
@@ -46,29 +101,26 @@ public:
 
     void LoadStepReached(LoadStep step) override
     {
-        // The loader holds no claim, and another thread gets the mutex (the audio thread's
-        // MIDI may hold it for a moment).
-        bool free = !GetPluginMutex().HeldByCurrentThread();
-        std::thread probe(
-            [&]
-            {
-                for (int attempt = 0; attempt < 1000; ++attempt)
+        // The loader holds no claim, and with the audio thread parked between its blocks another
+        // thread gets the mutex at the first try.
+        bool free = !GetPluginMutex().HeldByCurrentThread() && audio.Park();
+        if (free)
+        {
+            std::thread probe(
+                [&]
                 {
-                    if (GetMutex().TryClaim())
-                    {
-                        GetMutex().Release();
-                        return;
-                    }
-                    std::this_thread::sleep_for(std::chrono::microseconds(100));
-                }
-                free = false;
-            });
-        probe.join();
+                    free = GetMutex().TryClaim();
+                    if (free) GetMutex().Release();
+                });
+            probe.join();
+        }
+        audio.Resume();
         ++steps;
         if (free) ++stepsWithMutexFree;
         if (step == LoadStep::Swapped) ++swaps;
     }
 
+    AudioPause audio;
     int steps = 0;
     int stepsWithMutexFree = 0;
     int swaps = 0;
@@ -138,11 +190,13 @@ TEST(LoadWhileRendering, RestoresAndPatchLoadsHoldTheMutexOnlyToSwap)
     std::atomic<bool> loading{false};
     std::atomic<int> blocksWhileLoading{0};
     std::atomic<bool> finite{true};
+    t.audio.Start();
     std::thread audio(
         [&]
         {
             for (int block = 0; !stop.load(); ++block)
             {
+                t.audio.Checkpoint();
                 // A load kills the held note: it is struck again now and then.
                 if (block % 16 == 0) host.Midi(0x90, 60, 100);
                 bool const duringLoad = loading.load();
@@ -150,6 +204,7 @@ TEST(LoadWhileRendering, RestoresAndPatchLoadsHoldTheMutexOnlyToSwap)
                 if (duringLoad && loading.load()) blocksWhileLoading.fetch_add(1);
             }
             host.Midi(0x80, 60, 0);
+            t.audio.Stop();
         });
 
     RecordingMessageSink messages;

@@ -21,12 +21,6 @@ namespace fs = std::filesystem;
 namespace
 {
 
-std::string ReadFile(fs::path const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 std::string Bytes(std::initializer_list<unsigned char> bytes)
 {
     return std::string(bytes.begin(), bytes.end());

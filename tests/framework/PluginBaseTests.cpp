@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -301,4 +302,88 @@ TEST(PluginBase, ParametersSetWhileAnotherThreadRenders)
     EXPECT_FALSE(plugin.GetGUINotificationQueue().NotEmpty());
     EXPECT_GT(gui.updateAll.load(), 0);
     EXPECT_EQ(gui.violations.load(), 0);
+}
+
+// Only a change made while the user's input of that plug-in's editor is handled on this thread
+// marks it; a scope of nobody (timers, drains), another plug-in's scope, another thread and a
+// transient parameter mark nothing. The mark is taken once.
+TEST(PluginBase, OnlyTheUsersInputInItsEditorMarksAnEdit)
+{
+    TestPlugin a;
+    TestPlugin b;
+    Parameter view;
+    view.Create("View", nullptr, Parameter::Private, 0.0f, 1.0f, Parameter::Continuous);
+    view.SetTransient(true);
+    struct Case
+    {
+        char const* what;
+        std::function<void()> change;
+        bool aMarked;
+        bool bMarked;
+    };
+    float next = 0.0f;
+    auto step = [&next] { return next = next > 0.5f ? 0.25f : 0.75f; };
+    std::vector<Case> const cases = {
+        {"outside any scope", [&] { a.steps = step() * 8.0f; }, false, false},
+        {"in a's input",
+         [&]
+         {
+             EditorInput::Scope input(&a);
+             a.steps = step() * 8.0f;
+         },
+         true, false},
+        {"the same value again in a's input",
+         [&]
+         {
+             float const same = a.steps;
+             EditorInput::Scope input(&a);
+             a.steps = same;
+         },
+         false, false},
+        {"in a's input, a timer's scope of nobody inside",
+         [&]
+         {
+             EditorInput::Scope input(&a);
+             EditorInput::Scope timer(nullptr);
+             a.gain = step();
+             a.MarkEditedByEditor();
+         },
+         false, false},
+        {"a's own operation in b's input",
+         [&]
+         {
+             EditorInput::Scope input(&b);
+             a.MarkEditedByEditor();
+         },
+         false, false},
+        {"a transient value in a's input",
+         [&]
+         {
+             EditorInput::Scope input(&a);
+             view = step();
+         },
+         false, false},
+        {"another thread while a's input is handled here",
+         [&]
+         {
+             EditorInput::Scope input(&a);
+             std::thread other(
+                 [&]
+                 {
+                     a.gain = step();
+                     a.MarkEditedByEditor();
+                     EditorInput::MarkEdited();
+                 });
+             other.join();
+         },
+         false, false},
+    };
+    for (Case const& c : cases)
+    {
+        c.change();
+        EXPECT_EQ(a.TakeEditorEdits(), c.aMarked) << c.what;
+        EXPECT_EQ(b.TakeEditorEdits(), c.bMarked) << c.what;
+        EXPECT_FALSE(a.TakeEditorEdits()) << c.what << ": taken once";
+    }
+    EXPECT_EQ(EditorInput::Current(), nullptr);
 }

@@ -60,7 +60,8 @@ public:
         std::vector<std::string> names;
         for (auto const& s : backend.Strings())
         {
-            if (s.size != 10 || s.x >= 40) continue;
+            // The list's rows start at y 60, below the Up button's caption.
+            if (s.size != 10 || s.x >= 40 || s.y < 60) continue;
             if (s.y == 60) names.clear();
             names.push_back(s.text);
         }

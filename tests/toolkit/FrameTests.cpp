@@ -247,7 +247,7 @@ TEST_F(FrameTest, AnAlertInsideADialogReturnsFirst)
             backend.Click(s, 5, 5, gfx::kButtonRight);
         });
     dialog.RunModal();
-    EXPECT_EQ(order, (std::vector<std::string>{"yes", "quit"}));
+    EXPECT_EQ(order, (std::vector<std::string>{"no", "quit"}));
 }
 
 class AlertTest : public FrameTest
@@ -284,7 +284,8 @@ TEST_F(AlertTest, YesAndNoByClickReturnAndEscape)
     const Case cases[] = {
         {"click Yes", [](AlertTest& t) { t.ClickButton(1); }, true},
         {"click No", [](AlertTest& t) { t.ClickButton(2); }, false},
-        {"Return", [](AlertTest& t) { t.backend.Then([&t] { t.backend.Key(gfx::kKeyReturn); }); }, true},
+        // The default is the safe answer: every question asked is about a destructive step.
+        {"Return", [](AlertTest& t) { t.backend.Then([&t] { t.backend.Key(gfx::kKeyReturn); }); }, false},
         {"Escape", [](AlertTest& t) { t.backend.Then([&t] { t.backend.Key(gfx::kKeyEscape); }); }, false},
     };
     for (Case const& c : cases)

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include <sys/wait.h>
+
 #include <cairo.h>
 #include <gtest/gtest.h>
 #include <xcb/xcb.h>
@@ -164,25 +166,19 @@ xcb_window_t FindTheHostWindow(xcb_connection_t* c, xcb_window_t root)
     return XCB_NONE;
 }
 
-// Destroys the host's window `after` its mapping, as a host that tears its window down under
-// the editor does. False when none came.
-bool DestroyTheHostWindow(std::chrono::milliseconds after)
+// Destroys the host's window (the client top-level, see FindTheHostWindow) at `when`, as a host
+// that tears its window down under the editor does. False when none came.
+bool DestroyTheHostWindow(std::chrono::steady_clock::time_point when)
 {
     xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    bool destroyed = false;
-    for (int tries = 0; tries < 1000 && !destroyed && !xcb_connection_has_error(c); ++tries)
+    xcb_window_t const found = FindTheHostWindow(c, screen->root);
+    bool const destroyed = found != XCB_NONE && !xcb_connection_has_error(c);
+    if (destroyed)
     {
-        xcb_window_t const found = FindTheHostWindow(c, screen->root);
-        if (found == XCB_NONE)
-        {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-            continue;
-        }
-        std::this_thread::sleep_for(after);
+        std::this_thread::sleep_until(when);
         xcb_destroy_window(c, found);
         std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-        destroyed = true;
     }
     xcb_disconnect(c);
     return destroyed;
@@ -190,20 +186,37 @@ bool DestroyTheHostWindow(std::chrono::milliseconds after)
 
 TEST_F(TorvaneEditor, TheHostWindowDestroyedWhileTheSplashFadesEndsTheRun)
 {
-    // About at (39, 4), a click 0.1 s after the first frame; the fade-in takes 0.2 s. The host's
-    // window goes at several points around it: the editor stops waiting for a fade that can no
-    // longer run, and the host's run ends. A hang is cut off by the time-out (status 124).
-    for (int ms : {250, 300, 350, 400, 500})
+    // About at (39, 4): a click 0.1 s after the editor's first frame opens the splash, which fades
+    // in over 0.2 s from its press or release (0.14 or 0.18 s); a click on it at 0.6 s fades it
+    // out from its release (0.68 s). The host's window goes during the fade-in or the fade-out,
+    // timed from the first frame the host reports: the editor stops waiting for a fade that can
+    // no longer run, and the host's run ends cleanly. A hang is cut off by the time-out.
+    for (int ms : {220, 260, 300, 720, 780, 840})
     {
         SCOPED_TRACE(ms);
+        std::string const command = std::string("LSAN_OPTIONS=suppressions=") +
+                                    TORVANE_VSTHOST_LSAN_SUPPRESSIONS + " timeout 30 " +
+                                    TORVANE_VSTHOST_PATH + " --editor " + TORVANE_PLUGIN_PATH +
+                                    " --run 1.5 --click 50,15@0.1 --click 400,400@0.6 2>&1";
+        FILE* pipe = popen(command.c_str(), "r");
+        ASSERT_NE(pipe, nullptr);
+        std::string out;
         bool destroyed = false;
-        std::thread closer([&] { destroyed = DestroyTheHostWindow(std::chrono::milliseconds(ms)); });
-        ProgramRun r = RunProgram(std::string("timeout 30 ") + TORVANE_VSTHOST_PATH + " --editor " +
-                                      TORVANE_PLUGIN_PATH + " --run 1.5 --click 50,15@0.1",
-                                  TORVANE_VSTHOST_LSAN_SUPPRESSIONS);
-        closer.join();
-        EXPECT_TRUE(destroyed);
-        EXPECT_EQ(r.status, 0) << r.out;
+        std::thread closer;
+        char line[512];
+        while (std::fgets(line, sizeof line, pipe) != nullptr)
+        {
+            out += line;
+            if (!closer.joinable() && std::string(line).find("first frame") != std::string::npos)
+            {
+                auto const when = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms);
+                closer = std::thread([&destroyed, when] { destroyed = DestroyTheHostWindow(when); });
+            }
+        }
+        int const status = pclose(pipe);
+        if (closer.joinable()) closer.join();
+        EXPECT_TRUE(destroyed) << out;
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << out;
     }
 }
 } // namespace

@@ -956,11 +956,11 @@ TEST_F(XcbHostWindow, ADialogIsTransientForTheClientTopLevelAndAnAlertForItsDial
         {
             EXPECT_NE(Parent(hostWindow), host->screen->root);
         }
-        Frame dialog;
-        dialog.CreateFrame(&editor, 300, 200, 80, 60);
-        xcb_window_t const dialogWindow = gfx::XcbBackend::WindowOf(*dialog.GetFrameWindow());
-        EXPECT_EQ(TransientFor(dialogWindow), hostWindow);
         {
+            Frame dialog;
+            dialog.CreateFrame(&editor, 300, 200, 80, 60);
+            xcb_window_t const dialogWindow = gfx::XcbBackend::WindowOf(*dialog.GetFrameWindow());
+            EXPECT_EQ(TransientFor(dialogWindow), hostWindow);
             Frame alert;
             alert.CreateFrame(&dialog, 320, 220, 60, 40);
             EXPECT_EQ(TransientFor(gfx::XcbBackend::WindowOf(*alert.GetFrameWindow())), dialogWindow);
@@ -1102,8 +1102,8 @@ TEST_F(XcbHostWindow, AnIconifiedTopLevelKeepsItsDialog)
             std::this_thread::sleep_for(300ms);
             Iconify(c, top);
         });
-    Frame dialog;
-    dialog.CreateFrame(&editor, 300, 200, 80, 60);
+    auto dialog = std::make_unique<Frame>();
+    dialog->CreateFrame(&editor, 300, 200, 80, 60);
     bool iconified = false, stillRunning = false;
     Once check;
     std::function<void()> poll = [&]
@@ -1115,8 +1115,8 @@ TEST_F(XcbHostWindow, AnIconifiedTopLevelKeepsItsDialog)
             check.Start(1000ms,
                         [&]
                         {
-                            stillRunning = dialog.IsRunningModal() && !backend->Hidden(*surfaces[0]);
-                            dialog.QuitModal();
+                            stillRunning = dialog->IsRunningModal() && !backend->Hidden(*surfaces[0]);
+                            dialog->QuitModal();
                         });
             return;
         }
@@ -1126,12 +1126,14 @@ TEST_F(XcbHostWindow, AnIconifiedTopLevelKeepsItsDialog)
     auto const start = std::chrono::steady_clock::now();
     {
         gfx::RunLoop::EditorScope scope(surfaces[0].get());
-        dialog.RunModal();
+        dialog->RunModal();
     }
     JoinScripts();
     EXPECT_TRUE(iconified);
     EXPECT_TRUE(stillRunning);
     EXPECT_LT(std::chrono::steady_clock::now() - start, 10s);
+    // The dialog goes first: a manager centres it over the editor it belongs to.
+    dialog.reset();
     ShowAgain(editor);
 }
 
@@ -1150,9 +1152,9 @@ TEST_F(XcbHostWindow, AnotherEditorsDialogRunsOnWhileOneEditorIsHidden)
             std::this_thread::sleep_for(300ms);
             Withdraw(c, top);
         });
-    Frame dialog;
-    dialog.CreateFrame(&second, 300, 200, 80, 60);
-    EXPECT_EQ(TransientFor(gfx::XcbBackend::WindowOf(*dialog.GetFrameWindow())), otherTop);
+    auto dialog = std::make_unique<Frame>();
+    dialog->CreateFrame(&second, 300, 200, 80, 60);
+    EXPECT_EQ(TransientFor(gfx::XcbBackend::WindowOf(*dialog->GetFrameWindow())), otherTop);
     bool firstHidden = false, stillRunning = false;
     Once check;
     std::function<void()> poll = [&]
@@ -1163,8 +1165,8 @@ TEST_F(XcbHostWindow, AnotherEditorsDialogRunsOnWhileOneEditorIsHidden)
             check.Start(1000ms,
                         [&]
                         {
-                            stillRunning = dialog.IsRunningModal();
-                            dialog.QuitModal();
+                            stillRunning = dialog->IsRunningModal();
+                            dialog->QuitModal();
                         });
             return;
         }
@@ -1173,12 +1175,16 @@ TEST_F(XcbHostWindow, AnotherEditorsDialogRunsOnWhileOneEditorIsHidden)
     check.Start(20ms, poll);
     {
         gfx::RunLoop::EditorScope scope(surfaces[1].get());
-        dialog.RunModal();
+        dialog->RunModal();
     }
     JoinScripts();
     EXPECT_TRUE(firstHidden);
     EXPECT_TRUE(stillRunning);
     EXPECT_FALSE(backend->Hidden(*surfaces[1]));
+    // The dialog and the other top-level go first: a manager may place them over the editor.
+    dialog.reset();
+    xcb_unmap_window(host->c, otherTop);
+    host->Sync();
     ShowAgain(first);
 }
 } // namespace

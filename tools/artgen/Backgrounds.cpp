@@ -202,7 +202,7 @@ void SynthPage(cairo_t* cr)
         }
     }
     Panel(cr, kTimelinePanel);
-    DarkField(cr, kTimeline);
+    DarkField(cr, kTimelineBackdrop);
     Caption(cr, "Zoom", kZoomOut.x - 3, kZoomOut.y + 10, Align::Right);
     for (Rect z : {kZoomOut, kZoomIn})
     {
@@ -313,8 +313,8 @@ void PaintPerformBackground(cairo_t* cr, const ArtEntry&)
     {
         const Point o = perform::kBlocks[i] + root::kPerformPage;
         const Rect block = At(o, perform::kBlock);
-        FillRound(cr, block, 5, Rgb8(64, 64, 68));
-        FillRound(cr, block.Inset(1), 4, theme::kPerformGrey);
+        FillRound(cr, block, 5, theme::kPanelBorder);
+        FillRound(cr, block.Inset(1), 4, theme::kPanel);
         const Rect pad = perform::kPad.Offset(o);
         FillRound(cr, {pad.x - 1, pad.y - 1, pad.w + 2, pad.h + 2}, 2, Rgb8(40, 42, 48));
         Fill(cr, pad, Rgb8(22, 23, 27));
@@ -338,7 +338,7 @@ void PaintPerformBackground(cairo_t* cr, const ArtEntry&)
         }
         char title[8];
         std::snprintf(title, sizeof title, "Pad %d", i + 1);
-        Text(cr, title, o.x + 196, o.y + 123, 10, Rgb8(20, 20, 22), Align::Right, true);
+        Text(cr, title, o.x + 196, o.y + 123, 10, theme::kDimCaption, Align::Right, true);
     }
 }
 

@@ -296,7 +296,7 @@ std::vector<TextZone> BuildTextZones()
         z.push_back({synthBg, r.Offset(page), white, 7.0, "number display"});
     }
     z.push_back({synthBg, synth::kSnapLabel.Offset(page), white, 7.0, "snap label"});
-    z.push_back({synthBg, synth::kSnapLabel.Offset(page), {160, 160, 160}, 4.5, "snap label (grey)"});
+    z.push_back({synthBg, synth::kSnapLabel.Offset(page), {180, 180, 180}, 4.5, "snap label (grey)"});
     z.push_back({synthBg, synth::kModDisplay.Offset(page), {180, 180, 180}, 4.5, "modulation words"});
     z.push_back({synthBg, synth::kModDisplay.Offset(page), {200, 0, 0}, 2.5, "modulation amount bars"});
     for (Point w : synth::kMiniWaves)
@@ -305,9 +305,10 @@ std::vector<TextZone> BuildTextZones()
     }
     for (int l = 0; l < 5; ++l)
     {
-        z.push_back({synthBg, synth::kTimeline.Offset(page), kLineColours[l], 3.0, "timeline breakpoints"});
+        z.push_back(
+            {synthBg, synth::kTimelineBackdrop.Offset(page), kLineColours[l], 3.0, "timeline breakpoints"});
     }
-    z.push_back({synthBg, synth::kTimeline.Offset(page), white, 7.0, "timeline grid and labels"});
+    z.push_back({synthBg, synth::kTimelineBackdrop.Offset(page), white, 7.0, "timeline grid and labels"});
     // Knob value arcs: the wipe colours ring the knob face over the page.
     const Point redKnobs[] = {synth::kPitchKnob, synth::kFineKnob, synth::kDetuneKnob, synth::kSpreadKnob};
     for (Point k : redKnobs)
@@ -319,8 +320,8 @@ std::vector<TextZone> BuildTextZones()
         z.push_back({synthBg, synth::KnobWindow(k).Offset(page), kWipeGreen, 3.0, "green knob arc"});
     }
 
-    // Perform blocks: each name, white while its axis is assigned and (55, 55, 55) while not, on
-    // the block's grey; the values, (230, 230, 255) through the pen's alpha twice, in their wells.
+    // Perform blocks: each name, white while its axis is assigned and grey while not, on the
+    // block's dark face; the values, (230, 230, 255) through the pen's alpha twice, in their wells.
     // The areas are the text's rows (baseline 8 below the point, 7 up, 2 down).
     const double valueAlpha = (200.0 / 255.0) * (200.0 / 255.0);
     for (Point b : perform::kBlocks)
@@ -342,8 +343,8 @@ std::vector<TextZone> BuildTextZones()
         for (Rect r : names)
         {
             z.push_back({"PerformBackground.png", r.Offset(o), white, 3.0, "perform names (assigned)"});
-            z.push_back(
-                {"PerformBackground.png", r.Offset(o), {55, 55, 55}, 3.0, "perform names (not assigned)"});
+            z.push_back({"PerformBackground.png", r.Offset(o), perform::kUnassignedInk, 3.0,
+                         "perform names (not assigned)"});
         }
     }
 

@@ -38,8 +38,6 @@ constexpr Colour kTitle = Rgb8(230, 233, 240);
 constexpr Colour kAccent = Rgb8(70, 150, 235);
 constexpr Colour kLedOn = Rgb8(70, 225, 100);
 constexpr Colour kLedOff = Rgb8(44, 54, 48);
-// Between white and (55, 55, 55) in luminance, so both read on it at better than 3:1.
-constexpr Colour kPerformGrey = Rgb8(137, 138, 141);
 constexpr Colour kLightPanel = Rgb8(226, 229, 236);
 } // namespace theme
 

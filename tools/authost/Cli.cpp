@@ -99,6 +99,12 @@ public:
         ::PrintInfo(*host, out);
     }
     bool WantsOwnMode() const override { return view.kind != ViewOptions::None; }
+    std::vector<OwnOutput> OwnOutputs() override
+    {
+        if (view.snapshot.empty()) return {};
+        view.snapshotFile = &snapshotFile;
+        return {{"snapshot", view.snapshot, &snapshotFile}};
+    }
     int RunOwnMode(std::FILE* out, std::FILE* err) override
     {
         TakeParameters();
@@ -137,6 +143,7 @@ private:
     UInt32 block = 512;
     bool parametersPending = false;
     ViewOptions view;
+    OutputFile snapshotFile;
     std::FILE* viewOut = nullptr;
 };
 

@@ -12,6 +12,7 @@
 #include "authost/AUHost.h"
 #include "platform/au/AUHostCalls.h"
 #include "platform/au/CarbonView.h"
+#include "vsthost/EditorMode.h" // WritePng
 
 namespace
 {
@@ -172,7 +173,7 @@ struct Session
         events[window.eventCount++] = e;
     }
 
-    bool Snapshot(std::string const& path)
+    bool Snapshot()
     {
         cairo_surface_t* image = nullptr;
         if (options.kind == ViewOptions::Headless)
@@ -192,7 +193,7 @@ struct Session
         else
             image = x11.Capture();
         if (image == nullptr) return false;
-        bool const written = cairo_surface_write_to_png(image, path.c_str()) == CAIRO_STATUS_SUCCESS;
+        bool const written = options.snapshotFile != nullptr && WritePng(image, *options.snapshotFile);
         cairo_surface_destroy(image);
         return written;
     }
@@ -235,7 +236,7 @@ struct Session
         }
         if (last && !options.snapshot.empty())
         {
-            if (!Snapshot(options.snapshot))
+            if (!Snapshot())
             {
                 std::fprintf(err, "authost: cannot write the snapshot %s\n", options.snapshot.c_str());
                 return 1;

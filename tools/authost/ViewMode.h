@@ -5,6 +5,7 @@
 #include <vector>
 
 class AUHost;
+class OutputFile;
 
 // What `authost --view` does with the unit's view component.
 struct ViewOptions
@@ -24,6 +25,7 @@ struct ViewOptions
     int idles = 10;                          // idle calls after opening and after each click, 20 ms apart
     std::vector<std::pair<int, int>> clicks; // window coordinates, headless only
     std::string snapshot;                    // PNG of the window after the run
+    OutputFile* snapshotFile = nullptr;      // where it goes, prepared by the command-line core
     bool reopen = false;                     // close the view and open a new one, then run again
 };
 

@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <exception>
-#include <fstream>
 #include <new>
 #include <utility>
 
@@ -242,17 +241,30 @@ int ParseOptions(HostProgram& program, std::vector<std::string> const& args, Opt
     return 0;
 }
 
-bool SaveState(HostProgram& program, std::string const& path, Messages const& fail)
+bool SaveState(HostProgram& program, OutputFile& file, Messages const& fail)
 {
     std::vector<std::uint8_t> const state = program.SaveState();
-    std::ofstream file(path, std::ios::binary | std::ios::trunc);
-    file.write(reinterpret_cast<char const*>(state.data()), static_cast<std::streamsize>(state.size()));
-    if (!file.flush())
+    std::string error;
+    if (!file.Write(state.data(), state.size()) || !file.Commit(error))
     {
-        fail("cannot write %s", path.c_str());
+        fail("cannot write %s", file.Path().c_str());
         return false;
     }
     return true;
+}
+
+// The same file as `facts` (the plug-in's), when something is at path.
+bool IsSameFile(std::string const& path, struct stat const& facts)
+{
+    struct stat other;
+    return ::stat(path.c_str(), &other) == 0 && other.st_dev == facts.st_dev && other.st_ino == facts.st_ino;
+}
+
+// The plug-in path dlopen takes as that file: a name without a folder would be looked for on
+// the library search path.
+std::string LoadablePath(std::string const& path)
+{
+    return path.find('/') == std::string::npos ? "./" + path : path;
 }
 
 int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* out, std::FILE* err)
@@ -291,7 +303,42 @@ int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* o
         return 1;
     }
 
-    if (!program.Open(o, error))
+    // Every output is made ready before the plug-in is loaded; none may be the plug-in itself.
+    bool const rendering = !o.info && !program.WantsOwnMode();
+    OutputFile wavFile;
+    OutputFile stateFile;
+    std::vector<HostProgram::OwnOutput> outputs;
+    if (rendering) outputs.push_back({"output", o.outPath, &wavFile});
+    if (!o.saveState.empty()) outputs.push_back({"state file", o.saveState, &stateFile});
+    if (program.WantsOwnMode())
+        for (HostProgram::OwnOutput const& own : program.OwnOutputs())
+            outputs.push_back(own);
+    struct stat pluginFacts;
+    if (::stat(o.plugin.c_str(), &pluginFacts) != 0)
+    {
+        fail("%s", OpenFailure("plug-in", o.plugin, errno).c_str());
+        return 1;
+    }
+    for (HostProgram::OwnOutput const& output : outputs)
+    {
+        if (IsSameFile(output.path, pluginFacts))
+        {
+            fail("the %s %s is the plug-in itself", output.what, output.path.c_str());
+            return 1;
+        }
+    }
+    for (HostProgram::OwnOutput const& output : outputs)
+    {
+        if (!output.file->Prepare(output.path, output.what, error))
+        {
+            fail("%s", error.c_str());
+            return 1;
+        }
+    }
+
+    RenderOptions loading = o;
+    loading.plugin = LoadablePath(o.plugin);
+    if (!program.Open(loading, error))
     {
         fail("%s", error.c_str());
         return 1;
@@ -318,14 +365,14 @@ int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* o
     if (o.info)
     {
         program.PrintInfo(out);
-        if (!o.saveState.empty() && !SaveState(program, o.saveState, fail)) return 1;
+        if (!o.saveState.empty() && !SaveState(program, stateFile, fail)) return 1;
         program.Close();
         return 0;
     }
     if (program.WantsOwnMode())
     {
         int const code = program.RunOwnMode(out, err);
-        if (code == 0 && !o.saveState.empty() && !SaveState(program, o.saveState, fail)) return 1;
+        if (code == 0 && !o.saveState.empty() && !SaveState(program, stateFile, fail)) return 1;
         program.Close();
         return code;
     }
@@ -347,7 +394,7 @@ int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* o
     long const totalFrames = static_cast<long>(frames);
 
     WavWriter wav;
-    if (!wav.Open(o.outPath, static_cast<int>(o.rate), o.floatSamples,
+    if (!wav.Open(wavFile.Stream(), static_cast<int>(o.rate), o.floatSamples,
                   static_cast<std::uint64_t>(totalFrames)))
     {
         fail("cannot write %s", o.outPath.c_str());
@@ -380,13 +427,14 @@ int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* o
         },
         error);
     program.SetPlaying(false);
-    bool const written = wav.Close();
+    std::string writeError;
+    bool const written = wav.Close() && rendered && wavFile.Commit(writeError);
     if (!rendered)
     {
         fail("%s", error.c_str());
         return 1;
     }
-    if (!o.saveState.empty() && !SaveState(program, o.saveState, fail)) return 1;
+    if (!o.saveState.empty() && !SaveState(program, stateFile, fail)) return 1;
     program.Close();
 
     if (!written)

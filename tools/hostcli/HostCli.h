@@ -8,12 +8,17 @@
 //     file must be regular files (not a folder, FIFO or device) of at most their size limit and
 //     readable, and the MIDI file well formed; the plug-in must be a regular file. Any other ends
 //     it with a message and exit code 1;
-//  3. loads the plug-in, restores the state, then sets the parameters (an index the plug-in does
-//     not have is a bad option: exit code 2);
+//     Then every output (the WAV file when rendering, --save-state, and the program's own, such as a
+//     screenshot) is prepared (OutputFile): one that names the plug-in itself, a folder, a missing
+//     folder or a FIFO nothing reads ends it with a message and exit code 1;
+//  3. loads the plug-in (exactly the file checked: a bare name is taken in the current folder,
+//     never from the library search path), restores the state, then sets the parameters (an index
+//     the plug-in does not have is a bad option: exit code 2);
 //  4. prints the facts (--info), or runs the program's own mode (an editor or view), or renders to
 //     the WAV file, streaming block by block (a render longer than the largest WAV file is
 //     refused);
 //  5. saves the state (--save-state) as the plug-in is left then, and closes the plug-in.
+// An output is put in place only once complete: a failed run leaves the old file as it was.
 // Every failure gives a message on the error stream and exit code 1; nothing aborts.
 
 #include <cstdint>
@@ -22,6 +27,7 @@
 #include <string>
 #include <vector>
 
+#include "hostcli/OutputFile.h"
 #include "vsthost/RenderOptions.h"
 #include "vsthost/VstHost.h" // TimedMidi
 
@@ -69,6 +75,15 @@ public:
     virtual void PrintInfo(std::FILE* out) = 0;
     // True when its own options ask for its own mode instead of a render.
     virtual bool WantsOwnMode() const = 0;
+    // The files its own mode writes (what each is, its path, and the file the core prepares for
+    // it and the mode writes and commits); asked once the options are read.
+    struct OwnOutput
+    {
+        char const* what;
+        std::string path;
+        OutputFile* file;
+    };
+    virtual std::vector<OwnOutput> OwnOutputs() { return {}; }
     // Runs that mode; returns the exit code.
     virtual int RunOwnMode(std::FILE* out, std::FILE* err) = 0;
     // Renders totalFrames frames, sending the events in time, handing each block to `sink`. False

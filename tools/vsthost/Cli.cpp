@@ -86,6 +86,12 @@ public:
     std::vector<std::uint8_t> SaveState() override { return host->GetChunk(); }
     void PrintInfo(std::FILE* out) override { ::PrintInfo(*host, out); }
     bool WantsOwnMode() const override { return editor; }
+    std::vector<OwnOutput> OwnOutputs() override
+    {
+        if (editorOptions.screenshot.empty()) return {};
+        editorOptions.screenshotFile = &screenshotFile;
+        return {{"screenshot", editorOptions.screenshot, &screenshotFile}};
+    }
     int RunOwnMode(std::FILE* out, std::FILE* err) override
     {
         return RunEditorMode(*host, editorOptions, out, err);
@@ -107,6 +113,7 @@ private:
     std::unique_ptr<VstHost> host;
     bool editor = false;
     EditorOptions editorOptions;
+    OutputFile screenshotFile;
 };
 
 } // namespace

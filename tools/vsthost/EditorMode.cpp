@@ -21,6 +21,7 @@
 #include <xcb/xcb.h>
 #include <xcb/xtest.h>
 
+#include "hostcli/OutputFile.h"
 #include "vsthost/VstHost.h"
 
 namespace
@@ -251,7 +252,7 @@ void IdleFor(VstHost& host, HostWindow& window, double seconds)
 }
 
 // The editor's whole life on the calling thread; 0 or the exit code.
-int EditorSession(VstHost& host, EditorOptions const& options, std::FILE* err)
+int EditorSession(VstHost& host, EditorOptions const& options, std::FILE* out, std::FILE* err)
 {
     ERect* rect = nullptr;
     if (host.Dispatch(effEditGetRect, 0, 0, &rect) == 0 || rect == nullptr)
@@ -293,6 +294,9 @@ int EditorSession(VstHost& host, EditorOptions const& options, std::FILE* err)
             Say(err, "the editor showed nothing");
             return 1;
         }
+        // The moment the scripted input's times count from, for whoever watches the run.
+        std::fprintf(out, "editor: first frame shown\n");
+        std::fflush(out);
         std::vector<Action> actions = round + 1 == rounds ? Expand(options.inputs) : std::vector<Action>{};
         double runFor = options.runSeconds;
         if (!actions.empty()) runFor = std::max(runFor, actions.back().at + 0.3);
@@ -344,8 +348,8 @@ int EditorSession(VstHost& host, EditorOptions const& options, std::FILE* err)
         if (round + 1 == rounds && !options.screenshot.empty())
         {
             cairo_surface_t* image = window.Capture();
-            bool written = image && cairo_surface_write_to_png(image, options.screenshot.c_str()) ==
-                                        CAIRO_STATUS_SUCCESS;
+            bool written =
+                image && options.screenshotFile != nullptr && WritePng(image, *options.screenshotFile);
             if (image) cairo_surface_destroy(image);
             if (!written)
             {
@@ -418,6 +422,18 @@ int ParseEditorOption(std::vector<std::string> const& args, std::size_t& i, Edit
     return 1;
 }
 
+bool WritePng(cairo_surface_t* image, OutputFile& file)
+{
+    auto const write = [](void* closure, unsigned char const* data, unsigned int length)
+    {
+        return static_cast<OutputFile*>(closure)->Write(data, length) ? CAIRO_STATUS_SUCCESS
+                                                                      : CAIRO_STATUS_WRITE_ERROR;
+    };
+    std::string error;
+    return cairo_surface_write_to_png_stream(image, write, &file) == CAIRO_STATUS_SUCCESS &&
+           file.Commit(error);
+}
+
 int RunEditorMode(VstHost& host, EditorOptions const& options, std::FILE* out, std::FILE* err)
 {
     std::atomic<bool> stop{false};
@@ -440,11 +456,11 @@ int RunEditorMode(VstHost& host, EditorOptions const& options, std::FILE* out, s
     if (options.editorThread)
     {
         // As some hosts do: the editor's whole life on a thread that is not the main one.
-        std::thread editor([&] { code = EditorSession(host, options, err); });
+        std::thread editor([&] { code = EditorSession(host, options, out, err); });
         editor.join();
     }
     else
-        code = EditorSession(host, options, err);
+        code = EditorSession(host, options, out, err);
     stop.store(true);
     audio.join();
     host.SetPlaying(false);

@@ -4,7 +4,9 @@
 #include <string>
 #include <vector>
 
+class OutputFile;
 class VstHost;
+typedef struct _cairo_surface cairo_surface_t;
 
 // What `vsthost --editor` does besides opening the editor.
 struct EditorOptions
@@ -24,7 +26,8 @@ struct EditorOptions
     };
     double runSeconds = 2.0;
     std::vector<Input> inputs;
-    std::string screenshot; // PNG of the host window at the end of the run
+    std::string screenshot;               // PNG of the host window at the end of the run
+    OutputFile* screenshotFile = nullptr; // where it goes, prepared by the command-line core
     bool printAutomation = false;
     bool printParameters = false;
     bool editorThread = false; // open, idle and close the editor on a thread of its own
@@ -41,3 +44,7 @@ int ParseEditorOption(std::vector<std::string> const& args, std::size_t& i, Edit
 // first frame is shown, then writes the screenshot, closes the editor and prints what was
 // asked. Returns the exit code.
 int RunEditorMode(VstHost& host, EditorOptions const& options, std::FILE* out, std::FILE* err);
+
+// Writes the image as a PNG into the prepared file and puts the file in place; false when
+// anything failed (the old file then stays as it was).
+bool WritePng(cairo_surface_t* image, OutputFile& file);

@@ -9,14 +9,37 @@
 namespace
 {
 
+// One event of the file, 16 bytes, so that a file of millions of events stays small while the
+// tracks are merged: the tick, its place in the file (ties keep the file's order), and a
+// payload that is the channel message's bytes, a tempo, or the index of a system-exclusive body.
 struct FileEvent
 {
+    enum Kind : std::uint32_t
+    {
+        Channel = 0,
+        Tempo = 1,
+        Sysex = 2
+    };
+    static constexpr std::uint32_t kKindShift = 24;
+
     std::uint64_t tick;
-    int track;
-    long order;
-    bool isTempo;
-    std::uint32_t tempo; // microseconds a quarter note
-    TimedMidi midi;
+    std::uint32_t order;
+    std::uint32_t payload; // the kind in the top byte, its value in the low three
+
+    Kind GetKind() const { return static_cast<Kind>(payload >> kKindShift); }
+    std::uint32_t Value() const { return payload & ((1u << kKindShift) - 1); }
+};
+
+struct FileEvents
+{
+    std::vector<FileEvent> events;
+    std::vector<std::vector<std::uint8_t>> sysex;
+
+    void Add(std::uint64_t tick, FileEvent::Kind kind, std::uint32_t value)
+    {
+        events.push_back(FileEvent{tick, static_cast<std::uint32_t>(events.size()),
+                                   (static_cast<std::uint32_t>(kind) << FileEvent::kKindShift) | value});
+    }
 };
 
 class ByteReader
@@ -100,7 +123,7 @@ int DataBytes(std::uint8_t status)
     }
 }
 
-bool ReadTrack(ByteReader r, int track, std::vector<FileEvent>& out, long& order, std::string& error)
+bool ReadTrack(ByteReader r, FileEvents& out, std::string& error)
 {
     std::uint64_t tick = 0;
     std::uint8_t running = 0;
@@ -139,7 +162,7 @@ bool ReadTrack(ByteReader r, int track, std::vector<FileEvent>& out, long& order
             {
                 std::uint32_t const tempo =
                     (std::uint32_t(body[0]) << 16) | (std::uint32_t(body[1]) << 8) | body[2];
-                if (tempo > 0) out.push_back(FileEvent{tick, track, order++, true, tempo, {}});
+                if (tempo > 0) out.Add(tick, FileEvent::Tempo, tempo);
             }
             continue;
         }
@@ -152,10 +175,15 @@ bool ReadTrack(ByteReader r, int track, std::vector<FileEvent>& out, long& order
                 error = "truncated system-exclusive event";
                 return false;
             }
-            FileEvent e{tick, track, order++, false, 0, {}};
-            if (status == 0xF0) e.midi.sysex.push_back(0xF0);
-            e.midi.sysex.insert(e.midi.sysex.end(), body.begin(), body.end());
-            if (!e.midi.sysex.empty()) out.push_back(std::move(e));
+            if (status == 0xF0) body.insert(body.begin(), 0xF0);
+            if (body.empty()) continue;
+            if (out.sysex.size() >= (1u << FileEvent::kKindShift))
+            {
+                error = "too many system-exclusive events";
+                return false;
+            }
+            out.Add(tick, FileEvent::Sysex, static_cast<std::uint32_t>(out.sysex.size()));
+            out.sysex.push_back(std::move(body));
             continue;
         }
         if (status >= 0xF0)
@@ -164,8 +192,7 @@ bool ReadTrack(ByteReader r, int track, std::vector<FileEvent>& out, long& order
             return false;
         }
         running = status;
-        FileEvent e{tick, track, order++, false, 0, {}};
-        e.midi.data[0] = status;
+        std::uint32_t message = status;
         for (int i = 0; i < DataBytes(status); ++i)
         {
             std::uint8_t b = 0;
@@ -174,9 +201,9 @@ bool ReadTrack(ByteReader r, int track, std::vector<FileEvent>& out, long& order
                 error = "truncated or malformed channel message";
                 return false;
             }
-            e.midi.data[1 + i] = b;
+            message |= static_cast<std::uint32_t>(b) << (8 * (1 + i));
         }
-        out.push_back(std::move(e));
+        out.Add(tick, FileEvent::Channel, message);
     }
     // A track without its end marker: what was read stands.
     return true;
@@ -218,9 +245,8 @@ bool ParseMidiFile(std::vector<unsigned char> const& bytes, double sampleRate, s
         smpteTick = 1.0 / (framesPerSecond * ticksPerFrame);
     }
 
-    std::vector<FileEvent> all;
-    long order = 0;
-    for (int track = 0; !r.AtEnd();)
+    FileEvents all;
+    while (!r.AtEnd())
     {
         if (!r.Be(4, tag) || !r.Be(4, length) || length > bytes.size() - r.Position())
         {
@@ -231,23 +257,28 @@ bool ParseMidiFile(std::vector<unsigned char> const& bytes, double sampleRate, s
         r.Skip(length);
         if (tag != 0x4D54726B) // chunks other than tracks are skipped
             continue;
-        if (!ReadTrack(chunk, track++, all, order, error)) return false;
+        if (!ReadTrack(chunk, all, error)) return false;
     }
 
-    std::stable_sort(all.begin(), all.end(),
-                     [](FileEvent const& a, FileEvent const& b)
-                     { return a.tick != b.tick ? a.tick < b.tick : a.order < b.order; });
+    // Tracks merged by time; events of one time keep the file's order (every order differs).
+    std::sort(all.events.begin(), all.events.end(),
+              [](FileEvent const& a, FileEvent const& b)
+              { return a.tick != b.tick ? a.tick < b.tick : a.order < b.order; });
+    std::size_t count = 0;
+    for (FileEvent const& e : all.events)
+        count += e.GetKind() != FileEvent::Tempo ? 1 : 0;
+    events.reserve(events.size() + count);
     double seconds = 0.0;
     std::uint64_t lastTick = 0;
     double tempo = 500000.0;
-    for (FileEvent& e : all)
+    for (FileEvent const& e : all.events)
     {
         double const tick = smpteTick > 0.0 ? smpteTick : tempo / 1e6 / static_cast<double>(division);
         seconds += static_cast<double>(e.tick - lastTick) * tick;
         lastTick = e.tick;
-        if (e.isTempo)
+        if (e.GetKind() == FileEvent::Tempo)
         {
-            tempo = e.tempo;
+            tempo = e.Value();
             continue;
         }
         double const frame = std::round(seconds * sampleRate);
@@ -256,8 +287,13 @@ bool ParseMidiFile(std::vector<unsigned char> const& bytes, double sampleRate, s
             error = "an event lies beyond any length that can be rendered";
             return false;
         }
-        e.midi.frame = static_cast<long>(frame);
-        events.push_back(std::move(e.midi));
+        TimedMidi& out = events.emplace_back();
+        out.frame = static_cast<long>(frame);
+        if (e.GetKind() == FileEvent::Sysex)
+            out.sysex = std::move(all.sysex[e.Value()]);
+        else
+            for (int i = 0; i < 3; ++i)
+                out.data[i] = static_cast<std::uint8_t>(e.Value() >> (8 * i));
     }
     return true;
 }

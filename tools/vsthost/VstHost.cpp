@@ -202,54 +202,57 @@ void VstHost::ClearAutomation()
 
 void VstHost::QueueMidi(int offset, std::uint8_t status, std::uint8_t data1, std::uint8_t data2)
 {
-    QueuedEvent e{};
-    e.midi.type = kVstMidiType;
-    e.midi.byteSize = sizeof(VstMidiEvent);
-    e.midi.deltaFrames = offset;
-    e.midi.midiData[0] = static_cast<char>(status);
-    e.midi.midiData[1] = static_cast<char>(data1);
-    e.midi.midiData[2] = static_cast<char>(data2);
-    e.isSysex = false;
-    queued.push_back(std::move(e));
+    VstMidiEvent e{};
+    e.type = kVstMidiType;
+    e.byteSize = sizeof(VstMidiEvent);
+    e.deltaFrames = offset;
+    e.midiData[0] = static_cast<char>(status);
+    e.midiData[1] = static_cast<char>(data1);
+    e.midiData[2] = static_cast<char>(data2);
+    queueOrder.push_back(static_cast<std::uint32_t>(queuedMidi.size()));
+    queuedMidi.push_back(e);
 }
 
 void VstHost::QueueSysex(int offset, std::vector<std::uint8_t> const& bytes)
 {
-    QueuedEvent e{};
-    e.sysex.type = kVstSysExMidiType;
-    e.sysex.byteSize = sizeof(VstMidiSysexEvent);
-    e.sysex.deltaFrames = offset;
-    e.sysex.dumpBytes = static_cast<VstInt32>(bytes.size());
+    QueuedSysex e{};
+    e.event.type = kVstSysExMidiType;
+    e.event.byteSize = sizeof(VstMidiSysexEvent);
+    e.event.deltaFrames = offset;
+    e.event.dumpBytes = static_cast<VstInt32>(bytes.size());
     e.dump.assign(bytes.begin(), bytes.end());
-    e.isSysex = true;
-    queued.push_back(std::move(e));
+    queueOrder.push_back(static_cast<std::uint32_t>(queuedSysex.size()) | kQueuedSysex);
+    queuedSysex.push_back(std::move(e));
 }
 
 void VstHost::ProcessBlock(float** inputs, float** outputs, int frames)
 {
     if (effect == nullptr) return;
-    if (!queued.empty())
+    if (!queueOrder.empty())
     {
         // The header, then one pointer an event (the record declares two).
         std::size_t const words =
-            offsetof(VstEvents, events) / sizeof(VstIntPtr) + std::max<std::size_t>(queued.size(), 2);
+            offsetof(VstEvents, events) / sizeof(VstIntPtr) + std::max<std::size_t>(queueOrder.size(), 2);
         eventBlock.assign(words, 0);
         auto* events = reinterpret_cast<VstEvents*>(eventBlock.data());
-        events->numEvents = static_cast<VstInt32>(queued.size());
+        events->numEvents = static_cast<VstInt32>(queueOrder.size());
         VstEvent** list = events->events;
-        for (std::size_t i = 0; i < queued.size(); ++i)
+        for (std::size_t i = 0; i < queueOrder.size(); ++i)
         {
-            QueuedEvent& e = queued[i];
-            if (e.isSysex)
+            std::uint32_t const at = queueOrder[i] & ~kQueuedSysex;
+            if ((queueOrder[i] & kQueuedSysex) != 0)
             {
-                e.sysex.sysexDump = e.dump.data();
-                list[i] = reinterpret_cast<VstEvent*>(&e.sysex);
+                QueuedSysex& e = queuedSysex[at];
+                e.event.sysexDump = e.dump.data();
+                list[i] = reinterpret_cast<VstEvent*>(&e.event);
             }
             else
-                list[i] = reinterpret_cast<VstEvent*>(&e.midi);
+                list[i] = reinterpret_cast<VstEvent*>(&queuedMidi[at]);
         }
         Dispatch(effProcessEvents, 0, 0, events);
-        queued.clear();
+        queueOrder.clear();
+        queuedMidi.clear();
+        queuedSysex.clear();
     }
     effect->processReplacing(effect, inputs, outputs, frames);
     transportChanged = false;
@@ -271,9 +274,15 @@ void VstHost::Render(std::vector<TimedMidi> const& events, long totalFrames, std
 bool VstHost::Render(std::vector<TimedMidi> const& events, long totalFrames,
                      std::function<bool(float const*, float const*, int)> const& sink)
 {
-    std::vector<TimedMidi> sorted(events);
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](TimedMidi const& a, TimedMidi const& b) { return a.frame < b.frame; });
+    // Events in time order are played as given (a MIDI file's are); others from a sorted copy.
+    auto const earlier = [](TimedMidi const& a, TimedMidi const& b) { return a.frame < b.frame; };
+    std::vector<TimedMidi> copy;
+    if (!std::is_sorted(events.begin(), events.end(), earlier))
+    {
+        copy = events;
+        std::stable_sort(copy.begin(), copy.end(), earlier);
+    }
+    std::vector<TimedMidi> const& sorted = copy.empty() ? events : copy;
     std::vector<float> blockL(static_cast<std::size_t>(blockSize));
     std::vector<float> blockR(static_cast<std::size_t>(blockSize));
     std::size_t next = 0;

@@ -147,15 +147,17 @@ private:
     std::mutex automationMutex;
     std::vector<Automation> automation;
 
-    // Events of the next block in queue order (a MIDI record or a sysex record each), and
-    // the VstEvents block handed to the plug-in.
-    struct QueuedEvent
+    // Events of the next block: the MIDI records, the sysex records with their bytes, and the
+    // queue order (an index into one of the two; kQueuedSysex marks the sysex ones), kept small
+    // so that millions of events at one time fit; then the VstEvents block handed to the plug-in.
+    struct QueuedSysex
     {
-        VstMidiEvent midi;
-        VstMidiSysexEvent sysex;
+        VstMidiSysexEvent event;
         std::vector<char> dump;
-        bool isSysex;
     };
-    std::vector<QueuedEvent> queued;
+    static constexpr std::uint32_t kQueuedSysex = 0x80000000u;
+    std::vector<VstMidiEvent> queuedMidi;
+    std::vector<QueuedSysex> queuedSysex;
+    std::vector<std::uint32_t> queueOrder;
     std::vector<VstIntPtr> eventBlock;
 };

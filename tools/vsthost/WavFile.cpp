@@ -36,14 +36,31 @@ std::uint64_t WavWriter::MaxFrames(bool floatSamples)
 
 bool WavWriter::Open(std::string const& path, int sampleRate, bool isFloat, std::uint64_t frames)
 {
-    file.reset();
+    owned.reset();
+    file = nullptr;
+    ok = false;
+    if (sampleRate <= 0 || frames > MaxFrames(isFloat)) return false;
+    owned.reset(std::fopen(path.c_str(), "wb"));
+    return owned && Open(owned.get(), sampleRate, isFloat, frames);
+}
+
+bool WavWriter::Open(std::FILE* stream, int sampleRate, bool isFloat, std::uint64_t frames)
+{
+    if (stream != owned.get()) owned.reset();
+    file = stream;
     ok = false;
     floatSamples = isFloat;
     announced = frames;
     written = 0;
-    if (sampleRate <= 0 || frames > MaxFrames(isFloat)) return false;
+    if (file == nullptr || sampleRate <= 0 || frames > MaxFrames(isFloat)) return false;
+    ok = WriteHeader(sampleRate);
+    return ok;
+}
+
+bool WavWriter::WriteHeader(int sampleRate)
+{
     std::uint32_t const bytesPerSample = floatSamples ? 4 : 2;
-    std::uint64_t const dataBytes = frames * 2 * bytesPerSample;
+    std::uint64_t const dataBytes = announced * 2 * bytesPerSample;
 
     std::vector<unsigned char> out;
     std::uint32_t const fmtBytes = floatSamples ? 18 : 16;
@@ -64,15 +81,11 @@ bool WavWriter::Open(std::string const& path, int sampleRate, bool isFloat, std:
         Put16(out, 0);
         PutTag(out, "fact");
         Put32(out, 4);
-        Put32(out, static_cast<std::uint32_t>(frames));
+        Put32(out, static_cast<std::uint32_t>(announced));
     }
     PutTag(out, "data");
     Put32(out, static_cast<std::uint32_t>(dataBytes));
-
-    file.reset(std::fopen(path.c_str(), "wb"));
-    if (!file) return false;
-    ok = std::fwrite(out.data(), 1, out.size(), file.get()) == out.size();
-    return ok;
+    return std::fwrite(out.data(), 1, out.size(), file) == out.size();
 }
 
 bool WavWriter::Write(float const* left, float const* right, std::size_t n)
@@ -102,7 +115,7 @@ bool WavWriter::Write(float const* left, float const* right, std::size_t n)
             }
         }
     }
-    ok = std::fwrite(buffer.data(), 1, buffer.size(), file.get()) == buffer.size();
+    ok = std::fwrite(buffer.data(), 1, buffer.size(), file) == buffer.size();
     written += n;
     return ok;
 }
@@ -110,8 +123,9 @@ bool WavWriter::Write(float const* left, float const* right, std::size_t n)
 bool WavWriter::Close()
 {
     if (!file) return false;
-    bool good = ok && written == announced && std::fflush(file.get()) == 0;
-    good = std::fclose(file.release()) == 0 && good;
+    bool good = ok && written == announced && std::fflush(file) == 0;
+    if (owned) good = std::fclose(owned.release()) == 0 && good;
+    file = nullptr;
     ok = false;
     return good;
 }

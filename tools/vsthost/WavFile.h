@@ -17,6 +17,8 @@ public:
 
     // False when the file cannot be created or `frames` is beyond MaxFrames.
     bool Open(std::string const& path, int sampleRate, bool floatSamples, std::uint64_t frames);
+    // The same into a stream the caller opened and closes (Close only flushes it).
+    bool Open(std::FILE* stream, int sampleRate, bool floatSamples, std::uint64_t frames);
     // Appends n frames; false once a write failed or more frames come than announced.
     bool Write(float const* left, float const* right, std::size_t n);
     // True when every announced frame was written and the file closed cleanly.
@@ -27,7 +29,10 @@ private:
     {
         void operator()(std::FILE* f) const { std::fclose(f); }
     };
-    std::unique_ptr<std::FILE, FileCloser> file;
+    bool WriteHeader(int sampleRate);
+
+    std::unique_ptr<std::FILE, FileCloser> owned; // a file Open(path) created
+    std::FILE* file = nullptr;                    // where the samples go
     bool floatSamples = false;
     bool ok = false;
     std::uint64_t announced = 0;

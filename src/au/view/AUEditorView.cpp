@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "au/view/HostWindowBackend.h"
+#include "framework/PluginBase.h"
 #include "platform/gfx/xcb/XcbEditorWindowSystem.h"
 #include "toolkit/EffectGUIBase.h"
 
@@ -29,7 +30,11 @@ AUEditorView::AUEditorView(ComponentInstance instance) : AUCarbonViewBase(instan
 
 AUEditorView::~AUEditorView()
 {
-    // A closing notice on its way here is delivered first.
+    PreDestructor();
+}
+
+void AUEditorView::PreDestructor()
+{
     UnwatchUnit(this);
     host.Close();
 }
@@ -39,17 +44,20 @@ OSStatus AUEditorView::CreateUI(Float32 x, Float32 y)
     AudioUnit const unit = GetEditAudioUnit();
     HostWindowRef const window = GetCarbonWindow();
     if (unit == nullptr || window == nullptr || !EditsUnit(unit)) return -1;
-    // Watched (and so held) before anything is built on it: a unit closing meanwhile is refused
-    // here, or closes the editor once it is open.
-    if (!WatchUnit(unit, this)) return -1;
+    // Watched before anything is built on it, and held for this call: a unit closing meanwhile
+    // is refused here, or closes the editor once it is open.
+    PluginBase* const held = WatchUnit(unit, this);
+    if (held == nullptr) return -1;
     struct Unwatch
     {
         AUEditorView* view;
+        PluginBase* held;
         ~Unwatch()
         {
             if (view != nullptr) UnwatchUnit(view);
+            held->ReleaseEditorHold();
         }
-    } unwatch{this};
+    } unwatch{this, held};
 
     std::unique_ptr<EffectGUIBase> root(CreateGUI(unit));
     long width = 0;

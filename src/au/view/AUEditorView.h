@@ -36,6 +36,9 @@ public:
     // editor host refuses (see EditorHost::Open); the view may then be created again.
     OSStatus CreateUI(Float32 x, Float32 y) override;
     void Idle() override;
+    // The view component's close: the watch ends (a closing notice on its way here is delivered
+    // first) and the editor closes, before anything of the view is destroyed.
+    void PreDestructor() override;
 
     // The deliverable's editor root for the unit (its handle is the unit).
     virtual EffectGUIBase* CreateGUI(AudioUnit unit) = 0;

@@ -1,8 +1,11 @@
 #include "platform/au/AUBase.h"
 
 #include <algorithm>
+#include <atomic>
 #include <bit>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <type_traits>
 
@@ -83,6 +86,16 @@ OSStatus ComponentBase::ComponentEntryDispatch(ComponentParameters* params, Comp
         ComponentInstance const instance = object->GetComponentInstance();
         object->PreDestructor();
         SetComponentInstanceStorage(instance, nullptr);
+        // Calls to the host in flight on other threads end before the host hears the close
+        // returned; a close made from inside one of them does not wait for it.
+        if (!object->Life().WaitForCallbacks(std::chrono::milliseconds(kCloseCallbackWaitMs)))
+        {
+            static std::atomic<bool> logged{false};
+            if (!logged.exchange(true))
+                std::fprintf(stderr,
+                             "Torvane: a call to the host was still in flight when the host closed the "
+                             "unit; the unit goes once it returns\n");
+        }
         return noErr;
     }
     case kComponentVersionSelect:

@@ -20,6 +20,9 @@
 class ComponentBase
 {
 public:
+    // How long a close waits for the instance's calls to the host in flight on other threads.
+    static constexpr int kCloseCallbackWaitMs = 2000;
+
     explicit ComponentBase(ComponentInstance instance) : instance(instance) {}
     ComponentBase(ComponentBase const&) = delete;
     ComponentBase& operator=(ComponentBase const&) = delete;

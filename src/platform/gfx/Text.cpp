@@ -1,6 +1,7 @@
 #include "platform/gfx/Text.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
 #include <cstring>
 #include <mutex>
@@ -247,7 +248,30 @@ void ShowText(cairo_t* cr, char const* text, double x, double y)
         cairo_get_font_matrix(cr, &m);
         double r = 0, g = 0, b = 0, a = 1;
         cairo_pattern_get_rgba(cairo_get_source(cr), &r, &g, &b, &a);
-        drawnStrings->push_back(DrawnString{utf8, dx, dy, m.yy, r, g, b, a});
+        // The ink's box in device pixels, a pixel wider all round for antialiasing, cut to the
+        // clip.
+        cairo_text_extents_t ink;
+        cairo_text_extents(cr, utf8.c_str(), &ink);
+        double left = x + ink.x_bearing, top = y + ink.y_bearing;
+        double right = left + ink.width, bottom = top + ink.height;
+        cairo_user_to_device(cr, &left, &top);
+        cairo_user_to_device(cr, &right, &bottom);
+        double clipLeft = 0, clipTop = 0, clipRight = 0, clipBottom = 0;
+        cairo_clip_extents(cr, &clipLeft, &clipTop, &clipRight, &clipBottom);
+        cairo_user_to_device(cr, &clipLeft, &clipTop);
+        cairo_user_to_device(cr, &clipRight, &clipBottom);
+        int const l = static_cast<int>(std::floor(std::min(left, right))) - 1;
+        int const t = static_cast<int>(std::floor(std::min(top, bottom))) - 1;
+        int const rr = static_cast<int>(std::ceil(std::max(left, right))) + 1;
+        int const bb = static_cast<int>(std::ceil(std::max(top, bottom))) + 1;
+        Rect const box{l, t, rr - l, bb - t};
+        int const cl = static_cast<int>(std::floor(std::min(clipLeft, clipRight)));
+        int const ct = static_cast<int>(std::floor(std::min(clipTop, clipBottom)));
+        int const cr2 = static_cast<int>(std::ceil(std::max(clipLeft, clipRight)));
+        int const cb = static_cast<int>(std::ceil(std::max(clipTop, clipBottom)));
+        Rect const clip{cl, ct, cr2 - cl, cb - ct};
+        drawnStrings->push_back(
+            DrawnString{utf8, dx, dy, m.yy, r, g, b, a, cairo_get_target(cr), box.Intersect(clip)});
     }
     cairo_move_to(cr, x, y);
     cairo_show_text(cr, utf8.c_str());

@@ -9,6 +9,8 @@
 
 #include <cairo.h>
 
+#include "platform/gfx/Types.h"
+
 namespace gfx
 {
 // Text is drawn in one face: "Arial" as fontconfig has it (Liberation Sans), else DejaVu Sans.
@@ -71,6 +73,8 @@ struct DrawnString
     double y;
     double size;
     double red, green, blue, alpha; // the colour it was drawn with
+    cairo_surface_t const* target;  // the surface it was drawn on
+    Rect visible;                   // the pixels its glyphs may touch, inside the clip
 };
 // The record the test back end keeps (null: none).
 void SetDrawnStringRecord(std::vector<DrawnString>* record);

@@ -75,5 +75,23 @@ void VstGUILoader::close()
 
 void VstGUILoader::idle()
 {
+    // Older hosts call the idle again from inside their display-update callback: that call
+    // does nothing. Only the outermost idle on a thread tells the host.
+    thread_local int depth = 0;
+    thread_local bool telling = false;
+    if (telling) return;
+    // The host's idle call is counted on the instance, which outlives it.
+    VstBase* const instance = plugin;
+    ++depth;
     host.Idle();
+    --depth;
+    if (depth == 0 && instance->TakeEditorEdits())
+    {
+        // The user changed what the instance stores (outside the host's parameters, which
+        // report through automation): the host marks its project modified. Outside every lock
+        // of ours.
+        telling = true;
+        instance->updateDisplay();
+        telling = false;
+    }
 }

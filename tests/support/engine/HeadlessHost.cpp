@@ -94,6 +94,10 @@ VstIntPtr HeadlessHost::Answer(VstInt32 opcode, VstInt32 index, float opt)
     }
     case audioMasterGetTime:
         return reinterpret_cast<VstIntPtr>(&timeInfo);
+    case audioMasterUpdateDisplay:
+        ++displayUpdates;
+        if (onDisplayUpdate) onDisplayUpdate();
+        return 1;
     default:
         return 0;
     }

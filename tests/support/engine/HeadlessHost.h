@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -67,6 +69,10 @@ public:
     float GetParameter(int index);
     std::string GetParameterName(int index);
 
+    // Display updates (audioMasterUpdateDisplay) received so far (connected hosts only), and
+    // what the host does inside each one (an older host idles the editor there).
+    int DisplayUpdates() const { return displayUpdates.load(); }
+    std::function<void()> onDisplayUpdate;
     // Automation reports received since the last call (connected hosts only).
     std::vector<Automation> TakeAutomations();
     // Automation reports that reached a host callback before any host had the record
@@ -85,6 +91,7 @@ private:
     VstTimeInfo timeInfo{};
     std::mutex automationMutex;
     std::vector<Automation> automations;
+    std::atomic<int> displayUpdates{0};
 };
 
 // An instrument's state saved and restored directly, without a host record (instruments built

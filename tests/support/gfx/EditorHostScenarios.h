@@ -100,7 +100,24 @@ struct Counts
     std::atomic<int> nestedEnded{0};
     std::atomic<int> updates{0};
     std::atomic<int> presses{0};
-    std::atomic<bool> unblock{false}; // lets a blocked handler go on
+    std::atomic<bool> unblock{false};           // lets a blocked handler go on
+    std::atomic<gfx::Surface*> dialog{nullptr}; // the save dialog's surface while it runs
+    std::atomic<int> dialogPresses{0};
+};
+
+// The scenario's save dialog: a frame that counts the presses it receives.
+class ScenarioDialog : public Frame
+{
+public:
+    explicit ScenarioDialog(Counts& c) : counts(c) {}
+    void LButtonDown(long x, long y) override
+    {
+        ++counts.dialogPresses;
+        Frame::LButtonDown(x, y);
+    }
+
+private:
+    Counts& counts;
 };
 
 // Waits, polling, until `ready`; false after the bound.
@@ -182,9 +199,11 @@ public:
             break;
         case Nest::SaveDialog:
         {
-            Frame dialog;
+            ScenarioDialog dialog(counts);
             dialog.CreateFrame(this, 10, 10, 80, 50);
+            counts.dialog = dialog.GetFrameWindow();
             dialog.RunModal();
+            counts.dialog = nullptr;
             break;
         }
         case Nest::Menu:
@@ -614,6 +633,68 @@ inline void RunClose(Stage& stage, Driver& d, Nest nest, First first)
     }
     EXPECT_EQ(counts.nestedEnded.load(), counts.nestedStarted.load()) << "a handler did not unwind";
     d.CloseInstance(b);
+    Bounded([&] { Reopen(d); }).Join();
+    stage.ExpectAllGone(d);
+}
+
+// Another instance's save dialog runs on the editor's thread while an instance is closed from
+// another thread: the dialog stays open and keeps taking input; it ends when its own instance
+// closes.
+inline void RunCloseBesideAnotherEditorsDialog(Stage& stage, Driver& d)
+{
+    SCOPED_TRACE("another editor's dialog open");
+    int const a = d.Make(); // closed from another thread
+    int const b = d.Make(); // its dialog stays open meanwhile
+    Counts& other = CountsOf(d.Plugin(b));
+    PluginBase* const closed = d.Plugin(a);
+    {
+        gfx::HeadlessBackend::Poster poster(stage.backend);
+        Bounded editor(
+            [&]
+            {
+                EXPECT_TRUE(d.Open(a));
+                EXPECT_TRUE(d.Open(b));
+                d.Idle(a);
+                other.nest = Nest::SaveDialog;
+                stage.backend.Press(*d.Surface(b), 20, 20);
+                // Returns once b's instance is closed at the end.
+                EXPECT_TRUE(WaitFor(
+                    [&]
+                    {
+                        stage.backend.Advance(std::chrono::milliseconds(50));
+                        d.Idle(b);
+                        return other.presses.load() > 0;
+                    }));
+                d.CloseEditor(a);
+                d.CloseEditor(b);
+            });
+        Bounded closer(
+            [&]
+            {
+                ASSERT_TRUE(WaitFor([&] { return other.dialog.load() != nullptr; }));
+                if (d.ClosesEditorFromAnyThread()) d.CloseEditor(a);
+                d.CloseInstance(a);
+                // The editor's thread took the closed editor off its plug-in, and the dialog of
+                // the other one is still running.
+                EXPECT_TRUE(WaitFor([&] { return !closed->HasGUI(); }));
+                EXPECT_NE(other.dialog.load(), nullptr);
+                EXPECT_EQ(other.nestedEnded.load(), 0);
+                // It still takes input.
+                gfx::RunLoop::Post(
+                    [&]
+                    {
+                        if (gfx::Surface* dialog = other.dialog.load()) stage.backend.Press(*dialog, 5, 5);
+                        stage.backend.Advance(std::chrono::milliseconds(50));
+                    });
+                EXPECT_TRUE(WaitFor([&] { return other.dialogPresses.load() > 0; }));
+                EXPECT_EQ(other.nestedEnded.load(), 0);
+                if (d.ClosesEditorFromAnyThread()) d.CloseEditor(b);
+                d.CloseInstance(b);
+            });
+        closer.Join();
+        editor.Join();
+    }
+    EXPECT_EQ(other.nestedEnded.load(), 1) << "the dialog did not unwind";
     Bounded([&] { Reopen(d); }).Join();
     stage.ExpectAllGone(d);
 }

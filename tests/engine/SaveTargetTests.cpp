@@ -1,0 +1,235 @@
+// Every kind of file the instrument saves (patches, waveforms, timeline presets, MIDI-learn
+// mappings) against something planted where the writer works: a link, a FIFO or a folder at the
+// name of its temporary file, or at the file it replaces. Nothing planted is written through or
+// removed; a link in place of the file is replaced; a FIFO or folder there refuses the save.
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "EditingTestSupport.h"
+#include "framework/MidiLearn.h"
+#include "framework/Streams.h"
+#include "support/HostileEntries.h"
+#include "support/RecordingMessageSink.h"
+#include "support/TemporaryDataHome.h"
+
+using namespace editing;
+namespace fs = std::filesystem;
+
+namespace
+{
+
+// The temporary names writers try, in order: "AAAAAA", "BBBBBB", ...
+int nameCount = 0;
+std::string PlannedName()
+{
+    return std::string(6, static_cast<char>('A' + nameCount++ % 26));
+}
+
+enum class Plant
+{
+    LinkAtTemporaryName,
+    FifoAtTemporaryName,
+    FolderAtTemporaryName,
+    LinkAtTarget,
+    LinkAtTargetDotTmp, // where earlier versions put their temporary file
+    FifoAtTarget,
+    FolderAtTarget,
+};
+
+struct PlantRow
+{
+    char const* what;
+    Plant plant;
+    bool saved;
+};
+
+PlantRow const kPlants[] = {
+    {"a link at the temporary name", Plant::LinkAtTemporaryName, true},
+    {"a FIFO at the temporary name", Plant::FifoAtTemporaryName, true},
+    {"a folder at the temporary name", Plant::FolderAtTemporaryName, true},
+    {"a link at the file", Plant::LinkAtTarget, true},
+    {"a link at the file's name with .tmp", Plant::LinkAtTargetDotTmp, true},
+    {"a FIFO at the file", Plant::FifoAtTarget, false},
+    {"a folder at the file", Plant::FolderAtTarget, false},
+};
+
+struct Kind
+{
+    char const* what;
+    std::function<fs::path()> target; // the file a save writes
+    std::function<bool()> save;
+};
+
+// The entries of a folder whose names start as the writers' temporary files.
+std::vector<std::string> TemporaryEntries(fs::path const& folder)
+{
+    std::vector<std::string> names;
+    for (auto const& entry : fs::directory_iterator(folder))
+    {
+        std::string const name = entry.path().filename().string();
+        if (name.rfind(kTemporaryNamePrefix, 0) == 0) names.push_back(name);
+    }
+    return names;
+}
+
+class SaveTargets : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        t = &FreshInstrument();
+        SetTemporaryNameSource(PlannedName);
+    }
+    void TearDown() override { SetTemporaryNameSource(nullptr); }
+
+    std::vector<Kind> Kinds()
+    {
+        auto preset = [](PresetManager* m, char const* name)
+        { return fs::path(m->MakePresetPath("Planted", name).ToStdString()); };
+        return {
+            {"patch", [=, this] { return preset(t->GetPatchPresetManager(), "Pad(User)"); },
+             [this] { return t->SavePatch("Planted", "Pad") == 1; }},
+            {"waveform", [=, this] { return preset(t->GetWaveformPresetManager(), "Wave(User)"); },
+             [this] { return t->SaveWaveform(&t->GetVoiceDef(0)->waveDef, 0, "Planted", "Wave(User)"); }},
+            {"timeline preset", [=, this] { return preset(t->GetTimelinePresetManager(), "Sweep(User)"); },
+             [this] { return t->SaveTimelinePreset("Planted", "Sweep(User)", std::vector<bool>(6, true)); }},
+            {"MIDI-learn mappings",
+             [this] { return fs::path(home.Path()) / "Data" / "MidiLearnMappings.dat"; },
+             [this]
+             {
+                 MidiLearnManager learn;
+                 learn.AutoLoadAndSave((fs::path(home.Path()) / "Data" / "MidiLearnMappings.dat").c_str());
+                 return learn.DoAutoSave();
+             }},
+        };
+    }
+
+    TemporaryDataHome home;
+    Torvane* t = nullptr;
+};
+
+} // namespace
+
+TEST_F(SaveTargets, NothingPlantedIsWrittenThroughAndALinkAtTheFileIsReplaced)
+{
+    RecordingMessageSink messages;
+    for (Kind const& kind : Kinds())
+    {
+        for (PlantRow const& row : kPlants)
+        {
+            SCOPED_TRACE(std::string(kind.what) + ", " + row.what);
+            fs::path const target = kind.target();
+            fs::path const folder = target.parent_path();
+            std::error_code error;
+            fs::remove_all(folder, error);
+            fs::create_directories(folder);
+            fs::path const victim = fs::path(home.Path()) / "victim.dat";
+            {
+                std::ofstream(victim) << "victim";
+            }
+            nameCount = 0;
+            fs::path const temporary = folder / (std::string(kTemporaryNamePrefix) + "AAAAAA");
+            fs::path planted = target;
+            if (row.plant == Plant::LinkAtTemporaryName || row.plant == Plant::FifoAtTemporaryName ||
+                row.plant == Plant::FolderAtTemporaryName)
+                planted = temporary;
+            if (row.plant == Plant::LinkAtTargetDotTmp) planted = target.string() + ".tmp";
+            switch (row.plant)
+            {
+            case Plant::LinkAtTemporaryName:
+            case Plant::LinkAtTarget:
+            case Plant::LinkAtTargetDotTmp:
+                fs::create_symlink(victim, planted);
+                break;
+            case Plant::FifoAtTemporaryName:
+            case Plant::FifoAtTarget:
+                ASSERT_EQ(mkfifo(planted.c_str(), 0600), 0);
+                break;
+            case Plant::FolderAtTemporaryName:
+            case Plant::FolderAtTarget:
+                fs::create_directory(planted);
+                break;
+            }
+            FifoWatchdog watchdog({planted});
+
+            bool const saved = kind.save();
+            EXPECT_FALSE(watchdog.End()) << "a FIFO was opened";
+            EXPECT_EQ(saved, row.saved);
+            EXPECT_EQ(ReadFile(victim), "victim");
+            // What was planted stays as it was, except a link at the file, which the file replaces.
+            fs::file_status const now = fs::symlink_status(planted);
+            switch (row.plant)
+            {
+            case Plant::LinkAtTemporaryName:
+            case Plant::LinkAtTargetDotTmp:
+                EXPECT_TRUE(fs::is_symlink(now));
+                break;
+            case Plant::LinkAtTarget:
+                EXPECT_TRUE(fs::is_regular_file(now));
+                EXPECT_GT(fs::file_size(target), 0u);
+                break;
+            case Plant::FifoAtTemporaryName:
+            case Plant::FifoAtTarget:
+                EXPECT_TRUE(fs::is_fifo(now));
+                break;
+            case Plant::FolderAtTemporaryName:
+            case Plant::FolderAtTarget:
+                EXPECT_TRUE(fs::is_directory(now));
+                EXPECT_TRUE(fs::is_empty(planted));
+                break;
+            }
+            if (row.saved)
+            {
+                EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(target)));
+            }
+            // No temporary file of the writer's is left behind.
+            std::vector<std::string> const left = TemporaryEntries(folder);
+            bool const plantedThere = planted == temporary;
+            EXPECT_EQ(left.size(), plantedThere ? 1u : 0u);
+        }
+    }
+}
+
+TEST(TemporaryFiles, AreNewNamedAlikeAndOutsideEveryListedExtension)
+{
+    TemporaryDataHome home;
+    std::vector<std::string> names;
+    for (int i = 0; i < 50; ++i)
+    {
+        std::string path;
+        int const fd = CreateTemporaryFile(home.Path(), path);
+        ASSERT_GE(fd, 0);
+        struct stat facts
+        {
+        };
+        ASSERT_EQ(fstat(fd, &facts), 0);
+        close(fd);
+        std::string const name = fs::path(path).filename().string();
+        EXPECT_EQ(name.size(), sizeof kTemporaryNamePrefix - 1 + 6) << name;
+        EXPECT_EQ(name.rfind(kTemporaryNamePrefix, 0), 0u) << name;
+        // No '.' after the prefix: no extension any kind of file is listed by.
+        EXPECT_EQ(name.find('.', 1), std::string::npos) << name;
+        EXPECT_EQ(
+            facts.st_mode & 0777, 0666u &
+                                      ~[]
+                                      {
+                                          mode_t const m = umask(0);
+                                          umask(m);
+                                          return m;
+                                      }());
+        names.push_back(name);
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+}
