@@ -355,7 +355,7 @@ void EditorHost::Close()
     {
         // Another thread is inside: it detaches, unwinds and disposes of the editor on its way
         // out. Its loops are ended before that thread can dispose of the surface that names them.
-        gfx::RunLoop::Abandon(s->surface.get());
+        gfx::RunLoop::End(s->surface.get());
         st.atLastLeave.push_back([s] { s->Dispose(); });
         lock.unlock();
         gfx::RunLoop::Post([s] { s->Detach(); });
@@ -367,7 +367,7 @@ void EditorHost::Close()
     if (nested) st.atLastLeave.push_back([s] { s->Dispose(); });
     lock.unlock();
     Entry entry(Entry::Admitted);
-    if (nested || gfx::RunLoop::Nesting() > 0) gfx::RunLoop::Abandon(s->surface.get());
+    if (nested || gfx::RunLoop::Nesting() > 0) gfx::RunLoop::End(s->surface.get());
     s->Detach();
     // Inside a handler of a turn driven from outside every host call (a test's), the disposal
     // waits for the handler; otherwise it is done at once.

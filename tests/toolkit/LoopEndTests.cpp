@@ -212,3 +212,37 @@ TEST_F(LoopEndTest, EveryWaitingLoopEndsOnAnAbandonmentPostedFromAnotherThread)
     }
 }
 } // namespace
+
+// A close ends an editor's loops for good: the host showing the editor again (which lifts a
+// hide's end) does not wake a closing editor's loops. Its surface's end forgets it.
+TEST_F(LoopEndTest, AnEditorsCloseOutlastsAShowAndItsSurfaceForgetsIt)
+{
+    struct Row
+    {
+        char const* what;
+        std::function<void(gfx::Surface const*)> steps;
+        bool abandoned;
+    };
+    Row const rows[] = {
+        {"hidden", [](gfx::Surface const* s) { gfx::RunLoop::Abandon(s); }, true},
+        {"hidden, shown", [](gfx::Surface const* s) { gfx::RunLoop::Abandon(s), gfx::RunLoop::Resume(s); },
+         false},
+        {"closing", [](gfx::Surface const* s) { gfx::RunLoop::End(s); }, true},
+        {"closing, shown", [](gfx::Surface const* s) { gfx::RunLoop::End(s), gfx::RunLoop::Resume(s); },
+         true},
+        {"hidden, closing, shown",
+         [](gfx::Surface const* s)
+         { gfx::RunLoop::Abandon(s), gfx::RunLoop::End(s), gfx::RunLoop::Resume(s); },
+         true},
+        {"closing, its surface gone",
+         [](gfx::Surface const* s) { gfx::RunLoop::End(s), gfx::RunLoop::Forget(s); }, false},
+    };
+    for (Row const& row : rows)
+    {
+        row.steps(surface.get());
+        EXPECT_EQ(gfx::RunLoop::Abandoned(surface.get()), row.abandoned) << row.what;
+        // The next row starts afresh.
+        gfx::RunLoop::Forget(surface.get());
+        EXPECT_FALSE(gfx::RunLoop::Abandoned(surface.get())) << row.what;
+    }
+}

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <iterator>
 #include <mutex>
 #include <thread>
 #include <utility>
@@ -38,11 +39,19 @@ int openEnded = 0;
 // Abandonment: every editor's loops, or those of the editors listed (any thread).
 std::atomic<bool> abandonedAll{false};
 std::mutex abandonMutex;
-std::vector<Surface const*>& AbandonedEditors()
+// An editor whose loops end: hidden by its host (until shown again), closing (for good), or both.
+struct AbandonedEditor
 {
-    static std::vector<Surface const*> editors;
+    Surface const* editor;
+    bool hidden;
+    bool closing;
+};
+std::vector<AbandonedEditor>& AbandonedEditors()
+{
+    static std::vector<AbandonedEditor> editors;
     return editors;
 }
+// How many editors are listed: the loops' quick test.
 std::atomic<int> abandonedEditors{0};
 
 // The editor thread's: the editor an EditorScope names, and the editors of the running nested
@@ -75,7 +84,8 @@ bool EditorAbandoned(Surface const* editor)
     if (editor == nullptr || abandonedEditors.load() == 0) return false;
     std::lock_guard<std::mutex> lock(abandonMutex);
     auto const& list = AbandonedEditors();
-    return std::find(list.begin(), list.end(), editor) != list.end();
+    return std::any_of(list.begin(), list.end(),
+                       [editor](AbandonedEditor const& a) { return a.editor == editor; });
 }
 
 // One nested loop on the stack of its editor.
@@ -259,27 +269,51 @@ int RunLoop::Nesting()
     return nesting;
 }
 
-void RunLoop::Abandon(Surface const* editor)
+namespace
+{
+// Sets or clears one reason of an editor's end; the entry goes when it has none left.
+void MarkAbandoned(Surface const* editor, bool AbandonedEditor::*reason, bool on)
 {
     if (editor == nullptr) return;
+    std::lock_guard<std::mutex> lock(abandonMutex);
+    auto& list = AbandonedEditors();
+    auto it = std::find_if(list.begin(), list.end(),
+                           [editor](AbandonedEditor const& a) { return a.editor == editor; });
+    if (it == list.end())
     {
-        std::lock_guard<std::mutex> lock(abandonMutex);
-        auto& list = AbandonedEditors();
-        if (std::find(list.begin(), list.end(), editor) == list.end())
-        {
-            list.push_back(editor);
-            abandonedEditors.store(static_cast<int>(list.size()));
-        }
+        if (!on) return;
+        list.push_back(AbandonedEditor{editor, false, false});
+        it = std::prev(list.end());
     }
+    (*it).*reason = on;
+    if (!it->hidden && !it->closing) list.erase(it);
+    abandonedEditors.store(static_cast<int>(list.size()));
+}
+} // namespace
+
+void RunLoop::Abandon(Surface const* editor)
+{
+    MarkAbandoned(editor, &AbandonedEditor::hidden, true);
     Wake();
 }
 
 void RunLoop::Resume(Surface const* editor)
 {
+    if (abandonedEditors.load() != 0) MarkAbandoned(editor, &AbandonedEditor::hidden, false);
+}
+
+void RunLoop::End(Surface const* editor)
+{
+    MarkAbandoned(editor, &AbandonedEditor::closing, true);
+    Wake();
+}
+
+void RunLoop::Forget(Surface const* editor)
+{
     if (editor == nullptr || abandonedEditors.load() == 0) return;
     std::lock_guard<std::mutex> lock(abandonMutex);
     auto& list = AbandonedEditors();
-    std::erase(list, editor);
+    std::erase_if(list, [editor](AbandonedEditor const& a) { return a.editor == editor; });
     abandonedEditors.store(static_cast<int>(list.size()));
 }
 

@@ -43,7 +43,7 @@ Surface::~Surface()
     Dispatcher::SurfaceGone(this);
     // An editor abandoned under this surface is gone with it; a later surface at this address
     // starts afresh.
-    RunLoop::Resume(this);
+    RunLoop::Forget(this);
     for (Surface* other : Registry())
         if (other->owner == this) other->owner = nullptr;
     auto& all = Registry();
