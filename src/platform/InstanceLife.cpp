@@ -5,25 +5,6 @@
 namespace
 {
 std::atomic<InstanceLife::EnterHook> enterHook{nullptr};
-
-// The callbacks to hosts in flight on this thread, innermost last. A close made from inside one
-// of them (the host closes the instance in its callback) does not wait for it. Fixed size: the
-// audio thread's callbacks pass through here too, and allocate nothing.
-struct OwnCallbacks
-{
-    static constexpr int kDepth = 16;
-    InstanceLife const* lives[kDepth] = {};
-    int depth = 0;
-
-    int CountOf(InstanceLife const* life) const
-    {
-        int n = 0;
-        for (int i = 0; i < depth && i < kDepth; ++i)
-            n += lives[i] == life ? 1 : 0;
-        return n;
-    }
-};
-thread_local OwnCallbacks ownCallbacks;
 } // namespace
 
 bool InstanceLife::Enter()
@@ -56,7 +37,10 @@ bool InstanceLife::Closing() const
 
 bool InstanceLife::WaitForCallbacks(std::chrono::milliseconds bound)
 {
-    std::uint32_t const own = static_cast<std::uint32_t>(ownCallbacks.CountOf(this));
+    std::thread::id const self = std::this_thread::get_id();
+    std::uint32_t own = 0;
+    for (auto const& caller : callers)
+        own += caller.load(std::memory_order_acquire) == self ? 1 : 0;
     auto const deadline = std::chrono::steady_clock::now() + bound;
     for (;;)
     {
@@ -76,17 +60,18 @@ InstanceLife::Callback::Callback(InstanceLife& l) : life(l)
         life.word.fetch_sub(kCallbackOne, std::memory_order_acq_rel);
         return;
     }
-    OwnCallbacks& own = ownCallbacks;
-    if (own.depth < OwnCallbacks::kDepth) own.lives[own.depth] = &life;
-    ++own.depth;
+    std::thread::id const self = std::this_thread::get_id();
+    for (int i = 0; i < kCallerSlots && slot < 0; ++i)
+    {
+        std::thread::id none;
+        if (life.callers[i].compare_exchange_strong(none, self, std::memory_order_acq_rel)) slot = i;
+    }
 }
 
 InstanceLife::Callback::~Callback()
 {
     if (!open) return;
-    OwnCallbacks& own = ownCallbacks;
-    --own.depth;
-    if (own.depth < OwnCallbacks::kDepth) own.lives[own.depth] = nullptr;
+    if (slot >= 0) life.callers[slot].store(std::thread::id(), std::memory_order_release);
     life.word.fetch_sub(kCallbackOne, std::memory_order_acq_rel);
 }
 

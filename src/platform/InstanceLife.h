@@ -3,6 +3,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <thread>
 
 // How long a plug-in instance lives: until the last call leaves it.
 //
@@ -76,6 +77,7 @@ public:
     private:
         InstanceLife& life;
         bool open;
+        int slot = -1; // where its thread is recorded
     };
 
     // Tests: called right after a call is counted in (null: nothing), on the calling thread.
@@ -89,6 +91,12 @@ private:
     static constexpr std::uint32_t kCallbackOne = 1u << 16;
     static constexpr std::uint32_t kCallbackMask = ((1u << 15) - 1) << 16;
 
+    // The threads of the callbacks in flight (as many as fit), so that a close made from inside
+    // one of them does not wait for it. Plain atomics: the audio thread's callbacks pass through
+    // here too, and touch no thread-local storage (whose first use in a loaded library may
+    // allocate).
+    static constexpr int kCallerSlots = 8;
+    std::atomic<std::thread::id> callers[kCallerSlots];
     std::atomic<std::uint32_t> word{0};
     Finish finish;
     void* owner;
