@@ -1188,3 +1188,29 @@ TEST_F(XcbHostWindow, AnotherEditorsDialogRunsOnWhileOneEditorIsHidden)
     ShowAgain(first);
 }
 } // namespace
+
+namespace
+{
+// A manager reparents a top-level into its frame first and marks it (WM_STATE) only afterwards:
+// an editor embedded in between is withdrawn, and shown once the mark comes. The test plays the
+// manager itself, so it runs only where no real one does.
+TEST_F(XcbHostWindow, AnEditorEmbeddedBeforeTheManagerMarksItsTopLevelIsShownOnceMarked)
+{
+    if (manager) return;
+    xcb_window_t const selection = host->MakeWindow(0, 0, 1, 1);
+    xcb_set_selection_owner(host->c, selection, host->Atom("WM_S0"), XCB_CURRENT_TIME);
+    xcb_window_t const frame = host->MakeWindow(0, 0, 220, 190);
+    xcb_reparent_window(host->c, hostWindow, frame, 0, 20);
+    host->Sync();
+    Embed(inner, 100);
+    EXPECT_TRUE(RunUntil([&] { return backend->Hidden(*surfaces[0]); }, 5000ms)) << "not yet marked";
+    std::uint32_t const normal[2] = {1, XCB_NONE};
+    xcb_change_property(host->c, XCB_PROP_MODE_REPLACE, hostWindow, wmState, wmState, 32, 2, normal);
+    host->Sync();
+    EXPECT_TRUE(RunUntil([&] { return !backend->Hidden(*surfaces[0]); }, 5000ms)) << "marked normal";
+    std::uint32_t const withdrawn[2] = {0, XCB_NONE};
+    xcb_change_property(host->c, XCB_PROP_MODE_REPLACE, hostWindow, wmState, wmState, 32, 2, withdrawn);
+    host->Sync();
+    EXPECT_TRUE(RunUntil([&] { return backend->Hidden(*surfaces[0]); }, 5000ms)) << "withdrawn";
+}
+} // namespace

@@ -41,6 +41,10 @@ struct XSurface
     // shows the editor.
     xcb_window_t host = 0;
     xcb_window_t topLevel = 0;
+    // Every window from the host's up to the root's child: a manager reparents and marks the
+    // top-level in steps, and a lookup made between two of them may stop at its frame. A change
+    // on any of them looks the top-level up again.
+    std::vector<xcb_window_t> ancestors;
     bool hidden = false;
 };
 
@@ -477,10 +481,19 @@ void XcbBackend::WatchHost(Surface& embedded)
     if (lost || !d || !d->host) return;
     // Other clients' windows: only the structure and the properties, never input.
     std::uint32_t const mask = XCB_EVENT_MASK_STRUCTURE_NOTIFY | XCB_EVENT_MASK_PROPERTY_CHANGE;
-    xcb_change_window_attributes(connection, d->host, XCB_CW_EVENT_MASK, &mask);
+    auto* scr = static_cast<xcb_screen_t*>(screen);
+    d->ancestors.clear();
+    for (xcb_window_t w = d->host; w != 0 && w != scr->root && d->ancestors.size() < 64 && !lost;)
+    {
+        xcb_change_window_attributes(connection, w, XCB_CW_EVENT_MASK, &mask);
+        d->ancestors.push_back(w);
+        xcb_query_tree_reply_t* tree =
+            xcb_query_tree_reply(connection, xcb_query_tree(connection, w), nullptr);
+        CheckConnection();
+        w = tree ? tree->parent : 0;
+        std::free(tree);
+    }
     d->topLevel = ClientTopLevel(d->host, d->topLevel);
-    if (d->topLevel && d->topLevel != d->host)
-        xcb_change_window_attributes(connection, d->topLevel, XCB_CW_EVENT_MASK, &mask);
     // What changed before the selection took effect is read after it.
     Flush();
     UpdateHostState(embedded);
@@ -934,9 +947,13 @@ void XcbBackend::HostChanged(std::uint32_t window, bool reparented)
     for (Surface* s : Surface::All())
     {
         XSurface* d = &s->GetBackend() == this ? Data(*s) : nullptr;
-        if (!d || !d->embedded || d->dead || (d->host != window && d->topLevel != window)) continue;
-        // A new parent may put the editor under another top-level: it is looked up again.
-        if (reparented)
+        if (!d || !d->embedded || d->dead) continue;
+        bool const watched = d->host == window || d->topLevel == window;
+        bool const above = std::find(d->ancestors.begin(), d->ancestors.end(), window) != d->ancestors.end();
+        if (!watched && !above) continue;
+        // A new parent, or a change above the top-level known, may put the editor under another
+        // top-level: it is looked up again.
+        if (reparented || !watched)
             WatchHost(*s);
         else
             UpdateHostState(*s);
