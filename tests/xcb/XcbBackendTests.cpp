@@ -844,6 +844,13 @@ public:
         manager = !XvfbServer::Manager().empty();
         wmState = host->Atom("WM_STATE");
         ASSERT_TRUE(RunUntil([&] { return Managed(hostWindow) == (manager ? 1 : -1); }, 5000ms));
+        // Managed as made: no state of another window (one that had the same id) carried over.
+        xcb_get_geometry_reply_t* g =
+            xcb_get_geometry_reply(host->c, xcb_get_geometry(host->c, hostWindow), nullptr);
+        ASSERT_NE(g, nullptr);
+        EXPECT_EQ(g->width, 200);
+        EXPECT_EQ(g->height, 150);
+        std::free(g);
         inner = xcb_generate_id(host->c);
         std::uint32_t values[] = {host->screen->white_pixel};
         xcb_create_window(host->c, XCB_COPY_FROM_PARENT, inner, hostWindow, 0, 0, 200, 150, 0,

@@ -3,6 +3,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include <fcntl.h>
@@ -26,6 +27,10 @@ extern char** environ;
 class XvfbServer
 {
 public:
+    XvfbServer() = default;
+    XvfbServer(XvfbServer const&) = delete;
+    XvfbServer& operator=(XvfbServer const&) = delete;
+
     // Starts the server and points DISPLAY at it; false with the reason in `why` when there
     // is none.
     bool Start()
@@ -77,6 +82,7 @@ public:
 
     ~XvfbServer()
     {
+        if (probeConnection) xcb_disconnect(probeConnection);
         if (managerPid > 0)
         {
             kill(managerPid, SIGTERM);
@@ -121,7 +127,11 @@ private:
             managerPid = -1;
             return Missing("openbox is not installed (tools/install-deps.sh installs it)");
         }
-        xcb_connection_t* c = xcb_connect(display.c_str(), nullptr);
+        // The connection stays open while the server runs: the ids of its windows are never
+        // handed to another client, so a request the manager makes late for the probe (under
+        // load it may lag well behind) never lands on a test's window given the same id.
+        probeConnection = xcb_connect(display.c_str(), nullptr);
+        xcb_connection_t* c = probeConnection;
         bool managing = false;
         if (c && !xcb_connection_has_error(c))
         {
@@ -139,7 +149,7 @@ private:
             std::free(atom);
             // It owns the selection before it manages windows, and a window mapped while it
             // starts may stay unmanaged: it is ready once it has managed a probe (given it
-            // WM_STATE), which asks again every 250 ms.
+            // WM_STATE), which asks again every 250 ms, and has let it go again.
             xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
             xcb_window_t probe = xcb_generate_id(c);
             xcb_create_window(c, XCB_COPY_FROM_PARENT, probe, screen->root, 0, 0, 1, 1, 0,
@@ -147,23 +157,51 @@ private:
             xcb_map_window(c, probe);
             xcb_intern_atom_reply_t* state =
                 xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, 8, "WM_STATE"), nullptr);
+            auto managedState = [&]
+            {
+                xcb_get_property_reply_t* p = xcb_get_property_reply(
+                    c, xcb_get_property(c, 0, probe, state->atom, XCB_ATOM_ANY, 0, 2), nullptr);
+                int value = -1; // none
+                if (p && p->type != XCB_NONE)
+                {
+                    value = 0;
+                    if (p->format == 32 && xcb_get_property_value_length(p) >= 4)
+                        std::memcpy(&value, xcb_get_property_value(p), 4);
+                }
+                std::free(p);
+                return value;
+            };
             bool managed = false;
             for (int turn = 0; managing && state && !managed && std::chrono::steady_clock::now() < deadline;
                  ++turn)
             {
                 if (turn % 12 == 11) xcb_map_window(c, probe);
-                xcb_get_property_reply_t* p = xcb_get_property_reply(
-                    c, xcb_get_property(c, 0, probe, state->atom, XCB_ATOM_ANY, 0, 2), nullptr);
-                managed = p && p->type != XCB_NONE;
-                std::free(p);
+                managed = managedState() >= 0;
                 if (!managed) usleep(20000);
+            }
+            // Withdrawn (ICCCM: unmapped, and the manager told): the manager is done with it once
+            // it has put it back on the root and taken its normal state away.
+            xcb_unmap_window(c, probe);
+            xcb_unmap_notify_event_t n{};
+            n.response_type = XCB_UNMAP_NOTIFY;
+            n.event = screen->root;
+            n.window = probe;
+            xcb_send_event(c, 0, screen->root,
+                           XCB_EVENT_MASK_SUBSTRUCTURE_REDIRECT | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY,
+                           reinterpret_cast<char const*>(&n));
+            bool released = false;
+            while (managed && !released && std::chrono::steady_clock::now() < deadline)
+            {
+                xcb_query_tree_reply_t* t = xcb_query_tree_reply(c, xcb_query_tree(c, probe), nullptr);
+                released = t && t->parent == screen->root && managedState() <= 0;
+                std::free(t);
+                if (!released) usleep(20000);
             }
             std::free(state);
             xcb_destroy_window(c, probe);
             std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
-            managing = managed;
+            managing = managed && released;
         }
-        if (c) xcb_disconnect(c);
         return managing || Missing("openbox did not take the screen");
     }
 
@@ -175,6 +213,7 @@ private:
 
     pid_t pid = -1;
     pid_t managerPid = -1;
+    xcb_connection_t* probeConnection = nullptr;
 };
 
 // In a fixture's SetUp: starts the server or skips the test (fails it when CI requires X11).
