@@ -1221,3 +1221,50 @@ TEST_F(XcbHostWindow, AnEditorEmbeddedBeforeTheManagerMarksItsTopLevelIsShownOnc
     EXPECT_TRUE(RunUntil([&] { return backend->Hidden(*surfaces[0]); }, 5000ms)) << "withdrawn";
 }
 } // namespace
+
+namespace
+{
+// The window manager's close of a dialog (its close button, Alt+F4: WM_DELETE_WINDOW, which the
+// dialog announces) ends its modal run as Escape does, that is as its Cancel button.
+TEST_F(XcbHostWindow, TheManagersCloseOfADialogEndsItsRunAsEscape)
+{
+    Probe& editor = Embed(inner, 100);
+    Shown(inner, 10, 120);
+    struct Cancellable : Frame
+    {
+        bool cancelled = false;
+        bool CancelByKey() override
+        {
+            cancelled = true;
+            QuitModal();
+            return true;
+        }
+    } dialog;
+    dialog.CreateFrame(&editor, 300, 200, 80, 60);
+    xcb_window_t const window = gfx::XcbBackend::WindowOf(*dialog.GetFrameWindow());
+    Script(
+        [window](Client& c)
+        {
+            std::this_thread::sleep_for(300ms);
+            xcb_client_message_event_t m{};
+            m.response_type = XCB_CLIENT_MESSAGE;
+            m.format = 32;
+            m.window = window;
+            m.type = c.Atom("WM_PROTOCOLS");
+            m.data.data32[0] = c.Atom("WM_DELETE_WINDOW");
+            xcb_send_event(c.c, 0, window, XCB_EVENT_MASK_NO_EVENT, reinterpret_cast<char const*>(&m));
+            c.Sync();
+        });
+    // Ignored, the run would go on: it is ended after a while so that the test fails, not hangs.
+    Once giveUp;
+    giveUp.Start(10000ms, [&] { dialog.QuitModal(); });
+    auto const start = std::chrono::steady_clock::now();
+    {
+        gfx::RunLoop::EditorScope scope(surfaces[0].get());
+        dialog.RunModal();
+    }
+    JoinScripts();
+    EXPECT_TRUE(dialog.cancelled);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+} // namespace

@@ -995,6 +995,20 @@ bool XcbBackend::Translate(xcb_generic_event_t* e, InputEvent& out)
         out.modifiers = Modifiers(m->state);
         return true;
     }
+    case XCB_CLIENT_MESSAGE:
+    {
+        // The window manager's close of a dialog (its close button, Alt+F4) is Escape, which
+        // every modal window takes as its Cancel or Close button.
+        auto* m = reinterpret_cast<xcb_client_message_event_t*>(e);
+        if (m->type != atoms->protocols || m->format != 32 || m->data.data32[0] != atoms->deleteWindow)
+            return false;
+        Surface* s = Find(m->window);
+        if (!s || s->Kind() != SurfaceKind::Frame) return false;
+        out.type = InputEvent::KeyDown;
+        out.surface = s;
+        out.key = kKeyEscape;
+        return true;
+    }
     case XCB_KEY_PRESS:
     {
         auto* k = reinterpret_cast<xcb_key_press_event_t*>(e);
