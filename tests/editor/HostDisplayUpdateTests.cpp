@@ -42,7 +42,7 @@ TEST_F(HostDisplayUpdateTest, EveryEditorEditTellsTheHostOnceAndNothingElseDoes)
     RecordingMessageSink messages(true);
     fs::path const wav = fs::path(home.RootFolder()) / "sine440.wav";
     fs::create_directories(wav.parent_path());
-    WriteSineWav(wav, 4096);
+    WriteSineWav(wav, 440.0f, 4096);
     auto* timelinePresets = Synth().GetTimelinePresetManager();
     fs::create_directories(fs::path(timelinePresets->GetRoot().ToStdString()) / "Mine");
     timelinePresets->Refresh();

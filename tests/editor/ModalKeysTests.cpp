@@ -56,7 +56,7 @@ TEST_F(ModalKeysTest, EscapeCancelsAndReturnTakesTheDefaultInEveryModalWindow)
 {
     fs::path const wav = fs::path(home.RootFolder()) / "import.wav";
     fs::create_directories(wav.parent_path());
-    WriteSineWav(wav, 4096);
+    WriteSineWav(wav, 440.0f, 4096);
     ASSERT_TRUE(Synth().SavePatch("Pads", "A"));
     auto* presets = Synth().GetTimelinePresetManager();
     fs::create_directories(fs::path(presets->GetRoot().ToStdString()) / "Mine");

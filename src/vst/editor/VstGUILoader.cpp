@@ -80,18 +80,16 @@ void VstGUILoader::idle()
     thread_local int depth = 0;
     thread_local bool telling = false;
     if (telling) return;
-    // The host's idle call is counted on the instance, which outlives it.
-    VstBase* const instance = plugin;
     ++depth;
     host.Idle();
     --depth;
-    if (depth == 0 && instance->TakeEditorEdits())
+    if (depth == 0 && plugin->TakeEditorEdits())
     {
         // The user changed what the instance stores (outside the host's parameters, which
         // report through automation): the host marks its project modified. Outside every lock
         // of ours.
         telling = true;
-        instance->updateDisplay();
+        plugin->updateDisplay();
         telling = false;
     }
 }
