@@ -5,6 +5,7 @@
 #include "engine/InstrumentEditor.h"
 #include "engine/TNote.h"
 #include "framework/Paths.h"
+#include "platform/Strand.h"
 
 namespace
 {
@@ -298,8 +299,11 @@ InstrumentEditor* Torvane::GetEditor()
 
 namespace
 {
-// The innermost refresh guard of the calling thread; each guard links to the one it covers.
+// The innermost refresh guard of the calling thread (of its strand, on a strand); each guard links
+// to the one it covers.
 thread_local Torvane::RefreshGuard* refreshGuards = nullptr;
+StrandLocalOf<Torvane::RefreshGuard*> const refreshGuardsLocal([]() -> Torvane::RefreshGuard*&
+                                                               { return refreshGuards; });
 } // namespace
 
 Torvane::RefreshGuard::RefreshGuard(Torvane const& instrument) : owner(&instrument), previous(refreshGuards)

@@ -6,6 +6,7 @@
 #include "framework/Paths.h"
 #include "framework/PluginEditor.h"
 #include "platform/InstanceLife.h"
+#include "platform/Strand.h"
 
 void* PluginState::SavePluginState(int& size)
 {
@@ -205,29 +206,42 @@ namespace
 {
 // The scopes live on the editors' thread. Every other thread (the audio thread above all, whose
 // parameter changes ask too) is turned away by the thread id alone, without touching
-// thread-local storage (whose first use on a thread may allocate in a loaded library).
-thread_local PluginBase* editorInputOwner = nullptr;
-thread_local int editorInputDepth = 0;
+// thread-local storage (whose first use on a thread may allocate in a loaded library). The scopes
+// of a handler belong to its strand: when it yields (a menu or dialog that waits across the
+// host's calls), the host's own calls on that thread meanwhile find none.
+struct InputScopes
+{
+    PluginBase* owner = nullptr;
+    int depth = 0;
+};
+thread_local InputScopes inputScopes;
 std::atomic<std::thread::id> editorInputThread{};
+
+void NoteScopesThread()
+{
+    editorInputThread.store(inputScopes.depth > 0 ? std::this_thread::get_id() : std::thread::id(),
+                            std::memory_order_release);
+}
+StrandLocalOf<InputScopes> const inputScopesLocal([]() -> InputScopes& { return inputScopes; },
+                                                  &NoteScopesThread);
 } // namespace
 
-EditorInput::Scope::Scope(PluginBase* plugin) : outer(editorInputOwner)
+EditorInput::Scope::Scope(PluginBase* plugin) : outer(inputScopes.owner)
 {
-    editorInputOwner = plugin;
-    if (editorInputDepth++ == 0)
-        editorInputThread.store(std::this_thread::get_id(), std::memory_order_release);
+    inputScopes.owner = plugin;
+    if (inputScopes.depth++ == 0) NoteScopesThread();
 }
 
 EditorInput::Scope::~Scope()
 {
-    editorInputOwner = outer;
-    if (--editorInputDepth == 0) editorInputThread.store(std::thread::id(), std::memory_order_release);
+    inputScopes.owner = outer;
+    if (--inputScopes.depth == 0) NoteScopesThread();
 }
 
 PluginBase* EditorInput::Current()
 {
     if (editorInputThread.load(std::memory_order_acquire) != std::this_thread::get_id()) return nullptr;
-    return editorInputOwner;
+    return inputScopes.owner;
 }
 
 void EditorInput::MarkEdited()

@@ -17,20 +17,24 @@ struct TimerInfo
     Duration period;
     TimePoint due;
     std::uint64_t serial; // new for every start, so a pump can tell a restarted timer apart
+    void const* context;  // where its calls run (TimerService::Routing)
 };
 
-// The process-wide table, in order of first start.
+// The process-wide table, in order of first start. Never destroyed, as the clock and the routing:
+// a host that exits with an editor open may still pump timers after the static objects are gone.
 std::vector<TimerInfo>& Table()
 {
-    static std::vector<TimerInfo> table;
-    return table;
+    static auto* table = new std::vector<TimerInfo>;
+    return *table;
 }
 
 std::function<TimePoint()>& ClockFunction()
 {
-    static std::function<TimePoint()> clock;
-    return clock;
+    static auto* clock = new std::function<TimePoint()>;
+    return *clock;
 }
+
+TimerService::Routing routing{};
 
 std::uint64_t nextSerial = 1;
 
@@ -61,7 +65,8 @@ TimerListener::~TimerListener()
 void TimerListener::StartTimer(int id, unsigned int ms)
 {
     Duration period = std::chrono::milliseconds(std::max(ms, 1u));
-    TimerInfo info{id, this, period, TimerService::Now() + period, nextSerial++};
+    void const* context = routing.capture != nullptr ? routing.capture() : nullptr;
+    TimerInfo info{id, this, period, TimerService::Now() + period, nextSerial++, context};
     auto found = FindTimer(id, this);
     if (found != Table().end())
         *found = info; // restarted in its place
@@ -100,8 +105,30 @@ void TimerService::Pump(TimePoint now)
         t->due += (missed + 1) * t->period;
         TimerListener* owner = t->owner;
         int id = t->id;
-        owner->TimerEvent(id); // t may be gone from here on
+        if (t->context == nullptr || routing.run == nullptr)
+        {
+            owner->TimerEvent(id); // t may be gone from here on
+            continue;
+        }
+        // The call may come later (its context is busy under us): only while the timer runs.
+        std::uint64_t const serial = t->serial;
+        routing.run(t->context,
+                    [serial]
+                    {
+                        if (TimerInfo* running = FindSerial(serial)) running->owner->TimerEvent(running->id);
+                    });
     }
+}
+
+void TimerService::SetRouting(Routing r)
+{
+    routing = r;
+}
+
+void TimerService::StopContext(void const* context)
+{
+    if (context == nullptr) return;
+    std::erase_if(Table(), [context](TimerInfo const& t) { return t.context == context; });
 }
 
 void TimerService::Pump()

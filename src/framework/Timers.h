@@ -54,4 +54,18 @@ public:
 
     static std::size_t NumTimers();
     static bool IsRunning(TimerListener const* owner, int id);
+
+    // Where timer calls run, for a loop whose handlers run in contexts of their own (the
+    // editors' strands): `capture` names the context of the code that starts a timer (null:
+    // none), and the pump hands each call of a timer started in a context to `run`, which makes
+    // it there, now or (while that context is busy under the pump) a little later; a call made
+    // later is dropped when the timer stopped or restarted meanwhile.
+    struct Routing
+    {
+        void const* (*capture)() = nullptr;
+        void (*run)(void const* context, std::function<void()> call) = nullptr;
+    };
+    static void SetRouting(Routing routing);
+    // Stops every timer started in the context.
+    static void StopContext(void const* context);
 };

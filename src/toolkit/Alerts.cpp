@@ -6,6 +6,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/gfx/Backend.h"
@@ -178,6 +179,19 @@ public:
             std::fprintf(stderr, "[message] %s: %s\n", caption, text);
             return;
         }
+        // Outside an editor's handlers (a host's call, say), the note waits on its editor's
+        // strand for the user: the call goes on.
+        gfx::Surface const* editor = gfx::RunLoop::EditorOf(MacWindowManager::OwnerSurface());
+        if (!gfx::RunLoop::OnStrand() && gfx::RunLoop::HasStrand(editor))
+        {
+            gfx::RunLoop::RunOnEditor(editor,
+                                      [text = std::string(text), caption = std::string(caption)]
+                                      {
+                                          AlertFrame alert(text.c_str(), caption.c_str(), false);
+                                          alert.Run();
+                                      });
+            return;
+        }
         AlertFrame alert(text, caption, false);
         alert.Run();
     }
@@ -185,7 +199,10 @@ public:
     bool AskYesNo(char const* text, char const* caption) override
     {
         if (auto answer = Responded(text, caption)) return *answer;
-        if (!CanShowAlerts())
+        // A question needs its answer at once: outside an editor's handlers, with editors on
+        // strands, it would hold the host's call.
+        if (!CanShowAlerts() || (!gfx::RunLoop::OnStrand() && gfx::RunLoop::HasStrand(gfx::RunLoop::EditorOf(
+                                                                  MacWindowManager::OwnerSurface()))))
         {
             std::fprintf(stderr, "[question, answered No] %s: %s\n", caption, text);
             return false;

@@ -10,14 +10,17 @@
 #include <vector>
 
 #include "framework/PluginBase.h"
+#include "framework/Timers.h"
+#include "platform/Strand.h"
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/Surface.h"
 #include "toolkit/EffectGUIBase.h"
 #include "toolkit/Window.h"
 
 // What one open editor holds. Shared with a close that runs later or on another thread.
-struct EditorHost::Session
+struct EditorHost::Session : std::enable_shared_from_this<EditorHost::Session>
 {
+    EditorHost const* host = nullptr;
     EditorWindowSystem* system = nullptr;
     gfx::Backend* backend = nullptr; // acquired from the system
     bool loopAcquired = false;
@@ -27,37 +30,49 @@ struct EditorHost::Session
     std::unique_ptr<gfx::Surface> surface;
     std::shared_ptr<Window> root;
     EffectGUIBase* editor = nullptr; // owned
+    bool finished = false;
+    bool handedBack = false; // left for the thread its strand waits on
 
     // Editor thread: the root leaves its plug-in; no request or timer reaches it after.
     void Detach()
     {
         if (editor != nullptr) editor->Detach();
     }
-    // Editor thread, inside an entry, outside every handler. The instance may go at its end.
+    // An admitted thread, off the editor's strand: its strand lets go of it (unwound on its own
+    // thread, else parked for good), then it is disposed of. The instance may go at its end.
+    void Finish();
+
+private:
+    bool LetGo();
     void Dispose();
 };
 
 namespace
 {
-// The editor thread and its entries, for every editor of the process.
+// The thread inside an editor call (an entry) and its depth, for every editor of the process.
 struct State
 {
     State();
     std::mutex mutex;
-    std::condition_variable changed; // the editor thread left its outermost entry
-    std::thread::id thread;
+    std::condition_variable changed; // the thread inside left its outermost entry
     int depth = 0;
     std::atomic<std::thread::id> inside{}; // the thread while depth > 0
     std::vector<EditorHost::Session*> open;
     gfx::Backend* backend = nullptr; // the open editors' back end
-    // Run by the editor thread on its way out of its outermost entry.
+    // Run by the thread inside on its way out of its outermost entry.
     std::vector<std::function<void()>> atLastLeave;
+    // Run by a thread as it next comes in: the closes of editors whose strands wait on it.
+    std::vector<std::pair<std::thread::id, std::function<void()>>> forThread;
+    // Editors closed on another thread than the one their strand waits on, while their instance
+    // stays: they stay, inert, until that thread comes in or their host closes them again.
+    std::vector<std::shared_ptr<EditorHost::Session>> handedBack;
 };
 
+// Never destroyed: a host that exits with an editor open may still call in afterwards.
 State& TheState()
 {
-    static State state;
-    return state;
+    static auto* state = new State;
+    return *state;
 }
 
 // The plug-ins' drains reach their editors on the thread inside an entry.
@@ -66,23 +81,40 @@ State::State()
     PluginBase::SetEditorThreadTest([] { return TheState().inside.load() == std::this_thread::get_id(); });
 }
 
-// Under the state's mutex: lets the calling thread in, taking the editors over when their
-// thread is outside every entry. False while another thread is inside.
-bool AdmitLocked(State& st)
+enum class Admission
+{
+    In,
+    Busy, // another thread is inside
+    Tied  // the loop stays with another thread, on which a strand waits
+};
+
+// Under the state's mutex: lets the calling thread in, taking the loop over when its thread is
+// outside every entry. A close may come in without the loop (`closing`): it only lets go of its
+// editor and disposes of it, and the loop stays with the thread a strand waits on.
+Admission AdmitLocked(State& st, bool closing)
 {
     std::thread::id const self = std::this_thread::get_id();
-    if (st.depth > 0 && st.thread != self) return false;
-    if (st.thread != self)
-    {
-        st.thread = self;
-        if (!st.open.empty()) gfx::RunLoop::MoveBinding();
-    }
+    if (st.depth > 0 && st.inside.load() != self) return Admission::Busy;
+    if (st.depth == 0 && !st.open.empty() && !gfx::RunLoop::MayRun() && !gfx::RunLoop::MoveBinding() &&
+        !closing)
+        return Admission::Tied;
     if (st.depth++ == 0) st.inside.store(self);
-    return true;
+    // What was left for this thread runs at its outermost leave.
+    for (auto it = st.forThread.begin(); it != st.forThread.end();)
+        if (it->first == self)
+        {
+            st.atLastLeave.push_back(std::move(it->second));
+            it = st.forThread.erase(it);
+        }
+        else
+            ++it;
+    return Admission::In;
 }
 
 // One entry of the calling thread, left on destruction. The outermost entry's end runs what
-// was left for it (disposals, and with them the deletion of instances closed meanwhile).
+// was left for it (disposals, and with them the deletion of instances closed meanwhile). A host
+// call made from inside one of our calls to it, on an editor's strand, runs as the host's own
+// (Strand::HostCall).
 class Entry
 {
 public:
@@ -100,7 +132,7 @@ public:
         }
         State& st = TheState();
         std::lock_guard<std::mutex> lock(st.mutex);
-        entered = AdmitLocked(st);
+        entered = AdmitLocked(st, false) == Admission::In;
     }
     ~Entry()
     {
@@ -131,11 +163,52 @@ public:
     explicit operator bool() const { return entered; }
 
 private:
+    Strand::HostCall hostCall;
     bool entered = false;
 };
 
 std::atomic<EditorWindowSystem*> systemOverride{nullptr};
 } // namespace
+
+// True once the editor's strand let go of it: at rest (unwound, when it waited on this thread)
+// or parked. False when it is left for the thread it waits on.
+bool EditorHost::Session::LetGo()
+{
+    gfx::Surface const* const e = surface.get();
+    if (e == nullptr || !gfx::RunLoop::StrandWaiting(e)) return true;
+    // Its loops were ended: on its own thread it unwinds at once (dialogs as Cancel, menus with
+    // no choice, drags as a release that clicks nothing).
+    if (gfx::RunLoop::Unwind(e)) return true;
+    // Waiting on another thread, which alone may resume it. While the instance stays, that
+    // thread unwinds it as it next comes in. When the instance goes, nothing on the strand runs
+    // again and what it started stops.
+    if (plugin != nullptr && !plugin->Closing())
+    {
+        if (handedBack) return false;
+        handedBack = true;
+        State& st = TheState();
+        std::lock_guard<std::mutex> lock(st.mutex);
+        auto self = shared_from_this();
+        st.handedBack.push_back(self);
+        st.forThread.emplace_back(gfx::RunLoop::StrandThread(e), [self] { self->Finish(); });
+        return false;
+    }
+    gfx::RunLoop::ParkStrand(e);
+    TimerService::StopContext(e);
+    return true;
+}
+
+void EditorHost::Session::Finish()
+{
+    if (finished || !LetGo()) return;
+    finished = true;
+    {
+        State& st = TheState();
+        std::lock_guard<std::mutex> lock(st.mutex);
+        std::erase_if(st.handedBack, [this](auto const& h) { return h.get() == this; });
+    }
+    Dispose();
+}
 
 void EditorHost::Session::Dispose()
 {
@@ -146,6 +219,7 @@ void EditorHost::Session::Dispose()
         editor = nullptr;
     }
     root.reset();
+    if (surface) gfx::RunLoop::RemoveStrand(surface.get());
     surface.reset();
     if (loopAcquired) gfx::RunLoop::Release();
     loopAcquired = false;
@@ -229,17 +303,24 @@ bool EditorHost::Open(EditorWindowSystem& named, void* window, std::unique_ptr<E
         closesAtStart = closes;
     }
 
-    // In, or wait a while for the editor thread to leave.
+    // In, or wait a while for the thread inside to leave (never for a strand waiting on another
+    // thread: the loop stays with that thread until it comes back).
     State& st = TheState();
     {
         std::unique_lock<std::mutex> lock(st.mutex);
-        if (!st.changed.wait_for(lock, std::chrono::milliseconds(kOpenWaitMs),
-                                 [&] { return AdmitLocked(st); }))
-            return false;
+        Admission admission = Admission::Busy;
+        st.changed.wait_for(lock, std::chrono::milliseconds(kOpenWaitMs),
+                            [&]
+                            {
+                                admission = AdmitLocked(st, false);
+                                return admission != Admission::Busy;
+                            });
+        if (admission != Admission::In) return false;
     }
     Entry entry(Entry::Admitted);
 
     auto s = std::make_shared<Session>();
+    s->host = this;
     s->system = &system;
     s->plugin = root->GetHandedPlugin();
     // The host's open is a counted call into the instance (or the view's watch holds it). An
@@ -251,7 +332,7 @@ bool EditorHost::Open(EditorWindowSystem& named, void* window, std::unique_ptr<E
         s->held = true;
         if (s->plugin->Closing())
         {
-            s->Dispose();
+            s->Finish();
             return false;
         }
     }
@@ -279,13 +360,14 @@ bool EditorHost::Open(EditorWindowSystem& named, void* window, std::unique_ptr<E
     }
     if (!usable)
     {
-        s->Dispose();
+        s->Finish();
         return false;
     }
-    if (gfx::RunLoop::Nesting() == 0 && !system.Lost()) gfx::RunLoop::ResumeNested();
+    if (gfx::RunLoop::Nesting() == 0 && !gfx::RunLoop::AnyStrandWaiting() && !system.Lost())
+        gfx::RunLoop::ResumeNested();
 
     s->editor = root.release();
-    bool const built = gfx::RunLoop::GuardHostEntry(
+    bool built = gfx::RunLoop::GuardHostEntry(
         "opening the editor",
         [&]
         {
@@ -297,10 +379,27 @@ bool EditorHost::Open(EditorWindowSystem& named, void* window, std::unique_ptr<E
                 gfx::Rect{0, y, static_cast<int>(width), static_cast<int>(height)}, window);
             s->root = std::make_shared<Window>();
             s->root->CreateChildWindow(s->surface.get(), width, height, 0, 0);
-            // Nested loops of the building (the splash's fade) are this editor's.
-            gfx::RunLoop::EditorScope scope(s->surface.get());
-            s->editor->CreateUI(s->root.get(), 0, 0);
         });
+    if (built)
+    {
+        // The content is built on the editor's strand: what waits while it is built (the
+        // splash's fade) goes on across the host's later calls.
+        gfx::RunLoop::AddStrand(s->surface.get());
+        auto failed = std::make_shared<bool>(false);
+        gfx::RunLoop::RunOnEditor(s->surface.get(),
+                                  [s, failed]
+                                  {
+                                      *failed = !gfx::RunLoop::GuardHostEntry(
+                                          "opening the editor",
+                                          [&]
+                                          {
+                                              // Nested loops of the building are this editor's.
+                                              gfx::RunLoop::EditorScope scope(s->surface.get());
+                                              s->editor->CreateUI(s->root.get(), 0, 0);
+                                          });
+                                  });
+        built = !*failed;
+    }
     bool closed = !built;
     if (built)
     {
@@ -313,8 +412,9 @@ bool EditorHost::Open(EditorWindowSystem& named, void* window, std::unique_ptr<E
     if (closed)
     {
         // Nothing stays attached or half built; the next open starts afresh.
+        if (s->surface) gfx::RunLoop::End(s->surface.get());
         s->Detach();
-        gfx::RunLoop::DeferRelease([s] { s->Dispose(); });
+        gfx::RunLoop::DeferRelease([s] { s->Finish(); });
         return false;
     }
     return true;
@@ -332,11 +432,16 @@ void EditorHost::Idle()
     std::shared_ptr<Session> s = Current();
     // Nested loops ended for every editor (a lost window system) start waiting again once every
     // loop has unwound, unless the window system is gone. An editor's own end stays.
-    if (gfx::RunLoop::Abandoned() && gfx::RunLoop::Nesting() == 0 && !(s && s->system->Lost()))
+    if (gfx::RunLoop::Abandoned() && gfx::RunLoop::Nesting() == 0 && !gfx::RunLoop::AnyStrandWaiting() &&
+        !(s && s->system->Lost()))
         gfx::RunLoop::ResumeNested();
     gfx::RunLoop::GuardHostEntry("editor idle", [] { gfx::RunLoop::Turn(false); });
-    if (s && s->plugin != nullptr)
-        gfx::RunLoop::GuardHostEntry("editor idle", [&] { s->plugin->ProcessGUINotifications(); });
+    if (s && s->plugin != nullptr && s->surface)
+        gfx::RunLoop::RunOnEditor(s->surface.get(),
+                                  [s]
+                                  {
+                                      if (s->editor != nullptr) s->plugin->ProcessGUINotifications();
+                                  });
 }
 
 void EditorHost::Close()
@@ -347,29 +452,35 @@ void EditorHost::Close()
         ++closes;
         s = std::move(session);
     }
-    if (!s) return;
-
     State& st = TheState();
     std::unique_lock<std::mutex> lock(st.mutex);
-    if (!AdmitLocked(st))
+    if (!s)
     {
-        // Another thread is inside: it detaches, unwinds and disposes of the editor on its way
-        // out. Its loops are ended before that thread can dispose of the surface that names them.
-        gfx::RunLoop::End(s->surface.get());
-        st.atLastLeave.push_back([s] { s->Dispose(); });
-        lock.unlock();
-        gfx::RunLoop::Post([s] { s->Detach(); });
+        // One closed before from another thread than its strand's, whose instance now goes.
+        auto it = std::find_if(st.handedBack.begin(), st.handedBack.end(),
+                               [this](auto const& h) { return h->host == this; });
+        if (it == st.handedBack.end()) return;
+        s = *it;
+    }
+    // Its loops end first (any thread): whoever disposes of it finds them ended.
+    gfx::RunLoop::End(s->surface.get());
+    if (AdmitLocked(st, true) != Admission::In)
+    {
+        // Another thread is inside: it lets go of the editor and disposes of it on its way out of
+        // its call, which the close does not wait for. The wake comes before the lock is let go:
+        // the last disposal releases the back end only after taking it.
+        st.atLastLeave.push_back([s] { s->Finish(); });
+        gfx::RunLoop::Wake();
         return;
     }
+    // A host call from inside one of our calls to it (on the editor's strand, say): the code
+    // below still uses the editor, which goes at the outermost entry's end.
     bool const nested = st.depth > 1;
-    // A host call from one of our own handlers: the handlers below still use the editor, which
-    // goes at the outermost entry's end.
-    if (nested) st.atLastLeave.push_back([s] { s->Dispose(); });
+    if (nested) st.atLastLeave.push_back([s] { s->Finish(); });
     lock.unlock();
     Entry entry(Entry::Admitted);
-    if (nested || gfx::RunLoop::Nesting() > 0) gfx::RunLoop::End(s->surface.get());
     s->Detach();
     // Inside a handler of a turn driven from outside every host call (a test's), the disposal
     // waits for the handler; otherwise it is done at once.
-    if (!nested) gfx::RunLoop::DeferRelease([s] { s->Dispose(); });
+    if (!nested) gfx::RunLoop::DeferRelease([s] { s->Finish(); });
 }

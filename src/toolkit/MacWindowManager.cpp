@@ -4,6 +4,7 @@
 
 #include "framework/PluginBase.h"
 #include "framework/Timers.h"
+#include "platform/Strand.h"
 #include "platform/gfx/Backend.h"
 #include "platform/gfx/Dispatcher.h"
 #include "platform/gfx/RunLoop.h"
@@ -17,7 +18,9 @@
 
 namespace
 {
-int abandonedReleases = 0;
+// Releases made up for presses whose loop was abandoned, running now (on this strand).
+thread_local int abandonedReleases = 0;
+StrandLocalOf<int> const abandonedReleasesLocal([]() -> int& { return abandonedReleases; });
 
 KeyModifiers ToKeyModifiers(unsigned m)
 {
@@ -164,9 +167,23 @@ void MacWindowManager::InstallTimers()
     static bool installed = false;
     if (installed) return;
     installed = true;
-    static TimerServiceSource source;
-    gfx::RunLoop::SetTimerSource(&source);
+    static auto* source = new TimerServiceSource;
+    gfx::RunLoop::SetTimerSource(source);
     TimerService::SetClock([] { return gfx::RunLoop::Now(); });
+    // A timer started by an editor's code runs on that editor's strand, nested in whatever
+    // loop waits there, as no edit of the user's.
+    TimerService::Routing routing;
+    routing.capture = []() -> void const* { return gfx::RunLoop::StrandEditor(); };
+    routing.run = [](void const* context, std::function<void()> call)
+    {
+        gfx::RunLoop::RunOnEditor(static_cast<gfx::Surface const*>(context),
+                                  [call = std::move(call)]
+                                  {
+                                      EditorInput::Scope nobody(nullptr);
+                                      call();
+                                  });
+    };
+    TimerService::SetRouting(routing);
     InstallToolkitAlerts();
     InstallToolkitMenus();
 }

@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/Strand.h"
 #include "platform/gfx/Backend.h"
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/Surface.h"
@@ -47,10 +48,18 @@ struct PressTracking
     }
 };
 
-std::vector<PressTracking*> trackings; // innermost last
-std::vector<Surface*> modals;          // innermost last; null once its surface went
-Surface* currentSurface = nullptr;
-std::vector<InputInterceptor*> interceptors;
+// What the running handlers are in: each strand has its own (an editor's menu, dialog or drag
+// waiting on its strand is no press, modal run or interceptor of another editor's).
+struct Handling
+{
+    std::vector<PressTracking*> trackings; // innermost last
+    std::vector<Surface*> modals;          // innermost last; null once its surface went
+    Surface* currentSurface = nullptr;
+    std::vector<InputInterceptor*> interceptors;
+};
+thread_local Handling handling;
+StrandLocalOf<Handling> const handlingLocal([]() -> Handling& { return handling; });
+// The buttons held down, whichever editor they pressed.
 unsigned buttonsDown = 0;
 
 struct LastPress
@@ -82,12 +91,12 @@ class TrackingScope
 public:
     TrackingScope(PressTracking& t) : tracking(t)
     {
-        trackings.push_back(&tracking);
+        handling.trackings.push_back(&tracking);
         tracking.surfaceLife = tracking.surface->Root().Liveness();
     }
     ~TrackingScope()
     {
-        trackings.pop_back();
+        handling.trackings.pop_back();
         tracking.Ungrab();
     }
     TrackingScope(TrackingScope const&) = delete;
@@ -100,7 +109,7 @@ private:
 void Press(InputEvent const& e)
 {
     if (!e.surface) return;
-    if (!trackings.empty() && trackings.back()->waiting) return; // one press at a time
+    if (!handling.trackings.empty() && handling.trackings.back()->waiting) return; // one press at a time
 
     Backend& backend = e.surface->GetBackend();
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(e.time - lastPress.time).count();
@@ -142,14 +151,14 @@ void Dispatcher::Dispatch(InputEvent const& e)
     struct Current
     {
         Surface* outer;
-        explicit Current(Surface* s) : outer(currentSurface) { currentSurface = s; }
-        ~Current() { currentSurface = outer; }
+        explicit Current(Surface* s) : outer(handling.currentSurface) { handling.currentSurface = s; }
+        ~Current() { handling.currentSurface = outer; }
     } current(e.surface);
     if (e.type == InputEvent::Press) buttonsDown |= e.button;
     if (e.type == InputEvent::Release)
     {
         buttonsDown &= ~e.button;
-        for (auto it = trackings.rbegin(); it != trackings.rend(); ++it)
+        for (auto it = handling.trackings.rbegin(); it != handling.trackings.rend(); ++it)
             if ((*it)->button == e.button && !(*it)->released)
             {
                 (*it)->lastRoot = Point{e.rootX, e.rootY};
@@ -159,9 +168,9 @@ void Dispatcher::Dispatch(InputEvent const& e)
                 break;
             }
     }
-    if (!interceptors.empty())
+    if (!handling.interceptors.empty())
     {
-        interceptors.back()->Intercept(e);
+        handling.interceptors.back()->Intercept(e);
         return;
     }
     switch (e.type)
@@ -178,9 +187,9 @@ void Dispatcher::Dispatch(InputEvent const& e)
                 if (v->Client() && v->Client()->KeyDown(e.key, e.text, e.modifiers)) break;
         break;
     case InputEvent::Motion:
-        if (!trackings.empty() && !trackings.back()->released)
+        if (!handling.trackings.empty() && !handling.trackings.back()->released)
         {
-            PressTracking& t = *trackings.back();
+            PressTracking& t = *handling.trackings.back();
             t.lastRoot = Point{e.rootX, e.rootY};
             t.modifiers = e.modifiers;
             t.haveEvent = true;
@@ -191,19 +200,19 @@ void Dispatcher::Dispatch(InputEvent const& e)
 
 void Dispatcher::PushInterceptor(InputInterceptor* interceptor)
 {
-    interceptors.push_back(interceptor);
+    handling.interceptors.push_back(interceptor);
 }
 
 void Dispatcher::PopInterceptor(InputInterceptor* interceptor)
 {
-    auto it = std::find(interceptors.begin(), interceptors.end(), interceptor);
-    if (it != interceptors.end()) interceptors.erase(it);
+    auto it = std::find(handling.interceptors.begin(), handling.interceptors.end(), interceptor);
+    if (it != handling.interceptors.end()) handling.interceptors.erase(it);
 }
 
 Dispatcher::Track Dispatcher::TrackMouseLocation(View& view, Point& local, unsigned& modifiers)
 {
-    if (trackings.empty() || RunLoop::Abandoned()) return Track::Gone;
-    PressTracking& t = *trackings.back();
+    if (handling.trackings.empty() || RunLoop::Abandoned()) return Track::Gone;
+    PressTracking& t = *handling.trackings.back();
     std::weak_ptr<void const> life = view.Liveness();
     if (!t.released)
     {
@@ -228,25 +237,25 @@ Dispatcher::Track Dispatcher::TrackMouseLocation(View& view, Point& local, unsig
 void Dispatcher::PushModal(Surface* surface)
 {
     // A modal run leaves the pointer free (the user may turn to other applications meanwhile).
-    for (PressTracking* t : trackings)
+    for (PressTracking* t : handling.trackings)
         t->Ungrab();
-    modals.push_back(surface);
+    handling.modals.push_back(surface);
 }
 
 void Dispatcher::PopModal(Surface* surface)
 {
-    for (auto it = modals.rbegin(); it != modals.rend(); ++it)
+    for (auto it = handling.modals.rbegin(); it != handling.modals.rend(); ++it)
         if (*it == surface || !*it)
         {
-            modals.erase(std::next(it).base());
+            handling.modals.erase(std::next(it).base());
             return;
         }
 }
 
 bool Dispatcher::Admits(Surface const* surface)
 {
-    if (modals.empty()) return true;
-    Surface const* top = modals.back();
+    if (handling.modals.empty()) return true;
+    Surface const* top = handling.modals.back();
     for (Surface const* s = surface; s && top; s = s->Owner())
         if (s == top) return true;
     return false;
@@ -254,19 +263,19 @@ bool Dispatcher::Admits(Surface const* surface)
 
 Surface* Dispatcher::CurrentSurface()
 {
-    return currentSurface;
+    return handling.currentSurface;
 }
 
 void Dispatcher::SurfaceGone(Surface* surface)
 {
-    for (Surface*& s : modals)
+    for (Surface*& s : handling.modals)
         if (s == surface) s = nullptr;
-    if (currentSurface == surface) currentSurface = nullptr;
+    if (handling.currentSurface == surface) handling.currentSurface = nullptr;
 }
 
 bool Dispatcher::Tracking()
 {
-    return !trackings.empty();
+    return !handling.trackings.empty();
 }
 
 void Dispatcher::Reset()

@@ -2,12 +2,15 @@
 
 #include <algorithm>
 #include <atomic>
+#include <deque>
 #include <iterator>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
 
+#include "platform/Strand.h"
 #include "platform/gfx/Backend.h"
 #include "platform/gfx/Compositor.h"
 #include "platform/gfx/Dispatcher.h"
@@ -24,21 +27,28 @@ std::mutex bindMutex;
 std::atomic<std::thread::id> boundThread{std::thread::id()};
 int users = 0;
 
-std::mutex postMutex;
+// The lists below are never destroyed: a host that exits with an editor open may still turn the
+// loop after the process's static objects are gone.
+std::mutex& PostMutex()
+{
+    static auto* m = new std::mutex;
+    return *m;
+}
 std::vector<std::function<void()>>& Posted()
 {
-    static std::vector<std::function<void()>> posted;
-    return posted;
+    static auto* posted = new std::vector<std::function<void()>>;
+    return *posted;
 }
 std::atomic<bool> postedPending{false};
 std::atomic<bool> paintPending{false};
 
-int nesting = 0;
-int openEnded = 0;
-
 // Abandonment: every editor's loops, or those of the editors listed (any thread).
 std::atomic<bool> abandonedAll{false};
-std::mutex abandonMutex;
+std::mutex& AbandonMutex()
+{
+    static auto* m = new std::mutex;
+    return *m;
+}
 // An editor whose loops end: hidden by its host (until shown again), closing (for good), or both.
 struct AbandonedEditor
 {
@@ -48,19 +58,73 @@ struct AbandonedEditor
 };
 std::vector<AbandonedEditor>& AbandonedEditors()
 {
-    static std::vector<AbandonedEditor> editors;
-    return editors;
+    static auto* editors = new std::vector<AbandonedEditor>;
+    return *editors;
 }
 // How many editors are listed: the loops' quick test.
 std::atomic<int> abandonedEditors{0};
 
-// The editor thread's: the editor an EditorScope names, and the editors of the running nested
-// loops, innermost last.
-Surface const* scopeEditor = nullptr;
-std::vector<Surface const*>& LoopEditors()
+// The running handlers' state: a thread's own, and each strand's (exchanged on every switch).
+struct Handlers
 {
-    static std::vector<Surface const*> editors;
-    return editors;
+    // The editor an EditorScope names, and the editors of the running nested loops, innermost
+    // last.
+    Surface const* scopeEditor = nullptr;
+    std::vector<Surface const*> loopEditors;
+    int nesting = 0;
+    int openEnded = 0;
+    int depth = 0; // handler calls
+    std::vector<std::function<void()>> deferred;
+};
+thread_local Handlers handlers;
+StrandLocalOf<Handlers> const handlersLocal([]() -> Handlers& { return handlers; });
+
+// One piece of work for an editor's strand: input to dispatch, or a call.
+struct Item
+{
+    bool isEvent = false;
+    InputEvent event;
+    std::function<void()> work;
+};
+
+// An editor's strand and what came to it. The loop's thread only (a thread admitted by the
+// editors' host); the list's mutex guards the list itself for the queries of other threads.
+struct EditorStrand
+{
+    explicit EditorStrand(Surface const* e) : editor(e) {}
+    Surface const* editor;
+    Strand strand;
+    std::deque<Item> inbox;
+    std::optional<TimePoint> deadline; // a waiting RunFor's end
+    bool gone = false;                 // removed while running: it goes once back at rest
+};
+std::mutex& StrandsMutex()
+{
+    static auto* m = new std::mutex;
+    return *m;
+}
+std::vector<std::unique_ptr<EditorStrand>>& Strands()
+{
+    static auto* strands = new std::vector<std::unique_ptr<EditorStrand>>;
+    return *strands;
+}
+
+EditorStrand* StrandOfEditor(Surface const* editor)
+{
+    if (editor == nullptr) return nullptr;
+    for (auto const& s : Strands())
+        if (s->editor == editor) return s.get();
+    return nullptr;
+}
+
+// The editor strand the calling code runs on.
+EditorStrand* CurrentStrand()
+{
+    Strand* const running = Strand::Current();
+    if (running == nullptr) return nullptr;
+    for (auto const& s : Strands())
+        if (&s->strand == running) return s.get();
+    return nullptr;
 }
 
 // The host-embedded surface at the root of a surface's owner chain.
@@ -74,15 +138,17 @@ Surface const* EditorOf(Surface const* surface)
 Surface const* CurrentEditor()
 {
     if (Surface const* handled = Dispatcher::CurrentSurface()) return EditorOf(handled);
-    if (scopeEditor != nullptr) return scopeEditor;
-    return LoopEditors().empty() ? nullptr : LoopEditors().back();
+    if (handlers.scopeEditor != nullptr) return handlers.scopeEditor;
+    if (!handlers.loopEditors.empty()) return handlers.loopEditors.back();
+    if (EditorStrand const* s = CurrentStrand()) return s->editor;
+    return nullptr;
 }
 
 bool EditorAbandoned(Surface const* editor)
 {
     if (abandonedAll.load()) return true;
     if (editor == nullptr || abandonedEditors.load() == 0) return false;
-    std::lock_guard<std::mutex> lock(abandonMutex);
+    std::lock_guard<std::mutex> lock(AbandonMutex());
     auto const& list = AbandonedEditors();
     return std::any_of(list.begin(), list.end(),
                        [editor](AbandonedEditor const& a) { return a.editor == editor; });
@@ -91,22 +157,16 @@ bool EditorAbandoned(Surface const* editor)
 // One nested loop on the stack of its editor.
 struct LoopOf
 {
-    explicit LoopOf(Surface const* editor) { LoopEditors().push_back(editor); }
-    ~LoopOf() { LoopEditors().pop_back(); }
+    explicit LoopOf(Surface const* editor) { handlers.loopEditors.push_back(editor); }
+    ~LoopOf() { handlers.loopEditors.pop_back(); }
 };
-int handlerDepth = 0;
-std::vector<std::function<void()>>& Deferred()
-{
-    static std::vector<std::function<void()>> deferred;
-    return deferred;
-}
 
 void RunDeferred()
 {
-    while (handlerDepth == 0 && !Deferred().empty())
+    while (handlers.depth == 0 && !handlers.deferred.empty())
     {
         std::vector<std::function<void()>> now;
-        now.swap(Deferred());
+        now.swap(handlers.deferred);
         for (auto& release : now)
             release();
     }
@@ -119,14 +179,149 @@ struct Counter
     int& count;
 };
 
+// One item of a strand's work, as a handler.
+void RunItem(Item& item)
+{
+    RunLoop::HandlerScope scope;
+    if (item.isEvent)
+        Dispatcher::Dispatch(item.event);
+    else
+        RunLoop::GuardHostEntry("an editor's handler", item.work);
+}
+
+bool TakeItem(EditorStrand& s, Item& item)
+{
+    if (s.inbox.empty()) return false;
+    item = std::move(s.inbox.front());
+    s.inbox.pop_front();
+    return true;
+}
+
+// A strand's first frame: its editor's work until there is none.
+void DrainStrand(void* context)
+{
+    auto& s = *static_cast<EditorStrand*>(context);
+    Item item;
+    while (TakeItem(s, item))
+        RunItem(item);
+}
+
+// A strand removed while its code ran goes once control is back here: at rest it is freed;
+// still waiting (nothing will end its loops now) it is parked for good.
+void Reap(EditorStrand& s)
+{
+    if (!s.gone || s.strand.GetState() == Strand::State::Running) return;
+    if (s.strand.GetState() == Strand::State::Waiting) s.strand.Park();
+    std::unique_ptr<EditorStrand> freed;
+    {
+        std::lock_guard<std::mutex> lock(StrandsMutex());
+        auto& all = Strands();
+        auto it = std::find_if(all.begin(), all.end(), [&s](auto const& e) { return e.get() == &s; });
+        if (it == all.end()) return;
+        freed = std::move(*it);
+        all.erase(it);
+    }
+}
+
+// Lets the strand take what came to it: started when at rest, resumed when waiting on this
+// thread. A strand running under the caller takes it once control comes back to it.
+void Serve(EditorStrand& s)
+{
+    switch (s.strand.GetState())
+    {
+    case Strand::State::Rest:
+        if (!s.inbox.empty()) s.strand.Start(&DrainStrand, &s);
+        break;
+    case Strand::State::Waiting:
+        s.strand.Resume();
+        break;
+    case Strand::State::Parked:
+        s.inbox.clear();
+        break;
+    case Strand::State::Running:
+        return;
+    }
+    Reap(s);
+}
+
+void Queue(EditorStrand& s, Item item)
+{
+    // Motion that the editor has not taken yet is replaced by the latest.
+    if (item.isEvent && item.event.type == InputEvent::Motion && !s.inbox.empty() && s.inbox.back().isEvent &&
+        s.inbox.back().event.type == InputEvent::Motion && s.inbox.back().event.surface == item.event.surface)
+        s.inbox.back() = std::move(item);
+    else
+        s.inbox.push_back(std::move(item));
+}
+
+bool Listed(EditorStrand const* strand)
+{
+    auto const& all = Strands();
+    return std::any_of(all.begin(), all.end(), [strand](auto const& s) { return s.get() == strand; });
+}
+
+// Every strand waiting on this thread looks at its conditions again (ends, timers, posted work
+// may have met them).
+void ServeWaiting()
+{
+    std::thread::id const self = std::this_thread::get_id();
+    std::vector<EditorStrand*> waiting;
+    for (auto const& s : Strands())
+        if (s->strand.GetState() == Strand::State::Waiting && s->strand.Thread() == self)
+            waiting.push_back(s.get());
+    // A strand's work may close another editor, whose strand then goes.
+    for (EditorStrand* s : waiting)
+        if (Listed(s)) Serve(*s);
+}
+
+bool AnyInbox()
+{
+    std::thread::id const self = std::this_thread::get_id();
+    for (auto const& s : Strands())
+        if (!s->inbox.empty() && s->strand.GetState() == Strand::State::Waiting && s->strand.Thread() == self)
+            return true;
+    return false;
+}
+
+std::optional<TimePoint> StrandDeadline()
+{
+    std::optional<TimePoint> soonest;
+    std::thread::id const self = std::this_thread::get_id();
+    for (auto const& s : Strands())
+        if (s->deadline && s->strand.GetState() == Strand::State::Waiting && s->strand.Thread() == self &&
+            (!soonest || *s->deadline < *soonest))
+            soonest = s->deadline;
+    return soonest;
+}
+
+void Deliver(InputEvent const& event)
+{
+    if (EditorStrand* s = StrandOfEditor(EditorOf(event.surface)))
+    {
+        Item item;
+        item.isEvent = true;
+        item.event = event;
+        Queue(*s, std::move(item));
+        Serve(*s);
+        return;
+    }
+    RunLoop::HandlerScope scope;
+    Dispatcher::Dispatch(event);
+}
+
+// At most this many events are taken in one turn, so the timers and the paint keep up.
+constexpr int kEventsPerTurn = 256;
+
 void OneTurn(bool block, std::optional<TimePoint> cap, std::function<bool()> const* done)
 {
     if (!RunLoop::MayRun()) return;
     Backend* backend = currentBackend.load();
-    if (block && !paintPending.load() && !postedPending.load())
+    if (block && !paintPending.load() && !postedPending.load() && !AnyInbox())
     {
         std::optional<TimePoint> until = timerSource ? timerSource->NextDue() : std::nullopt;
         if (cap && (!until || *cap < *until)) until = cap;
+        if (std::optional<TimePoint> waits = StrandDeadline(); waits && (!until || *waits < *until))
+            until = waits;
         if (backend)
             backend->Wait(until);
         else if (until)
@@ -136,14 +331,17 @@ void OneTurn(bool block, std::optional<TimePoint> cap, std::function<bool()> con
     if (backend)
     {
         InputEvent event;
-        // What an event changed is painted before the next event is read.
-        while (!(done && (*done)()) && backend->NextEvent(event))
+        // What an event changed is painted before the next event is read; a turn takes what has
+        // come (a host that idles seldom finds a click, press and release, done in one call).
+        for (int taken = 0; taken < kEventsPerTurn && !(done && (*done)()) && backend->NextEvent(event);
+             ++taken)
         {
+            Deliver(event);
+            if (paintPending.exchange(false))
             {
                 RunLoop::HandlerScope scope;
-                Dispatcher::Dispatch(event);
+                Compositor::PaintAll();
             }
-            if (paintPending.load()) break;
         }
     }
 
@@ -162,7 +360,7 @@ void OneTurn(bool block, std::optional<TimePoint> cap, std::function<bool()> con
     {
         std::vector<std::function<void()>> work;
         {
-            std::lock_guard<std::mutex> lock(postMutex);
+            std::lock_guard<std::mutex> lock(PostMutex());
             work.swap(Posted());
         }
         RunLoop::HandlerScope scope;
@@ -170,12 +368,32 @@ void OneTurn(bool block, std::optional<TimePoint> cap, std::function<bool()> con
             w();
     }
 
+    ServeWaiting();
+
     if (paintPending.exchange(false))
     {
         RunLoop::HandlerScope scope;
         Compositor::PaintAll();
     }
     RunDeferred();
+}
+
+// A nested loop on an editor's strand: its work until `finished`, yielding whenever there is
+// none (until `deadline`, when one is given).
+void WaitOnStrand(EditorStrand& s, std::function<bool()> const& finished, std::optional<TimePoint> deadline)
+{
+    Item item;
+    while (!finished())
+    {
+        if (TakeItem(s, item))
+        {
+            RunItem(item);
+            continue;
+        }
+        s.deadline = deadline;
+        Strand::Yield();
+        s.deadline.reset();
+    }
 }
 } // namespace
 
@@ -213,14 +431,21 @@ bool RunLoop::Acquire()
 void RunLoop::Release()
 {
     std::lock_guard<std::mutex> lock(bindMutex);
-    if (users == 0 || boundThread.load() != std::this_thread::get_id()) return;
+    if (users == 0) return;
     if (--users == 0) boundThread.store(std::thread::id());
 }
 
-void RunLoop::MoveBinding()
+bool RunLoop::MoveBinding()
 {
+    std::thread::id const self = std::this_thread::get_id();
+    {
+        std::lock_guard<std::mutex> lock(StrandsMutex());
+        for (auto const& s : Strands())
+            if (s->strand.GetState() == Strand::State::Waiting && s->strand.Thread() != self) return false;
+    }
     std::lock_guard<std::mutex> lock(bindMutex);
-    if (users > 0) boundThread.store(std::this_thread::get_id());
+    if (users > 0) boundThread.store(self);
+    return true;
 }
 
 bool RunLoop::IsBound()
@@ -242,11 +467,16 @@ void RunLoop::Turn(bool block)
 void RunLoop::RunUntil(std::function<bool()> const& done)
 {
     if (!MayRun()) return;
-    Counter levels(nesting);
-    Counter waits(openEnded);
+    Counter levels(handlers.nesting);
+    Counter waits(handlers.openEnded);
     Surface const* const editor = CurrentEditor();
     LoopOf loop(editor);
     std::function<bool()> const finished = [&] { return EditorAbandoned(editor) || done(); };
+    if (EditorStrand* s = CurrentStrand())
+    {
+        WaitOnStrand(*s, finished, std::nullopt);
+        return;
+    }
     while (!finished())
         OneTurn(true, std::nullopt, &finished);
 }
@@ -254,19 +484,24 @@ void RunLoop::RunUntil(std::function<bool()> const& done)
 void RunLoop::RunFor(Clock::duration span)
 {
     if (!MayRun()) return;
-    Counter levels(nesting);
+    Counter levels(handlers.nesting);
     Surface const* const editor = CurrentEditor();
     LoopOf loop(editor);
     TimePoint deadline = Now() + span;
     std::function<bool()> done = [deadline, editor]
     { return EditorAbandoned(editor) || RunLoop::Now() >= deadline; };
+    if (EditorStrand* s = CurrentStrand())
+    {
+        WaitOnStrand(*s, done, deadline);
+        return;
+    }
     while (!done())
         OneTurn(true, deadline, &done);
 }
 
 int RunLoop::Nesting()
 {
-    return nesting;
+    return handlers.nesting;
 }
 
 namespace
@@ -275,7 +510,7 @@ namespace
 void MarkAbandoned(Surface const* editor, bool AbandonedEditor::*reason, bool on)
 {
     if (editor == nullptr) return;
-    std::lock_guard<std::mutex> lock(abandonMutex);
+    std::lock_guard<std::mutex> lock(AbandonMutex());
     auto& list = AbandonedEditors();
     auto it = std::find_if(list.begin(), list.end(),
                            [editor](AbandonedEditor const& a) { return a.editor == editor; });
@@ -311,7 +546,7 @@ void RunLoop::End(Surface const* editor)
 void RunLoop::Forget(Surface const* editor)
 {
     if (editor == nullptr || abandonedEditors.load() == 0) return;
-    std::lock_guard<std::mutex> lock(abandonMutex);
+    std::lock_guard<std::mutex> lock(AbandonMutex());
     auto& list = AbandonedEditors();
     std::erase_if(list, [editor](AbandonedEditor const& a) { return a.editor == editor; });
     abandonedEditors.store(static_cast<int>(list.size()));
@@ -338,25 +573,158 @@ bool RunLoop::Abandoned(Surface const* surface)
     return EditorAbandoned(EditorOf(surface));
 }
 
-RunLoop::EditorScope::EditorScope(Surface const* editor) : outer(scopeEditor)
+RunLoop::EditorScope::EditorScope(Surface const* editor) : outer(handlers.scopeEditor)
 {
-    scopeEditor = editor;
+    handlers.scopeEditor = editor;
 }
 
 RunLoop::EditorScope::~EditorScope()
 {
-    scopeEditor = outer;
+    handlers.scopeEditor = outer;
 }
 
 bool RunLoop::InOpenEndedWait()
 {
-    return openEnded > 0;
+    return handlers.openEnded > 0;
+}
+
+void RunLoop::AddStrand(Surface const* editor)
+{
+    if (editor == nullptr || StrandOfEditor(editor) != nullptr) return;
+    auto strand = std::make_unique<EditorStrand>(editor);
+    std::lock_guard<std::mutex> lock(StrandsMutex());
+    Strands().push_back(std::move(strand));
+}
+
+void RunLoop::RemoveStrand(Surface const* editor)
+{
+    std::unique_ptr<EditorStrand> gone;
+    {
+        std::lock_guard<std::mutex> lock(StrandsMutex());
+        auto& all = Strands();
+        auto it =
+            std::find_if(all.begin(), all.end(), [editor](auto const& s) { return s->editor == editor; });
+        if (it == all.end()) return;
+        (*it)->inbox.clear();
+        Strand::State const state = (*it)->strand.GetState();
+        if (state == Strand::State::Running || state == Strand::State::Waiting)
+        {
+            // Its code runs under the caller (or waits): it goes once control is back.
+            (*it)->gone = true;
+            (*it)->editor = nullptr;
+            if (state == Strand::State::Waiting)
+                (*it)->strand.Park();
+            else
+                return;
+        }
+        gone = std::move(*it);
+        all.erase(it);
+    }
+}
+
+bool RunLoop::RunOnEditor(Surface const* editor, std::function<void()> work)
+{
+    EditorStrand* s = StrandOfEditor(editor);
+    if (s == nullptr)
+    {
+        work();
+        return true;
+    }
+    if (s->strand.GetState() == Strand::State::Parked) return false;
+    Item item;
+    item.work = std::move(work);
+    Queue(*s, std::move(item));
+    Serve(*s);
+    return true;
+}
+
+bool RunLoop::HasStrand(Surface const* editor)
+{
+    std::lock_guard<std::mutex> lock(StrandsMutex());
+    return StrandOfEditor(editor) != nullptr;
+}
+
+Surface const* RunLoop::EditorOf(Surface const* surface)
+{
+    return gfx::EditorOf(surface);
+}
+
+bool RunLoop::StrandWaiting(Surface const* editor)
+{
+    std::lock_guard<std::mutex> lock(StrandsMutex());
+    EditorStrand const* s = StrandOfEditor(editor);
+    return s != nullptr && s->strand.GetState() == Strand::State::Waiting;
+}
+
+std::thread::id RunLoop::StrandThread(Surface const* editor)
+{
+    std::lock_guard<std::mutex> lock(StrandsMutex());
+    EditorStrand const* s = StrandOfEditor(editor);
+    return s != nullptr && s->strand.GetState() == Strand::State::Waiting ? s->strand.Thread()
+                                                                          : std::thread::id();
+}
+
+bool RunLoop::StrandRunning(Surface const* editor)
+{
+    std::lock_guard<std::mutex> lock(StrandsMutex());
+    EditorStrand const* s = StrandOfEditor(editor);
+    return s != nullptr && s->strand.GetState() == Strand::State::Running;
+}
+
+bool RunLoop::AnyStrandWaiting()
+{
+    std::lock_guard<std::mutex> lock(StrandsMutex());
+    for (auto const& s : Strands())
+        if (s->strand.GetState() == Strand::State::Waiting) return true;
+    return false;
+}
+
+bool RunLoop::OnStrand()
+{
+    return CurrentStrand() != nullptr;
+}
+
+Surface const* RunLoop::StrandEditor()
+{
+    EditorStrand const* s = CurrentStrand();
+    return s != nullptr ? s->editor : nullptr;
+}
+
+bool RunLoop::Unwind(Surface const* editor)
+{
+    EditorStrand* s = StrandOfEditor(editor);
+    if (s == nullptr) return true;
+    // An ended loop returns as soon as it looks: one resume unwinds it, unless the code after it
+    // waits again in a loop of another editor's (it ends that editor's close).
+    for (int i = 0; i < 16 && s->strand.GetState() == Strand::State::Waiting; ++i)
+        if (!s->strand.Resume() && s->strand.Thread() != std::this_thread::get_id()) break;
+    bool const rest = s->strand.GetState() == Strand::State::Rest;
+    if (rest) s->inbox.clear();
+    return rest;
+}
+
+void RunLoop::ParkStrand(Surface const* editor)
+{
+    EditorStrand* s = StrandOfEditor(editor);
+    if (s == nullptr || s->strand.GetState() != Strand::State::Waiting) return;
+    {
+        std::lock_guard<std::mutex> lock(StrandsMutex());
+        s->strand.Park();
+    }
+    s->inbox.clear();
+    s->deadline.reset();
+    // What it made stays as it is, inert: off the window system, out of every list.
+    std::vector<Surface*> made;
+    for (Surface* surface : Surface::All())
+        if (surface->Creator() == &s->strand) made.push_back(surface);
+    for (auto it = made.rbegin(); it != made.rend(); ++it)
+        (*it)->Retire();
 }
 
 void RunLoop::Post(std::function<void()> work)
 {
     {
-        std::lock_guard<std::mutex> lock(postMutex);
+        std::lock_guard<std::mutex> lock(PostMutex());
         Posted().push_back(std::move(work));
     }
     postedPending.store(true);
@@ -381,23 +749,23 @@ bool RunLoop::PaintPending()
 
 void RunLoop::DeferRelease(std::function<void()> release)
 {
-    if (handlerDepth == 0)
+    if (handlers.depth == 0)
     {
         release();
         return;
     }
-    Deferred().push_back(std::move(release));
+    handlers.deferred.push_back(std::move(release));
 }
 
 RunLoop::HandlerScope::HandlerScope()
 {
-    ++handlerDepth;
+    ++handlers.depth;
 }
 
 RunLoop::HandlerScope::~HandlerScope()
 {
-    --handlerDepth;
-    if (handlerDepth == 0 && !Deferred().empty())
+    --handlers.depth;
+    if (handlers.depth == 0 && !handlers.deferred.empty())
     {
         // Releases run after the outermost handler, even when it left by an exception.
         try

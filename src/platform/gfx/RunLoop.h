@@ -5,6 +5,7 @@
 #include <exception>
 #include <functional>
 #include <optional>
+#include <thread>
 
 #include "platform/gfx/Types.h"
 
@@ -32,6 +33,26 @@ protected:
 // the next one when asked to block), runs the work posted from other threads, then paints
 // every surface with damaged nodes. Mouse tracking, modal runs, menus and synchronous
 // animations nest turns with RunUntil.
+//
+// Editor strands. An editor that a host opened (EditorHost) has a strand of its own (a stack:
+// platform/Strand.h), and every handler of that editor runs on it: the input that comes to its
+// surfaces (its dialogs and menus included), its building, its timers and its drains. A nested
+// loop on a strand never turns the loop: it runs the work that came to its editor and, when
+// there is none, yields back to the host's call, which returns; each later turn (inside the
+// host's next call) resumes it with what came meanwhile, until its condition holds. So no host
+// call waits for the user: a menu, dialog, drag or fade goes on across the host's calls and
+// returns its result to the code that started it as before, and other editors stay live.
+// - A strand at rest holds nothing, and any thread admitted to the loop serves its editor (the
+//   binding moves as before). A strand waiting in a nested loop is tied to its thread: while
+//   one waits, the binding stays with that thread (MoveBinding refuses), and only it resumes it.
+// - Pending pointer motion is taken as its latest position (the X back end gives the latest of
+//   consecutive motion; an editor's queue keeps one).
+// - Ending an editor's loops (End, Abandon) makes its waiting loops return when the strand is
+//   next resumed (Unwind resumes it at once); a strand that can no longer be resumed on its
+//   thread is parked for good (ParkStrand): nothing on it runs again, and the surfaces made on it
+//   are retired.
+// - A nested loop off every strand (a thread's own stack: tests, or an editor opened without a
+//   host) nests turns as before.
 class RunLoop
 {
 public:
@@ -44,13 +65,15 @@ public:
     // Binds the loop to the calling thread, or counts one more user on it. False when it is
     // bound to another thread.
     static bool Acquire();
-    // One user fewer; the loop is free for any thread after the last.
+    // One user fewer; the loop is free for any thread after the last. Any thread the editors'
+    // host admitted.
     static void Release();
     static bool IsBound();
     // Moves a bound loop, with its users, to the calling thread. Only for a caller that knows
     // the bound thread is outside the loop and will not come back into it unasked (the editors'
-    // host, which tracks that thread's entries).
-    static void MoveBinding();
+    // host, which tracks that thread's entries). False, with nothing moved, while a strand waits
+    // on another thread.
+    static bool MoveBinding();
     // True on the bound thread, and on any thread while the loop is not bound.
     static bool MayRun();
 
@@ -89,6 +112,8 @@ public:
     // abandoned (or all are).
     static bool Abandoned();
     static bool Abandoned(Surface const* surface);
+    // The host-embedded surface at the root of a surface's owner chain: its editor.
+    static Surface const* EditorOf(Surface const* surface);
     // Names the editor that nested loops started in its scope belong to when no event is being
     // handled (an editor being built). Editor thread.
     class EditorScope
@@ -103,6 +128,35 @@ public:
         Surface const* outer;
     };
     static bool InOpenEndedWait();
+    // Editor strands (the editors' host; the loop's thread). AddStrand gives the editor whose
+    // host-embedded surface that is a strand; RemoveStrand takes it away again (the strand must
+    // be at rest or parked; a parked one's stack is kept for good).
+    static void AddStrand(Surface const* editor);
+    static void RemoveStrand(Surface const* editor);
+    // Runs `work` as a handler of the editor on its strand: at once when the strand is at rest,
+    // inside its innermost nested loop when it waits (resumed now), later when it is running
+    // under the caller (a host call made from one of its handlers). Without a strand (none for
+    // that editor, or `editor` null), runs it here. False when the editor's strand is parked
+    // (nothing runs).
+    static bool RunOnEditor(Surface const* editor, std::function<void()> work);
+    // The editor's strand: there, waiting in a nested loop, running under the caller.
+    static bool HasStrand(Surface const* editor);
+    static bool StrandWaiting(Surface const* editor);
+    // The thread the editor's waiting strand is tied to.
+    static std::thread::id StrandThread(Surface const* editor);
+    static bool StrandRunning(Surface const* editor);
+    // True while any strand waits (on whichever thread).
+    static bool AnyStrandWaiting();
+    // True when the calling code runs on an editor's strand; the editor.
+    static bool OnStrand();
+    static Surface const* StrandEditor();
+    // Resumes an ended editor's waiting strand on its own thread until it is at rest (its loops
+    // return at once). False when it still waits (tied to another thread, or still waiting).
+    static bool Unwind(Surface const* editor);
+    // The editor's waiting strand is never resumed again; the surfaces made on it leave the
+    // window system.
+    static void ParkStrand(Surface const* editor);
+
     // Any thread: queue work for the loop's next turn, and wake it.
     static void Post(std::function<void()> work);
     static void Wake();

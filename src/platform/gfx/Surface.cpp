@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "platform/Strand.h"
 #include "platform/gfx/Backend.h"
 #include "platform/gfx/Dispatcher.h"
 #include "platform/gfx/RunLoop.h"
@@ -10,17 +11,19 @@ namespace gfx
 {
 namespace
 {
+// Never destroyed: a host that exits with an editor open may still run editor code after the
+// process's static objects are gone.
 std::vector<Surface*>& Registry()
 {
-    static std::vector<Surface*> all;
-    return all;
+    static auto* all = new std::vector<Surface*>;
+    return *all;
 }
 } // namespace
 
 Surface::Surface(Backend& b, SurfaceKind k, Rect screenRect, void* host, Surface* o)
     : backend(b), kind(k), hostHandle(host), owner(o), width(std::max(1, screenRect.w)),
       height(std::max(1, screenRect.h)),
-      backBuffer(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height))
+      backBuffer(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height)), creator(Strand::Current())
 {
     root.surface = this;
     root.visible = true;
@@ -40,6 +43,14 @@ Surface::~Surface()
     std::vector<View*> children = root.children;
     for (View* child : children)
         child->RemoveFromSuperview();
+    Retire();
+    cairo_surface_destroy(backBuffer);
+}
+
+void Surface::Retire()
+{
+    if (retired) return;
+    retired = true;
     Dispatcher::SurfaceGone(this);
     // An editor abandoned under this surface is gone with it; a later surface at this address
     // starts afresh.
@@ -49,27 +60,29 @@ Surface::~Surface()
     auto& all = Registry();
     all.erase(std::remove(all.begin(), all.end(), this), all.end());
     backend.SurfaceDestroyed(*this);
-    cairo_surface_destroy(backBuffer);
 }
 
 Point Surface::ScreenOrigin() const
 {
+    if (retired) return Point{};
     return backend.ScreenOrigin(*this);
 }
 
 void Surface::Move(int x, int y)
 {
+    if (retired) return;
     backend.Move(*this, Point{x, y});
 }
 
 void Surface::Show(bool s)
 {
     shown = s;
-    backend.Show(*this, s);
+    if (!retired) backend.Show(*this, s);
 }
 
 void Surface::Focus()
 {
+    if (retired) return;
     backend.Focus(*this);
 }
 

@@ -8,6 +8,8 @@
 #include "platform/gfx/Types.h"
 #include "platform/gfx/View.h"
 
+class Strand;
+
 namespace gfx
 {
 class Backend;
@@ -46,6 +48,14 @@ public:
     // The back end's own data for this surface.
     void* backendData = nullptr;
 
+    // The strand whose code made the surface (null: a thread's own stack).
+    Strand* Creator() const { return creator; }
+    // Takes the surface out of every list and off the window system for good, leaving the object
+    // itself (which code parked on a strand still holds) inert; its destruction then does nothing
+    // more. A parked strand's surfaces go this way.
+    void Retire();
+    bool Retired() const { return retired; }
+
     // Every surface alive, in creation order.
     static std::vector<Surface*> const& All();
 
@@ -60,6 +70,8 @@ private:
     View* focus = nullptr;
     std::weak_ptr<void const> focusLife;
     cairo_surface_t* backBuffer;
+    Strand* creator;
+    bool retired = false;
     View root;
 };
 } // namespace gfx

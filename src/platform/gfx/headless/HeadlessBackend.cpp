@@ -83,7 +83,9 @@ bool HeadlessBackend::NextEvent(InputEvent& event)
             }
             ~Inserting() { b.inserting = false; }
         } inserting(*this);
-        step.action();
+        // An action stands for the user's input: it runs where that input would be handled, on
+        // the strand of the editor that has the focus (inside whatever loop waits there).
+        RunLoop::RunOnEditor(RunLoop::EditorOf(focused), step.action);
         return false;
     }
     return false;

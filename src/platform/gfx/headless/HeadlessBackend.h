@@ -98,8 +98,9 @@ public:
     // Typing: each UTF-8 character of text is one key event; Key sends a key that is not text.
     void Type(Surface& surface, char const* text, unsigned modifiers = 0);
     void Key(Surface& surface, unsigned key, unsigned modifiers = 0);
-    // Runs the action when the script reaches it (inside whatever loop reads events then):
-    // tests look at the state in the middle of a drag or a modal run this way. What the
+    // Runs the action when the script reaches it (inside whatever loop reads events then; for
+    // an editor on a strand, inside whatever loop waits on the strand of the editor that has the
+    // focus): tests look at the state in the middle of a drag or a modal run this way. What the
     // action scripts comes right after it; the turn paints before the next step.
     void Then(std::function<void()> action);
     // The next scripted event comes this much later than it would.

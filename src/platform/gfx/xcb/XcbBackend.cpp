@@ -309,6 +309,16 @@ bool XcbBackend::NextEvent(InputEvent& event)
         std::unique_ptr<xcb_generic_event_t, EventDeleter> e = std::move(queue.front());
         queue.pop_front();
         if (HandleInternal(e.get())) continue;
+        if ((e->response_type & 0x7f) == XCB_MOTION_NOTIFY)
+        {
+            // Motion already queued behind it for the same window makes it stale: a host that
+            // idles seldom gets the pointer where it is now, not where it was.
+            if (queue.empty()) ReadEvents();
+            auto const* m = reinterpret_cast<xcb_motion_notify_event_t const*>(e.get());
+            if (!queue.empty() && (queue.front()->response_type & 0x7f) == XCB_MOTION_NOTIFY &&
+                reinterpret_cast<xcb_motion_notify_event_t const*>(queue.front().get())->event == m->event)
+                continue;
+        }
         if (Translate(e.get(), event)) return true;
     }
 }
