@@ -66,14 +66,14 @@ private:
 // Built on first use, so instances made during static initialisation find them.
 PluginList<InstrumentBase, MacAUInstrumentBase>& Instruments()
 {
-    static PluginList<InstrumentBase, MacAUInstrumentBase> list;
-    return list;
+    static auto* list = new PluginList<InstrumentBase, MacAUInstrumentBase>;
+    return *list;
 }
 
 PluginList<EffectBase, MacAUEffectBase>& Effects()
 {
-    static PluginList<EffectBase, MacAUEffectBase> list;
-    return list;
+    static auto* list = new PluginList<EffectBase, MacAUEffectBase>;
+    return *list;
 }
 
 } // namespace
@@ -120,17 +120,21 @@ struct Watch
 };
 // Taken before a list's own mutex, never after.
 std::mutex watchMutex;
-std::condition_variable noticeDelivered;
+std::condition_variable& NoticeDelivered()
+{
+    static auto* delivered = new std::condition_variable;
+    return *delivered;
+}
 std::vector<Watch>& Watches()
 {
-    static std::vector<Watch> watches;
-    return watches;
+    static auto* watches = new std::vector<Watch>;
+    return *watches;
 }
 // The observers a closing notice is on its way to.
 std::vector<AUUnitObserver*>& Notified()
 {
-    static std::vector<AUUnitObserver*> notified;
-    return notified;
+    static auto* notified = new std::vector<AUUnitObserver*>;
+    return *notified;
 }
 
 // The plug-in of a live unit (under watchMutex).
@@ -159,12 +163,12 @@ void UnwatchUnit(AUUnitObserver* observer)
     std::vector<PluginBase*> held;
     {
         std::unique_lock<std::mutex> hold(watchMutex);
-        noticeDelivered.wait(hold,
-                             [observer]
-                             {
-                                 auto const& n = Notified();
-                                 return std::find(n.begin(), n.end(), observer) == n.end();
-                             });
+        NoticeDelivered().wait(hold,
+                               [observer]
+                               {
+                                   auto const& n = Notified();
+                                   return std::find(n.begin(), n.end(), observer) == n.end();
+                               });
         for (Watch const& w : Watches())
             if (w.observer == observer) held.push_back(w.unit);
         std::erase_if(Watches(), [observer](Watch const& w) { return w.observer == observer; });
@@ -206,7 +210,7 @@ void NotifyUnitClosing(ComponentInstance instance)
             auto& notified = Notified();
             notified.erase(std::find(notified.begin(), notified.end(), next));
         }
-        noticeDelivered.notify_all();
+        NoticeDelivered().notify_all();
         // The close is a counted call: these never delete the unit.
         for (PluginBase* unit : held)
             unit->ReleaseEditorHold();

@@ -130,8 +130,8 @@ struct BlockCache
 
 BlockCache& Cache()
 {
-    static BlockCache cache;
-    return cache;
+    static auto* cache = new BlockCache;
+    return *cache;
 }
 
 std::uint64_t HashFloats(float const* data, std::size_t n)

@@ -291,7 +291,8 @@ std::vector<Control> MakeTable()
 }
 } // namespace
 
-std::vector<Control> const kControls = MakeTable();
+// Never destroyed: an editor may still be built while a host exits.
+std::vector<Control> const& kControls = *new std::vector<Control>(MakeTable());
 
 std::size_t Count(Kind kind)
 {

@@ -148,7 +148,7 @@ struct Control
     int markerStep = 0; // discrete knobs: dots every n values (0: the knob's own)
 };
 
-extern std::vector<Control> const kControls;
+extern std::vector<Control> const& kControls;
 
 // How many rows of a kind the table holds.
 std::size_t Count(Kind kind);

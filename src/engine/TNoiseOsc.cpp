@@ -24,8 +24,8 @@ struct SharedTable
 
 SharedTable& Shared()
 {
-    static SharedTable table;
-    return table;
+    static auto* table = new SharedTable;
+    return *table;
 }
 
 // Every table holds the same values, so the noise is the same from run to run.

@@ -9,8 +9,8 @@ namespace
 std::mutex chooserMutex;
 CascadeList::Chooser& TheChooser()
 {
-    static CascadeList::Chooser chooser;
-    return chooser;
+    static auto* chooser = new CascadeList::Chooser;
+    return *chooser;
 }
 } // namespace
 

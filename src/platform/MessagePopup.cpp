@@ -9,8 +9,8 @@ namespace
 std::mutex sinkMutex;
 std::shared_ptr<MessageSink>& TheSink()
 {
-    static std::shared_ptr<MessageSink> sink;
-    return sink;
+    static auto* sink = new std::shared_ptr<MessageSink>;
+    return *sink;
 }
 
 std::shared_ptr<MessageSink> CurrentSink()

@@ -125,18 +125,19 @@ public:
     };
     explicit Entry(Mode mode = Try)
     {
-        if (mode == Admitted)
-        {
-            entered = true;
-            return;
-        }
         State& st = TheState();
-        std::lock_guard<std::mutex> lock(st.mutex);
-        entered = AdmitLocked(st, false) == Admission::In;
+        {
+            std::lock_guard<std::mutex> lock(st.mutex);
+            entered = mode == Admitted || AdmitLocked(st, false) == Admission::In;
+            outermost = entered && st.depth == 1;
+        }
+        if (outermost) gfx::RunLoop::HostCallBegins();
     }
     ~Entry()
     {
         if (!entered) return;
+        // Still inside: no other thread's call begins before the watch over grabs is set.
+        if (outermost) gfx::RunLoop::HostCallEnds();
         State& st = TheState();
         for (;;)
         {
@@ -150,7 +151,7 @@ public:
                         st.inside.store(std::thread::id());
                         st.changed.notify_all();
                     }
-                    return;
+                    break;
                 }
                 work.swap(st.atLastLeave);
             }
@@ -165,6 +166,7 @@ public:
 private:
     Strand::HostCall hostCall;
     bool entered = false;
+    bool outermost = false;
 };
 
 std::atomic<EditorWindowSystem*> systemOverride{nullptr};

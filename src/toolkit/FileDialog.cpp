@@ -18,8 +18,8 @@ namespace
 {
 String& Last()
 {
-    static String last;
-    return last;
+    static auto* last = new String;
+    return *last;
 }
 
 bool IsFolder(std::string const& path)

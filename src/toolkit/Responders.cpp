@@ -13,8 +13,8 @@ struct Queues
 
 Queues& Q()
 {
-    static Queues queues;
-    return queues;
+    static auto* queues = new Queues;
+    return *queues;
 }
 
 template <typename T> std::optional<T> Take(std::deque<T>& queue)

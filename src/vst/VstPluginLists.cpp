@@ -45,14 +45,14 @@ private:
 // Built on first use, so instances made during static initialisation find them.
 PluginList<InstrumentBase>& Instruments()
 {
-    static PluginList<InstrumentBase> list;
-    return list;
+    static auto* list = new PluginList<InstrumentBase>;
+    return *list;
 }
 
 PluginList<EffectBase>& Effects()
 {
-    static PluginList<EffectBase> list;
-    return list;
+    static auto* list = new PluginList<EffectBase>;
+    return *list;
 }
 
 } // namespace

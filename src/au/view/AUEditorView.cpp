@@ -67,9 +67,9 @@ OSStatus AUEditorView::CreateUI(Float32 x, Float32 y)
     GetWindowBounds(window, kWindowTitleBarRgn, &title);
     int const top = title.bottom - title.top;
 
-    static HeadlessWindows headless;
+    static auto* headless = new HeadlessWindows;
     bool const x11 = window->kind == kHostWindowX11;
-    EditorWindowSystem& system = x11 ? XcbEditorWindowSystem() : headless;
+    EditorWindowSystem& system = x11 ? XcbEditorWindowSystem() : *headless;
     void* handle = x11 ? reinterpret_cast<void*>(static_cast<std::uintptr_t>(window->x11Window))
                        : static_cast<void*>(window);
     if (!host.Open(system, handle, root, [top](int, long) { return top; })) return -1;

@@ -37,6 +37,13 @@ public:
     virtual void Present(Surface& surface, Rect dirty) = 0;
     // Takes or gives back the pointer; false when the window system refuses.
     virtual bool Grab(Surface& surface, bool on) = 0;
+    // Whether a grab is held. Loop thread.
+    virtual bool HoldsGrabs() { return false; }
+    // Any thread: lets go of the grabs held, keeping them in mind (the host stopped calling while
+    // a menu or drag held the pointer: the desktop is the user's meanwhile).
+    virtual void SuspendGrabs() {}
+    // Loop thread: takes the suspended grabs again.
+    virtual void RestoreGrabs() {}
     virtual void SetBusyCursor(bool busy) = 0;
 
     // The clipboard's text (UTF-8).

@@ -20,8 +20,8 @@ struct Bytes
 std::mutex tableMutex;
 std::map<std::string, Bytes>& Table()
 {
-    static std::map<std::string, Bytes> table;
-    return table;
+    static auto* table = new std::map<std::string, Bytes>;
+    return *table;
 }
 
 struct Reader

@@ -157,6 +157,15 @@ public:
     // window system.
     static void ParkStrand(Surface const* editor);
 
+    // The host's calls into the editors; the editors' host marks the outermost call of the
+    // thread admitted to the loop. A grab of the pointer or the keyboard (a menu, a drag) never
+    // outlives the host's calls by much: when none has come for kGrabLetGo on the loop's clock,
+    // a thread of ours lets go of it (Backend::SuspendGrabs, which touches only the window
+    // system's connection), and the next call takes it again. The menu or drag goes on.
+    static constexpr std::chrono::milliseconds kGrabLetGo{250};
+    static void HostCallBegins();
+    static void HostCallEnds();
+
     // Any thread: queue work for the loop's next turn, and wake it.
     static void Post(std::function<void()> work);
     static void Wake();

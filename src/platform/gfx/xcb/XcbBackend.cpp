@@ -579,6 +579,11 @@ void XcbBackend::SurfaceDestroyed(Surface& surface)
     XSurface* d = Data(surface);
     surface.backendData = nullptr;
     if (!d) return;
+    {
+        // A grab goes with its window.
+        std::lock_guard<std::mutex> lock(grabMutex);
+        if (d->window != 0 && d->window == grabbedWindow) grabbedWindow = 0;
+    }
     if (d->target)
     {
         cairo_surface_finish(d->target);
@@ -742,36 +747,75 @@ bool XcbBackend::Grab(Surface& surface, bool on)
 {
     XSurface* d = Data(surface);
     if (lost) return false;
+    std::lock_guard<std::mutex> lock(grabMutex);
     if (!on)
     {
+        grabbedWindow = 0;
+        grabsSuspended = false;
         xcb_ungrab_pointer(connection, XCB_CURRENT_TIME);
         xcb_ungrab_keyboard(connection, XCB_CURRENT_TIME);
         Flush();
         return true;
     }
     if (!d || !d->window || d->dead) return false;
+    bool const keyboard = surface.Kind() == SurfaceKind::Popup;
+    bool const ok = GrabWindow(d->window, keyboard);
+    grabbedWindow = ok ? d->window : 0;
+    grabbedKeyboard = keyboard;
+    grabsSuspended = false;
+    return ok;
+}
+
+bool XcbBackend::GrabWindow(std::uint32_t window, bool keyboard)
+{
     std::uint16_t mask =
         XCB_EVENT_MASK_BUTTON_PRESS | XCB_EVENT_MASK_BUTTON_RELEASE | XCB_EVENT_MASK_POINTER_MOTION;
     xcb_grab_pointer_reply_t* pointer = xcb_grab_pointer_reply(
         connection,
-        xcb_grab_pointer(connection, 1, d->window, mask, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE,
+        xcb_grab_pointer(connection, 1, window, mask, XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC, XCB_NONE,
                          busy ? busyCursor : XCB_NONE, XCB_CURRENT_TIME),
         nullptr);
     bool ok = pointer && pointer->status == XCB_GRAB_STATUS_SUCCESS;
     std::free(pointer);
-    if (ok && surface.Kind() == SurfaceKind::Popup)
+    if (ok && keyboard)
     {
-        xcb_grab_keyboard_reply_t* keyboard =
+        xcb_grab_keyboard_reply_t* reply =
             xcb_grab_keyboard_reply(connection,
-                                    xcb_grab_keyboard(connection, 1, d->window, XCB_CURRENT_TIME,
+                                    xcb_grab_keyboard(connection, 1, window, XCB_CURRENT_TIME,
                                                       XCB_GRAB_MODE_ASYNC, XCB_GRAB_MODE_ASYNC),
                                     nullptr);
-        ok = keyboard && keyboard->status == XCB_GRAB_STATUS_SUCCESS;
-        std::free(keyboard);
+        ok = reply && reply->status == XCB_GRAB_STATUS_SUCCESS;
+        std::free(reply);
         if (!ok) xcb_ungrab_pointer(connection, XCB_CURRENT_TIME);
     }
     Flush();
     return ok;
+}
+
+bool XcbBackend::HoldsGrabs()
+{
+    std::lock_guard<std::mutex> lock(grabMutex);
+    return grabbedWindow != 0 && !grabsSuspended;
+}
+
+void XcbBackend::SuspendGrabs()
+{
+    // Any thread: xcb serialises the requests on its connection.
+    std::lock_guard<std::mutex> lock(grabMutex);
+    if (grabbedWindow == 0 || grabsSuspended || lost) return;
+    grabsSuspended = true;
+    xcb_ungrab_pointer(connection, XCB_CURRENT_TIME);
+    if (grabbedKeyboard) xcb_ungrab_keyboard(connection, XCB_CURRENT_TIME);
+    xcb_flush(connection);
+}
+
+void XcbBackend::RestoreGrabs()
+{
+    std::lock_guard<std::mutex> lock(grabMutex);
+    if (!grabsSuspended || lost) return;
+    grabsSuspended = false;
+    // Refused (another client holds the pointer now): the menu goes on without it.
+    if (!GrabWindow(grabbedWindow, grabbedKeyboard)) grabbedWindow = 0;
 }
 
 void XcbBackend::SetBusyCursor(bool b)

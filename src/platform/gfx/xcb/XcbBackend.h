@@ -1,8 +1,10 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -69,6 +71,9 @@ public:
     void Focus(Surface& surface) override;
     void Present(Surface& surface, Rect dirty) override;
     bool Grab(Surface& surface, bool on) override;
+    bool HoldsGrabs() override;
+    void SuspendGrabs() override;
+    void RestoreGrabs() override;
     void SetBusyCursor(bool busy) override;
     void SetClipboardText(std::string const& text) override;
     std::string GetClipboardText() override;
@@ -108,6 +113,8 @@ private:
     // The window a frame is transient for, looked up as it is mapped.
     std::uint32_t TransientOwner(Surface const& frame);
     void RepaintAll(Surface& surface);
+    // Grabs the pointer (and the keyboard) for a window; the grab mutex is held.
+    bool GrabWindow(std::uint32_t window, bool keyboard);
     std::uint32_t InputFocus();
     bool SetInputFocus(std::uint32_t window);
     void GiveBackFocus(Surface& surface, std::uint32_t window, std::uint32_t before);
@@ -121,7 +128,12 @@ private:
     std::uint32_t busyCursor = 0;
     void* device = nullptr; // cairo's device of the connection (cairo_device_t*)
     bool busy = false;
-    bool lost = false;
+    std::atomic<bool> lost{false};
+    // The grab held (suspended while the host does not call; see RunLoop::HostCallEnds).
+    std::mutex grabMutex;
+    std::uint32_t grabbedWindow = 0;
+    bool grabbedKeyboard = false;
+    bool grabsSuspended = false;
     std::string clipboard;
     bool ownsClipboard = false;
     struct EventDeleter

@@ -28,6 +28,6 @@ public:
 
 EditorWindowSystem& XcbEditorWindowSystem()
 {
-    static X11WindowSystem system;
-    return system;
+    static auto* system = new X11WindowSystem;
+    return *system;
 }
