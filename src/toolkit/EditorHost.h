@@ -20,20 +20,37 @@ class Surface;
 // plug-in's requests after each idle, and the close. The deliverables' adapters (the VST
 // editor loader, the Audio Unit view) are thin layers over it.
 //
+// The host's thread is never ours to keep. Each open editor has a strand (platform/gfx/RunLoop.h)
+// on which its content is built and all its handlers run; a menu, dialog, drag or fade waits on
+// it across the host's calls, which return at once (building and drawing take what they need).
+//
 // Threads. Every editor of the process shares one event loop, turned by one thread at a time:
-// the editor thread, inside whose host call (open, idle, close: an entry) the loop turns.
-// Entries are counted under a small mutex never held across a turn or a wait. A thread that
-// calls in while the editor thread is outside every entry is admitted and becomes the editor
-// thread (the loop's binding moves to it), so an editor opened on a thread that exited or
-// stopped idling is idled and closed from any other; an idle that finds another thread inside
-// does nothing, and an open waits a while for it to leave. An editor is disposed of only by an
-// admitted thread: a close that is admitted disposes of it at once (after the handler it runs
-// in, if any); one that is not posts the disposal to the thread inside, which runs it on its
-// way out of its outermost entry, and returns without waiting. Either way the close first ends
-// that editor's own nested loops (alerts, dialogs, menus, drags, fades; no other editor's) and
-// detaches it from its plug-in. An open editor holds its instance (PluginBase::HoldForEditor)
-// until it is disposed of, so an instance the host closed meanwhile goes with the disposal, on
-// whichever thread runs it.
+// the thread inside whose host call (open, idle, close: an entry) the loop turns. Entries are
+// counted under a small mutex never held across a turn or a wait. A thread that calls in while
+// the others are outside every entry is admitted and the loop's binding moves to it, so an editor
+// opened on a thread that exited or stopped idling is idled and closed from any other, unless a
+// strand waits on its thread: a waiting strand is resumed only by that thread, and the loop stays
+// with it meanwhile (an idle from another thread does nothing, an open is refused). An idle that
+// finds another thread inside does nothing; an open waits a while for it to leave. A host call
+// made from inside one of our calls to it on a strand runs as the host's own (Strand::HostCall):
+// it never resumes or frees the strand it runs on.
+//
+// Closing. A close first ends that editor's own nested loops (alerts, dialogs, menus, drags,
+// fades; no other editor's) and detaches it from its plug-in; nothing is saved that the user did
+// not confirm. It never waits for the user, nor for another editor. Then the editor's strand lets
+// go of it: a strand waiting on the closing thread is resumed there at once and unwinds (modal
+// runs end as Cancel, menus with no choice, drags as a release that clicks nothing); one waiting
+// on another thread is left to that thread, which unwinds it as it next comes in, while the
+// instance stays, and is parked for good once the instance goes (nothing on it runs again: its
+// surfaces leave the window system, its timers stop, and the editor and the loop are free at
+// once). Then the editor is disposed of, by an admitted thread only: the closer when no other
+// thread is inside, otherwise the thread inside, on its way out of its outermost entry; a close
+// made from inside one of our calls to the host goes when that call has returned. An open editor
+// holds its instance (PluginBase::HoldForEditor) until it is disposed of, so an instance the host
+// closed meanwhile goes with the disposal, on whichever thread runs it.
+//
+// Grabs of the pointer and keyboard (menus, drags) are let go of when the host stops calling for
+// a while, and taken again at its next call (RunLoop::HostCallBegins).
 class EditorHost
 {
 public:

@@ -15,9 +15,10 @@ namespace gfx
 // queue. Host windows all sit at the screen's origin, so window coordinates are screen
 // coordinates. The clock is the steady clock.
 //
-// An open-ended nested wait (a menu, a modal run, the tracking of a press) that finds the
-// queues empty cannot be fed while it runs: it ends every nested loop instead
-// (RunLoop::AbandonNested), as if the user dismissed them; the view's next idle resumes them.
+// The view's nested waits (a menu, a modal run, the tracking of a press) wait on its editor's
+// strand for the view's next idles, which feed them. One off every strand (an editor opened
+// without a view) that finds the queues empty cannot be fed while it runs: it ends every nested
+// loop instead (RunLoop::AbandonNested), as if the user dismissed them.
 // A host queues a press together with its release.
 //
 // One back end per process, counted by Acquire and Release. Editor thread only, but Wake.
