@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <mutex>
 #include <new>
 #include <vector>
 
@@ -47,6 +48,33 @@ std::vector<StrandLocal const*>& Locals()
 // the threads that run editors ask.
 thread_local Strand* current = nullptr;
 thread_local Strand* starting = nullptr;
+
+// Every strand, for the end of the threads they ran on. Never destroyed (a host may still switch
+// during its exit).
+std::mutex& AllMutex()
+{
+    static auto* m = new std::mutex;
+    return *m;
+}
+std::vector<Strand*>& All()
+{
+    static auto* all = new std::vector<Strand*>;
+    return *all;
+}
+
+// Made on a thread once it runs a strand. When the thread ends, the strands waiting on it are tied
+// to no thread: a later thread given the same id never resumes them.
+struct ThreadEnd
+{
+    bool armed = false;
+    ~ThreadEnd()
+    {
+        std::lock_guard<std::mutex> lock(AllMutex());
+        for (Strand* s : All())
+            s->Untie(std::this_thread::get_id());
+    }
+};
+thread_local ThreadEnd threadEnd;
 
 struct Boxes
 {
@@ -120,10 +148,16 @@ Strand::Strand() : impl(new Impl)
     impl->fiber = __tsan_create_fiber(0);
 #endif
     impl->locals.Fill();
+    std::lock_guard<std::mutex> lock(AllMutex());
+    All().push_back(this);
 }
 
 Strand::~Strand()
 {
+    {
+        std::lock_guard<std::mutex> lock(AllMutex());
+        std::erase(All(), this);
+    }
     if (state == State::Parked)
     {
         // What the parked frames hold stays reachable for the leak checker.
@@ -193,6 +227,7 @@ void Strand::SwitchIn()
     i.locals.Exchange();
     state = State::Running;
     tiedTo = std::this_thread::get_id();
+    threadEnd.armed = true; // this thread's end unties what waits on it
     void* callerFake = nullptr;
 #ifdef TORVANE_ASAN
     __sanitizer_start_switch_fiber(&callerFake, i.stack, kStackSize);
@@ -257,6 +292,11 @@ void Strand::Yield()
 #ifdef TORVANE_ASAN
     __sanitizer_finish_switch_fiber(i.fakeStack, &i.callerBottom, &i.callerSize);
 #endif
+}
+
+void Strand::Untie(std::thread::id ended)
+{
+    if (state == State::Waiting && tiedTo == ended) tiedTo = std::thread::id();
 }
 
 void Strand::Park()

@@ -13,7 +13,8 @@
 // Rules:
 // - A strand at rest holds no frames: work on it may start on any thread. Once it yields it is
 //   waiting, tied to the thread it yielded on, and only that thread resumes it (a frame may keep
-//   the address of that thread's thread-local storage across the yield).
+//   the address of that thread's thread-local storage across the yield). When that thread ends,
+//   it is tied to none and never resumed (a later thread may be given the same id).
 // - A waiting strand that may never be resumed (its thread gone, its work abandoned) is parked
 //   for good: its stack stays mapped and nothing on it runs again.
 // - Exceptions never cross a switch: whatever the work throws is caught on the strand.
@@ -63,6 +64,9 @@ public:
 
     // A waiting strand is never resumed again.
     void Park();
+    // The thread a waiting strand is tied to ended: it is tied to none (Thread() is no thread's
+    // id), so it is never resumed, whichever thread is given that id later.
+    void Untie(std::thread::id ended);
     // Whether an address lies on this strand's stack.
     bool OnStack(void const* address) const;
 
