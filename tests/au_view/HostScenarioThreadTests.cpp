@@ -164,6 +164,16 @@ TEST_F(AUViewThreadScenarios, UnitClosedFromAnotherThreadWhileAnotherEditorsDial
     scenarios::RunCloseBesideAnotherEditorsDialog(stage, driver);
 }
 
+TEST_F(AUViewThreadScenarios, TwoInstancesOnOneHostThreadOneDialogOneMenuOpen)
+{
+    scenarios::RunTwoInstancesOnOneThread(stage, driver);
+}
+
+TEST_F(AUViewThreadScenarios, SplitHostThreadsDialogLeftOpenByAThreadThatExited)
+{
+    scenarios::RunSplitHostWithADialogOpen(stage, driver);
+}
+
 namespace
 {
 // A unit as light as an instrument gets, for rows that open and close thousands of them.

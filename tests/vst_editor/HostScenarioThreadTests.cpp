@@ -54,3 +54,13 @@ TEST_F(VstEditorThreadScenarios, InstanceClosedFromAnotherThreadWhileAnotherEdit
 {
     scenarios::RunCloseBesideAnotherEditorsDialog(stage, driver);
 }
+
+TEST_F(VstEditorThreadScenarios, TwoInstancesOnOneHostThreadOneDialogOneMenuOpen)
+{
+    scenarios::RunTwoInstancesOnOneThread(stage, driver);
+}
+
+TEST_F(VstEditorThreadScenarios, SplitHostThreadsDialogLeftOpenByAThreadThatExited)
+{
+    scenarios::RunSplitHostWithADialogOpen(stage, driver);
+}

@@ -109,6 +109,7 @@ struct Counts
     std::atomic<bool> unblock{false};           // lets a blocked handler go on
     std::atomic<gfx::Surface*> dialog{nullptr}; // the save dialog's surface while it runs
     std::atomic<int> dialogPresses{0};
+    std::atomic<long> chosen{0}; // the id of the menu entry chosen last (0: none)
 };
 
 // The scenario's save dialog: a frame that counts the presses it receives.
@@ -217,7 +218,8 @@ public:
             CascadeList list;
             list.AddItem("One", 1, nullptr, false);
             list.AddItem("Two", 2, nullptr, false);
-            RunPopupMenu(list, this, 10, 10);
+            CascadeList::Item const* item = RunPopupMenu(list, this, 10, 10);
+            counts.chosen = item != nullptr ? item->id : 0;
             break;
         }
         case Nest::Blocked:
@@ -712,6 +714,153 @@ inline void RunCloseBesideAnotherEditorsDialog(Stage& stage, Driver& d)
     }
     EXPECT_EQ(other.nestedEnded.load(), 0) << "the dialog ran on after its instance went";
     Bounded([&] { Reopen(d); }).Join();
+    stage.ExpectAllGone(d);
+}
+
+// The host idles editor i, its clock moving on, until `ready`; false after the bound.
+inline bool IdleUntil(Stage& stage, Driver& d, int i, std::function<bool()> const& ready)
+{
+    return WaitFor(
+        [&]
+        {
+            stage.backend.Advance(std::chrono::milliseconds(50));
+            d.Idle(i);
+            return ready();
+        });
+}
+
+// The open popup menu of an editor (null when none). Editor thread.
+inline gfx::Surface* MenuOf(gfx::Surface const* editor)
+{
+    for (gfx::Surface* s : gfx::Surface::All())
+        if (s->Kind() == gfx::SurfaceKind::Popup && !s->Retired() && gfx::RunLoop::EditorOf(s) == editor)
+            return s;
+    return nullptr;
+}
+
+// Two instances on one host thread. Instance 2 opens, draws and takes a click while the save
+// dialog of instance 1 waits; instance 1 is closed while the menu of instance 2 waits: the close
+// returns at once (the dialog unwinds as Cancel on this thread), and the menu still chooses.
+inline void RunTwoInstancesOnOneThread(Stage& stage, Driver& d)
+{
+    SCOPED_TRACE("two instances on one host thread");
+    {
+        gfx::HeadlessBackend::Poster poster(stage.backend);
+        Bounded host(
+            [&]
+            {
+                int const a = d.Make();
+                int const b = d.Make();
+                Counts& first = CountsOf(d.Plugin(a));
+                Counts& second = CountsOf(d.Plugin(b));
+                ASSERT_TRUE(d.Open(a));
+                d.Idle(a);
+                first.nest = Nest::SaveDialog;
+                stage.backend.Click(*d.Surface(a), 20, 20);
+                // The idle that runs the dialog returns while it waits.
+                ASSERT_TRUE(IdleUntil(stage, d, a, [&] { return first.dialog.load() != nullptr; }));
+                EXPECT_EQ(first.nestedEnded.load(), 0);
+
+                ASSERT_TRUE(d.Open(b)) << "a second editor opens while a dialog waits";
+                d.Idle(b);
+                gfx::Pixel const drawn = stage.backend.Probe(*d.Surface(b), 20, 20);
+                EXPECT_EQ(drawn.r, 30);
+                EXPECT_EQ(drawn.g, 160);
+                EXPECT_EQ(drawn.b, 90);
+                // (Away from the dialog's opening click, which would make it a double click.)
+                stage.backend.Click(*d.Surface(b), 5, 5);
+                EXPECT_TRUE(IdleUntil(stage, d, b, [&] { return second.presses.load() == 1; }));
+                EXPECT_NE(first.dialog.load(), nullptr) << "the dialog still waits";
+
+                second.nest = Nest::Menu;
+                stage.backend.Click(*d.Surface(b), 40, 30);
+                ASSERT_TRUE(IdleUntil(stage, d, b, [&] { return second.nestedStarted.load() == 1; }));
+                gfx::Surface const* const editor = d.Surface(b);
+                ASSERT_NE(MenuOf(editor), nullptr);
+
+                int const alive = d.Alive();
+                auto const start = std::chrono::steady_clock::now();
+                d.CloseEditor(a);
+                d.CloseInstance(a);
+                auto const took = std::chrono::steady_clock::now() - start;
+                ::testing::Test::RecordProperty(
+                    "closeWithAnotherMenuOpenMs",
+                    static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+                // At once: no wait for the user nor for the other editor.
+                EXPECT_LT(took, std::chrono::milliseconds(EditorHost::kOpenWaitMs));
+                EXPECT_EQ(d.Alive(), alive - 1) << "the instance went with its close";
+                EXPECT_EQ(first.nestedEnded.load(), 1) << "the dialog unwound on its own thread";
+                EXPECT_EQ(second.nestedEnded.load(), 0) << "the other editor's menu waits on";
+
+                // The menu still works: a click on its first entry chooses it.
+                gfx::Surface* menu = MenuOf(editor);
+                ASSERT_NE(menu, nullptr);
+                stage.backend.Click(*menu, 20, 11);
+                EXPECT_TRUE(IdleUntil(stage, d, b, [&] { return second.nestedEnded.load() == 1; }));
+                EXPECT_EQ(second.chosen.load(), 1);
+                EXPECT_EQ(MenuOf(editor), nullptr);
+                ExpectWorking(d, b);
+                d.CloseEditor(b);
+                d.CloseInstance(b);
+            });
+    }
+    Bounded([&] { Reopen(d); }).Join();
+    stage.ExpectAllGone(d);
+}
+
+// A split host: the thread that opened a dialog exits with it open; the instance is closed from
+// a second thread, which returns at once (the dialog is parked for good, its window gone); a new
+// editor opens and works on a third.
+inline void RunSplitHostWithADialogOpen(Stage& stage, Driver& d)
+{
+    SCOPED_TRACE("a split host leaving a dialog open");
+    gfx::HeadlessBackend::Poster poster(stage.backend);
+    int const a = d.Make();
+    Counts& counts = CountsOf(d.Plugin(a));
+    Bounded(
+        [&]
+        {
+            ASSERT_TRUE(d.Open(a));
+            d.Idle(a);
+            counts.nest = Nest::SaveDialog;
+            stage.backend.Click(*d.Surface(a), 20, 20);
+            EXPECT_TRUE(IdleUntil(stage, d, a, [&] { return counts.dialog.load() != nullptr; }));
+        })
+        .Join();
+    ASSERT_NE(counts.dialog.load(), nullptr);
+    Bounded(
+        [&]
+        {
+            int const alive = d.Alive();
+            auto const start = std::chrono::steady_clock::now();
+            // A VST host closes the editor, then the instance; an Audio Unit host closes the unit
+            // (which closes the view's editor), then the view component.
+            if (d.ClosesEditorFromAnyThread()) d.CloseEditor(a);
+            d.CloseInstance(a);
+            if (!d.ClosesEditorFromAnyThread()) d.CloseEditor(a);
+            auto const took = std::chrono::steady_clock::now() - start;
+            ::testing::Test::RecordProperty(
+                "closeFromASecondThreadMs",
+                static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+            EXPECT_LT(took, std::chrono::milliseconds(EditorHost::kOpenWaitMs));
+            EXPECT_EQ(d.Alive(), alive - 1) << "the instance went with its close";
+            EXPECT_FALSE(gfx::RunLoop::IsBound()) << "the loop stayed with the thread that exited";
+        })
+        .Join();
+    EXPECT_EQ(counts.nestedEnded.load(), 0) << "a parked handler ran on";
+    Bounded(
+        [&]
+        {
+            int const c = d.Make();
+            Counts& fresh = CountsOf(d.Plugin(c));
+            ASSERT_TRUE(d.Open(c)) << "a new editor opens on a third thread";
+            ExpectWorking(d, c);
+            stage.backend.Click(*d.Surface(c), 5, 5);
+            EXPECT_TRUE(IdleUntil(stage, d, c, [&] { return fresh.presses.load() == 1; }));
+            d.CloseEditor(c);
+            d.CloseInstance(c);
+        })
+        .Join();
     stage.ExpectAllGone(d);
 }
 
