@@ -1,6 +1,7 @@
 // TorvaneAU.so's view as a host sees it through authost: its two exported entries, the view in
 // a headless window (drawn below the title bar, a click on a bound control heard by the host,
-// closed and opened again) and in an X11 window under a private X server.
+// closed and opened again; a menu, the save dialog and a drag going on across the host's idles)
+// and in an X11 window under a private X server.
 
 #include <gtest/gtest.h>
 
@@ -13,12 +14,15 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "editor/Layout.h"
+#include "support/TemporaryDataHome.h"
 #include "support/gfx/Xvfb.h"
 
 #if defined(TORVANE_AU_PLUGIN_PATH) && defined(TORVANE_AUHOST_PATH)
@@ -75,7 +79,8 @@ std::string LeakOptions()
 
 std::string RunHost(std::string const& arguments, int& status)
 {
-    std::string command = LeakOptions() + TORVANE_AUHOST_PATH + " " + arguments + " 2>&1";
+    // A run that waits on something (a close that waits for the user) is stopped after a minute.
+    std::string command = LeakOptions() + "timeout 60 " + TORVANE_AUHOST_PATH + " " + arguments + " 2>&1";
     std::string out;
     status = -1;
     FILE* pipe = popen(command.c_str(), "r");
@@ -190,6 +195,112 @@ TEST(TorvaneAUView, AHeadlessViewDrawsEditsReopensAndCloses)
     int const padTop = title + root::kPerformPage.y + perform::kBlocks[0].y + perform::kPad.y;
     EXPECT_NE(png.At(padLeft + 3, padTop + 3), png.At(padLeft - 8, padTop + 3));
     std::filesystem::remove(snapshot);
+}
+
+TEST(TorvaneAUView, AMenuTheSaveDialogAndADragGoOnAcrossTheHostsIdlesAndEndWithTheViewsClose)
+{
+    // Each input is queued, then idled: the idle that opens a menu, the save dialog or a drag
+    // returns while it is open, and the next input reaches it. The run's end closes the view
+    // with whatever is still open.
+    namespace root = layout::root;
+    namespace synth = layout::synth;
+    namespace sd = layout::savedialog;
+    int const title = 22;
+    auto at = [](int x, int y) { return std::to_string(x) + "," + std::to_string(y); };
+    // The first modulation source cell opens its menu at (5, 2) in the cell: "<None>", a
+    // separator, "LFO1", "LFO2" (18-pixel rows, a 7-pixel separator, 2 pixels above the first).
+    layout::Rect const cell = layout::moddisplay::Source(0);
+    int const modX = synth::kModDisplay.x + cell.x, modY = title + root::kSynthPage.y + synth::kModDisplay.y;
+    std::string const sourceMenu = " --click " + at(modX + cell.w / 2, modY + cell.h / 2);
+    std::string const lfo1 = " --click " + at(modX + 5 + 30, modY + 2 + 2 + 18 + 7 + 9);
+    std::string const lfo2 = " --click " + at(modX + 5 + 30, modY + 2 + 2 + 18 + 7 + 18 + 9);
+    // File, then its first entry, Save: an untitled patch asks for a category and a name.
+    std::string const saveDialog =
+        " --click " + at(root::kFileButton.x + 10, title + root::kFileButton.y + 10) + " --click " +
+        at(root::kFileMenu.x + 30, title + root::kFileMenu.y + 2 + 9);
+    int const dialogX = root::kSaveDialog.x, dialogY = title + root::kSaveDialog.y;
+    std::string const named = " --click " +
+                              at(dialogX + sd::kCategoryList.x + 20, dialogY + sd::kCategoryList.y + 5) +
+                              " --type Wobble";
+    std::string const save = " --click " + at(dialogX + sd::kSave.x + 5, dialogY + sd::kSave.y + 5);
+    // The delay's mix knob, 25 pixels up in two moves (125 pixels cover its range).
+    int const knobX = synth::kDelayKnobs[2].x + 13,
+              knobY = title + root::kSynthPage.y + synth::kDelayKnobs[2].y + 12;
+    std::string const drag = " --press " + at(knobX, knobY) + " --move " + at(knobX, knobY - 10) +
+                             " --move " + at(knobX, knobY - 25);
+    std::string const release = " --release " + at(knobX, knobY - 25);
+
+    TemporaryDataHome home;
+    std::filesystem::path const patches = home.RootFolder() + "Patches";
+    std::filesystem::create_directories(patches / "Bass");
+    auto saved = [&]
+    {
+        std::vector<std::string> files;
+        for (auto const& e : std::filesystem::recursive_directory_iterator(patches))
+            if (e.is_regular_file()) files.push_back(e.path().filename().string());
+        return files;
+    };
+    int runs = 0;
+    auto read = [](std::string const& path)
+    {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    struct Row
+    {
+        char const* name;
+        std::string input;
+        std::vector<std::string> saved; // the patch files afterwards
+    };
+    Row const rows[] = {
+        {"untouched", "", {}},
+        {"the menu open at the close", sourceMenu, {}},
+        {"the menu's LFO1", sourceMenu + lfo1, {}},
+        {"the menu's LFO2", sourceMenu + lfo2, {}},
+        {"the save dialog open at the close", saveDialog + named, {}},
+        {"the save dialog's Save", saveDialog + named + save, {"Wobble(User).trv"}},
+        {"the drag open at the close", drag, {}},
+        {"the drag released", drag + release, {}},
+    };
+    std::map<std::string, std::string> states;
+    for (Row const& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        std::filesystem::remove_all(patches / "Bass");
+        std::filesystem::create_directories(patches / "Bass");
+        int status = 0;
+        std::string const state = home.Path() + "/" + std::to_string(++runs) + ".state";
+        std::string const out = RunHost("--view headless --title-bar " + std::to_string(title) + row.input +
+                                            " --save-state " + state + " " + TORVANE_AU_PLUGIN_PATH,
+                                        status);
+        ASSERT_EQ(status, 0) << out;
+        EXPECT_EQ(Lines(out, "view: closed"), "view: closed\n") << out;
+        EXPECT_EQ(saved(), row.saved);
+        states[row.name] = read(state);
+        ASSERT_FALSE(states[row.name].empty());
+        if (row.input.find("--press") != std::string::npos)
+        {
+            // The knob followed each move while the drag went on.
+            EXPECT_NE(
+                out.find("move (" + at(knobX, knobY - 10) + "): parameter 18 announced, GetParameter 0.5800"),
+                std::string::npos)
+                << out;
+            EXPECT_NE(
+                out.find("move (" + at(knobX, knobY - 25) + "): parameter 18 announced, GetParameter 0.7000"),
+                std::string::npos)
+                << out;
+        }
+    }
+    // A menu closed with the view chose nothing; each entry chosen set its own source.
+    EXPECT_EQ(states["the menu open at the close"], states["untouched"]);
+    EXPECT_NE(states["the menu's LFO1"], states["untouched"]);
+    EXPECT_NE(states["the menu's LFO2"], states["untouched"]);
+    EXPECT_NE(states["the menu's LFO1"], states["the menu's LFO2"]);
+    // A dialog closed with the view saved nothing, nor changed the patch.
+    EXPECT_EQ(states["the save dialog open at the close"], states["untouched"]);
+    // A drag closed with the view keeps where its moves left the knob, as a release there does.
+    EXPECT_EQ(states["the drag open at the close"], states["the drag released"]);
+    EXPECT_NE(states["the drag released"], states["untouched"]);
 }
 
 TEST(TorvaneAUView, ClicksAreRefusedInAnX11Window)

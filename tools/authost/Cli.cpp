@@ -62,8 +62,12 @@ public:
                "      --window WxH        the host window's size (default 800x700)\n"
                "      --title-bar N       a headless window's title-bar height (default 22)\n"
                "      --location X,Y      where the host places the view (default 0,0)\n"
-               "      --idle N            idle calls after opening and after each click (default 10)\n"
-               "      --click X,Y         a click at window coordinates (headless); repeatable\n"
+               "      --idle N            idle calls after opening and after each input (default 10)\n"
+               "      --click X,Y         a click at window coordinates (headless); repeatable, and\n"
+               "      --press X,Y         so are the other inputs, played in order: a press,\n"
+               "      --move X,Y          a move of the pointer,\n"
+               "      --release X,Y       a release,\n"
+               "      --type TEXT         keys typed into the focused window\n"
                "      --snapshot FILE     PNG of the window before the view closes\n"
                "      --reopen            open, run and close the view twice\n";
     }

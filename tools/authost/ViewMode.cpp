@@ -1,5 +1,6 @@
 #include "authost/ViewMode.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cstdint>
 #include <cstdlib>
@@ -162,15 +163,49 @@ struct Session
         }
     }
 
-    void Queue(std::int32_t type, int x, int y)
+    void Queue(std::int32_t type, int x, int y, std::string const& text = {})
     {
         if (window.eventCount >= window.eventCapacity) return;
         HostWindowEvent e;
         e.type = type;
         e.x = x;
         e.y = y;
-        e.button = 1;
+        e.button = type == HostWindowEvent::kKey ? 0 : 1;
+        std::memcpy(e.text, text.data(), std::min(text.size(), sizeof e.text - 1));
         events[window.eventCount++] = e;
+    }
+
+    // One input step into the window's queue.
+    void Play(ViewOptions::Input const& in)
+    {
+        switch (in.kind)
+        {
+        case ViewOptions::Input::Click:
+            Queue(HostWindowEvent::kPress, in.x, in.y);
+            Queue(HostWindowEvent::kRelease, in.x, in.y);
+            break;
+        case ViewOptions::Input::Press:
+            Queue(HostWindowEvent::kPress, in.x, in.y);
+            break;
+        case ViewOptions::Input::Move:
+            Queue(HostWindowEvent::kMotion, in.x, in.y);
+            break;
+        case ViewOptions::Input::Release:
+            Queue(HostWindowEvent::kRelease, in.x, in.y);
+            break;
+        case ViewOptions::Input::Type:
+            // One key per character (its UTF-8 bytes).
+            for (std::size_t at = 0; at < in.text.size();)
+            {
+                std::size_t length = 1;
+                while (at + length < in.text.size() &&
+                       (static_cast<unsigned char>(in.text[at + length]) & 0xC0) == 0x80)
+                    ++length;
+                Queue(HostWindowEvent::kKey, 0, 0, in.text.substr(at, length));
+                at += length;
+            }
+            break;
+        }
     }
 
     bool Snapshot()
@@ -198,7 +233,7 @@ struct Session
         return written;
     }
 
-    // One view: open, create, idle, clicks, snapshot, close.
+    // One view: open, create, idle, input, snapshot, close.
     int Run(ComponentEntryPoint entry, bool last)
     {
         View view(entry);
@@ -224,15 +259,21 @@ struct Session
         std::fprintf(out, "view: pane %dx%d, editor at (0,%d)\n", pane->width, pane->height,
                      title.bottom - title.top);
         Idle(view, options.idles);
-        for (auto const& [x, y] : options.clicks)
+        static char const* const kNames[] = {"click", "press", "move", "release", "type"};
+        for (ViewOptions::Input const& in : options.inputs)
         {
             host.ClearNotifications();
-            Queue(HostWindowEvent::kPress, x, y);
-            Queue(HostWindowEvent::kRelease, x, y);
+            Play(in);
             Idle(view, options.idles);
             for (AudioUnitParameter const& p : host.GetNotifications())
-                std::fprintf(out, "click (%d,%d): parameter %u announced, GetParameter %.4f\n", x, y,
+            {
+                if (in.kind == ViewOptions::Input::Type)
+                    std::fprintf(out, "type: ");
+                else
+                    std::fprintf(out, "%s (%d,%d): ", kNames[in.kind], in.x, in.y);
+                std::fprintf(out, "parameter %u announced, GetParameter %.4f\n",
                              static_cast<unsigned>(p.mParameterID), host.GetParameter(p.mParameterID));
+            }
         }
         if (last && !options.snapshot.empty())
         {
@@ -259,7 +300,8 @@ int ParseViewOption(std::vector<std::string> const& args, std::size_t& i, ViewOp
 {
     std::string const& arg = args[i];
     bool const takesValue = arg == "--view" || arg == "--window" || arg == "--title-bar" ||
-                            arg == "--location" || arg == "--idle" || arg == "--click" || arg == "--snapshot";
+                            arg == "--location" || arg == "--idle" || arg == "--click" || arg == "--press" ||
+                            arg == "--move" || arg == "--release" || arg == "--type" || arg == "--snapshot";
     if (arg == "--reopen")
     {
         o.reopen = true;
@@ -303,10 +345,25 @@ int ParseViewOption(std::vector<std::string> const& args, std::size_t& i, ViewOp
         ok = a >= 1 && a <= 10000;
         o.idles = static_cast<int>(a);
     }
-    else if (arg == "--click")
+    else if (arg == "--click" || arg == "--press" || arg == "--move" || arg == "--release")
     {
         ok = ParsePair(v, ',', a, b) && a >= 0 && b >= 0 && a < 8192 && b < 8192;
-        o.clicks.emplace_back(static_cast<int>(a), static_cast<int>(b));
+        ViewOptions::Input in;
+        in.kind = arg == "--click"   ? ViewOptions::Input::Click
+                  : arg == "--press" ? ViewOptions::Input::Press
+                  : arg == "--move"  ? ViewOptions::Input::Move
+                                     : ViewOptions::Input::Release;
+        in.x = static_cast<int>(a);
+        in.y = static_cast<int>(b);
+        o.inputs.push_back(in);
+    }
+    else if (arg == "--type")
+    {
+        ok = !v.empty();
+        ViewOptions::Input in;
+        in.kind = ViewOptions::Input::Type;
+        in.text = v;
+        o.inputs.push_back(in);
     }
     else if (arg == "--snapshot")
         o.snapshot = v;
@@ -326,9 +383,9 @@ int RunViewMode(AUHost& host, ViewOptions const& options, std::FILE* out, std::F
         std::fprintf(err, "authost: the component registers no view\n");
         return 1;
     }
-    if (options.kind == ViewOptions::X11 && !options.clicks.empty())
+    if (options.kind == ViewOptions::X11 && !options.inputs.empty())
     {
-        std::fprintf(err, "authost: clicks are scripted in headless windows only\n");
+        std::fprintf(err, "authost: input is scripted in headless windows only\n");
         return 2;
     }
     Session s{host, options, out, err, {}, {}, {}, {}};

@@ -22,11 +22,26 @@ struct ViewOptions
     int titleBar = 22; // headless only (an X11 window has none)
     float x = 0.0f;    // the view's location in the window
     float y = 0.0f;
-    int idles = 10;                          // idle calls after opening and after each click, 20 ms apart
-    std::vector<std::pair<int, int>> clicks; // window coordinates, headless only
-    std::string snapshot;                    // PNG of the window after the run
-    OutputFile* snapshotFile = nullptr;      // where it goes, prepared by the command-line core
-    bool reopen = false;                     // close the view and open a new one, then run again
+    int idles = 10; // idle calls after opening and after each input, 20 ms apart
+    // Input in a headless window, in order, each followed by the idles (window coordinates).
+    struct Input
+    {
+        enum Kind
+        {
+            Click, // a press and its release
+            Press,
+            Move,
+            Release,
+            Type // each UTF-8 character of the text a key
+        };
+        Kind kind = Click;
+        int x = 0, y = 0;
+        std::string text;
+    };
+    std::vector<Input> inputs;
+    std::string snapshot;               // PNG of the window after the run
+    OutputFile* snapshotFile = nullptr; // where it goes, prepared by the command-line core
+    bool reopen = false;                // close the view and open a new one, then run again
 };
 
 // Parses one view option at args[i] (moving i past its value); 1 when taken, 0 when not a view
@@ -35,7 +50,7 @@ int ParseViewOption(std::vector<std::string> const& args, std::size_t& i, ViewOp
                     std::FILE* err);
 
 // Opens the unit's view (its registered view component) in a host window, idles it, plays the
-// clicks (each a press and its release in the window's input queue, then idles), writes the
+// input (each step in the window's input queue, then idles), writes the
 // snapshot, closes the view (and with reopen does it all once more), printing the pane's size
 // and every parameter change the unit announced with the value GetParameter then reads.
 // Returns the exit code.
