@@ -663,7 +663,6 @@ inline void RunCloseBesideAnotherEditorsDialog(Stage& stage, Driver& d)
     int const a = d.Make(); // closed from another thread
     int const b = d.Make(); // its dialog stays open meanwhile
     Counts& other = CountsOf(d.Plugin(b));
-    PluginBase* const closed = d.Plugin(a);
     std::atomic<bool> done{false};
     {
         gfx::HeadlessBackend::Poster poster(stage.backend);
@@ -689,11 +688,13 @@ inline void RunCloseBesideAnotherEditorsDialog(Stage& stage, Driver& d)
             [&]
             {
                 ASSERT_TRUE(WaitFor([&] { return other.dialog.load() != nullptr; }));
+                int const alive = d.Alive();
                 if (d.ClosesEditorFromAnyThread()) d.CloseEditor(a);
                 d.CloseInstance(a);
-                // The editor's thread took the closed editor off its plug-in, and the dialog of
-                // the other one is still running.
-                EXPECT_TRUE(WaitFor([&] { return !closed->HasGUI(); }));
+                // The closed instance went with its editor (here, or on the editor's thread as it
+                // leaves its call: nothing may touch the instance after its close), and the dialog
+                // of the other one is still running.
+                EXPECT_TRUE(WaitFor([&] { return d.Alive() == alive - 1; }));
                 EXPECT_NE(other.dialog.load(), nullptr);
                 EXPECT_EQ(other.nestedEnded.load(), 0);
                 // It still takes input.
@@ -852,11 +853,13 @@ inline void RunSplitHostWithADialogOpen(Stage& stage, Driver& d)
         [&]
         {
             int const c = d.Make();
+            // (Counts go by the instance's address, which the new one may take over.)
             Counts& fresh = CountsOf(d.Plugin(c));
+            int const presses = fresh.presses.load();
             ASSERT_TRUE(d.Open(c)) << "a new editor opens on a third thread";
             ExpectWorking(d, c);
             stage.backend.Click(*d.Surface(c), 5, 5);
-            EXPECT_TRUE(IdleUntil(stage, d, c, [&] { return fresh.presses.load() == 1; }));
+            EXPECT_TRUE(IdleUntil(stage, d, c, [&] { return fresh.presses.load() == presses + 1; }));
             d.CloseEditor(c);
             d.CloseInstance(c);
         })
