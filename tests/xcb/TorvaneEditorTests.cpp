@@ -325,3 +325,42 @@ TEST_F(TorvaneEditor, TheHostHidingItsWindowEndsTheSaveDialogAndTheEditorRespond
                  !std::filesystem::is_empty(home.Path() + "/Corvella Audio/Torvane/Patches", error));
 }
 } // namespace
+
+namespace
+{
+TEST(EditorExitHost, AHostExitsWithTheEditorOpenAndASecondThreadIdlesItAfterTheStaticObjectsWent)
+{
+    // The host registers its exit handler before it loads Torvane.so, so the handler runs after
+    // the plug-in's static objects are destroyed; it idles the editor from a second thread. File
+    // (77, 4) opens a menu, its Save As.. (110, 43) the save dialog, help (7, 9) an alert.
+    XvfbServer server;
+    XVFB_START_OR_SKIP(server);
+    TemporaryDataHome home;
+    struct Row
+    {
+        char const* name;
+        char const* clicks;
+    };
+    Row const rows[] = {
+        {"the editor idling", ""},
+        {"the File menu open", " 80,10"},
+        {"the save dialog open", " 80,10 110,43"},
+        {"the help alert open", " 7,9"},
+    };
+    for (Row const& row : rows)
+    {
+        SCOPED_TRACE(row.name);
+        ProgramRun const r = RunProgram(std::string("timeout 60 ") + TORVANE_EDITOR_EXIT_HOST_PATH + " " +
+                                            TORVANE_PLUGIN_PATH + row.clicks,
+                                        TORVANE_VSTHOST_LSAN_SUPPRESSIONS);
+        EXPECT_EQ(r.status, 0) << r.out;
+        EXPECT_NE(r.out.find("exiting with the editor open\nidled after exit\n"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("Sanitizer"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("runtime error"), std::string::npos) << r.out;
+    }
+    // Nothing was saved.
+    std::error_code error;
+    EXPECT_FALSE(std::filesystem::exists(home.RootFolder() + "Patches", error) &&
+                 !std::filesystem::is_empty(home.RootFolder() + "Patches", error));
+}
+} // namespace
