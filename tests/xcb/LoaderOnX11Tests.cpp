@@ -61,17 +61,51 @@ public:
     }
 };
 
+// A client of the test's own with a top-level window: the host's, or another application's.
+struct Client
+{
+    Client(int x, int y, int w, int h)
+        : c(xcb_connect(nullptr, nullptr)), screen(xcb_setup_roots_iterator(xcb_get_setup(c)).data),
+          window(xcb_generate_id(c))
+    {
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, static_cast<std::int16_t>(x),
+                          static_cast<std::int16_t>(y), static_cast<std::uint16_t>(w),
+                          static_cast<std::uint16_t>(h), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          screen->root_visual, 0, nullptr);
+        xcb_map_window(c, window);
+        Sync();
+    }
+    ~Client() { xcb_disconnect(c); }
+    Client(Client const&) = delete;
+    Client& operator=(Client const&) = delete;
+    void Sync() { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
+    void* Handle() const { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(window)); }
+    // 0xRRGGBB of a pixel of the window, children included (0 when it cannot be read).
+    std::uint32_t Pixel(int x, int y)
+    {
+        std::uint32_t p = 0;
+        if (xcb_get_image_reply_t* image = xcb_get_image_reply(
+                c,
+                xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, static_cast<std::int16_t>(x),
+                              static_cast<std::int16_t>(y), 1, 1, ~0u),
+                nullptr))
+        {
+            std::memcpy(&p, xcb_get_image_data(image), 4);
+            std::free(image);
+        }
+        return p & 0xffffff;
+    }
+
+    xcb_connection_t* c;
+    xcb_screen_t* screen;
+    xcb_window_t window;
+};
+
 TEST(LoaderOnX11, OpensInTheHostsWindowAndNotInOneThatDoesNotExist)
 {
     XvfbServer server;
     XVFB_START_OR_SKIP(server);
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    xcb_window_t host = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, host, screen->root, 0, 0, 120, 100, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-    xcb_map_window(c, host);
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    Client host(0, 0, 120, 100);
 
     auto* synth = new QuietSynth;
     AttachEditorLoader<GreenEditor>(synth);
@@ -80,13 +114,12 @@ TEST(LoaderOnX11, OpensInTheHostsWindowAndNotInOneThatDoesNotExist)
     EXPECT_EQ(e->dispatcher(e, effEditGetRect, 0, 0, &rect, 0.0f), 1);
     EXPECT_EQ(gfx::XcbBackend::Current(), nullptr); // the size question opens no connection
 
-    void* missing = reinterpret_cast<void*>(static_cast<std::uintptr_t>(host + 1000));
+    void* missing = reinterpret_cast<void*>(static_cast<std::uintptr_t>(host.window + 1000));
     EXPECT_EQ(e->dispatcher(e, effEditOpen, 0, 0, missing, 0.0f), 0);
     EXPECT_EQ(gfx::XcbBackend::Current(), nullptr); // nothing kept after the failure
     EXPECT_FALSE(gfx::RunLoop::IsBound());
 
-    void* window = reinterpret_cast<void*>(static_cast<std::uintptr_t>(host));
-    ASSERT_EQ(e->dispatcher(e, effEditOpen, 0, 0, window, 0.0f), 1);
+    ASSERT_EQ(e->dispatcher(e, effEditOpen, 0, 0, host.Handle(), 0.0f), 1);
     auto* loader = static_cast<VstGUILoader*>(synth->getEditor());
     ASSERT_NE(loader->GetSurface(), nullptr);
     EXPECT_EQ(loader->GetSurface()->ScreenOrigin().y, 60); // the bottom of the 100-high host window
@@ -94,26 +127,18 @@ TEST(LoaderOnX11, OpensInTheHostsWindowAndNotInOneThatDoesNotExist)
     for (int i = 0; i < 200 && pixel != 0x1edc3c; ++i)
     {
         e->dispatcher(e, effEditIdle, 0, 0, nullptr, 0.0f);
-        xcb_get_image_reply_t* image = xcb_get_image_reply(
-            c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, host, 10, 80, 1, 1, ~0u), nullptr);
-        if (image)
-        {
-            std::memcpy(&pixel, xcb_get_image_data(image), 4);
-            pixel &= 0xffffff;
-            std::free(image);
-        }
+        pixel = host.Pixel(10, 80);
         usleep(10000);
     }
     EXPECT_EQ(pixel, 0x1edc3cu);
 
     // The host destroys its window before closing the editor: the close still succeeds.
-    xcb_destroy_window(c, host);
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    xcb_destroy_window(host.c, host.window);
+    host.Sync();
     e->dispatcher(e, effEditIdle, 0, 0, nullptr, 0.0f);
     e->dispatcher(e, effEditClose, 0, 0, nullptr, 0.0f);
     EXPECT_EQ(gfx::XcbBackend::Current(), nullptr); // closed with the last editor
     e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
-    xcb_disconnect(c);
 }
 
 // An editor whose press opens a menu of two entries.
@@ -136,19 +161,10 @@ public:
     static inline std::atomic<long> chosen{-1};
 };
 
-// A client of the test's own: XTest input, and grabs of its own window.
-struct OtherClient
+// Another application: XTest input, and grabs of a window of its own.
+struct OtherClient : Client
 {
-    OtherClient() : c(xcb_connect(nullptr, nullptr)), screen(xcb_setup_roots_iterator(xcb_get_setup(c)).data)
-    {
-        window = xcb_generate_id(c);
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 600, 600, 20, 20, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-        xcb_map_window(c, window);
-        Sync();
-    }
-    ~OtherClient() { xcb_disconnect(c); }
-    void Sync() { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
+    OtherClient() : Client(600, 600, 20, 20) {}
     // The status of a grab of the pointer (then of the keyboard) by this client, given back at once.
     std::uint8_t GrabPointer()
     {
@@ -183,22 +199,13 @@ struct OtherClient
         xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
         Sync();
     }
-    xcb_connection_t* c;
-    xcb_screen_t* screen;
-    xcb_window_t window = 0;
 };
 
 TEST(LoaderOnX11, AMenusGrabIsLetGoOfWhileTheHostStopsIdlingAndTakenAgainAtItsNextCall)
 {
     XvfbServer server;
     XVFB_START_OR_SKIP(server);
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
-    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
-    xcb_window_t host = xcb_generate_id(c);
-    xcb_create_window(c, XCB_COPY_FROM_PARENT, host, screen->root, 0, 0, 120, 100, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-    xcb_map_window(c, host);
-    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    Client host(0, 0, 120, 100);
 
     auto* synth = new QuietSynth;
     AttachEditorLoader<MenuEditor>(synth);
@@ -214,27 +221,13 @@ TEST(LoaderOnX11, AMenusGrabIsLetGoOfWhileTheHostStopsIdlingAndTakenAgainAtItsNe
         }
         return done();
     };
-    ASSERT_EQ(
-        e->dispatcher(e, effEditOpen, 0, 0, reinterpret_cast<void*>(static_cast<std::uintptr_t>(host)), 0.0f),
-        1);
+    ASSERT_EQ(e->dispatcher(e, effEditOpen, 0, 0, host.Handle(), 0.0f), 1);
     auto* loader = static_cast<VstGUILoader*>(synth->getEditor());
-    gfx::Surface const* const editor = loader->GetSurface();
-    ASSERT_NE(editor, nullptr);
+    ASSERT_NE(loader->GetSurface(), nullptr);
     OtherClient other;
     // Shown (the editor fills the bottom 40 of the host window), then clicked: the menu opens
     // and holds the pointer and the keyboard.
-    auto pixel = [&]
-    {
-        std::uint32_t p = 0;
-        if (xcb_get_image_reply_t* image = xcb_get_image_reply(
-                c, xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, host, 10, 80, 1, 1, ~0u), nullptr))
-        {
-            std::memcpy(&p, xcb_get_image_data(image), 4);
-            std::free(image);
-        }
-        return p & 0xffffff;
-    };
-    ASSERT_TRUE(idleUntil([&] { return pixel() == 0x1edc3cu; }));
+    ASSERT_TRUE(idleUntil([&] { return host.Pixel(10, 80) == 0x1edc3cu; }));
     other.Click(20, 70);
     ASSERT_TRUE(idleUntil([] { return MenuEditor::opened.load(); }));
     idle();
@@ -272,6 +265,5 @@ TEST(LoaderOnX11, AMenusGrabIsLetGoOfWhileTheHostStopsIdlingAndTakenAgainAtItsNe
 
     e->dispatcher(e, effEditClose, 0, 0, nullptr, 0.0f);
     e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
-    xcb_disconnect(c);
 }
 } // namespace

@@ -739,6 +739,24 @@ inline gfx::Surface* MenuOf(gfx::Surface const* editor)
     return nullptr;
 }
 
+// Closes instance i as its host does (a VST host the editor, then the instance; an Audio Unit host
+// the unit, which closes the view's editor, then the view component): the close returns at once,
+// waiting for neither the user nor another editor, and the instance is gone. How long it took is
+// recorded under `property`.
+inline void CloseAtOnce(Driver& d, int i, char const* property)
+{
+    int const alive = d.Alive();
+    auto const start = std::chrono::steady_clock::now();
+    if (d.ClosesEditorFromAnyThread()) d.CloseEditor(i);
+    d.CloseInstance(i);
+    if (!d.ClosesEditorFromAnyThread()) d.CloseEditor(i);
+    auto const took = std::chrono::steady_clock::now() - start;
+    ::testing::Test::RecordProperty(
+        property, static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
+    EXPECT_LT(took, std::chrono::milliseconds(EditorHost::kOpenWaitMs));
+    EXPECT_EQ(d.Alive(), alive - 1) << "the instance went with its close";
+}
+
 // Two instances on one host thread. Instance 2 opens, draws and takes a click while the save
 // dialog of instance 1 waits; instance 1 is closed while the menu of instance 2 waits: the close
 // returns at once (the dialog unwinds as Cancel on this thread), and the menu still chooses.
@@ -779,17 +797,7 @@ inline void RunTwoInstancesOnOneThread(Stage& stage, Driver& d)
                 gfx::Surface const* const editor = d.Surface(b);
                 ASSERT_NE(MenuOf(editor), nullptr);
 
-                int const alive = d.Alive();
-                auto const start = std::chrono::steady_clock::now();
-                d.CloseEditor(a);
-                d.CloseInstance(a);
-                auto const took = std::chrono::steady_clock::now() - start;
-                ::testing::Test::RecordProperty(
-                    "closeWithAnotherMenuOpenMs",
-                    static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
-                // At once: no wait for the user nor for the other editor.
-                EXPECT_LT(took, std::chrono::milliseconds(EditorHost::kOpenWaitMs));
-                EXPECT_EQ(d.Alive(), alive - 1) << "the instance went with its close";
+                CloseAtOnce(d, a, "closeWithAnotherMenuOpenMs");
                 EXPECT_EQ(first.nestedEnded.load(), 1) << "the dialog unwound on its own thread";
                 EXPECT_EQ(second.nestedEnded.load(), 0) << "the other editor's menu waits on";
 
@@ -832,19 +840,7 @@ inline void RunSplitHostWithADialogOpen(Stage& stage, Driver& d)
     Bounded(
         [&]
         {
-            int const alive = d.Alive();
-            auto const start = std::chrono::steady_clock::now();
-            // A VST host closes the editor, then the instance; an Audio Unit host closes the unit
-            // (which closes the view's editor), then the view component.
-            if (d.ClosesEditorFromAnyThread()) d.CloseEditor(a);
-            d.CloseInstance(a);
-            if (!d.ClosesEditorFromAnyThread()) d.CloseEditor(a);
-            auto const took = std::chrono::steady_clock::now() - start;
-            ::testing::Test::RecordProperty(
-                "closeFromASecondThreadMs",
-                static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(took).count()));
-            EXPECT_LT(took, std::chrono::milliseconds(EditorHost::kOpenWaitMs));
-            EXPECT_EQ(d.Alive(), alive - 1) << "the instance went with its close";
+            CloseAtOnce(d, a, "closeFromASecondThreadMs");
             EXPECT_FALSE(gfx::RunLoop::IsBound()) << "the loop stayed with the thread that exited";
         })
         .Join();
