@@ -168,7 +168,7 @@ TEST_F(PatchCommandTest, AFailedSaveShowsExactlyOneAlertAndKeepsTheName)
     ScriptedMenu menu("Save");
     ClickAt(root::kFileButton);
     ASSERT_EQ(messages.Messages().size(), 1u);
-    EXPECT_EQ(messages.Messages()[0].text, "Error: Could not save patch");
+    EXPECT_EQ(messages.Messages()[0].text, "Error: Could not save patch: Not a directory");
     EXPECT_EQ(messages.Messages()[0].caption, "Torvane error");
     EXPECT_FALSE(messages.Messages()[0].question);
     EXPECT_EQ(Label(), "Warm(User)");
