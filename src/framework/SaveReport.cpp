@@ -4,8 +4,8 @@
 
 std::string FolderNotSyncedText(char const* saved, int error)
 {
-    return WithReason((std::string(saved != nullptr ? saved : "") + ", but the folder could not be synced").c_str(),
-                      error);
+    return WithReason(
+        (std::string(saved != nullptr ? saved : "") + ", but the folder could not be synced").c_str(), error);
 }
 
 bool ReportSave(SaveOutcome const& outcome, char const* failure, char const* saved, char const* caption)

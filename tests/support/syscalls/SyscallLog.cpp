@@ -133,8 +133,8 @@ template <typename Function> Function Real(char const* name)
 
 // Runs the real call unless a rule fails it, and notes it when watched.
 template <typename Make>
-long Through(Syscall call, int fd, char const* name, int other, char const* otherName, int flags, unsigned mode,
-             Make make)
+long Through(Syscall call, int fd, char const* name, int other, char const* otherName, int flags,
+             unsigned mode, Make make)
 {
     if (!Watched()) return make();
     int const saved = errno;
@@ -217,7 +217,7 @@ std::vector<SyscallRecord> SyscallLog::Records() const
 
 char const* SyscallName(Syscall call)
 {
-    static char const* const names[kKinds] = {"open",  "write",  "fsync",  "fdatasync", "close",
+    static char const* const names[kKinds] = {"open",   "write",  "fsync",  "fdatasync", "close",
                                               "rename", "unlink", "fchmod", "fchown"};
     return names[static_cast<int>(call)];
 }
@@ -228,100 +228,100 @@ char const* SyscallName(Syscall call)
 extern "C"
 {
 
-int open(char const* path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    unsigned const mode = ModeOf(flags, args);
-    va_end(args);
-    static OpenFunction const real = Real<OpenFunction>("open");
-    return DoOpen(real, path, flags, mode);
-}
+    int open(char const* path, int flags, ...)
+    {
+        va_list args;
+        va_start(args, flags);
+        unsigned const mode = ModeOf(flags, args);
+        va_end(args);
+        static OpenFunction const real = Real<OpenFunction>("open");
+        return DoOpen(real, path, flags, mode);
+    }
 
-int open64(char const* path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    unsigned const mode = ModeOf(flags, args);
-    va_end(args);
-    static OpenFunction const real = Real<OpenFunction>("open64");
-    return DoOpen(real, path, flags, mode);
-}
+    int open64(char const* path, int flags, ...)
+    {
+        va_list args;
+        va_start(args, flags);
+        unsigned const mode = ModeOf(flags, args);
+        va_end(args);
+        static OpenFunction const real = Real<OpenFunction>("open64");
+        return DoOpen(real, path, flags, mode);
+    }
 
-int openat(int folder, char const* path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    unsigned const mode = ModeOf(flags, args);
-    va_end(args);
-    static OpenAtFunction const real = Real<OpenAtFunction>("openat");
-    return DoOpenAt(real, folder, path, flags, mode);
-}
+    int openat(int folder, char const* path, int flags, ...)
+    {
+        va_list args;
+        va_start(args, flags);
+        unsigned const mode = ModeOf(flags, args);
+        va_end(args);
+        static OpenAtFunction const real = Real<OpenAtFunction>("openat");
+        return DoOpenAt(real, folder, path, flags, mode);
+    }
 
-int openat64(int folder, char const* path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    unsigned const mode = ModeOf(flags, args);
-    va_end(args);
-    static OpenAtFunction const real = Real<OpenAtFunction>("openat64");
-    return DoOpenAt(real, folder, path, flags, mode);
-}
+    int openat64(int folder, char const* path, int flags, ...)
+    {
+        va_list args;
+        va_start(args, flags);
+        unsigned const mode = ModeOf(flags, args);
+        va_end(args);
+        static OpenAtFunction const real = Real<OpenAtFunction>("openat64");
+        return DoOpenAt(real, folder, path, flags, mode);
+    }
 
-ssize_t write(int fd, void const* data, size_t n)
-{
-    static auto const real = Real<ssize_t (*)(int, void const*, size_t)>("write");
-    return Through(Syscall::Write, fd, nullptr, -1, nullptr, 0, static_cast<unsigned>(n),
-                   [&] { return static_cast<long>(real(fd, data, n)); });
-}
+    ssize_t write(int fd, void const* data, size_t n)
+    {
+        static auto const real = Real<ssize_t (*)(int, void const*, size_t)>("write");
+        return Through(Syscall::Write, fd, nullptr, -1, nullptr, 0, static_cast<unsigned>(n),
+                       [&] { return static_cast<long>(real(fd, data, n)); });
+    }
 
-int fsync(int fd)
-{
-    static auto const real = Real<int (*)(int)>("fsync");
-    return static_cast<int>(
-        Through(Syscall::Fsync, fd, nullptr, -1, nullptr, 0, 0, [&] { return static_cast<long>(real(fd)); }));
-}
+    int fsync(int fd)
+    {
+        static auto const real = Real<int (*)(int)>("fsync");
+        return static_cast<int>(Through(Syscall::Fsync, fd, nullptr, -1, nullptr, 0, 0,
+                                        [&] { return static_cast<long>(real(fd)); }));
+    }
 
-int fdatasync(int fd)
-{
-    static auto const real = Real<int (*)(int)>("fdatasync");
-    return static_cast<int>(Through(Syscall::Fdatasync, fd, nullptr, -1, nullptr, 0, 0,
-                                    [&] { return static_cast<long>(real(fd)); }));
-}
+    int fdatasync(int fd)
+    {
+        static auto const real = Real<int (*)(int)>("fdatasync");
+        return static_cast<int>(Through(Syscall::Fdatasync, fd, nullptr, -1, nullptr, 0, 0,
+                                        [&] { return static_cast<long>(real(fd)); }));
+    }
 
-int close(int fd)
-{
-    static auto const real = Real<int (*)(int)>("close");
-    return static_cast<int>(
-        Through(Syscall::Close, fd, nullptr, -1, nullptr, 0, 0, [&] { return static_cast<long>(real(fd)); }));
-}
+    int close(int fd)
+    {
+        static auto const real = Real<int (*)(int)>("close");
+        return static_cast<int>(Through(Syscall::Close, fd, nullptr, -1, nullptr, 0, 0,
+                                        [&] { return static_cast<long>(real(fd)); }));
+    }
 
-int renameat(int from, char const* fromName, int to, char const* toName)
-{
-    static auto const real = Real<int (*)(int, char const*, int, char const*)>("renameat");
-    return static_cast<int>(Through(Syscall::Rename, from, fromName, to, toName, 0, 0,
-                                    [&] { return static_cast<long>(real(from, fromName, to, toName)); }));
-}
+    int renameat(int from, char const* fromName, int to, char const* toName)
+    {
+        static auto const real = Real<int (*)(int, char const*, int, char const*)>("renameat");
+        return static_cast<int>(Through(Syscall::Rename, from, fromName, to, toName, 0, 0,
+                                        [&] { return static_cast<long>(real(from, fromName, to, toName)); }));
+    }
 
-int unlinkat(int folder, char const* name, int flags)
-{
-    static auto const real = Real<int (*)(int, char const*, int)>("unlinkat");
-    return static_cast<int>(Through(Syscall::Unlink, folder, name, -1, nullptr, flags, 0,
-                                    [&] { return static_cast<long>(real(folder, name, flags)); }));
-}
+    int unlinkat(int folder, char const* name, int flags)
+    {
+        static auto const real = Real<int (*)(int, char const*, int)>("unlinkat");
+        return static_cast<int>(Through(Syscall::Unlink, folder, name, -1, nullptr, flags, 0,
+                                        [&] { return static_cast<long>(real(folder, name, flags)); }));
+    }
 
-int fchmod(int fd, mode_t mode)
-{
-    static auto const real = Real<int (*)(int, mode_t)>("fchmod");
-    return static_cast<int>(Through(Syscall::Fchmod, fd, nullptr, -1, nullptr, 0, mode,
-                                    [&] { return static_cast<long>(real(fd, mode)); }));
-}
+    int fchmod(int fd, mode_t mode)
+    {
+        static auto const real = Real<int (*)(int, mode_t)>("fchmod");
+        return static_cast<int>(Through(Syscall::Fchmod, fd, nullptr, -1, nullptr, 0, mode,
+                                        [&] { return static_cast<long>(real(fd, mode)); }));
+    }
 
-int fchown(int fd, uid_t user, gid_t group)
-{
-    static auto const real = Real<int (*)(int, uid_t, gid_t)>("fchown");
-    return static_cast<int>(Through(Syscall::Fchown, fd, nullptr, -1, nullptr, 0, 0,
-                                    [&] { return static_cast<long>(real(fd, user, group)); }));
-}
+    int fchown(int fd, uid_t user, gid_t group)
+    {
+        static auto const real = Real<int (*)(int, uid_t, gid_t)>("fchown");
+        return static_cast<int>(Through(Syscall::Fchown, fd, nullptr, -1, nullptr, 0, 0,
+                                        [&] { return static_cast<long>(real(fd, user, group)); }));
+    }
 
 } // extern "C"
