@@ -14,7 +14,6 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -249,160 +248,6 @@ TEST_F(SaveTargets, NothingPlantedIsWrittenThroughAndALinkAtTheFileIsReplaced)
     }
 }
 
-namespace
-{
-
-// The calls a save made on its temporary file and on the folder it was made in, in order:
-// "open folder", "create", "fchown", "fchmod 640", "write" (one for a run of writes), "fsync",
-// "close", "rename", "unlink", "fsync folder", "close folder"; a failed call ends in "!".
-std::vector<std::string> Story(std::vector<SyscallRecord> const& records, std::string const& target)
-{
-    int temporary = -1;
-    int folder = -1;
-    std::size_t created = records.size();
-    for (std::size_t i = 0; i < records.size() && created == records.size(); ++i)
-    {
-        SyscallRecord const& r = records[i];
-        if (r.call == Syscall::Open && (r.flags & O_CREAT) != 0 &&
-            std::string(r.name).rfind(kTemporaryNamePrefix, 0) == 0 && r.result >= 0)
-        {
-            created = i;
-            temporary = r.result;
-            folder = r.fd;
-        }
-    }
-    std::vector<std::string> story;
-    if (created == records.size()) return story;
-    std::size_t start = created;
-    while (start > 0 && !(records[start - 1].call == Syscall::Open && records[start - 1].result == folder &&
-                          (records[start - 1].flags & O_DIRECTORY) != 0))
-        --start;
-    if (start > 0) --start;
-    bool folderOpen = true;
-    for (std::size_t i = start; i < records.size(); ++i)
-    {
-        SyscallRecord const& r = records[i];
-        std::string event;
-        bool const onFolder = r.fd == folder && folderOpen;
-        bool const onTemporary = r.fd == temporary && temporary >= 0;
-        switch (r.call)
-        {
-        case Syscall::Open:
-            if (r.result == folder && i < created) event = "open folder";
-            if (i == created) event = "create";
-            break;
-        case Syscall::Write:
-            if (onTemporary) event = "write";
-            break;
-        case Syscall::Fsync:
-        case Syscall::Fdatasync:
-            if (onTemporary) event = "fsync";
-            if (onFolder) event = "fsync folder";
-            break;
-        case Syscall::Close:
-            if (onTemporary)
-            {
-                event = "close";
-                temporary = -1;
-            }
-            else if (onFolder && i > created)
-            {
-                event = "close folder";
-                folderOpen = false;
-            }
-            break;
-        case Syscall::Rename:
-            if (r.fd == folder && r.other == folder && std::string(r.otherName) == target) event = "rename";
-            break;
-        case Syscall::Unlink:
-            if (r.fd == folder && std::string(r.name).rfind(kTemporaryNamePrefix, 0) == 0) event = "unlink";
-            break;
-        case Syscall::Fchmod:
-            if (onTemporary) event = "fchmod " + (std::ostringstream() << std::oct << r.mode).str();
-            break;
-        case Syscall::Fchown:
-            if (onTemporary) event = "fchown";
-            break;
-        }
-        if (event.empty()) continue;
-        if (r.result < 0) event += "!";
-        if (event == "write" && !story.empty() && story.back() == "write") continue;
-        story.push_back(event);
-        if (!folderOpen) break;
-    }
-    return story;
-}
-
-struct CallRow
-{
-    char const* what;
-    mode_t oldMode;   // the file saved over (0: none)
-    Syscall failing;  // the call made to fail
-    SyscallTarget on; // where
-    int error;        // with this (0: none fails)
-    bool saved;
-    std::vector<std::string> story;
-    bool toldFailure; // the failure is told, with the reason
-    bool toldFolder;  // the folder that was not synced is told, with the reason
-};
-
-std::vector<CallRow> CallRows()
-{
-    using S = Syscall;
-    using T = SyscallTarget;
-    std::vector<std::string> const start = {"open folder", "create", "fchmod 640", "write"};
-    auto with = [&](std::vector<std::string> rest)
-    {
-        std::vector<std::string> all = start;
-        all.insert(all.end(), rest.begin(), rest.end());
-        return all;
-    };
-    return {
-        {"a new file",
-         0,
-         S::Write,
-         T::Any,
-         0,
-         true,
-         {"open folder", "create", "write", "fsync", "close", "rename", "fsync folder", "close folder"},
-         false,
-         false},
-        {"over a 0640 file", 0640, S::Write, T::Any, 0, true,
-         with({"fsync", "close", "rename", "fsync folder", "close folder"}), false, false},
-        {"over a 0600 file",
-         0600,
-         S::Write,
-         T::Any,
-         0,
-         true,
-         {"open folder", "create", "fchmod 600", "write", "fsync", "close", "rename", "fsync folder",
-          "close folder"},
-         false,
-         false},
-        {"a write fails",
-         0640,
-         S::Write,
-         T::Temporary,
-         ENOSPC,
-         false,
-         {"open folder", "create", "fchmod 640", "write!", "close", "unlink", "close folder"},
-         true,
-         false},
-        {"the data sync fails", 0640, S::Fsync, T::Temporary, EIO, false,
-         with({"fsync!", "close", "unlink", "close folder"}), true, false},
-        {"the close fails", 0640, S::Close, T::Temporary, EIO, false,
-         with({"fsync", "close!", "unlink", "close folder"}), true, false},
-        {"the rename fails", 0640, S::Rename, T::Temporary, EXDEV, false,
-         with({"fsync", "close", "rename!", "unlink", "close folder"}), true, false},
-        {"the folder sync fails", 0640, S::Fsync, T::Folder, EIO, true,
-         with({"fsync", "close", "rename", "fsync folder!", "close folder"}), false, true},
-        {"the folder can't be synced (EINVAL)", 0640, S::Fsync, T::Folder, EINVAL, true,
-         with({"fsync", "close", "rename", "fsync folder!", "close folder"}), false, false},
-    };
-}
-
-} // namespace
-
 // Each save, call by call on the real descriptors: the temporary file takes the old file's
 // mode before any data; its data are synced before the rename and the folder after it. A failed
 // write, data sync, close or rename leaves the old file and no temporary file, and the user is
@@ -413,7 +258,7 @@ TEST_F(SaveTargets, DataAreSyncedBeforeTheRenameAndTheFolderAfterIt)
     mode_t const mask = umask(022);
     for (Kind const& kind : Kinds())
     {
-        for (CallRow const& row : CallRows())
+        for (ReplaceCallRow const& row : ReplaceCallRows())
         {
             SCOPED_TRACE(std::string(kind.what) + ", " + row.what);
             fs::path const target = kind.target();
@@ -433,7 +278,8 @@ TEST_F(SaveTargets, DataAreSyncedBeforeTheRenameAndTheFolderAfterIt)
                 result = kind.save();
                 records = log.Records();
             }
-            std::vector<std::string> const story = Story(records, target.filename().string());
+            std::vector<std::string> const story =
+                SaveStory(records, kTemporaryNamePrefix, target.filename().string());
             EXPECT_EQ(story, row.story) << testing::PrintToString(story);
             EXPECT_EQ(result.saved, row.saved);
             EXPECT_TRUE(TemporaryEntries(target.parent_path()).empty());

@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
+#include <sstream>
 
 namespace
 {
@@ -90,7 +91,7 @@ bool OnTarget(SyscallTarget target, int fd, char const* name)
 bool Injected(Syscall call, int fd, char const* name)
 {
     Rule& rule = rules[static_cast<int>(call)];
-    if (rule.nth == 0 || !OnTarget(rule.target, fd, call == Syscall::Open ? nullptr : name)) return false;
+    if (rule.nth == 0 || !OnTarget(rule.target, fd, name)) return false;
     if (++rule.seen != rule.nth) return false;
     errno = rule.error;
     return true;
@@ -220,6 +221,140 @@ char const* SyscallName(Syscall call)
     static char const* const names[kKinds] = {"open",   "write",  "fsync",  "fdatasync", "close",
                                               "rename", "unlink", "fchmod", "fchown"};
     return names[static_cast<int>(call)];
+}
+
+std::vector<std::string> SaveStory(std::vector<SyscallRecord> const& records, std::string const& prefix,
+                                   std::string const& target)
+{
+    int temporary = -1;
+    int folder = -1;
+    std::size_t created = records.size();
+    for (std::size_t i = 0; i < records.size() && created == records.size(); ++i)
+    {
+        SyscallRecord const& r = records[i];
+        if (r.call == Syscall::Open && (r.flags & O_CREAT) != 0 &&
+            std::string(r.name).rfind(prefix, 0) == 0 && r.result >= 0)
+        {
+            created = i;
+            temporary = r.result;
+            folder = r.fd;
+        }
+    }
+    std::vector<std::string> story;
+    if (created == records.size()) return story;
+    std::size_t start = created;
+    while (start > 0 && !(records[start - 1].call == Syscall::Open && records[start - 1].result == folder &&
+                          (records[start - 1].flags & O_DIRECTORY) != 0))
+        --start;
+    if (start > 0) --start;
+    bool folderOpen = true;
+    for (std::size_t i = start; i < records.size(); ++i)
+    {
+        SyscallRecord const& r = records[i];
+        std::string event;
+        bool const onFolder = r.fd == folder && folderOpen;
+        bool const onTemporary = r.fd == temporary && temporary >= 0;
+        switch (r.call)
+        {
+        case Syscall::Open:
+            if (r.result == folder && i < created) event = "open folder";
+            if (i == created) event = "create";
+            break;
+        case Syscall::Write:
+            if (onTemporary) event = "write";
+            break;
+        case Syscall::Fsync:
+        case Syscall::Fdatasync:
+            if (onTemporary) event = "fsync";
+            if (onFolder) event = "fsync folder";
+            break;
+        case Syscall::Close:
+            if (onTemporary)
+            {
+                event = "close";
+                temporary = -1;
+            }
+            else if (onFolder && i > created)
+            {
+                event = "close folder";
+                folderOpen = false;
+            }
+            break;
+        case Syscall::Rename:
+            if (r.fd == folder && r.other == folder && std::string(r.otherName) == target) event = "rename";
+            break;
+        case Syscall::Unlink:
+            if (r.fd == folder && std::string(r.name).rfind(prefix, 0) == 0) event = "unlink";
+            break;
+        case Syscall::Fchmod:
+            if (onTemporary) event = "fchmod " + (std::ostringstream() << std::oct << r.mode).str();
+            break;
+        case Syscall::Fchown:
+            if (onTemporary) event = "fchown";
+            break;
+        }
+        if (event.empty()) continue;
+        if (r.result < 0) event += "!";
+        if (event == "write" && !story.empty() && story.back() == "write") continue;
+        story.push_back(event);
+        if (!folderOpen) break;
+    }
+    return story;
+}
+
+std::vector<ReplaceCallRow> ReplaceCallRows()
+{
+    using S = Syscall;
+    using T = SyscallTarget;
+    std::vector<std::string> const start = {"open folder", "create", "fchmod 640", "write"};
+    auto with = [&](std::vector<std::string> rest)
+    {
+        std::vector<std::string> all = start;
+        all.insert(all.end(), rest.begin(), rest.end());
+        return all;
+    };
+    return {
+        {"a new file",
+         0,
+         S::Write,
+         T::Any,
+         0,
+         true,
+         {"open folder", "create", "write", "fsync", "close", "rename", "fsync folder", "close folder"},
+         false,
+         false},
+        {"over a 0640 file", 0640, S::Write, T::Any, 0, true,
+         with({"fsync", "close", "rename", "fsync folder", "close folder"}), false, false},
+        {"over a 0600 file",
+         0600,
+         S::Write,
+         T::Any,
+         0,
+         true,
+         {"open folder", "create", "fchmod 600", "write", "fsync", "close", "rename", "fsync folder",
+          "close folder"},
+         false,
+         false},
+        {"a write fails",
+         0640,
+         S::Write,
+         T::Temporary,
+         ENOSPC,
+         false,
+         {"open folder", "create", "fchmod 640", "write!", "close", "unlink", "close folder"},
+         true,
+         false},
+        {"the data sync fails", 0640, S::Fsync, T::Temporary, EIO, false,
+         with({"fsync!", "close", "unlink", "close folder"}), true, false},
+        {"the close fails", 0640, S::Close, T::Temporary, EIO, false,
+         with({"fsync", "close!", "unlink", "close folder"}), true, false},
+        {"the rename fails", 0640, S::Rename, T::Temporary, EXDEV, false,
+         with({"fsync", "close", "rename!", "unlink", "close folder"}), true, false},
+        {"the folder sync fails", 0640, S::Fsync, T::Folder, EIO, true,
+         with({"fsync", "close", "rename", "fsync folder!", "close folder"}), false, true},
+        {"the folder can't be synced (EINVAL)", 0640, S::Fsync, T::Folder, EINVAL, true,
+         with({"fsync", "close", "rename", "fsync folder!", "close folder"}), false, false},
+    };
 }
 
 // ---------------------------------------------------------------------------------------------
