@@ -373,16 +373,6 @@ extern "C"
         return DoOpen(real, path, flags, mode);
     }
 
-    int open64(char const* path, int flags, ...)
-    {
-        va_list args;
-        va_start(args, flags);
-        unsigned const mode = ModeOf(flags, args);
-        va_end(args);
-        static OpenFunction const real = Real<OpenFunction>("open64");
-        return DoOpen(real, path, flags, mode);
-    }
-
     int openat(int folder, char const* path, int flags, ...)
     {
         va_list args;
@@ -393,15 +383,9 @@ extern "C"
         return DoOpenAt(real, folder, path, flags, mode);
     }
 
-    int openat64(int folder, char const* path, int flags, ...)
-    {
-        va_list args;
-        va_start(args, flags);
-        unsigned const mode = ModeOf(flags, args);
-        va_end(args);
-        static OpenAtFunction const real = Real<OpenAtFunction>("openat64");
-        return DoOpenAt(real, folder, path, flags, mode);
-    }
+    // The large-file names are the same calls where files are 64-bit already.
+    int open64(char const* path, int flags, ...) __attribute__((alias("open")));
+    int openat64(int folder, char const* path, int flags, ...) __attribute__((alias("openat")));
 
     ssize_t write(int fd, void const* data, size_t n)
     {
