@@ -127,8 +127,14 @@ void Note(Syscall call, int fd, char const* name, int other, char const* otherNa
     count.store(at + 1, std::memory_order_relaxed);
 }
 
+// The call this one stands in front of: a sanitizer's wrapper of it where the sanitizer's
+// run-time is linked into the program (its interceptors must still see the call), else the
+// next definition, the C library's.
 template <typename Function> Function Real(char const* name)
 {
+    char wrapper[64] = "__interceptor_";
+    std::strncat(wrapper, name, sizeof wrapper - std::strlen(wrapper) - 1);
+    if (void* const found = dlsym(RTLD_DEFAULT, wrapper)) return reinterpret_cast<Function>(found);
     return reinterpret_cast<Function>(dlsym(RTLD_NEXT, name));
 }
 
