@@ -18,6 +18,7 @@
 namespace
 {
 
+// A server whose host hears of every change (as the Audio Unit's parameter listeners do).
 class TestServer : public AutomatableParameterServer
 {
 public:
