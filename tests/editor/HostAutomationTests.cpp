@@ -133,8 +133,8 @@ TEST_F(HostAutomationTest, TheHostHearsAsAutomationOnlyWhatTheUserChanged)
              Synth().DefaultPatch();
          },
          [&] { host->SetState(session); }, [&] { return Synth().GetDelayEffect()->enabled.GetBool(); }},
-        {"a session reopened at 48 kHz: setChunk, then the host's 40 setParameter calls", Heard::Nothing, false,
-         [&] { Synth().DefaultPatch(); },
+        {"a session reopened at 48 kHz: setChunk, then the host's 40 setParameter calls", Heard::Nothing,
+         false, [&] { Synth().DefaultPatch(); },
          [&]
          {
              host->SetState(session);
@@ -238,7 +238,9 @@ TEST_F(HostAutomationTest, TheHostHearsAsAutomationOnlyWhatTheUserChanged)
              int const y = root::kPerformPage.y + b.y;
              Drag({x + 55, y + 55}, {x + 30, y + 80});
          },
-         [&] { return host->GetParameter(kPadX) != before[kPadX] && host->GetParameter(kPadY) != before[kPadY]; }},
+         [&] {
+             return host->GetParameter(kPadX) != before[kPadX] && host->GetParameter(kPadY) != before[kPadY];
+         }},
         {"a controller mapped by MIDI learn (pad 3 Y), on the audio thread", Heard::OncePerBlock, false,
          [&]
          {
@@ -265,7 +267,8 @@ TEST_F(HostAutomationTest, TheHostHearsAsAutomationOnlyWhatTheUserChanged)
              }
          },
          [&] { return host->GetParameter(kPad3Y) != before[kPad3Y]; }},
-        {"paste: Paste All, in tempo, which snaps the edit time to the grid first", Heard::EveryChangedOnce, true,
+        {"paste: Paste All, in tempo, which snaps the edit time to the grid first", Heard::EveryChangedOnce,
+         true,
          [&]
          {
              Click({root::kSynthTab.x + 5, root::kSynthTab.y + 5});
@@ -310,8 +313,8 @@ TEST_F(HostAutomationTest, TheHostHearsAsAutomationOnlyWhatTheUserChanged)
              Click({root::kPresetPage.x + at.x + 30, root::kPresetPage.y + at.y + 15 + 7});
          },
          [&] { return Synth().GetPatchName() == "B(User)"; }},
-        {"a restore, then the user sets the delay switch back to its value before it", Heard::EveryChangedOnce,
-         true,
+        {"a restore, then the user sets the delay switch back to its value before it",
+         Heard::EveryChangedOnce, true,
          [&]
          {
              Click({root::kSynthTab.x + 5, root::kSynthTab.y + 5});
