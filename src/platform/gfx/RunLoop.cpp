@@ -18,6 +18,10 @@ namespace gfx
 namespace
 {
 std::atomic<Backend*> currentBackend{nullptr};
+// Wakes between their load of the back end and their return, from any thread (the audio
+// thread's repaint requests among them): SetBackend waits them out before the back end can go.
+std::atomic<int> wakesInFlight{0};
+std::atomic<RunLoop::WakeHook> wakeHook{nullptr};
 TimerSource* timerSource = nullptr;
 
 std::mutex bindMutex;
@@ -181,7 +185,12 @@ void OneTurn(bool block, std::optional<TimePoint> cap, std::function<bool()> con
 
 void RunLoop::SetBackend(Backend* backend)
 {
-    currentBackend.store(backend);
+    // Sequentially consistent with the wake's count and load: a wake that found the previous
+    // back end is counted by the time this reads the count.
+    Backend* const previous = currentBackend.exchange(backend);
+    if (previous == nullptr || previous == backend) return;
+    while (wakesInFlight.load() != 0)
+        std::this_thread::yield();
 }
 
 Backend* RunLoop::GetBackend()
@@ -365,7 +374,18 @@ void RunLoop::Post(std::function<void()> work)
 
 void RunLoop::Wake()
 {
-    if (Backend* backend = currentBackend.load()) backend->Wake();
+    wakesInFlight.fetch_add(1);
+    if (Backend* backend = currentBackend.load())
+    {
+        if (WakeHook hook = wakeHook.load(std::memory_order_acquire)) hook(backend);
+        backend->Wake();
+    }
+    wakesInFlight.fetch_sub(1, std::memory_order_release);
+}
+
+void RunLoop::SetWakeHook(WakeHook hook)
+{
+    wakeHook.store(hook, std::memory_order_release);
 }
 
 void RunLoop::RequestPaint()
