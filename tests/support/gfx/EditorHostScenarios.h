@@ -687,11 +687,16 @@ inline void RunCloseBesideAnotherEditorsDialog(Stage& stage, Driver& d)
             [&]
             {
                 ASSERT_TRUE(WaitFor([&] { return other.dialog.load() != nullptr; }));
-                if (d.ClosesEditorFromAnyThread()) d.CloseEditor(a);
+                int const alive = d.Alive();
+                if (d.ClosesEditorFromAnyThread())
+                {
+                    d.CloseEditor(a);
+                    EXPECT_FALSE(closed->HasGUI());
+                }
                 d.CloseInstance(a);
-                // The editor's thread took the closed editor off its plug-in, and the dialog of
-                // the other one is still running.
-                EXPECT_TRUE(WaitFor([&] { return !closed->HasGUI(); }));
+                // The closed instance went with its editor (at once, or as the editor's thread
+                // left its call), and the dialog of the other one is still running.
+                EXPECT_TRUE(WaitFor([&] { return d.Alive() < alive; }));
                 EXPECT_NE(other.dialog.load(), nullptr);
                 EXPECT_EQ(other.nestedEnded.load(), 0);
                 // It still takes input.
