@@ -419,12 +419,14 @@ bool ReadFacts(int fd, char const* name, EntryFacts& facts)
     return true;
 }
 
-// A folder that another mount starts at: the system marks it a mount root, or its mount or
-// device differs from the one the removal started on.
-bool StartsAnotherMount(EntryFacts const& folder, EntryFacts const& home)
+// An entry (a folder, or a file bound onto another) that another mount starts at: the system
+// marks it a mount root, or its mount differs from the one the removal started on, or, for a
+// folder, its device does (file systems such as overlayfs give files the device of the layer
+// they come from).
+bool StartsAnotherMount(EntryFacts const& entry, EntryFacts const& home)
 {
-    return folder.mountRoot || folder.device != home.device ||
-           (folder.knowsMount && home.knowsMount && folder.mount != home.mount);
+    return entry.mountRoot || (S_ISDIR(entry.mode) && entry.device != home.device) ||
+           (entry.knowsMount && home.knowsMount && entry.mount != home.mount);
 }
 
 // What the system will refuse when `entry` is unlinked from `holder`, known before anything
@@ -487,13 +489,14 @@ bool WalkRemoval(int fd, EntryFacts const& here, std::string const& shown, int d
             why = ForeseenRefusal(facts, here, inner);
             if (!why.empty()) return false;
         }
+        // A file can be a mount point too (a file bound onto another): found before anything goes.
+        if (StartsAnotherMount(facts, walk.home))
+        {
+            why = Quoted(inner) + " is a mount point";
+            return false;
+        }
         if (S_ISDIR(facts.mode))
         {
-            if (StartsAnotherMount(facts, walk.home))
-            {
-                why = Quoted(inner) + " is a mount point";
-                return false;
-            }
             int const sub = OpenSubFolder(fd, name);
             if (sub < 0)
             {
