@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -44,17 +45,26 @@ struct Folders
 // any reads a copy of the process-wide ones, taken under the mutex at each read.
 std::mutex foldersMutex;
 Folders sharedFolders; // guarded by foldersMutex
-thread_local Folders threadFolders;
+// A thread's copy lives on the heap: the library's thread-local block must stay small, as it is
+// placed in the static block every thread gets (platform/InstanceLife.cpp).
+thread_local std::unique_ptr<Folders> threadFolders;
 thread_local bool threadSetFolders = false;
+
+Folders& ThreadFolders()
+{
+    if (!threadFolders) threadFolders = std::make_unique<Folders>();
+    return *threadFolders;
+}
 
 Folders& ReadFolders()
 {
+    Folders& mine = ThreadFolders();
     if (!threadSetFolders)
     {
         std::lock_guard<std::mutex> hold(foldersMutex);
-        threadFolders = sharedFolders;
+        mine = sharedFolders;
     }
-    return threadFolders;
+    return mine;
 }
 
 // Applies `change` to this thread's folders (starting from the process-wide ones) and publishes
@@ -62,9 +72,9 @@ Folders& ReadFolders()
 template <class Change> bool ChangeFolders(Change change)
 {
     std::lock_guard<std::mutex> hold(foldersMutex);
-    Folders next = threadSetFolders ? threadFolders : sharedFolders;
+    Folders next = threadSetFolders ? *threadFolders : sharedFolders;
     if (!change(next)) return false;
-    threadFolders = next;
+    ThreadFolders() = next;
     threadSetFolders = true;
     sharedFolders = next;
     return true;

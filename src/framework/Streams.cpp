@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -95,10 +96,13 @@ std::atomic<TemporaryNameSource> temporaryNameSource{nullptr};
 std::string RandomTemporaryName()
 {
     static char const kCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937_64 generator{std::random_device{}() ^
-                                           (static_cast<std::uint64_t>(::getpid()) << 32)};
+    // One generator for the process (a thread-local one would swell the library's static
+    // thread-local block).
+    static std::mutex mutex;
+    static std::mt19937_64 generator{std::random_device{}() ^ (static_cast<std::uint64_t>(::getpid()) << 32)};
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kCharacters - 2);
     std::string name(6, 'A');
+    std::lock_guard<std::mutex> hold(mutex);
     for (char& c : name)
         c = kCharacters[pick(generator)];
     return name;

@@ -1,9 +1,15 @@
 // The editor loader on the X11 window system, in this process: host windows are X window ids.
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
-
+#include <functional>
+#include <iterator>
 #include <memory>
+#include <string>
+#include <thread>
+
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -13,6 +19,7 @@
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/Surface.h"
 #include "platform/gfx/xcb/XcbBackend.h"
+#include "support/InstanceOverlap.h"
 #include "support/gfx/Xvfb.h"
 #include "toolkit/EffectGUIBase.h"
 #include "toolkit/GraphicsContext.h"
@@ -38,6 +45,10 @@ public:
     }
 };
 
+// Instances made and deleted.
+std::atomic<int> made{0};
+std::atomic<int> deleted{0};
+
 class QuietSynth : public VstInstrumentBase
 {
 public:
@@ -45,8 +56,13 @@ public:
         : VstInstrumentBase(nullptr, 0, 0, 1, FourCharCode("QtT1"), "QuietSynth", "Torvane Tests",
                             "QuietSynth", nullptr)
     {
+        ++made;
     }
-    ~QuietSynth() override { closeEditor(); }
+    ~QuietSynth() override
+    {
+        closeEditor();
+        ++deleted;
+    }
     void Render(float* outL, float* outR, long frames, int) override
     {
         for (long i = 0; i < frames; ++i)
@@ -54,17 +70,24 @@ public:
     }
 };
 
-TEST(LoaderOnX11, OpensInTheHostsWindowAndNotInOneThatDoesNotExist)
+// A mapped top-level of the host's, 120 by 100.
+xcb_window_t MakeHostWindow(xcb_connection_t* c)
 {
-    XvfbServer server;
-    XVFB_START_OR_SKIP(server);
-    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
     xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
     xcb_window_t host = xcb_generate_id(c);
     xcb_create_window(c, XCB_COPY_FROM_PARENT, host, screen->root, 0, 0, 120, 100, 0,
                       XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
     xcb_map_window(c, host);
     std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    return host;
+}
+
+TEST(LoaderOnX11, OpensInTheHostsWindowAndNotInOneThatDoesNotExist)
+{
+    XvfbServer server;
+    XVFB_START_OR_SKIP(server);
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_window_t host = MakeHostWindow(c);
 
     auto* synth = new QuietSynth;
     AttachEditorLoader<GreenEditor>(synth);
@@ -109,3 +132,152 @@ TEST(LoaderOnX11, OpensInTheHostsWindowAndNotInOneThatDoesNotExist)
     xcb_disconnect(c);
 }
 } // namespace
+
+namespace
+{
+// Closes on two threads at once, one of which disposes of the last editor and so deletes the X
+// back end, while the other, not let in, has posted its editor's disposal to it and wakes the
+// loop.
+enum class Race
+{
+    IdleThenClose,       // effClose on one thread right after effEditIdle was counted on another
+    TwoCloses,           // effClose of two instances at once
+    EditCloseBesideClose // effEditClose of one instance beside effClose of another
+};
+
+struct RaceRow
+{
+    Race race;
+    char const* name;
+    int instances;
+};
+
+constexpr RaceRow kRaceRows[] = {
+    {Race::IdleThenClose, "effClose right after an effEditIdle was counted", 1},
+    {Race::TwoCloses, "two instances closed at once", 2},
+    {Race::EditCloseBesideClose, "effEditClose of one instance beside effClose of another", 2},
+};
+
+// The seam: in the rounds that ask for it, a wake made by a closing thread holds the back end it
+// found until the loop has let go of it and the window system has had the time to delete it (a
+// few milliseconds either way: a wake made under the editors' lock waits for nothing). The wake
+// must never find it deleted.
+struct WakeHold
+{
+    static inline thread_local bool armed = false;
+    static inline std::atomic<int> held{0};
+    static inline std::atomic<int> deletedUnder{0};
+
+    static void Hook(gfx::Backend* backend)
+    {
+        // The thread the loop is bound to is the one that disposes: its own wakes are not held.
+        if (!armed || gfx::RunLoop::MayRun()) return;
+        ++held;
+        int const before = gfx::XcbBackend::Deleted();
+        auto const bound = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
+        while (gfx::RunLoop::GetBackend() == backend && std::chrono::steady_clock::now() < bound)
+            std::this_thread::yield();
+        auto const grace = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
+        while (gfx::RunLoop::GetBackend() != backend && gfx::XcbBackend::Deleted() == before &&
+               std::chrono::steady_clock::now() < grace)
+            std::this_thread::yield();
+        if (gfx::XcbBackend::Deleted() != before) ++deletedUnder;
+    }
+};
+
+class WakeHookScope
+{
+public:
+    WakeHookScope() { gfx::RunLoop::SetWakeHook(&WakeHold::Hook); }
+    ~WakeHookScope() { gfx::RunLoop::SetWakeHook(nullptr); }
+    WakeHookScope(WakeHookScope const&) = delete;
+    WakeHookScope& operator=(WakeHookScope const&) = delete;
+};
+
+VstIntPtr Dispatch(AEffect* e, VstInt32 opcode, void* ptr = nullptr)
+{
+    return e->dispatcher(e, opcode, 0, 0, ptr, 0.0f);
+}
+
+// Runs a close with the wakes of its thread held or not.
+void Closing(bool hold, std::function<void()> const& close)
+{
+    WakeHold::armed = hold;
+    close();
+    WakeHold::armed = false;
+}
+} // namespace
+
+// The rows run 1,000 times each (200 under a sanitizer): every instance and every back end is
+// deleted exactly once, and in every tenth group of rounds (one round of each offset) a
+// closer's wakes are held across the other thread's disposal of the last editor.
+TEST(LoaderOnX11, ConcurrentClosesNeverWakeAReleasedBackEnd)
+{
+    XvfbServer server;
+    XVFB_START_OR_SKIP(server);
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    void* windows[2];
+    for (void*& window : windows)
+        window = reinterpret_cast<void*>(static_cast<std::uintptr_t>(MakeHostWindow(c)));
+    overlap::HookScope entryHook;
+    WakeHookScope wakeHook;
+    int const rounds = overlap::Rounds();
+    for (RaceRow const& row : kRaceRows)
+    {
+        SCOPED_TRACE(row.name);
+        int const madeBefore = made.load();
+        int const backendsBefore = gfx::XcbBackend::Made();
+        int const deletedUnderBefore = WakeHold::deletedUnder.load();
+        int const heldBefore = WakeHold::held.load();
+        for (int round = 0; round < rounds; ++round)
+        {
+            overlap::Offset const offset = overlap::kOffsets[round % std::size(overlap::kOffsets)];
+            bool const hold = (round / std::size(overlap::kOffsets)) % 10 == 9;
+            AEffect* e[2] = {};
+            for (int i = 0; i < row.instances; ++i)
+            {
+                auto* synth = new QuietSynth;
+                AttachEditorLoader<GreenEditor>(synth);
+                e[i] = synth->getAeffect();
+                ASSERT_EQ(Dispatch(e[i], effEditOpen, windows[i]), 1) << "round " << round;
+            }
+            switch (row.race)
+            {
+            case Race::IdleThenClose:
+                overlap::Race(
+                    offset, [&] { Dispatch(e[0], effEditIdle); },
+                    [&] { Closing(hold, [&] { Dispatch(e[0], effClose); }); });
+                break;
+            case Race::TwoCloses:
+                overlap::Race(
+                    offset, [&] { Closing(hold, [&] { Dispatch(e[0], effClose); }); },
+                    [&] { Closing(hold, [&] { Dispatch(e[1], effClose); }); });
+                break;
+            case Race::EditCloseBesideClose:
+                overlap::Race(
+                    offset, [&] { Closing(hold, [&] { Dispatch(e[1], effEditClose); }); },
+                    [&] { Closing(hold, [&] { Dispatch(e[0], effClose); }); });
+                Dispatch(e[1], effClose);
+                break;
+            }
+            bool const gone = made.load() == deleted.load() &&
+                              gfx::XcbBackend::Made() == gfx::XcbBackend::Deleted() &&
+                              gfx::XcbBackend::Current() == nullptr && !gfx::RunLoop::IsBound() &&
+                              gfx::Surface::All().empty();
+            if (!gone)
+            {
+                ADD_FAILURE() << "round " << round << ": instances alive " << made.load() - deleted.load()
+                              << ", back ends alive " << gfx::XcbBackend::Made() - gfx::XcbBackend::Deleted()
+                              << ", surfaces " << gfx::Surface::All().size();
+                break;
+            }
+        }
+        EXPECT_EQ(made.load() - madeBefore, rounds * row.instances);
+        EXPECT_EQ(deleted.load(), made.load()) << "each instance deleted once";
+        EXPECT_EQ(gfx::XcbBackend::Made() - backendsBefore, rounds) << "one back end a round";
+        EXPECT_EQ(gfx::XcbBackend::Deleted(), gfx::XcbBackend::Made()) << "each back end deleted once";
+        EXPECT_EQ(WakeHold::deletedUnder.load(), deletedUnderBefore) << "a back end was deleted under a wake";
+        RecordProperty(std::string(row.name) + ": held wakes", WakeHold::held.load() - heldBefore);
+    }
+    xcb_disconnect(c);
+}
