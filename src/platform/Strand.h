@@ -63,8 +63,6 @@ public:
 
     // A waiting strand is never resumed again.
     void Park();
-    // Whether an address lies on this strand's stack.
-    bool OnStack(void const* address) const;
 
     // The code of a call that the host made into us from inside a call of ours to it, on a
     // strand's stack: it runs with a thread's state of its own (no strand current, every

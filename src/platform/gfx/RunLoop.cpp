@@ -760,13 +760,6 @@ std::thread::id RunLoop::StrandThread(Surface const* editor)
                                                                           : std::thread::id();
 }
 
-bool RunLoop::StrandRunning(Surface const* editor)
-{
-    std::lock_guard<std::mutex> lock(StrandsMutex());
-    EditorStrand const* s = StrandOfEditor(editor);
-    return s != nullptr && s->strand.GetState() == Strand::State::Running;
-}
-
 bool RunLoop::AnyStrandWaiting()
 {
     std::lock_guard<std::mutex> lock(StrandsMutex());

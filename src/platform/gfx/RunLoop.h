@@ -140,12 +140,11 @@ public:
     // that editor, or `editor` null), runs it here. False when the editor's strand is parked
     // (nothing runs).
     static bool RunOnEditor(Surface const* editor, std::function<void()> work);
-    // The editor's strand: there, waiting in a nested loop, running under the caller.
+    // The editor's strand: there, waiting in a nested loop.
     static bool HasStrand(Surface const* editor);
     static bool StrandWaiting(Surface const* editor);
     // The thread the editor's waiting strand is tied to.
     static std::thread::id StrandThread(Surface const* editor);
-    static bool StrandRunning(Surface const* editor);
     // True while any strand waits (on whichever thread).
     static bool AnyStrandWaiting();
     // True when the calling code runs on an editor's strand; the editor.
