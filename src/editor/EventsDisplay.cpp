@@ -7,6 +7,7 @@
 
 #include "editor/Layout.h"
 #include "editor/SynthGUI.h"
+#include "framework/PluginBase.h"
 #include "framework/StandardMaths.h"
 #include "platform/CascadeList.h"
 #include "platform/gfx/Text.h"
@@ -1122,7 +1123,11 @@ void EventsDisplay::ApplyPendingEditTime()
     // Cleared first, whatever follows: a time equal to the edit time must not wait to undo the
     // next change made some other way.
     pendingEditTime = -1.0f;
-    if (pending != EditTime()) SetEditTime(pending);
+    if (pending == EditTime()) return;
+    // A time the user's hand put on the handle, also when the timer applies it during the drag:
+    // the host hears of it as the user's.
+    EditorInput::Scope user(torvane);
+    SetEditTime(pending);
 }
 
 void EventsDisplay::TimerEvent(int id)

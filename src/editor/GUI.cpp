@@ -17,6 +17,7 @@
 #include "engine/Torvane.h"
 #include "framework/MidiLearn.h"
 #include "framework/Paths.h"
+#include "framework/SaveReport.h"
 #include "platform/CascadeList.h"
 #include "platform/MessagePopup.h"
 #include "platform/gfx/RunLoop.h"
@@ -371,11 +372,9 @@ void GUI::SavePatch(char const* category, char const* patchName)
 {
     Torvane* const t = GetTorvane();
     if (t == nullptr) return;
-    if (!t->SavePatch(category, patchName))
-    {
-        MessagePopup("Error: Could not save patch", "Torvane error");
-        return;
-    }
+    SaveOutcome outcome;
+    t->SavePatch(category, patchName, &outcome);
+    if (!ReportSave(outcome, "Error: Could not save patch", "The patch was saved", "Torvane error")) return;
     UpdatePatchName();
     if (editMode != kPresetMode || !page) return;
     // The page lists the saved patch under the name the save gave it.
@@ -478,7 +477,12 @@ void GUI::UpdateVoiceToggles()
 
 void GUI::SavePendingMappings()
 {
-    if (Torvane* const t = GetTorvane()) t->GetMidiLearnManager()->DoPendingAutoSave();
+    Torvane* const t = GetTorvane();
+    if (t == nullptr) return;
+    MidiLearnManager* const learn = t->GetMidiLearnManager();
+    learn->DoPendingAutoSave();
+    std::string const report = learn->TakeSaveReport();
+    if (!report.empty()) MessagePopup(report.c_str(), "Torvane error");
 }
 
 void GUI::AutoSaveTimer::TimerEvent(int)

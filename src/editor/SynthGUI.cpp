@@ -4,6 +4,7 @@
 
 #include "editor/GUI.h"
 #include "framework/Paths.h"
+#include "framework/PluginBase.h"
 #include "platform/MessagePopup.h"
 #include "toolkit/Geometry.h"
 
@@ -770,7 +771,12 @@ void SynthGUI::FollowSwitched(bool on)
     StopTimer(kFollowTimer);
     showingAnimation = false;
     t->AnimationEnded();
-    t->SetEditTime(savedEditTime);
+    {
+        // Following gives back the time it took, also when the user's switch ends it: no change
+        // of the user's.
+        EditorInput::Scope nobody(nullptr);
+        t->SetEditTime(savedEditTime);
+    }
     t->animationEnabled.SetBool(false);
 }
 
@@ -787,6 +793,9 @@ void SynthGUI::TimerEvent(int id)
     }
     Torvane* const t = Instrument();
     if (id != kFollowTimer || !complete || t == nullptr || !followPlayback.GetBool()) return;
+    // Following the play position moves the edit time (and its host parameter): no change of
+    // the user's, whoever runs the timer.
+    EditorInput::Scope nobody(nullptr);
     if (t->timeFreeze.GetBool())
     {
         showingAnimation = false;

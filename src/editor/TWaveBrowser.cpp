@@ -1,6 +1,7 @@
 #include "editor/TWaveBrowser.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <string>
 
@@ -12,6 +13,7 @@
 #include "framework/ParameterFile.h"
 #include "framework/Paths.h"
 #include "framework/PresetManager.h"
+#include "framework/SaveReport.h"
 #include "platform/MessagePopup.h"
 #include "toolkit/FileDialog.h"
 #include "toolkit/GraphicsContext.h"
@@ -207,11 +209,17 @@ void TWaveBrowser::Import()
     if (!FileDialog::OpenDialog("wav", types, path)) return;
     String fileName = PathManager::ExtractFilenameFromPath(path);
     if (fileName.GetLength() == 0) fileName = path;
-    if (!instrument->ImportWave(-1, slot, path))
+    std::string whyNot;
+    if (!instrument->ImportWave(-1, slot, path, &whyNot))
     {
         // Nothing changed: the slot, the lists and the proposed name stay.
         String text("Error: Could not import the wave file ");
         text += fileName;
+        if (!whyNot.empty())
+        {
+            text += ": ";
+            text += whyNot.c_str();
+        }
         MessagePopup(text, "File error");
         return;
     }
@@ -247,11 +255,10 @@ void TWaveBrowser::Save()
     if (!dialog.Create(this, px, py, manager, category, chosen, "Save waveform", categoryIndex, defaultName))
         return;
     VoiceDef* def = instrument->GetVoiceDef(-1);
-    if (def == nullptr || !instrument->SaveWaveform(&def->waveDef, slot, category, chosen))
-    {
-        MessagePopup("Error: Could not save waveform", "File error");
+    SaveOutcome outcome{false, EINVAL, 0};
+    if (def != nullptr) instrument->SaveWaveform(&def->waveDef, slot, category, chosen, &outcome);
+    if (!ReportSave(outcome, "Error: Could not save waveform", "The waveform was saved", "File error"))
         return;
-    }
     // The slot holds what was saved: the lists show the new file, and nothing is loaded.
     categoryList.SetList(&manager->GetList());
     int const found = categoryList.FindItem(category);

@@ -10,6 +10,7 @@
 #include "framework/ParameterFile.h"
 #include "framework/Paths.h"
 #include "framework/PresetManager.h"
+#include "framework/SaveReport.h"
 #include "platform/MessagePopup.h"
 #include "toolkit/GraphicsContext.h"
 
@@ -377,7 +378,9 @@ void TimelinePresetDlg::SaveSelected()
     if (!manager->SaveStart(category.c_str(), typed, writer))
     {
         manager->SaveEnd();
-        MessagePopup(Joined("Error: Could not save Timeline set: ", typed), "Error");
+        MessagePopup(
+            WithReason(Joined("Error: Could not save Timeline set: ", typed), writer.Outcome().error).c_str(),
+            "Error");
         return;
     }
     bool written = false;
@@ -390,17 +393,11 @@ void TimelinePresetDlg::SaveSelected()
         written = false;
     }
     // The file is complete only once the writer is closed; a writer left open discards it.
-    bool saved = false;
-    if (written)
-        saved = writer.Close();
-    else
-        writer.Discard();
+    if (!written || !writer.Close()) writer.Discard();
     manager->SaveEnd();
-    if (!saved)
-    {
-        MessagePopup("Error while saving Timeline set", "Error");
+    if (!ReportSave(writer.Outcome(), "Error while saving Timeline set", "The Timeline set was saved",
+                    "Error"))
         return;
-    }
     QuitModal();
 }
 

@@ -9,6 +9,7 @@
 #include "editor/TSaveDialog.h"
 #include "engine/Torvane.h"
 #include "framework/Paths.h"
+#include "framework/SaveReport.h"
 #include "platform/MessagePopup.h"
 #include "toolkit/GraphicsContext.h"
 
@@ -185,8 +186,9 @@ void WaveEditor::Save()
     if (!dialog.Create(this, px, py, instrument->GetWaveformPresetManager(), category, chosen,
                        "Save waveform", -1, ""))
         return;
-    if (!instrument->SaveWaveform(wave, slot, category, chosen))
-        MessagePopup("Error: Could not save waveform", "File error");
+    SaveOutcome outcome;
+    instrument->SaveWaveform(wave, slot, category, chosen, &outcome);
+    ReportSave(outcome, "Error: Could not save waveform", "The waveform was saved", "File error");
 }
 
 void WaveEditor::Repaint(GraphicsContext& gc)

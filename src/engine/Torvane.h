@@ -6,6 +6,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <string>
 #include <vector>
 
 #include "dsp/DelayEffect.h"
@@ -271,8 +272,9 @@ public:
     String GetPatchCategory() const;
 
     // ---- patch, waveform and timeline-preset files ----------------------------------------
-    // 1 when saved, 0 when not (the old file stays); shows no message: the editor does.
-    int SavePatch(char const* category, char const* name);
+    // 1 when saved, 0 when not (the old file stays); shows no message: the editor does, from
+    // what `outcome` (when given) tells of the save.
+    int SavePatch(char const* category, char const* name, SaveOutcome* outcome = nullptr);
     // A patch file that is there but refused (not a regular file, unreadable, another header
     // or version, a refused or broken stream) shows "Error: Could not load patch: NAME" once;
     // a missing file shows nothing. 1 when loaded, else 0 and the patch stays.
@@ -283,8 +285,9 @@ public:
     void NextPatch();
     void PreviousPatch();
     // True when the file was written; otherwise the old file stays. Shows no message: the
-    // editor does.
-    bool SaveWaveform(VectorMipOscWaveDef* waves, int slot, char const* category, char const* name);
+    // editor does, from what `outcome` (when given) tells of the save.
+    bool SaveWaveform(VectorMipOscWaveDef* waves, int slot, char const* category, char const* name,
+                      SaveOutcome* outcome = nullptr);
     // The layer's waves (null for a bad layer); *loaded, when given, tells whether the slot
     // took the stream (a refused stream leaves it unchanged).
     VectorMipOscWaveDef* LoadWaveform(int voice, int slot, Reader& r, bool* loaded = nullptr);
@@ -592,7 +595,8 @@ protected:
 
 public:
     // Saves the chosen lines of the current layer as a timeline preset file. False, with a
-    // message, when the file could not be written (an old file of that name stays).
+    // message that says why, when the file could not be written (an old file of that name
+    // stays); a file saved whose folder could not be synced is told too.
     bool SaveTimelinePreset(char const* category, char const* name, std::vector<bool> const& lines);
 
 private:
@@ -651,7 +655,10 @@ public:
     // read.
     bool SetWaveFromPartials(int voice, int slot, long count, float const* amps, float const* phases);
     bool SetWaveFromCycle(int voice, int slot, float const* samples, long count, long maxHarmonic);
-    bool ImportWave(int voice, int slot, char const* path);
+    // Builds the slot from a WAV file's harmonics. False, with the slot as it was and the reason
+    // in `whyNot` (when given) in words for the user, when the file can't be read or is not
+    // one or two channels of 8, 16 or 24-bit integer PCM.
+    bool ImportWave(int voice, int slot, char const* path, std::string* whyNot = nullptr);
 
     // Line `line` of layer `toVoice` (kAllOtherLayers: of every other layer) becomes a copy of
     // the same line of `fromVoice`. False when nothing was copied.

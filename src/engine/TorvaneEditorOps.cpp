@@ -5,8 +5,11 @@
 // its own before the mutex is taken; only its finished samples are put in place under it.
 
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstddef>
+#include <cstring>
+#include <string>
 
 #include "engine/Torvane.h"
 #include "framework/WavReader.h"
@@ -40,10 +43,29 @@ float TimelineTime(float time)
 }
 
 // A file the wave import can take, checked before anything is built.
-bool ReadableWaveFile(char const* path)
+// Whether the file is one an import reads; otherwise why not, in words for the user.
+bool ReadableWaveFile(char const* path, std::string& whyNot)
 {
     WaveReader reader;
-    return reader.Open(path) == 1 && MipWaveTable::Importable(reader);
+    errno = 0;
+    if (reader.Open(path) != 1)
+    {
+        int const error = errno;
+        // A FIFO, socket or device is refused before it is read.
+        whyNot = error == EINVAL || error == ENXIO ? "it is not a file"
+                                                   : std::strerror(error != 0 ? error : ENOENT);
+        return false;
+    }
+    if (MipWaveTable::Importable(reader)) return true;
+    if (reader.GetFormat().channels == 0 && reader.GetFormat().bitsPerSample == 0)
+        whyNot = "it is not a WAV file";
+    else if (!reader.CanConvert())
+        whyNot = "only WAV files of 8, 16 or 24-bit integer PCM are read";
+    else if (reader.GetFormat().channels > 2)
+        whyNot = "only WAV files of one or two channels are read";
+    else
+        whyNot = "it holds too few samples";
+    return false;
 }
 
 // Whether a snapshot's lines can take the layer's lines as they are.
@@ -239,16 +261,19 @@ bool Torvane::SetWaveFromCycle(int voice, int slot, float const* samples, long c
                        { return table.length == count && table.CreateWithSamples(samples, maxHarmonic); });
 }
 
-bool Torvane::ImportWave(int voice, int slot, char const* path)
+bool Torvane::ImportWave(int voice, int slot, char const* path, std::string* whyNot)
 {
-    if (path == nullptr || !ReadableWaveFile(path)) return false;
-    return RebuildSlot(voice, slot, false,
-                       [&](MipOscWaveDef& table)
-                       {
-                           if (table.Import(path) != 1) return false;
-                           table.NormalisePeak(1.0f);
-                           return true;
-                       });
+    std::string reason;
+    bool const imported = path != nullptr && ReadableWaveFile(path, reason) &&
+                          RebuildSlot(voice, slot, false,
+                                      [&](MipOscWaveDef& table)
+                                      {
+                                          if (table.Import(path) != 1) return false;
+                                          table.NormalisePeak(1.0f);
+                                          return true;
+                                      });
+    if (!imported && whyNot != nullptr) *whyNot = reason;
+    return imported;
 }
 
 // ---------------------------------------------------------------------------------------------

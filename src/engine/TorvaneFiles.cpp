@@ -7,6 +7,7 @@
 // What is saved is taken under the plug-in mutex and written to disk after it is released, and
 // what is loaded is read and checked first and put in place under the mutex in one step.
 
+#include <cerrno>
 #include <cstring>
 #include <filesystem>
 #include <optional>
@@ -15,6 +16,7 @@
 
 #include "engine/Torvane.h"
 #include "framework/ParameterFile.h"
+#include "framework/SaveReport.h"
 #include "framework/Streams.h"
 #include "platform/MessagePopup.h"
 
@@ -50,19 +52,14 @@ private:
     std::vector<char> image;
 };
 
-// Closes the writer; false (and the old file left alone) when anything failed.
-bool Finish(ParameterFileWriter& writer, bool payloadWritten)
+// Closes the writer; false (and the old file left alone) when anything failed. What became of
+// the save goes to `outcome` when it is given.
+bool Finish(ParameterFileWriter& writer, bool payloadWritten, SaveOutcome* outcome)
 {
-    if (payloadWritten && writer.Close()) return true;
-    writer.Discard();
-    return false;
-}
-
-void ReportSaveFailure(char const* what, char const* name, char const* caption)
-{
-    String const text =
-        String::FormatString("Could not save the %s \"%s\".", what, name != nullptr ? name : "");
-    MessagePopup(text, caption);
+    bool const saved = payloadWritten && writer.Close();
+    if (!saved) writer.Discard();
+    if (outcome != nullptr) *outcome = writer.Outcome();
+    return saved;
 }
 
 // Puts a one-wave table into a slot of the layer's waves. The caller holds the plug-in mutex.
@@ -107,7 +104,7 @@ void Torvane::InstallWaveSlot(VectorMipOscWaveDef& waves, int slot, MipOscWaveDe
 // ---------------------------------------------------------------------------------------------
 // Patches
 
-int Torvane::SavePatch(char const* category, char const* name)
+int Torvane::SavePatch(char const* category, char const* name, SaveOutcome* outcome)
 {
     String fileName(name != nullptr ? name : "");
     if (!PresetManager::IsUserPresetName(fileName)) fileName += "(User)";
@@ -124,7 +121,7 @@ int Torvane::SavePatch(char const* category, char const* name)
         FileImage image;
         bool const written = SavePreset(image, kPatchVersion);
         image.CopyTo(writer);
-        saved = Finish(writer, written);
+        saved = Finish(writer, written, outcome);
         if (!saved)
         {
             SetPatchName(oldName);
@@ -132,6 +129,8 @@ int Torvane::SavePatch(char const* category, char const* name)
         }
         patchPresets.SaveEnd();
     }
+    else if (outcome != nullptr)
+        *outcome = writer.Outcome();
     if (saved) MarkEditedByEditor();
     return saved ? 1 : 0;
 }
@@ -242,9 +241,11 @@ void Torvane::StepPatch(bool forward)
 // ---------------------------------------------------------------------------------------------
 // Waves
 
-bool Torvane::SaveWaveform(VectorMipOscWaveDef* waves, int slot, char const* category, char const* name)
+bool Torvane::SaveWaveform(VectorMipOscWaveDef* waves, int slot, char const* category, char const* name,
+                           SaveOutcome* outcome)
 {
     bool saved = false;
+    if (outcome != nullptr) *outcome = SaveOutcome{false, EINVAL, 0};
     if (waves != nullptr && ValidSlot(slot))
     {
         FileImage image;
@@ -257,9 +258,11 @@ bool Torvane::SaveWaveform(VectorMipOscWaveDef* waves, int slot, char const* cat
         if (waveformPresets.SaveStart(category, name, writer))
         {
             image.CopyTo(writer);
-            saved = Finish(writer, !image.Failed());
+            saved = Finish(writer, !image.Failed(), outcome);
             waveformPresets.SaveEnd();
         }
+        else if (outcome != nullptr)
+            *outcome = writer.Outcome();
     }
     return saved;
 }
@@ -346,16 +349,20 @@ bool Torvane::SaveTimelinePreset(std::vector<bool> const& lines, Writer& w)
 
 bool Torvane::SaveTimelinePreset(char const* category, char const* name, std::vector<bool> const& lines)
 {
-    bool saved = false;
     ParameterFileWriter writer;
+    SaveOutcome outcome;
     if (timelinePresets.SaveStart(category, name, writer))
     {
         bool const written = SaveTimelinePreset(lines, writer);
-        saved = Finish(writer, written);
+        Finish(writer, written, &outcome);
         timelinePresets.SaveEnd();
     }
-    if (!saved) ReportSaveFailure("timeline preset", name, "Timeline Preset Save Error");
-    return saved;
+    else
+        outcome = writer.Outcome();
+    char const* const shown = name != nullptr ? name : "";
+    return ReportSave(outcome, String::FormatString("Could not save the timeline preset \"%s\"", shown),
+                      String::FormatString("The timeline preset \"%s\" was saved", shown),
+                      "Timeline Preset Save Error");
 }
 
 bool Torvane::LoadTimelinePreset(std::vector<bool> const& wanted, Reader& r)

@@ -69,7 +69,11 @@ void Torvane::Render(float* left, float* right, long frames, int offset)
 void Torvane::RenderPiece(float* left, float* right, long frames, int offset)
 {
     performMods.NextBuffer();
-    midiLearn.NextBuffer();
+    {
+        // A mapped controller is the user's hand on the parameter: the host hears of it.
+        UserChange learned(*this);
+        midiLearn.NextBuffer();
+    }
 
     // The switches are read once: the voices send into exactly the buffers cleared here.
     blockSends.delay = DelayEnabled();

@@ -3,8 +3,27 @@
 #include <algorithm>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 #include "framework/PluginBase.h"
+
+namespace
+{
+// A host's call, and whatever the host does from inside one of the plug-in's calls to it, is
+// the host's doing: on the editors' thread, inside the user's input, it is nobody's input.
+// Elsewhere (the audio thread above all) nothing is opened.
+class HostsOwnDoing
+{
+public:
+    HostsOwnDoing()
+    {
+        if (EditorInput::Current() != nullptr) nobody.emplace(nullptr);
+    }
+
+private:
+    std::optional<EditorInput::Scope> nobody;
+};
+} // namespace
 
 void AutomatableParameterServer::UpdateListener::ParameterUpdated(float, Parameter* changed)
 {
@@ -19,23 +38,49 @@ void AutomatableParameterServer::UpdateListener::ParameterUpdated(float, Paramet
     }
 }
 
+AutomatableParameterServer::UserChange::UserChange(AutomatableParameterServer& server)
+    : server(server), outer(server.userThread.exchange(std::this_thread::get_id(), std::memory_order_acq_rel))
+{
+}
+
+AutomatableParameterServer::UserChange::~UserChange()
+{
+    server.userThread.store(outer, std::memory_order_release);
+}
+
 AutomatableParameterServer::AutomatableParameterServer() : updateListener(this) {}
 
 // The parameters are members of the derived plug-in and are gone by now.
 AutomatableParameterServer::~AutomatableParameterServer() = default;
 
-void AutomatableParameterServer::ReportChange(int index, float normalisedValue)
+bool AutomatableParameterServer::IsUserChange() const
 {
-    if (pluginMutex != nullptr && pluginMutex->Defer(this, index, normalisedValue)) return;
-    SendReport(index, normalisedValue);
+    if (userThread.load(std::memory_order_acquire) == std::this_thread::get_id()) return true;
+    return plugin != nullptr && EditorInput::Current() == plugin;
 }
 
-void AutomatableParameterServer::SendReport(int index, float normalisedValue)
+void AutomatableParameterServer::ReportChange(int index, float normalisedValue)
+{
+    // Whose change it is is known only now, on the changing thread.
+    bool const byUser = IsUserChange();
+    if (pluginMutex != nullptr && pluginMutex->Defer(this, index, normalisedValue, byUser)) return;
+    SendReport(index, normalisedValue, byUser);
+}
+
+void AutomatableParameterServer::SendReport(int index, float normalisedValue, bool byUser)
 {
     if (index < 0 || static_cast<std::size_t>(index) >= known.size()) return;
+    std::atomic<float>& hostHas = known[static_cast<std::size_t>(index)];
+    if (!byUser && ReportsOnlyUserChanges())
+    {
+        // Not told, yet the host's own: a user who later sets the value it had before is heard.
+        hostHas.store(normalisedValue);
+        return;
+    }
     // Bit for bit: a value the host already has is not sent again.
-    float const before = known[static_cast<std::size_t>(index)].exchange(normalisedValue);
+    float const before = hostHas.exchange(normalisedValue);
     if (std::memcmp(&before, &normalisedValue, sizeof before) == 0) return;
+    HostsOwnDoing host;
     AutomatableParameterChangeNotify(index, normalisedValue);
 }
 
@@ -46,11 +91,13 @@ void AutomatableParameterServer::AddAutomatableParameter(Parameter* p)
         // The plug-in registers its parameters once its bases are built, so the whole object is
         // known here; every adapter that joins this server to a PluginBase gets the deferral.
         pluginLooked = true;
-        if (PluginBase* plugin = dynamic_cast<PluginBase*>(this)) pluginMutex = &plugin->GetPluginMutex();
+        plugin = dynamic_cast<PluginBase*>(this);
+        if (plugin != nullptr) pluginMutex = &plugin->GetPluginMutex();
     }
     int const index = static_cast<int>(parameters.size());
     parameters.push_back(p);
-    // Nothing known yet: the host learns the starting value.
+    // Nothing known yet: a host that hears every change learns the starting value; one that
+    // hears only the user's has it noted as its own.
     known.emplace_back(std::numeric_limits<float>::quiet_NaN());
     p->AddUpdateListener(&updateListener);
     ReportChange(index, p->ControllerGet());
@@ -66,6 +113,7 @@ void AutomatableParameterServer::SetAutomatableParameterValue(int index, float v
 {
     Parameter* p = GetAutomatableParameter(index);
     if (p == nullptr) return;
+    HostsOwnDoing host;
     p->Set(p->UnNormalise(value), &updateListener);
     // The host knows the value it set.
     known[static_cast<std::size_t>(index)].store(p->ControllerGet());

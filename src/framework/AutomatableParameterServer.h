@@ -3,18 +3,27 @@
 #include <atomic>
 #include <cstddef>
 #include <deque>
+#include <thread>
 #include <vector>
 
 #include "framework/Parameter.h"
 #include "framework/String.h"
 
+class PluginBase;
 class PluginMutex;
 
 // The host's numbered view of the plug-in's parameters: registration order is
 // the host index (hosts store these indices in their projects). Values go to
-// and from the host normalised to 0..1. Every change made inside the plug-in
-// is reported through AutomatableParameterChangeNotify; a change that came
-// from the host is not echoed back.
+// and from the host normalised to 0..1. Changes made inside the plug-in are
+// reported through AutomatableParameterChangeNotify; a change that came from
+// the host is not echoed back.
+//
+// Whose changes the host hears of depends on the adapter (ReportsOnlyUserChanges). A host that
+// records automation hears only the user's: a change made while the user's input in this
+// plug-in's editor is handled (EditorInput), or by a controller mapped by MIDI learn (applied in a
+// UserChange). What the host's own calls cause (a restore, a new sample rate, a value one of its
+// parameters pushes on to another), what the plug-in sets while it is built, and what playback and
+// timers do are not reported there: the host asks for values when it needs them.
 //
 // The host hears of a parameter only when its value changes: the server keeps the
 // value the host last heard of (or set) for each index, and a report of that same
@@ -42,19 +51,42 @@ public:
     AutomatableParameterServer& operator=(AutomatableParameterServer const&) = delete;
     virtual ~AutomatableParameterServer();
 
+    // While one lives, the changes its thread makes are the user's: the values of controllers
+    // mapped by MIDI learn, applied on the audio thread. No lock, no allocation, no thread-local
+    // storage. One thread at a time (the holder of the plug-in mutex).
+    class UserChange
+    {
+    public:
+        explicit UserChange(AutomatableParameterServer& server);
+        ~UserChange();
+        UserChange(UserChange const&) = delete;
+        UserChange& operator=(UserChange const&) = delete;
+
+    private:
+        AutomatableParameterServer& server;
+        std::thread::id outer;
+    };
+
     // Tell the host that parameter `index` now has this normalised value. Changes reach it through
-    // ReportChange: when the server is part of a plug-in whose mutex the changing thread holds, the
-    // report waits until that thread releases it (PluginMutex), and later reports of the same
-    // index in that hold replace it. SendReport then calls it unless the host already knows the
-    // value. Any thread.
+    // ReportChange, which notes whether the change is the user's: when the server is part of a
+    // plug-in whose mutex the changing thread holds, the report waits until that thread releases
+    // it (PluginMutex), and later reports of the same index in that hold replace it. SendReport
+    // then calls it unless the host already knows the value or is not to hear of the change.
+    // Any thread.
     virtual void AutomatableParameterChangeNotify(int index, float normalisedValue) = 0;
     void ReportChange(int index, float normalisedValue);
-    void SendReport(int index, float normalisedValue);
+    void SendReport(int index, float normalisedValue, bool byUser);
+    // True when the host hears only of the user's changes; the base reports every change.
+    virtual bool ReportsOnlyUserChanges() const { return false; }
+    // True when the calling thread is making a change of the user's in this plug-in. Any thread,
+    // no lock, no allocation.
+    bool IsUserChange() const;
 
-    // Appends p under the next index and reports its starting value.
+    // Appends p under the next index and reports its starting value (a change of nobody's:
+    // where only the user's are reported, the value is noted as the host's).
     void AddAutomatableParameter(Parameter* p);
     // The host sets a normalised value; every listener of the parameter but
-    // this server hears it.
+    // this server hears it. What the change causes is the host's doing, not the user's.
     void SetAutomatableParameterValue(int index, float value);
     float GetAutomatableParameterValue(int index);
     // "instance : name", or the name alone when the instance name is empty.
@@ -69,10 +101,14 @@ public:
 private:
     UpdateListener updateListener;
     std::vector<Parameter*> parameters;
-    // Per index, the value the host last heard of or set (grown only while the plug-in is built).
+    // Per index, the value the host last heard of, set, or has (a change it is not told of is
+    // one it knows of or asks for): grown only while the plug-in is built.
     std::deque<std::atomic<float>> known;
-    // The plug-in mutex of the plug-in this server is part of (found on the first registration,
-    // when the plug-in is built), or null for a server on its own.
+    // The plug-in this server is part of and its mutex (found on the first registration, when the
+    // plug-in is built), or null for a server on its own.
+    PluginBase* plugin = nullptr;
     PluginMutex* pluginMutex = nullptr;
     bool pluginLooked = false;
+    // The thread inside a UserChange, or none.
+    std::atomic<std::thread::id> userThread{};
 };

@@ -6,6 +6,7 @@
 #include "framework/Parameter.h"
 #include "framework/Paths.h"
 #include "framework/PluginBase.h"
+#include "framework/SaveReport.h"
 #include "framework/Streams.h"
 #include "framework/String.h"
 
@@ -232,9 +233,29 @@ bool MidiLearnManager::DoAutoSave()
     // Written beside the file and moved over it, so a failed write leaves the
     // previous mappings in place.
     ReplacingFileWriter w;
-    if (!w.Open(filePath.c_str())) return false;
-    Save(w);
-    return w.Close();
+    if (w.Open(filePath.c_str())) Save(w);
+    bool const saved = w.Close();
+    SaveOutcome const outcome = w.Outcome();
+    std::lock_guard<std::mutex> hold(mutex);
+    if (!saved)
+    {
+        // Told once, however often the save is tried again, until one succeeds.
+        if (!saveFailing) saveReport = WithReason("Could not save the MIDI-learn mappings", outcome.error);
+        saveFailing = true;
+        return false;
+    }
+    saveFailing = false;
+    if (outcome.folderNotSynced != 0)
+        saveReport = FolderNotSyncedText("The MIDI-learn mappings were saved", outcome.folderNotSynced);
+    return true;
+}
+
+std::string MidiLearnManager::TakeSaveReport()
+{
+    std::lock_guard<std::mutex> hold(mutex);
+    std::string report;
+    report.swap(saveReport);
+    return report;
 }
 
 bool MidiLearnManager::DoAutoLoad()

@@ -64,6 +64,10 @@ public:
     bool DoAutoLoad();
     // Writes the file when a learn has changed the mappings since the last save.
     bool DoPendingAutoSave();
+    // What the user is to be told of the saves since the last call, once: that saving failed
+    // and why (told once until a save succeeds), or that the file was saved but its folder
+    // could not be synced. Empty when there is nothing to tell.
+    std::string TakeSaveReport();
 
     int NumMappings();
 
@@ -105,6 +109,9 @@ private:
     // Messages that found the mutex busy: value per controller, -1 when none.
     std::atomic<int> deferred[128];
     std::atomic<bool> unsaved{false};
+    // Guarded by the mutex: the message not yet taken, and whether the saves are failing.
+    std::string saveReport;
+    bool saveFailing = false;
     bool autoSave = false;
     std::string filePath;
 };

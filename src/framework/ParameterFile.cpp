@@ -1,5 +1,6 @@
 #include "framework/ParameterFile.h"
 
+#include <cerrno>
 #include <cstring>
 
 #include "framework/Paths.h"
@@ -29,14 +30,30 @@ bool ParameterFileWriter::Create(char const* path)
 bool ParameterFileWriter::Open(char const* path, bool)
 {
     Discard();
-    if (!path || !*path || !IsStorableFormatName(format.formatName)) return false;
+    if (!path || !*path)
+    {
+        Refuse(ENOENT);
+        return false;
+    }
+    if (!IsStorableFormatName(format.formatName))
+    {
+        Refuse(EINVAL);
+        return false;
+    }
     if (!ReplacingFileWriter::Open(path))
     {
+        // A missing folder is created (with every missing folder above it) and the file tried
+        // once more; any other reason stands.
+        if (Error() != ENOENT) return false;
         String folder(path);
         PathManager::PathMakeParent(folder);
-        if (folder.GetLength() == 0 || PathManager::Exists(folder) || !PathManager::CreateFolder(folder) ||
-            !ReplacingFileWriter::Open(path))
+        if (folder.GetLength() == 0 || PathManager::Exists(folder)) return false;
+        if (!PathManager::CreateFolder(folder))
+        {
+            Refuse(errno != 0 ? errno : ENOENT);
             return false;
+        }
+        if (!ReplacingFileWriter::Open(path)) return false;
     }
     Write(format.formatName);
     Write(format.version);

@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <mutex>
 #include <new>
 #include <string>
@@ -44,17 +45,26 @@ struct Folders
 // any reads a copy of the process-wide ones, taken under the mutex at each read.
 std::mutex foldersMutex;
 Folders sharedFolders; // guarded by foldersMutex
-thread_local Folders threadFolders;
+// A thread's copy lives on the heap: the library's thread-local block must stay small, as it is
+// placed in the static block every thread gets (platform/InstanceLife.cpp).
+thread_local std::unique_ptr<Folders> threadFolders;
 thread_local bool threadSetFolders = false;
+
+Folders& ThreadFolders()
+{
+    if (!threadFolders) threadFolders = std::make_unique<Folders>();
+    return *threadFolders;
+}
 
 Folders& ReadFolders()
 {
+    Folders& mine = ThreadFolders();
     if (!threadSetFolders)
     {
         std::lock_guard<std::mutex> hold(foldersMutex);
-        threadFolders = sharedFolders;
+        mine = sharedFolders;
     }
-    return threadFolders;
+    return mine;
 }
 
 // Applies `change` to this thread's folders (starting from the process-wide ones) and publishes
@@ -62,9 +72,9 @@ Folders& ReadFolders()
 template <class Change> bool ChangeFolders(Change change)
 {
     std::lock_guard<std::mutex> hold(foldersMutex);
-    Folders next = threadSetFolders ? threadFolders : sharedFolders;
+    Folders next = threadSetFolders ? *threadFolders : sharedFolders;
     if (!change(next)) return false;
-    threadFolders = next;
+    ThreadFolders() = next;
     threadSetFolders = true;
     sharedFolders = next;
     return true;
@@ -419,12 +429,14 @@ bool ReadFacts(int fd, char const* name, EntryFacts& facts)
     return true;
 }
 
-// A folder that another mount starts at: the system marks it a mount root, or its mount or
-// device differs from the one the removal started on.
-bool StartsAnotherMount(EntryFacts const& folder, EntryFacts const& home)
+// An entry (a folder, or a file bound onto another) that another mount starts at: the system
+// marks it a mount root, or its mount differs from the one the removal started on, or, for a
+// folder, its device does (file systems such as overlayfs give files the device of the layer
+// they come from).
+bool StartsAnotherMount(EntryFacts const& entry, EntryFacts const& home)
 {
-    return folder.mountRoot || folder.device != home.device ||
-           (folder.knowsMount && home.knowsMount && folder.mount != home.mount);
+    return entry.mountRoot || (S_ISDIR(entry.mode) && entry.device != home.device) ||
+           (entry.knowsMount && home.knowsMount && entry.mount != home.mount);
 }
 
 // What the system will refuse when `entry` is unlinked from `holder`, known before anything
@@ -487,13 +499,14 @@ bool WalkRemoval(int fd, EntryFacts const& here, std::string const& shown, int d
             why = ForeseenRefusal(facts, here, inner);
             if (!why.empty()) return false;
         }
+        // A file can be a mount point too (a file bound onto another): found before anything goes.
+        if (StartsAnotherMount(facts, walk.home))
+        {
+            why = Quoted(inner) + " is a mount point";
+            return false;
+        }
         if (S_ISDIR(facts.mode))
         {
-            if (StartsAnotherMount(facts, walk.home))
-            {
-                why = Quoted(inner) + " is a mount point";
-                return false;
-            }
             int const sub = OpenSubFolder(fd, name);
             if (sub < 0)
             {

@@ -1,6 +1,7 @@
 #include "framework/PluginBase.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "framework/AutomatableParameterServer.h"
 #include "framework/Paths.h"
@@ -29,22 +30,25 @@ void PluginMutex::Release()
     AudioAPI::Mutex::Release();
 }
 
-bool PluginMutex::Defer(AutomatableParameterServer* server, int index, float value)
+bool PluginMutex::Defer(AutomatableParameterServer* server, int index, float value, bool byUser)
 {
     if (!HeldByCurrentThread()) return false;
-    // The parameter's latest value replaces its queued one.
+    // The parameter's latest value replaces its queued one, and with it whose change it is; the
+    // same value told again (a refresh) leaves the user's change the user's.
     for (int i = 0; i < queued; ++i)
     {
-        if (reports[i].server == server && reports[i].index == index)
+        Report& r = reports[i];
+        if (r.server == server && r.index == index)
         {
-            reports[i].value = value;
+            r.byUser = byUser || (r.byUser && std::memcmp(&r.value, &value, sizeof value) == 0);
+            r.value = value;
             return true;
         }
     }
     if (queued < kMaxQueuedReports)
-        reports[queued++] = Report{server, index, value};
+        reports[queued++] = Report{server, index, value, byUser};
     else
-        reports[queued - 1] = Report{server, index, value};
+        reports[queued - 1] = Report{server, index, value, byUser};
     return true;
 }
 
@@ -57,7 +61,7 @@ void PluginMutex::ReleaseAndSend()
     queued = 0;
     AudioAPI::Mutex::Release();
     for (int i = 0; i < n; ++i)
-        batch[i].server->SendReport(batch[i].index, batch[i].value);
+        batch[i].server->SendReport(batch[i].index, batch[i].value, batch[i].byUser);
 }
 
 void PluginBase::GUINotificationQueue::Push(GUINotification const& n)

@@ -26,7 +26,8 @@ class PluginEditor;
 // nothing, on any thread. A parameter is queued once per hold: a later report of it replaces the
 // value queued, so the host learns each final value once (and, through the server, only when it
 // differs from what the host already knows). More parameters in one hold than the queue takes
-// share its last entry.
+// share its last entry. Each report carries whether the change was the user's, which only the
+// changing thread can tell (AutomatableParameterServer::IsUserChange).
 class PluginMutex : public AudioAPI::Mutex
 {
 public:
@@ -35,7 +36,7 @@ public:
     void Release() override;
     // Queues a report for server when the calling thread holds the mutex (true); false otherwise,
     // and the caller sends it itself.
-    bool Defer(AutomatableParameterServer* server, int index, float value);
+    bool Defer(AutomatableParameterServer* server, int index, float value, bool byUser);
     // Reports waiting in the queue (for tests; only meaningful to the holder).
     int QueuedReports() const { return queued; }
 
@@ -45,6 +46,7 @@ private:
         AutomatableParameterServer* server;
         int index;
         float value;
+        bool byUser;
     };
     // Takes the queue, releases the mutex, then sends.
     void ReleaseAndSend();

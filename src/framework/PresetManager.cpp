@@ -1,5 +1,6 @@
 #include "framework/PresetManager.h"
 
+#include <cerrno>
 #include <cstring>
 #include <string_view>
 
@@ -122,7 +123,7 @@ bool PresetManager::SaveStart(char const* category, char const* name, ParameterF
     writer.format = format;
     if (!IsValidName(category) || CheckSaveName(name) != NameProblem::None)
     {
-        writer.Discard();
+        writer.Refuse(EINVAL);
         return false;
     }
     String fileName(name);
@@ -130,7 +131,7 @@ bool PresetManager::SaveStart(char const* category, char const* name, ParameterF
     String path = MakePresetPath(category, fileName);
     if (path.GetLength() == 0)
     {
-        writer.Discard();
+        writer.Refuse(EINVAL);
         return false;
     }
     return writer.Open(path, true);

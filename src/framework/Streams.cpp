@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <mutex>
 #include <random>
 #include <string>
 #include <sys/stat.h>
@@ -95,10 +96,13 @@ std::atomic<TemporaryNameSource> temporaryNameSource{nullptr};
 std::string RandomTemporaryName()
 {
     static char const kCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    thread_local std::mt19937_64 generator{std::random_device{}() ^
-                                           (static_cast<std::uint64_t>(::getpid()) << 32)};
+    // One generator for the process (a thread-local one would swell the library's static
+    // thread-local block).
+    static std::mutex mutex;
+    static std::mt19937_64 generator{std::random_device{}() ^ (static_cast<std::uint64_t>(::getpid()) << 32)};
     std::uniform_int_distribution<std::size_t> pick(0, sizeof kCharacters - 2);
     std::string name(6, 'A');
+    std::lock_guard<std::mutex> hold(mutex);
     for (char& c : name)
         c = kCharacters[pick(generator)];
     return name;
@@ -107,22 +111,14 @@ std::string RandomTemporaryName()
 // How many taken names a writer passes over before it gives up.
 constexpr int kTemporaryNameTries = 100;
 
-// True when a new file may take the place of what is at path: nothing, a regular file or a
-// link (never followed).
-bool MayReplace(char const* path)
+// Retries a call that a signal interrupted.
+template <typename Call> auto Retried(Call call)
 {
-    struct stat info
+    for (;;)
     {
-    };
-    if (::lstat(path, &info) != 0) return errno == ENOENT;
-    return S_ISREG(info.st_mode) || S_ISLNK(info.st_mode);
-}
-
-// The folder part of a path with its final '/', or "" when it has none.
-std::string FolderPart(std::string const& path)
-{
-    std::size_t const slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+        auto const result = call();
+        if (result >= 0 || errno != EINTR) return result;
+    }
 }
 } // namespace
 
@@ -131,29 +127,40 @@ void SetTemporaryNameSource(TemporaryNameSource source)
     temporaryNameSource.store(source);
 }
 
-int CreateTemporaryFile(std::string const& folder, std::string& path)
+int CreateTemporaryFile(int folder, std::string& name, unsigned mode)
 {
-    std::string prefix = folder;
-    if (!prefix.empty() && prefix.back() != '/') prefix += '/';
-    prefix += kTemporaryNamePrefix;
     for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt)
     {
         TemporaryNameSource const source = temporaryNameSource.load();
-        std::string const candidate = prefix + (source != nullptr ? source() : RandomTemporaryName());
-        int fd;
-        do
-            fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
-                        0666);
-        while (fd < 0 && errno == EINTR);
+        std::string const candidate =
+            std::string(kTemporaryNamePrefix) + (source != nullptr ? source() : RandomTemporaryName());
+        int const fd = Retried(
+            [&]
+            {
+                return ::openat(folder, candidate.c_str(),
+                                O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY,
+                                static_cast<mode_t>(mode));
+            });
         if (fd >= 0)
         {
-            path = candidate;
+            name = candidate;
             return fd;
         }
         if (errno != EEXIST) return -1;
     }
     errno = EEXIST;
     return -1;
+}
+
+std::string WithReason(char const* text, int error)
+{
+    std::string result = OrEmpty(text);
+    if (error != 0)
+    {
+        result += ": ";
+        result += std::strerror(error);
+    }
+    return result;
 }
 
 // ---------------------------------------------------------------------------------------------------
@@ -307,38 +314,56 @@ FileWriter::~FileWriter()
     Close();
 }
 
+void FileWriter::Restart()
+{
+    ClearFailed();
+    error = 0;
+}
+
+void FileWriter::Fail(int number)
+{
+    if (!Failed()) error = number;
+    SetFailed();
+}
+
 bool FileWriter::Create(char const* path)
 {
     Close();
-    ClearFailed();
-    stream = OpenRegularStream(path, true);
-    if (!stream) SetFailed();
-    return stream != nullptr;
+    Restart();
+    int const opened = OpenRegularFile(path, true);
+    if (opened < 0)
+    {
+        Fail(errno);
+        return false;
+    }
+    return Adopt(opened);
 }
 
-bool FileWriter::Adopt(int fd)
+bool FileWriter::Adopt(int descriptor)
 {
-    Close();
-    ClearFailed();
-    stream = fd >= 0 ? fdopen(fd, "wb") : nullptr;
-    if (!stream)
+    Drop();
+    Restart();
+    if (descriptor < 0)
     {
-        int const why = errno;
-        if (fd >= 0) ::close(fd);
-        errno = why;
-        SetFailed();
+        Fail(EBADF);
+        return false;
     }
-    return stream != nullptr;
+    fd = descriptor;
+    buffer.clear();
+    return true;
 }
 
 void FileWriter::WriteBytes(void const* data, std::size_t n)
 {
-    if (!stream)
+    if (fd < 0)
     {
-        SetFailed();
+        Fail(EBADF);
         return;
     }
-    if (n > 0 && std::fwrite(data, 1, n, stream) != n) SetFailed();
+    if (Failed() || n == 0) return;
+    if (buffer.size() + n > kBufferSize && !Flush()) return;
+    buffer.append(static_cast<char const*>(data), n);
+    if (buffer.size() >= kBufferSize) Flush();
 }
 
 void FileWriter::WriteString(char const* s)
@@ -351,17 +376,51 @@ void FileWriter::WriteString(char const* s)
 
 bool FileWriter::Flush()
 {
-    if (!stream || std::fflush(stream) != 0) SetFailed();
+    if (fd < 0)
+    {
+        Fail(EBADF);
+        return false;
+    }
+    std::size_t done = 0;
+    while (!Failed() && done < buffer.size())
+    {
+        ssize_t const n = ::write(fd, buffer.data() + done, buffer.size() - done);
+        if (n > 0)
+            done += static_cast<std::size_t>(n);
+        else if (n < 0 && errno != EINTR)
+            Fail(errno);
+        else if (n == 0)
+            Fail(EIO);
+    }
+    buffer.clear();
     return !Failed();
+}
+
+bool FileWriter::Sync()
+{
+    if (!Flush()) return false;
+    if (Retried([this] { return ::fsync(fd); }) != 0) Fail(errno);
+    return !Failed();
+}
+
+void FileWriter::Drop()
+{
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+    buffer.clear();
+    buffer.shrink_to_fit();
 }
 
 bool FileWriter::Close()
 {
-    if (stream)
+    if (fd >= 0)
     {
-        // Buffered data reach the disk here: a full disk shows up as a failed close.
-        if (std::fclose(stream) != 0) SetFailed();
-        stream = nullptr;
+        // Buffered data reach the file here: a full disk shows up as a failed close.
+        if (!Failed()) Flush();
+        if (::close(fd) != 0 && errno != EINTR) Fail(errno);
+        fd = -1;
+        buffer.clear();
+        buffer.shrink_to_fit();
     }
     return !Failed();
 }
@@ -374,24 +433,101 @@ ReplacingFileWriter::~ReplacingFileWriter()
     Discard();
 }
 
+void ReplacingFileWriter::Refuse(int number)
+{
+    Discard();
+    Restart();
+    saved = false;
+    folderNotSynced = 0;
+    Fail(number);
+}
+
+void ReplacingFileWriter::CloseFolder()
+{
+    if (folder >= 0) ::close(folder);
+    folder = -1;
+}
+
 bool ReplacingFileWriter::Open(char const* path)
 {
     Discard();
-    ClearFailed();
-    if (!path || !*path || !MayReplace(path))
+    Restart();
+    saved = false;
+    folderNotSynced = 0;
+    if (!path || !*path)
     {
-        SetFailed();
+        Fail(ENOENT);
+        return false;
+    }
+    std::string const whole(path);
+    std::size_t const slash = whole.rfind('/');
+    std::string const name = slash == std::string::npos ? whole : whole.substr(slash + 1);
+    std::string const where = slash == std::string::npos ? std::string(".")
+                              : slash == 0               ? std::string("/")
+                                                         : whole.substr(0, slash);
+    if (name.empty() || name == "." || name == "..")
+    {
+        Fail(EISDIR);
+        return false;
+    }
+    // The folder is read to be synced; one that may only be searched is used as a path.
+    folder = Retried([&] { return ::open(where.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
+    folderReadable = folder >= 0;
+    if (folder < 0 && errno == EACCES)
+        folder = Retried([&] { return ::open(where.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC); });
+    if (folder < 0)
+    {
+        Fail(errno);
+        return false;
+    }
+    // Nothing, a regular file or a link (never followed) may be replaced.
+    struct stat old
+    {
+    };
+    bool const replacing = ::fstatat(folder, name.c_str(), &old, AT_SYMLINK_NOFOLLOW) == 0;
+    if (!replacing && errno != ENOENT)
+    {
+        Fail(errno);
+        CloseFolder();
+        return false;
+    }
+    bool const keepMode = replacing && S_ISREG(old.st_mode);
+    if (replacing && !keepMode && !S_ISLNK(old.st_mode))
+    {
+        Fail(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
+        CloseFolder();
         return false;
     }
     std::string temporary;
-    int const fd = CreateTemporaryFile(FolderPart(path), temporary);
-    if (fd < 0 || !Adopt(fd))
+    int const fd = CreateTemporaryFile(folder, temporary, keepMode ? 0600 : 0666);
+    if (fd < 0)
     {
-        if (fd >= 0) ::unlink(temporary.c_str());
-        SetFailed();
+        Fail(errno);
+        CloseFolder();
         return false;
     }
-    target = path;
+    // The old file's owner and group where the user may (the owner first: changing it clears
+    // the set-id bits), then its mode, before any data.
+    if (keepMode)
+    {
+        struct stat made
+        {
+        };
+        if (::fstat(fd, &made) == 0 && (made.st_uid != old.st_uid || made.st_gid != old.st_gid) &&
+            ::fchown(fd, old.st_uid, old.st_gid) != 0)
+            (void)!::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
+        // File systems that keep no modes refuse the change; the file is saved as they make it.
+        if (::fchmod(fd, old.st_mode & 07777) != 0 && errno != EPERM && errno != ENOTSUP)
+        {
+            Fail(errno);
+            ::close(fd);
+            ::unlinkat(folder, temporary.c_str(), 0);
+            CloseFolder();
+            return false;
+        }
+    }
+    Adopt(fd);
+    target = name;
     scratch = temporary;
     return true;
 }
@@ -399,15 +535,23 @@ bool ReplacingFileWriter::Open(char const* path)
 bool ReplacingFileWriter::Close()
 {
     bool const wasOpen = IsOpen();
+    if (wasOpen && !Failed()) Sync();
     bool const written = FileWriter::Close() && wasOpen;
     if (target.empty()) return written;
-    // The old file is replaced only by a complete new one.
-    bool const saved = written && std::rename(scratch.c_str(), target.c_str()) == 0;
-    if (!saved)
+    // The old file is replaced only by a complete new one, whose data are on the disk.
+    saved = written;
+    if (saved && ::renameat(folder, scratch.c_str(), folder, target.c_str()) != 0)
     {
-        SetFailed();
-        ::unlink(scratch.c_str());
+        Fail(errno);
+        saved = false;
     }
+    if (!saved)
+        ::unlinkat(folder, scratch.c_str(), 0);
+    else if (!folderReadable)
+        folderNotSynced = EACCES;
+    else if (Retried([this] { return ::fsync(folder); }) != 0 && errno != EINVAL && errno != ENOTSUP)
+        folderNotSynced = errno; // the new file is in place: the save stands
+    CloseFolder();
     target.clear();
     scratch.clear();
     return saved;
@@ -415,10 +559,20 @@ bool ReplacingFileWriter::Close()
 
 void ReplacingFileWriter::Discard()
 {
-    FileWriter::Close();
-    if (!target.empty()) ::unlink(scratch.c_str());
+    Drop();
+    if (!target.empty()) ::unlinkat(folder, scratch.c_str(), 0);
+    CloseFolder();
     target.clear();
     scratch.clear();
+}
+
+SaveOutcome ReplacingFileWriter::Outcome() const
+{
+    SaveOutcome outcome;
+    outcome.saved = saved;
+    outcome.error = saved ? 0 : Error();
+    outcome.folderNotSynced = saved ? folderNotSynced : 0;
+    return outcome;
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -15,18 +15,28 @@ int OpenRegularFile(char const* path, bool forWriting);
 // The same as a stdio stream ("rb" or "wb"); null with errno set on failure.
 std::FILE* OpenRegularStream(char const* path, bool forWriting);
 
-// Creates a new file for writing in `folder` ("" is the current folder) under a name of its own,
-// kTemporaryNamePrefix and six letters or digits: the same length whatever the file it stands
-// in for, and never ending in a file name extension the presets use. It is made with
-// O_CREAT | O_EXCL | O_NOFOLLOW and mode 0666 (less the umask), so nothing already at the name
-// (a file, a folder, a FIFO or a link) is ever opened; a taken name is passed over for another.
-// Returns the descriptor (close-on-exec) with the path in `path`, or -1 with errno set.
+// Creates a new file for writing in the folder open at `folder` (a descriptor, or AT_FDCWD)
+// under a name of its own, kTemporaryNamePrefix and six letters or digits: the same length
+// whatever the file it stands in for, and never ending in a file name extension the presets use.
+// It is made with O_CREAT | O_EXCL | O_NOFOLLOW and `mode` (less the umask), so nothing already
+// at the name (a file, a folder, a FIFO or a link) is ever opened; a taken name is passed over for
+// another. Returns the descriptor (close-on-exec) with the name in `name`, or -1 with errno set.
 inline constexpr char kTemporaryNamePrefix[] = ".torvane-";
-int CreateTemporaryFile(std::string const& folder, std::string& path);
+int CreateTemporaryFile(int folder, std::string& name, unsigned mode = 0666);
 // Where the six characters of a temporary name come from: by default at random. Tests set
 // their own to plant something at a name a writer will try; null puts back the default.
 using TemporaryNameSource = std::string (*)();
 void SetTemporaryNameSource(TemporaryNameSource source);
+
+// What a save ended in, for the message that tells the user.
+struct SaveOutcome
+{
+    bool saved = false;
+    int error = 0;           // why it was not saved (an errno value); 0 when no reason is known
+    int folderNotSynced = 0; // saved, but the folder could not be synced (an errno value)
+};
+// The text, then ": " and the system's words for `error` when there is one.
+std::string WithReason(char const* text, int error);
 
 // Typed binary streams. Every stored form is a sequence of these fields:
 //   int, float, unsigned int, long: 4 bytes, little-endian (long is stored as 32 bits)
@@ -111,24 +121,49 @@ public:
     virtual bool Create(char const* path);
     // True when no write, flush or close has failed since the file was created.
     virtual bool Close();
+    // Hands what is buffered to the file.
     bool Flush();
-    bool IsOpen() const { return stream != nullptr; }
+    bool IsOpen() const { return fd >= 0; }
+    // Why the first failure since the file was opened happened (an errno value); 0 when nothing
+    // failed or the reason is unknown.
+    int Error() const { return error; }
 
 protected:
     // Writes to a descriptor opened for writing from now on (closing the file before); the
     // descriptor is closed on failure.
     bool Adopt(int fd);
+    // Flushes and has the system put the file's data on the disk (fsync).
+    bool Sync();
+    // Marks the writer failed; the first reason is the one kept.
+    void Fail(int number);
+    // Forgets every failure (a new file is started).
+    void Restart();
+    // Closes the file without writing what is buffered; failures are not recorded.
+    void Drop();
 
 private:
-    std::FILE* stream = nullptr;
+    // Bytes are gathered here and written in blocks of this size.
+    static constexpr std::size_t kBufferSize = 64 * 1024;
+
+    int fd = -1;
+    int error = 0;
+    std::string buffer;
 };
 
-// A file that takes the place of the one at a path only once it is complete. Open creates a
-// temporary file in the target's folder (CreateTemporaryFile) and everything is written there;
-// Close renames it over the target, Discard (or destroying the writer unclosed) removes it. A
-// failed write, close or rename leaves the old file as it was. The target may be missing, a
-// regular file or a link, which is replaced itself: what a link leads to is never written. A
-// folder, FIFO, socket or device at the target is refused.
+// A file that takes the place of the one at a path only once it is complete, and that survives
+// a power cut as the old file or the new one. Every step works in the target's folder, opened
+// once (openat, renameat), so the path may be as long as the system allows:
+//  - Open creates a temporary file there (CreateTemporaryFile); when a regular file is replaced,
+//    the temporary file is given its owner and group where the user may, then its mode, before
+//    anything is written, so a private file stays private. A new file gets 0666 less the umask.
+//  - Close flushes the data and syncs them to the disk, closes the file, renames it over the
+//    target and syncs the folder. A failed write, sync, close or rename leaves the old file as
+//    it was and removes the temporary one. The folder is synced after the rename: when that
+//    fails the file is saved all the same, and Outcome says so.
+//  - Discard (or destroying the writer unclosed) removes the temporary file.
+// The target may be missing, a regular file or a link, which is replaced itself: what a link
+// leads to is never written. A folder, FIFO, socket or device at the target is refused.
+// Replacing a file breaks its other hard links and drops its ACLs and extended attributes.
 class ReplacingFileWriter : public FileWriter
 {
 public:
@@ -136,17 +171,28 @@ public:
     ~ReplacingFileWriter() override;
 
     // False, with nothing created, when the target can't be replaced or the temporary file
-    // can't be created (a missing folder among the reasons).
+    // can't be created (a missing folder among the reasons); Error() tells why.
     virtual bool Open(char const* path);
-    // True when a file was open, every write and the close succeeded and the new file has
-    // replaced the old one; on false the old file is left as it was.
+    // True when a file was open, every write, the sync and the close succeeded and the new file
+    // has replaced the old one; on false the old file is left as it was.
     bool Close() override;
     // Closes without saving: the old file stays, the temporary file is removed.
     void Discard();
+    // What the last Open and Close came to.
+    SaveOutcome Outcome() const;
+    // Records that a save was refused before anything was opened (a name no file may have):
+    // discards an unfinished file, and Outcome gives `number` as the reason.
+    void Refuse(int number);
 
 private:
-    std::string target;  // the file that a successful Close replaces; empty when none
-    std::string scratch; // the temporary file being written
+    void CloseFolder();
+
+    int folder = -1;            // the target's folder, open while a file is written
+    std::string target;         // the name in it that a successful Close replaces; empty when none
+    std::string scratch;        // the temporary file being written
+    bool folderReadable = true; // false: the folder was opened only as a path and can't be synced
+    bool saved = false;
+    int folderNotSynced = 0;
 };
 
 class FileReader : public Reader

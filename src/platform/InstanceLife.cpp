@@ -5,6 +5,13 @@
 namespace
 {
 std::atomic<InstanceLife::EnterHook> enterHook{nullptr};
+
+// The open callbacks in flight on this thread, innermost first. The static thread-local model
+// (initial-exec): the audio thread's callbacks pass through here too, and the first use of a
+// dynamic one in a loaded library allocates. It makes the loader place the library's whole
+// thread-local block in the little room each thread's static block keeps for loaded libraries:
+// that block must stay small (the tests check it).
+[[gnu::tls_model("initial-exec")]] thread_local InstanceLife::Callback* innermost = nullptr;
 } // namespace
 
 bool InstanceLife::Enter()
@@ -37,10 +44,9 @@ bool InstanceLife::Closing() const
 
 bool InstanceLife::WaitForCallbacks(std::chrono::milliseconds bound)
 {
-    std::thread::id const self = std::this_thread::get_id();
     std::uint32_t own = 0;
-    for (auto const& caller : callers)
-        own += caller.load(std::memory_order_acquire) == self ? 1 : 0;
+    for (Callback const* callback = innermost; callback != nullptr; callback = callback->outer)
+        own += &callback->life == this ? 1 : 0;
     auto const deadline = std::chrono::steady_clock::now() + bound;
     for (;;)
     {
@@ -60,18 +66,14 @@ InstanceLife::Callback::Callback(InstanceLife& l) : life(l)
         life.word.fetch_sub(kCallbackOne, std::memory_order_acq_rel);
         return;
     }
-    std::thread::id const self = std::this_thread::get_id();
-    for (int i = 0; i < kCallerSlots && slot < 0; ++i)
-    {
-        std::thread::id none;
-        if (life.callers[i].compare_exchange_strong(none, self, std::memory_order_acq_rel)) slot = i;
-    }
+    outer = innermost;
+    innermost = this;
 }
 
 InstanceLife::Callback::~Callback()
 {
     if (!open) return;
-    if (slot >= 0) life.callers[slot].store(std::thread::id(), std::memory_order_release);
+    innermost = outer;
     life.word.fetch_sub(kCallbackOne, std::memory_order_acq_rel);
 }
 

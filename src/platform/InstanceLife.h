@@ -3,7 +3,6 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
-#include <thread>
 
 // How long a plug-in instance lives: until the last call leaves it.
 //
@@ -59,12 +58,14 @@ public:
     bool BeginClose();
     bool Closing() const;
     // After BeginClose: waits, holding no lock, until no callback to the host is in flight on
-    // another thread (those on the calling thread's stack are not waited for). False after the
-    // bound.
+    // another thread (those on the calling thread's stack are not waited for, however many
+    // threads are in callbacks). False after the bound.
     bool WaitForCallbacks(std::chrono::milliseconds bound);
 
     // One callback to the host, entered on construction: false once the instance is closing
-    // (the callback must not be made).
+    // (the callback must not be made). An open one is linked into its thread's chain of
+    // callbacks in flight (no allocation, no lock): it must end on the thread, and in the
+    // stack order, it began in.
     class Callback
     {
     public:
@@ -75,9 +76,10 @@ public:
         explicit operator bool() const { return open; }
 
     private:
+        friend class InstanceLife;
         InstanceLife& life;
         bool open;
-        int slot = -1; // where its thread is recorded
+        Callback* outer = nullptr; // the callback in flight below it on its thread
     };
 
     // Tests: called right after a call is counted in (null: nothing), on the calling thread.
@@ -91,12 +93,6 @@ private:
     static constexpr std::uint32_t kCallbackOne = 1u << 16;
     static constexpr std::uint32_t kCallbackMask = ((1u << 15) - 1) << 16;
 
-    // The threads of the callbacks in flight (as many as fit), so that a close made from inside
-    // one of them does not wait for it. Plain atomics: the audio thread's callbacks pass through
-    // here too, and touch no thread-local storage (whose first use in a loaded library may
-    // allocate).
-    static constexpr int kCallerSlots = 8;
-    std::atomic<std::thread::id> callers[kCallerSlots];
     std::atomic<std::uint32_t> word{0};
     Finish finish;
     void* owner;

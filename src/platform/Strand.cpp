@@ -181,12 +181,6 @@ Strand* Strand::Current()
     return current;
 }
 
-bool Strand::OnStack(void const* address) const
-{
-    auto const* a = static_cast<char const*>(address);
-    return a >= impl->stack && a < impl->stack + kStackSize;
-}
-
 void Strand::Entry()
 {
     Strand* const s = starting;

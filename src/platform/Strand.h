@@ -67,8 +67,6 @@ public:
     // The thread a waiting strand is tied to ended: it is tied to none (Thread() is no thread's
     // id), so it is never resumed, whichever thread is given that id later.
     void Untie(std::thread::id ended);
-    // Whether an address lies on this strand's stack.
-    bool OnStack(void const* address) const;
 
     // The code of a call that the host made into us from inside a call of ours to it, on a
     // strand's stack: it runs with a thread's state of its own (no strand current, every

@@ -234,7 +234,8 @@ void EditorHost::Session::Dispose()
             std::erase(st.open, this);
             if (st.open.empty())
             {
-                // The loop lets go of the back end before the window system may close it.
+                // The loop lets go of the back end before the window system may close it, once
+                // no wake of another thread (a closer's, say) still uses it.
                 st.backend = nullptr;
                 gfx::RunLoop::SetBackend(nullptr);
                 gfx::RunLoop::ResumeNested();

@@ -61,8 +61,11 @@ public:
     bool getOutputProperties(VstInt32 index, VstPinProperties* properties) override;
 
     void Render(float* inL, float* inR, float* outL, float* outR, long frames, int outputPair) override = 0;
-    // Reports a change made inside the plug-in to the host (once it has the record).
+    // Reports a change the user made to the host (once it has the record): audioMasterAutomate.
     void AutomatableParameterChangeNotify(int index, float value) override;
+    // VST hosts record every report as the user's edit (an undo step, a project modified, a
+    // written automation point), so they hear of the user's changes only.
+    bool ReportsOnlyUserChanges() const override { return true; }
     void NextBuffer() override {}
 
 protected:

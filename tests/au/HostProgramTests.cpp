@@ -6,12 +6,14 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <string>
 #include <vector>
@@ -91,6 +93,11 @@ public:
             'T',  'r', 'k', 0,    0,    0,    22,   0x00, 0x90, 60, 100,  0xFF, 0xFF, 0xFF, 0x7F,
             0x80, 60,  0,   0xFF, 0xFF, 0xFF, 0x7F, 0x90, 62,   10, 0x00, 0xFF, 0x2F, 0x00};
         Write("far.mid", std::string(far.begin(), far.end()));
+        // A MIDI file with one empty track.
+        std::vector<unsigned char> const song = {'M', 'T', 'h', 'd', 0,   0, 0, 6, 0, 0, 0,    1,    0,
+                                                 96,  'M', 'T', 'r', 'k', 0, 0, 0, 4, 0, 0xFF, 0x2F, 0};
+        Write("song.mid", std::string(song.begin(), song.end()));
+        Write("song.state", "not read");
         Write("file", "");
     }
     ~Files()
@@ -155,7 +162,7 @@ TEST(HostPrograms, BadInputsGiveAMessageAndTheirExitCodeInBothHosts)
     {
         std::string arguments; // {plugin}: a copy of the host's plug-in; {own}: its PNG option
         int code;
-        char const* message;
+        std::string message;
         bool plugin = true;
         std::string before = ""; // shell commands run first
     };
@@ -189,6 +196,18 @@ TEST(HostPrograms, BadInputsGiveAMessageAndTheirExitCodeInBothHosts)
         {"--save-state " + files.Path("missing") + "/x.state" + out, 1, "no such folder"},
         {"{own} " + files.Path("missing") + "/x.png", 1, "no such folder"},
         {"{own} " + files.Path("folder"), 1, "it is a folder"},
+        // Two outputs that are one file, and an output that is an input, are refused by what they
+        // name (the file, or its folder and name), before anything is written.
+        {"-o " + wav + " --save-state " + wav, 1,
+         "the output " + wav + " and the state file " + wav + " are one file"},
+        {"-o " + wav + " --save-state " + files.Path("folder") + "/../out.wav", 1, "are one file"},
+        {"--tail 0 -o /dev/stdout --save-state /dev/stdout", 1, "are one file"},
+        {"-o " + files.Path("song.mid") + " --midi " + files.Path("song.mid"), 1, "is the MIDI file"},
+        {"-o " + files.Path("song.state") + " --load-state " + files.Path("song.state"), 1,
+         "is the state file"},
+        {"--midi " + files.Path("song.mid") + " {own} " + files.Path("song.mid"), 1, "is the MIDI file"},
+        {"--save-state " + files.Path("song.mid") + " --midi " + files.Path("song.mid") + out, 1,
+         "is the MIDI file"},
         {"--tail 5 -o " + files.Path("old.wav"), 1, "cannot write", true, "trap '' XFSZ; ulimit -f 64; "},
         // Bad options.
         {"-b 0" + out, 2, "--block wants a number from 1 up to 65536"},
@@ -223,6 +242,8 @@ TEST(HostPrograms, BadInputsGiveAMessageAndTheirExitCodeInBothHosts)
         }
         EXPECT_EQ(fs::file_size(copy), fs::file_size(host.plugin)) << host.program;
         EXPECT_EQ(files.Read("old.wav"), "old") << host.program;
+        EXPECT_EQ(files.Read("song.state"), "not read") << host.program;
+        EXPECT_EQ(files.Read("song.mid").substr(0, 4), "MThd") << host.program;
         EXPECT_TRUE(files.Leftovers().empty()) << host.program << ": " << files.Leftovers().front();
         EXPECT_TRUE(fs::is_fifo(files.Path("fifo")));
     }
@@ -252,6 +273,136 @@ TEST(HostPrograms, OutputsReplaceTheirFilesWholeAndTheStateMayBeSavedOverTheOneL
         ProgramRun const nowhere = RunHost(host, "--tail 0.1 -o /dev/null");
         EXPECT_EQ(nowhere.status, 0) << nowhere.out;
         EXPECT_TRUE(files.Leftovers().empty());
+    }
+}
+
+namespace
+{
+
+// Runs a shell command line in which {host} is the host program (stopped after a minute) and
+// {plugin} its plug-in, with its own redirections; returns its exit code.
+int Shell(Host const& host, std::string const& line)
+{
+    std::string const command = Replaced(Replaced(line, "{host}", std::string("timeout 60 ") + host.program),
+                                         "{plugin}", host.plugin);
+    std::string prefix;
+    if (Suppressions() != nullptr) prefix = std::string("LSAN_OPTIONS=suppressions=") + Suppressions() + " ";
+    int const status = std::system((prefix + "bash -c '" + command + "'").c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// Runs as the user nobody where the tests run as the super-user (who may write in any folder),
+// else as the user running them.
+std::string AsAUser()
+{
+    return ::geteuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "";
+}
+
+} // namespace
+
+// Where each output goes: our own standard output written through its descriptor (a file, a file
+// opened to append, a pipe), with the summary on the error stream; a link followed to the file it
+// leads to, which keeps its mode; a folder that takes no new file holding a file that may be
+// written (that file is written in place, which is told); paths as long as the system allows.
+TEST(HostPrograms, OutputsGoWhereTheUserPoints)
+{
+    Files const files;
+    std::string const folder = files.Path("");
+    // A path of 4,095 bytes: folders of 200 characters, then a file name of what is left.
+    std::string longPath = files.Path("long");
+    while (longPath.size() + 201 + 256 < 4095)
+        longPath += "/" + std::string(200, 'd');
+    while (4095 - longPath.size() - 1 > 255)
+        longPath += "/dd";
+    fs::create_directories(longPath);
+    longPath += "/" + std::string(4095 - longPath.size() - 1, 'f');
+    ASSERT_EQ(longPath.size(), 4095u);
+    std::string const longName = files.Path(std::string(255, 'n').c_str());
+    struct Row
+    {
+        char const* what;
+        std::string line; // {host} and {plugin} as in Shell; {folder} the files' folder
+        std::string file; // where the WAV file is found then
+        std::size_t skip; // bytes before it there
+        std::string told; // a text the error stream holds
+        std::function<void()> before = [] {};
+    };
+    std::vector<Row> const rows = {
+        {"/dev/stdout to a file",
+         "{host} --tail 0.1 -o /dev/stdout {plugin} > {folder}std.wav 2> {folder}err", files.Path("std.wav"),
+         0, "-> /dev/stdout"},
+        {"/dev/stdout to a file opened to append",
+         "{host} --tail 0.1 -o /dev/stdout {plugin} >> {folder}app.wav 2> {folder}err", files.Path("app.wav"),
+         9, "-> /dev/stdout", [&] { files.Write("app.wav", "previous\n"); }},
+        {"/dev/stdout to a pipe",
+         "{host} --tail 0.1 -o /dev/stdout {plugin} 2> {folder}err | cat > {folder}piped.wav",
+         files.Path("piped.wav"), 0, "-> /dev/stdout"},
+        {"/proc/self/fd/1 to a file",
+         "{host} --tail 0.1 -o /proc/self/fd/1 {plugin} > {folder}fd.wav 2> {folder}err",
+         files.Path("fd.wav"), 0, "-> /proc/self/fd/1"},
+        {"a link to a file", "{host} --tail 0.1 -o {folder}link.wav {plugin} > {folder}err 2>&1",
+         files.Path("target.wav"), 0, "-> " + files.Path("link.wav"),
+         [&]
+         {
+             files.Write("target.wav", "old");
+             ::chmod(files.Path("target.wav").c_str(), 0600);
+             fs::create_symlink("target.wav", files.Path("link.wav"));
+         }},
+        {"a link to a link", "{host} --tail 0.1 -o {folder}link2.wav {plugin} 2> {folder}err",
+         files.Path("target.wav"), 0, "",
+         [&] { fs::create_symlink(files.Path("link.wav"), files.Path("link2.wav")); }},
+        {"a folder that takes no new file, with a file that may be written",
+         AsAUser() + "{host} --tail 0.1 -o {folder}closed/out.wav {plugin} 2> {folder}err",
+         files.Path("closed/out.wav"), 0,
+         "takes no new file (Permission denied): the file is written in place",
+         [&]
+         {
+             fs::create_directories(files.Path("closed"));
+             files.Write("closed/out.wav", "a longer old text than none");
+             ::chmod(files.Path("closed/out.wav").c_str(), 0666);
+             ::chmod(files.Path("closed").c_str(), 0555);
+         }},
+        {"a path of 4,095 bytes", "{host} --tail 0.1 -o " + longPath + " {plugin} 2> {folder}err", longPath,
+         0, ""},
+        {"a file name of 255 bytes", "{host} --tail 0.1 -o " + longName + " {plugin} 2> {folder}err",
+         longName, 0, ""},
+    };
+    for (Host const& host : kHosts)
+    {
+        for (Row const& row : rows)
+        {
+            SCOPED_TRACE(std::string(host.program) + ": " + row.what);
+            row.before();
+            int const code = Shell(host, Replaced(row.line, "{folder}", folder));
+            std::string const told = files.Read("err");
+            EXPECT_EQ(code, 0) << told;
+            std::ifstream in(row.file, std::ios::binary);
+            std::string const bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+            ASSERT_GT(bytes.size(), row.skip + 44) << told;
+            EXPECT_EQ(bytes.substr(row.skip, 4), "RIFF");
+            // The WAV file alone: nothing printed joined it.
+            std::uint32_t riff = 0;
+            for (int i = 3; i >= 0; --i)
+                riff =
+                    riff << 8 | static_cast<unsigned char>(bytes[row.skip + 4 + static_cast<std::size_t>(i)]);
+            EXPECT_EQ(riff + 8u, bytes.size() - row.skip);
+            if (row.skip > 0)
+            {
+                EXPECT_EQ(bytes.substr(0, row.skip), "previous\n");
+            }
+            EXPECT_NE(told.find(row.told), std::string::npos) << told;
+        }
+        // The links stay links; the file they lead to keeps its mode; nothing was renamed over
+        // a descriptor path.
+        EXPECT_TRUE(fs::is_symlink(files.Path("link.wav")));
+        EXPECT_TRUE(fs::is_symlink(files.Path("link2.wav")));
+        EXPECT_EQ(fs::status(files.Path("target.wav")).permissions(),
+                  fs::perms::owner_read | fs::perms::owner_write);
+        EXPECT_TRUE(fs::is_symlink("/dev/stdout"));
+        EXPECT_TRUE(files.Leftovers().empty());
+        ::chmod(files.Path("closed").c_str(), 0755);
+        for (char const* name : {"link.wav", "link2.wav", "target.wav", "closed/out.wav"})
+            fs::remove(files.Path(name));
     }
 }
 

@@ -168,7 +168,7 @@ TEST_F(PatchCommandTest, AFailedSaveShowsExactlyOneAlertAndKeepsTheName)
     ScriptedMenu menu("Save");
     ClickAt(root::kFileButton);
     ASSERT_EQ(messages.Messages().size(), 1u);
-    EXPECT_EQ(messages.Messages()[0].text, "Error: Could not save patch");
+    EXPECT_EQ(messages.Messages()[0].text, "Error: Could not save patch: Not a directory");
     EXPECT_EQ(messages.Messages()[0].caption, "Torvane error");
     EXPECT_FALSE(messages.Messages()[0].question);
     EXPECT_EQ(Label(), "Warm(User)");
@@ -197,6 +197,28 @@ TEST_F(PatchCommandTest, LearnedMappingsAreSavedEachSecondAndOnClose)
     host->Render(64);
     CloseEditor();
     EXPECT_NE(ReadFile(mappings), one);
+}
+
+// A learn whose mappings can't be saved (a folder stands where the file goes) is told once with
+// the reason, however often the editor's timer tries again.
+TEST_F(PatchCommandTest, AFailedMappingsSaveIsToldOnce)
+{
+    fs::path const mappings = fs::path(home.RootFolder()) / "Data" / "MidiLearnMappings.dat";
+    OpenEditor();
+    std::error_code error;
+    fs::remove(mappings, error);
+    fs::create_directories(mappings / "inside");
+    RecordingMessageSink messages;
+    Synth().GetMidiLearnManager()->StartListen(&Synth().freezePosition);
+    host->ControlChange(20, 64);
+    host->Render(64);
+    ASSERT_TRUE(Synth().GetMidiLearnManager()->IsMapped(&Synth().freezePosition));
+    Pump(std::chrono::milliseconds(2300));
+    CloseEditor();
+    ASSERT_EQ(messages.Messages().size(), 1u);
+    EXPECT_EQ(messages.Messages()[0].text, "Could not save the MIDI-learn mappings: Is a directory");
+    EXPECT_EQ(messages.Messages()[0].caption, "Torvane error");
+    EXPECT_TRUE(fs::is_directory(mappings / "inside"));
 }
 
 // Whatever replaces the patch drops the timeline selection made before: a load by the header's

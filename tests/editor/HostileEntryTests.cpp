@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -328,6 +329,25 @@ std::string Wav(int bits, std::uint32_t frames, bool floating = false)
         out += static_cast<char>((i * 37) & 0x7F);
     return out;
 }
+
+// Why the import refuses each file, as its message says.
+std::string Why(std::string const& name)
+{
+    std::map<std::string, std::string> const reasons = {
+        {"a fifo", "it is not a file"},
+        {"b socket", "it is not a file"},
+        {"c folder", "Is a directory"},
+        {"d loop", "Too many levels of symbolic links"},
+        {"e unreadable", "Permission denied"},
+        {"f empty", "it is not a WAV file"},
+        {"g random", "it is not a WAV file"},
+        {"float32", "only WAV files of 8, 16 or 24-bit integer PCM are read"},
+        {"int32", "only WAV files of 8, 16 or 24-bit integer PCM are read"},
+        {"one frame", "it holds too few samples"},
+    };
+    auto const found = reasons.find(name);
+    return found != reasons.end() ? found->second : "(no reason expected for " + name + ")";
+}
 } // namespace
 
 TEST_F(HostileEntryTest, WavImportsTakeOnlyConvertibleFilesWithACycle)
@@ -378,7 +398,8 @@ TEST_F(HostileEntryTest, WavImportsTakeOnlyConvertibleFilesWithACycle)
                         Responders::NextFileDialog((folder / (name + ".wav")).string());
                         browser.ButtonPressed(TWaveBrowser::kImportId);
                         if (MessageCount() != count + 1 ||
-                            LastText() != "Error: Could not import the wave file " + name + ".wav")
+                            LastText() !=
+                                "Error: Could not import the wave file " + name + ".wav: " + Why(name))
                             failures.push_back(name + ": " + LastText());
                         if (!(browser.ProposedName() == "good")) failures.push_back(name + ": proposed name");
                         if (Cycle() != held) failures.push_back(name + ": slot");

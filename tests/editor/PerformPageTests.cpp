@@ -97,7 +97,12 @@ TEST_F(PerformTest, DraggingThePadSetsXAndYAndTheHostRecordsThem)
     {
         Gap();
         backend.Drag(*surface, At(0, c.fromX, c.fromY), At(0, c.toX, c.toY));
-        Run();
+        {
+            // The page stands alone, without the editor root that names the instance: its
+            // input is the user's in the instance's editor all the same.
+            EditorInput::Scope user(&Synth());
+            Run();
+        }
         EXPECT_FLOAT_EQ(static_cast<float>(Pad(0).X), c.x) << c.toX << "," << c.toY;
         EXPECT_FLOAT_EQ(static_cast<float>(Pad(0).Y), c.y) << c.toX << "," << c.toY;
         std::vector<HeadlessHost::Automation> recorded = host->TakeAutomations();

@@ -387,7 +387,8 @@ TEST_F(PresetPageTest, SaveInPlaceOfAFactoryPatchSelectsTheUserCopyAndAFailedSav
         ScriptedMenu menu("Save");
         ClickAt(layout::root::kFileButton);
     }
-    EXPECT_EQ(Texts(), std::vector<std::string>{"Torvane error: Error: Could not save patch"});
+    EXPECT_EQ(Texts(),
+              std::vector<std::string>{"Torvane error: Error: Could not save patch: Not a directory"});
 }
 
 TEST_F(PresetPageTest, AMissingPictureEndsTheBuildingWithOneMessageAndLoadedButUnshownOnesCount)

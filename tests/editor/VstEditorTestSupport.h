@@ -90,6 +90,7 @@ public:
     Torvane& Synth() { return host->Instrument(); }
     VstIntPtr Dispatch(VstInt32 opcode, void* ptr = nullptr)
     {
+        if (opcode == effEditIdle) ++idles;
         AEffect* e = host->Effect();
         return e->dispatcher(e, opcode, 0, 0, ptr, 0.0f);
     }
@@ -142,6 +143,7 @@ public:
     TemporaryDataHome home;
     std::unique_ptr<HeadlessHost> host;
     gfx::Surface* surface = nullptr;
+    int idles = 0; // editor idles dispatched so far
 };
 
 } // namespace vsteditor

@@ -372,7 +372,7 @@ TEST_F(WaveBrowserTest, AFailedSaveShowsTheSavingMessageAndKeepsEverything)
             backend.Then([&] { b.ButtonPressed(TWaveBrowser::kCloseId); });
         });
     ASSERT_FALSE(Texts().empty());
-    EXPECT_EQ(Texts().back(), "File error: Error: Could not save waveform");
+    EXPECT_EQ(Texts().back(), "File error: Error: Could not save waveform: Is a directory");
     EXPECT_EQ(after, before);
     EXPECT_EQ(wave, "A(User)");
     EXPECT_TRUE(fs::is_directory(root / "Bass" / "Lost(User).wfm"));

@@ -266,29 +266,29 @@ VstIntPtr ProbingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, flo
 
 } // namespace
 
-TEST(HostReports, EveryAutomationReportOfASetChunkFindsThePluginMutexFree)
+TEST(HostReports, EveryAutomationReportOfAPatchLoadFindsThePluginMutexFree)
 {
-    Block changed;
+    TemporaryDataHome home;
     {
         Torvane source(nullptr);
         source.masterVolume = 0.3f;
         source.keyMode = 2.0f;
         source.GetDelayEffect()->enabled.SetBool(true);
-        changed = SavedState(source);
+        ASSERT_EQ(source.SavePatch("Loads", "Changed"), 1);
     }
     Torvane t(&ProbingHost);
     t.markHostConnected();
     probed.store(&t);
     reports = 0;
     reportsWithMutexFree = 0;
-
-    AEffect* e = t.getAeffect();
-    EXPECT_EQ(e->dispatcher(e, effSetChunk, 0, static_cast<VstIntPtr>(changed.size()), changed.data(), 0.0f),
-              1);
+    {
+        // The user's choice in the editor.
+        EditorInput::Scope user(&t);
+        EXPECT_EQ(t.LoadPatch("Loads", "Changed(User)"), 1);
+    }
     probed.store(nullptr);
     EXPECT_GT(reports, 0);
     EXPECT_EQ(reportsWithMutexFree, reports);
-    EXPECT_EQ(SavedState(t), changed);
 }
 
 namespace
@@ -323,13 +323,13 @@ VstIntPtr WaitingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, flo
 
 TEST(LoadWhileRendering, AHostWaitingForItsAudioThreadInsideItsAutomationHandlerGoesOn)
 {
-    Block changed;
+    TemporaryDataHome home;
     {
         Torvane source(nullptr);
         source.masterVolume = 0.2f;
         source.polyphony = 3.0f;
         GiveCustomWaves(source, 4);
-        changed = SavedState(source);
+        ASSERT_EQ(source.SavePatch("Loads", "Changed"), 1);
     }
     Torvane t(&WaitingHost);
     t.markHostConnected();
@@ -348,9 +348,11 @@ TEST(LoadWhileRendering, AHostWaitingForItsAudioThreadInsideItsAutomationHandler
     waits = 0;
     timeouts = 0;
     waiting.store(true);
-    AEffect* e = t.getAeffect();
-    EXPECT_EQ(e->dispatcher(e, effSetChunk, 0, static_cast<VstIntPtr>(changed.size()), changed.data(), 0.0f),
-              1);
+    {
+        // A patch the user loads in the editor, while the host plays.
+        EditorInput::Scope user(&t);
+        EXPECT_EQ(t.LoadPatch("Loads", "Changed(User)"), 1);
+    }
     waiting.store(false);
     stop.store(true);
     audio.join();

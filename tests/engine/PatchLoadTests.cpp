@@ -1,6 +1,7 @@
 // What a load does to the sound and what the host hears of it: a refused load changes nothing
 // audible, a load plays the old patch until its swap, overlapping loads keep the engine off until
-// the last swap ends, and the host hears of each changed parameter once, after the swap.
+// the last swap ends, and the host hears of each parameter changed by a load the user chose
+// once, after the swap, and of none that its own restore changed.
 
 #include <gtest/gtest.h>
 
@@ -269,21 +270,31 @@ VstIntPtr ListeningHost(AEffect*, VstInt32 opcode, VstInt32 index, VstIntPtr, vo
     return 0;
 }
 
-// setChunk through the record; the reports it raised.
-std::vector<HeardReport> SetChunk(Torvane& t, Block const& block)
+// What the host heard while `act` ran.
+template <typename Act> std::vector<HeardReport> Heard(Torvane& t, Act act)
 {
     heard.clear();
     listened.store(&t);
-    AEffect* e = t.getAeffect();
-    e->dispatcher(e, effSetChunk, 0, static_cast<VstIntPtr>(block.size()),
-                  const_cast<unsigned char*>(block.data()), 0.0f);
+    act();
     listened.store(nullptr);
     return heard;
 }
 
+// setChunk through the record; the reports it raised.
+std::vector<HeardReport> SetChunk(Torvane& t, Block const& block)
+{
+    return Heard(t,
+                 [&]
+                 {
+                     AEffect* e = t.getAeffect();
+                     e->dispatcher(e, effSetChunk, 0, static_cast<VstIntPtr>(block.size()),
+                                   const_cast<unsigned char*>(block.data()), 0.0f);
+                 });
+}
+
 } // namespace
 
-TEST(PatchLoad, ASetChunkReportsEachChangedParameterOnceAfterTheSwapAndNoUnchangedOne)
+TEST(PatchLoad, APatchTheUserLoadsReportsEachChangedParameterOnceAfterTheSwapAndARestoreNone)
 {
     TemporaryDataHome home;
     Torvane source(nullptr);
@@ -292,12 +303,31 @@ TEST(PatchLoad, ASetChunkReportsEachChangedParameterOnceAfterTheSwapAndNoUnchang
     source.GetDelayEffect()->time = 0.6f;                       // index 16
     source.GetVoiceDef(2)->parameters[VoiceDef::kLevel] = 0.1f; // index 35
     Block const changed = SavedState(source);
+    ASSERT_EQ(source.SavePatch("Loads", "Changed"), 1);
 
     Torvane t(&ListeningHost);
     t.markHostConnected();
-    std::vector<HeardReport> const first = SetChunk(t, changed);
+    Block const original = SavedState(t);
+    std::vector<float> before(Torvane::kNumHostParameters);
+    for (int i = 0; i < Torvane::kNumHostParameters; ++i)
+        before[static_cast<std::size_t>(i)] = t.GetAutomatableParameterValue(i);
+
+    // The host's own restore: it hears nothing, and reads the restored values at once.
+    EXPECT_TRUE(SetChunk(t, changed).empty());
+    for (int i = 0; i < Torvane::kNumHostParameters; ++i)
+        EXPECT_EQ(t.GetAutomatableParameterValue(i), source.GetAutomatableParameterValue(i)) << i;
+    EXPECT_TRUE(SetChunk(t, original).empty());
+
+    // The user's load of the same patch: each changed parameter once, after the swap, with the
+    // engine on and the mutex free.
+    std::vector<HeardReport> const loaded = Heard(t,
+                                                  [&]
+                                                  {
+                                                      EditorInput::Scope user(&t);
+                                                      EXPECT_EQ(t.LoadPatch("Loads", "Changed(User)"), 1);
+                                                  });
     std::map<int, int> counts;
-    for (HeardReport const& r : first)
+    for (HeardReport const& r : loaded)
     {
         ++counts[r.index];
         EXPECT_TRUE(r.engineOn) << r.index;
@@ -305,12 +335,18 @@ TEST(PatchLoad, ASetChunkReportsEachChangedParameterOnceAfterTheSwapAndNoUnchang
         Parameter* p = t.GetAutomatableParameter(r.index);
         ASSERT_NE(p, nullptr);
         EXPECT_EQ(r.value, p->ControllerGet()) << r.index;
+        EXPECT_NE(r.value, before[static_cast<std::size_t>(r.index)]) << r.index;
     }
     EXPECT_EQ(counts, (std::map<int, int>{{13, 1}, {16, 1}, {35, 1}, {37, 1}}));
 
-    // The state already held: nothing to report.
-    EXPECT_TRUE(SetChunk(t, changed).empty());
-    // A refused one neither.
+    // The patch already held: nothing to report. A refused restore neither.
+    EXPECT_TRUE(Heard(t,
+                      [&]
+                      {
+                          EditorInput::Scope user(&t);
+                          t.LoadPatch("Loads", "Changed(User)");
+                      })
+                    .empty());
     RecordingMessageSink messages;
     EXPECT_TRUE(SetChunk(t, Block(changed.begin(), changed.end() - 1)).empty());
 }
@@ -319,6 +355,7 @@ TEST(PatchLoad, ResetPatchReportsOnlyTheParametersItChanges)
 {
     HeadlessHost host(true);
     Torvane& t = host.Instrument();
+    EditorInput::Scope user(&t);
     host.TakeAutomations();
     t.DefaultPatch();
     EXPECT_TRUE(host.TakeAutomations().empty());
@@ -337,6 +374,7 @@ TEST(PatchLoad, APadMovedAlongOneAxisReportsOnlyThatAxis)
     HeadlessHost host(true);
     Torvane& t = host.Instrument();
     PerformModSource* pad = t.GetPerformMods()->GetSource(2);
+    EditorInput::Scope user(&t);
     host.TakeAutomations();
     // A drag sets both axes at every move, as the pad does.
     float const y = static_cast<float>(pad->Y);

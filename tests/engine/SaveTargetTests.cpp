@@ -3,6 +3,7 @@
 // name of its temporary file, or at the file it replaces. Nothing planted is written through or
 // removed; a link in place of the file is replaced; a FIFO or folder there refuses the save.
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -18,10 +19,12 @@
 
 #include "EditingTestSupport.h"
 #include "framework/MidiLearn.h"
+#include "framework/SaveReport.h"
 #include "framework/Streams.h"
 #include "support/HostileEntries.h"
 #include "support/RecordingMessageSink.h"
 #include "support/TemporaryDataHome.h"
+#include "support/syscalls/SyscallLog.h"
 
 using namespace editing;
 namespace fs = std::filesystem;
@@ -64,11 +67,20 @@ PlantRow const kPlants[] = {
     {"a folder at the file", Plant::FolderAtTarget, false},
 };
 
+// What a save came to: whether it saved, and the messages the user was given.
+struct Saved
+{
+    bool saved = false;
+    std::vector<std::string> told;
+};
+
 struct Kind
 {
     char const* what;
     std::function<fs::path()> target; // the file a save writes
-    std::function<bool()> save;
+    std::function<Saved()> save;
+    char const* failure; // the message of a failed save, before the reason
+    char const* done;    // how a save whose folder was not synced is told, before the reason
 };
 
 // The entries of a folder whose names start as the writers' temporary files.
@@ -97,21 +109,56 @@ protected:
     {
         auto preset = [](PresetManager* m, char const* name)
         { return fs::path(m->MakePresetPath("Planted", name).ToStdString()); };
+        // The patch and waveform saves are told by the editor, from what they return, as here.
+        auto told = [](SaveOutcome const& outcome, char const* failure, char const* done)
+        {
+            RecordingMessageSink messages;
+            Saved result{ReportSave(outcome, failure, done, "Error"), {}};
+            for (auto const& m : messages.Messages())
+                result.told.push_back(m.text);
+            return result;
+        };
         return {
             {"patch", [=, this] { return preset(t->GetPatchPresetManager(), "Pad(User)"); },
-             [this] { return t->SavePatch("Planted", "Pad") == 1; }},
+             [=, this]
+             {
+                 SaveOutcome outcome;
+                 t->SavePatch("Planted", "Pad", &outcome);
+                 return told(outcome, "Error: Could not save patch", "The patch was saved");
+             },
+             "Error: Could not save patch", "The patch was saved"},
             {"waveform", [=, this] { return preset(t->GetWaveformPresetManager(), "Wave(User)"); },
-             [this] { return t->SaveWaveform(&t->GetVoiceDef(0)->waveDef, 0, "Planted", "Wave(User)"); }},
+             [=, this]
+             {
+                 SaveOutcome outcome;
+                 t->SaveWaveform(&t->GetVoiceDef(0)->waveDef, 0, "Planted", "Wave(User)", &outcome);
+                 return told(outcome, "Error: Could not save waveform", "The waveform was saved");
+             },
+             "Error: Could not save waveform", "The waveform was saved"},
             {"timeline preset", [=, this] { return preset(t->GetTimelinePresetManager(), "Sweep(User)"); },
-             [this] { return t->SaveTimelinePreset("Planted", "Sweep(User)", std::vector<bool>(6, true)); }},
+             [this]
+             {
+                 RecordingMessageSink messages;
+                 Saved result{t->SaveTimelinePreset("Planted", "Sweep(User)", std::vector<bool>(6, true)),
+                              {}};
+                 for (auto const& m : messages.Messages())
+                     result.told.push_back(m.text);
+                 return result;
+             },
+             "Could not save the timeline preset \"Sweep(User)\"",
+             "The timeline preset \"Sweep(User)\" was saved"},
             {"MIDI-learn mappings",
              [this] { return fs::path(home.Path()) / "Data" / "MidiLearnMappings.dat"; },
              [this]
              {
                  MidiLearnManager learn;
                  learn.AutoLoadAndSave((fs::path(home.Path()) / "Data" / "MidiLearnMappings.dat").c_str());
-                 return learn.DoAutoSave();
-             }},
+                 Saved result{learn.DoAutoSave(), {}};
+                 for (std::string text = learn.TakeSaveReport(); !text.empty(); text = learn.TakeSaveReport())
+                     result.told.push_back(text);
+                 return result;
+             },
+             "Could not save the MIDI-learn mappings", "The MIDI-learn mappings were saved"},
         };
     }
 
@@ -163,7 +210,7 @@ TEST_F(SaveTargets, NothingPlantedIsWrittenThroughAndALinkAtTheFileIsReplaced)
             }
             FifoWatchdog watchdog({planted});
 
-            bool const saved = kind.save();
+            bool const saved = kind.save().saved;
             EXPECT_FALSE(watchdog.End()) << "a FIFO was opened";
             EXPECT_EQ(saved, row.saved);
             EXPECT_EQ(ReadFile(victim), "victim");
@@ -201,21 +248,81 @@ TEST_F(SaveTargets, NothingPlantedIsWrittenThroughAndALinkAtTheFileIsReplaced)
     }
 }
 
+// Each save, call by call on the real descriptors: the temporary file takes the old file's
+// mode before any data; its data are synced before the rename and the folder after it. A failed
+// write, data sync, close or rename leaves the old file and no temporary file, and the user is
+// told why, once; a failed folder sync leaves the file saved and says so.
+TEST_F(SaveTargets, DataAreSyncedBeforeTheRenameAndTheFolderAfterIt)
+{
+    SetTemporaryNameSource(nullptr);
+    mode_t const mask = umask(022);
+    for (Kind const& kind : Kinds())
+    {
+        for (ReplaceCallRow const& row : ReplaceCallRows())
+        {
+            SCOPED_TRACE(std::string(kind.what) + ", " + row.what);
+            fs::path const target = kind.target();
+            std::error_code error;
+            fs::remove_all(target.parent_path(), error);
+            fs::create_directories(target.parent_path());
+            if (row.oldMode != 0)
+            {
+                std::ofstream(target) << "old";
+                ASSERT_EQ(chmod(target.c_str(), row.oldMode), 0);
+            }
+            Saved result;
+            std::vector<SyscallRecord> records;
+            {
+                SyscallLog log(kTemporaryNamePrefix);
+                if (row.error != 0) log.Fail(row.failing, row.error, row.on);
+                result = kind.save();
+                records = log.Records();
+            }
+            std::vector<std::string> const story =
+                SaveStory(records, kTemporaryNamePrefix, target.filename().string());
+            EXPECT_EQ(story, row.story) << testing::PrintToString(story);
+            EXPECT_EQ(result.saved, row.saved);
+            EXPECT_TRUE(TemporaryEntries(target.parent_path()).empty());
+            struct stat facts
+            {
+            };
+            ASSERT_EQ(stat(target.c_str(), &facts), row.saved || row.oldMode != 0 ? 0 : -1);
+            if (row.saved)
+            {
+                EXPECT_NE(ReadFile(target), "old");
+                EXPECT_EQ(facts.st_mode & 07777, row.oldMode != 0 ? row.oldMode : 0644u);
+            }
+            else if (row.oldMode != 0)
+            {
+                EXPECT_EQ(ReadFile(target), "old");
+                EXPECT_EQ(facts.st_mode & 07777, row.oldMode);
+            }
+            std::vector<std::string> expected;
+            if (row.toldFailure) expected.push_back(WithReason(kind.failure, row.error));
+            if (row.toldFolder) expected.push_back(FolderNotSyncedText(kind.done, row.error));
+            EXPECT_EQ(result.told, expected);
+        }
+    }
+    umask(mask);
+}
+
 TEST(TemporaryFiles, AreNewNamedAlikeAndOutsideEveryListedExtension)
 {
     TemporaryDataHome home;
     std::vector<std::string> names;
+    int const folder = open(home.Path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(folder, 0);
     for (int i = 0; i < 50; ++i)
     {
-        std::string path;
-        int const fd = CreateTemporaryFile(home.Path(), path);
+        std::string name;
+        int const fd = CreateTemporaryFile(folder, name);
         ASSERT_GE(fd, 0);
         struct stat facts
         {
         };
         ASSERT_EQ(fstat(fd, &facts), 0);
         close(fd);
-        std::string const name = fs::path(path).filename().string();
+        EXPECT_TRUE(fs::is_regular_file(fs::path(home.Path()) / name)) << name;
         EXPECT_EQ(name.size(), sizeof kTemporaryNamePrefix - 1 + 6) << name;
         EXPECT_EQ(name.rfind(kTemporaryNamePrefix, 0), 0u) << name;
         // No '.' after the prefix: no extension any kind of file is listed by.
@@ -230,6 +337,7 @@ TEST(TemporaryFiles, AreNewNamedAlikeAndOutsideEveryListedExtension)
                                       }());
         names.push_back(name);
     }
+    close(folder);
     std::sort(names.begin(), names.end());
     EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
 }

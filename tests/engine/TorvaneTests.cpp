@@ -265,9 +265,15 @@ TEST(TorvaneTest, HostAutomationFollowsCurvesAndIsNotEchoed)
     EXPECT_EQ(host.GetParameter(40), 0.0f);
     EXPECT_TRUE(host.TakeAutomations().empty());
 
-    // A change made inside the plug-in goes to the host, normalised.
-    t.masterVolume = 0.216f;
-    t.GetPerformMods()->GetSource(2)->Y = 1.0f;
+    // A change the user makes inside the plug-in goes to the host, normalised; the same change
+    // made by nobody's input does not.
+    t.masterVolume = 0.5f;
+    EXPECT_TRUE(host.TakeAutomations().empty());
+    {
+        EditorInput::Scope user(&t);
+        t.masterVolume = 0.216f;
+        t.GetPerformMods()->GetSource(2)->Y = 1.0f;
+    }
     auto const reports = host.TakeAutomations();
     ASSERT_EQ(reports.size(), 2u);
     EXPECT_EQ(reports[0].index, 13);

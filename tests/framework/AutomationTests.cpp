@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -17,6 +18,7 @@
 namespace
 {
 
+// A server whose host hears of every change (as the Audio Unit's parameter listeners do).
 class TestServer : public AutomatableParameterServer
 {
 public:
@@ -319,4 +321,126 @@ TEST(Automation, AReportFromAThreadWithoutTheMutexIsNotQueuedBehindTheHolder)
     other.join();
     EXPECT_EQ(plugin.reports, (Reports{{1, 0.5f}}));
     EXPECT_EQ(plugin.GetPluginMutex().QueuedReports(), 0);
+}
+
+// ---------------------------------------------------------------------------------------------------
+// A host that hears only the user's changes
+
+namespace
+{
+
+// B follows A upwards, as one cutoff pushes the other.
+class Pusher : public ParamUpdateListener
+{
+public:
+    Pusher(Parameter& from, Parameter& to) : from(from), to(to) {}
+    void ParameterUpdated(float, Parameter*) override
+    {
+        if (static_cast<float>(from) > static_cast<float>(to)) to = static_cast<float>(from);
+    }
+    Parameter& from;
+    Parameter& to;
+};
+
+class UserOnlyPlugin : public PluginBase, public AutomatableParameterServer
+{
+public:
+    UserOnlyPlugin() : PluginBase(0, nullptr, nullptr)
+    {
+        a.Create("A", nullptr, Parameter::Global, 0.0f, 1.0f, Parameter::Continuous);
+        b.Create("B", nullptr, Parameter::Global, 0.0f, 1.0f, Parameter::Continuous);
+        a = 0.5f;
+        a.AddUpdateListener(&push);
+        AddAutomatableParameter(&a);
+        AddAutomatableParameter(&b);
+    }
+    void Render(float*, float*, float*, float*, long, int) override {}
+    bool ReportsOnlyUserChanges() const override { return true; }
+    void AutomatableParameterChangeNotify(int index, float value) override
+    {
+        reports.emplace_back(index, value);
+        if (inHandler) inHandler();
+    }
+
+    Parameter a, b;
+    Pusher push{a, b};
+    Reports reports;
+    std::function<void()> inHandler;
+};
+
+} // namespace
+
+TEST(Automation, AHostThatHearsOnlyTheUserHearsNothingElse)
+{
+    UserOnlyPlugin plugin;
+    UserOnlyPlugin other;
+    // Built: nothing, and the host's value is the starting one.
+    EXPECT_TRUE(plugin.reports.empty());
+
+    // Nobody's change, another editor's input: nothing. The user's: reported.
+    plugin.a = 0.25f;
+    {
+        EditorInput::Scope elsewhere(&other);
+        plugin.a = 0.75f;
+    }
+    EXPECT_TRUE(plugin.reports.empty());
+    {
+        EditorInput::Scope user(&plugin);
+        plugin.a = 0.8f;
+        EditorInput::Scope nobody(nullptr);
+        plugin.a = 0.9f;
+    }
+    // The user's change and what it pushed on.
+    EXPECT_EQ(plugin.reports, (Reports{{1, 0.8f}, {0, 0.8f}}));
+    // The value before nobody's change, set back by the user: the host hears it.
+    plugin.reports.clear();
+    {
+        EditorInput::Scope user(&plugin);
+        plugin.a = 0.8f;
+    }
+    EXPECT_EQ(plugin.reports, (Reports{{0, 0.8f}}));
+
+    // Under the mutex: the user's change told again by nobody stays the user's; replaced by
+    // nobody's value, it is not sent.
+    plugin.reports.clear();
+    {
+        AudioAPI::Lock hold(plugin.GetMutex());
+        {
+            EditorInput::Scope user(&plugin);
+            plugin.a = 0.85f;
+            plugin.b = 0.95f;
+        }
+        plugin.a.RefreshListeners();
+        plugin.b = 0.9f;
+    }
+    EXPECT_EQ(plugin.reports, (Reports{{0, 0.85f}}));
+
+    // A change of the user's on another thread (a learned controller): its changes only.
+    plugin.reports.clear();
+    {
+        AutomatableParameterServer::UserChange learned(plugin);
+        std::thread elsewhere([&] { plugin.b = 0.1f; });
+        elsewhere.join();
+        plugin.b = 0.2f;
+    }
+    plugin.b = 0.3f;
+    EXPECT_EQ(plugin.reports, (Reports{{1, 0.2f}}));
+
+    // The host's own calls, also from inside its handler of the user's change, and what they
+    // push on: nothing.
+    plugin.reports.clear();
+    bool once = true;
+    plugin.inHandler = [&]
+    {
+        if (!std::exchange(once, false)) return;
+        plugin.SetAutomatableParameterValue(0, 0.99f);
+        plugin.b = 0.05f;
+    };
+    {
+        EditorInput::Scope user(&plugin);
+        plugin.a = 0.0f;
+        plugin.SetAutomatableParameterValue(0, 0.6f);
+    }
+    EXPECT_EQ(plugin.reports, (Reports{{0, 0.0f}}));
+    EXPECT_EQ(static_cast<float>(plugin.b), 0.6f);
 }

@@ -263,6 +263,11 @@ std::vector<Row> Rows()
          [](fs::path const& base, fs::path const& category)
          { return Bind(base / "outside", category / "sub" / "deep"); },
          false, "'Doomed/sub/deep' is a mount point"},
+        {"a file bound inside", Runner::MountNamespace, false, false,
+         [](fs::path const&, fs::path const& category) { Write(category / "sub" / "bound.trv", "mine"); },
+         [](fs::path const& base, fs::path const& category)
+         { return Bind(base / "outside" / "1.trv", category / "sub" / "bound.trv"); },
+         false, "'Doomed/sub/bound.trv' is a mount point"},
         {"a tmpfs inside", Runner::MountNamespace, false, false,
          [](fs::path const&, fs::path const& category) { fs::create_directories(category / "mnt"); },
          [](fs::path const&, fs::path const& category)

@@ -419,6 +419,19 @@ TEST(MidiLearn, SavingFailsCleanly)
     EXPECT_FALSE(rig.manager.DoPendingAutoSave());
     EXPECT_FALSE(rig.manager.DoAutoSave());
     EXPECT_EQ(ReadFile(blocker), Bytes{1});
+    // The failure is told once, however often the save is tried again; once a save succeeds,
+    // the next failure is told again.
+    EXPECT_EQ(rig.manager.TakeSaveReport(), "Could not save the MIDI-learn mappings: Not a directory");
+    EXPECT_FALSE(rig.manager.DoPendingAutoSave());
+    EXPECT_FALSE(rig.manager.DoAutoSave());
+    EXPECT_EQ(rig.manager.TakeSaveReport(), "");
+    fs::remove(blocker);
+    EXPECT_TRUE(rig.manager.DoAutoSave());
+    EXPECT_EQ(rig.manager.TakeSaveReport(), "");
+    fs::remove_all(blocker);
+    WriteFile(blocker, Bytes{1});
+    EXPECT_FALSE(rig.manager.DoAutoSave());
+    EXPECT_EQ(rig.manager.TakeSaveReport(), "Could not save the MIDI-learn mappings: Not a directory");
 
     Rig off; // auto-save never turned on
     EXPECT_FALSE(off.manager.DoAutoSave());

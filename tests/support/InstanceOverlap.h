@@ -14,6 +14,7 @@
 #include <gtest/gtest.h>
 
 #include "platform/InstanceLife.h"
+#include "support/Sanitizers.h"
 
 namespace overlap
 {
@@ -49,17 +50,7 @@ inline std::chrono::microseconds Delay(Offset offset)
 // Rounds of each overlap row: fewer under a sanitizer, whose runs are many times slower.
 inline int Rounds()
 {
-#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
-    return 200;
-#elif defined(__has_feature)
-#if __has_feature(thread_sanitizer) || __has_feature(address_sanitizer)
-    return 200;
-#else
-    return 1000;
-#endif
-#else
-    return 1000;
-#endif
+    return kUnderSanitizer ? 200 : 1000;
 }
 
 // Which thread's next counted call the hook reports.

@@ -5,6 +5,8 @@
 #include <atomic>
 #include <chrono>
 #include <cstring>
+#include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -185,4 +187,69 @@ TEST_F(VstInstanceLifeThreads, ACloseFromInsideACallbackOnTheEditorThreadReturns
     ASSERT_TRUE(closedInCallback.load()) << "the click never reached the host";
     EXPECT_LT(closeMicros.load(), 1000000) << "the close waited for its own thread";
     EXPECT_TRUE(AllGone());
+}
+
+namespace
+{
+// An instance whose vendor call reports to its host (a counted call that calls back).
+class CallingSynth : public ScenarioSynth
+{
+public:
+    using ScenarioSynth::ScenarioSynth;
+    VstIntPtr vendorSpecific(VstInt32, VstIntPtr, void*, float) override
+    {
+        updateDisplay();
+        return 1;
+    }
+};
+
+// The host of the next rows: every callback but the last parks until the close has started;
+// the last one closes the instance from inside.
+std::atomic<int> parkedTotal{0};
+std::atomic<int> arrived{0};
+std::atomic<bool> closeStarted{false};
+
+VstIntPtr ParkingHost(AEffect* e, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
+{
+    if (opcode == audioMasterVersion) return 2400;
+    if (opcode != audioMasterUpdateDisplay) return 0;
+    if (++arrived < parkedTotal.load())
+    {
+        scenarios::WaitFor([] { return closeStarted.load(); });
+        return 0;
+    }
+    closeStarted = true;
+    auto const start = std::chrono::steady_clock::now();
+    e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
+    closeMicros =
+        std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start)
+            .count();
+    return 0;
+}
+} // namespace
+
+// Many threads in callbacks of one instance at once, and a close from inside the last of them:
+// the close waits for the others, never for the callback on its own thread's stack.
+TEST_F(VstInstanceLifeThreads, ACloseFromInsideTheLastOfManyCallbacksReturnsAtOnce)
+{
+    for (int const threads : {2, 8, 9, 12})
+    {
+        SCOPED_TRACE(std::to_string(threads) + " threads in callbacks");
+        auto* synth = new CallingSynth(&ParkingHost);
+        AttachEditorLoader<scenarios::ScenarioRoot>(synth);
+        synth->markHostConnected();
+        AEffect* const e = synth->getAeffect();
+        parkedTotal = threads;
+        arrived = 0;
+        closeStarted = false;
+        closeMicros = -1;
+        std::vector<std::thread> callers;
+        for (int i = 0; i < threads; ++i)
+            callers.emplace_back([e] { Dispatch(e, effVendorSpecific); });
+        for (std::thread& t : callers)
+            t.join();
+        EXPECT_GE(closeMicros.load(), 0) << "the instance was not closed";
+        EXPECT_LT(closeMicros.load(), 1000000) << "the close waited for its own thread";
+        EXPECT_TRUE(AllGone());
+    }
 }

@@ -1,6 +1,7 @@
 // The editor loader through the dispatcher, on the headless back end with fake host windows.
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <map>
 #include <memory>
@@ -36,6 +37,10 @@ struct Counts
     int destroyedWhenNestedReturned = -1;
 };
 Counts counts;
+// The next size question holds until let go (an open under way on another thread).
+std::atomic<bool> holdSize{false};
+std::atomic<bool> sizeHeld{false};
+std::atomic<bool> letSizeGo{false};
 
 class ProbeEditor : public EffectGUIBase
 {
@@ -48,6 +53,12 @@ public:
     }
     void GetDimensions(long& w, long& h) override
     {
+        if (holdSize.exchange(false))
+        {
+            sizeHeld = true;
+            for (int i = 0; i < 10000 && !letSizeGo.load(); ++i)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         w = 100;
         h = 60;
     }
@@ -310,6 +321,43 @@ TEST_F(LoaderTest, CloseFromAnotherThreadWhileTheEditorsThreadIdles)
     EXPECT_EQ(counts.destroyed, 1);
     EXPECT_FALSE(synth->HasGUI());
     EXPECT_TRUE(gfx::Surface::All().empty());
+}
+
+TEST_F(LoaderTest, ConcurrentOpensOfOneInstanceLeaveOneEditorOpen)
+{
+    // The first open holds on the root's size, the second comes meanwhile from another thread.
+    holdSize = true;
+    sizeHeld = false;
+    letSizeGo = false;
+    VstIntPtr first = -1;
+    VstIntPtr second = -1;
+    std::thread opener([&] { first = Dispatch(effEditOpen, 0, 0, HostWindow(11)); });
+    for (int i = 0; i < 10000 && !sizeHeld.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(sizeHeld.load());
+    std::thread(
+        [&]
+        {
+            second = Dispatch(effEditOpen, 0, 0, HostWindow(12));
+            letSizeGo = true;
+        })
+        .join();
+    opener.join();
+    EXPECT_EQ(second, 0) << "the second open is refused";
+    EXPECT_EQ(first, 1);
+    EXPECT_EQ(counts.built, 1);
+    EXPECT_EQ(counts.contents, 1);
+    EXPECT_EQ(gfx::Surface::All().size(), 1u);
+    ASSERT_NE(Surface(), nullptr);
+    EXPECT_EQ(Surface()->HostHandle(), HostWindow(11));
+    EXPECT_EQ(system.users, 1);
+    Dispatch(effEditClose);
+    EXPECT_EQ(counts.destroyed, 1);
+    // The next open works.
+    ASSERT_EQ(Dispatch(effEditOpen, 0, 0, HostWindow(12)), 1);
+    Dispatch(effClose);
+    EXPECT_EQ(counts.built, 2);
+    EXPECT_EQ(counts.destroyed, 2) << "nothing left over";
 }
 
 // No display: building instances, asking the rectangle and a failed open make no connection.

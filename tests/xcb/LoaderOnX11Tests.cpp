@@ -5,9 +5,11 @@
 #include <cstdint>
 #include <cstring>
 #include <functional>
+#include <iterator>
+#include <memory>
+#include <string>
 #include <thread>
 
-#include <memory>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -19,6 +21,7 @@
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/Surface.h"
 #include "platform/gfx/xcb/XcbBackend.h"
+#include "support/InstanceOverlap.h"
 #include "support/gfx/Xvfb.h"
 #include "toolkit/EffectGUIBase.h"
 #include "toolkit/GraphicsContext.h"
@@ -45,6 +48,10 @@ public:
     }
 };
 
+// Instances made and deleted.
+std::atomic<int> made{0};
+std::atomic<int> deleted{0};
+
 class QuietSynth : public VstInstrumentBase
 {
 public:
@@ -52,8 +59,13 @@ public:
         : VstInstrumentBase(nullptr, 0, 0, 1, FourCharCode("QtT1"), "QuietSynth", "Torvane Tests",
                             "QuietSynth", nullptr)
     {
+        ++made;
     }
-    ~QuietSynth() override { closeEditor(); }
+    ~QuietSynth() override
+    {
+        closeEditor();
+        ++deleted;
+    }
     void Render(float* outL, float* outR, long frames, int) override
     {
         for (long i = 0; i < frames; ++i)
@@ -61,51 +73,40 @@ public:
     }
 };
 
-// A client of the test's own with a top-level window: the host's, or another application's.
-struct Client
+// A mapped top-level of the host's, 120 by 100.
+xcb_window_t MakeHostWindow(xcb_connection_t* c)
 {
-    Client(int x, int y, int w, int h)
-        : c(xcb_connect(nullptr, nullptr)), screen(xcb_setup_roots_iterator(xcb_get_setup(c)).data),
-          window(xcb_generate_id(c))
-    {
-        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, static_cast<std::int16_t>(x),
-                          static_cast<std::int16_t>(y), static_cast<std::uint16_t>(w),
-                          static_cast<std::uint16_t>(h), 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
-                          screen->root_visual, 0, nullptr);
-        xcb_map_window(c, window);
-        Sync();
-    }
-    ~Client() { xcb_disconnect(c); }
-    Client(Client const&) = delete;
-    Client& operator=(Client const&) = delete;
-    void Sync() { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
-    void* Handle() const { return reinterpret_cast<void*>(static_cast<std::uintptr_t>(window)); }
-    // 0xRRGGBB of a pixel of the window, children included (0 when it cannot be read).
-    std::uint32_t Pixel(int x, int y)
-    {
-        std::uint32_t p = 0;
-        if (xcb_get_image_reply_t* image = xcb_get_image_reply(
-                c,
-                xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, static_cast<std::int16_t>(x),
-                              static_cast<std::int16_t>(y), 1, 1, ~0u),
-                nullptr))
-        {
-            std::memcpy(&p, xcb_get_image_data(image), 4);
-            std::free(image);
-        }
-        return p & 0xffffff;
-    }
+    xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(c)).data;
+    xcb_window_t host = xcb_generate_id(c);
+    xcb_create_window(c, XCB_COPY_FROM_PARENT, host, screen->root, 0, 0, 120, 100, 0,
+                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+    xcb_map_window(c, host);
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
+    return host;
+}
 
-    xcb_connection_t* c;
-    xcb_screen_t* screen;
-    xcb_window_t window;
-};
+// 0xRRGGBB of a pixel of a window, children included (0 when it cannot be read).
+std::uint32_t Pixel(xcb_connection_t* c, xcb_window_t window, int x, int y)
+{
+    std::uint32_t p = 0;
+    if (xcb_get_image_reply_t* image = xcb_get_image_reply(
+            c,
+            xcb_get_image(c, XCB_IMAGE_FORMAT_Z_PIXMAP, window, static_cast<std::int16_t>(x),
+                          static_cast<std::int16_t>(y), 1, 1, ~0u),
+            nullptr))
+    {
+        std::memcpy(&p, xcb_get_image_data(image), 4);
+        std::free(image);
+    }
+    return p & 0xffffff;
+}
 
 TEST(LoaderOnX11, OpensInTheHostsWindowAndNotInOneThatDoesNotExist)
 {
     XvfbServer server;
     XVFB_START_OR_SKIP(server);
-    Client host(0, 0, 120, 100);
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_window_t host = MakeHostWindow(c);
 
     auto* synth = new QuietSynth;
     AttachEditorLoader<GreenEditor>(synth);
@@ -114,12 +115,13 @@ TEST(LoaderOnX11, OpensInTheHostsWindowAndNotInOneThatDoesNotExist)
     EXPECT_EQ(e->dispatcher(e, effEditGetRect, 0, 0, &rect, 0.0f), 1);
     EXPECT_EQ(gfx::XcbBackend::Current(), nullptr); // the size question opens no connection
 
-    void* missing = reinterpret_cast<void*>(static_cast<std::uintptr_t>(host.window + 1000));
+    void* missing = reinterpret_cast<void*>(static_cast<std::uintptr_t>(host + 1000));
     EXPECT_EQ(e->dispatcher(e, effEditOpen, 0, 0, missing, 0.0f), 0);
     EXPECT_EQ(gfx::XcbBackend::Current(), nullptr); // nothing kept after the failure
     EXPECT_FALSE(gfx::RunLoop::IsBound());
 
-    ASSERT_EQ(e->dispatcher(e, effEditOpen, 0, 0, host.Handle(), 0.0f), 1);
+    void* window = reinterpret_cast<void*>(static_cast<std::uintptr_t>(host));
+    ASSERT_EQ(e->dispatcher(e, effEditOpen, 0, 0, window, 0.0f), 1);
     auto* loader = static_cast<VstGUILoader*>(synth->getEditor());
     ASSERT_NE(loader->GetSurface(), nullptr);
     EXPECT_EQ(loader->GetSurface()->ScreenOrigin().y, 60); // the bottom of the 100-high host window
@@ -127,18 +129,19 @@ TEST(LoaderOnX11, OpensInTheHostsWindowAndNotInOneThatDoesNotExist)
     for (int i = 0; i < 200 && pixel != 0x1edc3c; ++i)
     {
         e->dispatcher(e, effEditIdle, 0, 0, nullptr, 0.0f);
-        pixel = host.Pixel(10, 80);
+        pixel = Pixel(c, host, 10, 80);
         usleep(10000);
     }
     EXPECT_EQ(pixel, 0x1edc3cu);
 
     // The host destroys its window before closing the editor: the close still succeeds.
-    xcb_destroy_window(host.c, host.window);
-    host.Sync();
+    xcb_destroy_window(c, host);
+    std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr));
     e->dispatcher(e, effEditIdle, 0, 0, nullptr, 0.0f);
     e->dispatcher(e, effEditClose, 0, 0, nullptr, 0.0f);
     EXPECT_EQ(gfx::XcbBackend::Current(), nullptr); // closed with the last editor
     e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
+    xcb_disconnect(c);
 }
 
 // An editor whose press opens a menu of two entries.
@@ -162,9 +165,20 @@ public:
 };
 
 // Another application: XTest input, and grabs of a window of its own.
-struct OtherClient : Client
+struct OtherClient
 {
-    OtherClient() : Client(600, 600, 20, 20) {}
+    OtherClient() : c(xcb_connect(nullptr, nullptr)), screen(xcb_setup_roots_iterator(xcb_get_setup(c)).data)
+    {
+        window = xcb_generate_id(c);
+        xcb_create_window(c, XCB_COPY_FROM_PARENT, window, screen->root, 600, 600, 20, 20, 0,
+                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
+        xcb_map_window(c, window);
+        Sync();
+    }
+    ~OtherClient() { xcb_disconnect(c); }
+    OtherClient(OtherClient const&) = delete;
+    OtherClient& operator=(OtherClient const&) = delete;
+    void Sync() { std::free(xcb_get_input_focus_reply(c, xcb_get_input_focus(c), nullptr)); }
     // The status of a grab of the pointer (then of the keyboard) by this client, given back at once.
     std::uint8_t GrabPointer()
     {
@@ -199,13 +213,18 @@ struct OtherClient : Client
         xcb_test_fake_input(c, XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
         Sync();
     }
+
+    xcb_connection_t* c;
+    xcb_screen_t* screen;
+    xcb_window_t window = 0;
 };
 
 TEST(LoaderOnX11, AMenusGrabIsLetGoOfWhileTheHostStopsIdlingAndTakenAgainAtItsNextCall)
 {
     XvfbServer server;
     XVFB_START_OR_SKIP(server);
-    Client host(0, 0, 120, 100);
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    xcb_window_t const host = MakeHostWindow(c);
 
     auto* synth = new QuietSynth;
     AttachEditorLoader<MenuEditor>(synth);
@@ -221,13 +240,15 @@ TEST(LoaderOnX11, AMenusGrabIsLetGoOfWhileTheHostStopsIdlingAndTakenAgainAtItsNe
         }
         return done();
     };
-    ASSERT_EQ(e->dispatcher(e, effEditOpen, 0, 0, host.Handle(), 0.0f), 1);
+    ASSERT_EQ(
+        e->dispatcher(e, effEditOpen, 0, 0, reinterpret_cast<void*>(static_cast<std::uintptr_t>(host)), 0.0f),
+        1);
     auto* loader = static_cast<VstGUILoader*>(synth->getEditor());
     ASSERT_NE(loader->GetSurface(), nullptr);
     OtherClient other;
     // Shown (the editor fills the bottom 40 of the host window), then clicked: the menu opens
     // and holds the pointer and the keyboard.
-    ASSERT_TRUE(idleUntil([&] { return host.Pixel(10, 80) == 0x1edc3cu; }));
+    ASSERT_TRUE(idleUntil([&] { return Pixel(c, host, 10, 80) == 0x1edc3cu; }));
     other.Click(20, 70);
     ASSERT_TRUE(idleUntil([] { return MenuEditor::opened.load(); }));
     idle();
@@ -265,5 +286,155 @@ TEST(LoaderOnX11, AMenusGrabIsLetGoOfWhileTheHostStopsIdlingAndTakenAgainAtItsNe
 
     e->dispatcher(e, effEditClose, 0, 0, nullptr, 0.0f);
     e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
+    xcb_disconnect(c);
 }
 } // namespace
+
+namespace
+{
+// Closes on two threads at once, one of which disposes of the last editor and so deletes the X
+// back end, while the other, not let in, has posted its editor's disposal to it and wakes the
+// loop.
+enum class Race
+{
+    IdleThenClose,       // effClose on one thread right after effEditIdle was counted on another
+    TwoCloses,           // effClose of two instances at once
+    EditCloseBesideClose // effEditClose of one instance beside effClose of another
+};
+
+struct RaceRow
+{
+    Race race;
+    char const* name;
+    int instances;
+};
+
+constexpr RaceRow kRaceRows[] = {
+    {Race::IdleThenClose, "effClose right after an effEditIdle was counted", 1},
+    {Race::TwoCloses, "two instances closed at once", 2},
+    {Race::EditCloseBesideClose, "effEditClose of one instance beside effClose of another", 2},
+};
+
+// The seam: in the rounds that ask for it, a wake made by a closing thread holds the back end it
+// found until the loop has let go of it and the window system has had the time to delete it (a
+// few milliseconds either way: a wake made under the editors' lock waits for nothing). The wake
+// must never find it deleted.
+struct WakeHold
+{
+    static inline thread_local bool armed = false;
+    static inline std::atomic<int> held{0};
+    static inline std::atomic<int> deletedUnder{0};
+
+    static void Hook(gfx::Backend* backend)
+    {
+        // The thread the loop is bound to is the one that disposes: its own wakes are not held.
+        if (!armed || gfx::RunLoop::MayRun()) return;
+        ++held;
+        int const before = gfx::XcbBackend::Deleted();
+        auto const bound = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
+        while (gfx::RunLoop::GetBackend() == backend && std::chrono::steady_clock::now() < bound)
+            std::this_thread::yield();
+        auto const grace = std::chrono::steady_clock::now() + std::chrono::milliseconds(5);
+        while (gfx::RunLoop::GetBackend() != backend && gfx::XcbBackend::Deleted() == before &&
+               std::chrono::steady_clock::now() < grace)
+            std::this_thread::yield();
+        if (gfx::XcbBackend::Deleted() != before) ++deletedUnder;
+    }
+};
+
+class WakeHookScope
+{
+public:
+    WakeHookScope() { gfx::RunLoop::SetWakeHook(&WakeHold::Hook); }
+    ~WakeHookScope() { gfx::RunLoop::SetWakeHook(nullptr); }
+    WakeHookScope(WakeHookScope const&) = delete;
+    WakeHookScope& operator=(WakeHookScope const&) = delete;
+};
+
+VstIntPtr Dispatch(AEffect* e, VstInt32 opcode, void* ptr = nullptr)
+{
+    return e->dispatcher(e, opcode, 0, 0, ptr, 0.0f);
+}
+
+// Runs a close with the wakes of its thread held or not.
+void Closing(bool hold, std::function<void()> const& close)
+{
+    WakeHold::armed = hold;
+    close();
+    WakeHold::armed = false;
+}
+} // namespace
+
+// The rows run 1,000 times each (200 under a sanitizer): every instance and every back end is
+// deleted exactly once, and in every tenth group of rounds (one round of each offset) a
+// closer's wakes are held across the other thread's disposal of the last editor.
+TEST(LoaderOnX11, ConcurrentClosesNeverWakeAReleasedBackEnd)
+{
+    XvfbServer server;
+    XVFB_START_OR_SKIP(server);
+    xcb_connection_t* c = xcb_connect(nullptr, nullptr);
+    void* windows[2];
+    for (void*& window : windows)
+        window = reinterpret_cast<void*>(static_cast<std::uintptr_t>(MakeHostWindow(c)));
+    overlap::HookScope entryHook;
+    WakeHookScope wakeHook;
+    int const rounds = overlap::Rounds();
+    for (RaceRow const& row : kRaceRows)
+    {
+        SCOPED_TRACE(row.name);
+        int const madeBefore = made.load();
+        int const backendsBefore = gfx::XcbBackend::Made();
+        int const deletedUnderBefore = WakeHold::deletedUnder.load();
+        int const heldBefore = WakeHold::held.load();
+        for (int round = 0; round < rounds; ++round)
+        {
+            overlap::Offset const offset = overlap::kOffsets[round % std::size(overlap::kOffsets)];
+            bool const hold = (round / std::size(overlap::kOffsets)) % 10 == 9;
+            AEffect* e[2] = {};
+            for (int i = 0; i < row.instances; ++i)
+            {
+                auto* synth = new QuietSynth;
+                AttachEditorLoader<GreenEditor>(synth);
+                e[i] = synth->getAeffect();
+                ASSERT_EQ(Dispatch(e[i], effEditOpen, windows[i]), 1) << "round " << round;
+            }
+            switch (row.race)
+            {
+            case Race::IdleThenClose:
+                overlap::Race(
+                    offset, [&] { Dispatch(e[0], effEditIdle); },
+                    [&] { Closing(hold, [&] { Dispatch(e[0], effClose); }); });
+                break;
+            case Race::TwoCloses:
+                overlap::Race(
+                    offset, [&] { Closing(hold, [&] { Dispatch(e[0], effClose); }); },
+                    [&] { Closing(hold, [&] { Dispatch(e[1], effClose); }); });
+                break;
+            case Race::EditCloseBesideClose:
+                overlap::Race(
+                    offset, [&] { Closing(hold, [&] { Dispatch(e[1], effEditClose); }); },
+                    [&] { Closing(hold, [&] { Dispatch(e[0], effClose); }); });
+                Dispatch(e[1], effClose);
+                break;
+            }
+            bool const gone = made.load() == deleted.load() &&
+                              gfx::XcbBackend::Made() == gfx::XcbBackend::Deleted() &&
+                              gfx::XcbBackend::Current() == nullptr && !gfx::RunLoop::IsBound() &&
+                              gfx::Surface::All().empty();
+            if (!gone)
+            {
+                ADD_FAILURE() << "round " << round << ": instances alive " << made.load() - deleted.load()
+                              << ", back ends alive " << gfx::XcbBackend::Made() - gfx::XcbBackend::Deleted()
+                              << ", surfaces " << gfx::Surface::All().size();
+                break;
+            }
+        }
+        EXPECT_EQ(made.load() - madeBefore, rounds * row.instances);
+        EXPECT_EQ(deleted.load(), made.load()) << "each instance deleted once";
+        EXPECT_EQ(gfx::XcbBackend::Made() - backendsBefore, rounds) << "one back end a round";
+        EXPECT_EQ(gfx::XcbBackend::Deleted(), gfx::XcbBackend::Made()) << "each back end deleted once";
+        EXPECT_EQ(WakeHold::deletedUnder.load(), deletedUnderBefore) << "a back end was deleted under a wake";
+        RecordProperty(std::string(row.name) + ": held wakes", WakeHold::held.load() - heldBefore);
+    }
+    xcb_disconnect(c);
+}

@@ -208,7 +208,7 @@ struct Session
         }
     }
 
-    bool Snapshot()
+    bool Snapshot(std::string& error)
     {
         cairo_surface_t* image = nullptr;
         if (options.kind == ViewOptions::Headless)
@@ -228,7 +228,7 @@ struct Session
         else
             image = x11.Capture();
         if (image == nullptr) return false;
-        bool const written = options.snapshotFile != nullptr && WritePng(image, *options.snapshotFile);
+        bool const written = options.snapshotFile != nullptr && WritePng(image, *options.snapshotFile, error);
         cairo_surface_destroy(image);
         return written;
     }
@@ -277,9 +277,10 @@ struct Session
         }
         if (last && !options.snapshot.empty())
         {
-            if (!Snapshot())
+            std::string error = "cannot capture the view for the snapshot " + options.snapshot;
+            if (!Snapshot(error))
             {
-                std::fprintf(err, "authost: cannot write the snapshot %s\n", options.snapshot.c_str());
+                std::fprintf(err, "authost: %s\n", error.c_str());
                 return 1;
             }
             std::fprintf(out, "view: snapshot %s\n", options.snapshot.c_str());

@@ -241,23 +241,70 @@ int ParseOptions(HostProgram& program, std::vector<std::string> const& args, Opt
     return 0;
 }
 
+// Tells what the user should know of how an output is or was written (in place, or saved with
+// its folder not synced).
+void Tell(OutputFile& file, Messages const& fail)
+{
+    std::string const note = file.TakeNote();
+    if (!note.empty()) fail("%s", note.c_str());
+}
+
 bool SaveState(HostProgram& program, OutputFile& file, Messages const& fail)
 {
     std::vector<std::uint8_t> const state = program.SaveState();
     std::string error;
-    if (!file.Write(state.data(), state.size()) || !file.Commit(error))
+    file.Write(state.data(), state.size());
+    if (!file.Commit(error))
     {
-        fail("cannot write %s", file.Path().c_str());
+        fail("%s", error.c_str());
         return false;
     }
+    Tell(file, fail);
     return true;
 }
 
-// The same file as `facts` (the plug-in's), when something is at path.
-bool IsSameFile(std::string const& path, struct stat const& facts)
+// Refuses, before anything is written, two outputs that are one file and an output that is an
+// input (by device and inode where the file exists, else by folder and name). The state may be
+// saved over the state file loaded: that is read whole first.
+bool OutputsAreTheirOwnFiles(Options const& o, std::vector<HostProgram::OwnOutput> const& outputs,
+                             OutputFile const* stateFile, Messages const& fail)
 {
-    struct stat other;
-    return ::stat(path.c_str(), &other) == 0 && other.st_dev == facts.st_dev && other.st_ino == facts.st_ino;
+    struct Input
+    {
+        char const* what;
+        std::string const& path;
+    };
+    Input const inputs[] = {{"plug-in", o.plugin}, {"MIDI file", o.midiPath}, {"state file", o.loadState}};
+    std::vector<std::pair<bool, OutputFile::Identity>> seen; // known, and what
+    for (HostProgram::OwnOutput const& output : outputs)
+    {
+        OutputFile::Identity identity;
+        // A path that can't be looked at is reported when it is prepared.
+        bool const known = OutputFile::Identify(output.path, identity);
+        for (Input const& input : inputs)
+        {
+            struct stat facts;
+            if (!known || input.path.empty() || ::stat(input.path.c_str(), &facts) != 0 ||
+                !(OutputFile::Identity{facts.st_dev, facts.st_ino, ""} == identity))
+                continue;
+            if (output.file == stateFile && &input.path == &o.loadState) continue;
+            if (&input.path == &o.plugin)
+                fail("the %s %s is the plug-in itself", output.what, output.path.c_str());
+            else
+                fail("the %s %s is the %s %s", output.what, output.path.c_str(), input.what,
+                     input.path.c_str());
+            return false;
+        }
+        for (std::size_t i = 0; known && i < seen.size(); ++i)
+        {
+            if (!seen[i].first || !(seen[i].second == identity)) continue;
+            fail("the %s %s and the %s %s are one file", outputs[i].what, outputs[i].path.c_str(),
+                 output.what, output.path.c_str());
+            return false;
+        }
+        seen.emplace_back(known, identity);
+    }
+    return true;
 }
 
 // The plug-in path dlopen takes as that file: a name without a folder would be looked for on
@@ -313,20 +360,7 @@ int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* o
     if (program.WantsOwnMode())
         for (HostProgram::OwnOutput const& own : program.OwnOutputs())
             outputs.push_back(own);
-    struct stat pluginFacts;
-    if (::stat(o.plugin.c_str(), &pluginFacts) != 0)
-    {
-        fail("%s", OpenFailure("plug-in", o.plugin, errno).c_str());
-        return 1;
-    }
-    for (HostProgram::OwnOutput const& output : outputs)
-    {
-        if (IsSameFile(output.path, pluginFacts))
-        {
-            fail("the %s %s is the plug-in itself", output.what, output.path.c_str());
-            return 1;
-        }
-    }
+    if (!OutputsAreTheirOwnFiles(o, outputs, &stateFile, fail)) return 1;
     for (HostProgram::OwnOutput const& output : outputs)
     {
         if (!output.file->Prepare(output.path, output.what, error))
@@ -334,7 +368,11 @@ int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* o
             fail("%s", error.c_str());
             return 1;
         }
+        Tell(*output.file, fail);
     }
+    // With an output on the standard output, what would be printed there goes to the error stream.
+    for (HostProgram::OwnOutput const& output : outputs)
+        if (output.file->IsStandardOutput()) out = err;
 
     RenderOptions loading = o;
     loading.plugin = LoadablePath(o.plugin);
@@ -372,6 +410,8 @@ int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* o
     if (program.WantsOwnMode())
     {
         int const code = program.RunOwnMode(out, err);
+        for (HostProgram::OwnOutput const& output : outputs)
+            Tell(*output.file, fail);
         if (code == 0 && !o.saveState.empty() && !SaveState(program, stateFile, fail)) return 1;
         program.Close();
         return code;
@@ -397,7 +437,9 @@ int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* o
     if (!wav.Open(wavFile.Stream(), static_cast<int>(o.rate), o.floatSamples,
                   static_cast<std::uint64_t>(totalFrames)))
     {
-        fail("cannot write %s", o.outPath.c_str());
+        wavFile.Fail();
+        wavFile.Commit(error);
+        fail("%s", error.c_str());
         return 1;
     }
     float const gain = static_cast<float>(std::pow(10.0, o.gainDb / 20.0));
@@ -427,19 +469,21 @@ int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* o
         },
         error);
     program.SetPlaying(false);
-    std::string writeError;
-    bool const written = wav.Close() && rendered && wavFile.Commit(writeError);
     if (!rendered)
     {
         fail("%s", error.c_str());
         return 1;
     }
+    if (!wav.Close()) wavFile.Fail();
+    std::string writeError;
+    bool const written = wavFile.Commit(writeError);
+    if (written) Tell(wavFile, fail);
     if (!o.saveState.empty() && !SaveState(program, stateFile, fail)) return 1;
     program.Close();
 
     if (!written)
     {
-        fail("cannot write %s", o.outPath.c_str());
+        fail("%s", writeError.c_str());
         return 1;
     }
     std::fprintf(out, "%s: %ld frames (%.2f s) at %.0f Hz, peak %.1f dBFS -> %s\n", o.plugin.c_str(),

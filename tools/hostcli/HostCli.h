@@ -9,8 +9,11 @@
 //     readable, and the MIDI file well formed; the plug-in must be a regular file. Any other ends
 //     it with a message and exit code 1;
 //     Then every output (the WAV file when rendering, --save-state, and the program's own, such as a
-//     screenshot) is prepared (OutputFile): one that names the plug-in itself, a folder, a missing
-//     folder or a FIFO nothing reads ends it with a message and exit code 1;
+//     screenshot) is prepared (OutputFile): one that is an input (the plug-in, the MIDI file, the
+//     state file loaded, which --save-state may replace) or another output (by device and inode,
+//     or folder and name for a file still to be made), a folder, a missing folder or a FIFO
+//     nothing reads ends it with a message and exit code 1. With an output on the standard
+//     output, what would be printed there goes to the error stream;
 //  3. loads the plug-in (exactly the file checked: a bare name is taken in the current folder,
 //     never from the library search path), restores the state, then sets the parameters (an index
 //     the plug-in does not have is a bad option: exit code 2);

@@ -11,6 +11,7 @@
 
 #include "framework/Locks.h"
 #include "framework/Parameter.h"
+#include "framework/PluginBase.h"
 #include "testsynth/TestSynthEditor.h"
 #include "testsynth/TestSynthProbe.h"
 #include "vst/VstEntry.h"
@@ -220,7 +221,11 @@ public:
             break;
         case kProbeSetParameterInside:
             if (out->index >= 0 && out->index < kNumParams)
+            {
+                // As the user's input in the editor sets it.
+                EditorInput::Scope user(this);
                 params[out->index].ControllerSet(out->value, nullptr);
+            }
             break;
         case kProbeThrowNow:
             throw std::runtime_error("dispatcher failure on request");

@@ -348,13 +348,14 @@ int EditorSession(VstHost& host, EditorOptions const& options, std::FILE* out, s
         if (round + 1 == rounds && !options.screenshot.empty())
         {
             cairo_surface_t* image = window.Capture();
+            std::string error = "cannot capture the editor's window";
             bool written =
-                image && options.screenshotFile != nullptr && WritePng(image, *options.screenshotFile);
+                image && options.screenshotFile != nullptr && WritePng(image, *options.screenshotFile, error);
             if (image) cairo_surface_destroy(image);
             if (!written)
             {
                 host.Dispatch(effEditClose);
-                std::fprintf(err, "vsthost: cannot write %s\n", options.screenshot.c_str());
+                std::fprintf(err, "vsthost: %s\n", error.c_str());
                 return 1;
             }
         }
@@ -422,16 +423,15 @@ int ParseEditorOption(std::vector<std::string> const& args, std::size_t& i, Edit
     return 1;
 }
 
-bool WritePng(cairo_surface_t* image, OutputFile& file)
+bool WritePng(cairo_surface_t* image, OutputFile& file, std::string& error)
 {
     auto const write = [](void* closure, unsigned char const* data, unsigned int length)
     {
         return static_cast<OutputFile*>(closure)->Write(data, length) ? CAIRO_STATUS_SUCCESS
                                                                       : CAIRO_STATUS_WRITE_ERROR;
     };
-    std::string error;
-    return cairo_surface_write_to_png_stream(image, write, &file) == CAIRO_STATUS_SUCCESS &&
-           file.Commit(error);
+    if (cairo_surface_write_to_png_stream(image, write, &file) != CAIRO_STATUS_SUCCESS) file.Fail();
+    return file.Commit(error);
 }
 
 int RunEditorMode(VstHost& host, EditorOptions const& options, std::FILE* out, std::FILE* err)

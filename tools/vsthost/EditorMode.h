@@ -45,6 +45,6 @@ int ParseEditorOption(std::vector<std::string> const& args, std::size_t& i, Edit
 // asked. Returns the exit code.
 int RunEditorMode(VstHost& host, EditorOptions const& options, std::FILE* out, std::FILE* err);
 
-// Writes the image as a PNG into the prepared file and puts the file in place; false when
-// anything failed (the old file then stays as it was).
-bool WritePng(cairo_surface_t* image, OutputFile& file);
+// Writes the image as a PNG into the prepared file and puts the file in place; false with the
+// reason in `error` when anything failed (the old file then stays as it was).
+bool WritePng(cairo_surface_t* image, OutputFile& file, std::string& error);

@@ -57,8 +57,15 @@ struct Handling
     Surface* currentSurface = nullptr;
     std::vector<InputInterceptor*> interceptors;
 };
-thread_local Handling handling;
-StrandLocalOf<Handling> const handlingLocal([]() -> Handling& { return handling; });
+// Held through a pointer: the library's thread-local block stays small.
+thread_local std::unique_ptr<Handling> handlingHeld;
+StrandLocalOf<std::unique_ptr<Handling>> const handlingLocal([]() -> std::unique_ptr<Handling>&
+                                                             { return handlingHeld; });
+Handling& TheHandling()
+{
+    if (!handlingHeld) handlingHeld = std::make_unique<Handling>();
+    return *handlingHeld;
+}
 // The buttons held down, whichever editor they pressed.
 unsigned buttonsDown = 0;
 
@@ -91,12 +98,12 @@ class TrackingScope
 public:
     TrackingScope(PressTracking& t) : tracking(t)
     {
-        handling.trackings.push_back(&tracking);
+        TheHandling().trackings.push_back(&tracking);
         tracking.surfaceLife = tracking.surface->Root().Liveness();
     }
     ~TrackingScope()
     {
-        handling.trackings.pop_back();
+        TheHandling().trackings.pop_back();
         tracking.Ungrab();
     }
     TrackingScope(TrackingScope const&) = delete;
@@ -109,7 +116,8 @@ private:
 void Press(InputEvent const& e)
 {
     if (!e.surface) return;
-    if (!handling.trackings.empty() && handling.trackings.back()->waiting) return; // one press at a time
+    if (!TheHandling().trackings.empty() && TheHandling().trackings.back()->waiting)
+        return; // one press at a time
 
     Backend& backend = e.surface->GetBackend();
     auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(e.time - lastPress.time).count();
@@ -151,14 +159,17 @@ void Dispatcher::Dispatch(InputEvent const& e)
     struct Current
     {
         Surface* outer;
-        explicit Current(Surface* s) : outer(handling.currentSurface) { handling.currentSurface = s; }
-        ~Current() { handling.currentSurface = outer; }
+        explicit Current(Surface* s) : outer(TheHandling().currentSurface)
+        {
+            TheHandling().currentSurface = s;
+        }
+        ~Current() { TheHandling().currentSurface = outer; }
     } current(e.surface);
     if (e.type == InputEvent::Press) buttonsDown |= e.button;
     if (e.type == InputEvent::Release)
     {
         buttonsDown &= ~e.button;
-        for (auto it = handling.trackings.rbegin(); it != handling.trackings.rend(); ++it)
+        for (auto it = TheHandling().trackings.rbegin(); it != TheHandling().trackings.rend(); ++it)
             if ((*it)->button == e.button && !(*it)->released)
             {
                 (*it)->lastRoot = Point{e.rootX, e.rootY};
@@ -168,9 +179,9 @@ void Dispatcher::Dispatch(InputEvent const& e)
                 break;
             }
     }
-    if (!handling.interceptors.empty())
+    if (!TheHandling().interceptors.empty())
     {
-        handling.interceptors.back()->Intercept(e);
+        TheHandling().interceptors.back()->Intercept(e);
         return;
     }
     switch (e.type)
@@ -187,9 +198,9 @@ void Dispatcher::Dispatch(InputEvent const& e)
                 if (v->Client() && v->Client()->KeyDown(e.key, e.text, e.modifiers)) break;
         break;
     case InputEvent::Motion:
-        if (!handling.trackings.empty() && !handling.trackings.back()->released)
+        if (!TheHandling().trackings.empty() && !TheHandling().trackings.back()->released)
         {
-            PressTracking& t = *handling.trackings.back();
+            PressTracking& t = *TheHandling().trackings.back();
             t.lastRoot = Point{e.rootX, e.rootY};
             t.modifiers = e.modifiers;
             t.haveEvent = true;
@@ -200,19 +211,19 @@ void Dispatcher::Dispatch(InputEvent const& e)
 
 void Dispatcher::PushInterceptor(InputInterceptor* interceptor)
 {
-    handling.interceptors.push_back(interceptor);
+    TheHandling().interceptors.push_back(interceptor);
 }
 
 void Dispatcher::PopInterceptor(InputInterceptor* interceptor)
 {
-    auto it = std::find(handling.interceptors.begin(), handling.interceptors.end(), interceptor);
-    if (it != handling.interceptors.end()) handling.interceptors.erase(it);
+    auto it = std::find(TheHandling().interceptors.begin(), TheHandling().interceptors.end(), interceptor);
+    if (it != TheHandling().interceptors.end()) TheHandling().interceptors.erase(it);
 }
 
 Dispatcher::Track Dispatcher::TrackMouseLocation(View& view, Point& local, unsigned& modifiers)
 {
-    if (handling.trackings.empty() || RunLoop::Abandoned()) return Track::Gone;
-    PressTracking& t = *handling.trackings.back();
+    if (TheHandling().trackings.empty() || RunLoop::Abandoned()) return Track::Gone;
+    PressTracking& t = *TheHandling().trackings.back();
     std::weak_ptr<void const> life = view.Liveness();
     if (!t.released)
     {
@@ -237,25 +248,25 @@ Dispatcher::Track Dispatcher::TrackMouseLocation(View& view, Point& local, unsig
 void Dispatcher::PushModal(Surface* surface)
 {
     // A modal run leaves the pointer free (the user may turn to other applications meanwhile).
-    for (PressTracking* t : handling.trackings)
+    for (PressTracking* t : TheHandling().trackings)
         t->Ungrab();
-    handling.modals.push_back(surface);
+    TheHandling().modals.push_back(surface);
 }
 
 void Dispatcher::PopModal(Surface* surface)
 {
-    for (auto it = handling.modals.rbegin(); it != handling.modals.rend(); ++it)
+    for (auto it = TheHandling().modals.rbegin(); it != TheHandling().modals.rend(); ++it)
         if (*it == surface || !*it)
         {
-            handling.modals.erase(std::next(it).base());
+            TheHandling().modals.erase(std::next(it).base());
             return;
         }
 }
 
 bool Dispatcher::Admits(Surface const* surface)
 {
-    if (handling.modals.empty()) return true;
-    Surface const* top = handling.modals.back();
+    if (TheHandling().modals.empty()) return true;
+    Surface const* top = TheHandling().modals.back();
     for (Surface const* s = surface; s && top; s = s->Owner())
         if (s == top) return true;
     return false;
@@ -263,19 +274,19 @@ bool Dispatcher::Admits(Surface const* surface)
 
 Surface* Dispatcher::CurrentSurface()
 {
-    return handling.currentSurface;
+    return TheHandling().currentSurface;
 }
 
 void Dispatcher::SurfaceGone(Surface* surface)
 {
-    for (Surface*& s : handling.modals)
+    for (Surface*& s : TheHandling().modals)
         if (s == surface) s = nullptr;
-    if (handling.currentSurface == surface) handling.currentSurface = nullptr;
+    if (TheHandling().currentSurface == surface) TheHandling().currentSurface = nullptr;
 }
 
 bool Dispatcher::Tracking()
 {
-    return !handling.trackings.empty();
+    return !TheHandling().trackings.empty();
 }
 
 void Dispatcher::Reset()

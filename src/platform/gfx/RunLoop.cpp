@@ -22,6 +22,10 @@ namespace gfx
 namespace
 {
 std::atomic<Backend*> currentBackend{nullptr};
+// Wakes between their load of the back end and their return, from any thread (the audio
+// thread's repaint requests among them): SetBackend waits them out before the back end can go.
+std::atomic<int> wakesInFlight{0};
+std::atomic<RunLoop::WakeHook> wakeHook{nullptr};
 TimerSource* timerSource = nullptr;
 
 std::mutex bindMutex;
@@ -77,8 +81,16 @@ struct Handlers
     int depth = 0; // handler calls
     std::vector<std::function<void()>> deferred;
 };
-thread_local Handlers handlers;
-StrandLocalOf<Handlers> const handlersLocal([]() -> Handlers& { return handlers; });
+// Held through a pointer: the library's thread-local block stays small (hosts load it into the
+// little room a thread's static block has left).
+thread_local std::unique_ptr<Handlers> handlersHeld;
+StrandLocalOf<std::unique_ptr<Handlers>> const handlersLocal([]() -> std::unique_ptr<Handlers>&
+                                                             { return handlersHeld; });
+Handlers& TheHandlers()
+{
+    if (!handlersHeld) handlersHeld = std::make_unique<Handlers>();
+    return *handlersHeld;
+}
 
 // One piece of work for an editor's strand: input to dispatch, or a call.
 struct Item
@@ -139,8 +151,8 @@ Surface const* EditorOf(Surface const* surface)
 Surface const* CurrentEditor()
 {
     if (Surface const* handled = Dispatcher::CurrentSurface()) return EditorOf(handled);
-    if (handlers.scopeEditor != nullptr) return handlers.scopeEditor;
-    if (!handlers.loopEditors.empty()) return handlers.loopEditors.back();
+    if (TheHandlers().scopeEditor != nullptr) return TheHandlers().scopeEditor;
+    if (!TheHandlers().loopEditors.empty()) return TheHandlers().loopEditors.back();
     if (EditorStrand const* s = CurrentStrand()) return s->editor;
     return nullptr;
 }
@@ -158,16 +170,16 @@ bool EditorAbandoned(Surface const* editor)
 // One nested loop on the stack of its editor.
 struct LoopOf
 {
-    explicit LoopOf(Surface const* editor) { handlers.loopEditors.push_back(editor); }
-    ~LoopOf() { handlers.loopEditors.pop_back(); }
+    explicit LoopOf(Surface const* editor) { TheHandlers().loopEditors.push_back(editor); }
+    ~LoopOf() { TheHandlers().loopEditors.pop_back(); }
 };
 
 void RunDeferred()
 {
-    while (handlers.depth == 0 && !handlers.deferred.empty())
+    while (TheHandlers().depth == 0 && !TheHandlers().deferred.empty())
     {
         std::vector<std::function<void()>> now;
-        now.swap(handlers.deferred);
+        now.swap(TheHandlers().deferred);
         for (auto& release : now)
             release();
     }
@@ -448,7 +460,12 @@ void RunLoop::SetBackend(Backend* backend)
             w.suspended = false;
         }
     }
-    currentBackend.store(backend);
+    // Sequentially consistent with the wake's count and load: a wake that found the previous
+    // back end is counted by the time this reads the count.
+    Backend* const previous = currentBackend.exchange(backend);
+    if (previous == nullptr || previous == backend) return;
+    while (wakesInFlight.load() != 0)
+        std::this_thread::yield();
 }
 
 void RunLoop::HostCallBegins()
@@ -546,8 +563,8 @@ void RunLoop::Turn(bool block)
 void RunLoop::RunUntil(std::function<bool()> const& done)
 {
     if (!MayRun()) return;
-    Counter levels(handlers.nesting);
-    Counter waits(handlers.openEnded);
+    Counter levels(TheHandlers().nesting);
+    Counter waits(TheHandlers().openEnded);
     Surface const* const editor = CurrentEditor();
     LoopOf loop(editor);
     std::function<bool()> const finished = [&] { return EditorAbandoned(editor) || done(); };
@@ -563,7 +580,7 @@ void RunLoop::RunUntil(std::function<bool()> const& done)
 void RunLoop::RunFor(Clock::duration span)
 {
     if (!MayRun()) return;
-    Counter levels(handlers.nesting);
+    Counter levels(TheHandlers().nesting);
     Surface const* const editor = CurrentEditor();
     LoopOf loop(editor);
     TimePoint deadline = Now() + span;
@@ -580,7 +597,7 @@ void RunLoop::RunFor(Clock::duration span)
 
 int RunLoop::Nesting()
 {
-    return handlers.nesting;
+    return TheHandlers().nesting;
 }
 
 namespace
@@ -652,19 +669,19 @@ bool RunLoop::Abandoned(Surface const* surface)
     return EditorAbandoned(EditorOf(surface));
 }
 
-RunLoop::EditorScope::EditorScope(Surface const* editor) : outer(handlers.scopeEditor)
+RunLoop::EditorScope::EditorScope(Surface const* editor) : outer(TheHandlers().scopeEditor)
 {
-    handlers.scopeEditor = editor;
+    TheHandlers().scopeEditor = editor;
 }
 
 RunLoop::EditorScope::~EditorScope()
 {
-    handlers.scopeEditor = outer;
+    TheHandlers().scopeEditor = outer;
 }
 
 bool RunLoop::InOpenEndedWait()
 {
-    return handlers.openEnded > 0;
+    return TheHandlers().openEnded > 0;
 }
 
 void RunLoop::AddStrand(Surface const* editor)
@@ -743,13 +760,6 @@ std::thread::id RunLoop::StrandThread(Surface const* editor)
                                                                           : std::thread::id();
 }
 
-bool RunLoop::StrandRunning(Surface const* editor)
-{
-    std::lock_guard<std::mutex> lock(StrandsMutex());
-    EditorStrand const* s = StrandOfEditor(editor);
-    return s != nullptr && s->strand.GetState() == Strand::State::Running;
-}
-
 bool RunLoop::AnyStrandWaiting()
 {
     std::lock_guard<std::mutex> lock(StrandsMutex());
@@ -812,7 +822,18 @@ void RunLoop::Post(std::function<void()> work)
 
 void RunLoop::Wake()
 {
-    if (Backend* backend = currentBackend.load()) backend->Wake();
+    wakesInFlight.fetch_add(1);
+    if (Backend* backend = currentBackend.load())
+    {
+        if (WakeHook hook = wakeHook.load(std::memory_order_acquire)) hook(backend);
+        backend->Wake();
+    }
+    wakesInFlight.fetch_sub(1, std::memory_order_release);
+}
+
+void RunLoop::SetWakeHook(WakeHook hook)
+{
+    wakeHook.store(hook, std::memory_order_release);
 }
 
 void RunLoop::RequestPaint()
@@ -828,23 +849,23 @@ bool RunLoop::PaintPending()
 
 void RunLoop::DeferRelease(std::function<void()> release)
 {
-    if (handlers.depth == 0)
+    if (TheHandlers().depth == 0)
     {
         release();
         return;
     }
-    handlers.deferred.push_back(std::move(release));
+    TheHandlers().deferred.push_back(std::move(release));
 }
 
 RunLoop::HandlerScope::HandlerScope()
 {
-    ++handlers.depth;
+    ++TheHandlers().depth;
 }
 
 RunLoop::HandlerScope::~HandlerScope()
 {
-    --handlers.depth;
-    if (handlers.depth == 0 && !handlers.deferred.empty())
+    --TheHandlers().depth;
+    if (TheHandlers().depth == 0 && !TheHandlers().deferred.empty())
     {
         // Releases run after the outermost handler, even when it left by an exception.
         try

@@ -57,6 +57,7 @@ class RunLoop
 {
 public:
     // The back end of the clock, the events and the waits (null: the steady clock, no events).
+    // Replacing a back end returns once no wake on another thread still uses it (see Wake).
     static void SetBackend(Backend* backend);
     static Backend* GetBackend();
     static TimePoint Now();
@@ -139,12 +140,11 @@ public:
     // that editor, or `editor` null), runs it here. False when the editor's strand is parked
     // (nothing runs).
     static bool RunOnEditor(Surface const* editor, std::function<void()> work);
-    // The editor's strand: there, waiting in a nested loop, running under the caller.
+    // The editor's strand: there, waiting in a nested loop.
     static bool HasStrand(Surface const* editor);
     static bool StrandWaiting(Surface const* editor);
     // The thread the editor's waiting strand is tied to.
     static std::thread::id StrandThread(Surface const* editor);
-    static bool StrandRunning(Surface const* editor);
     // True while any strand waits (on whichever thread).
     static bool AnyStrandWaiting();
     // True when the calling code runs on an editor's strand; the editor.
@@ -168,7 +168,13 @@ public:
 
     // Any thread: queue work for the loop's next turn, and wake it.
     static void Post(std::function<void()> work);
+    // Any thread; no lock, no allocation. The back end it wakes is held until it returns: the
+    // loop lets go of a back end (SetBackend) only once every wake that may have found it has
+    // returned, so a window system may delete a back end the loop has let go of.
     static void Wake();
+    // Tests: called by a wake between finding the back end and waking it (null: nothing).
+    using WakeHook = void (*)(Backend* backend);
+    static void SetWakeHook(WakeHook hook);
     // Any thread: some node needs display (no lock, no allocation).
     static void RequestPaint();
     static bool PaintPending();

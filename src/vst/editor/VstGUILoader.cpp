@@ -54,6 +54,12 @@ EffectGUIBase* VstGUILoader::GetEditor() const
 
 bool VstGUILoader::open(void* window)
 {
+    if (opening.exchange(true, std::memory_order_acquire)) return false;
+    struct Done
+    {
+        std::atomic<bool>& opening;
+        ~Done() { opening.store(false, std::memory_order_release); }
+    } const done{opening};
     host.Close();
     if (window == nullptr) return false;
     std::unique_ptr<EffectGUIBase> root(editor);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <atomic>
+
 #include "platform/gfx/EditorWindowSystem.h"
 #include "toolkit/EditorHost.h"
 #include "toolkit/EffectGUIBase.h"
@@ -34,7 +36,8 @@ public:
     // One rectangle for the process, {0, 0, height, width}, filled by the first call.
     bool getRect(ERect** rect) override;
     // False, with nothing built or attached, when the editor host refuses (see EditorHost::Open).
-    // An editor already open is closed first.
+    // An editor already open is closed first. An open made while another one is under way on
+    // this loader (on another thread) is refused at once.
     bool open(void* window) override;
     void close() override;
     // One turn of the event loop without waiting, then the plug-in's requests.
@@ -55,7 +58,8 @@ protected:
     long height = 0;
 
 private:
-    EffectGUIBase* editor = nullptr; // built and not yet opened
+    EffectGUIBase* editor = nullptr; // built and not yet opened; the open under way owns it
+    std::atomic<bool> opening{false};
     EditorHost host;
 };
 

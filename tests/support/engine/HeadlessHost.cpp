@@ -44,21 +44,35 @@ void UseProcessDataHome()
 
 HeadlessHost::HeadlessHost(bool connectHost, float sampleRate)
 {
+    Begin(sampleRate);
+    instrument = std::make_unique<Torvane>(connectHost ? &HeadlessHost::Callback : nullptr);
+    if (connectHost) Connect();
+    SetSampleRate(sampleRate);
+}
+
+HeadlessHost::HeadlessHost(Maker const& make, float sampleRate)
+{
+    Begin(sampleRate);
+    instrument = make(&HeadlessHost::Callback);
+    Connect();
+    SetSampleRate(sampleRate);
+}
+
+void HeadlessHost::Begin(float sampleRate)
+{
     UseProcessDataHome();
     timeInfo.sampleRate = sampleRate;
     timeInfo.tempo = 120.0;
     timeInfo.timeSigNumerator = 4;
     timeInfo.timeSigDenominator = 4;
     timeInfo.flags = kVstTempoValid;
+}
 
-    instrument = std::make_unique<Torvane>(connectHost ? &HeadlessHost::Callback : nullptr);
-    if (connectHost)
-    {
-        // As the entry does: the host gets the record, then the plug-in may call it.
-        Effect()->resvd1 = reinterpret_cast<VstIntPtr>(this);
-        instrument->markHostConnected();
-    }
-    SetSampleRate(sampleRate);
+void HeadlessHost::Connect()
+{
+    // As the entry does: the host gets the record, then the plug-in may call it.
+    Effect()->resvd1 = reinterpret_cast<VstIntPtr>(this);
+    instrument->markHostConnected();
 }
 
 // The instrument goes first, while its record still leads to this host.
@@ -101,6 +115,14 @@ VstIntPtr HeadlessHost::Answer(VstInt32 opcode, VstInt32 index, float opt)
     default:
         return 0;
     }
+}
+
+VstIntPtr HeadlessHost::CloseInstance()
+{
+    AEffect* const e = Effect();
+    // effClose deletes the instance.
+    (void)instrument.release();
+    return e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
 }
 
 void HeadlessHost::SetSampleRate(float rate)

@@ -33,12 +33,19 @@ public:
     // automation reports). connectHost true: this host answers the instrument's calls and
     // records automation once the record has been handed out.
     explicit HeadlessHost(bool connectHost = true, float sampleRate = 44100.0f);
+    // A connected host whose instrument `make` builds with the callback it is given (a derived
+    // instrument that a test watches, say).
+    using Maker = std::function<std::unique_ptr<Torvane>(audioMasterCallback)>;
+    explicit HeadlessHost(Maker const& make, float sampleRate = 44100.0f);
     ~HeadlessHost();
     HeadlessHost(HeadlessHost const&) = delete;
     HeadlessHost& operator=(HeadlessHost const&) = delete;
 
     Torvane& Instrument() { return *instrument; }
     AEffect* Effect() { return instrument->getAeffect(); }
+    // The host closes the instance through its record (effClose), which deletes it; nothing of
+    // it is reached afterwards. Returns what effClose returned.
+    VstIntPtr CloseInstance();
 
     void SetSampleRate(float rate);
     // The tempo and transport reported with every block (connected hosts only).
@@ -83,6 +90,8 @@ private:
     static VstIntPtr Callback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                               float opt);
     VstIntPtr Answer(VstInt32 opcode, VstInt32 index, float opt);
+    void Begin(float sampleRate);
+    void Connect();
 
     std::unique_ptr<Torvane> instrument;
     std::vector<VstMidiEvent> queued;

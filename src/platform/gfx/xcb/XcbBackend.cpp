@@ -1,6 +1,7 @@
 #include "platform/gfx/xcb/XcbBackend.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -26,6 +27,8 @@ namespace
 std::mutex instanceMutex;
 XcbBackend* instance = nullptr;
 int users = 0;
+std::atomic<int> made{0};
+std::atomic<int> deleted{0};
 
 // The window and the cairo surface over it, per surface.
 struct XSurface
@@ -148,10 +151,24 @@ XcbBackend* XcbBackend::Current()
     return instance;
 }
 
-XcbBackend::XcbBackend(xcb_connection_t* c, int s) : connection(c), screenNumber(s), atoms(new Atoms) {}
+int XcbBackend::Made()
+{
+    return made.load();
+}
+
+int XcbBackend::Deleted()
+{
+    return deleted.load();
+}
+
+XcbBackend::XcbBackend(xcb_connection_t* c, int s) : connection(c), screenNumber(s), atoms(new Atoms)
+{
+    ++made;
+}
 
 XcbBackend::~XcbBackend()
 {
+    ++deleted;
     if (!lost)
     {
         if (busyCursor) xcb_free_cursor(connection, busyCursor);

@@ -46,6 +46,9 @@ public:
     static void Release();
     // The back end while it is open, else null (no connection is made).
     static XcbBackend* Current();
+    // How many back ends this process has made and deleted so far (the tests count them).
+    static int Made();
+    static int Deleted();
 
     // The size of an X window; false when it does not exist (or the connection is lost).
     bool WindowSize(std::uint32_t window, int& width, int& height);
