@@ -536,8 +536,11 @@ bool RunLoop::MoveBinding()
     std::thread::id const self = std::this_thread::get_id();
     {
         std::lock_guard<std::mutex> lock(StrandsMutex());
+        // A strand whose thread ended is resumed by none: it keeps nothing from moving.
         for (auto const& s : Strands())
-            if (s->strand.GetState() == Strand::State::Waiting && s->strand.Thread() != self) return false;
+            if (s->strand.GetState() == Strand::State::Waiting && s->strand.Thread() != self &&
+                s->strand.Thread() != std::thread::id())
+                return false;
     }
     std::lock_guard<std::mutex> lock(bindMutex);
     if (users > 0) boundThread.store(self);

@@ -45,6 +45,8 @@ protected:
 // - A strand at rest holds nothing, and any thread admitted to the loop serves its editor (the
 //   binding moves as before). A strand waiting in a nested loop is tied to its thread: while
 //   one waits, the binding stays with that thread (MoveBinding refuses), and only it resumes it.
+//   A strand whose thread ended is resumed by none (its editor's loops wait until it is closed)
+//   and holds the binding no more.
 // - Pending pointer motion is taken as its latest position (the X back end gives the latest of
 //   consecutive motion; an editor's queue keeps one).
 // - Ending an editor's loops (End, Abandon) makes its waiting loops return when the strand is
@@ -73,7 +75,7 @@ public:
     // Moves a bound loop, with its users, to the calling thread. Only for a caller that knows
     // the bound thread is outside the loop and will not come back into it unasked (the editors'
     // host, which tracks that thread's entries). False, with nothing moved, while a strand waits
-    // on another thread.
+    // on another thread that is still running.
     static bool MoveBinding();
     // True on the bound thread, and on any thread while the loop is not bound.
     static bool MayRun();

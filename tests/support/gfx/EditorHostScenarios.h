@@ -816,7 +816,8 @@ inline void RunTwoInstancesOnOneThread(Stage& stage, Driver& d)
     stage.ExpectAllGone(d);
 }
 
-// A split host: the thread that opened a dialog exits with it open; the instance is closed from
+// A split host: the thread that opened a dialog exits with it open (another editor opens and works
+// meanwhile); the instance is closed from
 // a second thread, which returns at once (the dialog is parked for good, its window gone); a new
 // editor opens and works on a third.
 inline void RunSplitHostWithADialogOpen(Stage& stage, Driver& d)
@@ -836,6 +837,23 @@ inline void RunSplitHostWithADialogOpen(Stage& stage, Driver& d)
         })
         .Join();
     ASSERT_NE(counts.dialog.load(), nullptr);
+    Bounded(
+        [&]
+        {
+            // The dialog's thread is gone: nothing can resume its strand, which keeps the loop
+            // from no other thread. Another editor opens and works meanwhile.
+            int const b = d.Make();
+            Counts& other = CountsOf(d.Plugin(b));
+            int const presses = other.presses.load();
+            ASSERT_TRUE(d.Open(b)) << "another editor opens while the exited thread's dialog stays";
+            ExpectWorking(d, b);
+            // (Away from the next row's click, which is no second click of this one.)
+            stage.backend.Click(*d.Surface(b), 40, 30);
+            EXPECT_TRUE(IdleUntil(stage, d, b, [&] { return other.presses.load() == presses + 1; }));
+            d.CloseEditor(b);
+            d.CloseInstance(b);
+        })
+        .Join();
     Bounded(
         [&]
         {
