@@ -664,6 +664,9 @@ inline void RunCloseBesideAnotherEditorsDialog(Stage& stage, Driver& d)
     int const b = d.Make(); // its dialog stays open meanwhile
     Counts& other = CountsOf(d.Plugin(b));
     std::atomic<bool> done{false};
+    // The editor's thread stays outside every call from `hold` until `done` (`outside` says so).
+    std::atomic<bool> hold{false};
+    std::atomic<bool> outside{false};
     {
         gfx::HeadlessBackend::Poster poster(stage.backend);
         Bounded editor(
@@ -677,6 +680,12 @@ inline void RunCloseBesideAnotherEditorsDialog(Stage& stage, Driver& d)
                 // The host idles on while the other thread closes.
                 while (!done.load())
                 {
+                    if (hold.load())
+                    {
+                        outside = true;
+                        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                        continue;
+                    }
                     stage.backend.Advance(std::chrono::milliseconds(50));
                     d.Idle(b);
                     std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -705,6 +714,10 @@ inline void RunCloseBesideAnotherEditorsDialog(Stage& stage, Driver& d)
                     });
                 EXPECT_TRUE(WaitFor([&] { return other.dialogPresses.load() > 0; }));
                 EXPECT_EQ(other.nestedEnded.load(), 0);
+                // Its own instance closes while the editor's thread is outside (inside, that thread
+                // would unwind the dialog on its way out).
+                hold = true;
+                EXPECT_TRUE(WaitFor([&] { return outside.load(); }));
                 if (d.ClosesEditorFromAnyThread()) d.CloseEditor(b);
                 d.CloseInstance(b);
                 done = true;
