@@ -160,6 +160,15 @@ bool CanShowAlerts()
            !gfx::Surface::All().empty();
 }
 
+// Outside every handler (a host's call, say) with the editors on strands, an alert would hold
+// the host's call: the editor whose strand it waits on instead, else null (it may wait here).
+gfx::Surface const* StrandToWaitOn()
+{
+    if (gfx::RunLoop::OnStrand()) return nullptr;
+    gfx::Surface const* editor = gfx::RunLoop::EditorOf(MacWindowManager::OwnerSurface());
+    return gfx::RunLoop::HasStrand(editor) ? editor : nullptr;
+}
+
 class ToolkitAlerts : public MessageSink
 {
     static std::optional<bool> Responded(char const* text, char const* caption)
@@ -179,10 +188,8 @@ public:
             std::fprintf(stderr, "[message] %s: %s\n", caption, text);
             return;
         }
-        // Outside an editor's handlers (a host's call, say), the note waits on its editor's
-        // strand for the user: the call goes on.
-        gfx::Surface const* editor = gfx::RunLoop::EditorOf(MacWindowManager::OwnerSurface());
-        if (!gfx::RunLoop::OnStrand() && gfx::RunLoop::HasStrand(editor))
+        // The call goes on while the note waits for the user.
+        if (gfx::Surface const* editor = StrandToWaitOn())
         {
             gfx::RunLoop::RunOnEditor(editor,
                                       [text = std::string(text), caption = std::string(caption)]
@@ -199,10 +206,8 @@ public:
     bool AskYesNo(char const* text, char const* caption) override
     {
         if (auto answer = Responded(text, caption)) return *answer;
-        // A question needs its answer at once: outside an editor's handlers, with editors on
-        // strands, it would hold the host's call.
-        if (!CanShowAlerts() || (!gfx::RunLoop::OnStrand() && gfx::RunLoop::HasStrand(gfx::RunLoop::EditorOf(
-                                                                  MacWindowManager::OwnerSurface()))))
+        // A question needs its answer at once: it cannot wait on a strand.
+        if (!CanShowAlerts() || StrandToWaitOn() != nullptr)
         {
             std::fprintf(stderr, "[question, answered No] %s: %s\n", caption, text);
             return false;

@@ -267,6 +267,12 @@ void Queue(EditorStrand& s, Item item)
         s.inbox.push_back(std::move(item));
 }
 
+// Waiting on the calling thread, which alone may resume it.
+bool WaitsHere(EditorStrand const& s)
+{
+    return s.strand.GetState() == Strand::State::Waiting && s.strand.Thread() == std::this_thread::get_id();
+}
+
 bool Listed(EditorStrand const* strand)
 {
     auto const& all = Strands();
@@ -277,11 +283,9 @@ bool Listed(EditorStrand const* strand)
 // may have met them).
 void ServeWaiting()
 {
-    std::thread::id const self = std::this_thread::get_id();
     std::vector<EditorStrand*> waiting;
     for (auto const& s : Strands())
-        if (s->strand.GetState() == Strand::State::Waiting && s->strand.Thread() == self)
-            waiting.push_back(s.get());
+        if (WaitsHere(*s)) waiting.push_back(s.get());
     // A strand's work may close another editor, whose strand then goes.
     for (EditorStrand* s : waiting)
         if (Listed(s)) Serve(*s);
@@ -289,22 +293,24 @@ void ServeWaiting()
 
 bool AnyInbox()
 {
-    std::thread::id const self = std::this_thread::get_id();
-    for (auto const& s : Strands())
-        if (!s->inbox.empty() && s->strand.GetState() == Strand::State::Waiting && s->strand.Thread() == self)
-            return true;
-    return false;
+    auto const& all = Strands();
+    return std::any_of(all.begin(), all.end(),
+                       [](auto const& s) { return !s->inbox.empty() && WaitsHere(*s); });
 }
 
 std::optional<TimePoint> StrandDeadline()
 {
     std::optional<TimePoint> soonest;
-    std::thread::id const self = std::this_thread::get_id();
     for (auto const& s : Strands())
-        if (s->deadline && s->strand.GetState() == Strand::State::Waiting && s->strand.Thread() == self &&
-            (!soonest || *s->deadline < *soonest))
-            soonest = s->deadline;
+        if (s->deadline && WaitsHere(*s) && (!soonest || *s->deadline < *soonest)) soonest = s->deadline;
     return soonest;
+}
+
+// Gives the strand its work and lets it take it.
+void Hand(EditorStrand& s, Item item)
+{
+    Queue(s, std::move(item));
+    Serve(s);
 }
 
 void Deliver(InputEvent const& event)
@@ -314,12 +320,18 @@ void Deliver(InputEvent const& event)
         Item item;
         item.isEvent = true;
         item.event = event;
-        Queue(*s, std::move(item));
-        Serve(*s);
+        Hand(*s, std::move(item));
         return;
     }
     RunLoop::HandlerScope scope;
     Dispatcher::Dispatch(event);
+}
+
+void PaintIfPending()
+{
+    if (!paintPending.exchange(false)) return;
+    RunLoop::HandlerScope scope;
+    Compositor::PaintAll();
 }
 
 // At most this many events are taken in one turn, so the timers and the paint keep up.
@@ -350,11 +362,7 @@ void OneTurn(bool block, std::optional<TimePoint> cap, std::function<bool()> con
              ++taken)
         {
             Deliver(event);
-            if (paintPending.exchange(false))
-            {
-                RunLoop::HandlerScope scope;
-                Compositor::PaintAll();
-            }
+            PaintIfPending();
         }
     }
 
@@ -382,12 +390,7 @@ void OneTurn(bool block, std::optional<TimePoint> cap, std::function<bool()> con
     }
 
     ServeWaiting();
-
-    if (paintPending.exchange(false))
-    {
-        RunLoop::HandlerScope scope;
-        Compositor::PaintAll();
-    }
+    PaintIfPending();
     RunDeferred();
 }
 
@@ -732,8 +735,7 @@ bool RunLoop::RunOnEditor(Surface const* editor, std::function<void()> work)
     if (s->strand.GetState() == Strand::State::Parked) return false;
     Item item;
     item.work = std::move(work);
-    Queue(*s, std::move(item));
-    Serve(*s);
+    Hand(*s, std::move(item));
     return true;
 }
 

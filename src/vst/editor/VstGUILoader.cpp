@@ -4,7 +4,6 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/Strand.h"
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/xcb/XcbEditorWindowSystem.h"
 #include "toolkit/EffectGUIBase.h"
@@ -80,25 +79,12 @@ void VstGUILoader::close()
     host.Close();
 }
 
-namespace
-{
-// The idles of the calling thread (of its strand, on a strand: a host call made from inside one
-// of our calls there).
-struct Idles
-{
-    int depth = 0;
-    bool telling = false;
-};
-thread_local Idles idles;
-StrandLocalOf<Idles> const idlesLocal([]() -> Idles& { return idles; });
-} // namespace
-
 void VstGUILoader::idle()
 {
     // Older hosts call the idle again from inside their display-update callback: that call
     // does nothing. Only the outermost idle on a thread tells the host.
-    int& depth = idles.depth;
-    bool& telling = idles.telling;
+    thread_local int depth = 0;
+    thread_local bool telling = false;
     if (telling) return;
     ++depth;
     host.Idle();

@@ -53,9 +53,6 @@ public:
     void Focus(Surface& surface) override { focused = &surface; }
     void Present(Surface&, Rect) override { ++presents; }
     bool Grab(Surface&, bool on) override;
-    bool HoldsGrabs() override { return grabs > 0; }
-    void SuspendGrabs() override { ++suspensions; }
-    void RestoreGrabs() override { ++restores; }
     void SetBusyCursor(bool b) override { busy = b; }
     void SetClipboardText(std::string const& text) override { clipboard = text; }
     Rect ScreenBounds() override { return screen; }
@@ -126,9 +123,6 @@ public:
 
     int presents = 0;
     int grabs = 0; // grabs held
-    // Grabs let go of while the host did not call, and taken again at its next call.
-    std::atomic<int> suspensions{0};
-    std::atomic<int> restores{0};
     bool busy = false;
     std::string clipboard;
     // The surface given the focus last (keys typed without a surface go there).
