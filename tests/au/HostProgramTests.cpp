@@ -319,21 +319,21 @@ TEST(HostPrograms, OutputsGoWhereTheUserPoints)
         char const* what;
         std::string line; // {host} and {plugin} as in Shell; {folder} the files' folder
         std::string file; // where the WAV file is found then
-        std::size_t skip; // bytes before it there
+        std::string kept; // what is before it there
         std::string told; // a text the error stream holds
         std::function<void()> before = [] {};
     };
     std::vector<Row> const rows = {
         {"/dev/stdout to a file", "{host} --tail 0.1 -o /dev/stdout {plugin} > {folder}std.wav",
-         files.Path("std.wav"), 0, "-> /dev/stdout"},
+         files.Path("std.wav"), "", "-> /dev/stdout"},
         {"/dev/stdout to a file opened to append",
-         "{host} --tail 0.1 -o /dev/stdout {plugin} >> {folder}app.wav", files.Path("app.wav"), 9,
+         "{host} --tail 0.1 -o /dev/stdout {plugin} >> {folder}app.wav", files.Path("app.wav"), "previous\n",
          "-> /dev/stdout", [&] { files.Write("app.wav", "previous\n"); }},
         {"/dev/stdout to a pipe", "{host} --tail 0.1 -o /dev/stdout {plugin} | cat > {folder}piped.wav",
-         files.Path("piped.wav"), 0, "-> /dev/stdout"},
+         files.Path("piped.wav"), "", "-> /dev/stdout"},
         {"/proc/self/fd/1 to a file", "{host} --tail 0.1 -o /proc/self/fd/1 {plugin} > {folder}fd.wav",
-         files.Path("fd.wav"), 0, "-> /proc/self/fd/1"},
-        {"a link to a file", "{host} --tail 0.1 -o {folder}link.wav {plugin}", files.Path("target.wav"), 0,
+         files.Path("fd.wav"), "", "-> /proc/self/fd/1"},
+        {"a link to a file", "{host} --tail 0.1 -o {folder}link.wav {plugin}", files.Path("target.wav"), "",
          "-> " + files.Path("link.wav"),
          [&]
          {
@@ -341,10 +341,10 @@ TEST(HostPrograms, OutputsGoWhereTheUserPoints)
              ::chmod(files.Path("target.wav").c_str(), 0600);
              fs::create_symlink("target.wav", files.Path("link.wav"));
          }},
-        {"a link to a link", "{host} --tail 0.1 -o {folder}link2.wav {plugin}", files.Path("target.wav"), 0,
+        {"a link to a link", "{host} --tail 0.1 -o {folder}link2.wav {plugin}", files.Path("target.wav"), "",
          "", [&] { fs::create_symlink(files.Path("link.wav"), files.Path("link2.wav")); }},
         {"a folder that takes no new file, with a file that may be written",
-         AsAUser() + "{host} --tail 0.1 -o {folder}closed/out.wav {plugin}", files.Path("closed/out.wav"), 0,
+         AsAUser() + "{host} --tail 0.1 -o {folder}closed/out.wav {plugin}", files.Path("closed/out.wav"), "",
          "takes no new file (Permission denied): the file is written in place",
          [&]
          {
@@ -353,8 +353,8 @@ TEST(HostPrograms, OutputsGoWhereTheUserPoints)
              ::chmod(files.Path("closed/out.wav").c_str(), 0666);
              ::chmod(files.Path("closed").c_str(), 0555);
          }},
-        {"a path of 4,095 bytes", "{host} --tail 0.1 -o " + longPath + " {plugin}", longPath, 0, ""},
-        {"a file name of 255 bytes", "{host} --tail 0.1 -o " + longName + " {plugin}", longName, 0, ""},
+        {"a path of 4,095 bytes", "{host} --tail 0.1 -o " + longPath + " {plugin}", longPath, "", ""},
+        {"a file name of 255 bytes", "{host} --tail 0.1 -o " + longName + " {plugin}", longName, "", ""},
     };
     for (Host const& host : kHosts)
     {
@@ -365,20 +365,15 @@ TEST(HostPrograms, OutputsGoWhereTheUserPoints)
             ProgramRun const run = Shell(host, Replaced(row.line, "{folder}", folder));
             std::string const& told = run.out;
             EXPECT_EQ(run.status, 0) << told;
-            std::ifstream in(row.file, std::ios::binary);
-            std::string const bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            ASSERT_GT(bytes.size(), row.skip + 44) << told;
-            EXPECT_EQ(bytes.substr(row.skip, 4), "RIFF");
+            std::string const bytes = files.Read(row.file.c_str());
+            std::size_t const skip = row.kept.size();
+            ASSERT_GT(bytes.size(), skip + 44) << told;
+            EXPECT_EQ(bytes.substr(0, skip + 4), row.kept + "RIFF");
             // The WAV file alone: nothing printed joined it.
             std::uint32_t riff = 0;
-            for (int i = 3; i >= 0; --i)
-                riff =
-                    riff << 8 | static_cast<unsigned char>(bytes[row.skip + 4 + static_cast<std::size_t>(i)]);
-            EXPECT_EQ(riff + 8u, bytes.size() - row.skip);
-            if (row.skip > 0)
-            {
-                EXPECT_EQ(bytes.substr(0, row.skip), "previous\n");
-            }
+            for (std::size_t i = 4; i > 0; --i)
+                riff = riff << 8 | static_cast<unsigned char>(bytes[skip + 3 + i]);
+            EXPECT_EQ(riff + 8u, bytes.size() - skip);
             EXPECT_NE(told.find(row.told), std::string::npos) << told;
         }
         // The links stay links; the file they lead to keeps its mode; nothing was renamed over

@@ -10,7 +10,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -284,12 +283,7 @@ TEST_F(SaveTargets, DataAreSyncedBeforeTheRenameAndTheFolderAfterIt)
                 EXPECT_EQ(ReadFile(target) == "old", !row.saved);
                 EXPECT_EQ(facts.st_mode & 07777, row.oldMode != 0 ? row.oldMode : 0644u);
             }
-            std::vector<std::string> expected;
-            std::string const reason = row.error != 0 ? std::strerror(row.error) : "";
-            if (row.told == ReplaceCallRow::Failure) expected.push_back(kind.failure + (": " + reason));
-            if (row.told == ReplaceCallRow::FolderNotSynced)
-                expected.push_back(kind.done + (", but the folder could not be synced: " + reason));
-            EXPECT_EQ(result.told, expected);
+            EXPECT_EQ(result.told, row.Messages(kind.failure, kind.done));
         }
     }
     umask(mask);

@@ -87,12 +87,6 @@ char const* On(int fd, char const* onFile, char const* onFolder)
     return fd == file ? onFile : fd == folder ? onFolder : nullptr;
 }
 
-// A call on the temporary file's name in its folder.
-bool OnTemporaryName(int at, char const* name)
-{
-    return Watched() && at >= 0 && at == folder && IsTemporary(name);
-}
-
 // The call this one stands in front of: a sanitizer's wrapper of it where the sanitizer's
 // run-time is linked into the program (its interceptors must still see the call), else the
 // next definition, the C library's.
@@ -137,6 +131,14 @@ std::string SyscallLog::Story() const
     return story;
 }
 
+std::vector<std::string> ReplaceCallRow::Messages(std::string const& failure, std::string const& done) const
+{
+    std::string const reason = error != 0 ? std::strerror(error) : "";
+    if (told == Failure) return {failure + ": " + reason};
+    if (told == FolderNotSynced) return {done + ", but the folder could not be synced: " + reason};
+    return {};
+}
+
 std::vector<ReplaceCallRow> ReplaceCallRows()
 {
     using R = ReplaceCallRow;
@@ -147,14 +149,14 @@ std::vector<ReplaceCallRow> ReplaceCallRows()
          "create, fchmod 640, write, fsync, close, rename, fsync folder, close folder", R::Nothing},
         {"over a 0600 file", 0600, nullptr, 0, true,
          "create, fchmod 600, write, fsync, close, rename, fsync folder, close folder", R::Nothing},
-        {"a write fails", 0640, "write", ENOSPC, false,
-         "create, fchmod 640, write!, close, unlink, close folder", R::Failure},
+        {"a write fails", 0640, "write", ENOSPC, false, "create, fchmod 640, write!, close, close folder",
+         R::Failure},
         {"the data sync fails", 0640, "fsync", EIO, false,
-         "create, fchmod 640, write, fsync!, close, unlink, close folder", R::Failure},
+         "create, fchmod 640, write, fsync!, close, close folder", R::Failure},
         {"the close fails", 0640, "close", EIO, false,
-         "create, fchmod 640, write, fsync, close!, unlink, close folder", R::Failure},
+         "create, fchmod 640, write, fsync, close!, close folder", R::Failure},
         {"the rename fails", 0640, "rename", EXDEV, false,
-         "create, fchmod 640, write, fsync, close, rename!, unlink, close folder", R::Failure},
+         "create, fchmod 640, write, fsync, close, rename!, close folder", R::Failure},
         {"the folder sync fails", 0640, "fsync folder", EIO, true,
          "create, fchmod 640, write, fsync, close, rename, fsync folder!, close folder", R::FolderNotSynced},
         {"the folder can't be synced (EINVAL)", 0640, "fsync folder", EINVAL, true,
@@ -215,16 +217,11 @@ extern "C"
     int renameat(int from, char const* fromName, int to, char const* toName)
     {
         static auto const real = Real<int (*)(int, char const*, int, char const*)>("renameat");
-        bool const ours = OnTemporaryName(from, fromName) && to == from && std::strcmp(toName, target) == 0;
+        // The temporary file renamed over the target in its folder.
+        bool const ours = On(from, nullptr, "rename") != nullptr && to == from && IsTemporary(fromName) &&
+                          std::strcmp(toName, target) == 0;
         return static_cast<int>(
             Through(ours ? "rename" : nullptr, [&] { return real(from, fromName, to, toName); }));
-    }
-
-    int unlinkat(int at, char const* name, int flags)
-    {
-        static auto const real = Real<int (*)(int, char const*, int)>("unlinkat");
-        char const* const event = OnTemporaryName(at, name) ? "unlink" : nullptr;
-        return static_cast<int>(Through(event, [&] { return real(at, name, flags); }));
     }
 
     int fchmod(int fd, mode_t mode)

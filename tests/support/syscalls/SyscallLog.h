@@ -2,7 +2,7 @@
 
 // Tells, call by call, what a save does with its file and the folder it is in, and makes one of
 // those calls fail. The test binary that links the object library syscall_log defines the C
-// library's openat, write, fsync, close, renameat, unlinkat and fchmod itself: each passes the
+// library's openat, write, fsync, close, renameat and fchmod itself: each passes the
 // call on to the real one and, while a SyscallLog lives on the calling thread, notes it when it
 // is one of the save's. Calls of other threads, and of the C library inside itself (stdio's own
 // writes), are not seen.
@@ -28,7 +28,7 @@ public:
     void Fail(char const* event, int error);
     // The save's calls so far, in order, joined by ", ": "create", "open" (the target itself),
     // "fchmod 640", "write" (one for a run of writes), "fsync", "close", "rename" (over the
-    // target), "unlink", "fsync folder", "close folder"; a failed call ends in "!".
+    // target), "fsync folder", "close folder"; a failed call ends in "!".
     std::string Story() const;
 };
 
@@ -49,6 +49,10 @@ struct ReplaceCallRow
     bool saved;
     char const* story;
     Told told;
+
+    // The messages the user is given: `failure` or `done` (how a save whose folder was not synced
+    // is told), each with the reason.
+    std::vector<std::string> Messages(std::string const& failure, std::string const& done) const;
 };
 
 // The rows: a new file, files of modes 0640 and 0600 saved over, a failed write, data sync,
