@@ -280,7 +280,6 @@ bool OutputFile::Prepare(std::string const& target, char const* kind, std::strin
         }
         way = Way::Descriptor;
         own = where.descriptor;
-        regular = IsRegular(fd);
         return OpenStream(fd, error);
     }
     struct stat facts
@@ -309,7 +308,6 @@ bool OutputFile::Prepare(std::string const& target, char const* kind, std::strin
             return false;
         }
         way = Way::InPlace;
-        regular = IsRegular(fd);
         return OpenStream(fd, error);
     }
 
@@ -342,7 +340,6 @@ bool OutputFile::Prepare(std::string const& target, char const* kind, std::strin
             {
                 CloseFolder();
                 way = Way::InPlace;
-                regular = true;
                 note = "the folder of the " + what + " " + path + " takes no new file (" +
                        std::strerror(why) +
                        "): the file is written in place, so a power cut or a failure part-way may leave it "
@@ -391,6 +388,7 @@ ssize_t OutputFile::WriteOut(void* cookie, char const* data, std::size_t size)
 bool OutputFile::OpenStream(int fd, std::string& error)
 {
     descriptor = fd;
+    regular = IsRegular(fd);
     // The bytes reach the descriptor through WriteOut, which keeps the reason of a failure.
     cookie_io_functions_t const io{nullptr, &OutputFile::WriteOut, nullptr, nullptr};
     stream = ::fopencookie(this, "wb", io);
@@ -431,8 +429,9 @@ bool OutputFile::Commit(std::string& error)
     if (good && way == Way::InPlace && regular && ::ftruncate(descriptor, static_cast<off_t>(written)) != 0)
         fail(errno);
     // The data reach the disk before the file takes the old one's place (and before an in-place
-    // file is called written). Our own output may be a file or a pipe.
-    if (good && (way == Way::Replace || regular) && Retried([this] { return ::fsync(descriptor); }) != 0 &&
+    // file is called written). Our own output may be a file or a pipe; a temporary file is
+    // regular.
+    if (good && regular && Retried([this] { return ::fsync(descriptor); }) != 0 &&
         !(way == Way::Descriptor && (errno == EINVAL || errno == ENOTSUP)))
         fail(errno);
     if (::close(descriptor) != 0 && errno != EINTR && good) fail(errno);
