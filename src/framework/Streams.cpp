@@ -566,11 +566,7 @@ void ReplacingFileWriter::Discard()
 
 SaveOutcome ReplacingFileWriter::Outcome() const
 {
-    SaveOutcome outcome;
-    outcome.saved = saved;
-    outcome.error = saved ? 0 : Error();
-    outcome.folderNotSynced = saved ? folderNotSynced : 0;
-    return outcome;
+    return SaveOutcome{saved, saved ? 0 : Error(), folderNotSynced};
 }
 
 // ---------------------------------------------------------------------------------------------------
