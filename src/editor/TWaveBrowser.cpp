@@ -1,7 +1,6 @@
 #include "editor/TWaveBrowser.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 #include <string>
 
@@ -255,8 +254,8 @@ void TWaveBrowser::Save()
     if (!dialog.Create(this, px, py, manager, category, chosen, "Save waveform", categoryIndex, defaultName))
         return;
     VoiceDef* def = instrument->GetVoiceDef(-1);
-    SaveOutcome outcome{false, EINVAL, 0};
-    if (def != nullptr) instrument->SaveWaveform(&def->waveDef, slot, category, chosen, &outcome);
+    SaveOutcome outcome;
+    instrument->SaveWaveform(def != nullptr ? &def->waveDef : nullptr, slot, category, chosen, &outcome);
     if (!ReportSave(outcome, "Error: Could not save waveform", "The waveform was saved", "File error"))
         return;
     // The slot holds what was saved: the lists show the new file, and nothing is loaded.

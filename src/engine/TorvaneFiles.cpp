@@ -52,13 +52,12 @@ private:
     std::vector<char> image;
 };
 
-// Closes the writer; false (and the old file left alone) when anything failed. What became of
-// the save goes to `outcome` when it is given.
-bool Finish(ParameterFileWriter& writer, bool payloadWritten, SaveOutcome* outcome)
+// Closes the writer; false (and the old file left alone) when anything failed. The writer's
+// Outcome tells what became of the save.
+bool Finish(ParameterFileWriter& writer, bool payloadWritten)
 {
     bool const saved = payloadWritten && writer.Close();
     if (!saved) writer.Discard();
-    if (outcome != nullptr) *outcome = writer.Outcome();
     return saved;
 }
 
@@ -121,7 +120,7 @@ int Torvane::SavePatch(char const* category, char const* name, SaveOutcome* outc
         FileImage image;
         bool const written = SavePreset(image, kPatchVersion);
         image.CopyTo(writer);
-        saved = Finish(writer, written, outcome);
+        saved = Finish(writer, written);
         if (!saved)
         {
             SetPatchName(oldName);
@@ -129,8 +128,7 @@ int Torvane::SavePatch(char const* category, char const* name, SaveOutcome* outc
         }
         patchPresets.SaveEnd();
     }
-    else if (outcome != nullptr)
-        *outcome = writer.Outcome();
+    if (outcome != nullptr) *outcome = writer.Outcome();
     if (saved) MarkEditedByEditor();
     return saved ? 1 : 0;
 }
@@ -245,8 +243,10 @@ bool Torvane::SaveWaveform(VectorMipOscWaveDef* waves, int slot, char const* cat
                            SaveOutcome* outcome)
 {
     bool saved = false;
-    if (outcome != nullptr) *outcome = SaveOutcome{false, EINVAL, 0};
-    if (waves != nullptr && ValidSlot(slot))
+    ParameterFileWriter writer;
+    if (waves == nullptr || !ValidSlot(slot))
+        writer.Refuse(EINVAL);
+    else
     {
         FileImage image;
         {
@@ -254,16 +254,14 @@ bool Torvane::SaveWaveform(VectorMipOscWaveDef* waves, int slot, char const* cat
             AudioAPI::Lock hold(GetMutex());
             waves->Save(slot, image, 1.0f);
         }
-        ParameterFileWriter writer;
         if (waveformPresets.SaveStart(category, name, writer))
         {
             image.CopyTo(writer);
-            saved = Finish(writer, !image.Failed(), outcome);
+            saved = Finish(writer, !image.Failed());
             waveformPresets.SaveEnd();
         }
-        else if (outcome != nullptr)
-            *outcome = writer.Outcome();
     }
+    if (outcome != nullptr) *outcome = writer.Outcome();
     return saved;
 }
 
@@ -350,19 +348,16 @@ bool Torvane::SaveTimelinePreset(std::vector<bool> const& lines, Writer& w)
 bool Torvane::SaveTimelinePreset(char const* category, char const* name, std::vector<bool> const& lines)
 {
     ParameterFileWriter writer;
-    SaveOutcome outcome;
     if (timelinePresets.SaveStart(category, name, writer))
     {
         bool const written = SaveTimelinePreset(lines, writer);
-        Finish(writer, written, &outcome);
+        Finish(writer, written);
         timelinePresets.SaveEnd();
     }
-    else
-        outcome = writer.Outcome();
     char const* const shown = name != nullptr ? name : "";
-    return ReportSave(outcome, String::FormatString("Could not save the timeline preset \"%s\"", shown),
-                      String::FormatString("The timeline preset \"%s\" was saved", shown),
-                      "Timeline Preset Save Error");
+    return ReportSave(
+        writer.Outcome(), String::FormatString("Could not save the timeline preset \"%s\"", shown),
+        String::FormatString("The timeline preset \"%s\" was saved", shown), "Timeline Preset Save Error");
 }
 
 bool Torvane::LoadTimelinePreset(std::vector<bool> const& wanted, Reader& r)

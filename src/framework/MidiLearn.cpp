@@ -236,18 +236,17 @@ bool MidiLearnManager::DoAutoSave()
     if (w.Open(filePath.c_str())) Save(w);
     bool const saved = w.Close();
     SaveOutcome const outcome = w.Outcome();
+    // The words are made before the mutex is taken: the audio thread tries it.
+    std::string report =
+        !saved ? WithReason("Could not save the MIDI-learn mappings", outcome.error)
+        : outcome.folderNotSynced != 0
+            ? FolderNotSyncedText("The MIDI-learn mappings were saved", outcome.folderNotSynced)
+            : std::string();
     std::lock_guard<std::mutex> hold(mutex);
-    if (!saved)
-    {
-        // Told once, however often the save is tried again, until one succeeds.
-        if (!saveFailing) saveReport = WithReason("Could not save the MIDI-learn mappings", outcome.error);
-        saveFailing = true;
-        return false;
-    }
-    saveFailing = false;
-    if (outcome.folderNotSynced != 0)
-        saveReport = FolderNotSyncedText("The MIDI-learn mappings were saved", outcome.folderNotSynced);
-    return true;
+    // A failure is told once, however often the save is tried again, until one succeeds.
+    if (!report.empty() && (saved || !saveFailing)) saveReport.swap(report);
+    saveFailing = !saved;
+    return saved;
 }
 
 std::string MidiLearnManager::TakeSaveReport()

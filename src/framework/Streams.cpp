@@ -36,6 +36,16 @@ char const* OrEmpty(char const* s)
 {
     return s ? s : "";
 }
+
+// Retries a call that a signal interrupted.
+template <typename Call> auto Retried(Call call)
+{
+    for (;;)
+    {
+        auto const result = call();
+        if (result >= 0 || errno != EINTR) return result;
+    }
+}
 } // namespace
 
 // ---------------------------------------------------------------------------------------------------
@@ -49,10 +59,7 @@ int OpenRegularFile(char const* path, bool forWriting)
         return -1;
     }
     int const flags = (forWriting ? O_WRONLY | O_CREAT : O_RDONLY) | O_NONBLOCK | O_CLOEXEC | O_NOCTTY;
-    int fd;
-    do
-        fd = ::open(path, flags, 0666);
-    while (fd < 0 && errno == EINTR);
+    int const fd = Retried([&] { return ::open(path, flags, 0666); });
     if (fd < 0) return -1;
     struct stat info
     {
@@ -110,16 +117,6 @@ std::string RandomTemporaryName()
 
 // How many taken names a writer passes over before it gives up.
 constexpr int kTemporaryNameTries = 100;
-
-// Retries a call that a signal interrupted.
-template <typename Call> auto Retried(Call call)
-{
-    for (;;)
-    {
-        auto const result = call();
-        if (result >= 0 || errno != EINTR) return result;
-    }
-}
 } // namespace
 
 void SetTemporaryNameSource(TemporaryNameSource source)
@@ -419,8 +416,7 @@ bool FileWriter::Close()
         if (!Failed()) Flush();
         if (::close(fd) != 0 && errno != EINTR) Fail(errno);
         fd = -1;
-        buffer.clear();
-        buffer.shrink_to_fit();
+        Drop();
     }
     return !Failed();
 }
@@ -433,12 +429,17 @@ ReplacingFileWriter::~ReplacingFileWriter()
     Discard();
 }
 
-void ReplacingFileWriter::Refuse(int number)
+void ReplacingFileWriter::Begin()
 {
     Discard();
     Restart();
     saved = false;
     folderNotSynced = 0;
+}
+
+void ReplacingFileWriter::Refuse(int number)
+{
+    Begin();
     Fail(number);
 }
 
@@ -450,10 +451,7 @@ void ReplacingFileWriter::CloseFolder()
 
 bool ReplacingFileWriter::Open(char const* path)
 {
-    Discard();
-    Restart();
-    saved = false;
-    folderNotSynced = 0;
+    Begin();
     if (!path || !*path)
     {
         Fail(ENOENT);
@@ -568,11 +566,7 @@ void ReplacingFileWriter::Discard()
 
 SaveOutcome ReplacingFileWriter::Outcome() const
 {
-    SaveOutcome outcome;
-    outcome.saved = saved;
-    outcome.error = saved ? 0 : Error();
-    outcome.folderNotSynced = saved ? folderNotSynced : 0;
-    return outcome;
+    return SaveOutcome{saved, saved ? 0 : Error(), folderNotSynced};
 }
 
 // ---------------------------------------------------------------------------------------------------

@@ -185,6 +185,8 @@ public:
     void Refuse(int number);
 
 private:
+    // Forgets the last save (an unfinished file is discarded).
+    void Begin();
     void CloseFolder();
 
     int folder = -1;            // the target's folder, open while a file is written

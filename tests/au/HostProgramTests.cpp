@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
@@ -280,15 +279,12 @@ namespace
 {
 
 // Runs a shell command line in which {host} is the host program (stopped after a minute) and
-// {plugin} its plug-in, with its own redirections; returns its exit code.
-int Shell(Host const& host, std::string const& line)
+// {plugin} its plug-in, with its own redirections; what it prints unredirected is collected.
+ProgramRun Shell(Host const& host, std::string const& line)
 {
     std::string const command = Replaced(Replaced(line, "{host}", std::string("timeout 60 ") + host.program),
                                          "{plugin}", host.plugin);
-    std::string prefix;
-    if (Suppressions() != nullptr) prefix = std::string("LSAN_OPTIONS=suppressions=") + Suppressions() + " ";
-    int const status = std::system((prefix + "bash -c '" + command + "'").c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return RunProgram("bash -c '" + command + "'", Suppressions());
 }
 
 // Runs as the user nobody where the tests run as the super-user (who may write in any folder),
@@ -323,37 +319,32 @@ TEST(HostPrograms, OutputsGoWhereTheUserPoints)
         char const* what;
         std::string line; // {host} and {plugin} as in Shell; {folder} the files' folder
         std::string file; // where the WAV file is found then
-        std::size_t skip; // bytes before it there
+        std::string kept; // what is before it there
         std::string told; // a text the error stream holds
         std::function<void()> before = [] {};
     };
     std::vector<Row> const rows = {
-        {"/dev/stdout to a file",
-         "{host} --tail 0.1 -o /dev/stdout {plugin} > {folder}std.wav 2> {folder}err", files.Path("std.wav"),
-         0, "-> /dev/stdout"},
+        {"/dev/stdout to a file", "{host} --tail 0.1 -o /dev/stdout {plugin} > {folder}std.wav",
+         files.Path("std.wav"), "", "-> /dev/stdout"},
         {"/dev/stdout to a file opened to append",
-         "{host} --tail 0.1 -o /dev/stdout {plugin} >> {folder}app.wav 2> {folder}err", files.Path("app.wav"),
-         9, "-> /dev/stdout", [&] { files.Write("app.wav", "previous\n"); }},
-        {"/dev/stdout to a pipe",
-         "{host} --tail 0.1 -o /dev/stdout {plugin} 2> {folder}err | cat > {folder}piped.wav",
-         files.Path("piped.wav"), 0, "-> /dev/stdout"},
-        {"/proc/self/fd/1 to a file",
-         "{host} --tail 0.1 -o /proc/self/fd/1 {plugin} > {folder}fd.wav 2> {folder}err",
-         files.Path("fd.wav"), 0, "-> /proc/self/fd/1"},
-        {"a link to a file", "{host} --tail 0.1 -o {folder}link.wav {plugin} > {folder}err 2>&1",
-         files.Path("target.wav"), 0, "-> " + files.Path("link.wav"),
+         "{host} --tail 0.1 -o /dev/stdout {plugin} >> {folder}app.wav", files.Path("app.wav"), "previous\n",
+         "-> /dev/stdout", [&] { files.Write("app.wav", "previous\n"); }},
+        {"/dev/stdout to a pipe", "{host} --tail 0.1 -o /dev/stdout {plugin} | cat > {folder}piped.wav",
+         files.Path("piped.wav"), "", "-> /dev/stdout"},
+        {"/proc/self/fd/1 to a file", "{host} --tail 0.1 -o /proc/self/fd/1 {plugin} > {folder}fd.wav",
+         files.Path("fd.wav"), "", "-> /proc/self/fd/1"},
+        {"a link to a file", "{host} --tail 0.1 -o {folder}link.wav {plugin}", files.Path("target.wav"), "",
+         "-> " + files.Path("link.wav"),
          [&]
          {
              files.Write("target.wav", "old");
              ::chmod(files.Path("target.wav").c_str(), 0600);
              fs::create_symlink("target.wav", files.Path("link.wav"));
          }},
-        {"a link to a link", "{host} --tail 0.1 -o {folder}link2.wav {plugin} 2> {folder}err",
-         files.Path("target.wav"), 0, "",
-         [&] { fs::create_symlink(files.Path("link.wav"), files.Path("link2.wav")); }},
+        {"a link to a link", "{host} --tail 0.1 -o {folder}link2.wav {plugin}", files.Path("target.wav"), "",
+         "", [&] { fs::create_symlink(files.Path("link.wav"), files.Path("link2.wav")); }},
         {"a folder that takes no new file, with a file that may be written",
-         AsAUser() + "{host} --tail 0.1 -o {folder}closed/out.wav {plugin} 2> {folder}err",
-         files.Path("closed/out.wav"), 0,
+         AsAUser() + "{host} --tail 0.1 -o {folder}closed/out.wav {plugin}", files.Path("closed/out.wav"), "",
          "takes no new file (Permission denied): the file is written in place",
          [&]
          {
@@ -362,10 +353,8 @@ TEST(HostPrograms, OutputsGoWhereTheUserPoints)
              ::chmod(files.Path("closed/out.wav").c_str(), 0666);
              ::chmod(files.Path("closed").c_str(), 0555);
          }},
-        {"a path of 4,095 bytes", "{host} --tail 0.1 -o " + longPath + " {plugin} 2> {folder}err", longPath,
-         0, ""},
-        {"a file name of 255 bytes", "{host} --tail 0.1 -o " + longName + " {plugin} 2> {folder}err",
-         longName, 0, ""},
+        {"a path of 4,095 bytes", "{host} --tail 0.1 -o " + longPath + " {plugin}", longPath, "", ""},
+        {"a file name of 255 bytes", "{host} --tail 0.1 -o " + longName + " {plugin}", longName, "", ""},
     };
     for (Host const& host : kHosts)
     {
@@ -373,23 +362,18 @@ TEST(HostPrograms, OutputsGoWhereTheUserPoints)
         {
             SCOPED_TRACE(std::string(host.program) + ": " + row.what);
             row.before();
-            int const code = Shell(host, Replaced(row.line, "{folder}", folder));
-            std::string const told = files.Read("err");
-            EXPECT_EQ(code, 0) << told;
-            std::ifstream in(row.file, std::ios::binary);
-            std::string const bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-            ASSERT_GT(bytes.size(), row.skip + 44) << told;
-            EXPECT_EQ(bytes.substr(row.skip, 4), "RIFF");
+            ProgramRun const run = Shell(host, Replaced(row.line, "{folder}", folder));
+            std::string const& told = run.out;
+            EXPECT_EQ(run.status, 0) << told;
+            std::string const bytes = files.Read(row.file.c_str());
+            std::size_t const skip = row.kept.size();
+            ASSERT_GT(bytes.size(), skip + 44) << told;
+            EXPECT_EQ(bytes.substr(0, skip + 4), row.kept + "RIFF");
             // The WAV file alone: nothing printed joined it.
             std::uint32_t riff = 0;
-            for (int i = 3; i >= 0; --i)
-                riff =
-                    riff << 8 | static_cast<unsigned char>(bytes[row.skip + 4 + static_cast<std::size_t>(i)]);
-            EXPECT_EQ(riff + 8u, bytes.size() - row.skip);
-            if (row.skip > 0)
-            {
-                EXPECT_EQ(bytes.substr(0, row.skip), "previous\n");
-            }
+            for (std::size_t i = 4; i > 0; --i)
+                riff = riff << 8 | static_cast<unsigned char>(bytes[skip + 3 + i]);
+            EXPECT_EQ(riff + 8u, bytes.size() - skip);
             EXPECT_NE(told.find(row.told), std::string::npos) << told;
         }
         // The links stay links; the file they lead to keeps its mode; nothing was renamed over

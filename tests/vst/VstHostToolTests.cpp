@@ -77,6 +77,12 @@ std::filesystem::path TempFile(char const* name)
            (std::string("torvane-vst-") + std::to_string(::getpid()) + "-" + name);
 }
 
+std::string Contents(std::filesystem::path const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 } // namespace
 
 TEST(VstHostMidiFile, TracksMergeThroughTempoChanges)
@@ -206,120 +212,67 @@ TEST(VstHostWavFile, SixteenBitAndFloatFiles)
 // ---------------------------------------------------------------------------------------------
 // Outputs, call by call
 
-namespace
-{
-
-// A new empty folder for one output's rows.
-std::filesystem::path OutputFolder(char const* name)
-{
-    auto const folder = TempFile(name);
-    std::filesystem::remove_all(folder);
-    std::filesystem::create_directories(folder);
-    return folder;
-}
-
-std::string Contents(std::filesystem::path const& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-bool HasTemporaryFiles(std::filesystem::path const& folder)
-{
-    for (auto const& entry : std::filesystem::directory_iterator(folder))
-        if (entry.path().filename().string().rfind(".vsthost-", 0) == 0) return true;
-    return false;
-}
-
-} // namespace
-
 // The host's replacing writer, on the real descriptors: the temporary file takes the old file's
 // mode before any data, its data are synced before the rename and the folder after it; a failed
 // write, data sync, close or rename leaves the old file and no temporary file and says why; a
-// failed folder sync leaves the file saved and says so.
+// failed folder sync leaves the file saved and says so. A folder that takes no new file (the
+// temporary file refused), holding a file that may be written: that file is written in place,
+// cut to the new contents and synced, and the way it was written is told.
 TEST(VstHostOutput, DataAreSyncedBeforeTheRenameAndTheFolderAfterIt)
 {
-    auto const folder = OutputFolder("calls");
-    auto const target = folder / "out.wav";
+    auto const folder = TempFile("calls");
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    std::string const target = (folder / "out.wav").string();
     mode_t const mask = ::umask(022);
-    for (ReplaceCallRow const& row : ReplaceCallRows())
+    std::vector<ReplaceCallRow> rows = ReplaceCallRows();
+    rows.push_back({"a folder that takes no new file", 0640, "create", EACCES, true,
+                    "create!, open, close folder, write, fsync, close", ReplaceCallRow::Nothing});
+    for (ReplaceCallRow const& row : rows)
     {
         SCOPED_TRACE(row.what);
         std::filesystem::remove(target);
         if (row.oldMode != 0)
         {
-            std::ofstream(target) << "old";
+            std::ofstream(target) << "a longer old text";
             ASSERT_EQ(::chmod(target.c_str(), row.oldMode), 0);
         }
         OutputFile file;
-        std::string error;
+        std::string why;
         bool saved = false;
-        std::vector<SyscallRecord> records;
+        std::string story;
         {
-            SyscallLog log(".vsthost-");
-            if (row.error != 0) log.Fail(row.failing, row.error, row.on);
-            saved =
-                file.Prepare(target.string(), "output", error) && file.Write("new", 3) && file.Commit(error);
-            records = log.Records();
+            SyscallLog log(".vsthost-", "out.wav");
+            if (row.failing != nullptr) log.Fail(row.failing, row.error);
+            saved = file.Prepare(target, "output", why) && file.Write("new", 3) && file.Commit(why);
+            story = log.Story();
         }
-        std::vector<std::string> const story = SaveStory(records, ".vsthost-", "out.wav");
-        EXPECT_EQ(story, row.story) << testing::PrintToString(story);
-        EXPECT_EQ(saved, row.saved) << error;
-        EXPECT_FALSE(HasTemporaryFiles(folder));
+        EXPECT_EQ(story, row.story);
+        EXPECT_EQ(saved, row.saved);
         std::vector<std::string> told;
-        if (!saved) told.push_back(error);
+        if (!saved) told.push_back(why);
         if (std::string const note = file.TakeNote(); !note.empty()) told.push_back(note);
-        std::vector<std::string> expected;
-        std::string const reason = row.error != 0 ? std::strerror(row.error) : "";
-        if (row.toldFailure) expected.push_back("cannot write the output " + target.string() + ": " + reason);
-        if (row.toldFolder)
-            expected.push_back("the output " + target.string() +
-                               " was saved, but the folder could not be synced: " + reason);
-        EXPECT_EQ(told, expected);
+        EXPECT_EQ(
+            told,
+            &row != &rows.back()
+                ? row.Messages("cannot write the output " + target, "the output " + target + " was saved")
+                : std::vector<std::string>{"the folder of the output " + target +
+                                           " takes no new file (Permission denied): the file is written "
+                                           "in place, so a power cut or a failure part-way may leave it "
+                                           "damaged"});
+        // No temporary file is left.
+        for (auto const& entry : std::filesystem::directory_iterator(folder))
+            EXPECT_EQ(entry.path().filename(), "out.wav");
         struct stat facts
         {
         };
         ASSERT_EQ(::stat(target.c_str(), &facts), row.saved || row.oldMode != 0 ? 0 : -1);
         if (row.saved || row.oldMode != 0)
         {
-            EXPECT_EQ(Contents(target), row.saved ? "new" : "old");
+            EXPECT_EQ(Contents(target), row.saved ? "new" : "a longer old text");
             EXPECT_EQ(facts.st_mode & 07777, row.oldMode != 0 ? row.oldMode : 0644u);
         }
     }
-
-    // A folder that takes no new file (here: the temporary file refused), holding a file that may
-    // be written: the file is written in place, cut to the new contents and synced, and the way
-    // it was written is told.
-    std::ofstream(target) << "a longer old text";
-    ASSERT_EQ(::chmod(target.c_str(), 0640), 0);
-    OutputFile file;
-    std::string error;
-    std::vector<SyscallRecord> records;
-    bool saved = false;
-    {
-        SyscallLog log(".vsthost-");
-        log.Fail(Syscall::Open, EACCES, SyscallTarget::Temporary);
-        saved = file.Prepare(target.string(), "output", error) && file.Write("new", 3) && file.Commit(error);
-        records = log.Records();
-    }
-    ASSERT_TRUE(saved) << error;
-    EXPECT_EQ(Contents(target), "new");
-    EXPECT_EQ(file.TakeNote(),
-              "the folder of the output " + target.string() +
-                  " takes no new file (Permission denied): the file is written in place, so a "
-                  "power cut or a failure part-way may leave it damaged");
-    int inPlace = -1;
-    std::vector<std::string> calls;
-    for (SyscallRecord const& r : records)
-    {
-        if (r.call == Syscall::Open && r.name == "out.wav" && r.result >= 0) inPlace = r.result;
-        if (inPlace >= 0 && r.fd == inPlace && r.call != Syscall::Open &&
-            (calls.empty() || calls.back() != SyscallName(r.call)))
-            calls.push_back(SyscallName(r.call));
-        if (r.call == Syscall::Close && r.fd == inPlace) break;
-    }
-    EXPECT_EQ(calls, (std::vector<std::string>{"write", "fsync", "close"}));
-    EXPECT_FALSE(HasTemporaryFiles(folder));
     ::umask(mask);
     std::filesystem::remove_all(folder);
 }

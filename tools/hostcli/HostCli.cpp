@@ -283,9 +283,9 @@ bool OutputsAreTheirOwnFiles(Options const& o, std::vector<HostProgram::OwnOutpu
         bool const known = OutputFile::Identify(output.path, identity);
         for (Input const& input : inputs)
         {
-            struct stat facts;
-            if (!known || input.path.empty() || ::stat(input.path.c_str(), &facts) != 0 ||
-                !(OutputFile::Identity{facts.st_dev, facts.st_ino, ""} == identity))
+            OutputFile::Identity read;
+            if (!known || input.path.empty() || !OutputFile::Identify(input.path, read) ||
+                !(read == identity))
                 continue;
             if (output.file == stateFile && &input.path == &o.loadState) continue;
             if (&input.path == &o.plugin)

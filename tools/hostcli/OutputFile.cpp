@@ -36,13 +36,6 @@ std::string Failure(std::string const& what, std::string const& path, char const
     return "cannot write the " + what + " " + path + ": " + reason;
 }
 
-// The folder part of a path with its final '/', or "" when it has none.
-std::string FolderOf(std::string const& path)
-{
-    std::size_t const slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
 // The path made absolute, with repeated separators and "." components dropped (".." is kept: a
 // link before it would change what it means).
 std::string Tidy(std::string const& path)
@@ -110,7 +103,18 @@ struct Resolved
     std::string path;
     int descriptor = -1; // the descriptor a descriptor path names
     bool ours = false;   // ... and whether it is one of this process's
+
+    // Our own standard output or error.
+    bool IsOwnOutput() const { return ours && (descriptor == 1 || descriptor == 2); }
 };
+
+// The folder and name parts of a path that is not a folder's.
+void Split(std::string const& path, std::string& folder, std::string& name)
+{
+    std::size_t const slash = path.rfind('/');
+    name = slash == std::string::npos ? path : path.substr(slash + 1);
+    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+}
 
 int Resolve(std::string const& given, Resolved& out)
 {
@@ -132,17 +136,11 @@ int Resolve(std::string const& given, Resolved& out)
         if (n < 0) return errno;
         if (static_cast<std::size_t>(n) >= sizeof target) return ENAMETOOLONG;
         std::string const next(target, static_cast<std::size_t>(n));
-        current = next[0] == '/' ? next : FolderOf(current) + next;
+        std::string folder, name;
+        Split(current, folder, name);
+        current = next[0] == '/' ? next : folder + "/" + next;
     }
     return ELOOP;
-}
-
-// The folder and name parts of a path that is not a folder's.
-void Split(std::string const& path, std::string& folder, std::string& name)
-{
-    std::size_t const slash = path.rfind('/');
-    name = slash == std::string::npos ? path : path.substr(slash + 1);
-    folder = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
 }
 
 // A new file in the folder open at `folder`, ".vsthost-" and six random letters or digits, created
@@ -188,19 +186,30 @@ bool TakeOver(int fd, struct stat const& old)
     return ::fchmod(fd, old.st_mode & 07777) == 0 || errno == EPERM || errno == ENOTSUP;
 }
 
-// Puts a descriptor opened without waiting back into blocking mode.
-bool Blocking(int fd)
-{
-    int const flags = ::fcntl(fd, F_GETFL);
-    return flags >= 0 && ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0;
-}
-
 bool IsRegular(int fd)
 {
     struct stat facts
     {
     };
     return ::fstat(fd, &facts) == 0 && S_ISREG(facts.st_mode);
+}
+
+// Opens `name` in the folder `at` to be written in place, without waiting (a FIFO nothing reads
+// fails at once) and then in blocking mode; -1 with errno set on failure.
+int OpenInPlace(int at, char const* name, int flags)
+{
+    int const fd =
+        Retried([&] { return ::openat(at, name, O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY | flags); });
+    if (fd < 0) return -1;
+    int const status = ::fcntl(fd, F_GETFL);
+    if (status < 0 || ::fcntl(fd, F_SETFL, status & ~O_NONBLOCK) != 0)
+    {
+        int const why = errno;
+        ::close(fd);
+        errno = why;
+        return -1;
+    }
+    return fd;
 }
 
 } // namespace
@@ -213,7 +222,7 @@ bool OutputFile::Identify(std::string const& path, Identity& identity)
     {
     };
     identity = Identity{};
-    if (where.descriptor >= 0 && where.ours && (where.descriptor == 1 || where.descriptor == 2))
+    if (where.IsOwnOutput())
     {
         if (::fstat(where.descriptor, &facts) != 0) return false;
     }
@@ -261,7 +270,7 @@ bool OutputFile::Prepare(std::string const& target, char const* kind, std::strin
         return false;
     }
     // Our own output: written through its descriptor as it is.
-    if (where.descriptor >= 0 && where.ours && (where.descriptor == 1 || where.descriptor == 2))
+    if (where.IsOwnOutput())
     {
         int const fd = ::fcntl(where.descriptor, F_DUPFD_CLOEXEC, 3);
         if (fd < 0)
@@ -271,7 +280,6 @@ bool OutputFile::Prepare(std::string const& target, char const* kind, std::strin
         }
         way = Way::Descriptor;
         own = where.descriptor;
-        regular = IsRegular(fd);
         return OpenStream(fd, error);
     }
     struct stat facts
@@ -293,21 +301,13 @@ bool OutputFile::Prepare(std::string const& target, char const* kind, std::strin
     // opened without waiting fails at once when nothing reads it.
     if (where.descriptor >= 0 || (exists && !S_ISREG(facts.st_mode)))
     {
-        int const fd =
-            Retried([&] { return ::open(where.path.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY); });
+        int const fd = OpenInPlace(AT_FDCWD, where.path.c_str(), 0);
         if (fd < 0)
         {
             error = Failure(what, path, errno == ENXIO ? "nothing reads from it" : std::strerror(errno));
             return false;
         }
         way = Way::InPlace;
-        regular = IsRegular(fd);
-        if (!Blocking(fd))
-        {
-            error = Failure(what, path, std::strerror(errno));
-            ::close(fd);
-            return false;
-        }
         return OpenStream(fd, error);
     }
 
@@ -335,16 +335,11 @@ bool OutputFile::Prepare(std::string const& target, char const* kind, std::strin
         // written in place.
         if (exists && (why == EACCES || why == EPERM))
         {
-            int const inPlace = Retried(
-                [&] {
-                    return ::openat(folder, name.c_str(),
-                                    O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
-                });
-            if (inPlace >= 0 && IsRegular(inPlace) && Blocking(inPlace))
+            int const inPlace = OpenInPlace(folder, name.c_str(), O_NOFOLLOW);
+            if (inPlace >= 0 && IsRegular(inPlace))
             {
                 CloseFolder();
                 way = Way::InPlace;
-                regular = true;
                 note = "the folder of the " + what + " " + path + " takes no new file (" +
                        std::strerror(why) +
                        "): the file is written in place, so a power cut or a failure part-way may leave it "
@@ -393,6 +388,7 @@ ssize_t OutputFile::WriteOut(void* cookie, char const* data, std::size_t size)
 bool OutputFile::OpenStream(int fd, std::string& error)
 {
     descriptor = fd;
+    regular = IsRegular(fd);
     // The bytes reach the descriptor through WriteOut, which keeps the reason of a failure.
     cookie_io_functions_t const io{nullptr, &OutputFile::WriteOut, nullptr, nullptr};
     stream = ::fopencookie(this, "wb", io);
@@ -433,8 +429,9 @@ bool OutputFile::Commit(std::string& error)
     if (good && way == Way::InPlace && regular && ::ftruncate(descriptor, static_cast<off_t>(written)) != 0)
         fail(errno);
     // The data reach the disk before the file takes the old one's place (and before an in-place
-    // file is called written). Our own output may be a file or a pipe.
-    if (good && (way == Way::Replace || regular) && Retried([this] { return ::fsync(descriptor); }) != 0 &&
+    // file is called written). Our own output may be a file or a pipe; a temporary file is
+    // regular.
+    if (good && regular && Retried([this] { return ::fsync(descriptor); }) != 0 &&
         !(way == Way::Descriptor && (errno == EINVAL || errno == ENOTSUP)))
         fail(errno);
     if (::close(descriptor) != 0 && errno != EINTR && good) fail(errno);
