@@ -74,8 +74,8 @@ TEST_F(HostDisplayUpdateTest, EveryEditorEditTellsTheHostOnceAndNothingElseDoes)
         {"page switch to the perform page and back (view only)", 0, [] {},
          [&]
          {
-             Click({root::kPerformTab.x + 5, root::kPerformTab.y + 5});
-             Click({root::kSynthTab.x + 5, root::kSynthTab.y + 5});
+             ShowPage(root::kPerformTab);
+             ShowPage(root::kSynthTab);
          },
          [] { return true; }},
         {"voice tab 2 (view only)", 0, [] {}, [&] { Click(OnSynthPage(synth::kVoiceTabs[1])); },
@@ -91,9 +91,8 @@ TEST_F(HostDisplayUpdateTest, EveryEditorEditTellsTheHostOnceAndNothingElseDoes)
         {"dragging the edit-time handle (not stored)", 0, [&] { before = Synth().GetEditTime(); },
          [&]
          {
-             int const x = synth::kTimeline.x + layout::timeline::kX0;
-             int const y = synth::kTimeline.y + 25;
-             Drag(OnSynthPage({x, y}, 0, 0), OnSynthPage({x + 150, y}, 0, 0));
+             layout::Point const h = EditTimeHandle();
+             Drag(h, {h.x + 150, h.y});
          },
          [&] { return Synth().GetEditTime() != before; }},
         {"host setChunk from another thread while a dialog of the editor runs", 0,
@@ -230,31 +229,20 @@ TEST_F(HostDisplayUpdateTest, EveryEditorEditTellsTheHostOnceAndNothingElseDoes)
              Drag(c, {c.x, c.y - 40});
          },
          [&] { return static_cast<float>(Synth().filterResonanceParam) != before; }},
-        {"pad mapping (pad 1 X to all voices' pitch)", 1,
-         [&]
-         {
-             Click({root::kPerformTab.x + 5, root::kPerformTab.y + 5});
-             IdleUntilQuiet();
-         },
+        {"pad mapping (pad 1 X to all voices' pitch)", 1, [&] { ShowPage(root::kPerformTab); },
          [&]
          {
              Responders::NextMenu({"All voices", "Osc Pitch"});
              Click(OnPad(0, perform::kAssignX));
          },
          [&] { return Synth().GetPerformMods()->GetSource(0)->GetMapping(0).enabled; }},
-        {"MIDI-learn mapping (pad 2 Y)", 1, [] {},
-         [&]
-         {
-             Responders::NextMenu({"MIDI Learn (click here, then move MIDI controller to assign it to me)"});
-             Click(OnPad(1, perform::kLearnY.TopLeft()));
-         },
+        {"MIDI-learn mapping (pad 2 Y)", 1, [] {}, [&] { LearnY(1); },
          [&] { return Synth().GetPerformMods()->GetSource(1)->Y.MidiLearnIsListening(); }},
         {"patch load (next patch)", 1,
          [&]
          {
              Synth().GetPerformMods()->GetSource(1)->Y.MidiLearnCancel();
-             Click({root::kSynthTab.x + 5, root::kSynthTab.y + 5});
-             IdleUntilQuiet();
+             ShowPage(root::kSynthTab);
          },
          [&] {
              Click({root::kNextPatchButton.x + 5, root::kNextPatchButton.y + 5});
@@ -295,13 +283,7 @@ TEST_F(HostDisplayUpdateTest, EveryEditorEditTellsTheHostOnceAndNothingElseDoes)
          [&]
          {
              host->NoteOn(60, 100);
-             for (int i = 0; i < 40; ++i)
-             {
-                 host->Render(2048);
-                 backend.Advance(40ms);
-                 Dispatch(effEditIdle);
-                 followed = std::max(followed, Synth().GetEditTime());
-             }
+             followed = Play(40);
              host->NoteOff(60);
              host->Render(2048);
          },
@@ -329,16 +311,7 @@ TEST_F(HostDisplayUpdateTest, EveryEditorEditTellsTheHostOnceAndNothingElseDoes)
         IdleUntilQuiet();
         int const start = host->DisplayUpdates();
         a.act();
-        int idles = 0;
-        for (int i = 0; i < 2000 && (i < 3 || backend.PendingInput() != 0 || gfx::RunLoop::PaintPending());
-             ++i)
-        {
-            int const before = host->DisplayUpdates();
-            backend.Advance(40ms);
-            Dispatch(effEditIdle);
-            EXPECT_LE(host->DisplayUpdates() - before, 1) << "two updates from one idle";
-            ++idles;
-        }
+        int const idles = IdleUntilQuiet();
         if (a.updates == kPerIdle)
         {
             EXPECT_GE(host->DisplayUpdates() - start, 1);
