@@ -58,6 +58,20 @@ public:
             v[static_cast<std::size_t>(i)] = host->GetParameter(i);
         return v;
     }
+    // Plays `ticks` blocks of 40 ms on the back end's clock, idling the editor after each as a
+    // host does; the furthest edit time meanwhile.
+    float Play(int ticks)
+    {
+        float furthest = 0.0f;
+        for (int i = 0; i < ticks; ++i)
+        {
+            host->Render(1764);
+            backend.Advance(40ms);
+            Dispatch(effEditIdle);
+            furthest = std::max(furthest, Synth().GetEditTime());
+        }
+        return furthest;
+    }
     void SetHost(std::vector<std::pair<int, float>> const& values)
     {
         for (auto const& [index, value] : values)

@@ -3,7 +3,6 @@
 // The product's editor root opened as a host opens it: through the plug-in's dispatcher, in a
 // fake host window of the headless back end, and idled as a host idles it.
 
-#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdint>
@@ -109,20 +108,6 @@ public:
         }
         ADD_FAILURE() << "the scripted input was not used up";
         return 2000;
-    }
-    // Plays `ticks` blocks of 40 ms on the back end's clock, idling the editor after each as a
-    // host does; the furthest edit time meanwhile.
-    float Play(int ticks)
-    {
-        float furthest = 0.0f;
-        for (int i = 0; i < ticks; ++i)
-        {
-            host->Render(1764);
-            backend.Advance(40ms);
-            Dispatch(effEditIdle);
-            furthest = std::max(furthest, Synth().GetEditTime());
-        }
-        return furthest;
     }
     // Each gesture a second after the last, so two never make a double click.
     void Click(layout::Point p, unsigned button = gfx::kButtonLeft)
