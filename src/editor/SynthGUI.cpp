@@ -793,9 +793,6 @@ void SynthGUI::TimerEvent(int id)
     }
     Torvane* const t = Instrument();
     if (id != kFollowTimer || !complete || t == nullptr || !followPlayback.GetBool()) return;
-    // Following the play position moves the edit time (and its host parameter): no change of
-    // the user's, whoever runs the timer.
-    EditorInput::Scope nobody(nullptr);
     if (t->timeFreeze.GetBool())
     {
         showingAnimation = false;

@@ -78,9 +78,6 @@ public:
     void SendReport(int index, float normalisedValue, bool byUser);
     // True when the host hears only of the user's changes; the base reports every change.
     virtual bool ReportsOnlyUserChanges() const { return false; }
-    // True when the calling thread is making a change of the user's in this plug-in. Any thread,
-    // no lock, no allocation.
-    bool IsUserChange() const;
 
     // Appends p under the next index and reports its starting value (a change of nobody's:
     // where only the user's are reported, the value is noted as the host's).
@@ -99,6 +96,10 @@ public:
     Parameter* GetAutomatableParameter(int index) const;
 
 private:
+    // True when the calling thread is making a change of the user's in this plug-in. Any thread,
+    // no lock, no allocation.
+    bool IsUserChange() const;
+
     UpdateListener updateListener;
     std::vector<Parameter*> parameters;
     // Per index, the value the host last heard of, set, or has (a change it is not told of is

@@ -88,23 +88,26 @@ public:
     }
 
     Torvane& Synth() { return host->Instrument(); }
-    VstIntPtr Dispatch(VstInt32 opcode, void* ptr = nullptr)
+    VstIntPtr Dispatch(VstInt32 opcode, void* ptr = nullptr, VstIntPtr value = 0)
     {
-        if (opcode == effEditIdle) ++idles;
         AEffect* e = host->Effect();
-        return e->dispatcher(e, opcode, 0, 0, ptr, 0.0f);
+        return e->dispatcher(e, opcode, 0, value, ptr, 0.0f);
     }
     // Idles the editor as a host does (every 40 ms) until the scripted input is used up and
-    // nothing waits to be painted.
-    void IdleUntilQuiet()
+    // nothing waits to be painted; the idles it took. No idle tells the host of more than one
+    // display update.
+    int IdleUntilQuiet()
     {
         for (int i = 0; i < 2000; ++i)
         {
-            if (i >= 3 && backend.PendingInput() == 0 && !gfx::RunLoop::PaintPending()) return;
+            if (i >= 3 && backend.PendingInput() == 0 && !gfx::RunLoop::PaintPending()) return i;
+            int const updates = host->DisplayUpdates();
             backend.Advance(40ms);
             Dispatch(effEditIdle);
+            EXPECT_LE(host->DisplayUpdates() - updates, 1) << "two display updates from one idle";
         }
         ADD_FAILURE() << "the scripted input was not used up";
+        return 2000;
     }
     // Each gesture a second after the last, so two never make a double click.
     void Click(layout::Point p, unsigned button = gfx::kButtonLeft)
@@ -116,6 +119,23 @@ public:
     {
         backend.Pause(1s);
         backend.Drag(*surface, {from.x, from.y}, {to.x, to.y});
+    }
+    // Shows the page of a tab of the root.
+    void ShowPage(layout::Rect tab)
+    {
+        Click({tab.x + 5, tab.y + 5});
+        IdleUntilQuiet();
+    }
+    // The menu of a pad's Y axis, "MIDI Learn" chosen.
+    void LearnY(int pad)
+    {
+        Responders::NextMenu({"MIDI Learn (click here, then move MIDI controller to assign it to me)"});
+        Click(OnPad(pad, perform::kLearnY.TopLeft()));
+    }
+    // The edit-time handle at edit time 0.
+    static layout::Point EditTimeHandle()
+    {
+        return OnSynthPage({synth::kTimeline.x + layout::timeline::kX0, synth::kTimeline.y + 25}, 0, 0);
     }
     static layout::Point OnSynthPage(layout::Point p, int dx = 5, int dy = 5)
     {
@@ -143,7 +163,6 @@ public:
     TemporaryDataHome home;
     std::unique_ptr<HeadlessHost> host;
     gfx::Surface* surface = nullptr;
-    int idles = 0; // editor idles dispatched so far
 };
 
 } // namespace vsteditor

@@ -236,7 +236,7 @@ TEST(LoadWhileRendering, RestoresAndPatchLoadsHoldTheMutexOnlyToSwap)
 }
 
 // ---------------------------------------------------------------------------------------------
-// Automation reports of a restore
+// Automation reports with the plug-in mutex free
 
 namespace
 {
@@ -265,31 +265,6 @@ VstIntPtr ProbingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, flo
 }
 
 } // namespace
-
-TEST(HostReports, EveryAutomationReportOfAPatchLoadFindsThePluginMutexFree)
-{
-    TemporaryDataHome home;
-    {
-        Torvane source(nullptr);
-        source.masterVolume = 0.3f;
-        source.keyMode = 2.0f;
-        source.GetDelayEffect()->enabled.SetBool(true);
-        ASSERT_EQ(source.SavePatch("Loads", "Changed"), 1);
-    }
-    Torvane t(&ProbingHost);
-    t.markHostConnected();
-    probed.store(&t);
-    reports = 0;
-    reportsWithMutexFree = 0;
-    {
-        // The user's choice in the editor.
-        EditorInput::Scope user(&t);
-        EXPECT_EQ(t.LoadPatch("Loads", "Changed(User)"), 1);
-    }
-    probed.store(nullptr);
-    EXPECT_GT(reports, 0);
-    EXPECT_EQ(reportsWithMutexFree, reports);
-}
 
 namespace
 {

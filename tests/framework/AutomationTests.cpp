@@ -222,20 +222,37 @@ TEST(Automation, NonFiniteHostValuesAreNotStored)
 namespace
 {
 
-// A plug-in that records each report and whether another thread could claim its mutex then.
+// B follows A upwards, as one cutoff pushes the other.
+class Pusher : public ParamUpdateListener
+{
+public:
+    Pusher(Parameter& from, Parameter& to) : from(from), to(to) {}
+    void ParameterUpdated(float, Parameter*) override
+    {
+        if (static_cast<float>(from) > static_cast<float>(to)) to = static_cast<float>(from);
+    }
+    Parameter& from;
+    Parameter& to;
+};
+
+// A plug-in that records each report and whether another thread could claim its mutex then. Its
+// host hears of every change, or (onlyUser) only of the user's, and then B follows A.
 class ReportingPlugin : public PluginBase, public AutomatableParameterServer
 {
 public:
-    ReportingPlugin() : PluginBase(0, nullptr, nullptr)
+    explicit ReportingPlugin(bool onlyUser = false) : PluginBase(0, nullptr, nullptr), onlyUser(onlyUser)
     {
         a.Create("A", nullptr, Parameter::Global, 0.0f, 1.0f, Parameter::Continuous);
         b.Create("B", nullptr, Parameter::Global, 0.0f, 1.0f, Parameter::Continuous);
+        if (onlyUser) a.AddUpdateListener(&push);
         AddAutomatableParameter(&a);
         AddAutomatableParameter(&b);
+        if (onlyUser) return;
         reports.clear();
         mutexFree.clear();
     }
     void Render(float*, float*, float*, float*, long, int) override {}
+    bool ReportsOnlyUserChanges() const override { return onlyUser; }
     void AutomatableParameterChangeNotify(int index, float value) override
     {
         reports.emplace_back(index, value);
@@ -248,11 +265,15 @@ public:
             });
         probe.join();
         mutexFree.push_back(freeElsewhere);
+        if (inHandler) inHandler();
     }
 
+    bool const onlyUser;
     Parameter a, b;
+    Pusher push{a, b};
     Reports reports;
     std::vector<bool> mutexFree;
+    std::function<void()> inHandler; // the host's doings inside its handler
 };
 
 } // namespace
@@ -326,54 +347,10 @@ TEST(Automation, AReportFromAThreadWithoutTheMutexIsNotQueuedBehindTheHolder)
 // ---------------------------------------------------------------------------------------------------
 // A host that hears only the user's changes
 
-namespace
-{
-
-// B follows A upwards, as one cutoff pushes the other.
-class Pusher : public ParamUpdateListener
-{
-public:
-    Pusher(Parameter& from, Parameter& to) : from(from), to(to) {}
-    void ParameterUpdated(float, Parameter*) override
-    {
-        if (static_cast<float>(from) > static_cast<float>(to)) to = static_cast<float>(from);
-    }
-    Parameter& from;
-    Parameter& to;
-};
-
-class UserOnlyPlugin : public PluginBase, public AutomatableParameterServer
-{
-public:
-    UserOnlyPlugin() : PluginBase(0, nullptr, nullptr)
-    {
-        a.Create("A", nullptr, Parameter::Global, 0.0f, 1.0f, Parameter::Continuous);
-        b.Create("B", nullptr, Parameter::Global, 0.0f, 1.0f, Parameter::Continuous);
-        a = 0.5f;
-        a.AddUpdateListener(&push);
-        AddAutomatableParameter(&a);
-        AddAutomatableParameter(&b);
-    }
-    void Render(float*, float*, float*, float*, long, int) override {}
-    bool ReportsOnlyUserChanges() const override { return true; }
-    void AutomatableParameterChangeNotify(int index, float value) override
-    {
-        reports.emplace_back(index, value);
-        if (inHandler) inHandler();
-    }
-
-    Parameter a, b;
-    Pusher push{a, b};
-    Reports reports;
-    std::function<void()> inHandler;
-};
-
-} // namespace
-
 TEST(Automation, AHostThatHearsOnlyTheUserHearsNothingElse)
 {
-    UserOnlyPlugin plugin;
-    UserOnlyPlugin other;
+    ReportingPlugin plugin(true);
+    ReportingPlugin other(true);
     // Built: nothing, and the host's value is the starting one.
     EXPECT_TRUE(plugin.reports.empty());
 
@@ -411,7 +388,7 @@ TEST(Automation, AHostThatHearsOnlyTheUserHearsNothingElse)
             plugin.b = 0.95f;
         }
         plugin.a.RefreshListeners();
-        plugin.b = 0.9f;
+        plugin.b = 0.7f;
     }
     EXPECT_EQ(plugin.reports, (Reports{{0, 0.85f}}));
 
