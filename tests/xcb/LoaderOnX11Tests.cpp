@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <iterator>
+#include <memory>
 #include <string>
 #include <thread>
 
@@ -92,15 +93,32 @@ bool IdleUntil(AEffect* e, std::function<bool()> const& done)
 // The editor's green, at the bottom of a 120 by 100 host window.
 constexpr std::uint32_t kGreen = 0x1edc3c;
 
-TEST(LoaderOnX11, OpensInTheHostsWindowAndNotInOneThatDoesNotExist)
+// A private X server, and a host window of 120 by 100 on it.
+class LoaderOnX11 : public ::testing::Test
 {
-    XvfbServer server;
-    XVFB_START_OR_SKIP(server);
-    XClient client;
-    xcb_window_t const host = client.MakeWindow(0, 0, 120, 100);
+protected:
+    void SetUp() override
+    {
+        XVFB_START_OR_SKIP(server);
+        client = std::make_unique<XClient>();
+        host = client->MakeWindow(0, 0, 120, 100);
+    }
+    // A new instance whose loader builds an `Editor`.
+    template <class Editor> static QuietSynth* Make()
+    {
+        auto* synth = new QuietSynth;
+        AttachEditorLoader<Editor>(synth);
+        return synth;
+    }
 
-    auto* synth = new QuietSynth;
-    AttachEditorLoader<GreenEditor>(synth);
+    XvfbServer server;
+    std::unique_ptr<XClient> client;
+    xcb_window_t host = 0;
+};
+
+TEST_F(LoaderOnX11, OpensInTheHostsWindowAndNotInOneThatDoesNotExist)
+{
+    QuietSynth* synth = Make<GreenEditor>();
     AEffect* e = synth->getAeffect();
     ERect* rect = nullptr;
     EXPECT_EQ(Dispatch(e, effEditGetRect, &rect), 1);
@@ -114,11 +132,11 @@ TEST(LoaderOnX11, OpensInTheHostsWindowAndNotInOneThatDoesNotExist)
     auto* loader = static_cast<VstGUILoader*>(synth->getEditor());
     ASSERT_NE(loader->GetSurface(), nullptr);
     EXPECT_EQ(loader->GetSurface()->ScreenOrigin().y, 60); // the bottom of the 100-high host window
-    EXPECT_TRUE(IdleUntil(e, [&] { return client.Pixel(host, 10, 80) == kGreen; }));
+    EXPECT_TRUE(IdleUntil(e, [&] { return client->Pixel(host, 10, 80) == kGreen; }));
 
     // The host destroys its window before closing the editor: the close still succeeds.
-    xcb_destroy_window(client.c, host);
-    client.Sync();
+    xcb_destroy_window(client->c, host);
+    client->Sync();
     Dispatch(e, effEditIdle);
     Dispatch(e, effEditClose);
     EXPECT_EQ(gfx::XcbBackend::Current(), nullptr); // closed with the last editor
@@ -145,21 +163,15 @@ public:
     static inline std::atomic<long> chosen{-1};
 };
 
-TEST(LoaderOnX11, AMenusGrabIsLetGoOfWhileTheHostStopsIdlingAndTakenAgainAtItsNextCall)
+TEST_F(LoaderOnX11, AMenusGrabIsLetGoOfWhileTheHostStopsIdlingAndTakenAgainAtItsNextCall)
 {
-    XvfbServer server;
-    XVFB_START_OR_SKIP(server);
-    XClient client;
-    xcb_window_t const host = client.MakeWindow(0, 0, 120, 100);
-    auto* synth = new QuietSynth;
-    AttachEditorLoader<MenuEditor>(synth);
-    AEffect* e = synth->getAeffect();
+    AEffect* e = Make<MenuEditor>()->getAeffect();
     ASSERT_EQ(Dispatch(e, effEditOpen, Handle(host)), 1);
     // Another application: XTest input, and grabs of a window of its own.
     XClient other;
     xcb_window_t const theirs = other.MakeWindow(600, 600, 20, 20);
     // Shown, then clicked: the menu opens and holds the pointer and the keyboard.
-    ASSERT_TRUE(IdleUntil(e, [&] { return client.Pixel(host, 10, 80) == kGreen; }));
+    ASSERT_TRUE(IdleUntil(e, [&] { return client->Pixel(host, 10, 80) == kGreen; }));
     other.Click(other.screen->root, 20, 70);
     ASSERT_TRUE(IdleUntil(e, [] { return MenuEditor::opened.load(); }));
     Dispatch(e, effEditIdle);
@@ -260,13 +272,9 @@ public:
 // The rows run 1,000 times each (200 under a sanitizer): every instance and every back end is
 // deleted exactly once, and in every tenth group of rounds (one round of each offset) a
 // closer's wakes are held across the other thread's disposal of the last editor.
-TEST(LoaderOnX11, ConcurrentClosesNeverWakeAReleasedBackEnd)
+TEST_F(LoaderOnX11, ConcurrentClosesNeverWakeAReleasedBackEnd)
 {
-    XvfbServer server;
-    XVFB_START_OR_SKIP(server);
-    XClient client;
-    void* const windows[2] = {Handle(client.MakeWindow(0, 0, 120, 100)),
-                              Handle(client.MakeWindow(0, 0, 120, 100))};
+    void* const windows[2] = {Handle(host), Handle(client->MakeWindow(0, 0, 120, 100))};
     overlap::HookScope entryHook;
     WakeHookScope wakeHook;
     int const rounds = overlap::Rounds();
@@ -284,9 +292,7 @@ TEST(LoaderOnX11, ConcurrentClosesNeverWakeAReleasedBackEnd)
             AEffect* e[2] = {};
             for (int i = 0; i < row.instances; ++i)
             {
-                auto* synth = new QuietSynth;
-                AttachEditorLoader<GreenEditor>(synth);
-                e[i] = synth->getAeffect();
+                e[i] = Make<GreenEditor>()->getAeffect();
                 ASSERT_EQ(Dispatch(e[i], effEditOpen, windows[i]), 1) << "round " << round;
             }
             // A close on a thread of the race, its wakes held or not.
