@@ -211,25 +211,26 @@ TEST_F(LoaderOnX11, AMenusGrabIsLetGoOfWhileTheHostStopsIdlingAndTakenAgainAtIts
 
 // Closes on two threads at once, one of which disposes of the last editor and so deletes the X
 // back end, while the other, not let in, has posted its editor's disposal to it and wakes the
-// loop.
-enum class Race
+// loop. Each row's call (on one thread) and close (on the other, once the call was counted in)
+// go to instance 0 or 1; an instance left open by the race is closed after it.
+struct Call
 {
-    IdleThenClose,       // effClose on one thread right after effEditIdle was counted on another
-    TwoCloses,           // effClose of two instances at once
-    EditCloseBesideClose // effEditClose of one instance beside effClose of another
+    int instance;
+    VstInt32 opcode;
 };
 
 struct RaceRow
 {
-    Race race;
     char const* name;
     int instances;
+    Call call;
+    Call close;
 };
 
 constexpr RaceRow kRaceRows[] = {
-    {Race::IdleThenClose, "effClose right after an effEditIdle was counted", 1},
-    {Race::TwoCloses, "two instances closed at once", 2},
-    {Race::EditCloseBesideClose, "effEditClose of one instance beside effClose of another", 2},
+    {"effClose right after an effEditIdle was counted", 1, {0, effEditIdle}, {0, effClose}},
+    {"two instances closed at once", 2, {0, effClose}, {1, effClose}},
+    {"effEditClose of one instance beside effClose of another", 2, {1, effEditClose}, {0, effClose}},
 };
 
 // The seam: in the rounds that ask for it, a wake made by a closing thread holds the back end it
@@ -295,29 +296,17 @@ TEST_F(LoaderOnX11, ConcurrentClosesNeverWakeAReleasedBackEnd)
                 e[i] = Make<GreenEditor>()->getAeffect();
                 ASSERT_EQ(Dispatch(e[i], effEditOpen, windows[i]), 1) << "round " << round;
             }
-            // A close on a thread of the race, its wakes held or not.
-            auto closing = [hold](AEffect* effect, VstInt32 opcode)
+            // A call on a thread of the race; a closing one's wakes are held in the rounds that hold.
+            auto on = [&](Call c)
             {
-                return [=]
+                return [&, c]
                 {
-                    WakeHold::armed = hold;
-                    Dispatch(effect, opcode);
+                    WakeHold::armed = hold && c.opcode != effEditIdle;
+                    Dispatch(e[c.instance], c.opcode);
                 };
             };
-            switch (row.race)
-            {
-            case Race::IdleThenClose:
-                overlap::Race(
-                    offset, [&] { Dispatch(e[0], effEditIdle); }, closing(e[0], effClose));
-                break;
-            case Race::TwoCloses:
-                overlap::Race(offset, closing(e[0], effClose), closing(e[1], effClose));
-                break;
-            case Race::EditCloseBesideClose:
-                overlap::Race(offset, closing(e[1], effEditClose), closing(e[0], effClose));
-                Dispatch(e[1], effClose);
-                break;
-            }
+            overlap::Race(offset, on(row.call), on(row.close));
+            if (row.call.opcode == effEditClose) Dispatch(e[row.call.instance], effClose);
             if (made.load() != deleted.load() || gfx::XcbBackend::Made() != gfx::XcbBackend::Deleted() ||
                 gfx::XcbBackend::Current() != nullptr || gfx::RunLoop::IsBound() ||
                 !gfx::Surface::All().empty())
