@@ -30,11 +30,16 @@
 namespace
 {
 
+std::string ReadFile(std::string const& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 // The names a shared library defines in its dynamic symbol table (functions and objects).
 std::set<std::string> DefinedDynamicSymbols(std::string const& path)
 {
-    std::ifstream in(path, std::ios::binary);
-    std::vector<char> const bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string const bytes = ReadFile(path);
     std::set<std::string> names;
     if (bytes.size() < sizeof(Elf64_Ehdr)) return names;
     Elf64_Ehdr header;
@@ -240,12 +245,6 @@ TEST(TorvaneAUView, AMenuTheSaveDialogAndADragGoOnAcrossTheHostsIdlesAndEndWithT
             if (e.is_regular_file()) files.push_back(e.path().filename().string());
         return files;
     };
-    int runs = 0;
-    auto read = [](std::string const& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    };
     struct Row
     {
         char const* name;
@@ -269,26 +268,23 @@ TEST(TorvaneAUView, AMenuTheSaveDialogAndADragGoOnAcrossTheHostsIdlesAndEndWithT
         std::filesystem::remove_all(patches / "Bass");
         std::filesystem::create_directories(patches / "Bass");
         int status = 0;
-        std::string const state = home.Path() + "/" + std::to_string(++runs) + ".state";
+        std::string const state = home.Path() + "/" + std::to_string(states.size()) + ".state";
         std::string const out = RunHost("--view headless --title-bar " + std::to_string(title) + row.input +
                                             " --save-state " + state + " " + TORVANE_AU_PLUGIN_PATH,
                                         status);
         ASSERT_EQ(status, 0) << out;
         EXPECT_EQ(Lines(out, "view: closed"), "view: closed\n") << out;
         EXPECT_EQ(saved(), row.saved);
-        states[row.name] = read(state);
+        states[row.name] = ReadFile(state);
         ASSERT_FALSE(states[row.name].empty());
         if (row.input.find("--press") != std::string::npos)
         {
             // The knob followed each move while the drag went on.
-            EXPECT_NE(
-                out.find("move (" + at(knobX, knobY - 10) + "): parameter 18 announced, GetParameter 0.5800"),
-                std::string::npos)
-                << out;
-            EXPECT_NE(
-                out.find("move (" + at(knobX, knobY - 25) + "): parameter 18 announced, GetParameter 0.7000"),
-                std::string::npos)
-                << out;
+            for (auto const& [up, value] : {std::pair{10, "0.5800"}, std::pair{25, "0.7000"}})
+                EXPECT_NE(out.find("move (" + at(knobX, knobY - up) +
+                                   "): parameter 18 announced, GetParameter " + value),
+                          std::string::npos)
+                    << out;
         }
     }
     // A menu closed with the view chose nothing; each entry chosen set its own source.

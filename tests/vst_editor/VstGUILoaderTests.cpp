@@ -42,6 +42,14 @@ std::atomic<bool> holdSize{false};
 std::atomic<bool> sizeHeld{false};
 std::atomic<bool> letSizeGo{false};
 
+// Waits until `flag` is set; false after ten seconds.
+bool WaitFor(std::atomic<bool> const& flag)
+{
+    for (int i = 0; i < 10000 && !flag.load(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return flag.load();
+}
+
 class ProbeEditor : public EffectGUIBase
 {
 public:
@@ -56,8 +64,7 @@ public:
         if (holdSize.exchange(false))
         {
             sizeHeld = true;
-            for (int i = 0; i < 10000 && !letSizeGo.load(); ++i)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            WaitFor(letSizeGo);
         }
         w = 100;
         h = 60;
@@ -332,9 +339,7 @@ TEST_F(LoaderTest, ConcurrentOpensOfOneInstanceLeaveOneEditorOpen)
     VstIntPtr first = -1;
     VstIntPtr second = -1;
     std::thread opener([&] { first = Dispatch(effEditOpen, 0, 0, HostWindow(11)); });
-    for (int i = 0; i < 10000 && !sizeHeld.load(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_TRUE(sizeHeld.load());
+    ASSERT_TRUE(WaitFor(sizeHeld));
     std::thread(
         [&]
         {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <thread>
 
 #include <cairo.h>
@@ -18,6 +19,10 @@
 namespace
 {
 using Clock = std::chrono::steady_clock;
+using Input = ViewOptions::Input;
+
+// The options of the input steps, in the order of their kinds.
+constexpr char const* kInputOptions[] = {"--click", "--press", "--move", "--release", "--type"};
 
 bool ParsePair(std::string const& text, char separator, double& a, double& b)
 {
@@ -176,24 +181,10 @@ struct Session
     }
 
     // One input step into the window's queue.
-    void Play(ViewOptions::Input const& in)
+    void Play(Input const& in)
     {
-        switch (in.kind)
+        if (in.kind == Input::Type)
         {
-        case ViewOptions::Input::Click:
-            Queue(HostWindowEvent::kPress, in.x, in.y);
-            Queue(HostWindowEvent::kRelease, in.x, in.y);
-            break;
-        case ViewOptions::Input::Press:
-            Queue(HostWindowEvent::kPress, in.x, in.y);
-            break;
-        case ViewOptions::Input::Move:
-            Queue(HostWindowEvent::kMotion, in.x, in.y);
-            break;
-        case ViewOptions::Input::Release:
-            Queue(HostWindowEvent::kRelease, in.x, in.y);
-            break;
-        case ViewOptions::Input::Type:
             // One key per character (its UTF-8 bytes).
             for (std::size_t at = 0; at < in.text.size();)
             {
@@ -204,7 +195,14 @@ struct Session
                 Queue(HostWindowEvent::kKey, 0, 0, in.text.substr(at, length));
                 at += length;
             }
-            break;
+        }
+        else if (in.kind == Input::Move)
+            Queue(HostWindowEvent::kMotion, in.x, in.y);
+        else
+        {
+            // A click is a press and its release.
+            if (in.kind != Input::Release) Queue(HostWindowEvent::kPress, in.x, in.y);
+            if (in.kind != Input::Press) Queue(HostWindowEvent::kRelease, in.x, in.y);
         }
     }
 
@@ -259,19 +257,17 @@ struct Session
         std::fprintf(out, "view: pane %dx%d, editor at (0,%d)\n", pane->width, pane->height,
                      title.bottom - title.top);
         Idle(view, options.idles);
-        static char const* const kNames[] = {"click", "press", "move", "release", "type"};
-        for (ViewOptions::Input const& in : options.inputs)
+        for (Input const& in : options.inputs)
         {
             host.ClearNotifications();
             Play(in);
             Idle(view, options.idles);
             for (AudioUnitParameter const& p : host.GetNotifications())
             {
-                if (in.kind == ViewOptions::Input::Type)
-                    std::fprintf(out, "type: ");
-                else
-                    std::fprintf(out, "%s (%d,%d): ", kNames[in.kind], in.x, in.y);
-                std::fprintf(out, "parameter %u announced, GetParameter %.4f\n",
+                // The step's name, and where it went.
+                std::fprintf(out, "%s", kInputOptions[in.kind] + 2);
+                if (in.kind != Input::Type) std::fprintf(out, " (%d,%d)", in.x, in.y);
+                std::fprintf(out, ": parameter %u announced, GetParameter %.4f\n",
                              static_cast<unsigned>(p.mParameterID), host.GetParameter(p.mParameterID));
             }
         }
@@ -300,9 +296,10 @@ struct Session
 int ParseViewOption(std::vector<std::string> const& args, std::size_t& i, ViewOptions& o, std::FILE* err)
 {
     std::string const& arg = args[i];
+    auto const input = std::find(std::begin(kInputOptions), std::end(kInputOptions), arg);
+    bool const isInput = input != std::end(kInputOptions);
     bool const takesValue = arg == "--view" || arg == "--window" || arg == "--title-bar" ||
-                            arg == "--location" || arg == "--idle" || arg == "--click" || arg == "--press" ||
-                            arg == "--move" || arg == "--release" || arg == "--type" || arg == "--snapshot";
+                            arg == "--location" || arg == "--idle" || isInput || arg == "--snapshot";
     if (arg == "--reopen")
     {
         o.reopen = true;
@@ -346,24 +343,21 @@ int ParseViewOption(std::vector<std::string> const& args, std::size_t& i, ViewOp
         ok = a >= 1 && a <= 10000;
         o.idles = static_cast<int>(a);
     }
-    else if (arg == "--click" || arg == "--press" || arg == "--move" || arg == "--release")
+    else if (isInput)
     {
-        ok = ParsePair(v, ',', a, b) && a >= 0 && b >= 0 && a < 8192 && b < 8192;
-        ViewOptions::Input in;
-        in.kind = arg == "--click"   ? ViewOptions::Input::Click
-                  : arg == "--press" ? ViewOptions::Input::Press
-                  : arg == "--move"  ? ViewOptions::Input::Move
-                                     : ViewOptions::Input::Release;
-        in.x = static_cast<int>(a);
-        in.y = static_cast<int>(b);
-        o.inputs.push_back(in);
-    }
-    else if (arg == "--type")
-    {
-        ok = !v.empty();
-        ViewOptions::Input in;
-        in.kind = ViewOptions::Input::Type;
-        in.text = v;
+        Input in;
+        in.kind = static_cast<Input::Kind>(input - std::begin(kInputOptions));
+        if (in.kind == Input::Type)
+        {
+            ok = !v.empty();
+            in.text = v;
+        }
+        else
+        {
+            ok = ParsePair(v, ',', a, b) && a >= 0 && b >= 0 && a < 8192 && b < 8192;
+            in.x = static_cast<int>(a);
+            in.y = static_cast<int>(b);
+        }
         o.inputs.push_back(in);
     }
     else if (arg == "--snapshot")

@@ -26,7 +26,7 @@ struct ViewOptions
     // Input in a headless window, in order, each followed by the idles (window coordinates).
     struct Input
     {
-        enum Kind
+        enum Kind // as the options --click, --press, --move, --release, --type
         {
             Click, // a press and its release
             Press,

@@ -60,12 +60,6 @@ enum class Nest
     Blocked     // inside a handler, blocked outside our code until the host lets it go
 };
 
-// Whether the nested loop waits on the editor's strand across the host's calls.
-inline bool Waits(Nest n)
-{
-    return n == Nest::Alert || n == Nest::SaveDialog || n == Nest::Menu || n == Nest::Drag || n == Nest::Fade;
-}
-
 // What the host does to the editor's surroundings first.
 enum class First
 {
@@ -421,6 +415,28 @@ inline void ExpectWorking(Driver& d, int i)
         << "requests no longer reach the editor";
 }
 
+// The host idles editor i, its clock moving on, until `ready`; false after the bound.
+inline bool IdleUntil(Stage& stage, Driver& d, int i, std::function<bool()> const& ready)
+{
+    return WaitFor(
+        [&]
+        {
+            stage.backend.Advance(std::chrono::milliseconds(50));
+            d.Idle(i);
+            return ready();
+        });
+}
+
+// A click at (x, y) reaches editor i over the host's idles.
+inline void ExpectClicked(Stage& stage, Driver& d, int i, int x, int y)
+{
+    Counts& c = CountsOf(d.Plugin(i));
+    int const presses = c.presses.load();
+    stage.backend.Click(*d.Surface(i), x, y);
+    EXPECT_TRUE(IdleUntil(stage, d, i, [&] { return c.presses.load() == presses + 1; }))
+        << "input no longer reaches the editor";
+}
+
 // Row group: who opens, idles and closes.
 enum class Threads
 {
@@ -573,13 +589,7 @@ inline void RunClose(Stage& stage, Driver& d, Nest nest, First first)
                     if (nest == Nest::Blocked) phase = 1;
                     // The press is due once the clock reaches it; the idle that handles it
                     // returns while its nested loop waits.
-                    EXPECT_TRUE(WaitFor(
-                        [&]
-                        {
-                            stage.backend.Advance(std::chrono::milliseconds(50));
-                            d.Idle(a);
-                            return counts.presses.load() > 0;
-                        }));
+                    EXPECT_TRUE(IdleUntil(stage, d, a, [&] { return counts.presses.load() > 0; }));
                     phase = 1;
                     WaitFor([&] { return phase.load() == 2; });
                 }
@@ -588,17 +598,7 @@ inline void RunClose(Stage& stage, Driver& d, Nest nest, First first)
                 if (first != First::ConnectionLost)
                 {
                     ExpectWorking(d, b);
-                    stage.backend.Click(*d.Surface(b), 5, 5);
-                    Counts& other = CountsOf(d.Plugin(b));
-                    int const presses = other.presses.load();
-                    EXPECT_TRUE(WaitFor(
-                        [&]
-                        {
-                            stage.backend.Advance(std::chrono::milliseconds(50));
-                            d.Idle(b);
-                            return other.presses.load() > presses;
-                        }))
-                        << "input no longer reaches it: " << Name(nest);
+                    ExpectClicked(stage, d, b, 5, 5);
                 }
                 d.CloseEditor(b);
                 // Opened again on the same instance.
@@ -645,7 +645,7 @@ inline void RunClose(Stage& stage, Driver& d, Nest nest, First first)
     // while the instance goes: the strand is parked with it (its handler never runs on, and its
     // windows are gone). A handler blocked inside the idle unwinds as that call leaves; a drag's
     // handler returned before its tracking waits.
-    if (Waits(nest) && nest != Nest::Drag)
+    if (nest == Nest::Alert || nest == Nest::SaveDialog || nest == Nest::Menu || nest == Nest::Fade)
         EXPECT_EQ(counts.nestedEnded.load(), 0) << "a parked handler ran on";
     else
         EXPECT_EQ(counts.nestedEnded.load(), counts.nestedStarted.load()) << "a handler did not unwind";
@@ -730,18 +730,6 @@ inline void RunCloseBesideAnotherEditorsDialog(Stage& stage, Driver& d)
     stage.ExpectAllGone(d);
 }
 
-// The host idles editor i, its clock moving on, until `ready`; false after the bound.
-inline bool IdleUntil(Stage& stage, Driver& d, int i, std::function<bool()> const& ready)
-{
-    return WaitFor(
-        [&]
-        {
-            stage.backend.Advance(std::chrono::milliseconds(50));
-            d.Idle(i);
-            return ready();
-        });
-}
-
 // The open popup menu of an editor (null when none). Editor thread.
 inline gfx::Surface* MenuOf(gfx::Surface const* editor)
 {
@@ -799,8 +787,7 @@ inline void RunTwoInstancesOnOneThread(Stage& stage, Driver& d)
                 EXPECT_EQ(drawn.g, 160);
                 EXPECT_EQ(drawn.b, 90);
                 // (Away from the dialog's opening click, which would make it a double click.)
-                stage.backend.Click(*d.Surface(b), 5, 5);
-                EXPECT_TRUE(IdleUntil(stage, d, b, [&] { return second.presses.load() == 1; }));
+                ExpectClicked(stage, d, b, 5, 5);
                 EXPECT_NE(first.dialog.load(), nullptr) << "the dialog still waits";
 
                 second.nest = Nest::Menu;
@@ -830,9 +817,8 @@ inline void RunTwoInstancesOnOneThread(Stage& stage, Driver& d)
 }
 
 // A split host: the thread that opened a dialog exits with it open (another editor opens and works
-// meanwhile); the instance is closed from
-// a second thread, which returns at once (the dialog is parked for good, its window gone); a new
-// editor opens and works on a third.
+// meanwhile); the instance is closed from a second thread, which returns at once (the dialog is
+// parked for good, its window gone); a new editor opens and works on a third.
 inline void RunSplitHostWithADialogOpen(Stage& stage, Driver& d)
 {
     SCOPED_TRACE("a split host leaving a dialog open");
@@ -850,23 +836,24 @@ inline void RunSplitHostWithADialogOpen(Stage& stage, Driver& d)
         })
         .Join();
     ASSERT_NE(counts.dialog.load(), nullptr);
-    Bounded(
-        [&]
-        {
-            // The dialog's thread is gone: nothing can resume its strand, which keeps the loop
-            // from no other thread. Another editor opens and works meanwhile.
-            int const b = d.Make();
-            Counts& other = CountsOf(d.Plugin(b));
-            int const presses = other.presses.load();
-            ASSERT_TRUE(d.Open(b)) << "another editor opens while the exited thread's dialog stays";
-            ExpectWorking(d, b);
-            // (Away from the next row's click, which is no second click of this one.)
-            stage.backend.Click(*d.Surface(b), 40, 30);
-            EXPECT_TRUE(IdleUntil(stage, d, b, [&] { return other.presses.load() == presses + 1; }));
-            d.CloseEditor(b);
-            d.CloseInstance(b);
-        })
-        .Join();
+    // Another editor opens, works, takes a click at (x, y) and closes on a thread of its own.
+    auto another = [&](int x, int y, char const* when)
+    {
+        Bounded(
+            [&]
+            {
+                int const b = d.Make();
+                ASSERT_TRUE(d.Open(b)) << "another editor opens " << when;
+                ExpectWorking(d, b);
+                ExpectClicked(stage, d, b, x, y);
+                d.CloseEditor(b);
+                d.CloseInstance(b);
+            })
+            .Join();
+    };
+    // The dialog's thread is gone: nothing can resume its strand, which keeps the loop from no
+    // other thread. (The click is away from the last one's, which makes no double click.)
+    another(40, 30, "while the exited thread's dialog stays");
     Bounded(
         [&]
         {
@@ -875,21 +862,7 @@ inline void RunSplitHostWithADialogOpen(Stage& stage, Driver& d)
         })
         .Join();
     EXPECT_EQ(counts.nestedEnded.load(), 0) << "a parked handler ran on";
-    Bounded(
-        [&]
-        {
-            int const c = d.Make();
-            // (Counts go by the instance's address, which the new one may take over.)
-            Counts& fresh = CountsOf(d.Plugin(c));
-            int const presses = fresh.presses.load();
-            ASSERT_TRUE(d.Open(c)) << "a new editor opens on a third thread";
-            ExpectWorking(d, c);
-            stage.backend.Click(*d.Surface(c), 5, 5);
-            EXPECT_TRUE(IdleUntil(stage, d, c, [&] { return fresh.presses.load() == presses + 1; }));
-            d.CloseEditor(c);
-            d.CloseInstance(c);
-        })
-        .Join();
+    another(5, 5, "on a third thread");
     stage.ExpectAllGone(d);
 }
 
