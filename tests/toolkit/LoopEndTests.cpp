@@ -225,14 +225,14 @@ TEST_F(LoopEndTest, AnEditorsCloseOutlastsAShowAndItsSurfaceForgetsIt)
     };
     Row const rows[] = {
         {"hidden", [](gfx::Surface const* s) { gfx::RunLoop::Abandon(s); }, true},
-        {"hidden, shown", [](gfx::Surface const* s) { gfx::RunLoop::Abandon(s), gfx::RunLoop::Resume(s); },
+        {"hidden, shown", [](gfx::Surface const* s) { gfx::RunLoop::Abandon(s), gfx::RunLoop::ShowAgain(s); },
          false},
         {"closing", [](gfx::Surface const* s) { gfx::RunLoop::End(s); }, true},
-        {"closing, shown", [](gfx::Surface const* s) { gfx::RunLoop::End(s), gfx::RunLoop::Resume(s); },
+        {"closing, shown", [](gfx::Surface const* s) { gfx::RunLoop::End(s), gfx::RunLoop::ShowAgain(s); },
          true},
         {"hidden, closing, shown",
          [](gfx::Surface const* s)
-         { gfx::RunLoop::Abandon(s), gfx::RunLoop::End(s), gfx::RunLoop::Resume(s); },
+         { gfx::RunLoop::Abandon(s), gfx::RunLoop::End(s), gfx::RunLoop::ShowAgain(s); },
          true},
         {"closing, its surface gone",
          [](gfx::Surface const* s) { gfx::RunLoop::End(s), gfx::RunLoop::Forget(s); }, false},

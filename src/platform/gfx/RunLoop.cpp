@@ -2,8 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <condition_variable>
-#include <deque>
 #include <iterator>
 #include <memory>
 #include <mutex>
@@ -15,6 +13,7 @@
 #include "platform/gfx/Backend.h"
 #include "platform/gfx/Compositor.h"
 #include "platform/gfx/Dispatcher.h"
+#include "platform/gfx/RunLoopInternal.h"
 #include "platform/gfx/Surface.h"
 
 namespace gfx
@@ -92,54 +91,6 @@ Handlers& TheHandlers()
     return *handlersHeld;
 }
 
-// One piece of work for an editor's strand: input to dispatch, or a call.
-struct Item
-{
-    bool isEvent = false;
-    InputEvent event;
-    std::function<void()> work;
-};
-
-// An editor's strand and what came to it. The loop's thread only (a thread admitted by the
-// editors' host); the list's mutex guards the list itself for the queries of other threads.
-struct EditorStrand
-{
-    explicit EditorStrand(Surface const* e) : editor(e) {}
-    Surface const* editor;
-    Strand strand;
-    std::deque<Item> inbox;
-    std::optional<TimePoint> deadline; // a waiting RunFor's end
-    bool gone = false;                 // removed while running: it goes once back at rest
-};
-std::mutex& StrandsMutex()
-{
-    static auto* m = new std::mutex;
-    return *m;
-}
-std::vector<std::unique_ptr<EditorStrand>>& Strands()
-{
-    static auto* strands = new std::vector<std::unique_ptr<EditorStrand>>;
-    return *strands;
-}
-
-EditorStrand* StrandOfEditor(Surface const* editor)
-{
-    if (editor == nullptr) return nullptr;
-    for (auto const& s : Strands())
-        if (s->editor == editor) return s.get();
-    return nullptr;
-}
-
-// The editor strand the calling code runs on.
-EditorStrand* CurrentStrand()
-{
-    Strand* const running = Strand::Current();
-    if (running == nullptr) return nullptr;
-    for (auto const& s : Strands())
-        if (&s->strand == running) return s.get();
-    return nullptr;
-}
-
 // The host-embedded surface at the root of a surface's owner chain.
 Surface const* EditorOf(Surface const* surface)
 {
@@ -153,7 +104,7 @@ Surface const* CurrentEditor()
     if (Surface const* handled = Dispatcher::CurrentSurface()) return EditorOf(handled);
     if (TheHandlers().scopeEditor != nullptr) return TheHandlers().scopeEditor;
     if (!TheHandlers().loopEditors.empty()) return TheHandlers().loopEditors.back();
-    if (EditorStrand const* s = CurrentStrand()) return s->editor;
+    if (Surface const* s = RunLoop::StrandEditor()) return s;
     return nullptr;
 }
 
@@ -192,141 +143,6 @@ struct Counter
     int& count;
 };
 
-// One item of a strand's work, as a handler.
-void RunItem(Item& item)
-{
-    RunLoop::HandlerScope scope;
-    if (item.isEvent)
-        Dispatcher::Dispatch(item.event);
-    else
-        RunLoop::GuardHostEntry("an editor's handler", item.work);
-}
-
-bool TakeItem(EditorStrand& s, Item& item)
-{
-    if (s.inbox.empty()) return false;
-    item = std::move(s.inbox.front());
-    s.inbox.pop_front();
-    return true;
-}
-
-// A strand's first frame: its editor's work until there is none.
-void DrainStrand(void* context)
-{
-    auto& s = *static_cast<EditorStrand*>(context);
-    Item item;
-    while (TakeItem(s, item))
-        RunItem(item);
-}
-
-// A strand removed while its code ran goes once control is back here: at rest it is freed;
-// still waiting (nothing will end its loops now) it is parked for good.
-void Reap(EditorStrand& s)
-{
-    if (!s.gone || s.strand.GetState() == Strand::State::Running) return;
-    if (s.strand.GetState() == Strand::State::Waiting) s.strand.Park();
-    std::unique_ptr<EditorStrand> freed;
-    {
-        std::lock_guard<std::mutex> lock(StrandsMutex());
-        auto& all = Strands();
-        auto it = std::find_if(all.begin(), all.end(), [&s](auto const& e) { return e.get() == &s; });
-        if (it == all.end()) return;
-        freed = std::move(*it);
-        all.erase(it);
-    }
-}
-
-// Lets the strand take what came to it: started when at rest, resumed when waiting on this
-// thread. A strand running under the caller takes it once control comes back to it.
-void Serve(EditorStrand& s)
-{
-    switch (s.strand.GetState())
-    {
-    case Strand::State::Rest:
-        if (!s.inbox.empty()) s.strand.Start(&DrainStrand, &s);
-        break;
-    case Strand::State::Waiting:
-        s.strand.Resume();
-        break;
-    case Strand::State::Parked:
-        s.inbox.clear();
-        break;
-    case Strand::State::Running:
-        return;
-    }
-    Reap(s);
-}
-
-void Queue(EditorStrand& s, Item item)
-{
-    // Motion that the editor has not taken yet is replaced by the latest.
-    if (item.isEvent && item.event.type == InputEvent::Motion && !s.inbox.empty() && s.inbox.back().isEvent &&
-        s.inbox.back().event.type == InputEvent::Motion && s.inbox.back().event.surface == item.event.surface)
-        s.inbox.back() = std::move(item);
-    else
-        s.inbox.push_back(std::move(item));
-}
-
-// Waiting on the calling thread, which alone may resume it.
-bool WaitsHere(EditorStrand const& s)
-{
-    return s.strand.GetState() == Strand::State::Waiting && s.strand.Thread() == std::this_thread::get_id();
-}
-
-bool Listed(EditorStrand const* strand)
-{
-    auto const& all = Strands();
-    return std::any_of(all.begin(), all.end(), [strand](auto const& s) { return s.get() == strand; });
-}
-
-// Every strand waiting on this thread looks at its conditions again (ends, timers, posted work
-// may have met them).
-void ServeWaiting()
-{
-    std::vector<EditorStrand*> waiting;
-    for (auto const& s : Strands())
-        if (WaitsHere(*s)) waiting.push_back(s.get());
-    // A strand's work may close another editor, whose strand then goes.
-    for (EditorStrand* s : waiting)
-        if (Listed(s)) Serve(*s);
-}
-
-bool AnyInbox()
-{
-    auto const& all = Strands();
-    return std::any_of(all.begin(), all.end(),
-                       [](auto const& s) { return !s->inbox.empty() && WaitsHere(*s); });
-}
-
-std::optional<TimePoint> StrandDeadline()
-{
-    std::optional<TimePoint> soonest;
-    for (auto const& s : Strands())
-        if (s->deadline && WaitsHere(*s) && (!soonest || *s->deadline < *soonest)) soonest = s->deadline;
-    return soonest;
-}
-
-// Gives the strand its work and lets it take it.
-void Hand(EditorStrand& s, Item item)
-{
-    Queue(s, std::move(item));
-    Serve(s);
-}
-
-void Deliver(InputEvent const& event)
-{
-    if (EditorStrand* s = StrandOfEditor(EditorOf(event.surface)))
-    {
-        Item item;
-        item.isEvent = true;
-        item.event = event;
-        Hand(*s, std::move(item));
-        return;
-    }
-    RunLoop::HandlerScope scope;
-    Dispatcher::Dispatch(event);
-}
-
 void PaintIfPending()
 {
     if (!paintPending.exchange(false)) return;
@@ -341,11 +157,11 @@ void OneTurn(bool block, std::optional<TimePoint> cap, std::function<bool()> con
 {
     if (!RunLoop::MayRun()) return;
     Backend* backend = currentBackend.load();
-    if (block && !paintPending.load() && !postedPending.load() && !AnyInbox())
+    if (block && !paintPending.load() && !postedPending.load() && !loop::AnyInbox())
     {
         std::optional<TimePoint> until = timerSource ? timerSource->NextDue() : std::nullopt;
         if (cap && (!until || *cap < *until)) until = cap;
-        if (std::optional<TimePoint> waits = StrandDeadline(); waits && (!until || *waits < *until))
+        if (std::optional<TimePoint> waits = loop::StrandDeadline(); waits && (!until || *waits < *until))
             until = waits;
         if (backend)
             backend->Wait(until);
@@ -361,7 +177,7 @@ void OneTurn(bool block, std::optional<TimePoint> cap, std::function<bool()> con
         for (int taken = 0; taken < kEventsPerTurn && !(done && (*done)()) && backend->NextEvent(event);
              ++taken)
         {
-            Deliver(event);
+            loop::Deliver(event);
             PaintIfPending();
         }
     }
@@ -389,116 +205,21 @@ void OneTurn(bool block, std::optional<TimePoint> cap, std::function<bool()> con
             w();
     }
 
-    ServeWaiting();
+    loop::ServeWaiting();
     PaintIfPending();
     RunDeferred();
-}
-
-// A nested loop on an editor's strand: its work until `finished`, yielding whenever there is
-// none (until `deadline`, when one is given).
-void WaitOnStrand(EditorStrand& s, std::function<bool()> const& finished, std::optional<TimePoint> deadline)
-{
-    Item item;
-    while (!finished())
-    {
-        if (TakeItem(s, item))
-        {
-            RunItem(item);
-            continue;
-        }
-        s.deadline = deadline;
-        Strand::Yield();
-        s.deadline.reset();
-    }
-}
-} // namespace
-
-namespace
-{
-// The watch over grabs between the host's calls. Its thread starts with the first call that
-// leaves a grab held and then stays, waiting; it reaches the back end only under the mutex,
-// which the loop takes before it lets go of a back end.
-struct GrabWatch
-{
-    std::mutex mutex;
-    std::condition_variable changed;
-    Backend* backend = nullptr;
-    std::optional<TimePoint> deadline; // armed: no host call since the last one left a grab
-    bool suspended = false;
-    bool started = false;
-};
-GrabWatch& Watch()
-{
-    static auto* watch = new GrabWatch;
-    return *watch;
-}
-
-void WatchGrabs()
-{
-    GrabWatch& w = Watch();
-    std::unique_lock<std::mutex> lock(w.mutex);
-    for (;;)
-    {
-        w.changed.wait(lock, [&w] { return w.deadline.has_value() && w.backend != nullptr; });
-        // The loop's clock (scripted by tests) is read afresh in short steps of real time.
-        while (w.deadline && w.backend != nullptr && w.backend->Now() < *w.deadline)
-            w.changed.wait_for(lock, std::chrono::milliseconds(10));
-        if (!w.deadline || w.backend == nullptr) continue;
-        w.deadline.reset();
-        w.backend->SuspendGrabs();
-        w.suspended = true;
-    }
 }
 } // namespace
 
 void RunLoop::SetBackend(Backend* backend)
 {
-    {
-        GrabWatch& w = Watch();
-        std::lock_guard<std::mutex> lock(w.mutex);
-        if (w.backend != backend)
-        {
-            w.backend = nullptr;
-            w.deadline.reset();
-            w.suspended = false;
-        }
-    }
+    loop::ForgetGrabs(backend);
     // Sequentially consistent with the wake's count and load: a wake that found the previous
     // back end is counted by the time this reads the count.
     Backend* const previous = currentBackend.exchange(backend);
     if (previous == nullptr || previous == backend) return;
     while (wakesInFlight.load() != 0)
         std::this_thread::yield();
-}
-
-void RunLoop::HostCallBegins()
-{
-    Backend* const backend = currentBackend.load();
-    bool restore = false;
-    {
-        GrabWatch& w = Watch();
-        std::lock_guard<std::mutex> lock(w.mutex);
-        w.deadline.reset();
-        restore = w.suspended && w.backend == backend;
-        w.suspended = false;
-    }
-    if (restore && backend != nullptr) backend->RestoreGrabs();
-}
-
-void RunLoop::HostCallEnds()
-{
-    Backend* const backend = currentBackend.load();
-    if (backend == nullptr || !backend->HoldsGrabs()) return;
-    GrabWatch& w = Watch();
-    std::lock_guard<std::mutex> lock(w.mutex);
-    w.backend = backend;
-    w.deadline = backend->Now() + kGrabLetGo;
-    if (!w.started)
-    {
-        w.started = true;
-        std::thread(&WatchGrabs).detach();
-    }
-    w.changed.notify_all();
 }
 
 Backend* RunLoop::GetBackend()
@@ -536,17 +257,9 @@ void RunLoop::Release()
 
 bool RunLoop::MoveBinding()
 {
-    std::thread::id const self = std::this_thread::get_id();
-    {
-        std::lock_guard<std::mutex> lock(StrandsMutex());
-        // A strand whose thread ended is resumed by none: it keeps nothing from moving.
-        for (auto const& s : Strands())
-            if (s->strand.GetState() == Strand::State::Waiting && s->strand.Thread() != self &&
-                s->strand.Thread() != std::thread::id())
-                return false;
-    }
+    if (loop::StrandWaitsElsewhere()) return false;
     std::lock_guard<std::mutex> lock(bindMutex);
-    if (users > 0) boundThread.store(self);
+    if (users > 0) boundThread.store(std::this_thread::get_id());
     return true;
 }
 
@@ -574,9 +287,9 @@ void RunLoop::RunUntil(std::function<bool()> const& done)
     Surface const* const editor = CurrentEditor();
     LoopOf loop(editor);
     std::function<bool()> const finished = [&] { return EditorAbandoned(editor) || done(); };
-    if (EditorStrand* s = CurrentStrand())
+    if (loop::EditorStrand* s = loop::CurrentStrand())
     {
-        WaitOnStrand(*s, finished, std::nullopt);
+        loop::WaitOnStrand(*s, finished, std::nullopt);
         return;
     }
     while (!finished())
@@ -592,9 +305,9 @@ void RunLoop::RunFor(Clock::duration span)
     TimePoint deadline = Now() + span;
     std::function<bool()> done = [deadline, editor]
     { return EditorAbandoned(editor) || RunLoop::Now() >= deadline; };
-    if (EditorStrand* s = CurrentStrand())
+    if (loop::EditorStrand* s = loop::CurrentStrand())
     {
-        WaitOnStrand(*s, done, deadline);
+        loop::WaitOnStrand(*s, done, deadline);
         return;
     }
     while (!done())
@@ -634,7 +347,7 @@ void RunLoop::Abandon(Surface const* editor)
     Wake();
 }
 
-void RunLoop::Resume(Surface const* editor)
+void RunLoop::ShowAgain(Surface const* editor)
 {
     if (abandonedEditors.load() != 0) MarkAbandoned(editor, &AbandonedEditor::hidden, false);
 }
@@ -670,6 +383,11 @@ bool RunLoop::Abandoned()
     return EditorAbandoned(CurrentEditor());
 }
 
+Surface const* RunLoop::EditorOf(Surface const* surface)
+{
+    return gfx::EditorOf(surface);
+}
+
 bool RunLoop::Abandoned(Surface const* surface)
 {
     return EditorAbandoned(EditorOf(surface));
@@ -688,131 +406,6 @@ RunLoop::EditorScope::~EditorScope()
 bool RunLoop::InOpenEndedWait()
 {
     return TheHandlers().openEnded > 0;
-}
-
-void RunLoop::AddStrand(Surface const* editor)
-{
-    if (editor == nullptr || StrandOfEditor(editor) != nullptr) return;
-    auto strand = std::make_unique<EditorStrand>(editor);
-    std::lock_guard<std::mutex> lock(StrandsMutex());
-    Strands().push_back(std::move(strand));
-}
-
-void RunLoop::RemoveStrand(Surface const* editor)
-{
-    std::unique_ptr<EditorStrand> gone;
-    {
-        std::lock_guard<std::mutex> lock(StrandsMutex());
-        auto& all = Strands();
-        auto it =
-            std::find_if(all.begin(), all.end(), [editor](auto const& s) { return s->editor == editor; });
-        if (it == all.end()) return;
-        (*it)->inbox.clear();
-        Strand::State const state = (*it)->strand.GetState();
-        if (state == Strand::State::Running || state == Strand::State::Waiting)
-        {
-            // Its code runs under the caller (or waits): it goes once control is back.
-            (*it)->gone = true;
-            (*it)->editor = nullptr;
-            if (state == Strand::State::Waiting)
-                (*it)->strand.Park();
-            else
-                return;
-        }
-        gone = std::move(*it);
-        all.erase(it);
-    }
-}
-
-bool RunLoop::RunOnEditor(Surface const* editor, std::function<void()> work)
-{
-    EditorStrand* s = StrandOfEditor(editor);
-    if (s == nullptr)
-    {
-        work();
-        return true;
-    }
-    if (s->strand.GetState() == Strand::State::Parked) return false;
-    Item item;
-    item.work = std::move(work);
-    Hand(*s, std::move(item));
-    return true;
-}
-
-bool RunLoop::HasStrand(Surface const* editor)
-{
-    std::lock_guard<std::mutex> lock(StrandsMutex());
-    return StrandOfEditor(editor) != nullptr;
-}
-
-Surface const* RunLoop::EditorOf(Surface const* surface)
-{
-    return gfx::EditorOf(surface);
-}
-
-bool RunLoop::StrandWaiting(Surface const* editor)
-{
-    std::lock_guard<std::mutex> lock(StrandsMutex());
-    EditorStrand const* s = StrandOfEditor(editor);
-    return s != nullptr && s->strand.GetState() == Strand::State::Waiting;
-}
-
-std::thread::id RunLoop::StrandThread(Surface const* editor)
-{
-    std::lock_guard<std::mutex> lock(StrandsMutex());
-    EditorStrand const* s = StrandOfEditor(editor);
-    return s != nullptr && s->strand.GetState() == Strand::State::Waiting ? s->strand.Thread()
-                                                                          : std::thread::id();
-}
-
-bool RunLoop::AnyStrandWaiting()
-{
-    std::lock_guard<std::mutex> lock(StrandsMutex());
-    for (auto const& s : Strands())
-        if (s->strand.GetState() == Strand::State::Waiting) return true;
-    return false;
-}
-
-bool RunLoop::OnStrand()
-{
-    return CurrentStrand() != nullptr;
-}
-
-Surface const* RunLoop::StrandEditor()
-{
-    EditorStrand const* s = CurrentStrand();
-    return s != nullptr ? s->editor : nullptr;
-}
-
-bool RunLoop::Unwind(Surface const* editor)
-{
-    EditorStrand* s = StrandOfEditor(editor);
-    if (s == nullptr) return true;
-    // An ended loop returns as soon as it looks: one resume unwinds it, unless the code after it
-    // waits again in a loop of another editor's (it ends that editor's close).
-    for (int i = 0; i < 16 && s->strand.GetState() == Strand::State::Waiting; ++i)
-        if (!s->strand.Resume() && s->strand.Thread() != std::this_thread::get_id()) break;
-    bool const rest = s->strand.GetState() == Strand::State::Rest;
-    if (rest) s->inbox.clear();
-    return rest;
-}
-
-void RunLoop::ParkStrand(Surface const* editor)
-{
-    EditorStrand* s = StrandOfEditor(editor);
-    if (s == nullptr || s->strand.GetState() != Strand::State::Waiting) return;
-    {
-        std::lock_guard<std::mutex> lock(StrandsMutex());
-        s->strand.Park();
-    }
-    s->inbox.clear();
-    s->deadline.reset();
-    // What it made stays as it is, inert: off the window system, out of every list.
-    std::vector<Surface*> made;
-    for (Surface* surface : Surface::All())
-        if (surface->Creator() == &s->strand) made.push_back(surface);
-    for (auto it = made.rbegin(); it != made.rend(); ++it)
-        (*it)->Retire();
 }
 
 void RunLoop::Post(std::function<void()> work)

@@ -100,11 +100,11 @@ public:
     //
     // One editor's: named by its host-embedded surface (the root of a frame's or popup's owner
     // chain); where another editor's nested loop runs above one of its loops, that one ends once
-    // the other has returned. Abandon: the host hid or destroyed its window, until Resume (it
-    // shows the editor again). End: the editor is being closed; for good, whatever Resume says,
+    // the other has returned. Abandon: the host hid or destroyed its window, until ShowAgain (the
+    // host shows the editor again). End: the editor is being closed; for good, whatever ShowAgain says,
     // until its surface goes (Forget, which the surface's destruction calls).
     static void Abandon(Surface const* editor);
-    static void Resume(Surface const* editor);
+    static void ShowAgain(Surface const* editor);
     static void End(Surface const* editor);
     static void Forget(Surface const* editor);
     // Every editor's, until ResumeNested: the window system went away under the editors, and

@@ -567,7 +567,7 @@ void XcbBackend::EditorHidden(Surface& embedded, bool hidden)
     if (hidden)
         RunLoop::Abandon(&embedded);
     else
-        RunLoop::Resume(&embedded);
+        RunLoop::ShowAgain(&embedded);
 }
 
 bool XcbBackend::Hidden(Surface const& surface) const

@@ -27,7 +27,7 @@ namespace gfx
 //
 // The host may hide the editor without closing it (a withdrawn top-level, an unmapped host
 // window): every nested loop of that editor ends then (RunLoop::Abandon) and no frame or popup
-// of it is mapped until the host shows it again (RunLoop::Resume).
+// of it is mapped until the host shows it again (RunLoop::ShowAgain).
 //
 // The keyboard focus: a surface that is focused (a frame, a menu) takes it from whichever window
 // had it and gives it back when it goes, if it still has it; a click on an embedded surface
