@@ -3,6 +3,7 @@
 #include "framework/Parameter.h"
 #include "framework/Timers.h"
 #include "platform/CascadeList.h"
+#include "platform/Strand.h"
 #include "platform/gfx/Text.h"
 #include "toolkit/PopupMenu.h"
 
@@ -225,6 +226,80 @@ TEST_F(PopupMenuTest, TheMidiLearnMenuRunsThroughTheRealMenu)
     cutoff.MidiLearnShowPopup(page.get(), 30, 30);
     EXPECT_EQ(backend.FindStrings("Cancel MIDI Learn").size(), 1u);
     EXPECT_FALSE(cutoff.MidiLearnIsListening());
+}
+// A menu of an editor on its strand: no input is dispatched to a level's surface once it is gone,
+// whether the input waited behind the event that ended the menu or was handed to the strand after
+// the menu's condition held.
+TEST_F(PopupMenuTest, OnAStrandNoInputReachesAMenuLevelThatIsGone)
+{
+    // Under the menu's own interceptor: sees what is dispatched once the menu has ended.
+    struct Gone : gfx::InputInterceptor
+    {
+        gfx::Surface const* level = nullptr;
+        int dispatched = 0;
+        void Intercept(gfx::InputEvent const& e) override { dispatched += e.surface == level ? 1 : 0; }
+    };
+    struct Case
+    {
+        char const* what;
+        // Runs with the menu open and its strand waiting; the menu ends, and input for its level
+        // is then pressed, released and pressed again.
+        std::function<void(PopupMenuTest&, gfx::Surface&)> end;
+    };
+    const Case cases[] = {
+        {"queued behind the key that ends it",
+         [](PopupMenuTest& t, gfx::Surface& level)
+         {
+             // A handler of the editor makes a call to the host, which turns the loop: the input
+             // waits in the strand's inbox until the handler returns.
+             gfx::RunLoop::RunOnEditor(t.surface.get(),
+                                       [&t, &level]
+                                       {
+                                           t.backend.Key(level, gfx::kKeyEscape);
+                                           t.backend.Press(level, 20, RowY(0));
+                                           t.backend.Release(level, 20, RowY(0));
+                                           t.backend.Press(level, 20, RowY(0));
+                                           t.backend.Advance(std::chrono::seconds(1));
+                                           Strand::HostCall call;
+                                           gfx::RunLoop::Turn(false);
+                                       });
+         }},
+        {"handed over after its loop ended",
+         [](PopupMenuTest& t, gfx::Surface& level)
+         {
+             gfx::RunLoop::Abandon(t.surface.get()); // the host hid the editor
+             t.backend.Press(level, 20, RowY(0));
+             t.backend.Release(level, 20, RowY(0));
+             t.backend.Press(level, 20, RowY(0));
+             t.backend.Advance(std::chrono::seconds(1));
+             gfx::RunLoop::Turn(false);
+             gfx::RunLoop::ShowAgain(t.surface.get());
+         }},
+    };
+    gfx::RunLoop::AddStrand(surface.get());
+    for (Case const& c : cases)
+    {
+        Gone gone;
+        CascadeList::Item* chosen = file;
+        gfx::RunLoop::RunOnEditor(surface.get(),
+                                  [&]
+                                  {
+                                      gfx::Dispatcher::PushInterceptor(&gone);
+                                      chosen = list.DoPopup(page.get(), 10, 20);
+                                  });
+        ASSERT_TRUE(gfx::RunLoop::StrandWaiting(surface.get())) << c.what;
+        ASSERT_EQ(Levels().size(), 1u) << c.what;
+        gone.level = Levels()[0];
+        c.end(*this, *Levels()[0]);
+        gfx::RunLoop::Turn(false);
+        EXPECT_EQ(chosen, nullptr) << c.what;
+        EXPECT_TRUE(Levels().empty()) << c.what;
+        EXPECT_FALSE(gfx::RunLoop::StrandWaiting(surface.get())) << c.what;
+        EXPECT_EQ(gone.dispatched, 0) << c.what;
+        gfx::RunLoop::RunOnEditor(surface.get(), [&gone] { gfx::Dispatcher::PopInterceptor(&gone); });
+        backend.Pause(std::chrono::seconds(1));
+    }
+    gfx::RunLoop::RemoveStrand(surface.get());
 }
 } // namespace
 

@@ -360,7 +360,9 @@ void RunLoop::End(Surface const* editor)
 
 void RunLoop::Forget(Surface const* editor)
 {
-    if (editor == nullptr || abandonedEditors.load() == 0) return;
+    if (editor == nullptr) return;
+    loop::DropInput(editor);
+    if (abandonedEditors.load() == 0) return;
     std::lock_guard<std::mutex> lock(AbandonMutex());
     auto& list = AbandonedEditors();
     std::erase_if(list, [editor](AbandonedEditor const& a) { return a.editor == editor; });

@@ -47,6 +47,9 @@ protected:
 //   one waits, the binding stays with that thread (MoveBinding refuses), and only it resumes it.
 //   A strand whose thread ended is resumed by none (its editor's loops wait until it is closed)
 //   and holds the binding no more.
+// - Input queued for a strand names its surface; a surface that goes takes its queued input out
+//   of every inbox (Forget), so an event left behind the one that ended a menu, or handed to a
+//   strand whose loop had already ended, never reaches it.
 // - Pending pointer motion is taken as its latest position (the X back end gives the latest of
 //   consecutive motion; an editor's queue keeps one).
 // - Ending an editor's loops (End, Abandon) makes its waiting loops return when the strand is
@@ -102,7 +105,9 @@ public:
     // chain); where another editor's nested loop runs above one of its loops, that one ends once
     // the other has returned. Abandon: the host hid or destroyed its window, until ShowAgain (the
     // host shows the editor again). End: the editor is being closed; for good, whatever ShowAgain says,
-    // until its surface goes (Forget, which the surface's destruction calls).
+    // until its surface goes. Forget: a surface goes (its destruction calls it, editor thread): an
+    // editor ended under it is forgotten, and the input queued for it leaves every strand's inbox
+    // (so no event is ever dispatched to a surface that is gone).
     static void Abandon(Surface const* editor);
     static void ShowAgain(Surface const* editor);
     static void End(Surface const* editor);

@@ -12,6 +12,7 @@
 namespace gfx
 {
 class Backend;
+class Surface;
 
 namespace loop
 {
@@ -28,6 +29,8 @@ void Deliver(InputEvent const& event);
 // Every strand waiting on this thread looks at its conditions again (ends, timers, posted work
 // may have met them).
 void ServeWaiting();
+// The input queued for a surface that goes leaves every strand's inbox.
+void DropInput(Surface const* surface);
 // Some strand waiting on this thread has work queued.
 bool AnyInbox();
 // The soonest end of a RunFor waiting on a strand of this thread.

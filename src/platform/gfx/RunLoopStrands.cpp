@@ -40,9 +40,9 @@ struct EditorStrand
 };
 } // namespace loop
 
+using loop::CurrentStrand;
 using loop::EditorStrand;
 using loop::Item;
-using loop::CurrentStrand;
 
 namespace
 {
@@ -208,7 +208,8 @@ void loop::Deliver(InputEvent const& event)
     Dispatcher::Dispatch(event);
 }
 
-void loop::WaitOnStrand(EditorStrand& s, std::function<bool()> const& finished, std::optional<TimePoint> deadline)
+void loop::WaitOnStrand(EditorStrand& s, std::function<bool()> const& finished,
+                        std::optional<TimePoint> deadline)
 {
     Item item;
     while (!finished())
@@ -222,6 +223,17 @@ void loop::WaitOnStrand(EditorStrand& s, std::function<bool()> const& finished, 
         Strand::Yield();
         s.deadline.reset();
     }
+}
+
+void loop::DropInput(Surface const* surface)
+{
+    // An event keeps its surface's address: one left behind the item that ended a menu, or
+    // handed to a strand whose loop's condition already held, would reach freed memory (or a
+    // later surface at that address).
+    std::lock_guard<std::mutex> lock(StrandsMutex());
+    for (auto const& s : Strands())
+        std::erase_if(s->inbox,
+                      [surface](Item const& item) { return item.isEvent && item.event.surface == surface; });
 }
 
 bool loop::StrandWaitsElsewhere()
