@@ -1,7 +1,9 @@
 #include "framework/Timers.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <utility>
 #include <vector>
 
@@ -20,11 +22,18 @@ struct TimerInfo
     void const* context;  // where its calls run (TimerService::Routing)
 };
 
+std::atomic<bool (*)()> threadCheck{nullptr};
+std::atomic<long> strayTouches{0};
+
 // The process-wide table, in order of first start. Never destroyed, as the clock and the routing:
 // a host that exits with an editor open may still pump timers after the static objects are gone.
 std::vector<TimerInfo>& Table()
 {
     static auto* table = new std::vector<TimerInfo>;
+    if (bool (*mayTouch)() = threadCheck.load(std::memory_order_relaxed); mayTouch != nullptr && !mayTouch())
+        if (strayTouches.fetch_add(1) == 0)
+            std::fprintf(stderr,
+                         "Torvane: the timer table was touched from a thread outside the editor loop\n");
     return *table;
 }
 
@@ -58,6 +67,7 @@ TimerInfo* FindSerial(std::uint64_t serial)
 
 TimerListener::~TimerListener()
 {
+    if (!timed) return;
     std::vector<TimerInfo>& table = Table();
     std::erase_if(table, [this](TimerInfo const& t) { return t.owner == this; });
 }
@@ -67,6 +77,7 @@ void TimerListener::StartTimer(int id, unsigned int ms)
     Duration period = std::chrono::milliseconds(std::max(ms, 1u));
     void const* context = routing.capture != nullptr ? routing.capture() : nullptr;
     TimerInfo info{id, this, period, TimerService::Now() + period, nextSerial++, context};
+    timed = true;
     auto found = FindTimer(id, this);
     if (found != Table().end())
         *found = info; // restarted in its place
@@ -76,6 +87,7 @@ void TimerListener::StartTimer(int id, unsigned int ms)
 
 void TimerListener::StopTimer(int id)
 {
+    if (!timed) return;
     auto found = FindTimer(id, this);
     if (found != Table().end()) Table().erase(found);
 }
@@ -129,6 +141,16 @@ void TimerService::StopContext(void const* context)
 {
     if (context == nullptr) return;
     std::erase_if(Table(), [context](TimerInfo const& t) { return t.context == context; });
+}
+
+void TimerService::SetThreadCheck(bool (*mayTouch)())
+{
+    threadCheck.store(mayTouch);
+}
+
+long TimerService::StrayTouches()
+{
+    return strayTouches.load();
 }
 
 void TimerService::Pump()

@@ -13,7 +13,10 @@
 //
 // Nothing fires by itself: whoever owns the main loop (the editor's event loop, the
 // plug-in host's idle calls) calls TimerService::Pump regularly, and the due timers are
-// called from there. Main thread only; the table has no lock.
+// called from there. Main thread only; the table has no lock: where several threads may call in
+// turn (a host's), the owner of the loop installs a check of the thread (SetThreadCheck), and a
+// touch of the table from any other thread is counted and reported. A listener that never
+// started a timer touches no table, not even when it is destroyed.
 class TimerListener
 {
 public:
@@ -27,6 +30,9 @@ public:
     virtual void StartTimer(int id, unsigned int ms);
     // Does nothing when the id is not running.
     virtual void StopTimer(int id);
+
+private:
+    bool timed = false; // started a timer once
 };
 
 class TimerService
@@ -68,4 +74,9 @@ public:
     static void SetRouting(Routing routing);
     // Stops every timer started in the context.
     static void StopContext(void const* context);
+
+    // The thread allowed to touch the table now (null: any). A touch from another thread goes on
+    // but is counted, and the first is written to standard error.
+    static void SetThreadCheck(bool (*mayTouch)());
+    static long StrayTouches();
 };

@@ -75,10 +75,17 @@ State& TheState()
     return *state;
 }
 
-// The plug-ins' drains reach their editors on the thread inside an entry.
+// The plug-ins' drains reach their editors on the thread inside an entry; the timer table is
+// touched there, or, while no thread is inside, where the loop may run.
 State::State()
 {
     PluginBase::SetEditorThreadTest([] { return TheState().inside.load() == std::this_thread::get_id(); });
+    TimerService::SetThreadCheck(
+        []
+        {
+            std::thread::id const in = TheState().inside.load();
+            return in == std::this_thread::get_id() || (in == std::thread::id() && gfx::RunLoop::MayRun());
+        });
 }
 
 enum class Admission
@@ -445,6 +452,22 @@ void EditorHost::Idle()
                                   {
                                       if (s->editor != nullptr) s->plugin->ProcessGUINotifications();
                                   });
+}
+
+void EditorHost::Discard(std::unique_ptr<EffectGUIBase> root)
+{
+    if (!root) return;
+    State& st = TheState();
+    std::unique_lock<std::mutex> lock(st.mutex);
+    if (AdmitLocked(st, true) != Admission::In)
+    {
+        st.atLastLeave.push_back([gone = std::shared_ptr<EffectGUIBase>(std::move(root))]() mutable
+                                 { gone.reset(); });
+        return;
+    }
+    lock.unlock();
+    Entry entry(Entry::Admitted);
+    root.reset();
 }
 
 void EditorHost::Close()

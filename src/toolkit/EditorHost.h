@@ -86,6 +86,12 @@ public:
     // thread fail; nothing else when none is open.
     void Close();
 
+    // Any thread: disposes of a root that was never opened (built ahead, or kept from a refused
+    // open). It holds nothing of the loop's (no timer, no surface), yet goes only on an admitted
+    // thread: the caller's when no other thread is inside, else the thread inside, on its way out
+    // of its outermost entry.
+    static void Discard(std::unique_ptr<EffectGUIBase> root);
+
     bool IsOpen() const;
     // The root and the surface of the open editor (null when none is open). Editor thread.
     EffectGUIBase* Root() const;

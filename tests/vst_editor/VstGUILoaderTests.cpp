@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "framework/Parameter.h"
+#include "framework/Timers.h"
 #include "platform/gfx/Dispatcher.h"
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/Surface.h"
@@ -35,12 +36,17 @@ struct Counts
     bool nestOnPress = false;
     int nestedReturns = 0;
     int destroyedWhenNestedReturned = -1;
+    std::thread::id destroyedOn;
 };
 Counts counts;
 // The next size question holds until let go (an open under way on another thread).
 std::atomic<bool> holdSize{false};
 std::atomic<bool> sizeHeld{false};
 std::atomic<bool> letSizeGo{false};
+// The next building holds until let go (an editor thread inside its open).
+std::atomic<bool> holdContent{false};
+std::atomic<bool> contentHeld{false};
+std::atomic<bool> letContentGo{false};
 
 // Waits until `flag` is set; false after ten seconds.
 bool WaitFor(std::atomic<bool> const& flag)
@@ -58,6 +64,7 @@ public:
     {
         Detach();
         ++counts.destroyed;
+        counts.destroyedOn = std::this_thread::get_id();
     }
     void GetDimensions(long& w, long& h) override
     {
@@ -71,6 +78,11 @@ public:
     }
     void CreateContent() override
     {
+        if (holdContent.exchange(false))
+        {
+            contentHeld = true;
+            WaitFor(letContentGo);
+        }
         if (counts.failContent) throw std::runtime_error("content refused");
         ++counts.contents;
     }
@@ -363,6 +375,37 @@ TEST_F(LoaderTest, ConcurrentOpensOfOneInstanceLeaveOneEditorOpen)
     Dispatch(effClose);
     EXPECT_EQ(counts.built, 2);
     EXPECT_EQ(counts.destroyed, 2) << "nothing left over";
+}
+
+TEST_F(LoaderTest, RootOfARefusedOpenGoesOnTheThreadInsideWhileAnotherThreadOpensAnEditor)
+{
+    EXPECT_EQ(Dispatch(effEditOpen, 0, 0, HostWindow(99)), 0); // refused: the root is kept
+    long const strays = TimerService::StrayTouches();
+    auto* other = new LoaderSynth;
+    AttachEditorLoader<ProbeEditor>(other);
+    AEffect* e = other->getAeffect();
+    holdContent = true;
+    contentHeld = false;
+    letContentGo = false;
+    std::thread::id openerId;
+    std::thread opener(
+        [&]
+        {
+            openerId = std::this_thread::get_id();
+            EXPECT_EQ(e->dispatcher(e, effEditOpen, 0, 0, HostWindow(11), 0.0f), 1);
+        });
+    ASSERT_TRUE(WaitFor(contentHeld));
+    // The host closes the first instance while the other's editor is being built.
+    Dispatch(effClose);
+    EXPECT_EQ(counts.destroyed, 0) << "the kept root waits for the thread inside";
+    letContentGo = true;
+    opener.join();
+    EXPECT_EQ(counts.destroyed, 1);
+    EXPECT_EQ(counts.destroyedOn, openerId);
+    EXPECT_EQ(TimerService::StrayTouches(), strays) << "the timer table touched off the loop's thread";
+    e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
+    EXPECT_EQ(counts.destroyed, 2);
+    EXPECT_EQ(TimerService::StrayTouches(), strays);
 }
 
 // No display: building instances, asking the rectangle and a failed open make no connection.

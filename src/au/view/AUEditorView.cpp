@@ -72,7 +72,12 @@ OSStatus AUEditorView::CreateUI(Float32 x, Float32 y)
     EditorWindowSystem& system = x11 ? XcbEditorWindowSystem() : *headless;
     void* handle = x11 ? reinterpret_cast<void*>(static_cast<std::uintptr_t>(window->x11Window))
                        : static_cast<void*>(window);
-    if (!host.Open(system, handle, root, [top](int, long) { return top; })) return -1;
+    if (!host.Open(system, handle, root, [top](int, long) { return top; }))
+    {
+        // A root the host refused before building it goes through it.
+        EditorHost::Discard(std::move(root));
+        return -1;
+    }
     unwatch.view = nullptr;
     SizeControl(GetCarbonPane(), PaneCoordinate(static_cast<float>(width) + x),
                 PaneCoordinate(static_cast<float>(height) + y));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <memory>
 #include <mutex>
+#include <utility>
 
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/xcb/XcbEditorWindowSystem.h"
@@ -18,8 +19,8 @@ VstGUILoader::VstGUILoader(VstBase* p) : AEffEditor(p), plugin(p) {}
 VstGUILoader::~VstGUILoader()
 {
     host.Close();
-    // A root built by Init and never opened is attached to nothing.
-    delete editor;
+    // A root built by Init, or kept from a refused open, is attached to nothing.
+    EditorHost::Discard(std::unique_ptr<EffectGUIBase>(std::exchange(editor, nullptr)));
 }
 
 void VstGUILoader::Init()
