@@ -246,3 +246,32 @@ TEST_F(LoopEndTest, AnEditorsCloseOutlastsAShowAndItsSurfaceForgetsIt)
         EXPECT_FALSE(gfx::RunLoop::Abandoned(surface.get())) << row.what;
     }
 }
+
+TEST_F(LoopEndTest, AStrandWhoseThreadEndedKeepsNothingAnotherThreadHandsIt)
+{
+    gfx::Surface* const editor = surface.get();
+    gfx::RunLoop::AddStrand(editor);
+    // The host's first thread opens a menu's loop on the editor's strand, then ends.
+    gfx::RunLoop::Release();
+    std::thread(
+        [editor]
+        {
+            ASSERT_TRUE(gfx::RunLoop::Acquire());
+            gfx::RunLoop::RunOnEditor(editor, [] { gfx::RunLoop::RunUntil([] { return false; }); });
+            EXPECT_TRUE(gfx::RunLoop::StrandWaiting(editor));
+            gfx::RunLoop::Release();
+        })
+        .join();
+    // Its other thread idles the editor on and on.
+    ASSERT_TRUE(gfx::RunLoop::Acquire());
+    int taken = 0;
+    for (int i = 0; i < 100000; ++i)
+    {
+        gfx::RunLoop::Turn(false);
+        taken += gfx::RunLoop::RunOnEditor(editor, [] {}) ? 1 : 0;
+    }
+    EXPECT_EQ(taken, 0);
+    EXPECT_EQ(gfx::RunLoop::Queued(editor), 0u);
+    EXPECT_TRUE(gfx::RunLoop::StrandWaiting(editor)); // until its editor is closed
+    gfx::RunLoop::RemoveStrand(editor);
+}

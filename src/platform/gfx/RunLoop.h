@@ -1,6 +1,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstddef>
 #include <cstdio>
 #include <exception>
 #include <functional>
@@ -45,8 +46,9 @@ protected:
 // - A strand at rest holds nothing, and any thread admitted to the loop serves its editor (the
 //   binding moves as before). A strand waiting in a nested loop is tied to its thread: while
 //   one waits, the binding stays with that thread (MoveBinding refuses), and only it resumes it.
-//   A strand whose thread ended is resumed by none (its editor's loops wait until it is closed)
-//   and holds the binding no more.
+//   A strand whose thread ended is resumed by none (its editor's loops wait until it is closed),
+//   holds the binding no more and takes no more work: what is handed to it (input, idles' drains,
+//   timers) is dropped, so its inbox stays empty however long the host idles its editor.
 // - Input queued for a strand names its surface; a surface that goes takes its queued input out
 //   of every inbox (Forget), so an event left behind the one that ended a menu, or handed to a
 //   strand whose loop had already ended, never reaches it.
@@ -144,9 +146,11 @@ public:
     // Runs `work` as a handler of the editor on its strand: at once when the strand is at rest,
     // inside its innermost nested loop when it waits (resumed now), later when it is running
     // under the caller (a host call made from one of its handlers). Without a strand (none for
-    // that editor, or `editor` null), runs it here. False when the editor's strand is parked
-    // (nothing runs).
+    // that editor, or `editor` null), runs it here. False when the editor's strand is parked or
+    // its thread ended: nothing runs, and nothing is kept for it.
     static bool RunOnEditor(Surface const* editor, std::function<void()> work);
+    // How much work waits in the editor's inbox (none without a strand).
+    static std::size_t Queued(Surface const* editor);
     // The editor's strand: there, waiting in a nested loop.
     static bool HasStrand(Surface const* editor);
     static bool StrandWaiting(Surface const* editor);

@@ -152,11 +152,25 @@ bool Listed(EditorStrand const* strand)
     return std::any_of(all.begin(), all.end(), [strand](auto const& s) { return s.get() == strand; });
 }
 
-// Gives the strand its work and lets it take it.
-void Hand(EditorStrand& s, Item item)
+// Waiting, tied to no thread (its thread ended): it never runs again.
+bool Stranded(EditorStrand const& s)
 {
+    return s.strand.GetState() == Strand::State::Waiting && s.strand.Thread() == std::thread::id();
+}
+
+// Gives the strand its work and lets it take it. A strand that can never run again keeps
+// nothing: the work is dropped (false), and what waited for it goes too, however long a host
+// goes on idling its editor.
+bool Hand(EditorStrand& s, Item item)
+{
+    if (s.strand.GetState() == Strand::State::Parked || Stranded(s))
+    {
+        s.inbox.clear();
+        return false;
+    }
     Queue(s, std::move(item));
     Serve(s);
+    return true;
 }
 } // namespace
 
@@ -290,11 +304,15 @@ bool RunLoop::RunOnEditor(Surface const* editor, std::function<void()> work)
         work();
         return true;
     }
-    if (s->strand.GetState() == Strand::State::Parked) return false;
     Item item;
     item.work = std::move(work);
-    Hand(*s, std::move(item));
-    return true;
+    return Hand(*s, std::move(item));
+}
+
+std::size_t RunLoop::Queued(Surface const* editor)
+{
+    EditorStrand const* s = StrandOfEditor(editor);
+    return s != nullptr ? s->inbox.size() : 0;
 }
 
 bool RunLoop::HasStrand(Surface const* editor)
