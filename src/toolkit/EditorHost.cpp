@@ -32,6 +32,9 @@ struct EditorHost::Session : std::enable_shared_from_this<EditorHost::Session>
     EffectGUIBase* editor = nullptr; // owned
     bool finished = false;
     bool handedBack = false; // left for the thread its strand waits on
+    // The building failed, perhaps after it first yielded (the open had returned): the host's next
+    // idle closes the editor.
+    std::atomic<bool> buildFailed{false};
 
     // Editor thread: the root leaves its plug-in; no request or timer reaches it after.
     void Detach()
@@ -395,20 +398,22 @@ bool EditorHost::Open(EditorWindowSystem& named, void* window, std::unique_ptr<E
         // The content is built on the editor's strand: what waits while it is built (the
         // splash's fade) goes on across the host's later calls.
         gfx::RunLoop::AddStrand(s->surface.get());
-        auto failed = std::make_shared<bool>(false);
-        gfx::RunLoop::RunOnEditor(s->surface.get(),
-                                  [s, failed]
-                                  {
-                                      *failed = !gfx::RunLoop::GuardHostEntry(
-                                          "opening the editor",
-                                          [&]
-                                          {
-                                              // Nested loops of the building are this editor's.
-                                              gfx::RunLoop::EditorScope scope(s->surface.get());
-                                              s->editor->CreateUI(s->root.get(), 0, 0);
-                                          });
-                                  });
-        built = !*failed;
+        gfx::RunLoop::RunOnEditor(
+            s->surface.get(),
+            [s]
+            {
+                if (!gfx::RunLoop::GuardHostEntry("opening the editor",
+                                                  [&]
+                                                  {
+                                                      // Nested loops of the building are this editor's.
+                                                      gfx::RunLoop::EditorScope scope(s->surface.get());
+                                                      s->editor->CreateUI(s->root.get(), 0, 0);
+                                                  }))
+                    s->buildFailed.store(true);
+            });
+        // What failed by now closes below; a failure after the building's first yield, at the
+        // next idle.
+        built = !s->buildFailed.load();
     }
     bool closed = !built;
     if (built)
@@ -452,6 +457,8 @@ void EditorHost::Idle()
                                   {
                                       if (s->editor != nullptr) s->plugin->ProcessGUINotifications();
                                   });
+    // An editor whose building failed after the open returned is left neither open nor half built.
+    if (s && s->buildFailed.load() && Current() == s) Close();
 }
 
 void EditorHost::Discard(std::unique_ptr<EffectGUIBase> root)

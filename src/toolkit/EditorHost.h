@@ -77,7 +77,9 @@ public:
     // editor's size at x 0 and the placement's y, a root window over it, the root's content, attached to its
     // plug-in. An editor already open is closed first. False, with nothing left built or attached, for no
     // display, a window that does not exist, a window system other than the open editors', an editor thread
-    // that stays inside, or a failure while building (written to standard error).
+    // that stays inside, or a failure while building (written to standard error). A building that
+    // waits (the splash's fade) goes on across the host's calls; should it fail after the open
+    // returned, the host's next idle closes the editor.
     bool Open(EditorWindowSystem& system, void* window, std::unique_ptr<EffectGUIBase>& root,
               Placement const& placement);
     // One turn of the loop without waiting, then the drain of the plug-in's requests.

@@ -32,6 +32,7 @@ struct Counts
     int destroyed = 0;
     int contents = 0;
     bool failContent = false;
+    bool waitThenFail = false; // the building waits (across the host's calls), then fails
     // Runs a nested loop from a press until it is ended from outside; records what it saw.
     bool nestOnPress = false;
     int nestedReturns = 0;
@@ -83,7 +84,8 @@ public:
             contentHeld = true;
             WaitFor(letContentGo);
         }
-        if (counts.failContent) throw std::runtime_error("content refused");
+        if (counts.waitThenFail) gfx::RunLoop::RunFor(std::chrono::milliseconds(100));
+        if (counts.failContent || counts.waitThenFail) throw std::runtime_error("content refused");
         ++counts.contents;
     }
     void Repaint(GraphicsContext& gc) override
@@ -280,9 +282,22 @@ TEST_F(LoaderTest, FailedOpensLeaveNothingBuiltOrAttached)
     EXPECT_EQ(system.users, 0);
     EXPECT_FALSE(gfx::RunLoop::IsBound());
 
+    // The building waits, so the open returns; it fails in a later idle.
     counts.failContent = false;
+    counts.waitThenFail = true;
     ASSERT_EQ(Dispatch(effEditOpen, 0, 0, HostWindow(11)), 1);
-    EXPECT_EQ(counts.built, 2);
+    backend.Advance(std::chrono::milliseconds(200));
+    Dispatch(effEditIdle);
+    EXPECT_EQ(counts.destroyed, 2);
+    EXPECT_FALSE(Loader().IsEditorOpen());
+    EXPECT_FALSE(synth->HasGUI());
+    EXPECT_TRUE(gfx::Surface::All().empty());
+    EXPECT_EQ(system.users, 0);
+    EXPECT_FALSE(gfx::RunLoop::IsBound());
+
+    counts.waitThenFail = false;
+    ASSERT_EQ(Dispatch(effEditOpen, 0, 0, HostWindow(11)), 1);
+    EXPECT_EQ(counts.built, 3);
     EXPECT_TRUE(synth->HasGUI());
 }
 
