@@ -4,6 +4,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/Strand.h"
 #include "platform/au/AUBase.h"
 
 // The whole work of a component entry for the unit type Unit: the open selector builds a Unit
@@ -16,6 +17,9 @@
 // else -1. A unit whose constructor or PostConstructor throws is freed and no storage is set.
 template <class Unit> OSStatus AUComponentEntry(ComponentParameters* params, void* storage)
 {
+    // The host's own code, also when it calls from inside a call of ours to it on an editor's
+    // strand (see Strand::HostCall); off every strand (the render) one thread-local read.
+    Strand::HostCall const hostCode;
     try
     {
         if (params == nullptr) return kAudioUnitErr_InvalidParameter;

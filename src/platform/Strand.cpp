@@ -44,9 +44,10 @@ std::vector<StrandLocal const*>& Locals()
     return *locals;
 }
 
-// The strand running on this thread, and the one being started (read by its first frame). Only
-// the threads that run editors ask.
-thread_local Strand* current = nullptr;
+// The strand running on this thread, and the one being started (read by its first frame). Every
+// entry of the host's reads `current` (HostCall), the audio thread's too: the static thread-local
+// model, whose first read allocates nothing (see InstanceLife.cpp).
+[[gnu::tls_model("initial-exec")]] thread_local Strand* current = nullptr;
 thread_local Strand* starting = nullptr;
 
 // Every strand, for the end of the threads they ran on. Never destroyed (a host may still switch

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/Strand.h"
 #include "vst/AEffEditor.h"
 
 namespace
@@ -14,11 +15,16 @@ namespace
 // The C entry points of the record. Each finds its instance through `object`; no exception
 // leaves them. The host's calls are counted on the instance's life as they enter (the audio
 // processing is not: hosts stop it before they close); a call that meets a closing instance
-// does nothing.
+// does nothing. Each runs as the host's own code (Strand::HostCall): one the host makes from
+// inside a call of ours to it on an editor's strand (an effSetChunk from inside
+// audioMasterAutomate, say) never finds that strand current, so nothing it does yields with the
+// host's frames on the strand. Off every strand (the audio thread's calls) that costs one read
+// of a thread-local word.
 
 VstIntPtr dispatchEffectClass(AEffect* e, VstInt32 opcode, VstInt32 index, VstIntPtr value, void* ptr,
                               float opt)
 {
+    Strand::HostCall const hostCode;
     AudioEffect* effect = AudioEffect::fromAEffect(e);
     if (effect == nullptr) return 0;
     InstanceLife::Call call(effect->life());
@@ -41,6 +47,7 @@ VstIntPtr dispatchEffectClass(AEffect* e, VstInt32 opcode, VstInt32 index, VstIn
 
 void processDeprecatedClass(AEffect* e, float** inputs, float** outputs, VstInt32 frames)
 {
+    Strand::HostCall const hostCode;
     if (AudioEffect* effect = AudioEffect::fromAEffect(e))
     {
         try
@@ -55,6 +62,7 @@ void processDeprecatedClass(AEffect* e, float** inputs, float** outputs, VstInt3
 
 void setParameterClass(AEffect* e, VstInt32 index, float value)
 {
+    Strand::HostCall const hostCode;
     if (AudioEffect* effect = AudioEffect::fromAEffect(e))
     {
         InstanceLife::Call call(effect->life());
@@ -71,6 +79,7 @@ void setParameterClass(AEffect* e, VstInt32 index, float value)
 
 float getParameterClass(AEffect* e, VstInt32 index)
 {
+    Strand::HostCall const hostCode;
     if (AudioEffect* effect = AudioEffect::fromAEffect(e))
     {
         InstanceLife::Call call(effect->life());
@@ -98,6 +107,7 @@ template <typename Sample> void silence(AEffect* e, Sample** outputs, VstInt32 f
 
 void processClassReplacing(AEffect* e, float** inputs, float** outputs, VstInt32 frames)
 {
+    Strand::HostCall const hostCode;
     AudioEffect* effect = AudioEffect::fromAEffect(e);
     if (effect == nullptr) return;
     try
@@ -112,6 +122,7 @@ void processClassReplacing(AEffect* e, float** inputs, float** outputs, VstInt32
 
 void processClassDoubleReplacing(AEffect* e, double** inputs, double** outputs, VstInt32 frames)
 {
+    Strand::HostCall const hostCode;
     AudioEffect* effect = AudioEffect::fromAEffect(e);
     if (effect == nullptr) return;
     try

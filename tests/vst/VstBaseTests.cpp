@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <cstring>
 #include <numeric>
+#include <string>
 #include <vector>
 
+#include "platform/Strand.h"
 #include "vst/VstEffectBase.h"
 #include "vst/VstInstrumentBase.h"
 #include "vst/VstPluginLists.h"
@@ -156,6 +158,58 @@ TEST(VstEffectBase, SpeakerArrangementsOfManyChannels)
     effect.deallocateArrangement(&to);
     EXPECT_EQ(to, nullptr);
     EXPECT_FALSE(effect.allocateArrangement(&to, -1));
+}
+
+// What the host calls from inside a call of ours to it made on an editor's strand (an edit's
+// audioMasterAutomate) runs as the host's own code: no entry finds the strand current.
+std::vector<std::string> entriesSeen;
+
+class EntryProbe : public VstInstrumentBase
+{
+public:
+    explicit EntryProbe(audioMasterCallback host)
+        : VstInstrumentBase(host, 0, 1, 1, FourCharCode("Ent1"), "EntryProbe", "Tests", "EntryProbe", nullptr)
+    {
+    }
+    void Render(float*, float*, long, int) override {}
+    void Report() { callHost(audioMasterAutomate, 0, 0, nullptr, 0.5f); }
+    void Note(char const* entry)
+    {
+        entriesSeen.push_back(std::string(entry) + (Strand::Current() ? " on the strand" : ""));
+    }
+    VstInt32 setChunk(void*, VstInt32, bool) override { return Note("effSetChunk"), 0; }
+    void setParameter(VstInt32, float) override { Note("setParameter"); }
+    float getParameter(VstInt32) override { return Note("getParameter"), 0.0f; }
+    VstInt32 processEvents(VstEvents*) override { return Note("effProcessEvents"), 1; }
+    void processReplacing(float**, float**, VstInt32) override { Note("processReplacing"); }
+};
+
+VstIntPtr ReenteringHost(AEffect* e, VstInt32 opcode, VstInt32, VstIntPtr, void*, float)
+{
+    if (opcode == audioMasterVersion) return 2400;
+    if (opcode != audioMasterAutomate) return 0;
+    char chunk[4] = {};
+    e->dispatcher(e, effSetChunk, 0, sizeof chunk, chunk, 0.0f);
+    e->setParameter(e, 0, 0.25f);
+    e->getParameter(e, 0);
+    VstEvents events{};
+    e->dispatcher(e, effProcessEvents, 0, 0, &events, 0.0f);
+    e->processReplacing(e, nullptr, nullptr, 0);
+    return 0;
+}
+
+TEST(VstEntries, EveryEntryTheHostMakesFromInsideACallbackOnAStrandRunsAsTheHostsOwn)
+{
+    auto* probe = new EntryProbe(ReenteringHost);
+    AEffect* const e = probe->getAeffect();
+    entriesSeen.clear();
+    {
+        Strand strand;
+        strand.Start([](void* p) { static_cast<EntryProbe*>(p)->Report(); }, probe);
+    }
+    EXPECT_EQ(entriesSeen, (std::vector<std::string>{"effSetChunk", "setParameter", "getParameter",
+                                                     "effProcessEvents", "processReplacing"}));
+    e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
 }
 
 TEST(VstPluginLists, InstancesAreFoundUntilTheyDie)
