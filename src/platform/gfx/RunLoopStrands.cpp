@@ -272,14 +272,17 @@ void RunLoop::AddStrand(Surface const* editor)
 
 void RunLoop::RemoveStrand(Surface const* editor)
 {
+    // What it held goes after the list's mutex is let go (a call's captures may free a surface,
+    // whose input then leaves every inbox).
     std::unique_ptr<EditorStrand> gone;
+    std::deque<Item> dropped;
     {
         std::lock_guard<std::mutex> lock(StrandsMutex());
         auto& all = Strands();
         auto it =
             std::find_if(all.begin(), all.end(), [editor](auto const& s) { return s->editor == editor; });
         if (it == all.end()) return;
-        (*it)->inbox.clear();
+        dropped.swap((*it)->inbox);
         Strand::State const state = (*it)->strand.GetState();
         if (state == Strand::State::Running || state == Strand::State::Waiting)
         {
