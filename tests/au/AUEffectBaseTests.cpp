@@ -7,6 +7,7 @@
 #include "au/MacAUEffectBase.h"
 #include "authost/AUHost.h"
 #include "framework/Parameter.h"
+#include "platform/Strand.h"
 
 namespace
 {
@@ -29,6 +30,7 @@ public:
     void Render(float* inL, float* inR, float* outL, float* outR, long frames, int) override
     {
         ++renders;
+        rendersOnAStrand += Strand::Current() != nullptr ? 1 : 0;
         for (long i = 0; i < frames; ++i)
         {
             outL[i] += inL[i] * gain;
@@ -40,6 +42,7 @@ public:
 
     Parameter gain;
     int renders = 0;
+    int rendersOnAStrand = 0;
     int nextBuffers = 0;
     int postRenders = 0;
 };
@@ -94,6 +97,34 @@ TEST(AUEffect, RendersInPlaceThroughTheHostsList)
     EXPECT_EQ(effect.renders, 2);
     EXPECT_EQ(host.DescribeParameter(0).cfName, "Gain");
     EXPECT_EQ(host.DescribeParameter(1).status, -10878);
+}
+
+// A host that renders from inside a call of ours to it made on an editor's strand: the entry runs
+// as the host's own code, with no strand current.
+TEST(AUEffect, ARenderFromInsideOurCallOnAStrandRunsAsTheHostsOwn)
+{
+    AUHost host(44100.0, 512);
+    ASSERT_TRUE(host.Open(&GainEntry, GainDescription())) << host.GetError();
+    auto& effect = *static_cast<GainEffect*>(host.GetUnit()->storage);
+    std::vector<std::vector<float>> channels = {std::vector<float>(100, 1.0f), std::vector<float>(100, 1.0f)};
+    AudioBufferList list = ListOf(channels);
+    struct Call
+    {
+        AUHost* host;
+        AudioBufferList* list;
+        OSStatus status = -1;
+    } call{&host, &list};
+    Strand strand;
+    strand.Start(
+        [](void* p)
+        {
+            auto& c = *static_cast<Call*>(p);
+            c.status = c.host->RenderList(100, c.list);
+        },
+        &call);
+    EXPECT_EQ(call.status, noErr);
+    EXPECT_EQ(effect.renders, 1);
+    EXPECT_EQ(effect.rendersOnAStrand, 0);
 }
 
 TEST(AUEffect, OneInputBufferGivesSilenceAndBothNotifications)
