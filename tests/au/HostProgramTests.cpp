@@ -200,7 +200,13 @@ TEST(HostPrograms, BadInputsGiveAMessageAndTheirExitCodeInBothHosts)
         {"-o " + wav + " --save-state " + wav, 1,
          "the output " + wav + " and the state file " + wav + " are one file"},
         {"-o " + wav + " --save-state " + files.Path("folder") + "/../out.wav", 1, "are one file"},
-        {"--tail 0 -o /dev/stdout --save-state /dev/stdout", 1, "are one file"},
+        {"--tail 0 -o /dev/fd/3 --save-state /proc/self/fd/3", 1, "are one file", true,
+         "exec 3>" + files.Path("three") + "; "},
+        // Nothing of the program's own may join an output: the error stream is never one, by
+        // any name (here the standard output is the error stream too).
+        {"--tail 0 -o /dev/stderr", 1, "the output /dev/stderr is where this program's messages go"},
+        {"--info --save-state /dev/fd/2", 1, "the state file /dev/fd/2 is where this program's messages go"},
+        {"--tail 0 -o /dev/stdout", 1, "the output /dev/stdout is where this program's messages go"},
         {"-o " + files.Path("song.mid") + " --midi " + files.Path("song.mid"), 1, "is the MIDI file"},
         {"-o " + files.Path("song.state") + " --load-state " + files.Path("song.state"), 1,
          "is the state file"},

@@ -226,8 +226,8 @@ TEST(VstHostOutput, DataAreSyncedBeforeTheRenameAndTheFolderAfterIt)
     std::string const target = (folder / "out.wav").string();
     mode_t const mask = ::umask(022);
     std::vector<ReplaceCallRow> rows = ReplaceCallRows();
-    rows.push_back({"a folder that takes no new file", 0640, "create", EACCES, true,
-                    "create!, open, close folder, write, fsync, close", ReplaceCallRow::Nothing});
+    rows.push_back({"a folder that takes no new file", 0640, "tmpfile", EACCES, true,
+                    "tmpfile!, open, close folder, write, fsync, close", ReplaceCallRow::Nothing});
     for (ReplaceCallRow const& row : rows)
     {
         SCOPED_TRACE(row.what);

@@ -143,24 +143,29 @@ std::vector<ReplaceCallRow> ReplaceCallRows()
 {
     using R = ReplaceCallRow;
     return {
-        {"a new file", 0, nullptr, 0, true, "create, write, fsync, close, rename, fsync folder, close folder",
-         R::Nothing},
+        {"a new file", 0, nullptr, 0, true,
+         "tmpfile, write, fsync, link, close, rename, fsync folder, close folder", R::Nothing},
         {"over a 0640 file", 0640, nullptr, 0, true,
-         "create, fchmod 640, write, fsync, close, rename, fsync folder, close folder", R::Nothing},
+         "tmpfile, fchmod 640, write, fsync, link, close, rename, fsync folder, close folder", R::Nothing},
         {"over a 0600 file", 0600, nullptr, 0, true,
-         "create, fchmod 600, write, fsync, close, rename, fsync folder, close folder", R::Nothing},
-        {"a write fails", 0640, "write", ENOSPC, false, "create, fchmod 640, write!, close, close folder",
+         "tmpfile, fchmod 600, write, fsync, link, close, rename, fsync folder, close folder", R::Nothing},
+        {"a write fails", 0640, "write", ENOSPC, false, "tmpfile, fchmod 640, write!, close, close folder",
          R::Failure},
         {"the data sync fails", 0640, "fsync", EIO, false,
-         "create, fchmod 640, write, fsync!, close, close folder", R::Failure},
+         "tmpfile, fchmod 640, write, fsync!, close, close folder", R::Failure},
         {"the close fails", 0640, "close", EIO, false,
-         "create, fchmod 640, write, fsync, close!, close folder", R::Failure},
+         "tmpfile, fchmod 640, write, fsync, link, close!, close folder", R::Failure},
         {"the rename fails", 0640, "rename", EXDEV, false,
-         "create, fchmod 640, write, fsync, close, rename!, close folder", R::Failure},
+         "tmpfile, fchmod 640, write, fsync, link, close, rename!, close folder", R::Failure},
         {"the folder sync fails", 0640, "fsync folder", EIO, true,
-         "create, fchmod 640, write, fsync, close, rename, fsync folder!, close folder", R::FolderNotSynced},
+         "tmpfile, fchmod 640, write, fsync, link, close, rename, fsync folder!, close folder",
+         R::FolderNotSynced},
         {"the folder can't be synced (EINVAL)", 0640, "fsync folder", EINVAL, true,
-         "create, fchmod 640, write, fsync, close, rename, fsync folder!, close folder", R::Nothing},
+         "tmpfile, fchmod 640, write, fsync, link, close, rename, fsync folder!, close folder", R::Nothing},
+        {"no unnamed files (EOPNOTSUPP)", 0640, "tmpfile", EOPNOTSUPP, true,
+         "tmpfile!, create, fchmod 640, write, fsync, close, rename, fsync folder, close folder", R::Nothing},
+        {"the link fails", 0640, "link", ENOENT, false,
+         "tmpfile, fchmod 640, write, fsync, link!, close, close folder", R::Failure},
     };
 }
 
@@ -182,6 +187,11 @@ extern "C"
         if (Watched() && (flags & O_CREAT) != 0 && IsTemporary(name))
         {
             event = "create";
+            folder = at;
+        }
+        else if (Watched() && (flags & O_TMPFILE) == O_TMPFILE)
+        {
+            event = "tmpfile";
             folder = at;
         }
         else if (Watched() && at >= 0 && at == folder && std::strcmp(name, target) == 0)
@@ -222,6 +232,15 @@ extern "C"
                           std::strcmp(toName, target) == 0;
         return static_cast<int>(
             Through(ours ? "rename" : nullptr, [&] { return real(from, fromName, to, toName); }));
+    }
+
+    int linkat(int from, char const* fromName, int to, char const* toName, int flags)
+    {
+        static auto const real = Real<int (*)(int, char const*, int, char const*, int)>("linkat");
+        // The unnamed file given its temporary name in its folder.
+        bool const ours = On(to, nullptr, "link") != nullptr && IsTemporary(toName);
+        return static_cast<int>(
+            Through(ours ? "link" : nullptr, [&] { return real(from, fromName, to, toName, flags); }));
     }
 
     int fchmod(int fd, mode_t mode)

@@ -2,7 +2,7 @@
 
 // Tells, call by call, what a save does with its file and the folder it is in, and makes one of
 // those calls fail. The test binary that links the object library syscall_log defines the C
-// library's openat, write, fsync, close, renameat and fchmod itself: each passes the
+// library's openat, write, fsync, close, linkat, renameat and fchmod itself: each passes the
 // call on to the real one and, while a SyscallLog lives on the calling thread, notes it when it
 // is one of the save's. Calls of other threads, and of the C library inside itself (stdio's own
 // writes), are not seen.
@@ -26,7 +26,9 @@ public:
     // The first call the story names `event` fails with `error` without being made (a close is
     // made and then reported failed, as the system may do).
     void Fail(char const* event, int error);
-    // The save's calls so far, in order, joined by ", ": "create", "open" (the target itself),
+    // The save's calls so far, in order, joined by ", ": "tmpfile" (an unnamed file made in the
+    // folder), "create" (a named temporary file), "open" (the target itself), "link" (the
+    // unnamed file given its temporary name),
     // "fchmod 640", "write" (one for a run of writes), "fsync", "close", "rename" (over the
     // target), "fsync folder", "close folder"; a failed call ends in "!".
     std::string Story() const;
@@ -56,6 +58,7 @@ struct ReplaceCallRow
 };
 
 // The rows: a new file, files of modes 0640 and 0600 saved over, a failed write, data sync,
-// close and rename (the old file stays, the temporary file goes), and a folder sync that fails
-// (the file is saved) or is not supported (EINVAL: nothing is told).
+// link, close and rename (the old file stays, the temporary file goes), a folder sync that fails
+// (the file is saved) or is not supported (EINVAL: nothing is told), and a file system that keeps
+// no unnamed files (a named temporary file is written instead).
 std::vector<ReplaceCallRow> ReplaceCallRows();
