@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -169,6 +170,63 @@ std::vector<ReplaceCallRow> ReplaceCallRows()
     };
 }
 
+std::string AclValue(unsigned owner, std::vector<std::pair<unsigned, unsigned>> const& users, unsigned group,
+                     unsigned mask, unsigned other)
+{
+    std::string value;
+    auto const put = [&value](unsigned v, int bytes)
+    {
+        for (int b = 0; b < bytes; ++b)
+            value.push_back(static_cast<char>((v >> (8 * b)) & 0xFF));
+    };
+    constexpr unsigned kNone = 0xFFFFFFFFu;
+    put(2, 4); // the version
+    put(0x01, 2), put(owner, 2), put(kNone, 4);
+    for (auto const& [id, permissions] : users)
+        put(0x02, 2), put(permissions, 2), put(id, 4);
+    put(0x04, 2), put(group, 2), put(kNone, 4);
+    put(0x10, 2), put(mask, 2), put(kNone, 4);
+    put(0x20, 2), put(other, 2), put(kNone, 4);
+    return value;
+}
+
+std::vector<AclRow> AclRows()
+{
+    // user:nobody:rw- group::r-- mask::rw- on a 0660 file; a default naming nobody on the folder.
+    std::string const named = AclValue(6, {{65534, 6}}, 4, 6, 0);
+    std::string const folder = AclValue(7, {{65534, 7}}, 5, 7, 0);
+    return {
+        {"a file with an ACL", 0660, named, "", nullptr, 0660, named},
+        {"a file without one in a folder with a default ACL", 0640, "", folder, nullptr, 0640, ""},
+        {"a file and folder without any", 0640, "", "", nullptr, 0640, ""},
+        {"an ACL that can't be set", 0660, named, "", "set acl", 0640, ""},
+        {"a new file in a folder with a default ACL", 0, "", folder, nullptr, 0660, "inherited"},
+    };
+}
+
+std::string AclOf(char const* path)
+{
+    char buffer[1024];
+    ssize_t const n = ::lgetxattr(path, "system.posix_acl_access", buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+bool SetDefaultAcl(char const* folder, std::string const& value)
+{
+    if (value.empty()) return ::removexattr(folder, "system.posix_acl_default") == 0 || errno == ENODATA;
+    return ::setxattr(folder, "system.posix_acl_default", value.data(), value.size(), 0) == 0;
+}
+
+bool SetAcl(char const* path, std::string const& value)
+{
+    return ::setxattr(path, "system.posix_acl_access", value.data(), value.size(), 0) == 0;
+}
+
+bool KeepsAcls(char const* folder)
+{
+    return SetDefaultAcl(folder, AclValue(7, {}, 5, 5, 5)) && SetDefaultAcl(folder, "");
+}
+
 // ---------------------------------------------------------------------------------------------
 // The C library's names
 
@@ -241,6 +299,13 @@ extern "C"
         bool const ours = On(to, nullptr, "link") != nullptr && IsTemporary(toName);
         return static_cast<int>(
             Through(ours ? "link" : nullptr, [&] { return real(from, fromName, to, toName, flags); }));
+    }
+
+    int fsetxattr(int fd, char const* name, void const* value, size_t size, int flags)
+    {
+        static auto const real = Real<int (*)(int, char const*, void const*, size_t, int)>("fsetxattr");
+        return static_cast<int>(
+            Through(On(fd, "set acl", nullptr), [&] { return real(fd, name, value, size, flags); }));
     }
 
     int fchmod(int fd, mode_t mode)
