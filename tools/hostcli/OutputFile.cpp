@@ -342,6 +342,9 @@ void OutputFile::RemoveTemporariesOnSignals(bool on)
             for (int other : kEndingSignals)
                 ::sigaddset(&action.sa_mask, other);
             ::sigaction(kEndingSignals[i], &action, &previousActions[i]);
+            // A signal ignored from the start (nohup, a background job) stays ignored.
+            if (previousActions[i].sa_handler == SIG_IGN)
+                ::sigaction(kEndingSignals[i], &previousActions[i], nullptr);
         }
         else
             ::sigaction(kEndingSignals[i], &previousActions[i], nullptr);

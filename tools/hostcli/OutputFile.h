@@ -54,7 +54,8 @@ public:
     // Notes the descriptors open now, at the program's start: only those may be named as outputs.
     static void NoteStartingDescriptors();
     // Has SIGINT, SIGTERM and SIGHUP remove every named temporary file, then end the program by
-    // the signal (on), or puts back the actions there were (off).
+    // the signal (on; one ignored from the start stays ignored), or puts back the actions there
+    // were (off).
     static void RemoveTemporariesOnSignals(bool on);
 
     OutputFile() = default;
