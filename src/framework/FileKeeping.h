@@ -23,9 +23,16 @@ namespace filekeeping
 inline constexpr char kAclName[] = "system.posix_acl_access";
 
 // An unnamed regular file for writing in the folder open at `folder`, with `mode` less the umask
-// (and the folder's default ACL). -1 with errno set on failure.
+// (and the folder's default ACL). -1 with errno set on failure (EOPNOTSUPP where /proc, through
+// which it is named, is missing).
 inline int OpenUnnamed(int folder, mode_t mode)
 {
+    // An unnamed file is named through /proc: without it, the file is made named at once.
+    if (::access("/proc/self/fd", X_OK) != 0)
+    {
+        errno = EOPNOTSUPP;
+        return -1;
+    }
     for (;;)
     {
         int const fd = ::openat(folder, ".", O_TMPFILE | O_WRONLY | O_CLOEXEC | O_NOCTTY, mode);

@@ -512,14 +512,10 @@ bool ReplacingFileWriter::Open(char const* path)
         return false;
     }
     bool const keepMode = replacing && S_ISREG(old.st_mode);
-    if (replacing && S_ISDIR(old.st_mode))
-    {
-        Refuse(EISDIR, name + " is a folder");
-        return false;
-    }
     if (replacing && !keepMode && !S_ISLNK(old.st_mode))
     {
-        Refuse(EINVAL, name + " is not a regular file");
+        Refuse(S_ISDIR(old.st_mode) ? EISDIR : EINVAL,
+               S_ISDIR(old.st_mode) ? std::string() : name + " is not a regular file");
         return false;
     }
     if (keepMode && !filekeeping::MayWrite(folder, name))

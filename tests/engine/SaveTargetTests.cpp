@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -209,10 +210,10 @@ TEST_F(SaveTargets, NothingPlantedIsWrittenThroughAndALinkAtTheFileIsReplaced)
             // A FIFO or folder at the file says what it is.
             if (row.plant == Plant::FifoAtTarget || row.plant == Plant::FolderAtTarget)
             {
-                std::string const what =
-                    row.plant == Plant::FifoAtTarget ? " is not a regular file" : " is a folder";
-                EXPECT_EQ(result.told, std::vector<std::string>{kind.failure +
-                                                                (": " + target.filename().string()) + what});
+                std::string const what = row.plant == Plant::FifoAtTarget
+                                             ? target.filename().string() + " is not a regular file"
+                                             : std::strerror(EISDIR);
+                EXPECT_EQ(result.told, std::vector<std::string>{kind.failure + (": " + what)});
             }
             EXPECT_EQ(saved, row.saved);
             EXPECT_EQ(ReadFile(victim), "victim");
