@@ -6,7 +6,7 @@
 # names the step that failed.
 set -euo pipefail
 pkgs=(cmake ninja-build g++ clang clang-format-14 libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev ccache pkg-config
-  libcairo2-dev fonts-liberation2 libxcb1-dev libxkbcommon-x11-dev libxcb-xtest0-dev xvfb)
+  libcairo2-dev fonts-liberation2 libxcb1-dev libxkbcommon-x11-dev libxcb-xtest0-dev xvfb xfsprogs)
 # The X11 tests also run under a reparenting window manager; installed without its recommends.
 lean=(openbox)
 timeout=${APT_LOCK_TIMEOUT:-600}

@@ -98,7 +98,8 @@ public:
     // Builds the slot from a WAV file: 0 when the file can't be opened, isn't Importable or no
     // storage exists (the object is then unchanged), 1 otherwise.
     int Import(int slot, char const* path);
-    // The fewest frames a file must hold to give a cycle (the shortest cycle has two samples).
+    // The fewest frames a file must hold to be imported at all. The spectrum of a short file is
+    // too coarse to show its cycle: files of fewer than about 128 frames import as silence.
     static constexpr unsigned kMinImportFrames = 2;
     // Whether an opened file can be imported: samples the reader converts (8, 16 or 24 bits),
     // one or two channels, at least kMinImportFrames frames.

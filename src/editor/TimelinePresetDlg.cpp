@@ -379,7 +379,7 @@ void TimelinePresetDlg::SaveSelected()
     {
         manager->SaveEnd();
         MessagePopup(
-            WithReason(Joined("Error: Could not save Timeline set: ", typed), writer.Outcome().error).c_str(),
+            WithReason(Joined("Error: Could not save Timeline set: ", typed), writer.Outcome()).c_str(),
             "Error");
         return;
     }

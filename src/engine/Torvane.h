@@ -656,8 +656,9 @@ public:
     bool SetWaveFromPartials(int voice, int slot, long count, float const* amps, float const* phases);
     bool SetWaveFromCycle(int voice, int slot, float const* samples, long count, long maxHarmonic);
     // Builds the slot from a WAV file's harmonics. False, with the slot as it was and the reason
-    // in `whyNot` (when given) in words for the user, when the file can't be read or is not
-    // one or two channels of 8, 16 or 24-bit integer PCM.
+    // in `whyNot` (when given) in words for the user, when the file can't be read, is not
+    // one or two channels of 8, 16 or 24-bit integer PCM, or holds sound but no cycle the
+    // import finds (a silent file gives a silent wave).
     bool ImportWave(int voice, int slot, char const* path, std::string* whyNot = nullptr);
 
     // Line `line` of layer `toVoice` (kAllOtherLayers: of every other layer) becomes a copy of

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "engine/Torvane.h"
 #include "framework/WavReader.h"
@@ -59,12 +60,32 @@ bool ReadableWaveFile(char const* path, std::string& whyNot)
     if (MipWaveTable::Importable(reader)) return true;
     if (reader.GetFormat().channels == 0 && reader.GetFormat().bitsPerSample == 0)
         whyNot = "it is not a WAV file";
+    else if (reader.GetFormat().channels == 0)
+        whyNot = "it has no channels";
     else if (!reader.CanConvert())
         whyNot = "only WAV files of 8, 16 or 24-bit integer PCM are read";
     else if (reader.GetFormat().channels > 2)
         whyNot = "only WAV files of one or two channels are read";
     else
         whyNot = "it holds too few samples";
+    return false;
+}
+
+// The import finds no cycle in a file whose first spectral peak is too low, and leaves silence.
+// A file that holds sound is refused then, with the reason; a silent file imports as silence.
+// Shorter files than this can't hold a cycle the import finds: their spectrum is too coarse.
+constexpr unsigned kShortestFoundCycle = 128;
+
+bool FoundCycle(MipOscWaveDef const& table, char const* path, std::string& whyNot)
+{
+    float const* const level = table.levels[0];
+    if (std::any_of(level, level + table.length, [](float v) { return v != 0.0f; })) return true;
+    WaveReader reader;
+    std::vector<float> samples;
+    if (reader.Open(path) == 1) reader.ReadFramesMakeMono(samples);
+    if (std::all_of(samples.begin(), samples.end(), [](float v) { return v == 0.0f; })) return true;
+    whyNot = samples.size() < kShortestFoundCycle ? "it is too short to hold a cycle the import can find"
+                                                  : "no cycle was found in it";
     return false;
 }
 
@@ -268,7 +289,8 @@ bool Torvane::ImportWave(int voice, int slot, char const* path, std::string* why
                           RebuildSlot(voice, slot, false,
                                       [&](MipOscWaveDef& table)
                                       {
-                                          if (table.Import(path) != 1) return false;
+                                          if (table.Import(path) != 1 || !FoundCycle(table, path, reason))
+                                              return false;
                                           table.NormalisePeak(1.0f);
                                           return true;
                                       });

@@ -238,7 +238,7 @@ bool MidiLearnManager::DoAutoSave()
     SaveOutcome const outcome = w.Outcome();
     // The words are made before the mutex is taken: the audio thread tries it.
     std::string report =
-        !saved ? WithReason("Could not save the MIDI-learn mappings", outcome.error)
+        !saved ? WithReason("Could not save the MIDI-learn mappings", outcome)
         : outcome.folderNotSynced != 0
             ? FolderNotSyncedText("The MIDI-learn mappings were saved", outcome.folderNotSynced)
             : std::string();

@@ -11,7 +11,7 @@ std::string FolderNotSyncedText(char const* saved, int error)
 bool ReportSave(SaveOutcome const& outcome, char const* failure, char const* saved, char const* caption)
 {
     if (!outcome.saved)
-        MessagePopup(WithReason(failure, outcome.error).c_str(), caption);
+        MessagePopup(WithReason(failure, outcome).c_str(), caption);
     else if (outcome.folderNotSynced != 0)
         MessagePopup(FolderNotSyncedText(saved, outcome.folderNotSynced).c_str(), caption);
     return outcome.saved;

@@ -1,5 +1,6 @@
 #include "framework/Streams.h"
 
+#include "framework/FileKeeping.h"
 #include "framework/String.h"
 
 #include <algorithm>
@@ -124,13 +125,20 @@ void SetTemporaryNameSource(TemporaryNameSource source)
     temporaryNameSource.store(source);
 }
 
+namespace
+{
+std::string NextTemporaryName()
+{
+    TemporaryNameSource const source = temporaryNameSource.load();
+    return std::string(kTemporaryNamePrefix) + (source != nullptr ? source() : RandomTemporaryName());
+}
+} // namespace
+
 int CreateTemporaryFile(int folder, std::string& name, unsigned mode)
 {
     for (int attempt = 0; attempt < kTemporaryNameTries; ++attempt)
     {
-        TemporaryNameSource const source = temporaryNameSource.load();
-        std::string const candidate =
-            std::string(kTemporaryNamePrefix) + (source != nullptr ? source() : RandomTemporaryName());
+        std::string const candidate = NextTemporaryName();
         int const fd = Retried(
             [&]
             {
@@ -147,6 +155,12 @@ int CreateTemporaryFile(int folder, std::string& name, unsigned mode)
     }
     errno = EEXIST;
     return -1;
+}
+
+std::string WithReason(char const* text, SaveOutcome const& outcome)
+{
+    if (outcome.reason.empty()) return WithReason(text, outcome.error);
+    return OrEmpty(text) + std::string(": ") + outcome.reason;
 }
 
 std::string WithReason(char const* text, int error)
@@ -435,12 +449,20 @@ void ReplacingFileWriter::Begin()
     Restart();
     saved = false;
     folderNotSynced = 0;
+    reason.clear();
 }
 
 void ReplacingFileWriter::Refuse(int number)
 {
     Begin();
     Fail(number);
+}
+
+void ReplacingFileWriter::Refuse(int number, std::string const& why)
+{
+    Fail(number);
+    reason = why;
+    CloseFolder();
 }
 
 void ReplacingFileWriter::CloseFolder()
@@ -492,12 +514,22 @@ bool ReplacingFileWriter::Open(char const* path)
     bool const keepMode = replacing && S_ISREG(old.st_mode);
     if (replacing && !keepMode && !S_ISLNK(old.st_mode))
     {
-        Fail(S_ISDIR(old.st_mode) ? EISDIR : EINVAL);
-        CloseFolder();
+        Refuse(S_ISDIR(old.st_mode) ? EISDIR : EINVAL,
+               S_ISDIR(old.st_mode) ? std::string() : name + " is not a regular file");
         return false;
     }
+    if (keepMode && !filekeeping::MayWrite(folder, name))
+    {
+        Refuse(EACCES, name + " is read-only");
+        return false;
+    }
+    filekeeping::Acl const acl = keepMode ? filekeeping::ReadAcl(folder, name) : filekeeping::Acl{};
+    // Unnamed until Close where the file system allows, so a save cut short leaves nothing.
     std::string temporary;
-    int const fd = CreateTemporaryFile(folder, temporary, keepMode ? 0600 : 0666);
+    mode_t const first = keepMode ? 0600 : 0666;
+    int fd = filekeeping::OpenUnnamed(folder, first);
+    unnamed = fd >= 0;
+    if (fd < 0 && filekeeping::KeepsNoUnnamedFiles(errno)) fd = CreateTemporaryFile(folder, temporary, first);
     if (fd < 0)
     {
         Fail(errno);
@@ -505,7 +537,7 @@ bool ReplacingFileWriter::Open(char const* path)
         return false;
     }
     // The old file's owner and group where the user may (the owner first: changing it clears
-    // the set-id bits), then its mode, before any data.
+    // the set-id bits), then its mode and ACL, before any data.
     if (keepMode)
     {
         struct stat made
@@ -515,11 +547,11 @@ bool ReplacingFileWriter::Open(char const* path)
             ::fchown(fd, old.st_uid, old.st_gid) != 0)
             (void)!::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
         // File systems that keep no modes refuse the change; the file is saved as they make it.
-        if (::fchmod(fd, old.st_mode & 07777) != 0 && errno != EPERM && errno != ENOTSUP)
+        if (!filekeeping::TakeModeAndAcl(fd, old.st_mode, acl))
         {
             Fail(errno);
             ::close(fd);
-            ::unlinkat(folder, temporary.c_str(), 0);
+            if (!unnamed) ::unlinkat(folder, temporary.c_str(), 0);
             CloseFolder();
             return false;
         }
@@ -534,6 +566,14 @@ bool ReplacingFileWriter::Close()
 {
     bool const wasOpen = IsOpen();
     if (wasOpen && !Failed()) Sync();
+    // A complete unnamed file is given its temporary name, to be renamed over the target.
+    if (wasOpen && !Failed() && unnamed)
+    {
+        if (int const why =
+                filekeeping::Name(Descriptor(), folder, NextTemporaryName, scratch, kTemporaryNameTries))
+            Fail(why);
+        unnamed = false;
+    }
     bool const written = FileWriter::Close() && wasOpen;
     if (target.empty()) return written;
     // The old file is replaced only by a complete new one, whose data are on the disk.
@@ -544,7 +584,9 @@ bool ReplacingFileWriter::Close()
         saved = false;
     }
     if (!saved)
-        ::unlinkat(folder, scratch.c_str(), 0);
+    {
+        if (!scratch.empty()) ::unlinkat(folder, scratch.c_str(), 0);
+    }
     else if (!folderReadable)
         folderNotSynced = EACCES;
     else if (Retried([this] { return ::fsync(folder); }) != 0 && errno != EINVAL && errno != ENOTSUP)
@@ -558,7 +600,8 @@ bool ReplacingFileWriter::Close()
 void ReplacingFileWriter::Discard()
 {
     Drop();
-    if (!target.empty()) ::unlinkat(folder, scratch.c_str(), 0);
+    if (!target.empty() && !scratch.empty()) ::unlinkat(folder, scratch.c_str(), 0);
+    unnamed = false;
     CloseFolder();
     target.clear();
     scratch.clear();
@@ -566,7 +609,7 @@ void ReplacingFileWriter::Discard()
 
 SaveOutcome ReplacingFileWriter::Outcome() const
 {
-    return SaveOutcome{saved, saved ? 0 : Error(), folderNotSynced};
+    return SaveOutcome{saved, saved ? 0 : Error(), folderNotSynced, saved ? std::string() : reason};
 }
 
 // ---------------------------------------------------------------------------------------------------

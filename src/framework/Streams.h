@@ -34,9 +34,13 @@ struct SaveOutcome
     bool saved = false;
     int error = 0;           // why it was not saved (an errno value); 0 when no reason is known
     int folderNotSynced = 0; // saved, but the folder could not be synced (an errno value)
+    std::string reason;      // why it was not saved in words of its own ("Pad.fxp is read-only"); empty
+                             // when the system's words for `error` say it
 };
 // The text, then ": " and the system's words for `error` when there is one.
 std::string WithReason(char const* text, int error);
+// The text, then ": " and why the save failed (its own reason, else the system's words).
+std::string WithReason(char const* text, SaveOutcome const& outcome);
 
 // Typed binary streams. Every stored form is a sequence of these fields:
 //   int, float, unsigned int, long: 4 bytes, little-endian (long is stored as 32 bits)
@@ -132,6 +136,8 @@ protected:
     // Writes to a descriptor opened for writing from now on (closing the file before); the
     // descriptor is closed on failure.
     bool Adopt(int fd);
+    // The descriptor written to; -1 when none is open.
+    int Descriptor() const { return fd; }
     // Flushes and has the system put the file's data on the disk (fsync).
     bool Sync();
     // Marks the writer failed; the first reason is the one kept.
@@ -152,18 +158,24 @@ private:
 
 // A file that takes the place of the one at a path only once it is complete, and that survives
 // a power cut as the old file or the new one. Every step works in the target's folder, opened
-// once (openat, renameat), so the path may be as long as the system allows:
-//  - Open creates a temporary file there (CreateTemporaryFile); when a regular file is replaced,
-//    the temporary file is given its owner and group where the user may, then its mode, before
-//    anything is written, so a private file stays private. A new file gets 0666 less the umask.
-//  - Close flushes the data and syncs them to the disk, closes the file, renames it over the
-//    target and syncs the folder. A failed write, sync, close or rename leaves the old file as
-//    it was and removes the temporary one. The folder is synced after the rename: when that
-//    fails the file is saved all the same, and Outcome says so.
-//  - Discard (or destroying the writer unclosed) removes the temporary file.
-// The target may be missing, a regular file or a link, which is replaced itself: what a link
-// leads to is never written. A folder, FIFO, socket or device at the target is refused.
-// Replacing a file breaks its other hard links and drops its ACLs and extended attributes.
+// once (openat, linkat, renameat), so the path may be as long as the system allows:
+//  - Open creates an unnamed file there (O_TMPFILE); where the file system keeps no unnamed
+//    files, a named temporary file (CreateTemporaryFile). When a regular file is replaced, the
+//    new file is given its owner and group where the user may, then its mode and its ACL (none
+//    where it had none), before anything is written, so a private file stays private. A new
+//    file gets 0666 less the umask (and the folder's default ACL).
+//  - Close flushes the data and syncs them to the disk, gives an unnamed file a temporary name,
+//    closes it, renames it over the target and syncs the folder. A failed write, sync, link,
+//    close or rename leaves the old file as it was and no temporary file. The folder is synced
+//    after the rename: when that fails the file is saved all the same, and Outcome says so.
+//  - Discard (or destroying the writer unclosed) removes the temporary file. A process that dies
+//    while writing leaves nothing, except a named temporary file where the file system keeps no
+//    unnamed ones (nothing here handles signals: the host owns them).
+// The target may be missing, a regular file the user may write (root may write any) or a link,
+// which is replaced itself: what a link leads to is never written. A read-only file, a folder,
+// FIFO, socket or device at the target is refused, and Outcome says why in words of its own.
+// Replacing a file breaks its other hard links and drops its extended attributes other than the
+// ACL.
 class ReplacingFileWriter : public FileWriter
 {
 public:
@@ -185,6 +197,8 @@ public:
     void Refuse(int number);
 
 private:
+    // Refuses the target open now: `number`, and `why` in words of its own.
+    void Refuse(int number, std::string const& why);
     // Forgets the last save (an unfinished file is discarded).
     void Begin();
     void CloseFolder();
@@ -193,6 +207,8 @@ private:
     std::string target;         // the name in it that a successful Close replaces; empty when none
     std::string scratch;        // the temporary file being written
     bool folderReadable = true; // false: the folder was opened only as a path and can't be synced
+    bool unnamed = false;       // the file written has no name yet
+    std::string reason;         // why the target was refused, in words of its own
     bool saved = false;
     int folderNotSynced = 0;
 };

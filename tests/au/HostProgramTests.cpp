@@ -200,7 +200,13 @@ TEST(HostPrograms, BadInputsGiveAMessageAndTheirExitCodeInBothHosts)
         {"-o " + wav + " --save-state " + wav, 1,
          "the output " + wav + " and the state file " + wav + " are one file"},
         {"-o " + wav + " --save-state " + files.Path("folder") + "/../out.wav", 1, "are one file"},
-        {"--tail 0 -o /dev/stdout --save-state /dev/stdout", 1, "are one file"},
+        {"--tail 0 -o /dev/fd/3 --save-state /proc/self/fd/3", 1, "are one file", true,
+         "exec 3>" + files.Path("three") + "; "},
+        // Nothing of the program's own may join an output: the error stream is never one, by
+        // any name (here the standard output is the error stream too).
+        {"--tail 0 -o /dev/stderr", 1, "the output /dev/stderr is where this program's messages go"},
+        {"--info --save-state /dev/fd/2", 1, "the state file /dev/fd/2 is where this program's messages go"},
+        {"--tail 0 -o /dev/stdout", 1, "the output /dev/stdout is where this program's messages go"},
         {"-o " + files.Path("song.mid") + " --midi " + files.Path("song.mid"), 1, "is the MIDI file"},
         {"-o " + files.Path("song.state") + " --load-state " + files.Path("song.state"), 1,
          "is the state file"},
@@ -271,6 +277,9 @@ TEST(HostPrograms, OutputsReplaceTheirFilesWholeAndTheStateMayBeSavedOverTheOneL
         // Written in place: a device.
         ProgramRun const nowhere = RunHost(host, "--tail 0.1 -o /dev/null");
         EXPECT_EQ(nowhere.status, 0) << nowhere.out;
+        // A device may take two outputs.
+        ProgramRun const twice = RunHost(host, "--tail 0.1 -o /dev/null --save-state /dev/null");
+        EXPECT_EQ(twice.status, 0) << twice.out;
         EXPECT_TRUE(files.Leftovers().empty());
     }
 }
@@ -333,6 +342,12 @@ TEST(HostPrograms, OutputsGoWhereTheUserPoints)
          files.Path("piped.wav"), "", "-> /dev/stdout"},
         {"/proc/self/fd/1 to a file", "{host} --tail 0.1 -o /proc/self/fd/1 {plugin} > {folder}fd.wav",
          files.Path("fd.wav"), "", "-> /proc/self/fd/1"},
+        {"/dev/fd/3 to a file opened to append",
+         "{host} --tail 0.1 -o /dev/fd/3 {plugin} 3>> {folder}fd3.wav", files.Path("fd3.wav"), "previous\n",
+         "-> /dev/fd/3", [&] { files.Write("fd3.wav", "previous\n"); }},
+        {"/proc/self/fd/3 at an offset",
+         "(printf previous >&3; {host} --tail 0.1 -o /proc/self/fd/3 {plugin}) 3> {folder}offset.wav",
+         files.Path("offset.wav"), "previous", "-> /proc/self/fd/3"},
         {"a link to a file", "{host} --tail 0.1 -o {folder}link.wav {plugin}", files.Path("target.wav"), "",
          "-> " + files.Path("link.wav"),
          [&]
@@ -387,6 +402,84 @@ TEST(HostPrograms, OutputsGoWhereTheUserPoints)
         ::chmod(files.Path("closed").c_str(), 0755);
         for (char const* name : {"link.wav", "link2.wav", "target.wav", "closed/out.wav"})
             fs::remove(files.Path(name));
+    }
+}
+
+// What a run may not do to a file: replace one its user may not write (root may write any), write
+// in place over an old file without room for the new one (refused before the first byte), leave a
+// temporary file when a signal ends it; and every output that failed is told.
+TEST(HostPrograms, FilesAreLeftAsTheyWereWhenARunMayNotOrCannotFinish)
+{
+    Files const files;
+    std::string const folder = files.Path("");
+    for (Host const& host : kHosts)
+    {
+        SCOPED_TRACE(host.program);
+        files.Write("locked.wav", "old");
+        ::chmod(files.Path("locked.wav").c_str(), 0444);
+        ProgramRun const refused =
+            RunHost(host, "--tail 0.1 -o " + files.Path("locked.wav"), true, AsAUser());
+        EXPECT_EQ(refused.status, 1) << refused.out;
+        EXPECT_NE(
+            refused.out.find("cannot write the output " + files.Path("locked.wav") + ": it is read-only"),
+            std::string::npos)
+            << refused.out;
+        EXPECT_EQ(files.Read("locked.wav"), "old");
+        if (::geteuid() == 0)
+        {
+            ProgramRun const root = RunHost(host, "--tail 0.1 -o " + files.Path("locked.wav"));
+            EXPECT_EQ(root.status, 0) << root.out;
+            EXPECT_EQ(files.Read("locked.wav").substr(0, 4), "RIFF");
+            EXPECT_EQ(fs::status(files.Path("locked.wav")).permissions(),
+                      fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+        }
+        fs::remove(files.Path("locked.wav"));
+
+        // Both outputs fail (no file may grow): both are told.
+        ProgramRun const both =
+            RunHost(host, "--tail 0.1 -o " + files.Path("a.wav") + " --save-state " + files.Path("b.state"),
+                    true, "trap '' XFSZ; ulimit -f 0; ");
+        EXPECT_EQ(both.status, 1) << both.out;
+        EXPECT_NE(both.out.find("cannot write the output"), std::string::npos) << both.out;
+        EXPECT_NE(both.out.find("cannot write the state file"), std::string::npos) << both.out;
+
+        // Each signal during a long render: the program ends by it, the old file stays, nothing
+        // is left.
+        for (auto [name, number] : {std::pair{"INT", 2}, std::pair{"TERM", 15}, std::pair{"HUP", 1}})
+        {
+            files.Write("old.wav", "old");
+            // Signalled once its output is open (an unnamed file shows as deleted among its
+            // descriptors).
+            ProgramRun const run = Shell(host, std::string("set -m; ") + host.program +
+                                                   " --rate 384000 --tail 600 -o " + files.Path("old.wav") +
+                                                   " {plugin} & p=$!; for i in $(seq 600); do ls -l "
+                                                   "/proc/$p/fd 2>/dev/null | grep -q deleted && "
+                                                   "break; sleep 0.05; done; kill -" +
+                                                   name + " $p; wait $p; echo status=$?");
+            EXPECT_NE(run.out.find("status=" + std::to_string(128 + number)), std::string::npos)
+                << name << ": " << run.out;
+            EXPECT_TRUE(files.Read("old.wav") == "old") << name;
+        }
+        EXPECT_TRUE(files.Leftovers().empty());
+
+        // In place on a full disk (a small tmpfs in a mount namespace of its own, where the tests
+        // run as root): refused before the first byte, the old file whole.
+        if (::geteuid() != 0) continue;
+        files.Write("full.sh", "set -e; mount -t tmpfs -o size=2m tmpfs " + folder + "full; mkdir " + folder +
+                                   "full/closed; head -c 1500000 /dev/zero > " + folder +
+                                   "full/closed/out.wav; chmod 666 " + folder +
+                                   "full/closed/out.wav; chmod 555 " + folder +
+                                   "full/closed; head -c 2000000 /dev/zero > " + folder +
+                                   "full/fill 2>/dev/null || true; " + AsAUser() + "timeout 60 " +
+                                   host.program + " --tail 20 -o " + folder + "full/closed/out.wav " +
+                                   host.plugin + " || echo status=$?; test $(stat -c %s " + folder +
+                                   "full/closed/out.wav) = 1500000 && cmp -n 1500000 " + folder +
+                                   "full/closed/out.wav /dev/zero && echo kept\n");
+        fs::create_directories(files.Path("full"));
+        ProgramRun const full = RunProgram("unshare -m bash " + files.Path("full.sh"), Suppressions());
+        EXPECT_NE(full.out.find("No space left on device"), std::string::npos) << full.out;
+        EXPECT_NE(full.out.find("status=1"), std::string::npos) << full.out;
+        EXPECT_NE(full.out.find("kept"), std::string::npos) << full.out;
     }
 }
 

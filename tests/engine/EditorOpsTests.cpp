@@ -216,6 +216,70 @@ TEST_F(EditorOps, WavesRebuiltFromPartialsCyclesAndFilesOrLeftAlone)
     EXPECT_EQ(Cycle(*t, 0, 3), imported);
 }
 
+// Every file either gives a sounding wave or is refused with its reason, the slot as it was; a
+// silent file imports as silence.
+TEST_F(EditorOps, ShortOrCycleLessImportsAreRefused)
+{
+    auto const cycle = [](char shape, int frames, double hz)
+    {
+        std::vector<float> v(static_cast<std::size_t>(frames));
+        for (std::size_t i = 0; i < v.size(); ++i)
+        {
+            double const phase = hz > 0.0 ? std::fmod(hz * static_cast<double>(i) / 44100.0, 1.0)
+                                          : (static_cast<double>(i) + 0.5) / frames;
+            v[i] = static_cast<float>(shape == 's'   ? 0.5 * std::sin(kTwoPi * phase)
+                                      : shape == 'q' ? (phase < 0.5 ? 0.5 : -0.5)
+                                      : shape == 'w' ? phase - 0.5
+                                                     : 0.0);
+        }
+        return v;
+    };
+    char const* const kShort = "it is too short to hold a cycle the import can find";
+    char const* const kNone = "no cycle was found in it";
+    struct Row
+    {
+        char shape; // sine, square, saw or silence
+        int frames;
+        double hz;          // 0: one cycle over the file
+        char const* whyNot; // null: imported
+    };
+    std::vector<Row> const rows = {
+        {'s', 2, 0, kShort},     {'s', 4, 0, kShort},      {'s', 8, 0, kShort},     {'s', 16, 0, kShort},
+        {'s', 32, 0, kShort},    {'s', 64, 0, kShort},     {'s', 128, 0, nullptr},  {'s', 600, 0, nullptr},
+        {'s', 2048, 0, nullptr}, {'q', 2, 0, kShort},      {'q', 4, 0, kShort},     {'q', 8, 0, kShort},
+        {'q', 16, 0, kShort},    {'q', 32, 0, kShort},     {'q', 64, 0, nullptr},   {'q', 128, 0, nullptr},
+        {'q', 600, 0, nullptr},  {'q', 2048, 0, nullptr},  {'w', 2, 0, kShort},     {'w', 4, 0, kShort},
+        {'w', 8, 0, kShort},     {'w', 16, 0, kShort},     {'w', 32, 0, kShort},    {'w', 64, 0, kShort},
+        {'w', 128, 0, nullptr},  {'w', 600, 0, nullptr},   {'w', 2048, 0, nullptr}, {'s', 8, 441, kShort},
+        {'s', 32, 441, kShort},  {'s', 128, 441, nullptr}, {'s', 32768, 1, kNone},  {'0', 4096, 0, nullptr},
+    };
+    for (Row const& row : rows)
+    {
+        std::string const name = std::string(1, row.shape) + std::to_string(row.frames) + "_" +
+                                 std::to_string(static_cast<int>(row.hz)) + ".wav";
+        ASSERT_NE(t->LoadStandardWaveform(0, 3, 0), nullptr);
+        std::vector<float> const before = Cycle(*t, 0, 3);
+        std::string whyNot;
+        bool const imported = t->ImportWave(
+            0, 3, WriteWav(name.c_str(), cycle(row.shape, row.frames, row.hz)).c_str(), &whyNot);
+        std::vector<float> const after = Cycle(*t, 0, 3);
+        float const peak = *std::max_element(after.begin(), after.end());
+        EXPECT_EQ(imported, row.whyNot == nullptr) << name;
+        EXPECT_EQ(whyNot, row.whyNot != nullptr ? row.whyNot : "") << name;
+        if (!imported)
+            EXPECT_EQ(after, before) << name;
+        else
+            EXPECT_FLOAT_EQ(peak, row.shape == '0' ? 0.0f : 1.0f) << name;
+    }
+
+    // A file whose format names no channels.
+    std::string const none = WriteWav("none.wav", cycle('s', 600, 0));
+    std::fstream(none, std::ios::in | std::ios::out | std::ios::binary).seekp(22).put('\0');
+    std::string whyNot;
+    EXPECT_FALSE(t->ImportWave(0, 3, none.c_str(), &whyNot));
+    EXPECT_EQ(whyNot, "it has no channels");
+}
+
 TEST_F(EditorOps, LinesAndLayersAreCopiedAndCleared)
 {
     std::vector<float> const times{0.0f, 100.0f, 200.0f};

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -203,8 +204,17 @@ TEST_F(SaveTargets, NothingPlantedIsWrittenThroughAndALinkAtTheFileIsReplaced)
             }
             FifoWatchdog watchdog({planted});
 
-            bool const saved = Save(kind).saved;
+            Saved const result = Save(kind);
+            bool const saved = result.saved;
             EXPECT_FALSE(watchdog.End()) << "a FIFO was opened";
+            // A FIFO or folder at the file says what it is.
+            if (row.plant == Plant::FifoAtTarget || row.plant == Plant::FolderAtTarget)
+            {
+                std::string const what = row.plant == Plant::FifoAtTarget
+                                             ? target.filename().string() + " is not a regular file"
+                                             : std::strerror(EISDIR);
+                EXPECT_EQ(result.told, std::vector<std::string>{kind.failure + (": " + what)});
+            }
             EXPECT_EQ(saved, row.saved);
             EXPECT_EQ(ReadFile(victim), "victim");
             // What was planted stays as it was, except a link at the file, which the file replaces.
@@ -323,4 +333,44 @@ TEST(TemporaryFiles, AreNewNamedAlikeAndOutsideEveryListedExtension)
     close(folder);
     std::sort(names.begin(), names.end());
     EXPECT_EQ(std::adjacent_find(names.begin(), names.end()), names.end());
+}
+
+// A replaced file keeps exactly its ACL: the same one where it had one, none where it had none
+// (not the one its folder's default would give); where the ACL can't be set, the group gets no
+// more than the mask allowed it. Only a new file inherits its folder's default.
+TEST_F(SaveTargets, AReplacedFileKeepsExactlyItsAcl)
+{
+    if (!KeepsAcls(home.Path().c_str())) GTEST_SKIP() << "the file system keeps no ACLs";
+    for (Kind const& kind : Kinds())
+    {
+        for (AclRow const& row : AclRows())
+        {
+            SCOPED_TRACE(std::string(kind.what) + ", " + row.what);
+            fs::path const target = kind.target();
+            std::error_code error;
+            fs::remove_all(target.parent_path(), error);
+            fs::create_directories(target.parent_path());
+            if (row.oldMode != 0)
+            {
+                std::ofstream(target) << "old";
+                ASSERT_EQ(chmod(target.c_str(), row.oldMode), 0);
+                ASSERT_TRUE(row.oldAcl.empty() || SetAcl(target.c_str(), row.oldAcl));
+            }
+            ASSERT_TRUE(SetDefaultAcl(target.parent_path().c_str(), row.folderDefault));
+            Saved result;
+            {
+                SyscallLog log(kTemporaryNamePrefix, target.filename().c_str());
+                if (row.failing != nullptr) log.Fail(row.failing, EOPNOTSUPP);
+                result = Save(kind);
+            }
+            EXPECT_TRUE(result.saved);
+            struct stat facts
+            {
+            };
+            ASSERT_EQ(stat(target.c_str(), &facts), 0);
+            EXPECT_EQ(facts.st_mode & 07777, row.newMode);
+            std::string const acl = AclOf(target.c_str());
+            EXPECT_EQ(acl, row.newAcl == "inherited" && !acl.empty() ? acl : row.newAcl);
+        }
+    }
 }

@@ -6,13 +6,20 @@
 #include <atomic>
 #include <cmath>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <grp.h>
 #include <iterator>
 #include <limits>
+#include <random>
+#include <sched.h>
 #include <string>
+#include <sys/mount.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "support/TemporaryDataHome.h"
@@ -591,6 +598,196 @@ TEST(StreamWriteErrorTest, DevicesAreRefused)
     FileReader r;
     EXPECT_FALSE(r.Open("/dev/null"));
     EXPECT_FALSE(r.Open("/dev/zero"));
+}
+
+namespace
+{
+
+// Runs `body` in a child process as the user nobody where the tests run as root, else as the user
+// running them; its exit code (-1 when it did not end by itself).
+template <typename Body> int AsAUser(Body body)
+{
+    pid_t const child = fork();
+    if (child == 0)
+    {
+        if (geteuid() == 0 && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                               setresuid(65534, 65534, 65534) != 0))
+            _exit(99);
+        _exit(body());
+    }
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+} // namespace
+
+// A file its user may not write is not replaced, and the reason says so; root may write any file,
+// and the file keeps its mode.
+TEST_F(StreamFileTest, AFileItsUserMayNotWriteIsNotReplaced)
+{
+    struct Row
+    {
+        char const* what;
+        mode_t mode;
+    };
+    for (Row const& row : {Row{"no write bit for anyone", 0444}, Row{"the owner's only", 0644}})
+    {
+        SCOPED_TRACE(row.what);
+        // A user may write a file of their own with its write bit.
+        if (geteuid() != 0 && (row.mode & 0200) != 0) continue;
+        std::string const path = WriteFile("kept.fxp", "old");
+        ASSERT_EQ(chmod(path.c_str(), row.mode), 0);
+        // As a user the file is not its own: refused with its reason, the old file left.
+        int const code = AsAUser(
+            [&]
+            {
+                ReplacingFileWriter w;
+                bool const opened = w.Open(path.c_str());
+                return opened ? 1
+                       : WithReason("Could not save patch", w.Outcome()) ==
+                               "Could not save patch: kept.fxp is read-only"
+                           ? 0
+                           : 2;
+            });
+        EXPECT_EQ(code, 0);
+        EXPECT_EQ(ReadFile(path), "old");
+        if (geteuid() != 0) continue;
+        ReplacingFileWriter w;
+        ASSERT_TRUE(w.Open(path.c_str()));
+        w.Write("new");
+        EXPECT_TRUE(w.Close());
+        EXPECT_EQ(ReadFile(path), "new\r");
+        struct stat facts
+        {
+        };
+        ASSERT_EQ(stat(path.c_str(), &facts), 0);
+        EXPECT_EQ(facts.st_mode & 07777, row.mode);
+    }
+}
+
+namespace
+{
+
+// Exit codes of a round of kills.
+constexpr int kCannotMount = 77;
+constexpr int kLeftover = 1;
+constexpr int kDamagedFile = 2;
+
+// The bytes of save number n: a megabyte of one value, so a file is whole only when all of it
+// holds that value.
+Bytes SaveNumber(int n)
+{
+    return Bytes(1024 * 1024, static_cast<char>('a' + n % 26));
+}
+
+bool Whole(Bytes const& bytes)
+{
+    return bytes.size() == 1024 * 1024 && bytes.find_first_not_of(bytes[0]) == Bytes::npos;
+}
+
+// In a mount namespace of its own, a new file system of `type` (tmpfs, or a loop-mounted image
+// made by `make`) in `base`; then rounds of a process saving over one file again and again,
+// killed (SIGKILL) at a random instant. The target must be whole, and no temporary file is left
+// but, at most once, a whole one named in the instant between its naming and its rename.
+int KillRounds(fs::path const& base, char const* type, char const* make)
+{
+    if (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0)
+        return kCannotMount;
+    fs::path const folder = base / "mounted";
+    fs::create_directories(folder);
+    if (make == nullptr)
+    {
+        if (mount("tmpfs", folder.c_str(), type, 0, "size=16m") != 0) return kCannotMount;
+    }
+    else
+    {
+        fs::path const image = base / "image";
+        std::ofstream(image).flush();
+        fs::resize_file(image, 320u * 1024u * 1024u);
+        std::string const quiet = " >/dev/null 2>&1";
+        if (std::system((std::string(make) + " " + image.string() + quiet).c_str()) != 0 ||
+            std::system(("mount -t " + std::string(type) + " -o loop " + image.string() + " " +
+                         folder.string() + quiet)
+                            .c_str()) != 0)
+            return kCannotMount;
+    }
+    std::string const target = (folder / "Pad.fxp").string();
+    std::ofstream(target, std::ios::binary) << SaveNumber(0);
+    std::mt19937 random(static_cast<unsigned>(getpid()));
+    int result = 0;
+    int named = 0;
+    for (int round = 0; round < 10 && result == 0; ++round)
+    {
+        pid_t const saver = fork();
+        if (saver == 0)
+        {
+            for (int n = 1;; ++n)
+            {
+                ReplacingFileWriter w;
+                Bytes const bytes = SaveNumber(n);
+                if (w.Open(target.c_str())) w.WriteBytes(bytes.data(), bytes.size());
+                w.Close();
+            }
+        }
+        usleep(1000 + random() % 40000);
+        kill(saver, SIGKILL);
+        waitpid(saver, nullptr, 0);
+        for (auto const& entry : fs::directory_iterator(folder))
+        {
+            std::string const name = entry.path().filename().string();
+            if (name == "lost+found") continue;
+            std::ifstream in(entry.path(), std::ios::binary);
+            Bytes const bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+            if (name == "Pad.fxp")
+            {
+                if (!Whole(bytes)) result = kDamagedFile;
+                continue;
+            }
+            if (!Whole(bytes) || ++named > 1) result = kLeftover;
+            fs::remove(entry.path());
+        }
+    }
+    umount2(folder.c_str(), 0);
+    return result;
+}
+
+bool MountsRequired()
+{
+    char const* required = std::getenv("TORVANE_REQUIRE_MOUNTS");
+    return required != nullptr && std::string(required) == "1";
+}
+
+} // namespace
+
+// A process killed while it saves leaves the old file or the new one, whole, and no temporary
+// file it was writing: that has no name until it is complete (and then only until its rename). On ext4 and
+// XFS (loop-mounted images) and tmpfs; a machine that can't mount them skips a row, and fails it instead when
+// TORVANE_REQUIRE_MOUNTS=1 (CI).
+TEST(StreamKillTest, AProcessKilledWhileSavingLeavesNoPartialFile)
+{
+    struct Row
+    {
+        char const* type;
+        char const* make;
+    };
+    for (Row const& row :
+         {Row{"ext4", "mkfs.ext4 -q -F"}, Row{"xfs", "mkfs.xfs -q -f"}, Row{"tmpfs", nullptr}})
+    {
+        SCOPED_TRACE(row.type);
+        fs::path const base = MakeTemporaryFolder("torvane-kill-");
+        pid_t const child = fork();
+        if (child == 0) _exit(KillRounds(base, row.type, row.make));
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+        fs::remove_all(base);
+        ASSERT_TRUE(WIFEXITED(status));
+        int const code = WEXITSTATUS(status);
+        if (code == kCannotMount && !MountsRequired()) continue;
+        EXPECT_NE(code, kCannotMount) << "no " << row.type << " could be mounted";
+        EXPECT_NE(code, kLeftover) << "temporary files were left";
+        EXPECT_NE(code, kDamagedFile) << "the file was left damaged";
+    }
 }
 
 // ---------------------------------------------------------------------------------------------

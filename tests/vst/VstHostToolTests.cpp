@@ -13,7 +13,10 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
+
+#include <csignal>
 
 #include "hostcli/OutputFile.h"
 #include "support/syscalls/SyscallLog.h"
@@ -226,12 +229,13 @@ TEST(VstHostOutput, DataAreSyncedBeforeTheRenameAndTheFolderAfterIt)
     std::string const target = (folder / "out.wav").string();
     mode_t const mask = ::umask(022);
     std::vector<ReplaceCallRow> rows = ReplaceCallRows();
-    rows.push_back({"a folder that takes no new file", 0640, "create", EACCES, true,
-                    "create!, open, close folder, write, fsync, close", ReplaceCallRow::Nothing});
+    rows.push_back({"a folder that takes no new file", 0640, "tmpfile", EACCES, true,
+                    "tmpfile!, open, close folder, write, fsync, close", ReplaceCallRow::Nothing});
     for (ReplaceCallRow const& row : rows)
     {
         SCOPED_TRACE(row.what);
         std::filesystem::remove(target);
+        ASSERT_TRUE(SetDefaultAcl(folder.c_str(), ""));
         if (row.oldMode != 0)
         {
             std::ofstream(target) << "a longer old text";
@@ -274,6 +278,81 @@ TEST(VstHostOutput, DataAreSyncedBeforeTheRenameAndTheFolderAfterIt)
         }
     }
     ::umask(mask);
+    std::filesystem::remove_all(folder);
+}
+
+// The host's writer keeps a replaced file's ACL exactly, as the plug-in's does.
+TEST(VstHostOutput, AReplacedFileKeepsExactlyItsAcl)
+{
+    auto const folder = TempFile("acl");
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    if (!KeepsAcls(folder.c_str())) GTEST_SKIP() << "the file system keeps no ACLs";
+    std::string const target = (folder / "out.wav").string();
+    for (AclRow const& row : AclRows())
+    {
+        SCOPED_TRACE(row.what);
+        std::filesystem::remove(target);
+        ASSERT_TRUE(SetDefaultAcl(folder.c_str(), ""));
+        if (row.oldMode != 0)
+        {
+            std::ofstream(target) << "old";
+            ASSERT_EQ(::chmod(target.c_str(), row.oldMode), 0);
+            ASSERT_TRUE(row.oldAcl.empty() || SetAcl(target.c_str(), row.oldAcl));
+        }
+        ASSERT_TRUE(SetDefaultAcl(folder.c_str(), row.folderDefault));
+        OutputFile file;
+        std::string why;
+        {
+            SyscallLog log(".vsthost-", "out.wav");
+            if (row.failing != nullptr) log.Fail(row.failing, EOPNOTSUPP);
+            EXPECT_TRUE(file.Prepare(target, "output", why) && file.Write("new", 3) && file.Commit(why))
+                << why;
+        }
+        struct stat facts
+        {
+        };
+        ASSERT_EQ(::stat(target.c_str(), &facts), 0);
+        EXPECT_EQ(facts.st_mode & 07777, row.newMode);
+        std::string const acl = AclOf(target.c_str());
+        EXPECT_EQ(acl, row.newAcl == "inherited" && !acl.empty() ? acl : row.newAcl);
+    }
+    std::filesystem::remove_all(folder);
+}
+
+// Where the file system keeps no unnamed files the temporary file has a name while it is written:
+// SIGINT, SIGTERM and SIGHUP remove it, and the program ends by the signal.
+TEST(VstHostOutput, ASignalRemovesANamedTemporaryFile)
+{
+    auto const folder = TempFile("signals");
+    std::filesystem::remove_all(folder);
+    std::filesystem::create_directories(folder);
+    std::string const target = (folder / "out.wav").string();
+    std::ofstream(target) << "old";
+    for (int signal : {SIGINT, SIGTERM, SIGHUP})
+    {
+        SCOPED_TRACE(signal);
+        pid_t const child = ::fork();
+        if (child == 0)
+        {
+            OutputFile::RemoveTemporariesOnSignals(true);
+            OutputFile file;
+            std::string why;
+            SyscallLog log(".vsthost-", "out.wav");
+            log.Fail("tmpfile", EOPNOTSUPP);
+            if (!file.Prepare(target, "output", why) || !file.Write("new", 3) ||
+                std::distance(std::filesystem::directory_iterator(folder), {}) != 2)
+                ::_exit(1);
+            ::raise(signal);
+            ::_exit(2);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal) << status;
+        for (auto const& entry : std::filesystem::directory_iterator(folder))
+            EXPECT_EQ(entry.path().filename(), "out.wav");
+        EXPECT_EQ(Contents(target), "old");
+    }
     std::filesystem::remove_all(folder);
 }
 

@@ -253,6 +253,11 @@ bool SaveState(HostProgram& program, OutputFile& file, Messages const& fail)
 {
     std::vector<std::uint8_t> const state = program.SaveState();
     std::string error;
+    if (!file.Reserve(state.size(), error))
+    {
+        fail("%s", error.c_str());
+        return false;
+    }
     file.Write(state.data(), state.size());
     if (!file.Commit(error))
     {
@@ -263,12 +268,17 @@ bool SaveState(HostProgram& program, OutputFile& file, Messages const& fail)
     return true;
 }
 
-// Refuses, before anything is written, two outputs that are one file and an output that is an
-// input (by device and inode where the file exists, else by folder and name). The state may be
-// saved over the state file loaded: that is read whole first.
+// Refuses, before anything is written, two outputs that are one file, an output that is an
+// input (by device and inode where the file exists, else by folder and name) and an output that
+// is where the messages go (the error stream, whatever name it is given): nothing of the
+// program's own may join a file it writes. The state may be saved over the state file loaded:
+// that is read whole first. A character device (/dev/null) may take any number of outputs, and
+// the messages too.
 bool OutputsAreTheirOwnFiles(Options const& o, std::vector<HostProgram::OwnOutput> const& outputs,
-                             OutputFile const* stateFile, Messages const& fail)
+                             OutputFile const* stateFile, std::FILE* err, Messages const& fail)
 {
+    OutputFile::Identity messages;
+    bool const messagesKnown = OutputFile::IdentifyDescriptor(::fileno(err), messages);
     struct Input
     {
         char const* what;
@@ -295,7 +305,13 @@ bool OutputsAreTheirOwnFiles(Options const& o, std::vector<HostProgram::OwnOutpu
                      input.path.c_str());
             return false;
         }
-        for (std::size_t i = 0; known && i < seen.size(); ++i)
+        if (known && messagesKnown && identity == messages && !identity.characterDevice)
+        {
+            fail("the %s %s is where this program's messages go (its error stream): name another file",
+                 output.what, output.path.c_str());
+            return false;
+        }
+        for (std::size_t i = 0; known && !identity.characterDevice && i < seen.size(); ++i)
         {
             if (!seen[i].first || !(seen[i].second == identity)) continue;
             fail("the %s %s and the %s %s are one file", outputs[i].what, outputs[i].path.c_str(),
@@ -360,7 +376,7 @@ int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* o
     if (program.WantsOwnMode())
         for (HostProgram::OwnOutput const& own : program.OwnOutputs())
             outputs.push_back(own);
-    if (!OutputsAreTheirOwnFiles(o, outputs, &stateFile, fail)) return 1;
+    if (!OutputsAreTheirOwnFiles(o, outputs, &stateFile, err, fail)) return 1;
     for (HostProgram::OwnOutput const& output : outputs)
     {
         if (!output.file->Prepare(output.path, output.what, error))
@@ -434,6 +450,12 @@ int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* o
     long const totalFrames = static_cast<long>(frames);
 
     WavWriter wav;
+    if (!wavFile.Reserve(WavWriter::FileBytes(o.floatSamples, static_cast<std::uint64_t>(totalFrames)),
+                         error))
+    {
+        fail("%s", error.c_str());
+        return 1;
+    }
     if (!wav.Open(wavFile.Stream(), static_cast<int>(o.rate), o.floatSamples,
                   static_cast<std::uint64_t>(totalFrames)))
     {
@@ -477,15 +499,14 @@ int Run(HostProgram& program, std::vector<std::string> const& args, std::FILE* o
     if (!wav.Close()) wavFile.Fail();
     std::string writeError;
     bool const written = wavFile.Commit(writeError);
-    if (written) Tell(wavFile, fail);
-    if (!o.saveState.empty() && !SaveState(program, stateFile, fail)) return 1;
-    program.Close();
-
-    if (!written)
-    {
+    // Each output that failed is told.
+    if (written)
+        Tell(wavFile, fail);
+    else
         fail("%s", writeError.c_str());
-        return 1;
-    }
+    bool const stateSaved = o.saveState.empty() || SaveState(program, stateFile, fail);
+    program.Close();
+    if (!written || !stateSaved) return 1;
     std::fprintf(out, "%s: %ld frames (%.2f s) at %.0f Hz, peak %.1f dBFS -> %s\n", o.plugin.c_str(),
                  totalFrames, static_cast<double>(totalFrames) / o.rate, o.rate,
                  peak > 0.0f ? 20.0 * std::log10(peak) : -INFINITY, o.outPath.c_str());
@@ -550,6 +571,14 @@ bool ReadRegularFile(std::string const& path, char const* what, std::uintmax_t l
 int RunHostProgram(HostProgram& program, std::vector<std::string> const& args, std::FILE* out, std::FILE* err)
 {
     Messages const fail(program.Name(), err);
+    // Only a descriptor the program was given may be named as an output; a temporary file it
+    // named goes when a signal ends it.
+    OutputFile::NoteStartingDescriptors();
+    struct SignalsHandled
+    {
+        SignalsHandled() { OutputFile::RemoveTemporariesOnSignals(true); }
+        ~SignalsHandled() { OutputFile::RemoveTemporariesOnSignals(false); }
+    } const handled;
     try
     {
         return Run(program, args, out, err);

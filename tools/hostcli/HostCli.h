@@ -11,9 +11,11 @@
 //     Then every output (the WAV file when rendering, --save-state, and the program's own, such as a
 //     screenshot) is prepared (OutputFile): one that is an input (the plug-in, the MIDI file, the
 //     state file loaded, which --save-state may replace) or another output (by device and inode,
-//     or folder and name for a file still to be made), a folder, a missing folder or a FIFO
-//     nothing reads ends it with a message and exit code 1. With an output on the standard
-//     output, what would be printed there goes to the error stream;
+//     or folder and name for a file still to be made; a character device such as /dev/null may
+//     take any number), the error stream (which carries the messages, by whatever name), a
+//     folder, a missing folder, a file the user may not write or a FIFO nothing reads ends it
+//     with a message and exit code 1. With an output on the standard output, what would be
+//     printed there goes to the error stream;
 //  3. loads the plug-in (exactly the file checked: a bare name is taken in the current folder,
 //     never from the library search path), restores the state, then sets the parameters (an index
 //     the plug-in does not have is a bad option: exit code 2);
@@ -21,8 +23,10 @@
 //     the WAV file, streaming block by block (a render longer than the largest WAV file is
 //     refused);
 //  5. saves the state (--save-state) as the plug-in is left then, and closes the plug-in.
-// An output is put in place only once complete: a failed run leaves the old file as it was.
-// Every failure gives a message on the error stream and exit code 1; nothing aborts.
+// An output is put in place only once complete: a failed run leaves the old file as it was, and
+// a run ended by SIGINT, SIGTERM or SIGHUP leaves no temporary file and ends by that signal.
+// Every failure (each output that failed among them) gives a message on the error stream and
+// exit code 1; nothing aborts.
 
 #include <cstdint>
 #include <cstdio>

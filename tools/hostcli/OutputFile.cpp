@@ -1,16 +1,21 @@
 #include "hostcli/OutputFile.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <bitset>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <random>
 #include <string_view>
+
+#include "framework/FileKeeping.h"
 
 // The host links none of the plug-ins' code: it keeps its own small replacing writer.
 
@@ -70,6 +75,66 @@ bool AllDigits(std::string_view text)
     return true;
 }
 
+// The descriptors open when the program started (all of them until that is noted).
+constexpr int kNotedDescriptors = 1024;
+std::bitset<kNotedDescriptors> startedWith;
+bool startNoted = false;
+
+bool StartedWith(int fd)
+{
+    if (!startNoted) return true;
+    return fd >= 0 && fd < kNotedDescriptors && startedWith.test(static_cast<std::size_t>(fd));
+}
+
+// Named temporary files, removed when a signal ends the program: slots of a folder descriptor
+// and a name that the handler reads without allocating.
+struct NamedTemporary
+{
+    std::atomic<int> folder{-1};
+    char name[32] = {};
+};
+constexpr int kNamedTemporaries = 16;
+NamedTemporary namedTemporaries[kNamedTemporaries];
+
+int Register(int folder, std::string const& name)
+{
+    for (int i = 0; i < kNamedTemporaries; ++i)
+    {
+        NamedTemporary& slot = namedTemporaries[i];
+        if (slot.folder.load() != -1) continue;
+        std::snprintf(slot.name, sizeof slot.name, "%s", name.c_str());
+        int expected = -1;
+        if (slot.folder.compare_exchange_strong(expected, folder)) return i;
+    }
+    return -1;
+}
+
+void Unregister(int& slot)
+{
+    if (slot >= 0) namedTemporaries[slot].folder.store(-1);
+    slot = -1;
+}
+
+int const kEndingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+struct sigaction previousActions[3];
+
+extern "C" void RemoveTemporariesAndEnd(int signal)
+{
+    for (NamedTemporary& slot : namedTemporaries)
+    {
+        int const folder = slot.folder.exchange(-1);
+        if (folder >= 0) ::unlinkat(folder, slot.name, 0);
+    }
+    // Ended by the signal itself, so the exit status says which.
+    struct sigaction fallback
+    {
+    };
+    fallback.sa_handler = SIG_DFL;
+    ::sigemptyset(&fallback.sa_mask);
+    ::sigaction(signal, &fallback, nullptr);
+    ::raise(signal);
+}
+
 // The descriptor a tidy path names (/dev/stdin, /dev/stdout, /dev/stderr, /dev/fd/N or
 // /proc/P/fd/N), with `ours` true when it is one of this process's; -1 for any other path.
 int DescriptorNamed(std::string const& path, bool& ours)
@@ -104,8 +169,8 @@ struct Resolved
     int descriptor = -1; // the descriptor a descriptor path names
     bool ours = false;   // ... and whether it is one of this process's
 
-    // Our own standard output or error.
-    bool IsOwnOutput() const { return ours && (descriptor == 1 || descriptor == 2); }
+    // One of the descriptors this process was started with.
+    bool IsOwnOutput() const { return ours && descriptor >= 0; }
 };
 
 // The folder and name parts of a path that is not a folder's.
@@ -143,18 +208,24 @@ int Resolve(std::string const& given, Resolved& out)
     return ELOOP;
 }
 
-// A new file in the folder open at `folder`, ".vsthost-" and six random letters or digits, created
-// exclusively (never through a link or over anything already there) with `mode` less the umask.
-int CreateBeside(int folder, std::string& created, mode_t mode)
+// A name for a temporary file: ".vsthost-" and six random letters or digits.
+std::string TemporaryName()
 {
     static char const kCharacters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
-    std::random_device seed;
-    std::mt19937 pick(seed());
+    static std::mt19937 pick{std::random_device{}()};
+    std::string name = ".vsthost-";
+    for (int i = 0; i < 6; ++i)
+        name += kCharacters[pick() % (sizeof kCharacters - 1)];
+    return name;
+}
+
+// A new file in the folder open at `folder`, named by TemporaryName, created exclusively (never
+// through a link or over anything already there) with `mode` less the umask.
+int CreateBeside(int folder, std::string& created, mode_t mode)
+{
     for (int attempt = 0; attempt < 100; ++attempt)
     {
-        std::string name = ".vsthost-";
-        for (int i = 0; i < 6; ++i)
-            name += kCharacters[pick() % (sizeof kCharacters - 1)];
+        std::string const name = TemporaryName();
         int const fd = Retried(
             [&]
             {
@@ -173,9 +244,9 @@ int CreateBeside(int folder, std::string& created, mode_t mode)
 }
 
 // Gives the new file the old one's owner and group where the user may (the owner first:
-// changing it clears the set-id bits), then its mode. False with errno set when the mode can't
-// be given on a file system that keeps modes.
-bool TakeOver(int fd, struct stat const& old)
+// changing it clears the set-id bits), then its mode and ACL. False with errno set when the mode
+// can't be given on a file system that keeps modes.
+bool TakeOver(int fd, struct stat const& old, filekeeping::Acl const& acl)
 {
     struct stat made
     {
@@ -183,7 +254,7 @@ bool TakeOver(int fd, struct stat const& old)
     if (::fstat(fd, &made) == 0 && (made.st_uid != old.st_uid || made.st_gid != old.st_gid) &&
         ::fchown(fd, old.st_uid, old.st_gid) != 0)
         (void)!::fchown(fd, static_cast<uid_t>(-1), old.st_gid);
-    return ::fchmod(fd, old.st_mode & 07777) == 0 || errno == EPERM || errno == ENOTSUP;
+    return filekeeping::TakeModeAndAcl(fd, old.st_mode, acl);
 }
 
 bool IsRegular(int fd)
@@ -224,7 +295,7 @@ bool OutputFile::Identify(std::string const& path, Identity& identity)
     identity = Identity{};
     if (where.IsOwnOutput())
     {
-        if (::fstat(where.descriptor, &facts) != 0) return false;
+        if (!StartedWith(where.descriptor) || ::fstat(where.descriptor, &facts) != 0) return false;
     }
     else if (::stat(where.path.c_str(), &facts) != 0)
     {
@@ -236,7 +307,48 @@ bool OutputFile::Identify(std::string const& path, Identity& identity)
     }
     identity.device = facts.st_dev;
     identity.inode = facts.st_ino;
+    identity.characterDevice = identity.name.empty() && S_ISCHR(facts.st_mode);
     return true;
+}
+
+bool OutputFile::IdentifyDescriptor(int fd, Identity& identity)
+{
+    struct stat facts
+    {
+    };
+    if (::fstat(fd, &facts) != 0) return false;
+    identity = Identity{facts.st_dev, facts.st_ino, {}, S_ISCHR(facts.st_mode)};
+    return true;
+}
+
+void OutputFile::NoteStartingDescriptors()
+{
+    for (int fd = 0; fd < kNotedDescriptors; ++fd)
+        startedWith.set(static_cast<std::size_t>(fd), ::fcntl(fd, F_GETFD) != -1);
+    startNoted = true;
+}
+
+void OutputFile::RemoveTemporariesOnSignals(bool on)
+{
+    for (std::size_t i = 0; i < std::size(kEndingSignals); ++i)
+    {
+        if (on)
+        {
+            struct sigaction action
+            {
+            };
+            action.sa_handler = RemoveTemporariesAndEnd;
+            ::sigemptyset(&action.sa_mask);
+            for (int other : kEndingSignals)
+                ::sigaddset(&action.sa_mask, other);
+            ::sigaction(kEndingSignals[i], &action, &previousActions[i]);
+            // A signal ignored from the start (nohup, a background job) stays ignored.
+            if (previousActions[i].sa_handler == SIG_IGN)
+                ::sigaction(kEndingSignals[i], &previousActions[i], nullptr);
+        }
+        else
+            ::sigaction(kEndingSignals[i], &previousActions[i], nullptr);
+    }
 }
 
 OutputFile::~OutputFile()
@@ -261,6 +373,7 @@ bool OutputFile::Prepare(std::string const& target, char const* kind, std::strin
     note.clear();
     own = -1;
     regular = false;
+    unnamed = false;
     way = Way::Replace;
 
     Resolved where;
@@ -269,9 +382,26 @@ bool OutputFile::Prepare(std::string const& target, char const* kind, std::strin
         error = Failure(what, path, std::strerror(why));
         return false;
     }
-    // Our own output: written through its descriptor as it is.
+    // A descriptor the program was started with: written through it as it is, at its offset
+    // (appended to where it was opened to append).
     if (where.IsOwnOutput())
     {
+        int const flags = StartedWith(where.descriptor) ? ::fcntl(where.descriptor, F_GETFL) : -1;
+        struct stat opened
+        {
+        };
+        if (flags == -1 || ::fstat(where.descriptor, &opened) != 0)
+        {
+            error = Failure(what, path, "no such descriptor is open");
+            return false;
+        }
+        if (S_ISDIR(opened.st_mode) || (flags & O_ACCMODE) == O_RDONLY)
+        {
+            error = Failure(what, path,
+                            S_ISDIR(opened.st_mode) ? "it is a folder"
+                                                    : "the descriptor is not open for writing");
+            return false;
+        }
         int const fd = ::fcntl(where.descriptor, F_DUPFD_CLOEXEC, 3);
         if (fd < 0)
         {
@@ -297,8 +427,8 @@ bool OutputFile::Prepare(std::string const& target, char const* kind, std::strin
         error = Failure(what, path, "it is a folder");
         return false;
     }
-    // Anything but a regular file, and every other descriptor path, is written in place; a FIFO
-    // opened without waiting fails at once when nothing reads it.
+    // Anything but a regular file, and another process's descriptor path, is written in place; a
+    // FIFO opened without waiting fails at once when nothing reads it.
     if (where.descriptor >= 0 || (exists && !S_ISREG(facts.st_mode)))
     {
         int const fd = OpenInPlace(AT_FDCWD, where.path.c_str(), 0);
@@ -326,7 +456,22 @@ bool OutputFile::Prepare(std::string const& target, char const* kind, std::strin
                         errno == ENOENT || errno == ENOTDIR ? "no such folder" : std::strerror(errno));
         return false;
     }
-    int const fd = CreateBeside(folder, temporary, exists ? 0600 : 0666);
+    if (exists && !filekeeping::MayWrite(folder, name))
+    {
+        error = Failure(what, path, "it is read-only");
+        CloseFolder();
+        return false;
+    }
+    filekeeping::Acl const acl = exists ? filekeeping::ReadAcl(folder, name) : filekeeping::Acl{};
+    // Unnamed until Commit where the file system allows, so a run cut short leaves nothing.
+    mode_t const first = exists ? 0600 : 0666;
+    int fd = filekeeping::OpenUnnamed(folder, first);
+    unnamed = fd >= 0;
+    if (fd < 0 && filekeeping::KeepsNoUnnamedFiles(errno))
+    {
+        fd = CreateBeside(folder, temporary, first);
+        if (fd >= 0) registered = Register(folder, temporary);
+    }
     if (fd < 0)
     {
         int const why = errno;
@@ -352,7 +497,7 @@ bool OutputFile::Prepare(std::string const& target, char const* kind, std::strin
         error = Failure(what, path, std::strerror(why));
         return false;
     }
-    if (exists && !TakeOver(fd, facts))
+    if (exists && !TakeOver(fd, facts, acl))
     {
         error = Failure(what, path, std::strerror(errno));
         ::close(fd);
@@ -402,6 +547,18 @@ bool OutputFile::OpenStream(int fd, std::string& error)
     return true;
 }
 
+bool OutputFile::Reserve(unsigned long long size, std::string& error)
+{
+    if (stream == nullptr || way != Way::InPlace || !regular || size == 0) return true;
+    // Room for the whole file before its first byte is written over: a full disk refuses here.
+    int const why =
+        ::fallocate(descriptor, FALLOC_FL_KEEP_SIZE, 0, static_cast<off_t>(size)) == 0 ? 0 : errno;
+    if (why == 0 || why == EOPNOTSUPP || why == ENOSYS) return true;
+    error = Failure(what, path, std::strerror(why));
+    Discard();
+    return false;
+}
+
 bool OutputFile::Write(void const* data, std::size_t size)
 {
     if (stream == nullptr || failed) return false;
@@ -434,6 +591,15 @@ bool OutputFile::Commit(std::string& error)
     if (good && regular && Retried([this] { return ::fsync(descriptor); }) != 0 &&
         !(way == Way::Descriptor && (errno == EINVAL || errno == ENOTSUP)))
         fail(errno);
+    // A complete unnamed file is given its temporary name, to be renamed over the target.
+    if (good && unnamed)
+    {
+        if (int const why = filekeeping::Name(descriptor, folder, TemporaryName, temporary))
+            fail(why);
+        else
+            registered = Register(folder, temporary);
+    }
+    unnamed = false;
     if (::close(descriptor) != 0 && errno != EINTR && good) fail(errno);
     descriptor = -1;
     if (good && way == Way::Replace && ::renameat(folder, temporary.c_str(), folder, name.c_str()) != 0)
@@ -447,6 +613,7 @@ bool OutputFile::Commit(std::string& error)
     if (way == Way::Replace)
     {
         temporary.clear();
+        Unregister(registered);
         // The new file is in place: a folder that could not be synced leaves it saved.
         int const why = !folderReadable                                    ? EACCES
                         : Retried([this] { return ::fsync(folder); }) == 0 ? 0
@@ -467,6 +634,8 @@ void OutputFile::Discard()
     descriptor = -1;
     if (!temporary.empty() && folder >= 0) ::unlinkat(folder, temporary.c_str(), 0);
     temporary.clear();
+    Unregister(registered);
+    unnamed = false;
     CloseFolder();
 }
 

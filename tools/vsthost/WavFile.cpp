@@ -57,6 +57,13 @@ bool WavWriter::Open(std::FILE* stream, int sampleRate, bool isFloat, std::uint6
     return ok;
 }
 
+std::uint64_t WavWriter::FileBytes(bool floatSamples, std::uint64_t frames)
+{
+    // RIFF and WAVE, the format chunk (with a fact chunk for float samples), the data chunk.
+    std::uint64_t const header = floatSamples ? 8 + 4 + 8 + 18 + 12 + 8 : 8 + 4 + 8 + 16 + 8;
+    return header + frames * 2 * (floatSamples ? 4 : 2);
+}
+
 bool WavWriter::WriteHeader(int sampleRate)
 {
     std::uint32_t const bytesPerSample = floatSamples ? 4 : 2;

@@ -14,6 +14,8 @@ class WavWriter
 public:
     // The most frames one file holds (its data must stay below 4 GB).
     static std::uint64_t MaxFrames(bool floatSamples);
+    // The size of a whole file of `frames` frames, header included.
+    static std::uint64_t FileBytes(bool floatSamples, std::uint64_t frames);
 
     // False when the file cannot be created or `frames` is beyond MaxFrames.
     bool Open(std::string const& path, int sampleRate, bool floatSamples, std::uint64_t frames);

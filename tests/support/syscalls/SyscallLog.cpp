@@ -5,6 +5,7 @@
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <pthread.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -143,25 +144,87 @@ std::vector<ReplaceCallRow> ReplaceCallRows()
 {
     using R = ReplaceCallRow;
     return {
-        {"a new file", 0, nullptr, 0, true, "create, write, fsync, close, rename, fsync folder, close folder",
-         R::Nothing},
+        {"a new file", 0, nullptr, 0, true,
+         "tmpfile, write, fsync, link, close, rename, fsync folder, close folder", R::Nothing},
         {"over a 0640 file", 0640, nullptr, 0, true,
-         "create, fchmod 640, write, fsync, close, rename, fsync folder, close folder", R::Nothing},
+         "tmpfile, fchmod 640, write, fsync, link, close, rename, fsync folder, close folder", R::Nothing},
         {"over a 0600 file", 0600, nullptr, 0, true,
-         "create, fchmod 600, write, fsync, close, rename, fsync folder, close folder", R::Nothing},
-        {"a write fails", 0640, "write", ENOSPC, false, "create, fchmod 640, write!, close, close folder",
+         "tmpfile, fchmod 600, write, fsync, link, close, rename, fsync folder, close folder", R::Nothing},
+        {"a write fails", 0640, "write", ENOSPC, false, "tmpfile, fchmod 640, write!, close, close folder",
          R::Failure},
         {"the data sync fails", 0640, "fsync", EIO, false,
-         "create, fchmod 640, write, fsync!, close, close folder", R::Failure},
+         "tmpfile, fchmod 640, write, fsync!, close, close folder", R::Failure},
         {"the close fails", 0640, "close", EIO, false,
-         "create, fchmod 640, write, fsync, close!, close folder", R::Failure},
+         "tmpfile, fchmod 640, write, fsync, link, close!, close folder", R::Failure},
         {"the rename fails", 0640, "rename", EXDEV, false,
-         "create, fchmod 640, write, fsync, close, rename!, close folder", R::Failure},
+         "tmpfile, fchmod 640, write, fsync, link, close, rename!, close folder", R::Failure},
         {"the folder sync fails", 0640, "fsync folder", EIO, true,
-         "create, fchmod 640, write, fsync, close, rename, fsync folder!, close folder", R::FolderNotSynced},
+         "tmpfile, fchmod 640, write, fsync, link, close, rename, fsync folder!, close folder",
+         R::FolderNotSynced},
         {"the folder can't be synced (EINVAL)", 0640, "fsync folder", EINVAL, true,
-         "create, fchmod 640, write, fsync, close, rename, fsync folder!, close folder", R::Nothing},
+         "tmpfile, fchmod 640, write, fsync, link, close, rename, fsync folder!, close folder", R::Nothing},
+        {"no unnamed files (EOPNOTSUPP)", 0640, "tmpfile", EOPNOTSUPP, true,
+         "tmpfile!, create, fchmod 640, write, fsync, close, rename, fsync folder, close folder", R::Nothing},
+        {"the link fails", 0640, "link", ENOENT, false,
+         "tmpfile, fchmod 640, write, fsync, link!, close, close folder", R::Failure},
     };
+}
+
+std::string AclValue(unsigned owner, std::vector<std::pair<unsigned, unsigned>> const& users, unsigned group,
+                     unsigned mask, unsigned other)
+{
+    std::string value;
+    auto const put = [&value](unsigned v, int bytes)
+    {
+        for (int b = 0; b < bytes; ++b)
+            value.push_back(static_cast<char>((v >> (8 * b)) & 0xFF));
+    };
+    constexpr unsigned kNone = 0xFFFFFFFFu;
+    put(2, 4); // the version
+    put(0x01, 2), put(owner, 2), put(kNone, 4);
+    for (auto const& [id, permissions] : users)
+        put(0x02, 2), put(permissions, 2), put(id, 4);
+    put(0x04, 2), put(group, 2), put(kNone, 4);
+    put(0x10, 2), put(mask, 2), put(kNone, 4);
+    put(0x20, 2), put(other, 2), put(kNone, 4);
+    return value;
+}
+
+std::vector<AclRow> AclRows()
+{
+    // user:nobody:rw- group::r-- mask::rw- on a 0660 file; a default naming nobody on the folder.
+    std::string const named = AclValue(6, {{65534, 6}}, 4, 6, 0);
+    std::string const folder = AclValue(7, {{65534, 7}}, 5, 7, 0);
+    return {
+        {"a file with an ACL", 0660, named, "", nullptr, 0660, named},
+        {"a file without one in a folder with a default ACL", 0640, "", folder, nullptr, 0640, ""},
+        {"a file and folder without any", 0640, "", "", nullptr, 0640, ""},
+        {"an ACL that can't be set", 0660, named, "", "set acl", 0640, ""},
+        {"a new file in a folder with a default ACL", 0, "", folder, nullptr, 0660, "inherited"},
+    };
+}
+
+std::string AclOf(char const* path)
+{
+    char buffer[1024];
+    ssize_t const n = ::lgetxattr(path, "system.posix_acl_access", buffer, sizeof buffer);
+    return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+bool SetDefaultAcl(char const* folder, std::string const& value)
+{
+    if (value.empty()) return ::removexattr(folder, "system.posix_acl_default") == 0 || errno == ENODATA;
+    return ::setxattr(folder, "system.posix_acl_default", value.data(), value.size(), 0) == 0;
+}
+
+bool SetAcl(char const* path, std::string const& value)
+{
+    return ::setxattr(path, "system.posix_acl_access", value.data(), value.size(), 0) == 0;
+}
+
+bool KeepsAcls(char const* folder)
+{
+    return SetDefaultAcl(folder, AclValue(7, {}, 5, 5, 5)) && SetDefaultAcl(folder, "");
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -182,6 +245,11 @@ extern "C"
         if (Watched() && (flags & O_CREAT) != 0 && IsTemporary(name))
         {
             event = "create";
+            folder = at;
+        }
+        else if (Watched() && (flags & O_TMPFILE) == O_TMPFILE)
+        {
+            event = "tmpfile";
             folder = at;
         }
         else if (Watched() && at >= 0 && at == folder && std::strcmp(name, target) == 0)
@@ -222,6 +290,22 @@ extern "C"
                           std::strcmp(toName, target) == 0;
         return static_cast<int>(
             Through(ours ? "rename" : nullptr, [&] { return real(from, fromName, to, toName); }));
+    }
+
+    int linkat(int from, char const* fromName, int to, char const* toName, int flags)
+    {
+        static auto const real = Real<int (*)(int, char const*, int, char const*, int)>("linkat");
+        // The unnamed file given its temporary name in its folder.
+        bool const ours = On(to, nullptr, "link") != nullptr && IsTemporary(toName);
+        return static_cast<int>(
+            Through(ours ? "link" : nullptr, [&] { return real(from, fromName, to, toName, flags); }));
+    }
+
+    int fsetxattr(int fd, char const* name, void const* value, size_t size, int flags)
+    {
+        static auto const real = Real<int (*)(int, char const*, void const*, size_t, int)>("fsetxattr");
+        return static_cast<int>(
+            Through(On(fd, "set acl", nullptr), [&] { return real(fd, name, value, size, flags); }));
     }
 
     int fchmod(int fd, mode_t mode)
