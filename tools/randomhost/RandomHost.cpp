@@ -16,6 +16,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdarg>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -48,16 +49,20 @@ std::mutex logMutex;
 std::FILE* logFile = nullptr;
 
 // One line of the action log, flushed at once (the last lines say what ran when a run dies).
-template <class... A> void Log(int who, int instance, char const* format, A... args)
+[[gnu::format(printf, 3, 4)]] void Log(int who, int instance, char const* format, ...)
 {
     char text[256];
-    std::snprintf(text, sizeof text, format, args...);
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
     double const t = std::chrono::duration<double>(Clock::now() - started).count();
+    std::string const name = who >= 0    ? "host" + std::to_string(who)
+                             : who == -1 ? "audio"
+                             : who == -2 ? "user"
+                                         : "main";
     std::lock_guard<std::mutex> lock(logMutex);
-    std::fprintf(logFile, "%9.3f %-6s i%d %s\n", t,
-                 who < 0 ? (who == -1 ? "audio" : who == -2 ? "user" : "main")
-                         : ("host" + std::to_string(who)).c_str(),
-                 instance, text);
+    std::fprintf(logFile, "%9.3f %-6s i%d %s\n", t, name.c_str(), instance, text);
     std::fflush(logFile);
 }
 
@@ -79,7 +84,8 @@ VstIntPtr HostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntP
 {
     switch (opcode)
     {
-    case audioMasterVersion: return VstHost::kHostVersion;
+    case audioMasterVersion:
+        return VstHost::kHostVersion;
     case audioMasterAutomate:
     {
         long const n = ++automations;
@@ -99,9 +105,12 @@ VstIntPtr HostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntP
         info.flags = 0;
         return reinterpret_cast<VstIntPtr>(&info);
     }
-    case audioMasterGetSampleRate: return kSampleRate;
-    case audioMasterGetBlockSize: return kBlock;
-    default: return 0;
+    case audioMasterGetSampleRate:
+        return kSampleRate;
+    case audioMasterGetBlockSize:
+        return kBlock;
+    default:
+        return 0;
     }
 }
 
@@ -177,7 +186,8 @@ void HostThread(int who, std::uint64_t seed)
                 {
                     Log(who, i, "effEditOpen");
                     if (e->dispatcher(e, effEditOpen, 0, 0,
-                                      reinterpret_cast<void*>(static_cast<std::uintptr_t>(s.window)), 0.0f) == 0)
+                                      reinterpret_cast<void*>(static_cast<std::uintptr_t>(s.window)),
+                                      0.0f) == 0)
                     {
                         Log(who, i, "effEditOpen refused");
                         s.editorOpen = false;
@@ -231,7 +241,8 @@ void HostThread(int who, std::uint64_t seed)
                 std::vector<char> chunk;
                 {
                     std::lock_guard<std::mutex> chunksLock(chunksMutex);
-                    if (!chunks.empty()) chunk = chunks[static_cast<std::size_t>(pick(static_cast<int>(chunks.size())))];
+                    if (!chunks.empty())
+                        chunk = chunks[static_cast<std::size_t>(pick(static_cast<int>(chunks.size())))];
                 }
                 if (chunk.empty()) continue;
                 // A third of them broken: cut short, or with bytes changed.
@@ -243,7 +254,9 @@ void HostThread(int who, std::uint64_t seed)
                             static_cast<char>(1 + pick(255));
                 int const bank = pick(2);
                 Log(who, i, "effSetChunk %d (%zu bytes%s)", bank, chunk.size(),
-                    damage == 0 ? ", cut short" : damage == 1 ? ", damaged" : "");
+                    damage == 0   ? ", cut short"
+                    : damage == 1 ? ", damaged"
+                                  : "");
                 e->dispatcher(e, effSetChunk, bank, static_cast<VstIntPtr>(chunk.size()), chunk.data(), 0.0f);
             }
         }
@@ -303,16 +316,22 @@ class User
 public:
     explicit User(std::uint64_t seed) : rng(seed) {}
 
-    void Run()
+    // Connects before the other threads start: libXau's connecting is not thread-safe (the
+    // plug-in connects on the host's threads).
+    bool Connect()
     {
         c = xcb_connect(nullptr, nullptr);
-        if (xcb_connection_has_error(c))
-        {
-            Log(-2, -1, "no display connection: no input");
-            xcb_disconnect(c);
-            return;
-        }
+        if (xcb_connection_has_error(c)) return false;
         root = xcb_setup_roots_iterator(xcb_get_setup(c)).data->root;
+        return true;
+    }
+    ~User()
+    {
+        if (c != nullptr) xcb_disconnect(c);
+    }
+
+    void Run()
+    {
         while (!stopping.load())
         {
             Pause(30 + Pick(200));
@@ -325,7 +344,6 @@ public:
             // What the gesture left on the screen: menus, dialogs, alerts.
             Log(-2, i, "%d windows of the plug-in's own shown", OwnWindows());
         }
-        xcb_disconnect(c);
     }
 
 private:
@@ -345,7 +363,8 @@ private:
         int shown = 0;
         for (int k = 0; k < n; ++k)
         {
-            xcb_get_window_attributes_reply_t* a = xcb_get_window_attributes_reply(c, asked[static_cast<std::size_t>(k)], nullptr);
+            xcb_get_window_attributes_reply_t* a =
+                xcb_get_window_attributes_reply(c, asked[static_cast<std::size_t>(k)], nullptr);
             bool const host = std::any_of(slots.begin(), slots.end(),
                                           [&](auto const& s) { return s->window == children[k]; });
             if (a != nullptr && a->map_state == XCB_MAP_STATE_VIEWABLE && !host) ++shown;
@@ -363,15 +382,16 @@ private:
     }
     void Button(bool down)
     {
-        xcb_test_fake_input(c, down ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0, 0,
-                            0);
+        xcb_test_fake_input(c, down ? XCB_BUTTON_PRESS : XCB_BUTTON_RELEASE, 1, XCB_CURRENT_TIME, XCB_NONE, 0,
+                            0, 0);
         Sync();
     }
     void Key(int code)
     {
-        xcb_test_fake_input(c, XCB_KEY_PRESS, static_cast<std::uint8_t>(code), XCB_CURRENT_TIME, XCB_NONE, 0, 0, 0);
-        xcb_test_fake_input(c, XCB_KEY_RELEASE, static_cast<std::uint8_t>(code), XCB_CURRENT_TIME, XCB_NONE, 0, 0,
-                            0);
+        xcb_test_fake_input(c, XCB_KEY_PRESS, static_cast<std::uint8_t>(code), XCB_CURRENT_TIME, XCB_NONE, 0,
+                            0, 0);
+        xcb_test_fake_input(c, XCB_KEY_RELEASE, static_cast<std::uint8_t>(code), XCB_CURRENT_TIME, XCB_NONE,
+                            0, 0, 0);
         Sync();
     }
     void Click(int x, int y)
@@ -383,7 +403,10 @@ private:
     }
 
     // The File menu's entries lie below its button, one row each.
-    void FileMenu(Slot const& s) { Click(s.x + layout::root::kFileButton.x + 6, s.y + layout::root::kFileButton.y + 6); }
+    void FileMenu(Slot const& s)
+    {
+        Click(s.x + layout::root::kFileButton.x + 6, s.y + layout::root::kFileButton.y + 6);
+    }
     void MenuEntry(Slot const& s, int row)
     {
         Click(s.x + layout::root::kFileMenu.x + 30, s.y + layout::root::kFileMenu.y + 10 + 19 * row);
@@ -421,8 +444,9 @@ private:
         }
         else if (what < 60)
         {
-            static constexpr layout::Point knobs[] = {synth::kCutoffKnob, synth::kResonanceKnob, synth::kPitchKnob,
-                                                      synth::kDetuneKnob, synth::kPortamentoKnob};
+            static constexpr layout::Point knobs[] = {synth::kCutoffKnob, synth::kResonanceKnob,
+                                                      synth::kPitchKnob, synth::kDetuneKnob,
+                                                      synth::kPortamentoKnob};
             layout::Point const k = knobs[Pick(5)];
             int const x = s.x + root::kSynthPage.x + k.x + 12, y = s.y + root::kSynthPage.y + k.y + 12;
             int const by = Pick(161) - 80;
@@ -548,10 +572,10 @@ int main(int argc, char** argv)
         s->y = 10 + (i / 2) * 700;
         s->window = xcb_generate_id(display);
         std::uint32_t values[] = {screen->white_pixel, 0};
-        xcb_create_window(display, XCB_COPY_FROM_PARENT, s->window, screen->root, static_cast<std::int16_t>(s->x),
-                          static_cast<std::int16_t>(s->y), layout::root::kSize.w, layout::root::kSize.h, 0,
-                          XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK,
-                          values);
+        xcb_create_window(display, XCB_COPY_FROM_PARENT, s->window, screen->root,
+                          static_cast<std::int16_t>(s->x), static_cast<std::int16_t>(s->y),
+                          layout::root::kSize.w, layout::root::kSize.h, 0, XCB_WINDOW_CLASS_INPUT_OUTPUT,
+                          screen->root_visual, XCB_CW_BACK_PIXEL | XCB_CW_EVENT_MASK, values);
         xcb_map_window(display, s->window);
         s->effect = NewInstance();
         if (s->effect == nullptr)
@@ -564,11 +588,16 @@ int main(int argc, char** argv)
     xcb_flush(display);
     std::free(xcb_get_input_focus_reply(display, xcb_get_input_focus(display), nullptr));
 
+    User user(seed * 1000 + 200);
+    if (!user.Connect())
+    {
+        std::fprintf(stderr, "randomhost: cannot open the display for the input\n");
+        return 2;
+    }
     std::vector<std::thread> running;
     for (int t = 0; t < threads; ++t)
         running.emplace_back(HostThread, t, seed * 1000 + static_cast<std::uint64_t>(t) + 1);
     running.emplace_back(AudioThread, seed * 1000 + 100);
-    User user(seed * 1000 + 200);
     running.emplace_back([&user] { user.Run(); });
 
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
