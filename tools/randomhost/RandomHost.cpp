@@ -120,6 +120,8 @@ struct Slot
     std::shared_mutex life; // shared for a call into the instance, exclusive to close or reopen it
     AEffect* effect = nullptr;
     std::atomic<bool> editorOpen{false};
+    // A chunk the instance hands out is its own until its next effGetChunk: one at a time.
+    std::mutex chunkMutex;
     xcb_window_t window = 0;
     int x = 0, y = 0; // the window's place on the screen
 };
@@ -224,6 +226,7 @@ void HostThread(int who, std::uint64_t seed)
             {
                 int const bank = pick(2);
                 Log(who, i, "effGetChunk %d", bank);
+                std::lock_guard<std::mutex> chunkLock(s.chunkMutex);
                 void* data = nullptr;
                 VstIntPtr const size = e->dispatcher(e, effGetChunk, bank, 0, &data, 0.0f);
                 if (data != nullptr && size > 0 && size < (VstIntPtr{64} << 20))
