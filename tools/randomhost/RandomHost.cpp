@@ -90,8 +90,8 @@ VstIntPtr HostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntP
     {
         long const n = ++automations;
         // Now and then the host's handler is deep, or calls back into the instance.
-        if (n % 64 == 0) UseStack(std::size_t{6} << 20);
-        if (effect != nullptr && n % 97 == 0) (void)effect->getParameter(effect, index);
+        if (n % 2 == 0) UseStack(std::size_t{6} << 20);
+        if (effect != nullptr && n % 13 == 0) (void)effect->getParameter(effect, index);
         (void)value;
         return 0;
     }
@@ -158,8 +158,8 @@ void HostThread(int who, std::uint64_t seed)
     {
         int const i = pick(static_cast<int>(slots.size()));
         Slot& s = *slots[static_cast<std::size_t>(i)];
-        int const what = pick(100);
-        if (what < 1)
+        int const what = pick(1000);
+        if (what < 3)
         {
             // The host closes the instance (its editor first) and puts a new one in its place.
             std::unique_lock<std::shared_mutex> lock(s.life);
@@ -182,7 +182,7 @@ void HostThread(int who, std::uint64_t seed)
             std::shared_lock<std::shared_mutex> lock(s.life);
             AEffect* const e = s.effect;
             if (e == nullptr) continue;
-            if (what < 11)
+            if (what < 60)
             {
                 if (!s.editorOpen.exchange(true))
                 {
@@ -196,7 +196,7 @@ void HostThread(int who, std::uint64_t seed)
                     }
                 }
             }
-            else if (what < 15)
+            else if (what < 75)
             {
                 if (s.editorOpen.exchange(false))
                 {
@@ -204,25 +204,25 @@ void HostThread(int who, std::uint64_t seed)
                     e->dispatcher(e, effEditClose, 0, 0, nullptr, 0.0f);
                 }
             }
-            else if (what < 62)
+            else if (what < 550)
             {
                 Log(who, i, "effEditIdle");
                 e->dispatcher(e, effEditIdle, 0, 0, nullptr, 0.0f);
             }
-            else if (what < 72)
+            else if (what < 680)
             {
                 int const index = e->numParams > 0 ? pick(e->numParams) : 0;
                 float const value = static_cast<float>(pick(1001)) / 1000.0f;
                 Log(who, i, "setParameter %d %.3f", index, static_cast<double>(value));
                 e->setParameter(e, index, value);
             }
-            else if (what < 76)
+            else if (what < 720)
             {
                 int const index = e->numParams > 0 ? pick(e->numParams) : 0;
                 Log(who, i, "getParameter %d", index);
                 (void)e->getParameter(e, index);
             }
-            else if (what < 86)
+            else if (what < 860)
             {
                 int const bank = pick(2);
                 Log(who, i, "effGetChunk %d", bank);
