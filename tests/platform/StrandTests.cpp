@@ -2,12 +2,15 @@
 
 #include <csignal>
 #include <cstddef>
+#include <cstdint>
 #include <exception>
 #include <stdexcept>
 #include <string>
 
 #include <gtest/gtest.h>
 #include <pthread.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 namespace
 {
@@ -267,5 +270,35 @@ TEST(StrandStack, AHostCallbackHasAHostThreadsStack)
     std::size_t result = 0;
     EXPECT_TRUE(s.Start(&CallADeepHostCallback, &result));
     EXPECT_GT(result, 0u);
+}
+// The lowest frame address of a call `bytes` deep.
+[[gnu::noinline]] std::uintptr_t DeepestFrame(std::size_t bytes)
+{
+    constexpr std::size_t kFrame = 16 * 1024;
+    volatile char block[kFrame];
+    for (std::size_t i = 0; i < kFrame; i += 1024)
+        block[i] = 1;
+    auto const here = reinterpret_cast<std::uintptr_t>(__builtin_frame_address(0));
+    if (bytes <= kFrame) return here + static_cast<std::uintptr_t>(block[0] - 1);
+    return DeepestFrame(bytes - kFrame) + static_cast<std::uintptr_t>(block[1024] - 1);
+}
+
+void CallDeepThenWait(void* context)
+{
+    *static_cast<std::uintptr_t*>(context) = DeepestFrame(std::size_t{2} << 20);
+    Strand::Yield();
+}
+
+TEST(StrandPark, AParkedStrandKeepsOnlyThePagesOfItsFrames)
+{
+    auto* s = new Strand;
+    std::uintptr_t deepest = 0;
+    EXPECT_FALSE(s->Start(&CallDeepThenWait, &deepest));
+    s->Park();
+    auto const page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    unsigned char resident = 1;
+    ASSERT_EQ(mincore(reinterpret_cast<void*>(deepest & ~(page - 1)), page, &resident), 0);
+    EXPECT_EQ(resident & 1, 0);
+    delete s; // its stack stays reserved
 }
 } // namespace
