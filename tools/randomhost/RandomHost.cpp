@@ -60,7 +60,8 @@ std::FILE* logFile = nullptr;
     std::string const name = who >= 0    ? "host" + std::to_string(who)
                              : who == -1 ? "audio"
                              : who == -2 ? "user"
-                                         : "main";
+                             : who == -3 ? "main"
+                                         : "hostcb";
     std::lock_guard<std::mutex> lock(logMutex);
     std::fprintf(logFile, "%9.3f %-6s i%d %s\n", t, name.c_str(), instance, text);
     std::fflush(logFile);
@@ -90,7 +91,11 @@ VstIntPtr HostCallback(AEffect* effect, VstInt32 opcode, VstInt32 index, VstIntP
     {
         long const n = ++automations;
         // Now and then the host's handler is deep, or calls back into the instance.
-        if (n % 2 == 0) UseStack(std::size_t{6} << 20);
+        if (n % 2 == 0)
+        {
+            Log(-4, -1, "automation of parameter %d: the host's handler takes 6 MiB of stack", index);
+            UseStack(std::size_t{6} << 20);
+        }
         if (effect != nullptr && n % 13 == 0) (void)effect->getParameter(effect, index);
         (void)value;
         return 0;
