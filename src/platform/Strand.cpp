@@ -1,5 +1,6 @@
 #include "platform/Strand.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -7,6 +8,9 @@
 #include <new>
 #include <vector>
 
+#include <cxxabi.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -77,6 +81,38 @@ struct ThreadEnd
 };
 thread_local ThreadEnd threadEnd;
 
+// The C++ runtime's exception state of the calling thread: the handlers being run (the stack of
+// caught exceptions, which std::current_exception and a rethrow read) and the count of exceptions
+// thrown and not yet caught. Both runtimes we build with keep these two fields first, in this
+// order.
+struct ExceptionState
+{
+    void* caught = nullptr;
+    unsigned int uncaught = 0;
+};
+
+ExceptionState& ThreadExceptions()
+{
+    return *reinterpret_cast<ExceptionState*>(abi::__cxa_get_globals());
+}
+
+// Exchanges the calling thread's exception state with *box.
+void ExchangeExceptions(ExceptionState& box)
+{
+    ExceptionState& thread = ThreadExceptions();
+    ExceptionState const held = thread;
+    thread = box;
+    box = held;
+}
+
+// What a parked strand refers to stays reachable (for the leak checker) for the rest of the
+// process.
+std::vector<Strand::Impl*>& ParkedImpls()
+{
+    static auto* parked = new std::vector<Strand::Impl*>;
+    return *parked;
+}
+
 struct Boxes
 {
     std::vector<void*> boxes;
@@ -121,6 +157,8 @@ struct Strand::Impl
     bool finished = false;
     Strand* outer = nullptr; // the strand current when this one was switched in
     Boxes locals;
+    // The strand's exception state while it is not running; the thread's while it runs.
+    ExceptionState exceptions;
     // The sanitizers' views of the two stacks.
     void* fakeStack = nullptr;
     void const* callerBottom = nullptr;
@@ -162,8 +200,8 @@ Strand::~Strand()
     if (state == State::Parked)
     {
         // What the parked frames hold stays reachable for the leak checker.
-        impl->locals.boxes.clear();
-        (void)impl.release();
+        std::lock_guard<std::mutex> lock(AllMutex());
+        ParkedImpls().push_back(impl.release());
         return;
     }
     impl->locals.Free();
@@ -223,6 +261,10 @@ void Strand::SwitchIn()
     state = State::Running;
     tiedTo = std::this_thread::get_id();
     threadEnd.armed = true; // this thread's end unties what waits on it
+    ExchangeExceptions(i.exceptions);
+    // The strand runs with the thread's signal mask as it is now, not as it was when the strand
+    // last yielded; the switch back gives the thread the mask it has here.
+    pthread_sigmask(SIG_SETMASK, nullptr, &i.self.uc_sigmask);
     void* callerFake = nullptr;
 #ifdef TORVANE_ASAN
     __sanitizer_start_switch_fiber(&callerFake, i.stack, kStackSize);
@@ -237,6 +279,7 @@ void Strand::SwitchIn()
 #endif
     (void)callerFake;
     // Back on the caller's stack: the strand finished or yielded.
+    ExchangeExceptions(i.exceptions);
     i.locals.Exchange();
     current = i.outer;
     if (i.finished)
@@ -296,14 +339,43 @@ void Strand::Untie(std::thread::id ended)
 
 void Strand::Park()
 {
-    if (state == State::Waiting) state = State::Parked;
+    if (state != State::Waiting) return;
+    state = State::Parked;
+    // Below the frames it keeps, nothing on the stack is used again: those pages go back to the
+    // system (a deep call made before the strand last yielded leaves no memory behind), and the
+    // address space stays reserved.
+    Impl const& i = *impl;
+#if defined(__x86_64__)
+    auto const sp = static_cast<std::uintptr_t>(i.self.uc_mcontext.gregs[REG_RSP]);
+#elif defined(__aarch64__)
+    auto const sp = static_cast<std::uintptr_t>(i.self.uc_mcontext.sp);
+#else
+    std::uintptr_t const sp = 0;
+#endif
+    auto const low = reinterpret_cast<std::uintptr_t>(i.stack);
+    std::uintptr_t const page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+    // The red zone below the stack pointer is left alone too.
+    if (sp < low + 2 * page || sp > low + kStackSize) return;
+    std::uintptr_t const unused = (sp - 128) & ~(page - 1);
+    madvise(i.stack, unused - low, MADV_DONTNEED);
 }
+
+namespace
+{
+// A host call's own thread state: the strand's locals and exception state wait here.
+struct HostCallState
+{
+    Boxes locals;
+    ExceptionState exceptions;
+};
+} // namespace
 
 Strand::HostCall::HostCall() : outer(current)
 {
     if (outer == nullptr) return;
-    auto* fresh = new Boxes;
-    fresh->Exchange();
+    auto* fresh = new HostCallState;
+    fresh->locals.Exchange();
+    ExchangeExceptions(fresh->exceptions);
     saved = fresh;
     current = nullptr;
 }
@@ -311,9 +383,14 @@ Strand::HostCall::HostCall() : outer(current)
 Strand::HostCall::~HostCall()
 {
     if (outer == nullptr) return;
-    auto* fresh = static_cast<Boxes*>(saved);
-    fresh->Exchange();
-    fresh->Free();
+    auto* fresh = static_cast<HostCallState*>(saved);
+    // An exception leaving the host's call is still in flight: it counts in the restored state
+    // (the handler that catches it takes it from there).
+    unsigned int const inFlight = ThreadExceptions().uncaught;
+    ExchangeExceptions(fresh->exceptions);
+    ThreadExceptions().uncaught += inFlight;
+    fresh->locals.Exchange();
+    fresh->locals.Free();
     delete fresh;
     current = outer;
 }

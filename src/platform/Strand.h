@@ -16,8 +16,15 @@
 //   the address of that thread's thread-local storage across the yield). When that thread ends,
 //   it is tied to none and never resumed (a later thread may be given the same id).
 // - A waiting strand that may never be resumed (its thread gone, its work abandoned) is parked
-//   for good: its stack stays mapped and nothing on it runs again.
-// - Exceptions never cross a switch: whatever the work throws is caught on the strand.
+//   for good: its stack's address space stays reserved and nothing on it runs again; the pages
+//   below its frames go back to the system.
+// - Exceptions never cross a switch: whatever the work throws is caught on the strand. Each
+//   strand has the C++ runtime's exception state of its own (the handlers it is inside, the
+//   exceptions it is unwinding), empty at its start and exchanged with the thread's on every
+//   switch, so code that yields inside a handler keeps its exception, and the thread's own code
+//   never sees it.
+// - A strand runs with its thread's signal mask as it is when the strand is started or resumed;
+//   the thread has its own mask back when the strand yields or finishes.
 // - State that is "current" for the running code (a scope of the user's input, the handler
 //   stack of the loop) is declared as a StrandLocal: each strand has its own, exchanged with the
 //   thread's on every switch, so code that runs after a yield never finds a strand's state set.
@@ -26,8 +33,10 @@
 class Strand
 {
 public:
-    // Bytes of stack a strand gets (besides its guard page).
-    static constexpr std::size_t kStackSize = std::size_t{4} << 20;
+    // Bytes of stack a strand gets (besides its guard page): room for our own frames, and below
+    // them the 8 MiB a host's thread has by default for a call the host makes from a callback of
+    // ours. Reserved only: pages are taken as the stack grows into them.
+    static constexpr std::size_t kStackSize = std::size_t{12} << 20;
 
     using Work = void (*)(void* context);
 
@@ -70,7 +79,7 @@ public:
 
     // The code of a call that the host made into us from inside a call of ours to it, on a
     // strand's stack: it runs with a thread's state of its own (no strand current, every
-    // StrandLocal fresh) and sees it restored when it leaves.
+    // StrandLocal fresh, no exception being handled) and sees it restored when it leaves.
     class HostCall
     {
     public:
