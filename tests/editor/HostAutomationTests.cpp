@@ -13,6 +13,7 @@
 #include <regex>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -158,6 +159,7 @@ TEST_F(HostAutomationTest, EachEditIsOneBracketPerParameterAndTheHostHearsOnlyTh
     float afterwards = 0.0f;
     std::vector<Call> atClose;
     std::vector<Call> inHiddenIdle;
+    std::vector<Call> inStrandedIdle;
     int closeCalls = -1;
     auto const frozen = [&]
     {
@@ -485,6 +487,37 @@ TEST_F(HostAutomationTest, EachEditIsOneBracketPerParameterAndTheHostHearsOnlyTh
              Reopen();
          },
          [&] { return Letters(inHiddenIdle, kMasterVolume) == "E"; }},
+        {"a fader drag whose thread ends: its end in the next idle, from another thread",
+         {{kMasterVolume, "BA+E"}},
+         "",
+         [&] {
+             SetHost({{kMasterVolume, 0.0f}});
+         },
+         [&]
+         {
+             // The host opens the editor on a thread of its own, which ends in the drag.
+             Dispatch(effEditClose);
+             std::thread(
+                 [&]
+                 {
+                     Reopen();
+                     layout::Rect const t = synth::FaderTrack(synth::kMasterFader);
+                     Hold(MasterFader(t.h / 2), MasterFader(t.h / 4));
+                     calls = host->TakeAutomationCalls();
+                 })
+                 .join();
+             EXPECT_EQ(Letters(calls, kMasterVolume).substr(0, 2), "BA");
+             backend.Advance(40ms);
+             Dispatch(effEditIdle);
+             inStrandedIdle = host->TakeAutomationCalls();
+             calls.insert(calls.end(), inStrandedIdle.begin(), inStrandedIdle.end());
+             // The instance goes with it (its closed editor's strand with it); another comes.
+             EXPECT_EQ(host->CloseInstance(), 1);
+             host = std::make_unique<HeadlessHost>();
+             AttachEditorLoader<GUI>(&Synth());
+             Reopen();
+         },
+         [&] { return Letters(inStrandedIdle, kMasterVolume) == "E"; }},
         {"a knob drag cut by effClose: no host call at all during the close",
          {{kDelayMix, "BA+"}},
          "",
@@ -513,16 +546,22 @@ TEST_F(HostAutomationTest, EachEditIsOneBracketPerParameterAndTheHostHearsOnlyTh
         int const updatesBefore = host->DisplayUpdates();
         start = HostValues();
         calls.clear();
+        HeadlessHost const* const instance = host.get();
         r.act();
-        if (!host)
+        if (host.get() != instance)
         {
             // The instance is gone: what it heard before is all.
             EXPECT_TRUE(r.happened());
-            std::printf("%-90s %d:%s, then %d calls in effClose\n", r.name.c_str(), kDelayMix,
-                        Letters(calls, kDelayMix).c_str(), closeCalls);
+            std::string heard;
             for (auto const& [index, pattern] : r.calls)
-                EXPECT_TRUE(std::regex_match(Letters(calls, index), std::regex(pattern))) << index;
-            break;
+            {
+                std::string const got = Letters(calls, index);
+                heard += " " + std::to_string(index) + ":" + got;
+                EXPECT_TRUE(std::regex_match(got, std::regex(pattern))) << index;
+            }
+            if (!host) heard += ", then " + std::to_string(closeCalls) + " calls in effClose";
+            std::printf("%-90s%s\n", r.name.c_str(), heard.c_str());
+            continue;
         }
         IdleUntilQuiet();
         std::vector<Call> const more = host->TakeAutomationCalls();
