@@ -8,8 +8,10 @@
 // on the back end's clock.
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <thread>
@@ -479,6 +481,53 @@ TEST_F(HostAutomationTest, EachEditIsOneBracketPerParameterAndTheHostHearsOnlyTh
              Dispatch(effEditClose);
              atClose = host->TakeAutomationCalls();
              calls.insert(calls.end(), atClose.begin(), atClose.end());
+             Reopen();
+         },
+         [&] { return Letters(atClose, kDelayMix) == "E"; }},
+        {"a knob drag ended by effEditClose from another thread than the drag's",
+         {{kDelayMix, "BA+E"}},
+         "",
+         [&] {
+             SetHost({{kDelayMix, 0.0f}});
+         },
+         [&]
+         {
+             Dispatch(effEditClose);
+             std::mutex m;
+             std::condition_variable changed;
+             bool held = false;
+             bool closed = false;
+             std::thread editorThread(
+                 [&]
+                 {
+                     Reopen();
+                     layout::Point const c = KnobCentre(synth::kDelayKnobs[2]);
+                     Hold(c, {c.x, c.y - 25});
+                     std::unique_lock<std::mutex> lock(m);
+                     held = true;
+                     changed.notify_all();
+                     changed.wait(lock, [&] { return closed; });
+                     lock.unlock();
+                     // It comes back once more: its drag unwinds, as a release that sends nothing.
+                     backend.Advance(40ms);
+                     Dispatch(effEditIdle);
+                 });
+             {
+                 std::unique_lock<std::mutex> lock(m);
+                 changed.wait(lock, [&] { return held; });
+             }
+             calls = host->TakeAutomationCalls();
+             Dispatch(effEditClose);
+             atClose = host->TakeAutomationCalls();
+             calls.insert(calls.end(), atClose.begin(), atClose.end());
+             {
+                 std::lock_guard<std::mutex> lock(m);
+                 closed = true;
+                 changed.notify_all();
+             }
+             editorThread.join();
+             std::vector<Call> const after = host->TakeAutomationCalls();
+             calls.insert(calls.end(), after.begin(), after.end());
              Reopen();
          },
          [&] { return Letters(atClose, kDelayMix) == "E"; }},
