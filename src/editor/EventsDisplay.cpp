@@ -629,11 +629,24 @@ void EventsDisplay::FindSelectedBreakpoints(float left, float top, float rightTi
 void EventsDisplay::LButtonDown(long x, long y)
 {
     if (torvane == nullptr || Following()) return;
+    // What a drag changes (the edit time, "Freeze Position" with it) is one gesture for the host,
+    // from the press to the release; a press that starts none (a click that moves the edit time)
+    // ends it at once.
+    gesture.Begin(torvane);
+    Press(x, y);
+    if (drag == Drag::None && !rubberBand.IsDragging() && !selectionDrag.IsDragging() &&
+        !rescaleDrag.IsDragging())
+        gesture.End();
+}
+
+void EventsDisplay::Press(long x, long y)
+{
     int row = -1;
     int position = -1;
     if (Inside(x, y, GetTimeSliderRect()))
     {
         drag = Drag::TimeHandle;
+        gesture.Begin(torvane, {&torvane->freezePosition});
         CaptureMouse();
         dragStartValue = EditTime();
         dragStartX = x;
@@ -894,6 +907,12 @@ void EventsDisplay::MouseMoved(long x, long y)
 
 void EventsDisplay::LButtonUp(long x, long y)
 {
+    Release(x, y);
+    gesture.End();
+}
+
+void EventsDisplay::Release(long x, long y)
+{
     if (rescaleDrag.IsDragging())
     {
         rescaleDrag.EndDragState(x, y);
@@ -1139,6 +1158,9 @@ void EventsDisplay::TimerEvent(int id)
         return;
     }
     if (id != kScrollTimer || !autoScrolling) return;
+    // The scroll of a drag held past the view's edge: what it moves (the edit time among it) the
+    // user's hand moves.
+    EditorInput::Scope user(torvane);
     double d = autoScrollSpeed / Scale();
     if (autoScrollLeft) d = -d;
     if (viewStart + d < 0.0) d = -viewStart;

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "engine/Torvane.h"
+#include "framework/AutomatableParameterServer.h"
 #include "framework/Parameter.h"
 #include "framework/ParameterHost.h"
 #include "framework/Timers.h"
@@ -154,6 +155,9 @@ private:
     // Hands a waiting edit time to the instrument when it differs from the edit time; none
     // waits afterwards either way.
     void ApplyPendingEditTime();
+    // The press and release of the left button, inside the host's gesture.
+    void Press(long x, long y);
+    void Release(long x, long y);
     void AutoScrollRule(long x, long y);
     void StopAutoScroll();
     void DrawGrid(GraphicsContext& gc);
@@ -191,4 +195,5 @@ private:
     DragZone selectionDrag;
     DragZone rescaleDrag;
     long gridSteps = 0;
+    AutomatableParameterServer::Gesture gesture;
 };

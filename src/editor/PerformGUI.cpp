@@ -203,6 +203,8 @@ void PerformBlock::LButtonDown(long x, long y)
     {
         CaptureMouse();
         dragging = true;
+        // The press sets both values.
+        if (source) gesture.Begin(bindingPlugin, {&source->X, &source->Y});
         MouseMoved(x, y);
         return;
     }
@@ -220,6 +222,7 @@ void PerformBlock::LButtonUp(long, long)
     if (!dragging) return;
     dragging = false;
     ReleaseMouse();
+    gesture.End();
 }
 
 void PerformBlock::MouseMoved(long x, long y)

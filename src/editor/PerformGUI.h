@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "editor/TSubEditor.h"
+#include "framework/AutomatableParameterServer.h"
 #include "framework/Parameter.h"
 #include "framework/String.h"
 #include "framework/Timers.h"
@@ -71,7 +72,8 @@ private:
     GRectangle hot[4];
     bool dragging = false;
     std::atomic<bool> needsRepaint{false};
-    PluginBase* bindingPlugin = nullptr; // whose mutex guards the listener lists and writes
+    PluginBase* bindingPlugin = nullptr;         // whose mutex guards the listener lists and writes
+    AutomatableParameterServer::Gesture gesture; // a drag's, from press to release
 };
 
 // The perform page (edit mode 1): the six pads of the instrument, redrawn on a 50 ms timer

@@ -771,12 +771,13 @@ void SynthGUI::FollowSwitched(bool on)
     StopTimer(kFollowTimer);
     showingAnimation = false;
     t->AnimationEnded();
-    {
-        // Following gives back the time it took, also when the user's switch ends it: no change
-        // of the user's.
-        EditorInput::Scope nobody(nullptr);
+    // Following gives back the time it took; "Freeze Position" never moved with it. A followed
+    // time frozen meanwhile (Time Freeze switched on) became the user's: the switch that ends
+    // following moves it back as the user's change.
+    if (t->EditTimeFollowed())
+        t->FollowEditTime(savedEditTime);
+    else if (t->GetEditTime() != savedEditTime)
         t->SetEditTime(savedEditTime);
-    }
     t->animationEnabled.SetBool(false);
 }
 
@@ -805,7 +806,7 @@ void SynthGUI::TimerEvent(int id)
         if (showingAnimation)
         {
             showingAnimation = false;
-            t->SetEditTime(savedEditTime);
+            t->FollowEditTime(savedEditTime);
         }
         return;
     }
@@ -814,7 +815,8 @@ void SynthGUI::TimerEvent(int id)
         showingAnimation = true;
         savedEditTime = t->GetEditTime();
     }
-    t->SetEditTime(time);
+    // What the editor shows moves; no host parameter does.
+    t->FollowEditTime(time);
 }
 
 // ---------------------------------------------------------------------------------------------

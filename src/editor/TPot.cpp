@@ -193,6 +193,7 @@ void TPot::LButtonDown(long, long py)
     dragging = true;
     dragStartY = py;
     dragStartValue = parameter ? ControllerGet() : GetVal();
+    BeginGesture();
     CaptureMouse();
 }
 
@@ -201,6 +202,7 @@ void TPot::LButtonUp(long, long)
     if (!dragging) return;
     dragging = false;
     ReleaseMouse();
+    EndGesture();
 }
 
 void TPot::MouseMoved(long, long py)

@@ -94,6 +94,7 @@ void TScrollBar::LButtonDown(long px, long py)
         dragging = true;
         dragStart = vertical ? py : px;
         dragStartValue = GetValue();
+        BeginGesture();
         CaptureMouse();
         return;
     }
@@ -115,6 +116,7 @@ void TScrollBar::LButtonUp(long, long)
     if (!dragging) return;
     dragging = false;
     ReleaseMouse();
+    EndGesture();
 }
 
 void TScrollBar::MouseMoved(long px, long py)

@@ -216,8 +216,14 @@ public:
     // The latest edit time: 2^31 timeline samples, the end of what the timeline display shows.
     static constexpr float kMaxEditTime = 2147483648.0f;
     // Any thread. Whole units, held within 0..kMaxEditTime; mirrored into "Freeze Position" at
-    // once and into the editor at its next drain.
+    // once and into the editor at its next drain. The time the user or the host puts there.
     void SetEditTime(float t);
+    // The same without "Freeze Position": the editor following playback shows where the note is,
+    // and no host parameter moves with it. Switching Time Freeze on while the time followed
+    // gives "Freeze Position" the frozen time.
+    void FollowEditTime(float t);
+    // The edit time is where following put it ("Freeze Position" stands for an earlier one).
+    bool EditTimeFollowed() const { return editTimeFollowed; }
     // Any thread. Under the plug-in mutex: rebinds the bridges to that layer; the editor
     // refreshes and drops its selection at its next drain.
     void SetCurrentVoice(int layer);
@@ -461,6 +467,8 @@ private:
     // editor and the host's threads read them without it.
     std::atomic<int> currentVoice{0};
     std::atomic<float> editTime{0.0f};
+    // The edit time was last moved by following, and "Freeze Position" does not stand for it.
+    std::atomic<bool> editTimeFollowed{false};
     // 21-22
     PerformMods performMods;
     PresetManager waveformPresets;

@@ -200,6 +200,9 @@ void Torvane::ParameterUpdated(float value, Parameter* changed)
     }
     else if (changed == &timeFreeze)
     {
+        // Frozen where following left the time: "Freeze Position" takes it, as the change of
+        // whoever switched.
+        if (timeFreeze.GetBool() && !IsRefreshing() && editTimeFollowed) SetEditTime(editTime);
         PostEditorRequests(kEditorEventLines);
     }
 }

@@ -9,21 +9,41 @@
 // ---------------------------------------------------------------------------------------------
 // Edit time and current layer
 
-void Torvane::SetEditTime(float t)
+namespace
+{
+float ValidEditTime(float t)
 {
     t = std::trunc(t);
     if (!std::isfinite(t) || t < 0.0f) t = 0.0f;
-    if (t > kMaxEditTime) t = kMaxEditTime;
+    return t > Torvane::kMaxEditTime ? Torvane::kMaxEditTime : t;
+}
+} // namespace
+
+void Torvane::SetEditTime(float t)
+{
+    t = ValidEditTime(t);
     float d = 0.0f;
     {
         // A note starting on the audio thread reads the edit time under this mutex.
         AudioAPI::Lock hold(GetMutex());
         editTime = t;
+        editTimeFollowed = false;
         d = voiceDefs[currentVoice].GetDuration();
     }
     {
         RefreshGuard guard(*this);
         freezePosition = d != 0.0f ? t / d : 0.0f;
+    }
+    PostEditorRequests(kEditorEditTime | kEditorRefreshParameters);
+}
+
+void Torvane::FollowEditTime(float t)
+{
+    t = ValidEditTime(t);
+    {
+        AudioAPI::Lock hold(GetMutex());
+        editTime = t;
+        editTimeFollowed = true;
     }
     PostEditorRequests(kEditorEditTime | kEditorRefreshParameters);
 }

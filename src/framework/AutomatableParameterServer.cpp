@@ -56,7 +56,69 @@ AutomatableParameterServer::~AutomatableParameterServer() = default;
 bool AutomatableParameterServer::IsUserChange() const
 {
     if (userThread.load(std::memory_order_acquire) == std::this_thread::get_id()) return true;
+    return IsEditorEdit();
+}
+
+bool AutomatableParameterServer::IsEditorEdit() const
+{
+    // A report queued under the plug-in mutex is sent by the same thread as it lets go of the
+    // mutex, still inside the input that made the change.
     return plugin != nullptr && EditorInput::Current() == plugin;
+}
+
+int AutomatableParameterServer::HostIndexOf(Parameter const* p) const
+{
+    auto const it = std::find(parameters.begin(), parameters.end(), p);
+    return it != parameters.end() ? static_cast<int>(it - parameters.begin()) : -1;
+}
+
+void AutomatableParameterServer::OpenEdit(int index)
+{
+    if (!editing[static_cast<std::size_t>(index)].exchange(true)) AutomatableParameterBeginEdit(index);
+}
+
+void AutomatableParameterServer::CloseEdit(int index)
+{
+    if (editing[static_cast<std::size_t>(index)].exchange(false)) AutomatableParameterEndEdit(index);
+}
+
+void AutomatableParameterServer::CloseEdits()
+{
+    HostsOwnDoing host;
+    for (std::size_t i = 0; i < editing.size(); ++i)
+        CloseEdit(static_cast<int>(i));
+}
+
+void AutomatableParameterServer::Gesture::Begin(PluginBase* plugin, std::initializer_list<Parameter*> touched)
+{
+    Begin(plugin, std::vector<Parameter*>(touched));
+}
+
+void AutomatableParameterServer::Gesture::Begin(PluginBase* plugin, std::vector<Parameter*> const& touched)
+{
+    End();
+    server = dynamic_cast<AutomatableParameterServer*>(plugin);
+    if (server == nullptr) return;
+    id = server->gestures.fetch_add(1, std::memory_order_relaxed) + 1;
+    // One gesture at a time: one left open (its release never came) ends here.
+    if (server->gestureHeld.exchange(id, std::memory_order_acq_rel) != 0) server->CloseEdits();
+    HostsOwnDoing host;
+    for (Parameter* p : touched)
+        if (int const index = server->HostIndexOf(p); index >= 0) server->OpenEdit(index);
+}
+
+void AutomatableParameterServer::Gesture::End()
+{
+    if (server == nullptr) return;
+    unsigned long held = id;
+    if (server->gestureHeld.compare_exchange_strong(held, 0, std::memory_order_acq_rel)) server->CloseEdits();
+    server = nullptr;
+}
+
+void AutomatableParameterServer::EndGesture()
+{
+    gestureHeld.store(0, std::memory_order_release);
+    CloseEdits();
 }
 
 void AutomatableParameterServer::ReportChange(int index, float normalisedValue)
@@ -80,8 +142,13 @@ void AutomatableParameterServer::SendReport(int index, float normalisedValue, bo
     // Bit for bit: a value the host already has is not sent again.
     float const before = hostHas.exchange(normalisedValue);
     if (std::memcmp(&before, &normalisedValue, sizeof before) == 0) return;
+    // The user's edit in the editor is bracketed: within the gesture under way, which ends the
+    // bracket, or on its own.
+    bool const bracket = byUser && IsEditorEdit();
     HostsOwnDoing host;
+    if (bracket) OpenEdit(index);
     AutomatableParameterChangeNotify(index, normalisedValue);
+    if (bracket && !GestureHeld()) CloseEdit(index);
 }
 
 void AutomatableParameterServer::AddAutomatableParameter(Parameter* p)
@@ -99,6 +166,7 @@ void AutomatableParameterServer::AddAutomatableParameter(Parameter* p)
     // Nothing known yet: a host that hears every change learns the starting value; one that
     // hears only the user's has it noted as its own.
     known.emplace_back(std::numeric_limits<float>::quiet_NaN());
+    editing.emplace_back(false);
     p->AddUpdateListener(&updateListener);
     ReportChange(index, p->ControllerGet());
 }

@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cstddef>
 #include <deque>
+#include <initializer_list>
 #include <thread>
 #include <vector>
 
@@ -29,6 +30,14 @@ class PluginMutex;
 // value the host last heard of (or set) for each index, and a report of that same
 // value is dropped, however often the parameter's listeners are told (a load tells
 // them twice, a refresh tells them again).
+//
+// Each edit of the user's in the editor reaches the host as one bracket per parameter: a begin,
+// the reports as the value moves, an end (AutomatableParameterBeginEdit, ...EndEdit). A gesture
+// (a drag, from its press to its release) holds the brackets of every parameter it changes open
+// until it ends; outside a gesture (a click, a command) each report is bracketed on its own. A
+// bracket is never begun twice, and the brackets of a gesture the editor can no longer end (it
+// closed, or hid, under the drag) are closed by EndGesture. Changes by MIDI learn and by the host
+// get none. The brackets go out as the reports do: on the changing thread, under no lock.
 //
 // Indices from the host are checked: out of range, a set is ignored, a value
 // reads 0 and a name reads empty.
@@ -67,6 +76,39 @@ public:
         std::thread::id outer;
     };
 
+    // A gesture of the user's in the editor: a drag of a control, from the press to the release.
+    // Begin opens the brackets of the parameters the control is bound to at once (a control may
+    // set its value on the press); whatever else the gesture changes (a value one pushes on) is
+    // bracketed from its first report. End closes them all; so does the destructor, and a new
+    // Begin first ends the gesture before. Editor thread, under no lock.
+    class Gesture
+    {
+    public:
+        Gesture() = default;
+        ~Gesture() { End(); }
+        Gesture(Gesture const&) = delete;
+        Gesture& operator=(Gesture const&) = delete;
+
+        // On the server of `plugin` (null, or a plug-in without one: nothing happens).
+        void Begin(PluginBase* plugin, std::initializer_list<Parameter*> touched = {});
+        void Begin(PluginBase* plugin, std::vector<Parameter*> const& touched);
+        // Nothing when it has ended already, or was ended by EndGesture.
+        void End();
+
+    private:
+        AutomatableParameterServer* server = nullptr;
+        unsigned long id = 0;
+    };
+    // Ends the gesture under way, whoever holds it, and closes every open bracket: the editor
+    // closed or hid while the drag went on, so its release may never come. Any thread, no lock.
+    void EndGesture();
+    // A gesture is under way.
+    bool GestureHeld() const { return gestureHeld.load(std::memory_order_acquire) != 0; }
+
+    // The host's bracket around the user's edits of a parameter; the base has none.
+    virtual void AutomatableParameterBeginEdit(int) {}
+    virtual void AutomatableParameterEndEdit(int) {}
+
     // Tell the host that parameter `index` now has this normalised value. Changes reach it through
     // ReportChange, which notes whether the change is the user's: when the server is part of a
     // plug-in whose mutex the changing thread holds, the report waits until that thread releases
@@ -99,12 +141,23 @@ private:
     // True when the calling thread is making a change of the user's in this plug-in. Any thread,
     // no lock, no allocation.
     bool IsUserChange() const;
+    // The change being sent is an edit in this plug-in's editor (not MIDI learn's).
+    bool IsEditorEdit() const;
+    int HostIndexOf(Parameter const* p) const;
+    void OpenEdit(int index);
+    void CloseEdit(int index);
+    void CloseEdits();
 
     UpdateListener updateListener;
     std::vector<Parameter*> parameters;
     // Per index, the value the host last heard of, set, or has (a change it is not told of is
     // one it knows of or asks for): grown only while the plug-in is built.
     std::deque<std::atomic<float>> known;
+    // Per index, a bracket begun and not yet ended (grown as `known`).
+    std::deque<std::atomic<bool>> editing;
+    // The gesture under way (its number), or 0.
+    std::atomic<unsigned long> gestureHeld{0};
+    std::atomic<unsigned long> gestures{0};
     // The plug-in this server is part of and its mutex (found on the first registration, when the
     // plug-in is built), or null for a server on its own.
     PluginBase* plugin = nullptr;

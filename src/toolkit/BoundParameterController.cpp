@@ -1,5 +1,9 @@
 #include "toolkit/BoundParameterController.h"
 
+#include <thread>
+
+#include "framework/PluginBase.h"
+#include "platform/gfx/RunLoop.h"
 #include "toolkit/EffectGUIBase.h"
 
 BoundParameterController::~BoundParameterController()
@@ -33,4 +37,29 @@ float BoundParameterController::SetAllUnderPluginMutex(float n)
 {
     EditedPluginLock lock(bindingPlugin);
     return ControllerSetAll(n);
+}
+
+void BoundParameterController::BeginGesture()
+{
+    gesture.Begin(bindingPlugin, bound);
+}
+
+void BoundParameterController::EndGesture()
+{
+    gesture.End();
+}
+
+void EndEditorGesture(PluginBase* plugin, gfx::Surface const* editor)
+{
+    auto* server = dynamic_cast<AutomatableParameterServer*>(plugin);
+    if (server == nullptr || !server->GestureHeld()) return;
+    if (editor != nullptr)
+    {
+        // A strand waiting tied to no thread is never resumed. Each look compares the editor's
+        // address only (it may be closing on another thread); a strand resumed and waiting again
+        // between two looks is read as tied at one of the other two.
+        auto const untied = [editor] { return gfx::RunLoop::StrandThread(editor) == std::thread::id(); };
+        if (!(untied() && gfx::RunLoop::StrandWaiting(editor) && untied())) return;
+    }
+    server->EndGesture();
 }

@@ -45,6 +45,8 @@ float Slider::Position()
 void Slider::LButtonDown(long x, long y)
 {
     dragging = true;
+    // Opened before the press sets the value.
+    BeginGesture();
     CaptureMouse();
     MouseMoved(x, y);
 }
@@ -53,6 +55,7 @@ void Slider::LButtonUp(long, long)
 {
     dragging = false;
     ReleaseMouse();
+    EndGesture();
 }
 
 void Slider::MouseMoved(long x, long y)

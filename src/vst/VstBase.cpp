@@ -192,3 +192,13 @@ void VstBase::AutomatableParameterChangeNotify(int index, float value)
 {
     if (isHostConnected()) callHost(audioMasterAutomate, index, 0, nullptr, value);
 }
+
+void VstBase::AutomatableParameterBeginEdit(int index)
+{
+    if (isHostConnected()) beginEdit(index);
+}
+
+void VstBase::AutomatableParameterEndEdit(int index)
+{
+    if (isHostConnected()) endEdit(index);
+}

@@ -63,6 +63,9 @@ public:
     void Render(float* inL, float* inR, float* outL, float* outR, long frames, int outputPair) override = 0;
     // Reports a change the user made to the host (once it has the record): audioMasterAutomate.
     void AutomatableParameterChangeNotify(int index, float value) override;
+    // The bracket around the user's edits of a parameter: audioMasterBeginEdit, audioMasterEndEdit.
+    void AutomatableParameterBeginEdit(int index) override;
+    void AutomatableParameterEndEdit(int index) override;
     // VST hosts record every report as the user's edit (an undo step, a project modified, a
     // written automation point), so they hear of the user's changes only.
     bool ReportsOnlyUserChanges() const override { return true; }

@@ -7,6 +7,7 @@
 
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/xcb/XcbEditorWindowSystem.h"
+#include "toolkit/BoundParameterController.h"
 #include "toolkit/EffectGUIBase.h"
 
 EditorWindowSystem* SetEditorWindowSystem(EditorWindowSystem* system)
@@ -78,6 +79,7 @@ bool VstGUILoader::open(void* window)
 void VstGUILoader::close()
 {
     host.Close();
+    EndEditorGesture(plugin, nullptr);
 }
 
 void VstGUILoader::idle()
@@ -90,6 +92,7 @@ void VstGUILoader::idle()
     ++depth;
     host.Idle();
     --depth;
+    if (depth == 0) EndEditorGesture(plugin, host.Surface());
     if (depth == 0 && plugin->TakeEditorEdits())
     {
         // The user changed what the instance stores (outside the host's parameters, which

@@ -91,6 +91,7 @@ VstIntPtr HeadlessHost::Callback(AEffect* effect, VstInt32 opcode, VstInt32 inde
         if (opcode == audioMasterAutomate) ++earlyAutomations;
         return opcode == audioMasterVersion ? kHostVersion : 0;
     }
+    ++host->hostCalls;
     return host->Answer(opcode, index, opt);
 }
 
@@ -104,7 +105,15 @@ VstIntPtr HeadlessHost::Answer(VstInt32 opcode, VstInt32 index, float opt)
     {
         std::lock_guard<std::mutex> hold(automationMutex);
         automations.push_back({index, opt});
+        automationCalls.push_back({opcode, index, opt});
         return 0;
+    }
+    case audioMasterBeginEdit:
+    case audioMasterEndEdit:
+    {
+        std::lock_guard<std::mutex> hold(automationMutex);
+        automationCalls.push_back({opcode, index, 0.0f});
+        return 1;
     }
     case audioMasterGetTime:
         return reinterpret_cast<VstIntPtr>(&timeInfo);
@@ -252,4 +261,12 @@ std::vector<HeadlessHost::Automation> HeadlessHost::TakeAutomations()
 int HeadlessHost::EarlyAutomationCalls()
 {
     return earlyAutomations.load();
+}
+
+std::vector<HeadlessHost::AutomationCall> HeadlessHost::TakeAutomationCalls()
+{
+    std::lock_guard<std::mutex> hold(automationMutex);
+    std::vector<AutomationCall> taken;
+    taken.swap(automationCalls);
+    return taken;
 }

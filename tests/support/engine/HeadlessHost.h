@@ -28,6 +28,13 @@ public:
         int index;
         float value;
     };
+    // One of audioMasterAutomate, audioMasterBeginEdit, audioMasterEndEdit.
+    struct AutomationCall
+    {
+        VstInt32 opcode;
+        int index;
+        float value; // the automate's
+    };
 
     // connectHost false: the instrument gets a null host callback (no time information, no
     // automation reports). connectHost true: this host answers the instrument's calls and
@@ -82,6 +89,11 @@ public:
     std::function<void()> onDisplayUpdate;
     // Automation reports received since the last call (connected hosts only).
     std::vector<Automation> TakeAutomations();
+    // Automation reports and the begin and end of edits, in the order they came, since the last
+    // call (connected hosts only).
+    std::vector<AutomationCall> TakeAutomationCalls();
+    // Every call the instance made to this host so far, whatever it asked (connected hosts only).
+    int HostCalls() const { return hostCalls.load(); }
     // Automation reports that reached a host callback before any host had the record
     // (process-wide count; a plug-in must never make them).
     static int EarlyAutomationCalls();
@@ -100,6 +112,8 @@ private:
     VstTimeInfo timeInfo{};
     std::mutex automationMutex;
     std::vector<Automation> automations;
+    std::vector<AutomationCall> automationCalls;
+    std::atomic<int> hostCalls{0};
     std::atomic<int> displayUpdates{0};
 };
 
