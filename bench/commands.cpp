@@ -1,12 +1,12 @@
 // The editor's commands beside a real-time audio thread: a host renders 48 kHz in blocks of 256
 // frames (one period is 5.33 ms) on a SCHED_FIFO thread, paced by the clock as a sound card
 // would, while this thread runs one command the way the editor runs it. Each run builds a fresh
-// instance; "longest_ms" is the longest processReplacing call that overlapped the command
-// ran (or the first to start after it began). Five runs per row; the median row is the figure to read. Where the system refuses
-// SCHED_FIFO the audio thread runs at normal priority and the program says so once.
+// instance; "longest_ms" is the longest processReplacing call that overlapped the command (or
+// the first to start after it began). Five runs per row; the median row is the figure to read.
+// Where the system refuses SCHED_FIFO the audio thread runs at normal priority and the program
+// says so once.
 //
-// Run it once on a quiet machine and once beside a busy loop per core:
-//   for i in $(seq $(nproc)); do (while :; do :; done) & done; bench_commands; kill %...
+// Run it once on a quiet machine and once beside a busy loop per core.
 
 #include <benchmark/benchmark.h>
 
@@ -113,7 +113,8 @@ private:
         {
             static std::atomic<bool> said{false};
             if (!said.exchange(true))
-                std::fprintf(stderr, "bench_commands: SCHED_FIFO refused; the audio thread runs at normal priority\n");
+                std::fprintf(
+                    stderr, "bench_commands: SCHED_FIFO refused; the audio thread runs at normal priority\n");
         }
         started.store(true);
         timespec next{};
@@ -164,7 +165,8 @@ std::string WavFile()
         file += "data";
         le(2 * frames, 4);
         for (std::uint32_t i = 0; i < frames; ++i)
-            le(static_cast<std::uint32_t>(std::lround(0.8 * std::sin(6.283185307 * 440.0 * i / 44100.0) * 32767.0)),
+            le(static_cast<std::uint32_t>(
+                   std::lround(0.8 * std::sin(6.283185307 * 440.0 * i / 44100.0) * 32767.0)),
                2);
         std::string const p = (std::filesystem::path(ScratchHome().Path()) / "a440.wav").string();
         std::ofstream(p, std::ios::binary) << file;
@@ -263,7 +265,8 @@ void BM_WaveEditorApply(benchmark::State& s)
 void BM_WavImport(benchmark::State& s)
 {
     WavFile();
-    RunCommand(s, [](Torvane&) { return Command([](Torvane& t) { t.ImportWave(-1, 3, WavFile().c_str()); }); });
+    RunCommand(s,
+               [](Torvane&) { return Command([](Torvane& t) { t.ImportWave(-1, 3, WavFile().c_str()); }); });
 }
 
 void BM_TimelinePresetLoad(benchmark::State& s)
@@ -337,15 +340,19 @@ void BM_SetChunk(benchmark::State& s)
                        {
                            std::vector<char> block = BusyPatchStream();
                            AEffect* e = t.getAeffect();
-                           e->dispatcher(e, effSetChunk, 0, static_cast<VstIntPtr>(block.size()), block.data(),
-                                         0.0f);
+                           e->dispatcher(e, effSetChunk, 0, static_cast<VstIntPtr>(block.size()),
+                                         block.data(), 0.0f);
                        });
                });
 }
 
 void Rows(benchmark::internal::Benchmark* b)
 {
-    b->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true)->Unit(benchmark::kMillisecond)->UseRealTime();
+    b->Iterations(1)
+        ->Repetitions(5)
+        ->ReportAggregatesOnly(true)
+        ->Unit(benchmark::kMillisecond)
+        ->UseRealTime();
 }
 
 BENCHMARK(BM_ResetPatch)->Apply(Rows);

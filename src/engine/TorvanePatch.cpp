@@ -522,42 +522,58 @@ void Torvane::SetGlobalFiltersToDefaults()
 
 void Torvane::DefaultPatch()
 {
-    {
-        // The layers' waves and lines are rebuilt while blocks may be rendering.
-        AudioAPI::Lock hold(GetMutex());
-        std::lock_guard<std::mutex> lock(patchTextMutex);
-        patchName = kUntitled;
-        patchCategory = "";
+    // The default waves are built (or found) outside the mutex; under it they go in by swaps,
+    // with the layers' lines and settings, while blocks may be rendering.
+    ResetLayers(0, kNumLayers - 1,
+                [this](DefaultWaves& staged)
+                {
+                    std::lock_guard<std::mutex> lock(patchTextMutex);
+                    patchName = kUntitled;
+                    patchCategory = "";
 
-        for (int layer = 0; layer < kNumLayers; ++layer)
-        {
-            voiceDefs[layer].CreateDefault();
-            voiceDefs[layer].parameters[VoiceDef::kLayerOn].SetBool(layer == 0);
-        }
+                    for (int layer = 0; layer < kNumLayers; ++layer)
+                    {
+                        InstallDefaultWaves(staged, layer);
+                        voiceDefs[layer].CreateDefaultSettings();
+                        voiceDefs[layer].parameters[VoiceDef::kLayerOn].SetBool(layer == 0);
+                    }
 
-        keyMode = 0.0f;
-        polyphony = 8.0f;
-        portamentoTime = 0.0f;
-        masterVolume = 1.0f;
-        pitchBendRange = 2.0f;
+                    keyMode = 0.0f;
+                    polyphony = 8.0f;
+                    portamentoTime = 0.0f;
+                    masterVolume = 1.0f;
+                    pitchBendRange = 2.0f;
 
-        tempoBridge = 0.0f;
-        timeFreeze.SetBool(false);
-        // The release range makes this its shortest time.
-        releaseBridge = 0.2f;
+                    tempoBridge = 0.0f;
+                    timeFreeze.SetBool(false);
+                    // The release range makes this its shortest time.
+                    releaseBridge = 0.2f;
 
-        for (int layer = 0; layer < kNumLayers; ++layer)
-            DefaultModulationMatrix(layer);
+                    for (int layer = 0; layer < kNumLayers; ++layer)
+                        DefaultModulationMatrix(layer);
 
-        performMods.Reset();
-        delay.Reset();
-        reverb.Reset();
-        distortion.Reset();
-        SetGlobalFiltersToDefaults();
-        // As after a load: no selection outlives the points it was made of.
-        SetMultipleSelection(nullptr);
-        MarkEditedByEditor();
-    }
+                    performMods.Reset();
+                    delay.Reset();
+                    reverb.Reset();
+                    distortion.Reset();
+                    SetGlobalFiltersToDefaults();
+                    // As after a load: no selection outlives the points it was made of. The
+                    // references the instrument was built with are cleared where they are.
+                    if (selectionReference.size() == static_cast<std::size_t>(VoiceDef::kNumLines))
+                    {
+                        multipleSelection = nullptr;
+                        for (int line = 0; line < VoiceDef::kNumLines; ++line)
+                        {
+                            Breakpoint& reference = *selectionReference[static_cast<std::size_t>(line)];
+                            reference.Init(NUM_EVENTS_IN_EVENTTYPE[line]);
+                            reference.time = 0.0f;
+                            reference.SetYs(0.0f);
+                        }
+                    }
+                    else
+                        SetMultipleSelection(nullptr);
+                    MarkEditedByEditor();
+                });
 
     PostEditorRequests(kEditorUpdateAll | kEditorRefreshParameters | kEditorDeselectBreakpoints);
 }

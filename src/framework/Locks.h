@@ -45,6 +45,19 @@ public:
         Enter();
         return true;
     }
+
+    // Told on the holding thread right after a thread's first claim (true) and right before its
+    // last release (false): for tests that check what a thread does while it holds the mutex.
+    class Watcher
+    {
+    public:
+        virtual void Held(bool held) = 0;
+
+    protected:
+        ~Watcher() = default;
+    };
+    // Null: nobody is told (the watcher must outlive every claim made while it is set).
+    void Watch(Watcher* w) { watcher.store(w, std::memory_order_release); }
     // Any thread: true when the calling thread holds the mutex.
     bool HeldByCurrentThread() const
     {
@@ -62,16 +75,26 @@ private:
     // Only the holding thread changes these, so the claim count needs no atomic.
     void Enter()
     {
-        if (depth++ == 0) holder.store(std::this_thread::get_id(), std::memory_order_relaxed);
+        if (depth++ != 0) return;
+        holder.store(std::this_thread::get_id(), std::memory_order_relaxed);
+        if (Watcher* w = watcher.load(std::memory_order_acquire)) w->Held(true);
     }
     void Leave()
     {
-        if (--depth == 0) holder.store(std::thread::id(), std::memory_order_relaxed);
+        if (depth != 1)
+        {
+            --depth;
+            return;
+        }
+        if (Watcher* w = watcher.load(std::memory_order_acquire)) w->Held(false);
+        depth = 0;
+        holder.store(std::thread::id(), std::memory_order_relaxed);
     }
 
     pthread_mutex_t mutex;
     int protocol = PTHREAD_PRIO_NONE; // as set up
     std::atomic<std::thread::id> holder{};
+    std::atomic<Watcher*> watcher{nullptr};
     int depth = 0;
 };
 

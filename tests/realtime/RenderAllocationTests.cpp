@@ -2,7 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <string>
+#include <thread>
 #include <vector>
+
+#include "dsp/WaveTables.h"
+#include "framework/Streams.h"
+#include "support/TemporaryDataHome.h"
 
 #include "dsp/Envelope.h"
 #include "engine/PlayTestSupport.h"
@@ -37,4 +48,151 @@ TEST(RenderAllocations, PlayingAndRenderingAllocateNothing)
         t.Render(l.data(), r.data(), b % 3 ? 512 : 8192, 0);
     }
     EXPECT_EQ(allocations::StopCounting(), 0u);
+}
+
+namespace
+{
+
+// What the thread that makes it does while it holds the mutex: heap allocations, blocks of wave
+// table mapped and unmapped, bytes of wave table built, copied, compared or hashed.
+class HoldAudit : public AudioAPI::Mutex::Watcher
+{
+public:
+    explicit HoldAudit(AudioAPI::Mutex& m) : mutex(m), thread(std::this_thread::get_id())
+    {
+        mutex.Watch(this);
+    }
+    ~HoldAudit() { mutex.Watch(nullptr); }
+    HoldAudit(HoldAudit const&) = delete;
+    HoldAudit& operator=(HoldAudit const&) = delete;
+
+    void Held(bool held) override
+    {
+        if (std::this_thread::get_id() != thread) return;
+        MipWaveTable::Work const now = MipWaveTable::ThisThreadsWork();
+        if (held)
+        {
+            at = now;
+            allocations::StartCounting();
+            return;
+        }
+        allocated += allocations::StopCounting();
+        maps += now.maps - at.maps;
+        unmaps += now.unmaps - at.unmaps;
+        bytes += now.bytes - at.bytes;
+    }
+
+    std::size_t allocated = 0;
+    long maps = 0;
+    long unmaps = 0;
+    std::size_t bytes = 0;
+
+private:
+    AudioAPI::Mutex& mutex;
+    std::thread::id thread;
+    MipWaveTable::Work at;
+};
+
+// A 440 Hz sine, 16-bit mono at 44100 Hz.
+std::string SineWav(std::filesystem::path const& path)
+{
+    std::string file;
+    auto le = [&file](std::uint32_t v, int bytes)
+    {
+        for (int b = 0; b < bytes; ++b)
+            file.push_back(static_cast<char>((v >> (8 * b)) & 0xFF));
+    };
+    std::uint32_t const frames = 8192;
+    file = "RIFF";
+    le(36 + 2 * frames, 4);
+    file += "WAVEfmt ";
+    for (std::uint32_t v : {16u, 1u})
+        le(v, v == 16u ? 4 : 2);
+    for (auto [v, n] : {std::pair<std::uint32_t, int>{1, 2}, {44100, 4}, {88200, 4}, {2, 2}, {16, 2}})
+        le(v, n);
+    file += "data";
+    le(2 * frames, 4);
+    for (std::uint32_t i = 0; i < frames; ++i)
+        le(static_cast<std::uint32_t>(std::lround(20000.0 * std::sin(6.283185307 * 440.0 * i / 44100.0))), 2);
+    std::ofstream(path, std::ios::binary) << file;
+    return path.string();
+}
+
+// One stored custom wave slot, as a waveform file holds it.
+std::vector<char> CustomWaveform()
+{
+    MipOscWaveDef custom;
+    custom.InitArray(4096, 128);
+    float amps[24];
+    for (int h = 0; h < 24; ++h)
+        amps[h] = 1.0f / static_cast<float>((h + 1) * (h + 1));
+    custom.CreateWithIFFT(24, amps, nullptr);
+    String text;
+    StringWriter w;
+    w.Open(&text);
+    custom.Save(w, 1.0f);
+    w.Close();
+    return std::vector<char>(static_cast<char const*>(text),
+                             static_cast<char const*>(text) + text.GetLength());
+}
+
+} // namespace
+
+// The audio thread never waits for wave-table work: each command builds and shares its tables
+// before it claims the plug-in mutex and only swaps them in under it. Every row starts from
+// tables that are shared (the default patch in two instances), where a copy would cost most.
+TEST(RenderAllocations, WaveCommandsDoNoTableWorkWhileTheyHoldThePluginMutex)
+{
+    TemporaryDataHome home("torvane-hold-");
+    std::string const wav = SineWav(std::filesystem::path(home.Path()) / "a440.wav");
+    std::vector<char> const waveform = CustomWaveform();
+    std::vector<float> amps(256, 0.0f);
+    for (std::size_t h = 0; h < amps.size(); h += 2)
+        amps[h] = 1.0f / static_cast<float>(h + 1);
+
+    struct Row
+    {
+        char const* what;
+        std::function<void(Torvane&)> before; // outside the audit
+        std::function<void(Torvane&)> command;
+        int layer;
+        int slot;
+        int kind; // the slot's kind afterwards
+    };
+    std::vector<Row> const rows = {
+        {"Reset Patch", [](Torvane& t) { t.LoadStandardWaveform(2, 1, 2); },
+         [](Torvane& t) { t.DefaultPatch(); }, 2, 1, kWaveSilence},
+        {"Reset Patch of the default patch", nullptr, [](Torvane& t) { t.DefaultPatch(); }, 0, 0, kWaveSaw},
+        {"Reset voice", [](Torvane& t) { t.LoadStandardWaveform(1, 0, 1); },
+         [](Torvane& t) { t.ResetVoice(1); }, 1, 0, kWaveSaw},
+        {"standard shape", nullptr, [](Torvane& t) { t.LoadStandardWaveform(0, 1, 2); }, 0, 1, kWaveSine},
+        {"waveform file", nullptr,
+         [&](Torvane& t)
+         {
+             StringReader r;
+             r.Open(waveform.data(), waveform.size());
+             t.LoadWaveform(0, 2, r);
+         },
+         0, 2, kWaveCustom},
+        {"WAV import", nullptr, [&](Torvane& t) { t.ImportWave(0, 3, wav.c_str()); }, 0, 3, kWaveCustom},
+        {"waveform editor apply", nullptr,
+         [&](Torvane& t) { t.SetWaveFromPartials(0, 0, 256, amps.data(), nullptr); }, 0, 0, kWaveCustom},
+    };
+    for (Row const& row : rows)
+    {
+        HeadlessHost a(false);
+        HeadlessHost b(false);
+        Torvane& t = a.Instrument();
+        if (row.before) row.before(t);
+        ASSERT_TRUE(t.GetVoiceDef(0)->waveDef.IsShared()) << row.what;
+        {
+            HoldAudit audit(t.GetMutex());
+            row.command(t);
+            EXPECT_EQ(audit.allocated, 0u) << row.what;
+            EXPECT_EQ(audit.maps, 0) << row.what;
+            EXPECT_EQ(audit.unmaps, 0) << row.what;
+            EXPECT_EQ(audit.bytes, 0u) << row.what;
+        }
+        EXPECT_EQ(t.GetVoiceDef(row.layer)->waveDef.GetKind(row.slot), row.kind) << row.what;
+    }
 }
