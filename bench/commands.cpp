@@ -241,6 +241,20 @@ void BM_ResetPatch(benchmark::State& s)
     RunCommand(s, [](Torvane&) { return Command([](Torvane& t) { t.DefaultPatch(); }); });
 }
 
+// Reset Patch from a loaded patch whose layers hold waves of their own: the default waves are built.
+void BM_ResetPatchAfterLoad(benchmark::State& s)
+{
+    BusyPatchStream();
+    RunCommand(s,
+               [](Torvane& t)
+               {
+                   StringReader r;
+                   r.Open(BusyPatchStream().data(), BusyPatchStream().size());
+                   t.LoadPreset(r, Torvane::kPatchVersion);
+                   return Command([](Torvane& tt) { tt.DefaultPatch(); });
+               });
+}
+
 void BM_StandardShape(benchmark::State& s)
 {
     RunCommand(s, [](Torvane&) { return Command([](Torvane& t) { t.LoadStandardWaveform(-1, 1, 2); }); });
@@ -356,6 +370,7 @@ void Rows(benchmark::internal::Benchmark* b)
 }
 
 BENCHMARK(BM_ResetPatch)->Apply(Rows);
+BENCHMARK(BM_ResetPatchAfterLoad)->Apply(Rows);
 BENCHMARK(BM_StandardShape)->Apply(Rows);
 BENCHMARK(BM_WaveEditorApply)->Apply(Rows);
 BENCHMARK(BM_WavImport)->Apply(Rows);
