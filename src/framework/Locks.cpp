@@ -53,7 +53,8 @@ int Mutex::Protocol() const
     // glibc keeps the protocol in the mutex's kind, priority inheritance as the bit 32
     // (its PTHREAD_MUTEX_PRIO_INHERIT_NP), which the futex calls of every claim follow.
     constexpr int kInheritBit = 32;
-    return (mutex.__data.__kind & kInheritBit) != 0 ? PTHREAD_PRIO_INHERIT : PTHREAD_PRIO_NONE;
+    bool const inherits = (mutex.__data.__kind & kInheritBit) != 0;
+    return inherits && protocol == PTHREAD_PRIO_INHERIT ? PTHREAD_PRIO_INHERIT : PTHREAD_PRIO_NONE;
 #else
     return protocol;
 #endif
