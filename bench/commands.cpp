@@ -2,7 +2,8 @@
 // frames (one period is 5.33 ms) on a SCHED_FIFO thread, paced by the clock as a sound card
 // would, while this thread runs one command the way the editor runs it. Each run builds a fresh
 // instance; "longest_ms" is the longest processReplacing call that overlapped the command (or
-// the first to start after it began). Five runs per row; the median row is the figure to read.
+// the first to start after it began); "held_ms" the longest time the command's thread held the
+// plug-in mutex at a stretch. Five runs per row; the median row is the figure to read.
 // Where the system refuses SCHED_FIFO the audio thread runs at normal priority and the program
 // says so once.
 //
@@ -207,6 +208,35 @@ std::vector<char> TimelinePreset(Torvane& t)
     return Bytes(s);
 }
 
+// The longest time the command's thread held the plug-in mutex at a stretch.
+class HoldTimer : public AudioAPI::Mutex::Watcher
+{
+public:
+    explicit HoldTimer(AudioAPI::Mutex& m) : mutex(m), thread(std::this_thread::get_id())
+    {
+        mutex.Watch(this);
+    }
+    ~HoldTimer() { mutex.Watch(nullptr); }
+    HoldTimer(HoldTimer const&) = delete;
+    HoldTimer& operator=(HoldTimer const&) = delete;
+
+    void Held(bool held) override
+    {
+        if (std::this_thread::get_id() != thread) return;
+        if (held)
+            since = Now();
+        else
+            longest = std::max(longest, Now() - since);
+    }
+    double LongestMs() const { return double(longest) / 1e6; }
+
+private:
+    AudioAPI::Mutex& mutex;
+    std::thread::id thread;
+    std::int64_t since = 0;
+    std::int64_t longest = 0;
+};
+
 using Command = std::function<void(Torvane&)>;
 // Runs once before the audio thread starts: what the command's own inputs need.
 using Prepare = std::function<Command(Torvane&)>;
@@ -222,17 +252,23 @@ void RunCommand(benchmark::State& state, Prepare const& prepare)
         for (int key : {48, 55, 60, 64})
             host.NoteOn(key, 100);
         double longest = 0.0;
+        double held = 0.0;
         {
             AudioThread audio(host);
             audio.WaitBlocks(20);
             std::int64_t const from = Now();
-            command(t);
+            {
+                HoldTimer timer(t.GetMutex());
+                command(t);
+                held = timer.LongestMs();
+            }
             std::int64_t const to = Now();
             // A call the command held up ends after it: let it finish.
             audio.WaitBlocks(3);
             longest = audio.LongestBetween(from, to);
         }
         state.counters["longest_ms"] = longest;
+        state.counters["held_ms"] = held;
     }
 }
 
