@@ -133,6 +133,12 @@ bool Torvane::ReplaceWaves(VectorMipOscWaveDef& live, WaveEdit const& edit)
 
 void Torvane::StageDefaultWaves(DefaultWaves& staged, int first, int last)
 {
+    // What an earlier staging held or built goes here, before the mutex is taken.
+    for (int layer = first; layer <= last; ++layer)
+    {
+        staged.held[layer] = MipWaveTable::Held();
+        staged.tables[layer].reset();
+    }
     {
         AudioAPI::Lock hold(GetMutex());
         for (int layer = first; layer <= last; ++layer)
@@ -143,7 +149,6 @@ void Torvane::StageDefaultWaves(DefaultWaves& staged, int first, int last)
     }
     for (int layer = first; layer <= last; ++layer)
     {
-        staged.tables[layer].reset();
         // Waves that are the default ones already stay as they are.
         if (VoiceDef::HoldsDefaultWaves(staged.held[layer])) continue;
         auto table = std::make_unique<VectorMipOscWaveDef>();
