@@ -14,11 +14,9 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -29,6 +27,7 @@
 #include <sched.h>
 #include <time.h>
 
+#include "editor/SineWav.h"
 #include "engine/Torvane.h"
 #include "framework/Streams.h"
 #include "support/TemporaryDataHome.h"
@@ -145,32 +144,13 @@ private:
     std::thread thread;
 };
 
-// One cycle of a 440 Hz sine, 16-bit mono, one second: the WAV import's file.
+// A 440 Hz sine, 16-bit mono, one second: the WAV import's file.
 std::string WavFile()
 {
     static std::string const path = []
     {
-        std::string file;
-        auto le = [&file](std::uint32_t v, int bytes)
-        {
-            for (int b = 0; b < bytes; ++b)
-                file.push_back(static_cast<char>((v >> (8 * b)) & 0xFF));
-        };
-        std::uint32_t const frames = 44100;
-        file = "RIFF";
-        le(36 + 2 * frames, 4);
-        file += "WAVEfmt ";
-        for (auto [v, n] : std::initializer_list<std::pair<std::uint32_t, int>>{
-                 {16, 4}, {1, 2}, {1, 2}, {44100, 4}, {88200, 4}, {2, 2}, {16, 2}})
-            le(v, n);
-        file += "data";
-        le(2 * frames, 4);
-        for (std::uint32_t i = 0; i < frames; ++i)
-            le(static_cast<std::uint32_t>(
-                   std::lround(0.8 * std::sin(6.283185307 * 440.0 * i / 44100.0) * 32767.0)),
-               2);
         std::string const p = (std::filesystem::path(ScratchHome().Path()) / "a440.wav").string();
-        std::ofstream(p, std::ios::binary) << file;
+        WriteSineWav(p, 440.0f, 44100);
         return p;
     }();
     return path;

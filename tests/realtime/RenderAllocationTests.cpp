@@ -2,16 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <cmath>
-#include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "dsp/WaveTables.h"
+#include "editor/SineWav.h"
 #include "framework/Streams.h"
 #include "support/TemporaryDataHome.h"
 
@@ -93,31 +91,6 @@ private:
     MipWaveTable::Work at;
 };
 
-// A 440 Hz sine, 16-bit mono at 44100 Hz.
-std::string SineWav(std::filesystem::path const& path)
-{
-    std::string file;
-    auto le = [&file](std::uint32_t v, int bytes)
-    {
-        for (int b = 0; b < bytes; ++b)
-            file.push_back(static_cast<char>((v >> (8 * b)) & 0xFF));
-    };
-    std::uint32_t const frames = 8192;
-    file = "RIFF";
-    le(36 + 2 * frames, 4);
-    file += "WAVEfmt ";
-    for (std::uint32_t v : {16u, 1u})
-        le(v, v == 16u ? 4 : 2);
-    for (auto [v, n] : {std::pair<std::uint32_t, int>{1, 2}, {44100, 4}, {88200, 4}, {2, 2}, {16, 2}})
-        le(v, n);
-    file += "data";
-    le(2 * frames, 4);
-    for (std::uint32_t i = 0; i < frames; ++i)
-        le(static_cast<std::uint32_t>(std::lround(20000.0 * std::sin(6.283185307 * 440.0 * i / 44100.0))), 2);
-    std::ofstream(path, std::ios::binary) << file;
-    return path.string();
-}
-
 // One stored custom wave slot, as a waveform file holds it.
 std::vector<char> CustomWaveform()
 {
@@ -144,7 +117,8 @@ std::vector<char> CustomWaveform()
 TEST(RenderAllocations, WaveCommandsDoNoTableWorkWhileTheyHoldThePluginMutex)
 {
     TemporaryDataHome home("torvane-hold-");
-    std::string const wav = SineWav(std::filesystem::path(home.Path()) / "a440.wav");
+    std::string const wav = (std::filesystem::path(home.Path()) / "a440.wav").string();
+    WriteSineWav(wav, 440.0f, 8192);
     std::vector<char> const waveform = CustomWaveform();
     std::vector<float> amps(256, 0.0f);
     for (std::size_t h = 0; h < amps.size(); h += 2)
