@@ -511,6 +511,9 @@ private:
     std::atomic<int> switchedOff{0};
     // Drops, under a brief claim of the mutex, the holds on the live waves a stage still keeps.
     void DropWaveHolds(PatchStage& stage);
+    // The layers whose live waves changed since staging (a wave command meanwhile) get waves of
+    // their own, built from the stream here, outside the mutex; their holds go too.
+    void BuildChangedWaves(PatchStage& stage);
     // The field sequence of the stream, in two modes: staging (apply false: reads and checks
     // only, stages the layers) and applying (the caller holds the mutex; the staged layers go in
     // place). May throw. pushAmounts: write the amounts of rows that don't take them from the

@@ -13,6 +13,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/Torvane.h"
@@ -395,6 +396,23 @@ Torvane::LoadResult Torvane::SwapStaged(PatchStage& stage, float maxVersion, Str
     return result;
 }
 
+void Torvane::BuildChangedWaves(PatchStage& stage)
+{
+    MipWaveTable::Held dropped[kNumLayers];
+    bool changed[kNumLayers] = {};
+    {
+        AudioAPI::Lock hold(GetMutex());
+        for (int layer = 0; layer < kNumLayers; ++layer)
+        {
+            VoiceDef::Staged& staged = stage.layers[layer];
+            changed[layer] = !staged.waves && !voiceDefs[layer].waveDef.StillHolds(staged.held);
+            if (changed[layer]) std::swap(dropped[layer], staged.held);
+        }
+    }
+    for (int layer = 0; layer < kNumLayers; ++layer)
+        if (changed[layer]) stage.layers[layer].BuildWaves();
+}
+
 void Torvane::DropWaveHolds(PatchStage& stage)
 {
     bool any = false;
@@ -426,6 +444,7 @@ Torvane::LoadResult Torvane::LoadPatchStream(Reader& r, float maxVersion)
             std::size_t const guess = std::max(stage->bytes.size(), lastPatchBytes.load()) * 5 / 4 + 16384;
             snapshot.Resize(static_cast<long>(guess), false);
             snapshot = "";
+            BuildChangedWaves(*stage);
             result = SwapStaged(*stage, maxVersion, snapshot);
             LoadStepReached(LoadStep::Swapped);
         }

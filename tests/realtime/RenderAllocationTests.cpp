@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -109,6 +110,23 @@ std::vector<char> CustomWaveform()
                              static_cast<char const*>(text) + text.GetLength());
 }
 
+// An instrument whose layer-0 waves a wave command changes between the staging of a patch load
+// and its swap, when asked.
+class ChangedWhileStaged : public Torvane
+{
+public:
+    using Torvane::Torvane;
+    bool changeWhenStaged = false;
+
+protected:
+    void LoadStepReached(LoadStep step) override
+    {
+        if (step != LoadStep::Staged || !changeWhenStaged) return;
+        changeWhenStaged = false;
+        LoadStandardWaveform(0, 1, 2);
+    }
+};
+
 } // namespace
 
 // The audio thread never waits for wave-table work: each command builds and shares its tables
@@ -120,6 +138,17 @@ TEST(RenderAllocations, WaveCommandsDoNoTableWorkWhileTheyHoldThePluginMutex)
     std::string const wav = (std::filesystem::path(home.Path()) / "a440.wav").string();
     WriteSineWav(wav, 440.0f, 8192);
     std::vector<char> const waveform = CustomWaveform();
+    std::vector<char> defaultPatch;
+    {
+        HeadlessHost source(false);
+        String text;
+        StringWriter w;
+        w.Open(&text);
+        source.Instrument().SavePreset(w, Torvane::kPatchVersion);
+        w.Close();
+        defaultPatch.assign(static_cast<char const*>(text),
+                            static_cast<char const*>(text) + text.GetLength());
+    }
     std::vector<float> amps(256, 0.0f);
     for (std::size_t h = 0; h < amps.size(); h += 2)
         amps[h] = 1.0f / static_cast<float>(h + 1);
@@ -132,6 +161,8 @@ TEST(RenderAllocations, WaveCommandsDoNoTableWorkWhileTheyHoldThePluginMutex)
         int layer;
         int slot;
         int kind; // the slot's kind afterwards
+        // Whether heap allocations are counted too (a patch load's other work may allocate).
+        bool countAllocations = true;
     };
     std::vector<Row> const rows = {
         {"Reset Patch", [](Torvane& t) { t.LoadStandardWaveform(2, 1, 2); },
@@ -149,12 +180,22 @@ TEST(RenderAllocations, WaveCommandsDoNoTableWorkWhileTheyHoldThePluginMutex)
          },
          0, 2, kWaveCustom},
         {"WAV import", nullptr, [&](Torvane& t) { t.ImportWave(0, 3, wav.c_str()); }, 0, 3, kWaveCustom},
+        {"patch load whose waves a command changed after staging", nullptr,
+         [&](Torvane& t)
+         {
+             static_cast<ChangedWhileStaged&>(t).changeWhenStaged = true;
+             StringReader r;
+             r.Open(defaultPatch.data(), defaultPatch.size());
+             t.LoadPreset(r, Torvane::kPatchVersion);
+         },
+         0, 1, kWaveSilence, false},
         {"waveform editor apply", nullptr,
          [&](Torvane& t) { t.SetWaveFromPartials(0, 0, 256, amps.data(), nullptr); }, 0, 0, kWaveCustom},
     };
     for (Row const& row : rows)
     {
-        HeadlessHost a(false);
+        HeadlessHost a(HeadlessHost::Maker([](audioMasterCallback callback)
+                                           { return std::make_unique<ChangedWhileStaged>(callback); }));
         HeadlessHost b(false);
         Torvane& t = a.Instrument();
         if (row.before) row.before(t);
@@ -162,7 +203,8 @@ TEST(RenderAllocations, WaveCommandsDoNoTableWorkWhileTheyHoldThePluginMutex)
         {
             HoldAudit audit(t.GetMutex());
             row.command(t);
-            EXPECT_EQ(audit.allocated, 0u) << row.what;
+            EXPECT_TRUE(!row.countAllocations || audit.allocated == 0u)
+                << row.what << ": " << audit.allocated;
             EXPECT_EQ(audit.maps, 0) << row.what;
             EXPECT_EQ(audit.unmaps, 0) << row.what;
             EXPECT_EQ(audit.bytes, 0u) << row.what;
