@@ -27,7 +27,14 @@ constexpr long kImportHarmonics = kImportPoints / 2;
 // Level buffers start on 64-byte boundaries: 16 floats.
 constexpr std::size_t kAlignFloats = 16;
 
+thread_local MipWaveTable::Work work;
+
 } // namespace
+
+MipWaveTable::Work MipWaveTable::ThisThreadsWork()
+{
+    return work;
+}
 
 // OscWaveDef
 
@@ -82,6 +89,7 @@ struct MipWaveTable::Block
 
     bool SameContent(Block const& other) const
     {
+        work.bytes += floats * sizeof(float);
         return floats == other.floats && length == other.length && numLevels == other.numLevels &&
                waves == other.waves && std::memcmp(data, other.data, floats * sizeof(float)) == 0;
     }
@@ -111,6 +119,7 @@ float* MipWaveTable::MapFloats(std::size_t n)
 {
     void* p = mmap(nullptr, MappedBytes(n), PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (p == MAP_FAILED) throw std::bad_alloc();
+    ++work.maps;
     return static_cast<float*>(p);
 }
 
@@ -179,6 +188,7 @@ MipWaveTable::Block::~Block()
         EraseEntries(cache, hash, this);
     }
     munmap(data, MappedBytes(floats));
+    ++work.unmaps;
 }
 
 // A build: the outermost one shares the storage when it ends.
@@ -221,6 +231,7 @@ void MipWaveTable::Writable()
     }
     auto fresh = std::make_shared<Block>(storage->floats, length, numLevels, waves);
     std::copy_n(storage->data, storage->floats, fresh->data);
+    work.bytes += storage->floats * sizeof(float);
     storage = std::move(fresh);
     PointLevels();
 }
@@ -229,6 +240,7 @@ void MipWaveTable::Share()
 {
     if (!storage || storage->cached.load(std::memory_order_acquire)) return;
     storage->hash = HashFloats(storage->data, storage->floats);
+    work.bytes += storage->floats * sizeof(float);
     std::shared_ptr<Block> previous;
     try
     {
@@ -359,6 +371,7 @@ void MipWaveTable::StoreSamples(int level, int slot, float const* src)
     float* dst = levels[level] + slot;
     for (long i = 0; i < length; ++i)
         dst[std::size_t(i) * std::size_t(waves)] = src[i];
+    work.bytes += std::size_t(length) * sizeof(float);
 }
 
 bool MipWaveTable::CreateSine(int slot, long len)
@@ -429,6 +442,7 @@ bool MipWaveTable::CreateSilence(int slot, long len)
         for (long i = 0; i < length; ++i)
             dst[std::size_t(i) * std::size_t(waves)] = 0.0f;
     }
+    work.bytes += std::size_t(numLevels) * std::size_t(length) * sizeof(float);
     CalculateReverse();
     return true;
 }
@@ -602,6 +616,26 @@ bool MipWaveTable::StillHolds(Held const& held) const
            std::equal(kind, kind + kMaxWaves, held.kind);
 }
 
+bool MipWaveTable::Adopt(Held const& held)
+{
+    if (held.Empty() || held.waves != waves) return false;
+    auto pointers = std::make_unique<float*[]>(std::size_t(held.numLevels));
+    std::vector<float> amps(std::size_t(held.length / 2), 0.0f);
+    std::vector<float> phases(std::size_t(held.length / 2), 0.0f);
+    fft.Init(held.length); // the last step that may throw: the object stays as it was
+
+    storage = std::const_pointer_cast<Block>(held.block);
+    levels = std::move(pointers);
+    keptAmps.swap(amps);
+    keptPhases.swap(phases);
+    length = held.length;
+    numLevels = held.numLevels;
+    std::copy_n(held.kind, kMaxWaves, kind);
+    PointLevels();
+    CalculateReverse();
+    return true;
+}
+
 void MipWaveTable::Swap(MipWaveTable& o) noexcept
 {
     if (&o == this || o.waves != waves) return;
@@ -755,6 +789,7 @@ bool MipWaveTable::CopySlotFrom(int slot, MipOscWaveDef const& src)
         for (long i = 0; i < length; ++i)
             dst[std::size_t(i) * stride] = from[i];
     }
+    work.bytes += std::size_t(numLevels) * std::size_t(length) * sizeof(float);
     kind[slot] = src.GetKind();
     CalculateReverse();
     return true;

@@ -156,6 +156,22 @@ public:
     Held Hold() const;
     // True while the table holds the very bytes of `held`, at its shape and with its kinds.
     bool StillHolds(Held const& held) const;
+    // Makes this table a second holder of the bytes of `held`, at its shape and with its kinds,
+    // without copying them: a table to build the next state of the held one in (its first write
+    // takes a copy of its own) or one more table of the same waves. False, nothing changed, for
+    // an empty hold or one of another number of slots.
+    bool Adopt(Held const& held);
+
+    // What the calling thread did to table bytes: blocks mapped and unmapped, and bytes built,
+    // copied, compared or hashed. Counted on every thread, for tests that check where the work
+    // happens; reading it costs nothing.
+    struct Work
+    {
+        long maps = 0;
+        long unmaps = 0;
+        std::size_t bytes = 0;
+    };
+    static Work ThisThreadsWork();
 
     // Puts the one-wave table `src` into `slot`, with its kind. Another shape: this table
     // takes src's first (rebuilding its standard slots), as loading into the slot would.

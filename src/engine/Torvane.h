@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cfloat>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -518,6 +519,9 @@ private:
     std::atomic<int> switchedOff{0};
     // Drops, under a brief claim of the mutex, the holds on the live waves a stage still keeps.
     void DropWaveHolds(PatchStage& stage);
+    // The layers whose live waves changed since staging (a wave command meanwhile) get waves of
+    // their own, built from the stream here, outside the mutex; their holds go too.
+    void BuildChangedWaves(PatchStage& stage);
     // The field sequence of the stream, in two modes: staging (apply false: reads and checks
     // only, stages the layers) and applying (the caller holds the mutex; the staged layers go in
     // place). May throw. pushAmounts: write the amounts of rows that don't take them from the
@@ -687,6 +691,33 @@ private:
     // mutex, and puts it into the slot under it. When the layer's shape changed meanwhile, the
     // build runs again at the new one (unless `sameLengthOnly` and the length changed: refused).
     template <class Builder> bool RebuildSlot(int voice, int slot, bool sameLengthOnly, Builder build);
-    // Puts a one-wave table into a slot of the layer's waves; the caller holds the mutex.
-    static void InstallWaveSlot(VectorMipOscWaveDef& waves, int slot, MipOscWaveDef const& built);
+
+public:
+    // What a command makes of a layer's waves: it changes `next`, a second holder of the waves
+    // as they are, and answers false to change nothing.
+    using WaveEdit = std::function<bool(VectorMipOscWaveDef& next)>;
+
+private:
+    // Replaces `live` (a layer's waves) by what `edit` makes of them: the edit runs on a table of
+    // its own outside the mutex (building, copying and sharing its bytes there), which goes in
+    // under the mutex by a swap, in constant time, when `live` still holds what the edit started
+    // from; otherwise the edit runs again on the waves as they are now. The waves replaced go
+    // after the mutex is left. Marks an edit of the user's. False when the edit refused.
+    bool ReplaceWaves(VectorMipOscWaveDef& live, WaveEdit const& edit);
+    // Default waves for the layers first..last of a reset, built outside the mutex; the layers
+    // holding them already keep theirs, the others share one table per number of levels.
+    struct DefaultWaves
+    {
+        MipWaveTable::Held held[kNumLayers];
+        int levels[kNumLayers] = {};
+        std::unique_ptr<VectorMipOscWaveDef> tables[kNumLayers];
+    };
+    void StageDefaultWaves(DefaultWaves& staged, int first, int last);
+    // Under the mutex: whether the staged waves of `layer` still fit its table.
+    bool DefaultWavesFit(DefaultWaves const& staged, int layer) const;
+    // A swap when they fit; else the layer's waves are built in place.
+    void InstallDefaultWaves(DefaultWaves& staged, int layer);
+    // Stages, then runs `install` under the mutex once every staged layer fits (staging again
+    // when one changed meanwhile); the waves replaced go after the mutex is left.
+    void ResetLayers(int first, int last, std::function<void(DefaultWaves&)> const& install);
 };

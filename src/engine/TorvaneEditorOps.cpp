@@ -238,32 +238,23 @@ template <class Builder> bool Torvane::RebuildSlot(int voice, int slot, bool sam
     if (!ValidWaveSlot(slot)) return false;
     VectorMipOscWaveDef* found = nullptr;
     long length = 0;
-    int levels = 0;
     {
         AudioAPI::Lock hold(GetMutex());
         int const layer = ResolveLayer(voice);
         if (layer < 0 || !voiceDefs[layer].waveDef.HasStorage()) return false;
         found = &voiceDefs[layer].waveDef;
         length = found->length;
-        levels = found->numLevels;
     }
-    VectorMipOscWaveDef& waves = *found;
-    // A state restored on another thread may reshape the waves while this one builds.
-    for (int attempt = 0; attempt < 3; ++attempt)
-    {
-        MipOscWaveDef built;
-        if (!built.InitArray(length, levels) || !build(built)) return false;
-        AudioAPI::Lock hold(GetMutex());
-        if (waves.HasStorage() && waves.length == length && waves.numLevels == levels)
-        {
-            InstallWaveSlot(waves, slot, built);
-            return true;
-        }
-        if (!waves.HasStorage() || (sameLengthOnly && waves.length != length)) return false;
-        length = waves.length;
-        levels = waves.numLevels;
-    }
-    return false;
+    // Built at the shape the waves have when the build starts (a state restored on another
+    // thread may reshape them meanwhile).
+    return ReplaceWaves(*found,
+                        [&](VectorMipOscWaveDef& next)
+                        {
+                            if (!next.HasStorage() || (sameLengthOnly && next.length != length)) return false;
+                            MipOscWaveDef built;
+                            return built.InitArray(next.length, next.numLevels) && build(built) &&
+                                   next.CopySlotFrom(slot, built);
+                        });
 }
 
 bool Torvane::SetWaveFromPartials(int voice, int slot, long count, float const* amps, float const* phases)

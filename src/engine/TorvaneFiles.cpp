@@ -64,9 +64,13 @@ bool Finish(ParameterFileWriter& writer, bool payloadWritten)
 // Puts a one-wave table into a slot of the layer's waves. The caller holds the plug-in mutex.
 // Same shape: only the slot's samples are copied. Another shape: the waves take it first
 // (rebuilding their standard slots), as loading into the slot would.
-void InstallSlot(VectorMipOscWaveDef& waves, int slot, MipOscWaveDef const& built)
+// The slot holds the standard wave `kind` at that shape: its bytes follow from the kind and shape.
+bool HoldsStandard(VectorMipOscWaveDef const& waves, int slot, int kind, long length, int levels)
 {
-    waves.CopySlotFrom(slot, built);
+    bool const standard =
+        kind == kWaveSine || kind == kWaveSaw || kind == kWaveSquare || kind == kWaveSilence;
+    return standard && waves.HasStorage() && waves.GetKind(slot) == kind && waves.length == length &&
+           waves.numLevels == levels;
 }
 
 bool ValidSlot(int slot)
@@ -94,10 +98,116 @@ bool Flag(std::vector<bool> const& flags, int i)
 
 } // namespace
 
-void Torvane::InstallWaveSlot(VectorMipOscWaveDef& waves, int slot, MipOscWaveDef const& built)
+bool Torvane::ReplaceWaves(VectorMipOscWaveDef& live, WaveEdit const& edit)
 {
-    InstallSlot(waves, slot, built);
-    EditorInput::MarkEdited();
+    // A few tries: another thread may replace the waves while this one builds.
+    constexpr int kAttempts = 4;
+    for (int attempt = 0; attempt < kAttempts; ++attempt)
+    {
+        // Declared before the lock below: what they hold goes after it.
+        auto next = std::make_unique<VectorMipOscWaveDef>();
+        MipWaveTable::Held held;
+        {
+            AudioAPI::Lock hold(GetMutex());
+            held = live.Hold();
+        }
+        if (held.Empty()) break;
+        bool const edited = next->Adopt(held) && edit(*next);
+        AudioAPI::Lock hold(GetMutex());
+        if (!live.StillHolds(held)) continue;
+        if (edited)
+        {
+            live.Swap(*next);
+            MarkEditedByEditor();
+        }
+        // The held bytes stay with `live` or `next`: dropping the hold frees nothing here.
+        held = MipWaveTable::Held();
+        return edited;
+    }
+    // Waves that are not shared (memory ran out when they were built) are edited in place.
+    AudioAPI::Lock hold(GetMutex());
+    if (!edit(live)) return false;
+    MarkEditedByEditor();
+    return true;
+}
+
+void Torvane::StageDefaultWaves(DefaultWaves& staged, int first, int last)
+{
+    // What an earlier staging held or built goes here, before the mutex is taken.
+    for (int layer = first; layer <= last; ++layer)
+    {
+        staged.held[layer] = MipWaveTable::Held();
+        staged.tables[layer].reset();
+    }
+    {
+        AudioAPI::Lock hold(GetMutex());
+        for (int layer = first; layer <= last; ++layer)
+        {
+            staged.held[layer] = voiceDefs[layer].waveDef.Hold();
+            staged.levels[layer] = voiceDefs[layer].waveDef.numLevels;
+        }
+    }
+    for (int layer = first; layer <= last; ++layer)
+    {
+        // Waves that are the default ones already stay as they are.
+        if (VoiceDef::HoldsDefaultWaves(staged.held[layer])) continue;
+        auto table = std::make_unique<VectorMipOscWaveDef>();
+        // The default waves at these levels, held by another layer or built for it, are shared.
+        bool shared = false;
+        for (int other = first; other <= last && !shared; ++other)
+        {
+            if (other == layer || staged.levels[other] != staged.levels[layer]) continue;
+            if (staged.tables[other])
+                shared = table->Adopt(staged.tables[other]->Hold());
+            else if (VoiceDef::HoldsDefaultWaves(staged.held[other]))
+                shared = table->Adopt(staged.held[other]);
+        }
+        if (!shared)
+        {
+            table->InitArray(VoiceDef::kDefaultWaveLength, staged.levels[layer]);
+            VoiceDef::CreateDefaultWaves(*table);
+        }
+        staged.tables[layer] = std::move(table);
+    }
+}
+
+bool Torvane::DefaultWavesFit(DefaultWaves const& staged, int layer) const
+{
+    // Default waves depend on the number of levels of the table they replace, and on nothing else.
+    VectorMipOscWaveDef const& live = voiceDefs[layer].waveDef;
+    return staged.tables[layer] ? live.numLevels == staged.levels[layer]
+                                : live.StillHolds(staged.held[layer]);
+}
+
+void Torvane::InstallDefaultWaves(DefaultWaves& staged, int layer)
+{
+    VectorMipOscWaveDef& live = voiceDefs[layer].waveDef;
+    bool const fits = DefaultWavesFit(staged, layer);
+    if (fits && staged.tables[layer])
+        live.Swap(*staged.tables[layer]);
+    else if (!fits)
+        // Changed again and again while staging: built here.
+        VoiceDef::CreateDefaultWaves(live);
+    // The held bytes stay with a table (when the waves fitted): dropping the hold frees nothing.
+    staged.held[layer] = MipWaveTable::Held();
+}
+
+void Torvane::ResetLayers(int first, int last, std::function<void(DefaultWaves&)> const& install)
+{
+    // Declared before the lock: the waves replaced go after it.
+    DefaultWaves staged;
+    constexpr int kAttempts = 4;
+    for (int attempt = 1;; ++attempt)
+    {
+        StageDefaultWaves(staged, first, last);
+        AudioAPI::Lock hold(GetMutex());
+        bool fit = true;
+        for (int layer = first; layer <= last; ++layer)
+            fit = fit && DefaultWavesFit(staged, layer);
+        if (!fit && attempt < kAttempts) continue;
+        install(staged);
+        return;
+    }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -277,9 +387,14 @@ VectorMipOscWaveDef* Torvane::LoadWaveform(int voice, int slot, Reader& r, bool*
     // nothing.
     MipOscWaveDef built;
     if (!built.Load(r)) return waves;
-    AudioAPI::Lock hold(GetMutex());
-    InstallSlot(*waves, slot, built);
-    MarkEditedByEditor();
+    // A standard wave the slot holds already is not built again.
+    if (!ReplaceWaves(*waves,
+                      [&](VectorMipOscWaveDef& next)
+                      {
+                          return !HoldsStandard(next, slot, built.GetKind(), built.length, built.numLevels) &&
+                                 next.CopySlotFrom(slot, built);
+                      }))
+        MarkEditedByEditor();
     if (loaded != nullptr) *loaded = true;
     return waves;
 }
@@ -291,31 +406,35 @@ VectorMipOscWaveDef* Torvane::LoadStandardWaveform(int voice, int slot, int shap
     VectorMipOscWaveDef* waves = &def->waveDef;
     if (!ValidSlot(slot) || shape < 0 || shape > 3) return waves;
 
-    int levels = 0;
-    {
-        AudioAPI::Lock hold(GetMutex());
-        levels = waves->numLevels;
-    }
-    MipOscWaveDef built;
-    if (!built.InitArray(kStandardWaveLength, levels)) return waves;
-    switch (shape)
-    {
-    case 0:
-        built.CreateSaw(kStandardWaveLength);
-        break;
-    case 1:
-        built.CreateSquare(kStandardWaveLength);
-        break;
-    case 2:
-        built.CreateSine(kStandardWaveLength);
-        break;
-    default:
-        built.CreateSilence(kStandardWaveLength);
-        break;
-    }
-    AudioAPI::Lock hold(GetMutex());
-    InstallSlot(*waves, slot, built);
-    MarkEditedByEditor();
+    static constexpr int kShapeKinds[4] = {kWaveSaw, kWaveSquare, kWaveSine, kWaveSilence};
+    int const kind = kShapeKinds[shape];
+    bool const replaced =
+        ReplaceWaves(*waves,
+                     [&](VectorMipOscWaveDef& next)
+                     {
+                         // A slot that holds the shape already keeps it.
+                         if (HoldsStandard(next, slot, kind, kStandardWaveLength, next.numLevels))
+                             return false;
+                         MipOscWaveDef built;
+                         if (!built.InitArray(kStandardWaveLength, next.numLevels)) return false;
+                         switch (kind)
+                         {
+                         case kWaveSaw:
+                             built.CreateSaw(kStandardWaveLength);
+                             break;
+                         case kWaveSquare:
+                             built.CreateSquare(kStandardWaveLength);
+                             break;
+                         case kWaveSine:
+                             built.CreateSine(kStandardWaveLength);
+                             break;
+                         default:
+                             built.CreateSilence(kStandardWaveLength);
+                             break;
+                         }
+                         return next.CopySlotFrom(slot, built);
+                     });
+    if (!replaced) MarkEditedByEditor();
     return waves;
 }
 

@@ -13,6 +13,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "engine/Torvane.h"
@@ -395,6 +396,23 @@ Torvane::LoadResult Torvane::SwapStaged(PatchStage& stage, float maxVersion, Str
     return result;
 }
 
+void Torvane::BuildChangedWaves(PatchStage& stage)
+{
+    MipWaveTable::Held dropped[kNumLayers];
+    bool changed[kNumLayers] = {};
+    {
+        AudioAPI::Lock hold(GetMutex());
+        for (int layer = 0; layer < kNumLayers; ++layer)
+        {
+            VoiceDef::Staged& staged = stage.layers[layer];
+            changed[layer] = !staged.waves && !voiceDefs[layer].waveDef.StillHolds(staged.held);
+            if (changed[layer]) std::swap(dropped[layer], staged.held);
+        }
+    }
+    for (int layer = 0; layer < kNumLayers; ++layer)
+        if (changed[layer]) stage.layers[layer].BuildWaves();
+}
+
 void Torvane::DropWaveHolds(PatchStage& stage)
 {
     bool any = false;
@@ -426,6 +444,7 @@ Torvane::LoadResult Torvane::LoadPatchStream(Reader& r, float maxVersion)
             std::size_t const guess = std::max(stage->bytes.size(), lastPatchBytes.load()) * 5 / 4 + 16384;
             snapshot.Resize(static_cast<long>(guess), false);
             snapshot = "";
+            BuildChangedWaves(*stage);
             result = SwapStaged(*stage, maxVersion, snapshot);
             LoadStepReached(LoadStep::Swapped);
         }
@@ -522,42 +541,58 @@ void Torvane::SetGlobalFiltersToDefaults()
 
 void Torvane::DefaultPatch()
 {
-    {
-        // The layers' waves and lines are rebuilt while blocks may be rendering.
-        AudioAPI::Lock hold(GetMutex());
-        std::lock_guard<std::mutex> lock(patchTextMutex);
-        patchName = kUntitled;
-        patchCategory = "";
+    // The default waves are built (or found) outside the mutex; under it they go in by swaps,
+    // with the layers' lines and settings, while blocks may be rendering.
+    ResetLayers(0, kNumLayers - 1,
+                [this](DefaultWaves& staged)
+                {
+                    std::lock_guard<std::mutex> lock(patchTextMutex);
+                    patchName = kUntitled;
+                    patchCategory = "";
 
-        for (int layer = 0; layer < kNumLayers; ++layer)
-        {
-            voiceDefs[layer].CreateDefault();
-            voiceDefs[layer].parameters[VoiceDef::kLayerOn].SetBool(layer == 0);
-        }
+                    for (int layer = 0; layer < kNumLayers; ++layer)
+                    {
+                        InstallDefaultWaves(staged, layer);
+                        voiceDefs[layer].CreateDefaultSettings();
+                        voiceDefs[layer].parameters[VoiceDef::kLayerOn].SetBool(layer == 0);
+                    }
 
-        keyMode = 0.0f;
-        polyphony = 8.0f;
-        portamentoTime = 0.0f;
-        masterVolume = 1.0f;
-        pitchBendRange = 2.0f;
+                    keyMode = 0.0f;
+                    polyphony = 8.0f;
+                    portamentoTime = 0.0f;
+                    masterVolume = 1.0f;
+                    pitchBendRange = 2.0f;
 
-        tempoBridge = 0.0f;
-        timeFreeze.SetBool(false);
-        // The release range makes this its shortest time.
-        releaseBridge = 0.2f;
+                    tempoBridge = 0.0f;
+                    timeFreeze.SetBool(false);
+                    // The release range makes this its shortest time.
+                    releaseBridge = 0.2f;
 
-        for (int layer = 0; layer < kNumLayers; ++layer)
-            DefaultModulationMatrix(layer);
+                    for (int layer = 0; layer < kNumLayers; ++layer)
+                        DefaultModulationMatrix(layer);
 
-        performMods.Reset();
-        delay.Reset();
-        reverb.Reset();
-        distortion.Reset();
-        SetGlobalFiltersToDefaults();
-        // As after a load: no selection outlives the points it was made of.
-        SetMultipleSelection(nullptr);
-        MarkEditedByEditor();
-    }
+                    performMods.Reset();
+                    delay.Reset();
+                    reverb.Reset();
+                    distortion.Reset();
+                    SetGlobalFiltersToDefaults();
+                    // As after a load: no selection outlives the points it was made of. The
+                    // references the instrument was built with are cleared where they are.
+                    if (selectionReference.size() == static_cast<std::size_t>(VoiceDef::kNumLines))
+                    {
+                        multipleSelection = nullptr;
+                        for (int line = 0; line < VoiceDef::kNumLines; ++line)
+                        {
+                            Breakpoint& reference = *selectionReference[static_cast<std::size_t>(line)];
+                            reference.Init(NUM_EVENTS_IN_EVENTTYPE[line]);
+                            reference.time = 0.0f;
+                            reference.SetYs(0.0f);
+                        }
+                    }
+                    else
+                        SetMultipleSelection(nullptr);
+                    MarkEditedByEditor();
+                });
 
     PostEditorRequests(kEditorUpdateAll | kEditorRefreshParameters | kEditorDeselectBreakpoints);
 }

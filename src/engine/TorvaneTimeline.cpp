@@ -84,12 +84,15 @@ void Torvane::ResetVoice(int layer)
 {
     int const l = ResolveLayer(layer);
     if (l < 0) return;
-    {
-        // Every sounding voice of the layer reads the definition each block.
-        AudioAPI::Lock hold(GetMutex());
-        voiceDefs[l].CreateDefault();
-        MarkEditedByEditor();
-    }
+    // Every sounding voice of the layer reads the definition each block: the default waves are
+    // built outside the mutex and swapped in under it with the lines and settings.
+    ResetLayers(l, l,
+                [this, l](DefaultWaves& staged)
+                {
+                    InstallDefaultWaves(staged, l);
+                    voiceDefs[l].CreateDefaultSettings();
+                    MarkEditedByEditor();
+                });
     PostEditorRequests(kEditorUpdateAll | kEditorRefreshParameters);
 }
 

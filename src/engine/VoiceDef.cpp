@@ -11,7 +11,7 @@
 
 namespace
 {
-constexpr long kTableSize = 4096;
+constexpr long kTableSize = VoiceDef::kDefaultWaveLength;
 
 // The stored header of an envelope: float version, long point count, long values per point.
 constexpr std::size_t kLineHeaderSize = 12;
@@ -187,11 +187,32 @@ VoiceDef::VoiceDef()
 
 void VoiceDef::CreateDefault()
 {
-    waveDef.CreateSaw(0, kTableSize);
-    waveDef.CreateSilence(1, kTableSize);
-    waveDef.CreateSquare(2, kTableSize);
-    waveDef.CreateSilence(3, kTableSize);
+    CreateDefaultWaves(waveDef);
+    CreateDefaultSettings();
+}
 
+namespace
+{
+constexpr int kDefaultKinds[4] = {kWaveSaw, kWaveSilence, kWaveSquare, kWaveSilence};
+} // namespace
+
+void VoiceDef::CreateDefaultWaves(MipWaveTable& waves)
+{
+    waves.CreateSaw(0, kTableSize);
+    waves.CreateSilence(1, kTableSize);
+    waves.CreateSquare(2, kTableSize);
+    waves.CreateSilence(3, kTableSize);
+}
+
+bool VoiceDef::HoldsDefaultWaves(MipWaveTable::Held const& held)
+{
+    // A standard slot's bytes follow from its kind and the table's shape alone.
+    return !held.Empty() && held.waves == 4 && held.length == kTableSize &&
+           std::equal(kDefaultKinds, kDefaultKinds + 4, held.kind);
+}
+
+void VoiceDef::CreateDefaultSettings()
+{
     for (int line : {0, 1, 2, 3, 5, 4})
         ClearLine(line);
 

@@ -32,6 +32,8 @@ public:
     static constexpr int maxUnisonNum = 4;
     static constexpr int kNumParameters = 14;
     static constexpr int kNumLines = 6;
+    // The length of the default layer's waves.
+    static constexpr long kDefaultWaveLength = 4096;
 
     enum ParameterIndex : int
     {
@@ -69,7 +71,14 @@ public:
     VoiceDef& operator=(VoiceDef const&) = delete;
     ~VoiceDef() = default;
 
+    // The default layer: its waves (DefaultWaves) and the rest (CreateDefaultSettings).
     void CreateDefault();
+    // The default lines, loop region and settings, the waves left as they are.
+    void CreateDefaultSettings();
+    // Builds the default layer's four waves into `waves`, at its number of levels.
+    static void CreateDefaultWaves(MipWaveTable& waves);
+    // Whether a table of the hold holds the default layer's waves (at any number of levels).
+    static bool HoldsDefaultWaves(MipWaveTable::Held const& held);
     // Resets line 0-5 to its default breakpoints; any other number does nothing.
     void ClearLine(int line);
     // The lines, parameters 1-7 and 12, the matrix and the loop region.

@@ -7,42 +7,65 @@
 #include <mutex>
 #include <thread>
 
+#include <pthread.h>
+
 namespace AudioAPI
 {
 
 // Recursive mutex: a thread may claim it again while holding it and must release it as often.
 // It knows which thread holds it, so code that must never run under it can check. Kinds of mutex
 // that do work of their own around the claims (the plug-in mutex) override the three operations.
+//
+// It inherits priority: while a thread of higher priority (a host's real-time audio thread) waits
+// for it, its holder runs at that priority, so a holder preempted by ordinary work never keeps the
+// waiter long. Where the system refuses the protocol it is a plain recursive mutex, and the first
+// such mutex says so once on stderr.
 class Mutex
 {
 public:
-    Mutex() = default;
-    virtual ~Mutex() = default;
+    Mutex();
+    virtual ~Mutex();
     Mutex(const Mutex&) = delete;
     Mutex& operator=(const Mutex&) = delete;
 
     virtual void Claim()
     {
-        mutex.lock();
+        pthread_mutex_lock(&mutex);
         Enter();
     }
     virtual void Release()
     {
         Leave();
-        mutex.unlock();
+        pthread_mutex_unlock(&mutex);
     }
     // Claims the mutex only when that needs no waiting; true when claimed.
     virtual bool TryClaim()
     {
-        if (!mutex.try_lock()) return false;
+        if (pthread_mutex_trylock(&mutex) != 0) return false;
         Enter();
         return true;
     }
+
+    // Told on the holding thread right after a thread's first claim (true) and right before its
+    // last release (false): for tests that check what a thread does while it holds the mutex.
+    class Watcher
+    {
+    public:
+        virtual void Held(bool held) = 0;
+
+    protected:
+        ~Watcher() = default;
+    };
+    // Null: nobody is told (the watcher must outlive every claim made while it is set).
+    void Watch(Watcher* w) { watcher.store(w, std::memory_order_release); }
     // Any thread: true when the calling thread holds the mutex.
     bool HeldByCurrentThread() const
     {
         return holder.load(std::memory_order_relaxed) == std::this_thread::get_id();
     }
+    // The protocol the system gave the mutex (PTHREAD_PRIO_INHERIT, or PTHREAD_PRIO_NONE where
+    // it refused), read back from the mutex itself.
+    int Protocol() const;
 
 protected:
     // Holder only: how many claims the calling thread holds.
@@ -52,15 +75,26 @@ private:
     // Only the holding thread changes these, so the claim count needs no atomic.
     void Enter()
     {
-        if (depth++ == 0) holder.store(std::this_thread::get_id(), std::memory_order_relaxed);
+        if (depth++ != 0) return;
+        holder.store(std::this_thread::get_id(), std::memory_order_relaxed);
+        if (Watcher* w = watcher.load(std::memory_order_acquire)) w->Held(true);
     }
     void Leave()
     {
-        if (--depth == 0) holder.store(std::thread::id(), std::memory_order_relaxed);
+        if (depth != 1)
+        {
+            --depth;
+            return;
+        }
+        if (Watcher* w = watcher.load(std::memory_order_acquire)) w->Held(false);
+        depth = 0;
+        holder.store(std::thread::id(), std::memory_order_relaxed);
     }
 
-    std::recursive_mutex mutex;
+    pthread_mutex_t mutex;
+    int protocol = PTHREAD_PRIO_NONE; // as set up
     std::atomic<std::thread::id> holder{};
+    std::atomic<Watcher*> watcher{nullptr};
     int depth = 0;
 };
 

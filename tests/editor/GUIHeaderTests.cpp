@@ -377,7 +377,9 @@ TEST_F(HeaderTest, APresentManualIsHandedToTheOpenerWithoutWaitingForTheViewer)
     {
         std::ofstream opener(bin + "/xdg-open");
         opener << "#!/bin/sh\nprintf '%s' \"$1\" > '" << marker << ".tmp'\nmv '" << marker << ".tmp' '"
-               << marker << "'\nsleep 5\n";
+               << marker << "'\n"
+               << "i=0; while [ ! -e '" << marker
+               << ".done' ] && [ $i -lt 1200 ]; do sleep 0.1; i=$((i+1)); done\n";
     }
     fs::permissions(bin + "/xdg-open", fs::perms::owner_all);
     std::string const oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
@@ -389,11 +391,14 @@ TEST_F(HeaderTest, APresentManualIsHandedToTheOpenerWithoutWaitingForTheViewer)
     g.ButtonPressed(GUI::kHelpId);
     auto const took = std::chrono::steady_clock::now() - start;
     setenv("PATH", oldPath.c_str(), 1);
-    EXPECT_LT(took, std::chrono::seconds(3));
+    // The opener runs until the test lets it end (or two minutes pass): a press that waited for it
+    // would take those minutes, which no busy machine takes for the press itself.
+    EXPECT_LT(took, std::chrono::seconds(60));
     EXPECT_TRUE(messages.Messages().empty());
-    for (int i = 0; i < 200 && !fs::exists(marker); ++i)
+    for (int i = 0; i < 3000 && !fs::exists(marker); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     std::ifstream in(marker);
     std::string opened((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(opened, manual);
+    std::ofstream(marker + ".done") << "";
 }

@@ -347,6 +347,14 @@ TEST_F(EditorOps, OperationsWhileRenderingKeepTheOutputFinite)
             }
         });
 
+    // Another thread replaces waves of the same layers meanwhile: a command whose waves changed
+    // while it built builds again.
+    std::thread shapes(
+        [&]
+        {
+            for (int j = 0; j < 24; ++j)
+                t->LoadStandardWaveform(j % 2, j % 4, (j / 4) % 4);
+        });
     Torvane::TimelineSnapshot s;
     std::vector<float> cycle;
     float amps[16] = {1.0f, 0.5f, 0.25f, 0.125f};
@@ -362,11 +370,13 @@ TEST_F(EditorOps, OperationsWhileRenderingKeepTheOutputFinite)
             t->SetWaveFromCycle(layer, (i + 1) % 4, cycle.data(), static_cast<long>(cycle.size()), 256);
         if (i % 5 == 1) t->SetWaveFromPartials(layer, i % 4, 16, amps, nullptr);
         if (i % 20 == 2) t->ImportWave(layer, 3, wav.c_str());
+        if (i % 12 == 3) t->ResetVoice(layer);
         t->CopyLine(layer, i % 6, Torvane::kAllOtherLayers);
         if (i % 7 == 0) t->ClearLine(1 - layer, i % 6);
         if (i % 10 == 0) t->CopyLayer(layer, 1 - layer);
         if (i % 15 == 0) t->SetCurrentVoice(1 - layer);
     }
+    shapes.join();
     int const seen = blocks.load();
     while (blocks.load() < seen + 4)
         std::this_thread::yield();

@@ -18,8 +18,14 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
+
+#include "editor/SineWav.h"
+#include "framework/Streams.h"
+#include "support/TemporaryDataHome.h"
 
 using namespace play;
 
@@ -57,7 +63,9 @@ struct Event
 
 // Notes start spread over the first frames (a few at a time, so block starts and offsets inside
 // blocks both occur) and are all released at kReleaseFrame, then the tail plays.
-Render RenderGolden(int patch, int notes, long block, float rate)
+// `command` (when given) runs on the patch before the notes.
+Render RenderGolden(int patch, int notes, long block, float rate,
+                    std::function<void(Torvane&)> const& command = nullptr)
 {
     // The random start phases and noise depend on how many generators the process made before.
     Random::RestartDefaultSeeds();
@@ -65,6 +73,7 @@ Render RenderGolden(int patch, int notes, long block, float rate)
     Torvane& t = host.Instrument();
     if (patch == kFull) MakeBusyPatch(t, BusyPatch::kHeld);
     if (patch == kBusy) MakeBusyPatch(t);
+    if (command) command(t);
 
     std::vector<Event> events;
     for (int i = 0; i < notes; ++i)
@@ -236,4 +245,61 @@ TEST(GoldenRender, RendersAreAudibleAndDiffer)
     EXPECT_NE(full.digest, def.digest);
     EXPECT_NE(full.probes[1], 0.0f);
     EXPECT_NE(def.probes[1], 0.0f);
+}
+
+// The commands that build wave tables sound as they always have: the full patch, a command, then
+// 16 notes in blocks of 512 at 44100 Hz.
+TEST(GoldenRender, WaveCommandsLeaveTheRecordedSound)
+{
+    TemporaryDataHome home("torvane-golden-");
+    std::string const wav = (std::filesystem::path(home.Path()) / "a440.wav").string();
+    WriteSineWav(wav, 440.0f, 8192);
+    String waveform;
+    {
+        MipOscWaveDef custom;
+        custom.InitArray(2048, 64);
+        float amps[24];
+        for (int h = 0; h < 24; ++h)
+            amps[h] = 1.0f / static_cast<float>((h + 1) * (h + 1));
+        custom.CreateWithIFFT(24, amps, nullptr);
+        StringWriter w;
+        w.Open(&waveform);
+        custom.Save(w, 1.0f);
+        w.Close();
+    }
+    std::vector<float> partials(256, 0.0f);
+    for (std::size_t h = 0; h < partials.size(); h += 3)
+        partials[h] = 1.0f / static_cast<float>(h + 1);
+
+    struct Row
+    {
+        char const* what;
+        std::function<void(Torvane&)> command;
+        std::uint64_t digest;
+    };
+    std::vector<Row> const rows = {
+        {"Reset Patch", [](Torvane& t) { t.DefaultPatch(); }, 0x07fffd8c13e2f2cbull},
+        {"Reset voice", [](Torvane& t) { t.ResetVoice(1); }, 0xce978bd62cbe54f3ull},
+        {"standard shape", [](Torvane& t) { t.LoadStandardWaveform(0, 1, 2); }, 0xb51803c82f23522cull},
+        {"waveform file (another shape)",
+         [&](Torvane& t)
+         {
+             StringReader r;
+             r.Open(waveform, static_cast<std::size_t>(waveform.GetLength()));
+             t.LoadWaveform(2, 2, r);
+         },
+         0x6a406d20320cea84ull},
+        {"WAV import", [&](Torvane& t) { t.ImportWave(0, 3, wav.c_str()); }, 0x5616275cf496b169ull},
+        {"waveform editor apply",
+         [&](Torvane& t) { t.SetWaveFromPartials(3, 0, 256, partials.data(), nullptr); },
+         0x7bb9da688aa36d1full},
+    };
+    for (Row const& row : rows)
+    {
+        Render const r = RenderGolden(kFull, 16, 512, 44100.0f, row.command);
+        if (PrintMode())
+            std::printf("    %s: 0x%016llxull\n", row.what, static_cast<unsigned long long>(r.digest));
+        else
+            EXPECT_EQ(r.digest, row.digest) << row.what;
+    }
 }

@@ -269,7 +269,8 @@ VstIntPtr ProbingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, flo
 namespace
 {
 
-// A host whose automation handler waits for its own audio thread to finish a block.
+// A host whose automation handler waits for its own audio thread to finish a block; a wait gives
+// up after a time no busy machine reaches (a deadlock), and once one did the others don't wait.
 std::atomic<int> audioBlocks{0};
 std::atomic<bool> waiting{false};
 std::atomic<int> waits{0};
@@ -280,8 +281,9 @@ VstIntPtr WaitingHost(AEffect*, VstInt32 opcode, VstInt32, VstIntPtr, void*, flo
     if (opcode == audioMasterVersion) return 2400;
     if (opcode != audioMasterAutomate || !waiting.load()) return 0;
     ++waits;
+    if (timeouts.load() > 0) return 0;
     int const seen = audioBlocks.load();
-    auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    auto const until = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (audioBlocks.load() < seen + 2)
     {
         if (std::chrono::steady_clock::now() > until)

@@ -1,4 +1,5 @@
 #include "framework/Locks.h"
+#include "framework/PluginBase.h"
 
 #include "support/RecordingMessageSink.h"
 
@@ -65,6 +66,17 @@ TEST(LocksMutex, LockHoldsForItsScopeAndNests)
         EXPECT_FALSE(ClaimedFromOtherThread(m));
     }
     EXPECT_TRUE(ClaimedFromOtherThread(m));
+}
+
+// A holder preempted by ordinary work must not keep a real-time waiter (the host's audio thread)
+// waiting: the system gives the plug-in mutex priority inheritance, and keeps it recursive.
+TEST(LocksMutex, PluginMutexInheritsPriorityAndStaysRecursive)
+{
+    PluginMutex m;
+    EXPECT_EQ(m.Protocol(), PTHREAD_PRIO_INHERIT);
+    AudioAPI::Lock outer(m);
+    AudioAPI::Lock inner(m);
+    EXPECT_FALSE(ClaimedFromOtherThread(m));
 }
 
 TEST(LocksSignal, WaiterPassesOnlyOnceSetFromAnotherThread)
