@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <unistd.h>
 
 VstBase::VstBase(audioMasterCallback audioMaster, long numParams, long inputPairs, long outputPairs,
                  bool isSynth, int uniqueID, char const* product, char const* vendor, char const* pluginArg1,
@@ -193,12 +195,39 @@ void VstBase::AutomatableParameterChangeNotify(int index, float value)
     if (isHostConnected()) callHost(audioMasterAutomate, index, 0, nullptr, value);
 }
 
+bool VstBase::HostTakesEditBrackets(std::string_view program)
+{
+    // Ardour 7.0 to 7.3 crash on a begin edit that comes from a plug-in's own editor for a lane
+    // that keeps musical time (every MIDI track's): the thread it runs plug-in editors on has no
+    // tempo map. Without the bracket they record nothing in Touch and Latch, but keep running.
+    std::string_view const name = program.substr(program.rfind('/') + 1);
+    constexpr std::string_view ardour7 = "ardour-7.";
+    if (name.substr(0, ardour7.size()) != ardour7 || name.size() < ardour7.size() + 2) return true;
+    char const minor = name[ardour7.size()];
+    char const after = name[ardour7.size() + 1];
+    return !(minor >= '0' && minor <= '3' && (after == '.' || after == '~' || after == '-'));
+}
+
+namespace
+{
+bool ThisHostTakesEditBrackets()
+{
+    static bool const takes = []
+    {
+        char path[4096];
+        ssize_t const n = readlink("/proc/self/exe", path, sizeof path - 1);
+        return n <= 0 || VstBase::HostTakesEditBrackets(std::string_view(path, static_cast<std::size_t>(n)));
+    }();
+    return takes;
+}
+} // namespace
+
 void VstBase::AutomatableParameterBeginEdit(int index)
 {
-    if (isHostConnected()) beginEdit(index);
+    if (isHostConnected() && ThisHostTakesEditBrackets()) beginEdit(index);
 }
 
 void VstBase::AutomatableParameterEndEdit(int index)
 {
-    if (isHostConnected()) endEdit(index);
+    if (isHostConnected() && ThisHostTakesEditBrackets()) endEdit(index);
 }

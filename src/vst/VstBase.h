@@ -1,5 +1,7 @@
 #pragma once
 
+#include <string_view>
+
 #include "framework/AutomatableParameterServer.h"
 #include "framework/Notifications.h"
 #include "framework/PluginBase.h"
@@ -66,6 +68,9 @@ public:
     // The bracket around the user's edits of a parameter: audioMasterBeginEdit, audioMasterEndEdit.
     void AutomatableParameterBeginEdit(int index) override;
     void AutomatableParameterEndEdit(int index) override;
+    // False for the host programs (by the path of their executable) that cannot take the bracket
+    // from a plug-in's editor; they hear the reports alone.
+    static bool HostTakesEditBrackets(std::string_view program);
     // VST hosts record every report as the user's edit (an undo step, a project modified, a
     // written automation point), so they hear of the user's changes only.
     bool ReportsOnlyUserChanges() const override { return true; }

@@ -255,3 +255,30 @@ TEST(VstPluginLists, HeadlessInstrumentRendersWithoutAHost)
     EXPECT_EQ(left, std::vector<float>(300, 0.0f));
     EXPECT_EQ(silent.GetSourceTempo(), 120.0f);
 }
+
+// Ardour 7.0 to 7.3 crash on a begin edit from a plug-in's editor on a MIDI track's lane; they
+// get the reports without the bracket. Every other program, and later Ardours, get the bracket.
+TEST(VstBase, EditBracketsGoToEveryHostButTheArdoursThatCrashOnThem)
+{
+    struct Row
+    {
+        char const* program;
+        bool takes;
+    };
+    Row const rows[] = {
+        {"/usr/lib/ardour7/ardour-7.3.0~ds0", false}, // Debian 12
+        {"/opt/Ardour-7.3.0/lib/ardour-7.3.0", false},
+        {"/opt/Ardour-7.0.0/lib/ardour-7.0.0", false},
+        {"/usr/lib/ardour7/ardour-7.2-rc1", false},
+        {"/opt/Ardour-7.5.0/lib/ardour-7.5.0", true},
+        {"/opt/Ardour-7.10.0/lib/ardour-7.10.0", true},
+        {"/opt/Ardour-8.1.0/lib/ardour-8.1.0", true},
+        {"/usr/lib/ardour6/ardour-6.9.0~ds0", true},
+        {"/usr/bin/qtractor", true},
+        {"/work/build/tools/vsthost", true},
+        {"ardour-7.", true},
+        {"", true},
+    };
+    for (Row const& row : rows)
+        EXPECT_EQ(VstBase::HostTakesEditBrackets(row.program), row.takes) << row.program;
+}
