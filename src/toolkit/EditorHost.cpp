@@ -134,7 +134,7 @@ void Leave(State& st)
 }
 
 // The plug-ins' drains reach their editors on the thread inside an entry; the timer table is
-// touched there, or, while no thread is inside, where the loop may run.
+// touched there, or, while no editor is open, where the loop may run.
 State::State()
 {
     // The loop's gate: a turn or nested loop asked for outside every entry (a test's) comes in as
@@ -160,8 +160,10 @@ State::State()
     TimerService::SetThreadCheck(
         []
         {
-            std::thread::id const in = TheState().inside.load();
-            return in == std::this_thread::get_id() || (in == std::thread::id() && gfx::RunLoop::MayRun());
+            State& st = TheState();
+            std::thread::id const in = st.inside.load();
+            return in == std::this_thread::get_id() ||
+                   (in == std::thread::id() && !st.anyOpen.load() && gfx::RunLoop::MayRun());
         });
 }
 
