@@ -154,9 +154,10 @@ private:
     CaptionButton no;
 };
 
+// Only the thread admitted to the loop looks at its surfaces or shows anything there.
 bool CanShowAlerts()
 {
-    return gfx::RunLoop::IsBound() && gfx::RunLoop::MayRun() && gfx::RunLoop::GetBackend() &&
+    return gfx::RunLoop::IsBound() && gfx::RunLoop::Admitted() && gfx::RunLoop::GetBackend() &&
            !gfx::Surface::All().empty();
 }
 
@@ -173,7 +174,7 @@ class ToolkitAlerts : public MessageSink
 {
     static std::optional<bool> Responded(char const* text, char const* caption)
     {
-        if (!gfx::RunLoop::IsBound() || !gfx::RunLoop::MayRun()) return std::nullopt;
+        if (!gfx::RunLoop::IsBound() || !gfx::RunLoop::Admitted()) return std::nullopt;
         std::optional<bool> answer = Responders::TakeAlert();
         if (answer) Responders::AnsweredAlerts().push_back(std::string(caption) + ": " + text);
         return answer;
@@ -183,6 +184,14 @@ public:
     void Show(char const* text, char const* caption) override
     {
         if (Responded(text, caption)) return;
+        // From a thread outside the loop (a host's call that is no editor's, a damaged chunk's
+        // note, while another thread idles the editors): the note waits for the loop's next turn.
+        if (gfx::RunLoop::IsBound() && !gfx::RunLoop::Admitted())
+        {
+            gfx::RunLoop::Post([text = std::string(text), caption = std::string(caption)]
+                               { MessagePopup(text.c_str(), caption.c_str()); });
+            return;
+        }
         if (!CanShowAlerts())
         {
             std::fprintf(stderr, "[message] %s: %s\n", caption, text);

@@ -61,7 +61,8 @@ struct State
     int depth = 0;
     std::atomic<std::thread::id> inside{}; // the thread while depth > 0
     std::vector<EditorHost::Session*> open;
-    gfx::Backend* backend = nullptr; // the open editors' back end
+    std::atomic<bool> anyOpen{false}; // open is not empty (read without the mutex)
+    gfx::Backend* backend = nullptr;  // the open editors' back end
     // Run by the thread inside on its way out of its outermost entry.
     std::vector<std::function<void()>> atLastLeave;
     // Run by a thread as it next comes in: the closes of editors whose strands wait on it.
@@ -76,19 +77,6 @@ State& TheState()
 {
     static auto* state = new State;
     return *state;
-}
-
-// The plug-ins' drains reach their editors on the thread inside an entry; the timer table is
-// touched there, or, while no thread is inside, where the loop may run.
-State::State()
-{
-    PluginBase::SetEditorThreadTest([] { return TheState().inside.load() == std::this_thread::get_id(); });
-    TimerService::SetThreadCheck(
-        []
-        {
-            std::thread::id const in = TheState().inside.load();
-            return in == std::this_thread::get_id() || (in == std::thread::id() && gfx::RunLoop::MayRun());
-        });
 }
 
 enum class Admission
@@ -121,6 +109,64 @@ Admission AdmitLocked(State& st, bool closing)
     return Admission::In;
 }
 
+// One entry fewer of the thread inside. The outermost one's end runs what was left for it first.
+void Leave(State& st)
+{
+    for (;;)
+    {
+        std::vector<std::function<void()>> work;
+        {
+            std::lock_guard<std::mutex> lock(st.mutex);
+            if (st.depth > 1 || st.atLastLeave.empty())
+            {
+                if (--st.depth == 0)
+                {
+                    st.inside.store(std::thread::id());
+                    st.changed.notify_all();
+                }
+                return;
+            }
+            work.swap(st.atLastLeave);
+        }
+        for (auto& w : work)
+            gfx::RunLoop::GuardHostEntry("closing the editor", w);
+    }
+}
+
+// The plug-ins' drains reach their editors on the thread inside an entry; the timer table is
+// touched there, or, while no editor is open, where the loop may run.
+State::State()
+{
+    // The loop's gate: a turn or nested loop asked for outside every entry (a test's) comes in as
+    // one more entry.
+    auto const insideHere = [] { return TheState().inside.load() == std::this_thread::get_id(); };
+    // While no editor is open the host admits nobody: the loop is its bound thread's (an editor
+    // opened without a host, a test's).
+    gfx::RunLoop::SetGate(gfx::RunLoop::Gate{[]
+                                             {
+                                                 State& st = TheState();
+                                                 std::thread::id const in = st.inside.load();
+                                                 return in == std::this_thread::get_id() ||
+                                                        (in == std::thread::id() && !st.anyOpen.load());
+                                             },
+                                             []
+                                             {
+                                                 State& st = TheState();
+                                                 std::lock_guard<std::mutex> lock(st.mutex);
+                                                 return AdmitLocked(st, false) == Admission::In;
+                                             },
+                                             [] { Leave(TheState()); }});
+    PluginBase::SetEditorThreadTest(insideHere);
+    TimerService::SetThreadCheck(
+        []
+        {
+            State& st = TheState();
+            std::thread::id const in = st.inside.load();
+            return in == std::this_thread::get_id() ||
+                   (in == std::thread::id() && !st.anyOpen.load() && gfx::RunLoop::MayRun());
+        });
+}
+
 // One entry of the calling thread, left on destruction. The outermost entry's end runs what
 // was left for it (disposals, and with them the deletion of instances closed meanwhile). A host
 // call made from inside one of our calls to it, on an editor's strand, runs as the host's own
@@ -148,26 +194,7 @@ public:
         if (!entered) return;
         // Still inside: no other thread's call begins before the watch over grabs is set.
         if (outermost) gfx::RunLoop::HostCallEnds();
-        State& st = TheState();
-        for (;;)
-        {
-            std::vector<std::function<void()>> work;
-            {
-                std::lock_guard<std::mutex> lock(st.mutex);
-                if (st.depth > 1 || st.atLastLeave.empty())
-                {
-                    if (--st.depth == 0)
-                    {
-                        st.inside.store(std::thread::id());
-                        st.changed.notify_all();
-                    }
-                    break;
-                }
-                work.swap(st.atLastLeave);
-            }
-            for (auto& w : work)
-                gfx::RunLoop::GuardHostEntry("closing the editor", w);
-        }
+        Leave(TheState());
     }
     Entry(Entry const&) = delete;
     Entry& operator=(Entry const&) = delete;
@@ -244,6 +271,7 @@ void EditorHost::Session::Dispose()
             std::erase(st.open, this);
             if (st.open.empty())
             {
+                st.anyOpen.store(false);
                 // The loop lets go of the back end before the window system may close it, once
                 // no wake of another thread (a closer's, say) still uses it.
                 st.backend = nullptr;
@@ -367,6 +395,7 @@ bool EditorHost::Open(EditorWindowSystem& named, void* window, std::unique_ptr<E
                 gfx::RunLoop::SetBackend(s->backend);
             }
             st.open.push_back(s.get());
+            st.anyOpen.store(true);
         }
         else
             usable = false;
@@ -487,33 +516,39 @@ void EditorHost::Close()
     }
     State& st = TheState();
     std::unique_lock<std::mutex> lock(st.mutex);
-    if (!s)
-    {
-        // One closed before from another thread than its strand's, whose instance now goes.
-        auto it = std::find_if(st.handedBack.begin(), st.handedBack.end(),
-                               [this](auto const& h) { return h->host == this; });
-        if (it == st.handedBack.end()) return;
-        s = *it;
-    }
-    // Its loops end first (any thread): whoever disposes of it finds them ended.
-    gfx::RunLoop::End(s->surface.get());
+    // The open editor, and those closed before from another thread than their strand's and handed
+    // back while their instance stayed (a reopen may have followed): the instance may go now.
+    std::vector<std::shared_ptr<Session>> closing;
+    if (s) closing.push_back(s);
+    for (auto const& h : st.handedBack)
+        if (h->host == this && h != s) closing.push_back(h);
+    if (closing.empty()) return;
+    // Their loops end first (any thread): whoever disposes of them finds them ended.
+    for (auto const& c : closing)
+        gfx::RunLoop::End(c->surface.get());
     if (AdmitLocked(st, true) != Admission::In)
     {
-        // Another thread is inside: it lets go of the editor and disposes of it on its way out of
-        // its call, which the close does not wait for. The wake comes before the lock is let go:
-        // the last disposal releases the back end only after taking it.
-        st.atLastLeave.push_back([s] { s->Finish(); });
+        // Another thread is inside: it lets go of the editors and disposes of them on its way out
+        // of its call, which the close does not wait for. The wake comes before the lock is let
+        // go: the last disposal releases the back end only after taking it.
+        for (auto const& c : closing)
+            st.atLastLeave.push_back([c] { c->Finish(); });
         gfx::RunLoop::Wake();
         return;
     }
     // A host call from inside one of our calls to it (on the editor's strand, say): the code
     // below still uses the editor, which goes at the outermost entry's end.
     bool const nested = st.depth > 1;
-    if (nested) st.atLastLeave.push_back([s] { s->Finish(); });
+    if (nested)
+        for (auto const& c : closing)
+            st.atLastLeave.push_back([c] { c->Finish(); });
     lock.unlock();
     Entry entry(Entry::Admitted);
-    s->Detach();
-    // Inside a handler of a turn driven from outside every host call (a test's), the disposal
-    // waits for the handler; otherwise it is done at once.
-    if (!nested) gfx::RunLoop::DeferRelease([s] { s->Finish(); });
+    for (auto const& c : closing)
+    {
+        c->Detach();
+        // Inside a handler of a turn driven from outside every host call (a test's), the disposal
+        // waits for the handler; otherwise it is done at once.
+        if (!nested) gfx::RunLoop::DeferRelease([c] { c->Finish(); });
+    }
 }

@@ -33,7 +33,11 @@ class Surface;
 // with it meanwhile (an idle from another thread does nothing, an open is refused). An idle that
 // finds another thread inside does nothing; an open waits a while for it to leave. A host call
 // made from inside one of our calls to it on a strand runs as the host's own (Strand::HostCall):
-// it never resumes or frees the strand it runs on.
+// it never resumes or frees the strand it runs on. The admitted thread alone turns the loop and runs
+// work on strands (the host is the loop's gate: RunLoop::SetGate); a host call that is no entry
+// (a chunk's note, say) from any other thread, the one the loop is still bound to included, only
+// queues its work for the next admitted turn. A turn driven from outside every entry (a test's)
+// comes in as one more entry.
 //
 // Closing. A close first ends that editor's own nested loops (alerts, dialogs, menus, drags,
 // fades; no other editor's) and detaches it from its plug-in; nothing is saved that the user did
@@ -43,8 +47,9 @@ class Surface;
 // on another thread is left to that thread, which unwinds it as it next comes in, while the
 // instance stays, and is parked for good once the instance goes (nothing on it runs again: its
 // surfaces leave the window system, its timers stop, and the editor and the loop are free at
-// once). Then the editor is disposed of, by an admitted thread only: the closer when no other
-// thread is inside, otherwise the thread inside, on its way out of its outermost entry; a close
+// once); an editor left so and then reopened by the same host goes with the next close after its
+// instance went, beside the new one. Then the editor is disposed of, by an admitted thread only: the closer
+// when no other thread is inside, otherwise the thread inside, on its way out of its outermost entry; a close
 // made from inside one of our calls to the host goes when that call has returned. An open editor
 // holds its instance (PluginBase::HoldForEditor) until it is disposed of, so an instance the host
 // closed meanwhile goes with the disposal, on whichever thread runs it.

@@ -13,6 +13,7 @@
 
 #include "framework/Parameter.h"
 #include "framework/Timers.h"
+#include "platform/MessagePopup.h"
 #include "platform/gfx/Dispatcher.h"
 #include "platform/gfx/RunLoop.h"
 #include "platform/gfx/Surface.h"
@@ -421,6 +422,57 @@ TEST_F(LoaderTest, RootOfARefusedOpenGoesOnTheThreadInsideWhileAnotherThreadOpen
     e->dispatcher(e, effClose, 0, 0, nullptr, 0.0f);
     EXPECT_EQ(counts.destroyed, 2);
     EXPECT_EQ(TimerService::StrayTouches(), strays);
+}
+
+TEST_F(LoaderTest, NoteFromAHostThreadOutsideEveryEditorCallShowsAtTheNextIdle)
+{
+    std::size_t surfaces = 0;
+    std::thread(
+        [&]
+        {
+            ASSERT_EQ(Dispatch(effEditOpen, 0, 0, HostWindow(11)), 1);
+            surfaces = gfx::Surface::All().size();
+            // A host call that is no editor's (a damaged chunk's note), on the thread the loop
+            // is still bound to: another thread may be let in at any time.
+            MessagePopup("The chunk is damaged", "Note");
+            EXPECT_EQ(gfx::Surface::All().size(), surfaces) << "shown outside every editor call";
+            EXPECT_FALSE(gfx::RunLoop::StrandWaiting(Surface()));
+        })
+        .join();
+    // The host's other thread idles the editor: the note shows there, on the editor's strand.
+    Dispatch(effEditIdle);
+    EXPECT_EQ(gfx::Surface::All().size(), surfaces + 1);
+    EXPECT_EQ(gfx::RunLoop::StrandThread(Surface()), std::this_thread::get_id());
+    Dispatch(effEditClose);
+    EXPECT_TRUE(gfx::Surface::All().empty());
+    EXPECT_EQ(counts.destroyed, 1);
+}
+
+TEST_F(LoaderTest, EditorClosedFromAnotherThreadThanItsMenusThenReopenedGoesWithTheInstance)
+{
+    // An editor thread starts a nested loop (a menu) on the editor's strand, then ends.
+    counts.nestOnPress = true;
+    std::thread(
+        [&]
+        {
+            ASSERT_EQ(Dispatch(effEditOpen, 0, 0, HostWindow(11)), 1);
+            backend.Press(*Surface(), 10, 10);
+            for (int i = 0; i < 20 && !gfx::RunLoop::StrandWaiting(Surface()); ++i)
+                gfx::RunLoop::Turn(true);
+            EXPECT_TRUE(gfx::RunLoop::StrandWaiting(Surface()));
+        })
+        .join();
+    // Another thread closes the editor (left for its strand while the instance stays), and the
+    // same loader opens a new one.
+    Dispatch(effEditClose);
+    EXPECT_EQ(counts.destroyed, 0);
+    ASSERT_EQ(Dispatch(effEditOpen, 0, 0, HostWindow(12)), 1);
+    Dispatch(effEditIdle);
+    // The instance goes: both editors with it, and the loop lets go of the back end.
+    Dispatch(effClose);
+    EXPECT_EQ(counts.destroyed, 2);
+    EXPECT_EQ(system.users, 0);
+    EXPECT_FALSE(gfx::RunLoop::IsBound());
 }
 
 // No display: building instances, asking the rectangle and a failed open make no connection.

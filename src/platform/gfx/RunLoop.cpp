@@ -27,6 +27,40 @@ std::atomic<int> wakesInFlight{0};
 std::atomic<RunLoop::WakeHook> wakeHook{nullptr};
 TimerSource* timerSource = nullptr;
 
+// The editors' host's gate (RunLoop::SetGate), set once.
+RunLoop::Gate theGate{};
+std::atomic<bool> gated{false};
+
+// The calling thread let in at the gate for a turn or a nested loop off every strand.
+class Entered
+{
+public:
+    Entered()
+    {
+        if (!gated.load(std::memory_order_acquire))
+        {
+            in = RunLoop::MayRun();
+            return;
+        }
+        in = theGate.enter();
+        if (in && !RunLoop::MayRun())
+        {
+            theGate.leave();
+            in = false;
+        }
+    }
+    ~Entered()
+    {
+        if (in && gated.load(std::memory_order_acquire)) theGate.leave();
+    }
+    Entered(Entered const&) = delete;
+    Entered& operator=(Entered const&) = delete;
+    explicit operator bool() const { return in; }
+
+private:
+    bool in = false;
+};
+
 std::mutex bindMutex;
 std::atomic<std::thread::id> boundThread{std::thread::id()};
 int users = 0;
@@ -274,9 +308,22 @@ bool RunLoop::MayRun()
     return bound == std::thread::id() || bound == std::this_thread::get_id();
 }
 
+void RunLoop::SetGate(Gate gate)
+{
+    theGate = gate;
+    gated.store(true, std::memory_order_release);
+}
+
+bool RunLoop::Admitted()
+{
+    if (!MayRun()) return false;
+    return !gated.load(std::memory_order_acquire) || theGate.inside();
+}
+
 void RunLoop::Turn(bool block)
 {
-    OneTurn(block, std::nullopt, nullptr);
+    Entered entered;
+    if (entered) OneTurn(block, std::nullopt, nullptr);
 }
 
 void RunLoop::RunUntil(std::function<bool()> const& done)
@@ -292,7 +339,8 @@ void RunLoop::RunUntil(std::function<bool()> const& done)
         loop::WaitOnStrand(*s, finished, std::nullopt);
         return;
     }
-    while (!finished())
+    Entered entered;
+    while (entered && !finished())
         OneTurn(true, std::nullopt, &finished);
 }
 
@@ -310,7 +358,8 @@ void RunLoop::RunFor(Clock::duration span)
         loop::WaitOnStrand(*s, done, deadline);
         return;
     }
-    while (!done())
+    Entered entered;
+    while (entered && !done())
         OneTurn(true, deadline, &done);
 }
 

@@ -43,6 +43,8 @@ protected:
 // host's next call) resumes it with what came meanwhile, until its condition holds. So no host
 // call waits for the user: a menu, dialog, drag or fade goes on across the host's calls and
 // returns its result to the code that started it as before, and other editors stay live.
+// - Strands run only on the admitted thread (see Admission below): work for them from any other
+//   thread waits in the loop's queue for the next admitted turn.
 // - A strand at rest holds nothing, and any thread admitted to the loop serves its editor (the
 //   binding moves as before). A strand waiting in a nested loop is tied to its thread: while
 //   one waits, the binding stays with that thread (MoveBinding refuses), and only it resumes it.
@@ -85,8 +87,27 @@ public:
     // True on the bound thread, and on any thread while the loop is not bound.
     static bool MayRun();
 
-    // One turn (nothing on a refused thread). With block, waits for an event, a wake, posted
-    // work or the next timer when nothing is pending.
+    // Admission. The editors' host admits one thread at a time to the loop (the thread inside one
+    // of its entries: toolkit/EditorHost.h) and installs its gate here. Only the admitted thread
+    // turns the loop or runs work on a strand; the loop's binding alone is not enough (the thread
+    // it is bound to may be outside every entry, in a host call of another kind, while another
+    // thread is let in). A turn or a nested loop asked for outside every entry (a test driving
+    // the loop) comes in through the gate for its length: let in while no other thread is inside,
+    // else refused. Work for an editor from a thread not admitted (RunOnEditor: a note shown from
+    // a host's call that is no editor's) is queued, and the loop is woken: it runs at the next
+    // admitted turn. Without a gate, the bound thread is admitted.
+    struct Gate
+    {
+        bool (*inside)(); // the calling thread is admitted now
+        bool (*enter)();  // lets the calling thread in, once more (false: another thread is inside)
+        void (*leave)();  // one enter fewer
+    };
+    static void SetGate(Gate gate);
+    // The calling thread is admitted to the loop now (and it may run there).
+    static bool Admitted();
+
+    // One turn (nothing on a refused thread: one not let in at the gate). With block, waits for
+    // an event, a wake, posted work or the next timer when nothing is pending.
     static void Turn(bool block);
     // Nested turns until done() is true (checked between events too). A wait in here with no
     // scripted input left may be failed by a test back end. A nested loop belongs to an editor:
@@ -147,7 +168,8 @@ public:
     // inside its innermost nested loop when it waits (resumed now), later when it is running
     // under the caller (a host call made from one of its handlers). Without a strand (none for
     // that editor, or `editor` null), runs it here. False when the editor's strand is parked or
-    // its thread ended: nothing runs, and nothing is kept for it.
+    // its thread ended: nothing runs, and nothing is kept for it. From a thread not admitted, the
+    // work is queued for the next admitted turn (dropped then if the editor's strand is gone).
     static bool RunOnEditor(Surface const* editor, std::function<void()> work);
     // How much work waits in the editor's inbox (none without a strand).
     static std::size_t Queued(Surface const* editor);

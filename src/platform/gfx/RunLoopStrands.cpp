@@ -301,6 +301,18 @@ void RunLoop::RemoveStrand(Surface const* editor)
 
 bool RunLoop::RunOnEditor(Surface const* editor, std::function<void()> work)
 {
+    if (!Admitted())
+    {
+        // Another thread may be inside the loop: the work waits for its next turn, and goes to
+        // the editor's strand if it still has one then (never off it).
+        bool const stranded = HasStrand(editor);
+        Post(
+            [editor, stranded, work = std::move(work)]() mutable
+            {
+                if (!stranded || StrandOfEditor(editor) != nullptr) RunOnEditor(editor, std::move(work));
+            });
+        return true;
+    }
     EditorStrand* s = StrandOfEditor(editor);
     if (s == nullptr)
     {
