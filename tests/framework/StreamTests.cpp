@@ -716,9 +716,10 @@ int KillRounds(fs::path const& base, char const* type, char const* make)
     std::ofstream(target, std::ios::binary) << SaveNumber(0);
     std::mt19937 random(static_cast<unsigned>(getpid()));
     int result = 0;
-    int named = 0;
     for (int round = 0; round < 10 && result == 0; ++round)
     {
+        // A kill between a complete file's naming and its rename leaves that one file, whole.
+        int named = 0;
         pid_t const saver = fork();
         if (saver == 0)
         {
