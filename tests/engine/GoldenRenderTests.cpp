@@ -11,6 +11,7 @@
 #include "dsp/Simd.h"
 #include "framework/Random.h"
 #include "support/engine/BusyPatch.h"
+#include "support/engine/CustomWave.h"
 
 #include <gtest/gtest.h>
 
@@ -254,19 +255,7 @@ TEST(GoldenRender, WaveCommandsLeaveTheRecordedSound)
     TemporaryDataHome home("torvane-golden-");
     std::string const wav = (std::filesystem::path(home.Path()) / "a440.wav").string();
     WriteSineWav(wav, 440.0f, 8192);
-    String waveform;
-    {
-        MipOscWaveDef custom;
-        custom.InitArray(2048, 64);
-        float amps[24];
-        for (int h = 0; h < 24; ++h)
-            amps[h] = 1.0f / static_cast<float>((h + 1) * (h + 1));
-        custom.CreateWithIFFT(24, amps, nullptr);
-        StringWriter w;
-        w.Open(&waveform);
-        custom.Save(w, 1.0f);
-        w.Close();
-    }
+    String const waveform = CustomWaveText(2048, 64);
     std::vector<float> partials(256, 0.0f);
     for (std::size_t h = 0; h < partials.size(); h += 3)
         partials[h] = 1.0f / static_cast<float>(h + 1);

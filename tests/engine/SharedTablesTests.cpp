@@ -7,6 +7,7 @@
 #include "dsp/WaveTables.h"
 #include "framework/Streams.h"
 #include "framework/String.h"
+#include "support/engine/CustomWave.h"
 
 #include <gtest/gtest.h>
 
@@ -21,23 +22,6 @@ namespace
 std::vector<float> Level(MipWaveTable const& t, int m)
 {
     return std::vector<float>(t.levels[m], t.levels[m] + t.length * t.NumWaves());
-}
-
-// A custom one-wave table in its stream form.
-String CustomWave()
-{
-    MipOscWaveDef custom;
-    custom.InitArray(4096, 128);
-    float amps[24];
-    for (int h = 0; h < 24; ++h)
-        amps[h] = 1.0f / static_cast<float>((h + 1) * (h + 1));
-    custom.CreateWithIFFT(24, amps, nullptr);
-    String text;
-    StringWriter w;
-    w.Open(&text);
-    custom.Save(w, 1.0f);
-    w.Close();
-    return text;
 }
 
 } // namespace
@@ -63,7 +47,7 @@ TEST(SharedTables, InstrumentsWithTheSameWavesHoldOneTableThatGoesWithTheLast)
         // instrument's layer keeps the shared one with its bytes.
         const std::vector<float> was = Level(b->Instrument().GetVoiceDef(1)->waveDef, 30);
 
-        const String wave = CustomWave();
+        const String wave = CustomWaveText();
         StringReader r;
         r.Open(wave, static_cast<std::size_t>(wave.GetLength()));
         a->Instrument().LoadWaveform(1, 2, r);

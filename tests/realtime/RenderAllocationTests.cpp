@@ -18,6 +18,7 @@
 #include "engine/PlayTestSupport.h"
 #include "support/allocation/AllocationCounter.h"
 #include "support/engine/BusyPatch.h"
+#include "support/engine/CustomWave.h"
 
 using namespace play;
 
@@ -95,17 +96,7 @@ private:
 // One stored custom wave slot, as a waveform file holds it.
 std::vector<char> CustomWaveform()
 {
-    MipOscWaveDef custom;
-    custom.InitArray(4096, 128);
-    float amps[24];
-    for (int h = 0; h < 24; ++h)
-        amps[h] = 1.0f / static_cast<float>((h + 1) * (h + 1));
-    custom.CreateWithIFFT(24, amps, nullptr);
-    String text;
-    StringWriter w;
-    w.Open(&text);
-    custom.Save(w, 1.0f);
-    w.Close();
+    String const text = CustomWaveText();
     return std::vector<char>(static_cast<char const*>(text),
                              static_cast<char const*>(text) + text.GetLength());
 }
