@@ -33,6 +33,7 @@
 #include "support/TemporaryDataHome.h"
 #include "support/engine/BusyPatch.h"
 #include "support/engine/HeadlessHost.h"
+#include "support/engine/OwnHolds.h"
 
 namespace
 {
@@ -188,35 +189,6 @@ std::vector<char> TimelinePreset(Torvane& t)
     return Bytes(s);
 }
 
-// The longest time the command's thread held the plug-in mutex at a stretch.
-class HoldTimer : public AudioAPI::Mutex::Watcher
-{
-public:
-    explicit HoldTimer(AudioAPI::Mutex& m) : mutex(m), thread(std::this_thread::get_id())
-    {
-        mutex.Watch(this);
-    }
-    ~HoldTimer() { mutex.Watch(nullptr); }
-    HoldTimer(HoldTimer const&) = delete;
-    HoldTimer& operator=(HoldTimer const&) = delete;
-
-    void Held(bool held) override
-    {
-        if (std::this_thread::get_id() != thread) return;
-        if (held)
-            since = Now();
-        else
-            longest = std::max(longest, Now() - since);
-    }
-    double LongestMs() const { return double(longest) / 1e6; }
-
-private:
-    AudioAPI::Mutex& mutex;
-    std::thread::id thread;
-    std::int64_t since = 0;
-    std::int64_t longest = 0;
-};
-
 using Command = std::function<void(Torvane&)>;
 // Runs once before the audio thread starts: what the command's own inputs need.
 using Prepare = std::function<Command(Torvane&)>;
@@ -238,9 +210,19 @@ void RunCommand(benchmark::State& state, Prepare const& prepare)
             audio.WaitBlocks(20);
             std::int64_t const from = Now();
             {
-                HoldTimer timer(t.GetMutex());
+                // The longest time the command's thread held the plug-in mutex at a stretch.
+                std::int64_t since = 0;
+                std::int64_t longestHold = 0;
+                OwnHolds timer(t.GetMutex(),
+                               [&](bool isHeld)
+                               {
+                                   if (isHeld)
+                                       since = Now();
+                                   else
+                                       longestHold = std::max(longestHold, Now() - since);
+                               });
                 command(t);
-                held = timer.LongestMs();
+                held = double(longestHold) / 1e6;
             }
             std::int64_t const to = Now();
             // A call the command held up ends after it: let it finish.

@@ -156,6 +156,17 @@ protected:
         };
     }
 
+    // The target's folder made anew; the target holds "old" with that mode (none for 0).
+    static void PlantTarget(fs::path const& target, mode_t oldMode)
+    {
+        std::error_code error;
+        fs::remove_all(target.parent_path(), error);
+        fs::create_directories(target.parent_path());
+        if (oldMode == 0) return;
+        std::ofstream(target) << "old";
+        ASSERT_EQ(chmod(target.c_str(), oldMode), 0);
+    }
+
     TemporaryDataHome home;
     Torvane* t = nullptr;
 };
@@ -265,14 +276,7 @@ TEST_F(SaveTargets, DataAreSyncedBeforeTheRenameAndTheFolderAfterIt)
         {
             SCOPED_TRACE(std::string(kind.what) + ", " + row.what);
             fs::path const target = kind.target();
-            std::error_code error;
-            fs::remove_all(target.parent_path(), error);
-            fs::create_directories(target.parent_path());
-            if (row.oldMode != 0)
-            {
-                std::ofstream(target) << "old";
-                ASSERT_EQ(chmod(target.c_str(), row.oldMode), 0);
-            }
+            ASSERT_NO_FATAL_FAILURE(PlantTarget(target, row.oldMode));
             Saved result;
             std::string story;
             {
@@ -347,13 +351,9 @@ TEST_F(SaveTargets, AReplacedFileKeepsExactlyItsAcl)
         {
             SCOPED_TRACE(std::string(kind.what) + ", " + row.what);
             fs::path const target = kind.target();
-            std::error_code error;
-            fs::remove_all(target.parent_path(), error);
-            fs::create_directories(target.parent_path());
+            ASSERT_NO_FATAL_FAILURE(PlantTarget(target, row.oldMode));
             if (row.oldMode != 0)
             {
-                std::ofstream(target) << "old";
-                ASSERT_EQ(chmod(target.c_str(), row.oldMode), 0);
                 ASSERT_TRUE(row.oldAcl.empty() || SetAcl(target.c_str(), row.oldAcl));
             }
             ASSERT_TRUE(SetDefaultAcl(target.parent_path().c_str(), row.folderDefault));

@@ -19,6 +19,7 @@
 #include "support/allocation/AllocationCounter.h"
 #include "support/engine/BusyPatch.h"
 #include "support/engine/CustomWave.h"
+#include "support/engine/OwnHolds.h"
 
 using namespace play;
 
@@ -55,20 +56,12 @@ namespace
 
 // What the thread that makes it does while it holds the mutex: heap allocations, blocks of wave
 // table mapped and unmapped, bytes of wave table built, copied, compared or hashed.
-class HoldAudit : public AudioAPI::Mutex::Watcher
+struct HoldAudit
 {
-public:
-    explicit HoldAudit(AudioAPI::Mutex& m) : mutex(m), thread(std::this_thread::get_id())
-    {
-        mutex.Watch(this);
-    }
-    ~HoldAudit() { mutex.Watch(nullptr); }
-    HoldAudit(HoldAudit const&) = delete;
-    HoldAudit& operator=(HoldAudit const&) = delete;
+    explicit HoldAudit(AudioAPI::Mutex& m) : watch(m, [this](bool held) { Held(held); }) {}
 
-    void Held(bool held) override
+    void Held(bool held)
     {
-        if (std::this_thread::get_id() != thread) return;
         MipWaveTable::Work const now = MipWaveTable::ThisThreadsWork();
         if (held)
         {
@@ -86,11 +79,9 @@ public:
     long maps = 0;
     long unmaps = 0;
     std::size_t bytes = 0;
-
-private:
-    AudioAPI::Mutex& mutex;
-    std::thread::id thread;
     MipWaveTable::Work at;
+    // Last: it stops watching before the counts go.
+    OwnHolds<std::function<void(bool)>> watch;
 };
 
 // One stored custom wave slot, as a waveform file holds it.
