@@ -7,11 +7,11 @@
 
 // Calls on(true) when the thread that made it first claims `mutex` and on(false) when it lets go
 // of its last claim, from its making to its end; other threads' claims are passed over.
-template <typename On>
-class OwnHolds : public AudioAPI::Mutex::Watcher
+template <typename On> class OwnHolds : public AudioAPI::Mutex::Watcher
 {
 public:
-    OwnHolds(AudioAPI::Mutex& m, On onHeld) : mutex(m), thread(std::this_thread::get_id()), on(std::move(onHeld))
+    OwnHolds(AudioAPI::Mutex& m, On onHeld)
+        : mutex(m), thread(std::this_thread::get_id()), on(std::move(onHeld))
     {
         mutex.Watch(this);
     }
