@@ -83,18 +83,8 @@ public:
     ~XvfbServer()
     {
         if (probeConnection) xcb_disconnect(probeConnection);
-        if (managerPid > 0)
-        {
-            kill(managerPid, SIGTERM);
-            int status = 0;
-            waitpid(managerPid, &status, 0);
-        }
-        if (pid > 0)
-        {
-            kill(pid, SIGTERM);
-            int status = 0;
-            waitpid(pid, &status, 0);
-        }
+        if (managerPid > 0) Stop(managerPid);
+        if (pid > 0) Stop(pid);
     }
 
     std::string display;
@@ -203,6 +193,24 @@ private:
             managing = managed && released;
         }
         return managing || Missing("openbox did not take the screen");
+    }
+
+    // Asks `child` to end and reaps it; one that has not ended within 10 s is killed.
+    static void Stop(pid_t child)
+    {
+        kill(child, SIGTERM);
+        auto const deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        int status = 0;
+        while (waitpid(child, &status, WNOHANG) == 0)
+        {
+            if (std::chrono::steady_clock::now() >= deadline)
+            {
+                kill(child, SIGKILL);
+                waitpid(child, &status, 0);
+                return;
+            }
+            usleep(10000);
+        }
     }
 
     bool Missing(char const* reason)
