@@ -576,21 +576,8 @@ void Torvane::DefaultPatch()
                     reverb.Reset();
                     distortion.Reset();
                     SetGlobalFiltersToDefaults();
-                    // As after a load: no selection outlives the points it was made of. The
-                    // references the instrument was built with are cleared where they are.
-                    if (selectionReference.size() == static_cast<std::size_t>(VoiceDef::kNumLines))
-                    {
-                        multipleSelection = nullptr;
-                        for (int line = 0; line < VoiceDef::kNumLines; ++line)
-                        {
-                            Breakpoint& reference = *selectionReference[static_cast<std::size_t>(line)];
-                            reference.Init(NUM_EVENTS_IN_EVENTTYPE[line]);
-                            reference.time = 0.0f;
-                            reference.SetYs(0.0f);
-                        }
-                    }
-                    else
-                        SetMultipleSelection(nullptr);
+                    // As after a load: no selection outlives the points it was made of.
+                    SetMultipleSelection(nullptr);
                     MarkEditedByEditor();
                 });
 

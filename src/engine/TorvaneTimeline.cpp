@@ -174,13 +174,20 @@ Breakpoint* Torvane::CreateEventBreakpoint(float time, int voice, int line, bool
 void Torvane::SetMultipleSelection(std::vector<MultipleSelectionBreakpoint>* sel)
 {
     multipleSelection = sel;
-    selectionReference.clear();
+    // The references are made once and cleared where they are from then on: a reset clears the
+    // selection under the plug-in mutex, where nothing may be allocated.
+    if (selectionReference.size() != static_cast<std::size_t>(VoiceDef::kNumLines))
+    {
+        selectionReference.clear();
+        for (int line = 0; line < VoiceDef::kNumLines; ++line)
+            selectionReference.push_back(std::make_shared<Breakpoint>());
+    }
     for (int line = 0; line < VoiceDef::kNumLines; ++line)
     {
-        auto reference = std::make_shared<Breakpoint>();
-        reference->Init(NUM_EVENTS_IN_EVENTTYPE[line]);
-        reference->SetYs(0.0f);
-        selectionReference.push_back(std::move(reference));
+        Breakpoint& reference = *selectionReference[static_cast<std::size_t>(line)];
+        reference.Init(NUM_EVENTS_IN_EVENTTYPE[line]);
+        reference.time = 0.0f;
+        reference.SetYs(0.0f);
     }
 }
 

@@ -131,6 +131,13 @@ public:
         for (auto const& [index, value] : values)
             host->SetParameter(index, value);
     }
+    // The automation calls since the last take; they are added to the row's record too.
+    std::vector<Call> Heard()
+    {
+        std::vector<Call> const now = host->TakeAutomationCalls();
+        calls.insert(calls.end(), now.begin(), now.end());
+        return now;
+    }
     long HeardOf(int index)
     {
         return std::count_if(calls.begin(), calls.end(),
@@ -477,10 +484,9 @@ TEST_F(HostAutomationTest, EachEditIsOneBracketPerParameterAndTheHostHearsOnlyTh
          {
              layout::Point const c = KnobCentre(synth::kDelayKnobs[2]);
              Hold(c, {c.x, c.y - 25});
-             calls = host->TakeAutomationCalls();
+             Heard();
              Dispatch(effEditClose);
-             atClose = host->TakeAutomationCalls();
-             calls.insert(calls.end(), atClose.begin(), atClose.end());
+             atClose = Heard();
              Reopen();
          },
          [&] { return Letters(atClose, kDelayMix) == "E"; }},
@@ -516,18 +522,16 @@ TEST_F(HostAutomationTest, EachEditIsOneBracketPerParameterAndTheHostHearsOnlyTh
                  std::unique_lock<std::mutex> lock(m);
                  changed.wait(lock, [&] { return held; });
              }
-             calls = host->TakeAutomationCalls();
+             Heard();
              Dispatch(effEditClose);
-             atClose = host->TakeAutomationCalls();
-             calls.insert(calls.end(), atClose.begin(), atClose.end());
+             atClose = Heard();
              {
                  std::lock_guard<std::mutex> lock(m);
                  closed = true;
                  changed.notify_all();
              }
              editorThread.join();
-             std::vector<Call> const after = host->TakeAutomationCalls();
-             calls.insert(calls.end(), after.begin(), after.end());
+             Heard();
              Reopen();
          },
          [&] { return Letters(atClose, kDelayMix) == "E"; }},
@@ -541,13 +545,12 @@ TEST_F(HostAutomationTest, EachEditIsOneBracketPerParameterAndTheHostHearsOnlyTh
          {
              layout::Rect const t = synth::FaderTrack(synth::kMasterFader);
              Hold(MasterFader(t.h / 2), MasterFader(t.h / 4));
-             calls = host->TakeAutomationCalls();
+             Heard();
              EXPECT_EQ(Letters(calls, kMasterVolume).substr(0, 2), "BA");
              gfx::RunLoop::Abandon(surface);
              backend.Advance(40ms);
              Dispatch(effEditIdle);
-             inHiddenIdle = host->TakeAutomationCalls();
-             calls.insert(calls.end(), inHiddenIdle.begin(), inHiddenIdle.end());
+             inHiddenIdle = Heard();
              // Shown again as a new editor.
              Dispatch(effEditClose);
              Reopen();
@@ -569,14 +572,13 @@ TEST_F(HostAutomationTest, EachEditIsOneBracketPerParameterAndTheHostHearsOnlyTh
                      Reopen();
                      layout::Rect const t = synth::FaderTrack(synth::kMasterFader);
                      Hold(MasterFader(t.h / 2), MasterFader(t.h / 4));
-                     calls = host->TakeAutomationCalls();
+                     Heard();
                  })
                  .join();
              EXPECT_EQ(Letters(calls, kMasterVolume).substr(0, 2), "BA");
              backend.Advance(40ms);
              Dispatch(effEditIdle);
-             inStrandedIdle = host->TakeAutomationCalls();
-             calls.insert(calls.end(), inStrandedIdle.begin(), inStrandedIdle.end());
+             inStrandedIdle = Heard();
              // The instance goes with it (its closed editor's strand with it); another comes.
              EXPECT_EQ(host->CloseInstance(), 1);
              host = std::make_unique<HeadlessHost>();
@@ -594,7 +596,7 @@ TEST_F(HostAutomationTest, EachEditIsOneBracketPerParameterAndTheHostHearsOnlyTh
          {
              layout::Point const c = KnobCentre(synth::kDelayKnobs[2]);
              Hold(c, {c.x, c.y - 25});
-             calls = host->TakeAutomationCalls();
+             Heard();
              int const before = host->HostCalls();
              EXPECT_EQ(host->CloseInstance(), 1);
              closeCalls = host->HostCalls() - before;
@@ -630,8 +632,7 @@ TEST_F(HostAutomationTest, EachEditIsOneBracketPerParameterAndTheHostHearsOnlyTh
             continue;
         }
         IdleUntilQuiet();
-        std::vector<Call> const more = host->TakeAutomationCalls();
-        calls.insert(calls.end(), more.begin(), more.end());
+        Heard();
         updates = host->DisplayUpdates() - updatesBefore;
         EXPECT_TRUE(r.happened());
 

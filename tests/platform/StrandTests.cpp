@@ -14,6 +14,19 @@
 
 namespace
 {
+// True when the exception being handled is still the object `handled`.
+bool StillHandling(std::exception const& handled)
+{
+    try
+    {
+        std::rethrow_exception(std::current_exception());
+    }
+    catch (std::exception const& again)
+    {
+        return &again == &handled;
+    }
+}
+
 // A handler that yields with its exception caught, then looks at it again.
 struct Catcher
 {
@@ -33,14 +46,7 @@ void CatchAndYield(void* context)
     {
         Strand::Yield();
         k.seenAfterYield = e.what();
-        try
-        {
-            std::rethrow_exception(std::current_exception());
-        }
-        catch (std::exception const& again)
-        {
-            k.sameObjectAfterYield = &again == &e;
-        }
+        k.sameObjectAfterYield = StillHandling(e);
     }
 }
 
@@ -170,14 +176,7 @@ void CallTheHostInsideAHandler(void* context)
         {
             r.caughtFromHost = std::uncaught_exceptions() == 0;
         }
-        try
-        {
-            std::rethrow_exception(std::current_exception());
-        }
-        catch (std::exception const& again)
-        {
-            r.ownAfterHost = &again == &ours;
-        }
+        r.ownAfterHost = StillHandling(ours);
     }
 }
 

@@ -86,6 +86,19 @@ std::string Contents(std::filesystem::path const& path)
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+// The old file at `target`, in a `folder` that passes no ACL on: `text` with `mode` and the ACL
+// `acl` (none when empty), or no file for mode 0.
+void PlantTarget(std::filesystem::path const& folder, std::string const& target, mode_t mode,
+                 char const* text, std::string const& acl = "")
+{
+    std::filesystem::remove(target);
+    ASSERT_TRUE(SetDefaultAcl(folder.c_str(), ""));
+    if (mode == 0) return;
+    std::ofstream(target) << text;
+    ASSERT_EQ(::chmod(target.c_str(), mode), 0);
+    ASSERT_TRUE(acl.empty() || SetAcl(target.c_str(), acl));
+}
+
 } // namespace
 
 TEST(VstHostMidiFile, TracksMergeThroughTempoChanges)
@@ -234,13 +247,7 @@ TEST(VstHostOutput, DataAreSyncedBeforeTheRenameAndTheFolderAfterIt)
     for (ReplaceCallRow const& row : rows)
     {
         SCOPED_TRACE(row.what);
-        std::filesystem::remove(target);
-        ASSERT_TRUE(SetDefaultAcl(folder.c_str(), ""));
-        if (row.oldMode != 0)
-        {
-            std::ofstream(target) << "a longer old text";
-            ASSERT_EQ(::chmod(target.c_str(), row.oldMode), 0);
-        }
+        ASSERT_NO_FATAL_FAILURE(PlantTarget(folder, target, row.oldMode, "a longer old text"));
         OutputFile file;
         std::string why;
         bool saved = false;
@@ -292,14 +299,7 @@ TEST(VstHostOutput, AReplacedFileKeepsExactlyItsAcl)
     for (AclRow const& row : AclRows())
     {
         SCOPED_TRACE(row.what);
-        std::filesystem::remove(target);
-        ASSERT_TRUE(SetDefaultAcl(folder.c_str(), ""));
-        if (row.oldMode != 0)
-        {
-            std::ofstream(target) << "old";
-            ASSERT_EQ(::chmod(target.c_str(), row.oldMode), 0);
-            ASSERT_TRUE(row.oldAcl.empty() || SetAcl(target.c_str(), row.oldAcl));
-        }
+        ASSERT_NO_FATAL_FAILURE(PlantTarget(folder, target, row.oldMode, "old", row.oldAcl));
         ASSERT_TRUE(SetDefaultAcl(folder.c_str(), row.folderDefault));
         OutputFile file;
         std::string why;
